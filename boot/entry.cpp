@@ -1,0 +1,48 @@
+// The entry code: the low-level start, then the runtime's modules in their fixed order, then the
+// program, all under the root catch site that turns a stray throw into fatal error 95.
+#include "boot/entry.h"
+
+#include "platform/os/platform.h"
+#include "runtime/alloc.h"
+#include "runtime/extres.h"
+#include "runtime/fatal.h"
+#include "runtime/gc.h"
+#include "runtime/print.h"
+#include "runtime/throw.h"
+
+namespace boot {
+
+namespace {
+int (*program_to_run)() = nullptr;
+
+int run_program() {
+  int status = 0;
+  try {
+    runtime_init();
+    status = program_to_run();
+  } catch (const rt::Throw&) {
+    rt::uncaught_throw();
+  }
+  rt::free_at_exit();
+  return status;
+}
+}  // namespace
+
+void start(int argc, char** argv) { rt::start(argc, argv); }
+
+void runtime_init() {
+  hooks::init();
+  platform::init();
+  alloc::init();
+  extres::init();
+  gc::init();
+  gc::enabled = true;
+}
+
+int entry(int argc, char** argv, int (*program)()) {
+  start(argc, argv);
+  program_to_run = program;
+  return rt::run_on_interpreter_stack(run_program);
+}
+
+}  // namespace boot

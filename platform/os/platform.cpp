@@ -1,0 +1,111 @@
+// Operating-system services over POSIX: virtual memory (mmap), directory, environment, sleep,
+// time and zone (clock_gettime, localtime_r with tm_gmtoff), and the error box.
+#include "platform/os/platform.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "platform/os/console.h"
+#include "runtime/throw.h"
+
+namespace platform {
+
+void init() { init_console(); }
+
+// --- Virtual memory ----------------------------------------------------------------------------
+
+void* virtual_alloc(size_t size, bool executable) {
+  int protection = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);
+  void* p = mmap(nullptr, size, protection, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw rt::Throw{rt::kThrowCommitRefused};
+  return p;
+}
+
+void virtual_free(void* address, size_t size) {
+  if (munmap(address, size) != 0) throw rt::Throw{rt::kThrowReleaseRefused};
+}
+
+// --- Directory and environment -------------------------------------------------------------
+
+std::string get_current_dir() {
+  std::vector<char> buffer(256);
+  while (!getcwd(buffer.data(), buffer.size())) {
+    if (errno != ERANGE) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+  return std::string(buffer.data());
+}
+
+bool set_current_dir(const char* path) { return chdir(path) == 0; }
+
+bool get_env(const char* name, std::string& value) {
+  const char* found = std::getenv(name);
+  if (!found) return false;
+  value = found;
+  return true;
+}
+
+// A null value removes the variable.
+bool set_env(const char* name, const char* value) {
+  return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
+}
+
+// --- Sleep and time ----------------------------------------------------------------------------
+
+void sleep(double seconds) {
+  // NaN and negative durations sleep the minimum too; a span beyond what timespec can hold
+  // (about a century) is cut there.
+  double span = std::isnan(seconds) ? 0.001 : std::clamp(seconds, 0.001, 3e9);
+  timespec rest;
+  rest.tv_sec = static_cast<time_t>(span);
+  rest.tv_nsec = static_cast<long>((span - std::floor(span)) * 1e9);
+  while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
+  }
+}
+
+double utc_time_of_day(bool precise) {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  double seconds = static_cast<double>(now.tv_sec % 86400);
+  return precise ? seconds + now.tv_nsec / 1e9 : seconds;
+}
+
+uint32_t pack_zone(int offset_minutes) {
+  // The sign bit goes with every negative offset, so that -0:30 keeps its sign too.
+  uint32_t magnitude = static_cast<uint32_t>(std::abs(offset_minutes));
+  uint32_t hours = (magnitude / 60 & 0xF) | (offset_minutes < 0 ? 0x10 : 0);
+  return hours << 2 | (magnitude % 60 / 15 & 3);
+}
+
+uint32_t current_date_packed(bool utc) {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm fields;
+  if (utc)
+    gmtime_r(&now.tv_sec, &fields);
+  else
+    localtime_r(&now.tv_sec, &fields);
+  uint32_t zone = utc ? 0 : pack_zone(static_cast<int>(fields.tm_gmtoff / 60));
+  return static_cast<uint32_t>(fields.tm_year + 1900) << 17 |
+         static_cast<uint32_t>(fields.tm_mon + 1) << 12 |
+         static_cast<uint32_t>(fields.tm_mday) << 7 | zone;
+}
+
+// --- Error box -----------------------------------------------------------------------------
+
+// Until the GUI exists the report goes to standard error; the caption waits for the dialog.
+// No allocation here: the fatal path may come from a fault inside the allocator.
+void error_box([[maybe_unused]] const char* caption, const char* text) {
+  write_all(STDERR_FILENO, text, std::strlen(text));
+  write_all(STDERR_FILENO, "\n", 1);
+}
+
+}  // namespace platform

@@ -1,0 +1,41 @@
+// Operating-system services under the runtime, over POSIX: start-up of the platform layer,
+// virtual memory, current directory, environment, sleeping, time of day and date with the zone,
+// and the error box of fatal reports. Console output is in platform/os/console.h.
+// This layer depends on nothing of the runtime but the throw codes.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Decides the output mode (console when standard output is a terminal) once.
+void init();
+
+// Committed, page-rounded anonymous memory, read-write (and executable when asked). A refusal
+// throws rt::Throw{rt::kThrowCommitRefused}.
+void* virtual_alloc(size_t size, bool executable = false);
+// Releases what virtual_alloc gave (size as asked); a refusal throws
+// rt::Throw{rt::kThrowReleaseRefused}.
+void virtual_free(void* address, size_t size);
+
+std::string get_current_dir();  // UTF-8; empty when the system cannot tell
+bool set_current_dir(const char* path);
+bool get_env(const char* name, std::string& value);  // false when the variable is not set
+bool set_env(const char* name, const char* value);
+
+void sleep(double seconds);  // at least 1 ms
+
+// Seconds since midnight UTC; whole seconds unless precise.
+double utc_time_of_day(bool precise);
+
+// year << 17 | month << 12 | day << 7 | zone, of today in UTC (zone 0) or local time.
+uint32_t current_date_packed(bool utc);
+// The zone field of a packed date for an offset from UTC in minutes: hours (|offset| / 60,
+// 4 bits, 0x10 added when negative) << 2 | quarter hours of the rest.
+uint32_t pack_zone(int offset_minutes);
+
+// Shows a fatal report; for now the text and a newline on standard error.
+void error_box(const char* caption, const char* text);
+
+}  // namespace platform

@@ -1,0 +1,412 @@
+// The memory manager: nodes, series frames, big blocks, and the buffers carved from them.
+//
+// Allocation is a pointer bump in the current series frame. When no frame has room the collector
+// runs (runtime/gc.cpp), which slides live buffers down and returns empty frames; buffers of
+// 2 MB and more get a mapping of their own. Relies on the platform's virtual memory and on the
+// tracked heap for the few buffers that must never move.
+#include "runtime/alloc.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "platform/os/platform.h"
+#include "runtime/cell.h"
+#include "runtime/gc.h"
+#include "runtime/heap.h"
+#include "runtime/throw.h"
+
+namespace alloc {
+
+uintptr_t* node_table = nullptr;
+Memory memory;
+
+namespace {
+
+NodeFrame node_frames[kMaxNodeFrames];
+// Buffers on the tracked heap (data stack, call stack, root block...): the collector clears
+// their marks itself, since compaction never walks them.
+std::vector<uint32_t> heap_series;
+
+constexpr size_t kNodeTableBytes = size_t(kMaxNodeFrames) * kNodeStride * sizeof(uintptr_t);
+constexpr size_t kSettleFreeBytes = 0xCCCC;  // do not settle on a frame with less room left
+
+[[noreturn]] void out_of_memory() { rt::fire_error("internal", "no-memory"); }
+
+size_t page_size() {
+  static const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return size;
+}
+size_t round_to_pages(size_t n) { return (n + page_size() - 1) & ~(page_size() - 1); }
+uint32_t align16(uint64_t n) { return static_cast<uint32_t>((n + 15) & ~uint64_t(15)); }
+
+inline uintptr_t free_link(uint32_t next) { return (uintptr_t(next) << 1) | 1; }
+
+// --- Node frames ---------------------------------------------------------------------------------
+
+int32_t make_node_frame() {
+  int32_t number = 1;  // frame 0 would own node 0, which means "no node"
+  while (number < kMaxNodeFrames && node_frames[number].live) number++;
+  if (number == kMaxNodeFrames) out_of_memory();
+  uint32_t first = uint32_t(number) * kNodeStride;
+  size_t bytes = round_to_pages(kNodesPerFrame * sizeof(uintptr_t));
+  if (mprotect(node_table + first, bytes, PROT_READ | PROT_WRITE) != 0) out_of_memory();
+  memory.total += bytes;
+  for (uint32_t i = 0; i < kNodesPerFrame; i++) {
+    node_table[first + i] = free_link(i + 1 < kNodesPerFrame ? first + i + 1 : 0);
+  }
+  NodeFrame& f = node_frames[number];
+  f = NodeFrame{-1, memory.last_node_frame, kNodesPerFrame, first, 0, true};
+  if (memory.last_node_frame >= 0) node_frames[memory.last_node_frame].next = number;
+  else memory.first_node_frame = number;
+  memory.last_node_frame = number;
+  return number;
+}
+
+void release_node_frame(int32_t number) {
+  NodeFrame& f = node_frames[number];
+  if (f.prev >= 0) node_frames[f.prev].next = f.next;
+  else memory.first_node_frame = f.next;
+  if (f.next >= 0) node_frames[f.next].prev = f.prev;
+  else memory.last_node_frame = f.prev;
+  // Give the pages back and make any stale node index fault at once.
+  size_t bytes = round_to_pages(f.capacity * sizeof(uintptr_t));
+  uintptr_t* slots = node_table + uint32_t(number) * kNodeStride;
+  madvise(slots, bytes, MADV_DONTNEED);
+  mprotect(slots, bytes, PROT_NONE);
+  memory.total -= bytes;
+  f = NodeFrame{-1, -1, 0, 0, 0, false};
+  if (memory.current_node_frame == number) memory.current_node_frame = memory.first_node_frame;
+}
+
+// --- Series frames -------------------------------------------------------------------------------
+
+void insert_frame_by_address(SeriesFrame* frame) {
+  SeriesFrame* after = nullptr;
+  for (SeriesFrame* f = memory.first_frame; f && f < frame; f = f->next) after = f;
+  frame->prev = after;
+  frame->next = after ? after->next : memory.first_frame;
+  if (frame->next) frame->next->prev = frame;
+  else memory.last_frame = frame;
+  if (after) after->next = frame;
+  else memory.first_frame = frame;
+}
+
+SeriesFrame* find_frame_with_room(uint32_t need) {
+  for (SeriesFrame* f = memory.first_frame; f; f = f->next) {
+    if (f->free_bytes() >= need) return f;
+  }
+  return nullptr;
+}
+
+Series* carve_in_frames(uint32_t need) {
+  SeriesFrame* frame = memory.current_frame;
+  if (!frame || frame->free_bytes() < need) {
+    frame = find_frame_with_room(need);
+    if (!frame) {
+      gc::collect_if_enabled();
+      frame = find_frame_with_room(need);
+    }
+    if (!frame || frame->free_bytes() < kSettleFreeBytes) frame = new_series_frame(need);
+    memory.current_frame = frame;
+  }
+  auto* s = reinterpret_cast<Series*>(frame->heap);
+  frame->heap += need;
+  return s;
+}
+
+Series* carve_big_block(uint32_t need) {
+  gc::collect_if_enabled();
+  size_t mapped;
+  auto* block = static_cast<BigBlock*>(virtual_alloc(sizeof(BigBlock) + need, &mapped));
+  *block = BigBlock{nullptr, memory.last_big, need, mapped};
+  if (memory.last_big) memory.last_big->next = block;
+  else memory.first_big = block;
+  memory.last_big = block;
+  return block->series();
+}
+
+void fill_header(Series* s, uint32_t size, uint32_t unit, int64_t head_offset, uint32_t extra) {
+  uint32_t head = 0;
+  uint32_t flags = unit | kInUse | kMade | extra;
+  if (head_offset == -1) {
+    head = size / 2;
+    flags |= kHeadInMiddle;
+  } else if (head_offset > 0) {
+    head = static_cast<uint32_t>(std::min<int64_t>(head_offset, size));
+  }
+  *s = Series{flags, 0, size, head, head, 0};
+}
+
+// The carving step: a buffer of align16(count * unit) bytes, with no node yet. May collect.
+Series* series_buffer(uint32_t count, uint32_t unit, int64_t head_offset) {
+  uint64_t bytes = uint64_t(count) * unit;
+  if (bytes > kMaxCapacity) out_of_memory();
+  uint32_t size = align16(bytes);
+  uint32_t need = size + kBufferOverhead;
+  if (gc::stress_due()) gc::collect();
+  bool big = need >= kBigThreshold;
+  Series* s = big ? carve_big_block(need) : carve_in_frames(need);
+  fill_header(s, size, unit, head_offset, big ? uint32_t(kBig) : 0u);
+  return s;
+}
+
+uint32_t link(Series* s) {
+  uint32_t node = new_node();
+  node_table[node] = reinterpret_cast<uintptr_t>(s);
+  s->node = node;
+  return node;
+}
+
+// Copies the old buffer's bytes from its head to the new buffer's data start, bounded by the end
+// of the old data area and by the new capacity; returns the bytes copied.
+uint32_t copy_from_head(Series* from, Series* to) {
+  uint32_t n = std::min(from->capacity - from->head, to->capacity);
+  std::memcpy(to->data(), from->head_ptr(), n);
+  return n;
+}
+
+// Flags a buffer keeps when it moves or is copied: its location bits are its own.
+constexpr uint32_t kLocationBits = kBig | kOnHeap | kMark | kHeadInMiddle;
+
+void give_up(Series* old) {
+  old->node = 0;
+  old->flags &= ~kInUse;
+  if (old->flags & kOnHeap) rt::heap_free(old);
+}
+
+}  // namespace
+
+// --- Public interface ----------------------------------------------------------------------------
+
+NodeFrame& node_frame(int32_t number) { return node_frames[number]; }
+
+uint32_t new_node() {
+  int32_t number = memory.current_node_frame;
+  if (number < 0 || node_frames[number].free_head == 0) {
+    number = memory.first_node_frame;
+    while (number >= 0 && node_frames[number].free_head == 0) number = node_frames[number].next;
+    if (number < 0) number = make_node_frame();
+    memory.current_node_frame = number;
+  }
+  NodeFrame& f = node_frames[number];
+  uint32_t node = f.free_head;
+  f.free_head = static_cast<uint32_t>(node_table[node] >> 1);
+  node_table[node] = 0;
+  f.in_use++;
+  return node;
+}
+
+void free_node(uint32_t node) {
+  NodeFrame& f = node_frames[node / kNodeStride];
+  node_table[node] = free_link(f.free_head);
+  f.free_head = node;
+  f.in_use--;
+}
+
+bool node_in_use(uint32_t node) {
+  int32_t number = static_cast<int32_t>(node / kNodeStride);
+  if (node == 0 || number >= kMaxNodeFrames || !node_frames[number].live) return false;
+  if (node % kNodeStride >= node_frames[number].capacity) return false;
+  return (node_table[node] & 1) == 0;
+}
+
+uint32_t new_series(uint32_t count, uint32_t unit, int64_t head_offset) {
+  return link(series_buffer(count, unit, head_offset));
+}
+
+uint32_t new_cell_series(uint32_t count) { return new_series(count, 16, 0); }
+
+uint32_t new_cell_series_unset(uint32_t count) {
+  uint32_t node = new_cell_series(count);
+  Series* s = series_of(node);
+  auto* cells = reinterpret_cast<Cell*>(s->data());
+  std::fill(cells, cells + s->capacity / 16, Cell{TYPE_UNSET, 0, 0, 0});
+  return node;
+}
+
+uint32_t new_byte_series(uint32_t count) { return new_series(count ? count : 16, 1, 0); }
+
+uint32_t new_unit_series(uint32_t count, uint32_t unit) {
+  return new_series(count ? count : 16 >> (unit >> 1), unit, 0);
+}
+
+uint32_t new_byte_series_filled(uint32_t count, uint8_t byte) {
+  uint32_t node = new_series(count, 1, 0);
+  Series* s = series_of(node);
+  std::memset(s->data(), byte, s->capacity);
+  return node;
+}
+
+uint32_t new_series_on_heap(uint32_t count, uint32_t unit, int64_t head_offset) {
+  uint64_t bytes = uint64_t(count) * unit;
+  if (bytes > kMaxCapacity) out_of_memory();
+  uint32_t size = align16(bytes);
+  auto* s = static_cast<Series*>(rt::heap_alloc(kBufferOverhead + size));
+  fill_header(s, size, unit, head_offset, kOnHeap);
+  uint32_t node = link(s);
+  heap_series.push_back(node);
+  return node;
+}
+
+void set_series_flags(uint32_t node, uint32_t bits) { series_of(node)->flags |= bits; }
+
+namespace {
+
+// The move shared by move, expand and copy: a new buffer for the node, header carried over.
+// Returns {old, new}; the old buffer stays readable until the next allocation.
+std::pair<Series*, Series*> relink(uint32_t node, uint32_t new_capacity) {
+  Series* old = series_of(node);
+  uint64_t capacity = new_capacity ? new_capacity : uint64_t(old->capacity) * 2;
+  if (capacity < 1) out_of_memory();
+  if (capacity > kMaxCapacity) out_of_memory();
+  uint32_t unit = old->unit();
+  Series* fresh = series_buffer(static_cast<uint32_t>(capacity / unit), unit, 0);
+  old = series_of(node);  // carving may have collected and moved it
+  bool was_on_heap = old->flags & kOnHeap;
+  fresh->flags = (old->flags & ~kLocationBits) | (fresh->flags & kLocationBits);
+  fresh->node = node;
+  fresh->tail = std::min(old->used(), fresh->capacity);
+  node_table[node] = reinterpret_cast<uintptr_t>(fresh);
+  if (was_on_heap) heap_series.erase(std::find(heap_series.begin(), heap_series.end(), node));
+  return {old, fresh};
+}
+
+}  // namespace
+
+Series* move_series_buffer(uint32_t node, uint32_t new_capacity) {
+  auto [old, fresh] = relink(node, new_capacity);
+  give_up(old);
+  return fresh;
+}
+
+Series* expand_series(uint32_t node, uint32_t new_capacity) {
+  auto [old, fresh] = relink(node, new_capacity);
+  copy_from_head(old, fresh);
+  give_up(old);
+  return fresh;
+}
+
+Series* expand_series_filled(uint32_t node, uint32_t new_capacity, uint8_t byte) {
+  auto [old, fresh] = relink(node, new_capacity);
+  uint32_t copied = copy_from_head(old, fresh);
+  std::memset(fresh->data() + copied, byte, fresh->capacity - copied);
+  give_up(old);
+  return fresh;
+}
+
+uint32_t copy_series(uint32_t node) {
+  uint32_t capacity = series_of(node)->capacity;
+  uint32_t copy = new_series(capacity, 1, 0);
+  Series* from = series_of(node);
+  Series* to = series_of(copy);
+  to->flags = (from->flags & ~(kLocationBits | kOwned)) | (to->flags & kLocationBits);
+  to->tail = from->used();
+  copy_from_head(from, to);
+  return copy;
+}
+
+// --- Virtual memory ------------------------------------------------------------------------------
+
+void* virtual_alloc(size_t size, size_t* mapped) {
+  size_t bytes = round_to_pages(size);
+  void* block = nullptr;
+  if (rt::catch_codes(rt::kCatchVirtualMemory,
+                      [&] { block = platform::virtual_alloc(bytes, false); })) {
+    out_of_memory();
+  }
+  memory.total += bytes;
+  *mapped = bytes;
+  return block;
+}
+
+void virtual_free(void* block, size_t mapped) {
+  memory.total -= mapped;
+  if (rt::catch_codes(rt::kCatchVirtualMemory,
+                      [&] { platform::virtual_free(block, mapped); })) {
+    rt::fire_error("internal", "wrong-mem");
+  }
+}
+
+SeriesFrame* new_series_frame(size_t need) {
+  if (need >= memory.next_frame_size) memory.next_frame_size = memory.max_frame_size;
+  size_t size = memory.next_frame_size;
+  if (memory.next_frame_size < memory.max_frame_size) {
+    memory.next_frame_size = std::min(memory.next_frame_size * 2, memory.max_frame_size);
+  }
+  size_t mapped;
+  auto* frame = static_cast<SeriesFrame*>(virtual_alloc(sizeof(SeriesFrame) + size, &mapped));
+  frame->size = size;
+  frame->heap = frame->area();
+  frame->end = frame->area() + size;
+  frame->mapped = mapped;
+  insert_frame_by_address(frame);
+  return frame;
+}
+
+void unlink_series_frame(SeriesFrame* frame) {
+  if (frame->prev) frame->prev->next = frame->next;
+  else memory.first_frame = frame->next;
+  if (frame->next) frame->next->prev = frame->prev;
+  else memory.last_frame = frame->prev;
+  if (memory.current_frame == frame) memory.current_frame = memory.first_frame;
+}
+
+void release_series_frame(SeriesFrame* frame) {
+  unlink_series_frame(frame);
+  virtual_free(frame, frame->mapped);
+}
+
+void release_big_block(BigBlock* block) {
+  if (block->prev) block->prev->next = block->next;
+  else memory.first_big = block->next;
+  if (block->next) block->next->prev = block->prev;
+  else memory.last_big = block->prev;
+  virtual_free(block, block->mapped);
+}
+
+void release_empty_node_frames() {
+  int32_t number = memory.first_node_frame;
+  while (number >= 0) {
+    int32_t next = node_frames[number].next;
+    if (node_frames[number].in_use == 0) release_node_frame(number);
+    number = next;
+  }
+  number = memory.first_node_frame;
+  while (number >= 0 && node_frames[number].free_head == 0) number = node_frames[number].next;
+  memory.current_node_frame = number >= 0 ? number : memory.first_node_frame;
+}
+
+void for_each_heap_series(void (*fn)(Series* s)) {
+  for (uint32_t node : heap_series) fn(series_of(node));
+}
+
+void init() {
+  memory = Memory{};
+  memory.first_node_frame = memory.last_node_frame = memory.current_node_frame = -1;
+  memory.first_frame_size = kFirstFrameSize;
+  memory.next_frame_size = kFirstFrameSize;
+  memory.max_frame_size = kBigThreshold;
+  void* table = mmap(nullptr, kNodeTableBytes, PROT_NONE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (table == MAP_FAILED) out_of_memory();
+  node_table = static_cast<uintptr_t*>(table);
+  memory.current_node_frame = make_node_frame();
+  memory.current_frame = new_series_frame(0);
+}
+
+void free_all() {
+  while (memory.first_big) release_big_block(memory.first_big);
+  while (memory.first_frame) release_series_frame(memory.first_frame);
+  for (uint32_t node : heap_series) rt::heap_free(series_of(node));
+  heap_series.clear();
+  if (node_table) munmap(node_table, kNodeTableBytes);
+  node_table = nullptr;
+  for (NodeFrame& f : node_frames) f = NodeFrame{-1, -1, 0, 0, 0, false};
+  memory = Memory{};
+}
+
+}  // namespace alloc

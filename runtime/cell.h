@@ -1,0 +1,56 @@
+// The value cell: every value of the language is one 16-byte cell, in a block's buffer, on the
+// data stack or in a context's values. Word 0 is the header (datatype id in the low byte, flags
+// above); words 1-3 are the payload. A cell never holds a machine pointer: references are 32-bit
+// node indexes (series and contexts) or indexes into runtime tables. A 64-bit payload (float,
+// time...) lives in words 2-3, which are 8-byte aligned.
+#pragma once
+#include <cstdint>
+#include <cstring>
+
+// Datatype ids; the order is fixed and the binary value format relies on it.
+enum TypeId : uint8_t {
+  TYPE_NONE_ID = 0,  // "no parent"
+  TYPE_DATATYPE = 1, TYPE_UNSET, TYPE_NONE, TYPE_LOGIC, TYPE_BLOCK, TYPE_PAREN, TYPE_STRING,
+  TYPE_FILE, TYPE_URL, TYPE_CHAR, TYPE_INTEGER, TYPE_FLOAT, TYPE_SYMBOL, TYPE_CONTEXT, TYPE_WORD,
+  TYPE_SET_WORD, TYPE_LIT_WORD, TYPE_GET_WORD, TYPE_REFINEMENT, TYPE_ISSUE, TYPE_NATIVE,
+  TYPE_ACTION, TYPE_OP, TYPE_FUNCTION, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH,
+  TYPE_ROUTINE, TYPE_BITSET, TYPE_TRIPLE, TYPE_OBJECT, TYPE_TYPESET, TYPE_ERROR, TYPE_VECTOR,
+  TYPE_HASH, TYPE_PAIR, TYPE_PERCENT, TYPE_TUPLE, TYPE_MAP, TYPE_BINARY, TYPE_SERIES, TYPE_TIME,
+  TYPE_TAG, TYPE_EMAIL, TYPE_HANDLE, TYPE_DATE, TYPE_PORT, TYPE_MONEY, TYPE_REF, TYPE_POINT2D,
+  TYPE_POINT3D, TYPE_IMAGE, TYPE_EVENT,
+  TYPE_COUNT = 57,  // rows of the per-type tables: ids 0-56
+};
+
+struct alignas(8) Cell {
+  uint32_t header;
+  uint32_t w1, w2, w3;
+};
+static_assert(sizeof(Cell) == 16);
+
+namespace cell {
+
+constexpr uint32_t kTypeMask = 0xFF;
+constexpr uint32_t kNewLine = 0x40000000;
+
+inline uint8_t type_of(const Cell& c) { return static_cast<uint8_t>(c.header & kTypeMask); }
+
+// Replaces the datatype id and keeps every flag bit.
+inline Cell& set_type(Cell& c, uint8_t type) {
+  c.header = (c.header & ~kTypeMask) | type;
+  return c;
+}
+
+inline double get_double(const Cell& c) {
+  double d;
+  std::memcpy(&d, &c.w2, sizeof d);
+  return d;
+}
+inline void set_double(Cell& c, double d) { std::memcpy(&c.w2, &d, sizeof d); }
+
+// Series cells: word 1 the head index (in units), word 2 the buffer's node, word 3 an extra node
+// (for strings, the cache of their UTF-8/UTF-16 conversions).
+inline Cell make_series(uint8_t type, uint32_t node, uint32_t index = 0) {
+  return Cell{type, index, node, 0};
+}
+
+}  // namespace cell

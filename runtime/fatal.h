@@ -1,0 +1,62 @@
+// Start-up guards and fatal runtime errors: the first code the entry runs, and the last resort
+// when something fails below the language. Machine faults (signals) become numbered fatal errors
+// reported in one format; deep recursion is stopped by a machine-stack guard before it faults.
+// Relies on the tracked heap (arguments) and platform::error_box (the report).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/throw.h"
+
+namespace rt {
+
+// The low-level start, once, before anything else: signal filter on an alternate signal stack,
+// the machine-stack guard of this thread, the standard handles and the UTF-8 argument vector.
+void start(int argc, char** argv);
+
+// The arguments copied onto the tracked heap; argv()[argc()] is null.
+int argc();
+char** argv();
+
+// Standard input, output and error of the process.
+struct StdHandles {
+  int input, output, error;
+};
+extern StdHandles std_handles;
+
+// The fatal report: "*** Runtime Error N: text" and the code address, shown through
+// platform::error_box; then the tracked heap is freed and the process exits with N.
+// Number 0 exits with 0 and no message.
+[[noreturn]] void runtime_error(int number, const void* address);
+const char* fatal_text(int number);  // the table's text ("unknown error code!" when unlisted)
+
+// The handler of the root catch site: fatal error 95, reported at its own address.
+[[noreturn]] void uncaught_throw();
+
+void free_at_exit();  // the whole tracked heap back to the system
+
+// Angle reduction for the trigonometric natives: mode 0 tangent, 1 cosine, 2 sine.
+double degrees_to_radians(double degrees, int mode);
+
+// value rounded up to a multiple of alignment, a power of two.
+constexpr size_t align_up(size_t value, size_t alignment) {
+  return (value + alignment - 1) & ~(alignment - 1);
+}
+
+// --- Machine-stack guard ---------------------------------------------------------------------
+
+// Lowest frame address the current thread may reach before the language's stack-overflow error
+// is raised; it keeps a margin above the real end so the raise and the unwinding have room.
+extern constinit thread_local uintptr_t stack_limit;
+
+// Called on every level of a recursion the language drives: raises internal/stack-overflow.
+inline void check_stack() {
+  if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < stack_limit) [[unlikely]]
+    fire_error("internal", "stack-overflow");
+}
+
+// Runs fn on a thread of its own with a 512 MB stack and returns its result; an exception that
+// leaves fn is thrown again in the caller. The interpreter runs here (see fatal.cpp).
+int run_on_interpreter_stack(int (*fn)());
+
+}  // namespace rt
