@@ -27,6 +27,10 @@ void fire_error(const char* category, const char* id, const Cell* a1, const Cell
   default_raiser(category, id, a1, a2, a3);
 }
 
-void set_error_raiser(ErrorRaiser raiser) { error_raiser = raiser ? raiser : default_raiser; }
+ErrorRaiser set_error_raiser(ErrorRaiser raiser) {
+  ErrorRaiser previous = error_raiser;
+  error_raiser = raiser ? raiser : default_raiser;
+  return previous;
+}
 
 }  // namespace rt

@@ -54,7 +54,8 @@ using ErrorRaiser = void (*)(const char* category, const char* id, const Cell* a
                              const Cell* a2, const Cell* a3);
 [[noreturn]] void fire_error(const char* category, const char* id, const Cell* a1 = nullptr,
                              const Cell* a2 = nullptr, const Cell* a3 = nullptr);
-void set_error_raiser(ErrorRaiser raiser);
+// Returns the raiser it replaces; null installs the default one.
+ErrorRaiser set_error_raiser(ErrorRaiser raiser);
 
 struct RaisedError {
   const char* category;

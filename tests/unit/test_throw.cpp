@@ -85,10 +85,11 @@ void recording_raiser(const char*, const char* id, const Cell* a1, const Cell* a
 
 TEST(Throw, InstalledRaiserGetsTheArgumentsAndNullRestoresTheDefault) {
   Cell a{}, b{}, c{};
-  rt::set_error_raiser(recording_raiser);
+  rt::ErrorRaiser previous = rt::set_error_raiser(recording_raiser);
   uint32_t code =
       rt::catch_codes(rt::kCatchAll, [&] { rt::fire_error("script", "no-value", &a, &b, &c); });
-  rt::set_error_raiser(nullptr);
+  EXPECT_EQ(rt::set_error_raiser(nullptr), recording_raiser);
+  rt::set_error_raiser(previous);
   EXPECT_EQ(code, rt::kThrowError);
   EXPECT_STREQ(seen_id, "no-value");
   EXPECT_EQ(seen_arguments[0], &a);

@@ -91,10 +91,11 @@ class Unicode : public testing::Test {
  protected:
   void SetUp() override {
     gc::set_type_marker(TYPE_STRING, gc::mark_series_cell);
-    rt::set_error_raiser(recording_raiser);
+    previous_raiser_ = rt::set_error_raiser(recording_raiser);
     last_raise = Raised{};
   }
-  void TearDown() override { rt::set_error_raiser(nullptr); }
+  void TearDown() override { rt::set_error_raiser(previous_raiser_); }
+  rt::ErrorRaiser previous_raiser_ = nullptr;
 };
 
 // Runs fn, which must raise category/id; returns what the raise carried.
