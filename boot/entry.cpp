@@ -2,6 +2,8 @@
 // program, all under the root catch site that turns a stray throw into fatal error 95.
 #include "boot/entry.h"
 
+#include "datatypes/cycles.h"
+#include "interpreter/stack.h"
 #include "platform/os/platform.h"
 #include "runtime/alloc.h"
 #include "runtime/extres.h"
@@ -35,6 +37,8 @@ void runtime_init() {
   platform::init();
   alloc::init();
   extres::init();
+  cycles::init();
+  stack::init();
   gc::init();
   gc::enabled = true;
 }

@@ -1,0 +1,338 @@
+// The data stack and the call-frame stack: positions, marks, unwinds and the non-local exits
+// break, continue, return, exit and throw. Errors and the reports that name frames are in
+// stack_error.cpp.
+#include "interpreter/stack.h"
+
+#include "datatypes/context.h"
+#include "datatypes/cycles.h"
+#include "runtime/alloc.h"
+#include "runtime/fatal.h"
+#include "runtime/gc.h"
+#include "runtime/throw.h"
+
+namespace stack {
+
+Cell* bottom = nullptr;
+Cell* top = nullptr;
+Cell* args = nullptr;
+Cell* end = nullptr;
+Frame* frame_bottom = nullptr;
+Frame* frame_top = nullptr;
+Frame* frame_end = nullptr;
+
+namespace {
+
+uint32_t data_node = 0;
+uint32_t frame_node = 0;
+Frame* throwing_frame = nullptr;  // where the last throw started, for the error that names it
+
+// Frames kept back so that raising stack-overflow (which builds an error value and may call
+// into the error machinery) never needs a frame that is not there.
+constexpr uint32_t kFrameReserve = 16;
+Frame* frame_limit = nullptr;
+
+constexpr Cell kUnset{TYPE_UNSET, 0, 0, 0};
+
+[[noreturn]] void overflow() {
+  top = top - 5 < bottom ? bottom : top - 5;
+  cycles::reset();
+  rt::fire_error("internal", "stack-overflow");
+}
+
+// The frame stack is full: open the reserve for the report and raise. Should the report itself
+// use up the reserve, nothing sound is left to do but end the process.
+[[noreturn]] void frames_full() {
+  if (frame_limit == frame_end) rt::runtime_error(19, reinterpret_cast<const void*>(&frames_full));
+  frame_limit = frame_end;
+  overflow();
+}
+
+// Closes the reserve again once the frames are back below it.
+void close_reserve() {
+  if (frame_top < frame_end - kFrameReserve) frame_limit = frame_end - kFrameReserve;
+}
+
+inline uint32_t kind_of(const Frame* f) { return f->header & kKindMask; }
+
+Cell* base_of(uint32_t index) { return bottom + index; }
+
+// Writes a call frame's saved values position back into its callee context.
+void restore_callee_context(const Frame* f) {
+  if (f->callee_context) context::set_values_position(f->callee_context, f->saved_values);
+}
+
+void mark_roots() {
+  gc::mark_node(data_node);
+  gc::mark_node(frame_node);
+  gc::mark_values(bottom, top);
+  mark_frames();
+}
+
+}  // namespace
+
+void init() {
+  data_node = alloc::new_series_on_heap(kDataCells, sizeof(Cell));
+  frame_node = alloc::new_series_on_heap(kFrameRecords * sizeof(Frame) / sizeof(Cell),
+                                         sizeof(Cell));
+  bottom = args = top = reinterpret_cast<Cell*>(alloc::series_of(data_node)->data());
+  end = bottom + kDataCells;
+  frame_bottom = frame_top = reinterpret_cast<Frame*>(alloc::series_of(frame_node)->data());
+  frame_end = frame_bottom + kFrameRecords;
+  frame_limit = frame_end - kFrameReserve;
+  throwing_frame = nullptr;
+  gc::add_marker(mark_roots);
+}
+
+// --- Cells ----------------------------------------------------------------------------------------
+
+Cell* push_new() {
+  Cell* c = top++;
+  if (top >= end) overflow();
+  return c;
+}
+
+Cell* push_copy(const Cell& value) {
+  Cell copy = value;  // the value may be the cell at top
+  Cell* c = push_new();
+  *c = copy;
+  return c;
+}
+
+void pop_cells(uint32_t n) { top = uint32_t(top - bottom) < n ? bottom : top - n; }
+Cell* top_cell() { return top > bottom ? top - 1 : bottom; }
+uint8_t top_type() { return cell::type_of(*top_cell()); }
+void set_result(const Cell& value) { *args = value; }
+
+void set_only_result(const Cell& value) {
+  Cell copy = value;
+  top = args + 1;
+  *args = copy;
+}
+
+Cell* reset() { return top = args; }
+
+Cell* keep() {
+  top = args + 1;
+  return args;
+}
+
+void keep_try_result() {
+  Cell* newest = top_cell();
+  if (cell::type_of(*newest) == TYPE_ERROR) *args = *newest;
+  top = args + 1;
+}
+
+// --- Frames ---------------------------------------------------------------------------------------
+
+void mark(const Cell& word, uint32_t header) {
+  if (frame_top >= frame_limit) frames_full();
+  *frame_top++ = Frame{header | (word.w2 & kSymbolMask), cell_index(args), word.w1, 0, 0};
+  args = top;
+}
+
+void mark_call(const Cell& word, uint32_t callee_context) {
+  mark(word, kCall);
+  if (callee_context) {
+    Frame* f = frame_top - 1;
+    f->callee_context = callee_context;
+    f->saved_values = context::values_position(callee_context);
+  }
+}
+
+void mark_native(const Cell& word) { mark(word, kNative); }
+void mark_try(const Cell& word) { mark(word, kTry); }
+void mark_try_all(const Cell& word) { mark(word, kTryAll); }
+void mark_catch(const Cell& word) { mark(word, kCatch); }
+void mark_loop(const Cell& word) { mark(word, kLoop); }
+void mark_eval(const Cell& word) { mark(word, kEval); }
+void mark_interp_native(const Cell& word) { mark(word, kInterpNative); }
+void mark_interp_call(const Cell& word) { mark(word, kInterpCall); }
+
+void mark_body(const Cell& word, uint32_t function_context) {
+  context::set_values_position(function_context, cell_index(args));
+  mark(word, kBody);
+}
+
+void unwind() {
+  Frame* f = --frame_top;
+  top = args + 1;
+  args = base_of(f->saved_base);
+}
+
+void unwind_last() {
+  Cell result = *args;
+  unwind();
+  *args = result;
+}
+
+void unwind_call() {
+  restore_callee_context(frame_top - 1);
+  unwind();
+}
+
+void unwind_call_last() {
+  Cell result = *args;
+  unwind_call();
+  *args = result;
+}
+
+void unwind_drop() {
+  Frame* f = --frame_top;
+  args = top = base_of(f->saved_base);
+}
+
+void unwind_call_drop() {
+  restore_callee_context(frame_top - 1);
+  unwind_drop();
+}
+
+void unwind_revert() {
+  Frame* f = --frame_top;
+  close_reserve();
+  if (kind_of(f) == kCall) restore_callee_context(f);
+  if (frame_top == frame_bottom) {
+    args = top = bottom;
+  } else {
+    top = args;
+    args = base_of(f->saved_base);
+  }
+}
+
+Frame* unwind_to_kind(uint32_t kind, bool keep_found) {
+  Cell* entry_args = args;
+  Frame* entry_top = frame_top;
+  Frame* f;
+  do {
+    f = --frame_top;
+    if (kind_of(f) == kCall) restore_callee_context(f);
+  } while (f != frame_bottom && kind_of(f) != kind && kind_of(f) != kTryAll);
+  if (keep_found) frame_top = f + 1;
+  close_reserve();
+  if (frame_top == entry_top) {
+    top = args + 1;  // the innermost frame itself was the one
+  } else if (frame_top == frame_bottom) {
+    args = top = bottom;
+  } else {
+    top = entry_args + 1;
+    args = base_of(frame_top->saved_base);  // the record just above the frame top
+  }
+  frame_top = f + 1;  // the found frame stays; the caller finishes with it
+  return f;
+}
+
+void unwind_to_kind_last(uint32_t kind) {
+  Cell result = *args;
+  Frame* f = unwind_to_kind(kind, false);
+  args = top = base_of((f + 1)->saved_base);  // the found frame's own cells
+  *args = result;
+}
+
+void unwind_to_loop(bool keep_found) { unwind_to_kind(kLoop, keep_found); }
+
+void reset_all() {
+  frame_top = frame_bottom;
+  args = top = bottom;
+  close_reserve();
+}
+
+Frame* top_frame() { return frame_top - 1; }
+void set_ctop(Frame* position) { frame_top = position; }
+
+void set_body_flag(bool on) {
+  Frame* f = frame_top - 1;
+  f->header = on ? f->header | kBodyFlag : f->header & ~kBodyFlag;
+}
+
+Frame* claim_body_flag() {
+  Frame* below = frame_top - 2;
+  if (below < frame_bottom || (below->header & kBodyFlag)) return nullptr;
+  below->header |= kBodyFlag;
+  return below;
+}
+
+void clear_body_flag(Frame* frame) { frame->header &= ~kBodyFlag; }
+void set_interp_flag() { (frame_top - 1)->header |= kInterpFlag; }
+
+bool interpreted_below(Frame* from, bool only_next) {
+  for (Frame* f = (from ? from : frame_top) - 1; f >= frame_bottom; f--) {
+    if (f->header & kInterpFlag) return true;
+    if (only_next) return false;
+  }
+  return false;
+}
+
+// --- break, continue, return, exit, throw ---------------------------------------------------------
+
+namespace {
+
+// Walks down from the innermost frame (the exit native's own) to the first frame below it that
+// is a target. A try-all frame in the way, or none down to the bottom, gives null.
+template <class IsTarget>
+Frame* exit_target(IsTarget is_target) {
+  for (Frame* f = frame_top - 1; f > frame_bottom; ) {
+    if (kind_of(f) == kTryAll) return nullptr;
+    --f;
+    if (is_target(f)) return f;
+  }
+  return nullptr;
+}
+
+// Makes the target the innermost frame, its own cells emptied: args = top = its base.
+void enter_target(Frame* target) {
+  for (Frame* f = frame_top - 1; f > target; f--) {
+    if (kind_of(f) == kCall) restore_callee_context(f);
+  }
+  frame_top = target + 1;
+  args = top = base_of((target + 1)->saved_base);
+}
+
+}  // namespace
+
+void throw_break(bool with_value, bool is_continue) {
+  Cell value = *args;
+  Frame* loop = exit_target([](Frame* f) { return kind_of(f) == kLoop; });
+  if (!loop) rt::fire_error("throw", is_continue ? "continue" : "break");
+  enter_target(loop);
+  *args = with_value && !is_continue ? value : kUnset;
+  throw rt::Throw{is_continue ? rt::kThrowContinue : rt::kThrowBreak};
+}
+
+void throw_return(bool with_value) {
+  Cell value = *args;
+  Frame* body = exit_target([](Frame* f) { return (f->header & kBodyFlag) != 0; });
+  if (!body) rt::fire_error("throw", "return");
+  enter_target(body);
+  *args = with_value ? value : kUnset;
+  throw rt::Throw{with_value ? rt::kThrowReturn : rt::kThrowExit};
+}
+
+void throw_value(uint32_t code) {
+  Cell thrown = args[0];
+  Cell name = top > args + 1 ? args[1] : kUnset;
+  if (!throwing_frame) throwing_frame = frame_top - 1;
+  Frame* target = exit_target([](Frame* f) { return kind_of(f) == kCatch; });
+  if (!target) rt::fire_error("throw", "throw", &thrown);
+  enter_target(target);
+  push_copy(thrown);
+  push_copy(name);
+  throw rt::Throw{code};
+}
+
+Frame* throwing_frame_position() { return throwing_frame; }
+void clear_throwing_frame() { throwing_frame = nullptr; }
+
+// --- Collector -------------------------------------------------------------------------------------
+
+void mark_frames() {
+  for (Frame* f = frame_bottom; f < frame_top; f++) {
+    if (f->context) gc::mark_block(f->context);
+    if (f->callee_context) {
+      gc::mark_block(f->callee_context);
+      if (!context::stack_held(f->callee_context) && f->saved_values) {
+        gc::mark_block(f->saved_values);
+      }
+    }
+  }
+}
+
+}  // namespace stack

@@ -1,0 +1,119 @@
+// The data stack and the call-frame stack: the calling convention of the whole system.
+//
+// Values travel on the data stack; a callee's cells run from the arguments base (args) to top,
+// and cell 0 (arg(0)) is both its first argument and its result slot. Every call, protected
+// evaluation, loop and function body is a frame record on the call-frame stack. Both stacks live
+// on the tracked heap and never move, so Cell* into them stay valid while the cells are live.
+// Non-local exits (errors, break, continue, return, exit, throw) find their target frame here,
+// reshape both stacks for it, then throw their code (runtime/throw.h).
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace stack {
+
+constexpr uint32_t kDataCells = 20000;
+constexpr uint32_t kFrameRecords = 12000;
+
+// Frame header: bits 0-23 the naming word's symbol id, 24-27 the kind, 28 the body flag (target
+// of return/exit), 31 the interpreter flag.
+enum FrameHeader : uint32_t {
+  kCall = 0x1000000,
+  kInterpCall = 0x81000000,
+  kNative = 0x2000000,
+  kInterpNative = 0x82000000,
+  kBody = 0x12000000,
+  kTry = 0x4000000,
+  kTryAll = 0x5000000,
+  kCatch = 0x6000000,
+  kEval = 0x87000000,
+  kLoop = 0x8000000,
+};
+constexpr uint32_t kKindMask = 0x0F000000;
+constexpr uint32_t kBodyFlag = 0x10000000;
+constexpr uint32_t kInterpFlag = 0x80000000;
+constexpr uint32_t kSymbolMask = 0x00FFFFFF;
+
+struct Frame {
+  uint32_t header;
+  uint32_t saved_base;      // the caller's arguments base, as a cell index from the bottom
+  uint32_t context;         // context node of the naming word (0 when none)
+  uint32_t callee_context;  // local context of a called function (call frames), else 0
+  uint32_t saved_values;    // that context's values position at the call, else 0
+};
+
+// Positions. Invariant: bottom <= args <= top < end.
+extern Cell* bottom;
+extern Cell* top;
+extern Cell* args;
+extern Cell* end;
+extern Frame* frame_bottom;
+extern Frame* frame_top;  // the next free record; the innermost frame is frame_top - 1
+extern Frame* frame_end;
+
+void init();  // makes both stacks (on the tracked heap) and keeps the frame-name symbols
+
+inline Cell* arg(int i) { return args + i; }
+inline uint32_t cell_index(const Cell* c) { return static_cast<uint32_t>(c - bottom); }
+
+Cell* push_new();                 // the cell at top (contents left to the caller)
+Cell* push_copy(const Cell& value);
+void pop_cells(uint32_t n);
+Cell* top_cell();                 // the newest cell, or bottom when empty
+uint8_t top_type();
+void set_result(const Cell& value);       // into arg(0)
+void set_only_result(const Cell& value);  // top = args + 1, then into arg(0)
+Cell* reset();                            // top = args
+Cell* keep();                             // top = args + 1
+void keep_try_result();
+
+// Frames. A word cell names each frame (its symbol id and context).
+void mark(const Cell& word, uint32_t header);
+void mark_call(const Cell& word, uint32_t callee_context);
+void mark_native(const Cell& word);
+void mark_try(const Cell& word);
+void mark_try_all(const Cell& word);
+void mark_catch(const Cell& word);
+void mark_loop(const Cell& word);
+void mark_eval(const Cell& word);
+void mark_interp_native(const Cell& word);
+void mark_interp_call(const Cell& word);
+void mark_body(const Cell& word, uint32_t function_context);
+void unwind();
+void unwind_last();
+void unwind_call();
+void unwind_call_last();
+void unwind_drop();
+void unwind_call_drop();
+void unwind_revert();
+Frame* unwind_to_kind(uint32_t kind, bool keep);
+void unwind_to_kind_last(uint32_t kind);
+void unwind_to_loop(bool keep);
+void reset_all();  // both stacks empty (top-level recovery after an uncaught error)
+Frame* top_frame();
+void set_ctop(Frame* position);
+void set_body_flag(bool on);
+Frame* claim_body_flag();
+void clear_body_flag(Frame* frame);
+void set_interp_flag();
+bool interpreted_below(Frame* from, bool only_next);
+
+// Non-local exits: each reshapes the stacks for its target, then throws its code.
+[[noreturn]] void throw_error(Cell* error);
+[[noreturn]] void throw_break(bool with_value, bool is_continue);
+[[noreturn]] void throw_return(bool with_value);
+[[noreturn]] void throw_value(uint32_t code);
+
+// Reports.
+void save_error_frame(Cell* error);
+Cell call_name();  // the word naming the innermost named frame
+void collect_trace(int level, Cell* block, uint32_t limit_frame);
+int32_t form_trace(int level, const Cell* limit, Cell* out, int32_t part);
+void collect_calls(Cell* block);
+Frame* throwing_frame_position();  // where the last throw started, or null
+void clear_throwing_frame();
+
+void mark_frames();  // collector pass over the frames
+
+}  // namespace stack

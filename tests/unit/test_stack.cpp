@@ -1,0 +1,180 @@
+// Data stack and call frames: limits, frame unwinding, and the targets of break, continue,
+// return, exit and throw.
+#include <gtest/gtest.h>
+
+#include "interpreter/stack.h"
+#include "runtime/throw.h"
+
+namespace {
+
+Cell word(uint32_t symbol) { return Cell{TYPE_WORD, 0, symbol, 0}; }
+Cell integer(int32_t n) { return Cell{TYPE_INTEGER, 0, uint32_t(n), 0}; }
+
+// Each test starts and ends with empty stacks.
+class Stack : public testing::Test {
+ protected:
+  void SetUp() override { stack::reset_all(); }
+  void TearDown() override { SetUp(); }
+};
+
+TEST_F(Stack, PushingPastTheLimitRaisesStackOverflowAndLeavesRoom) {
+  rt::raised = {};
+  uint32_t code = rt::catch_codes(rt::kThrowError, [] {
+    for (;;) stack::push_new();
+  });
+  EXPECT_EQ(code, rt::kThrowError);
+  EXPECT_STREQ(rt::raised.id, "stack-overflow");
+  EXPECT_EQ(stack::top, stack::end - 5);  // 19,999 cells at most, then 5 given back
+  for (int i = 0; i < 4; i++) stack::push_new();  // the room kept for the error is usable
+}
+
+// Building the error value may itself mark frames: this raiser does, as the real one may.
+int frames_marked_while_raising = 0;
+void raiser_that_marks_frames(const char*, const char* id, const Cell*, const Cell*, const Cell*) {
+  for (int i = 0; i < 8; i++) stack::mark_native(word(2));
+  frames_marked_while_raising = 8;
+  rt::raised = {"internal", id};
+  throw rt::Throw{rt::kThrowError};
+}
+
+TEST_F(Stack, FrameStackOverflowKeepsAReserveForTheError) {
+  rt::ErrorRaiser previous = rt::set_error_raiser(raiser_that_marks_frames);
+  uint32_t code = rt::catch_codes(rt::kThrowError, [] {
+    for (;;) stack::mark_native(word(1));
+  });
+  rt::set_error_raiser(previous);
+  EXPECT_EQ(code, rt::kThrowError);
+  EXPECT_STREQ(rt::raised.id, "stack-overflow");
+  EXPECT_EQ(frames_marked_while_raising, 8);
+  EXPECT_LE(stack::frame_top, stack::frame_end);
+  // Once the frames are unwound the reserve is closed again: the next overflow raises the same way.
+  stack::reset_all();
+  frames_marked_while_raising = 0;
+  previous = rt::set_error_raiser(raiser_that_marks_frames);
+  code = rt::catch_codes(rt::kThrowError, [] {
+    for (;;) stack::mark_native(word(1));
+  });
+  rt::set_error_raiser(previous);
+  EXPECT_EQ(code, rt::kThrowError);
+  EXPECT_EQ(frames_marked_while_raising, 8);
+}
+
+TEST_F(Stack, MarkAndUnwindKeepTheCallersCells) {
+  stack::push_copy(integer(1));
+  stack::push_copy(integer(2));
+  Cell* caller_args = stack::args;
+  stack::mark_native(word(7));
+  EXPECT_EQ(stack::args, stack::top);
+  EXPECT_EQ(stack::top_frame()->header, stack::kNative | 7u);
+  stack::push_copy(integer(42));
+  stack::push_copy(integer(43));
+  stack::unwind_last();  // the callee's result lands in the caller's result slot
+  EXPECT_EQ(stack::args, caller_args);
+  EXPECT_EQ(stack::args[0].w2, 42u);
+  EXPECT_EQ(stack::top, caller_args + 3);  // the popped frame's result slot is the newest cell
+}
+
+TEST_F(Stack, UnwindToKindStopsAtATryAllFrame) {
+  stack::mark_loop(word(1));
+  stack::mark_try_all(word(2));
+  stack::mark_native(word(3));
+  stack::Frame* found = stack::unwind_to_kind(stack::kLoop, false);
+  EXPECT_EQ(found->header & stack::kKindMask, stack::kTryAll & stack::kKindMask);
+}
+
+// The exits, as a table: what frames stand below the exit native's own, the exit, and where it
+// must land (the index of the target frame counted from the bottom, or -1 for the throw error).
+struct ExitCase {
+  const char* name;
+  std::vector<uint32_t> frames;  // headers from the bottom up; the innermost is the native's own
+  int exit;                       // 0 break, 1 continue, 2 return, 3 exit, 4 throw
+  int target;
+  uint32_t code;
+  const char* error_id;
+};
+
+const ExitCase kExits[] = {
+    {"break reaches its loop", {stack::kLoop, stack::kNative, stack::kNative}, 0, 0,
+     rt::kThrowBreak, nullptr},
+    {"continue reaches the inner loop", {stack::kLoop, stack::kLoop, stack::kNative}, 1, 1,
+     rt::kThrowContinue, nullptr},
+    {"break through a try frame", {stack::kLoop, stack::kTry, stack::kNative}, 0, 0,
+     rt::kThrowBreak, nullptr},
+    {"try-all between break and loop", {stack::kLoop, stack::kTryAll, stack::kNative}, 0, -1,
+     rt::kThrowError, "break"},
+    {"continue with no loop", {stack::kNative, stack::kNative}, 1, -1, rt::kThrowError,
+     "continue"},
+    {"return reaches the body", {stack::kBody, stack::kLoop, stack::kNative}, 2, 0,
+     rt::kThrowReturn, nullptr},
+    {"exit reaches the body", {stack::kNative, stack::kBody, stack::kNative}, 3, 1,
+     rt::kThrowExit, nullptr},
+    {"return outside a function", {stack::kLoop, stack::kNative}, 2, -1, rt::kThrowError,
+     "return"},
+    {"throw reaches its catch", {stack::kCatch, stack::kLoop, stack::kNative}, 4, 0,
+     rt::kThrowThrow, nullptr},
+    {"throw blocked by try-all", {stack::kCatch, stack::kTryAll, stack::kNative}, 4, -1,
+     rt::kThrowError, "throw"},
+};
+
+TEST_F(Stack, ExitsReachTheirTargets) {
+  for (const ExitCase& c : kExits) {
+    SetUp();
+    std::vector<Cell*> bases;
+    for (uint32_t header : c.frames) {
+      stack::push_copy(integer(0));
+      stack::mark(word(10), header);
+      bases.push_back(stack::args);
+    }
+    stack::push_copy(integer(5));  // the exit native's argument
+    stack::Frame* before = stack::frame_top;
+    rt::raised = {};
+    uint32_t code = rt::catch_codes(rt::kCatchAll, [&] {
+      switch (c.exit) {
+        case 0: stack::throw_break(true, false);
+        case 1: stack::throw_break(false, true);
+        case 2: stack::throw_return(true);
+        case 3: stack::throw_return(false);
+        default: stack::throw_value(rt::kThrowThrow);
+      }
+    });
+    EXPECT_EQ(code, c.code) << c.name;
+    if (c.target < 0) {
+      EXPECT_STREQ(rt::raised.id, c.error_id) << c.name;
+      EXPECT_STREQ(rt::raised.category, "throw") << c.name;
+      EXPECT_EQ(stack::frame_top, before) << c.name << ": stacks left as before";
+      continue;
+    }
+    EXPECT_EQ(stack::frame_top - stack::frame_bottom, c.target + 1) << c.name;
+    EXPECT_EQ(stack::args, bases[c.target]) << c.name;
+    uint8_t result = cell::type_of(stack::args[0]);
+    if (c.exit == 0 || c.exit == 2) {
+      EXPECT_EQ(result, TYPE_INTEGER) << c.name;
+      EXPECT_EQ(stack::args[0].w2, 5u) << c.name;
+    } else if (c.exit == 4) {
+      EXPECT_EQ(stack::top, stack::args + 2) << c.name << ": thrown value and name pushed";
+      EXPECT_EQ(stack::args[0].w2, 5u) << c.name;
+    } else {
+      EXPECT_EQ(result, TYPE_UNSET) << c.name;
+    }
+  }
+}
+
+TEST_F(Stack, BodyFlagIsClaimedOnlyOnce) {
+  stack::mark_native(word(1));
+  stack::mark_native(word(2));
+  stack::Frame* claimed = stack::claim_body_flag();
+  ASSERT_NE(claimed, nullptr);
+  EXPECT_EQ(stack::claim_body_flag(), nullptr);
+  stack::clear_body_flag(claimed);
+  EXPECT_EQ(stack::claim_body_flag(), claimed);
+}
+
+TEST_F(Stack, InterpretedBelowFindsTheInterpreterFlag) {
+  stack::mark_interp_native(word(1));
+  stack::mark_native(word(2));
+  stack::mark_native(word(3));
+  EXPECT_TRUE(stack::interpreted_below(nullptr, false));
+  EXPECT_FALSE(stack::interpreted_below(nullptr, true));
+}
+
+}  // namespace
