@@ -2,10 +2,18 @@
 // program, all under the root catch site that turns a stray throw into fatal error 95.
 #include "boot/entry.h"
 
+#include "datatypes/context.h"
 #include "datatypes/cycles.h"
+#include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/ownership.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
 #include "interpreter/stack.h"
 #include "platform/os/platform.h"
 #include "runtime/alloc.h"
+#include "runtime/casefold.h"
 #include "runtime/extres.h"
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
@@ -33,12 +41,23 @@ int run_program() {
 void start(int argc, char** argv) { rt::start(argc, argv); }
 
 void runtime_init() {
+  gc::enabled = false;  // nothing collects while the roots are being made
   hooks::init();
   platform::init();
   alloc::init();
   extres::init();
+  datatype::register_all();
   cycles::init();
+  runtime_words::init_root_block();
   stack::init();
+  symbol::init();
+  context::init();
+  casefold::init_tables();
+  datatype::make_name_words();
+  runtime_words::init();
+  error::init();  // the catalog, then the raiser that builds errors from it
+  ownership::init();
+  slot_pool::init();
   gc::init();
   gc::enabled = true;
 }

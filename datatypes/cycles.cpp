@@ -2,6 +2,7 @@
 // node), which never move, so the collector only has to keep them alive.
 #include "datatypes/cycles.h"
 
+#include "datatypes/cell_ops.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 
@@ -12,7 +13,9 @@ uint32_t entries[kLimit];
 uint32_t count = 0;
 
 void mark_entries() {
-  for (uint32_t i = 0; i < count; i++) gc::mark_node(entries[i]);
+  // Entries are blocks and context records: their cells must be walked too, since a later root
+  // reaching an already-marked buffer does not walk it again.
+  for (uint32_t i = 0; i < count; i++) gc::mark_block(entries[i]);
 }
 }  // namespace
 
@@ -42,6 +45,24 @@ bool find(uint32_t node) {
     if (entries[i] == node) return true;
   }
   return false;
+}
+
+bool detect_and_emit(const Cell& value, Cell* out, int32_t* part, bool mold) {
+  uint8_t type = cell::type_of(value);
+  uint32_t node = type == TYPE_OBJECT || type == TYPE_ERROR ? value.w1 : value.w2;
+  if (!find(node)) return false;
+  const char* marker = "...";
+  if (mold) {
+    switch (type) {
+      case TYPE_BLOCK: case TYPE_HASH: marker = "[...]"; break;
+      case TYPE_PAREN: marker = "(...)"; break;
+      case TYPE_MAP: marker = "#[...]"; break;
+      case TYPE_OBJECT: marker = "make object! [...]"; break;
+      default: break;
+    }
+  }
+  *part -= cell::append_text(out, marker);
+  return true;
 }
 
 }  // namespace cycles

@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "datatypes/cell_ops.h"
+#include "datatypes/string_buffer.h"
+#include "datatypes/word.h"
 #include "interpreter/stack.h"
 #include "runtime/print.h"
 
@@ -55,12 +58,58 @@ const char* name_of(uint8_t type) { return names[type].name; }
 uint32_t name_length_less_one(uint8_t type) { return names[type].length_less_one; }
 const Cell* name_word(uint8_t type) { return &names[type].word; }
 
-void set_name_word(uint8_t type, const Cell& word) { names[type].word = word; }
+void make_name_words() {
+  for (uint8_t type = 1; type <= highest; type++) {
+    if (names[type].name) names[type].word = word::from_c_string(names[type].name);
+  }
+}
 
 Cell* push(uint8_t type) {
   Cell* c = stack::push_new();
   *c = Cell{TYPE_DATATYPE, type, 0, 0};
   return c;
+}
+
+Cell* append_to_block(Cell* block, uint8_t type) {
+  Cell* c = cell::append_new_cell(block);
+  *c = Cell{TYPE_DATATYPE, type, 0, 0};
+  return c;
+}
+
+// --- datatype! -------------------------------------------------------------------------------------
+
+namespace {
+
+// The name without its final "!": integer! forms as integer.
+int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
+  const NameRecord& n = names[value->w1];
+  string::append_c_chars(*out, n.name, n.length_less_one);
+  return part - int32_t(n.length_less_one);
+}
+
+int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell*, int32_t part, int32_t) {
+  if (all) part -= cell::append_text(out, "#(");
+  part -= cell::append_text(out, names[value->w1].name);
+  if (all) part -= cell::append_text(out, ")");
+  return part;
+}
+
+int32_t compare(Cell* a, Cell* b, int32_t op) {
+  switch (op) {
+    case action::EQUAL: case action::NOT_EQUAL: case action::STRICT_EQUAL: case action::SAME:
+    case action::FIND_EQUAL:
+      return cell::type_of(*b) == TYPE_DATATYPE && a->w1 == b->w1 ? 0 : 1;
+    default:
+      return action::kNotComparable;
+  }
+}
+
+}  // namespace
+
+void init() {
+  using namespace action;
+  register_type(TYPE_DATATYPE, 0, "datatype!",
+                {act<FORM>(form), act<MOLD>(mold), act<COMPARE>(compare)});
 }
 
 }  // namespace datatype

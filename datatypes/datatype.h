@@ -143,7 +143,7 @@ void make_name_words();
 Cell* push(uint8_t type);                          // a new datatype! on the data stack
 Cell* append_to_block(Cell* block, uint8_t type);  // a new datatype! at the block's tail
 
-// Registers datatype! itself.
-void init();
+void init();          // registers datatype! itself
+void register_all();  // every datatype, in registration order
 
 }  // namespace datatype

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/throw.h"
 
 namespace stack {
 
@@ -104,6 +105,22 @@ bool interpreted_below(Frame* from, bool only_next);
 [[noreturn]] void throw_break(bool with_value, bool is_continue);
 [[noreturn]] void throw_return(bool with_value);
 [[noreturn]] void throw_value(uint32_t code);
+
+// Runs body under a try frame named by `name`, as the try native does: an error raised inside
+// unwinds to that frame. Returns 0, or rt::kThrowError when an error was caught; the error value
+// is then the newest cell. Other codes travel on.
+template <class Body>
+uint32_t try_catch(const Cell& name, Body&& body) {
+  mark_try(name);
+  try {
+    body();
+  } catch (const rt::Throw& t) {
+    if (t.code != rt::kThrowError) throw;
+    return t.code;  // throw_error has popped the try frame
+  }
+  unwind_drop();
+  return 0;
+}
 
 // Reports.
 void save_error_frame(Cell* error);

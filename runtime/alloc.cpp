@@ -260,8 +260,8 @@ namespace {
 // Returns {old, new}; the old buffer stays readable until the next allocation.
 std::pair<Series*, Series*> relink(uint32_t node, uint32_t new_capacity) {
   Series* old = series_of(node);
-  uint64_t capacity = new_capacity ? new_capacity : uint64_t(old->capacity) * 2;
-  if (capacity < 1) out_of_memory();
+  // Doubling an empty buffer gives the smallest one, not nothing.
+  uint64_t capacity = new_capacity ? new_capacity : std::max<uint64_t>(old->capacity * 2ull, 16);
   if (capacity > kMaxCapacity) out_of_memory();
   uint32_t unit = old->unit();
   Series* fresh = series_buffer(static_cast<uint32_t>(capacity / unit), unit, 0);

@@ -17,6 +17,7 @@
 #include <deque>
 #include <vector>
 
+#include "datatypes/ownership.h"
 #include "runtime/alloc.h"
 #include "runtime/extres.h"
 #include "runtime/fatal.h"
@@ -348,8 +349,11 @@ void collect() {
     if (markers[i]) markers[i]();
     drain_mark_stack();
   }
+  // An owner lives while a series it owns does, so owners are marked to a fixpoint.
+  while (ownership::mark_owners()) drain_mark_stack();
 
   extres::sweep();
+  ownership::sweep();
   if (stress_every) compact_by_moving_everything();
   else compact_frames();
   sweep_big_blocks();

@@ -18,10 +18,15 @@ class Alloc : public testing::Test {
   void SetUp() override {
     saved_enabled_ = gc::enabled;
     gc::enabled = false;
+    // The memory manager is rebuilt under the running runtime: errors must not build values.
+    saved_raiser_ = rt::set_error_raiser(nullptr);
     alloc::free_all();
     alloc::init();
   }
-  void TearDown() override { gc::enabled = saved_enabled_; }
+  void TearDown() override {
+    gc::enabled = saved_enabled_;
+    rt::set_error_raiser(saved_raiser_);
+  }
 
   static int frame_count() {
     int n = 0;
@@ -31,6 +36,7 @@ class Alloc : public testing::Test {
 
  private:
   bool saved_enabled_ = false;
+  rt::ErrorRaiser saved_raiser_ = nullptr;
 };
 
 TEST_F(Alloc, CapacityBoundaryBetweenFramesAndBigBlocks) {

@@ -9,6 +9,8 @@
 #include "runtime/fatal.h"
 #include "runtime/heap.h"
 #include "runtime/throw.h"
+#include "datatypes/runtime_words.h"
+#include "interpreter/stack.h"
 
 namespace {
 
@@ -127,7 +129,7 @@ void overflow_stack() { recurse(0, false); }
 // Recurses until the guard raises; true when that came as internal/stack-overflow.
 bool overflow_is_a_language_error() {
   rt::raised = {nullptr, nullptr};
-  uint32_t code = rt::catch_codes(rt::kThrowError, [] { recurse(0, true); });
+  uint32_t code = stack::try_catch(runtime_words::words.try_, [] { recurse(0, true); });
   return code == rt::kThrowError && rt::raised.id &&
          std::strcmp(rt::raised.id, "stack-overflow") == 0 &&
          std::strcmp(rt::raised.category, "internal") == 0;

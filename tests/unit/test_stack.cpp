@@ -2,6 +2,7 @@
 // return, exit and throw.
 #include <gtest/gtest.h>
 
+#include "datatypes/runtime_words.h"
 #include "interpreter/stack.h"
 #include "runtime/throw.h"
 
@@ -10,11 +11,19 @@ namespace {
 Cell word(uint32_t symbol) { return Cell{TYPE_WORD, 0, symbol, 0}; }
 Cell integer(int32_t n) { return Cell{TYPE_INTEGER, 0, uint32_t(n), 0}; }
 
-// Each test starts and ends with empty stacks.
+// Each test starts and ends with empty stacks. The stack's own mechanics are tested with the
+// plain raiser (names only), so that no error value takes cells or frames of its own.
 class Stack : public testing::Test {
  protected:
-  void SetUp() override { stack::reset_all(); }
-  void TearDown() override { SetUp(); }
+  void SetUp() override {
+    stack::reset_all();
+    saved_raiser_ = rt::set_error_raiser(nullptr);
+  }
+  void TearDown() override {
+    stack::reset_all();
+    rt::set_error_raiser(saved_raiser_);
+  }
+  rt::ErrorRaiser saved_raiser_ = nullptr;
 };
 
 TEST_F(Stack, PushingPastTheLimitRaisesStackOverflowAndLeavesRoom) {
@@ -26,6 +35,21 @@ TEST_F(Stack, PushingPastTheLimitRaisesStackOverflowAndLeavesRoom) {
   EXPECT_STREQ(rt::raised.id, "stack-overflow");
   EXPECT_EQ(stack::top, stack::end - 5);  // 19,999 cells at most, then 5 given back
   for (int i = 0; i < 4; i++) stack::push_new();  // the room kept for the error is usable
+}
+
+TEST_F(Stack, OverflowIsAnErrorValueThatATryFrameCatches) {
+  rt::set_error_raiser(saved_raiser_);
+  uint32_t code = stack::try_catch(runtime_words::words.try_, [] {
+    for (;;) stack::push_new();
+  });
+  EXPECT_EQ(code, rt::kThrowError);
+  ASSERT_EQ(cell::type_of(*stack::top_cell()), TYPE_ERROR);
+  EXPECT_STREQ(rt::raised.id, "stack-overflow");
+  // The runtime goes on: the stacks are usable again once the error is dropped.
+  stack::reset_all();
+  for (int i = 0; i < 100; i++) stack::push_new();
+  stack::mark_native(word(1));
+  stack::unwind();
 }
 
 // Building the error value may itself mark frames: this raiser does, as the real one may.

@@ -64,8 +64,10 @@ TEST(Throw, AfterAHandledCatchTheNextThrowGoesToTheEnclosingSite) {
 }
 
 TEST(Throw, DefaultRaiserKeepsTheNamesAndThrowsTheErrorCode) {
+  rt::ErrorRaiser previous = rt::set_error_raiser(nullptr);
   rt::raised = {nullptr, nullptr};
   uint32_t code = rt::catch_codes(rt::kCatchAll, [] { rt::fire_error("math", "zero-divide"); });
+  rt::set_error_raiser(previous);
   EXPECT_EQ(code, rt::kThrowError);
   ASSERT_NE(rt::raised.id, nullptr);
   EXPECT_STREQ(rt::raised.category, "math");
@@ -89,7 +91,6 @@ TEST(Throw, InstalledRaiserGetsTheArgumentsAndNullRestoresTheDefault) {
   uint32_t code =
       rt::catch_codes(rt::kCatchAll, [&] { rt::fire_error("script", "no-value", &a, &b, &c); });
   EXPECT_EQ(rt::set_error_raiser(nullptr), recording_raiser);
-  rt::set_error_raiser(previous);
   EXPECT_EQ(code, rt::kThrowError);
   EXPECT_STREQ(seen_id, "no-value");
   EXPECT_EQ(seen_arguments[0], &a);
@@ -98,6 +99,7 @@ TEST(Throw, InstalledRaiserGetsTheArgumentsAndNullRestoresTheDefault) {
 
   rt::raised = {nullptr, nullptr};
   rt::catch_codes(rt::kCatchAll, [] { rt::fire_error("internal", "not-done"); });
+  rt::set_error_raiser(previous);
   EXPECT_STREQ(rt::raised.id, "not-done");
 }
 

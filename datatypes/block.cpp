@@ -1,0 +1,683 @@
+// block! and paren!: the low-level block operations and the block actions (make, to, form,
+// mold, compare, append/insert, change, copy, put, swap, take, trim). The position actions and
+// remove, reverse, move... are series!'s, inherited.
+// Recursive walks (mold, form, compare, deep copies) keep the containers they are inside on the
+// cycle stack. Owner notifications run user code, so edits keep indexes across them.
+#include "datatypes/block.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+#include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
+#include "datatypes/cycles.h"
+#include "datatypes/datatype.h"
+#include "datatypes/ownership.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/series.h"
+#include "datatypes/string_buffer.h"
+#include "interpreter/stack.h"
+#include "runtime/gc.h"
+#include "runtime/hashtable.h"
+#include "runtime/throw.h"
+
+namespace block {
+
+namespace {
+
+using alloc::Series;
+
+inline Series* buffer_of(const Cell& value) { return alloc::series_of(value.w2); }
+inline Cell* cells_of(uint32_t node) {
+  return reinterpret_cast<Cell*>(alloc::series_of(node)->head_ptr());
+}
+inline Cell* first_cell(const Cell& value) { return cells_of(value.w2); }
+inline int32_t length_of(uint32_t node) {
+  return static_cast<int32_t>(alloc::series_of(node)->used() / sizeof(Cell));
+}
+inline int32_t length_of(const Cell& value) { return length_of(value.w2); }
+inline int32_t head_of(const Cell& value) { return static_cast<int32_t>(value.w1); }
+// The head clamped into [0, length].
+inline int32_t clamped_head(const Cell& value) {
+  return std::clamp(head_of(value), 0, length_of(value));
+}
+inline void set_length(uint32_t node, int64_t cells) {
+  Series* s = alloc::series_of(node);
+  s->tail = s->head + static_cast<uint32_t>(cells * sizeof(Cell));
+}
+
+[[noreturn]] void not_done() { rt::fire_error("internal", "not-done"); }
+[[noreturn]] void no_memory() { rt::fire_error("internal", "no-memory"); }
+
+// Holds a container on the cycle stack for the length of a walk, also when an error ends it.
+struct CycleEntry {
+  explicit CycleEntry(uint32_t node) { cycles::push(node); }
+  ~CycleEntry() { cycles::pop(); }
+  CycleEntry(const CycleEntry&) = delete;
+  CycleEntry& operator=(const CycleEntry&) = delete;
+};
+
+// A deep walk that meets its own container again cannot end.
+void refuse_cycle(uint32_t node) {
+  if (cycles::find(node)) {
+    cycles::reset();
+    rt::fire_error("internal", "no-cycle");
+  }
+}
+
+// The implementation of a slot for a type; a type whose module is not written yet raises.
+template <action::Slot S>
+action::Fn<S> implementation(uint8_t type) {
+  auto fn = datatype::lookup<S>(type);
+  if (!fn) not_done();
+  return fn;
+}
+
+// The raw comparison of two cells under an operator, through the first one's type.
+int32_t compare_cells(Cell* a, Cell* b, int32_t op) {
+  auto fn = datatype::lookup<action::COMPARE>(cell::type_of(*a));
+  return fn ? fn(a, b, op) : action::kNotComparable;
+}
+
+bool number(uint8_t type) {
+  return type == TYPE_INTEGER || type == TYPE_FLOAT || type == TYPE_PERCENT;
+}
+
+// --- Splicing ----------------------------------------------------------------------------------
+
+// Where spliced cells come from: one stable cell (a data-stack cell or a C++ local), or a run
+// of a series' cells, re-derived from its node after every allocation.
+struct Source {
+  const Cell* cell;
+  uint32_t node;
+  int32_t index;
+  const Cell* cells() const { return cell ? cell : cells_of(node) + index; }
+};
+
+// Cells spliced from the target's own buffer are copied aside first: opening the gap moves them
+// and the copy would otherwise read cells the gap overwrote. `aside` must be guarded.
+void copy_aside(Source& source, uint32_t target_node, int32_t count, uint32_t& aside) {
+  if (source.cell || source.node != target_node) return;
+  aside = alloc::new_cell_series(static_cast<uint32_t>(std::max(count, 1)));
+  std::memcpy(cells_of(aside), source.cells(), size_t(count) * sizeof(Cell));
+  set_length(aside, count);
+  source = Source{nullptr, aside, 0};
+}
+
+// Room for `cells` cells from the buffer's first element: twice that, or exactly that.
+void reserve_cells(const Cell& target, int64_t cells, bool exact) {
+  Series* s = buffer_of(target);
+  uint64_t needed = s->head + uint64_t(cells) * sizeof(Cell);
+  if (needed <= s->capacity) return;
+  if (needed > alloc::kMaxCapacity) no_memory();
+  uint64_t grown = exact ? needed : std::min<uint64_t>(2 * needed, alloc::kMaxCapacity);
+  alloc::expand_series(target.w2, static_cast<uint32_t>(grown));
+}
+
+// Opens count × dup cells at `at` and fills them with the source's count cells, dup times; a
+// hash! keeps its index in step. The target must be rooted. May allocate.
+void splice_in(const Cell& target, Source source, int32_t count, int32_t dup, int32_t at,
+               bool exact_growth) {
+  int64_t total = int64_t(count) * dup;
+  int32_t length = length_of(target);
+  uint32_t aside = 0;
+  gc::Guard keep_aside(aside);
+  copy_aside(source, target.w2, count, aside);
+  reserve_cells(target, length + total, exact_growth);
+  Cell* cells = first_cell(target);
+  std::memmove(cells + at + total, cells + at, size_t(length - at) * sizeof(Cell));
+  set_length(target.w2, length + total);
+  std::memcpy(cells + at, source.cells(), size_t(count) * sizeof(Cell));
+  cell::replicate_bytes(reinterpret_cast<uint8_t*>(cells + at), count * sizeof(Cell),
+                        static_cast<uint32_t>(dup));
+  if (cell::type_of(target) != TYPE_HASH) return;
+  if (at < length &&
+      hashtable::shift_indexes(target.w3, at, length - at, static_cast<int32_t>(total))) {
+    hashtable::rehash(target.w3, static_cast<uint32_t>(length + total));
+  } else {
+    series::hash_put_range(target, at, static_cast<int32_t>(total));
+  }
+}
+
+// The count × dup product of append, insert and change, which must fit the 32-bit counts.
+int32_t checked_total(int64_t count, int64_t dup) {
+  int64_t total = count * dup;
+  if (total > INT32_MAX) no_memory();
+  return static_cast<int32_t>(total);
+}
+
+// --- Copies ------------------------------------------------------------------------------------
+
+bool copiable_by_types(uint8_t type) {
+  return series::series_like(type) || type == TYPE_BITSET || type == TYPE_OBJECT ||
+         type == TYPE_ERROR || type == TYPE_MAP;
+}
+
+// Replaces each selected cell of the block's [first, end) by its copy. Without types the
+// series-like cells are selected (deep copy); with types, those it names that can be copied.
+void replace_copies(uint32_t node, int32_t first, int32_t end, int32_t step, bool deep,
+                    const Cell* types) {
+  for (int32_t i = first; i < std::min(end, length_of(node)); i += step) {
+    Cell item = cells_of(node)[i];
+    uint8_t type = cell::type_of(item);
+    bool selected = types ? copiable_by_types(type) &&
+                                (cell::type_of(*types) == TYPE_DATATYPE
+                                     ? types->w1 == type
+                                     : cell::typeset_has(*types, type))
+                          : series::series_like(type);
+    if (!selected) continue;
+    Cell* slot = stack::push_copy(item);  // roots the original while its copy is made
+    implementation<action::COPY>(type)(slot, slot, nullptr, deep,
+                                       deep ? const_cast<Cell*>(types) : nullptr);
+    cells_of(node)[i] = *slot;
+    stack::pop_cells(1);
+  }
+}
+
+// --- Printing ----------------------------------------------------------------------------------
+
+int32_t mold_value(Cell* value, Cell* out, bool all, bool flat, Cell* arg, int32_t part,
+                   int32_t indent) {
+  return implementation<action::MOLD>(cell::type_of(*value))(value, out, false, all, flat, arg,
+                                                              part, indent);
+}
+
+// Whether the output so far ends with a line feed, carriage return or tab.
+bool ends_with_break(const Cell& out) {
+  Series* s = buffer_of(out);
+  if (s->tail == s->head) return false;
+  uint32_t last = string::read_char(s->tail_ptr() - s->unit(), s->unit());
+  return last == '\n' || last == '\r' || last == '\t';
+}
+
+int32_t append_text(Cell* out, const char* text, int32_t part) {
+  return part - cell::append_text(out, text);
+}
+
+// The mold of block! and paren!, which differ only in their delimiters. A first cell that
+// starts a line opens the block on a line of its own, its cells one level deeper, and closes it
+// on a line of its own at the outer level.
+int32_t mold_cells(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg,
+                   int32_t part, int32_t indent, const char* open, const char* close) {
+  if (cycles::detect_and_emit(*value, out, &part, true)) return part;
+  const Cell block = *value;
+  if (!only) part = append_text(out, open, part);
+  {
+    CycleEntry entry(block.w2);
+    bool first_break = false;
+    int32_t head = std::max(head_of(block), 0);
+    for (int32_t i = head; i < length_of(block); i++) {
+      if (arg && part <= 0) break;
+      Cell item = first_cell(block)[i];
+      bool first = i == head;
+      if (!flat && (item.header & cell::kNewLine)) {
+        if (!only && first) {
+          first_break = true;
+          indent++;
+        }
+        if (!(only && first)) part = append_text(out, "\n", part);
+        part = cell::mold_indent(out, indent, part);
+      } else if (!first) {
+        part = append_text(out, " ", part);
+      }
+      part = mold_value(&item, out, all, flat, arg, part, indent);
+    }
+    if (first_break) {
+      part = append_text(out, "\n", part);
+      part = cell::mold_indent(out, indent - 1, part);
+    }
+  }
+  if (!only) part = append_text(out, close, part);
+  return part;
+}
+
+}  // namespace
+
+// --- Low-level operations --------------------------------------------------------------------
+
+int32_t rest_length(const Cell& block) { return length_of(block) - head_of(block); }
+
+bool next_head(Cell& block) {
+  if (head_of(block) < length_of(block)) block.w1++;
+  return head_of(block) >= length_of(block);
+}
+
+Cell* head_cell(Cell& block) {
+  int32_t length = length_of(block);
+  if (head_of(block) > length) block.w1 = static_cast<uint32_t>(length);
+  return first_cell(block) + head_of(block);
+}
+
+Cell* tail_cell(const Cell& block) { return first_cell(block) + length_of(block); }
+bool at_tail(const Cell& block) { return head_of(block) == length_of(block); }
+Cell* cell_at(const Cell& block, int32_t index) { return first_cell(block) + index; }
+void set_tail_index(const Cell& block, int32_t index) { set_length(block.w2, index); }
+
+void clear_from_head(const Cell& block) {
+  if (head_of(block) < length_of(block)) set_length(block.w2, head_of(block));
+}
+
+Cell* append_cell(const Cell& block, const Cell& value) {
+  const Cell copy = value;
+  Cell* c = cell::append_new_cell(&block);
+  *c = copy;
+  return c;
+}
+
+Cell* append_all(Cell* target, const Cell& source) {
+  int32_t count = std::max(rest_length(source), 0);
+  splice_in(*target, Source{nullptr, source.w2, head_of(source)}, count, 1, length_of(*target),
+            false);
+  return target;
+}
+
+Cell* insert_value(Cell& block, const Cell& value, bool advance, bool at_start) {
+  const Cell copy = value;
+  int32_t head = clamped_head(block);
+  int32_t at = at_start ? 0 : head;
+  splice_in(block, Source{&copy, 0, 0}, 1, 1, at, false);
+  if (advance) block.w1 = static_cast<uint32_t>(head + 1);
+  return first_cell(block) + at;
+}
+
+Cell* insert_all(Cell& target, const Cell& source) {
+  int32_t count = std::max(rest_length(source), 0);
+  int32_t at = clamped_head(target);
+  splice_in(target, Source{nullptr, source.w2, head_of(source)}, count, 1, at, false);
+  target.w1 = static_cast<uint32_t>(at + count);
+  return &target;
+}
+
+const Cell* select_value(const Cell& block, const Cell& value) {
+  Cell key = value;
+  int32_t length = length_of(block);
+  for (int32_t i = std::max(head_of(block), 0); i < length; i++) {
+    if (compare_cells(first_cell(block) + i, &key, action::FIND_EQUAL) == 0) {
+      return i + 1 < length ? first_cell(block) + i + 1 : &constants::none;
+    }
+  }
+  return &constants::none;
+}
+
+bool remove_value(const Cell& block, const Cell& value, bool from_start) {
+  Cell key = value;
+  int32_t length = length_of(block);
+  for (int32_t i = from_start ? 0 : std::max(head_of(block), 0); i < length; i++) {
+    if (compare_cells(first_cell(block) + i, &key, action::FIND_EQUAL) != 0) continue;
+    if (cell::type_of(block) == TYPE_HASH) hashtable::remove_range(block.w3, i, 1);
+    Cell* cells = first_cell(block);
+    std::memmove(cells + i, cells + i + 1, size_t(length - i - 1) * sizeof(Cell));
+    set_length(block.w2, length - 1);
+    series::hash_removed(block, i, 1, length - i - 1);
+    return true;
+  }
+  return false;
+}
+
+Cell* init_empty_ex(Cell* cell, int32_t capacity, bool outside_heap) {
+  uint32_t count = static_cast<uint32_t>(std::max(capacity, 1));
+  uint32_t node = outside_heap ? alloc::new_series_on_heap(count, sizeof(Cell))
+                               : alloc::new_cell_series_unset(count);
+  cell::set_type(*cell, TYPE_BLOCK);
+  cell->w1 = 0;
+  cell->w2 = node;
+  return cell;
+}
+
+Cell* init_empty(Cell* cell, int32_t capacity) { return init_empty_ex(cell, capacity, false); }
+
+namespace {
+
+// Blocks made without a parent hang in the runtime's root block, a collector root.
+Cell* append_new_block(const Cell* parent, int32_t capacity, bool outside_heap) {
+  Cell made{TYPE_BLOCK, 0, 0, 0};
+  gc::Guard keep(made);
+  init_empty_ex(&made, capacity, outside_heap);
+  const Cell root{TYPE_BLOCK, 0, runtime_words::root_block, 0};
+  return append_cell(parent ? *parent : root, made);
+}
+
+}  // namespace
+
+Cell* append_to_block(const Cell* parent, int32_t capacity) {
+  return append_new_block(parent, capacity, false);
+}
+
+Cell* append_c_heap_to_block(const Cell* parent, int32_t capacity) {
+  return append_new_block(parent, capacity, true);
+}
+
+Cell* push(const Cell& block) { return stack::push_copy(block); }
+
+Cell* push_new(int32_t capacity) {
+  Cell* c = stack::push_new();
+  *c = Cell{TYPE_BLOCK, 0, 0, 0};
+  return init_empty(c, capacity);
+}
+
+Cell* push_clone(const Cell& block, bool deep, bool all_blocks) {
+  Cell* result = stack::push_copy(block);  // roots the source while the copy is made
+  const Cell source = *result;
+  int32_t count = std::max(rest_length(source), 0);
+  uint32_t node = alloc::new_cell_series(static_cast<uint32_t>(std::max(count, 1)));
+  std::memcpy(cells_of(node), first_cell(source) + std::max(head_of(source), 0),
+              size_t(count) * sizeof(Cell));
+  set_length(node, count);
+  *result = Cell{cell::type_of(source), 0, node, 0};
+  if (!deep) return result;
+
+  refuse_cycle(source.w2);
+  CycleEntry entry(source.w2);
+  for (int32_t i = 0; i < count; i++) {
+    Cell item = cells_of(node)[i];
+    uint8_t type = cell::type_of(item);
+    bool path = type >= TYPE_PATH && type <= TYPE_GET_PATH;
+    bool nested = type == TYPE_BLOCK || (all_blocks && (type == TYPE_PAREN || path));
+    if (!nested) continue;
+    Cell* clone = push_clone(item, true, all_blocks);
+    cells_of(node)[i] = Cell{item.header, 0, clone->w2, 0};
+    stack::pop_cells(1);
+  }
+  return result;
+}
+
+void copy_nested(uint32_t node, int32_t first, int32_t end, int32_t step, bool deep,
+                 const Cell* types) {
+  replace_copies(node, first, end, step, deep, types);
+}
+
+// --- Actions ---------------------------------------------------------------------------------
+
+Cell* make(Cell* proto, Cell* spec, uint8_t type) {
+  uint8_t spec_type = cell::type_of(*spec);
+  if (series::any_block(spec_type)) {
+    Cell* clone = push_clone(*spec, false, false);
+    *proto = Cell{type, 0, clone->w2, 0};
+    stack::pop_cells(1);
+    return proto;
+  }
+  if (spec_type == TYPE_INTEGER || spec_type == TYPE_FLOAT) {
+    int32_t capacity = cell::get_integer_arg(*spec);
+    *proto = Cell{type, 0, 0, 0};
+    init_empty(proto, capacity);
+    cell::set_type(*proto, type);
+    return proto;
+  }
+  // object!, map! and vector! bodies come with those types.
+  if (spec_type == TYPE_OBJECT || spec_type == TYPE_MAP || spec_type == TYPE_VECTOR) not_done();
+  Cell wanted{TYPE_DATATYPE, type, 0, 0};
+  rt::fire_error("script", "bad-make-arg", &wanted, spec);
+}
+
+Cell* to(Cell* proto, Cell* spec, uint8_t type) {
+  uint8_t spec_type = cell::type_of(*spec);
+  // Loading text needs the lexer, a typeset's words the datatype words: later modules.
+  if (spec_type == TYPE_OBJECT || spec_type == TYPE_MAP || spec_type == TYPE_VECTOR ||
+      spec_type == TYPE_STRING || spec_type == TYPE_TYPESET) {
+    not_done();
+  }
+  if (series::any_block(spec_type)) return make(proto, spec, type);
+  Cell* made = push_new(1);
+  append_cell(*made, *spec);
+  *proto = Cell{type, 0, made->w2, 0};
+  stack::pop_cells(1);
+  return proto;
+}
+
+int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
+  if (cycles::detect_and_emit(*value, out, &part, false)) return part;
+  const Cell block = *value;
+  CycleEntry entry(block.w2);
+  int32_t head = std::max(head_of(block), 0);
+  for (int32_t i = head; i < length_of(block); i++) {
+    if (arg && part <= 0) break;
+    if (i > head && !ends_with_break(*out)) part = append_text(out, " ", part);
+    Cell item = first_cell(block)[i];
+    part = implementation<action::FORM>(cell::type_of(item))(&item, out, arg, part);
+  }
+  return part;
+}
+
+int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+             int32_t indent) {
+  return mold_cells(value, out, only, all, flat, arg, part, indent, "[", "]");
+}
+
+// Path steps through blocks need the evaluator's path machinery.
+Cell* eval_path(Cell*, Cell*, Cell*, Cell*, Cell*, Cell*, int32_t, bool, bool, bool, bool) {
+  not_done();
+}
+
+int32_t compare(Cell* a, Cell* b, int32_t op) {
+  uint8_t type_a = cell::type_of(*a);
+  uint8_t type_b = cell::type_of(*b);
+  if (type_a != type_b) {
+    auto path_pair = [](uint8_t t) { return t == TYPE_PATH || t == TYPE_LIT_PATH; };
+    bool literal_paths = (op == action::WORD_LIT_EQUAL || op == action::WORD_LIT_STRICT) &&
+                         path_pair(type_a) && path_pair(type_b);
+    if (!literal_paths) return action::kNotComparable;
+  }
+  bool same = a->w2 == b->w2 && a->w1 == b->w1;
+  if (op == action::SAME) return same ? 0 : -1;
+  if (same) return 0;
+  if (cycles::find(a->w2)) return cycles::find(b->w2) ? 0 : -1;
+
+  Cell x = *a, y = *b;
+  int32_t length_x = series::rest_length(x, false);
+  int32_t length_y = series::rest_length(y, false);
+  bool equality = op == action::EQUAL || op == action::NOT_EQUAL || op == action::STRICT_EQUAL ||
+                  op == action::WORD_LIT_EQUAL || op == action::WORD_LIT_STRICT ||
+                  op == action::FIND_EQUAL;
+  if (length_x != length_y && equality) return 1;
+
+  int32_t result = 0;
+  {
+    CycleEntry entry_x(x.w2);
+    CycleEntry entry_y(y.w2);
+    for (int32_t i = 0; i < std::min(length_x, length_y) && result == 0; i++) {
+      Cell* c1 = first_cell(x) + head_of(x) + i;
+      Cell* c2 = first_cell(y) + head_of(y) + i;
+      uint8_t t1 = cell::type_of(*c1);
+      uint8_t t2 = cell::type_of(*c2);
+      bool comparable = t1 == t2 || (series::any_word(t1) && series::any_word(t2)) ||
+                        (number(t1) && number(t2));
+      if (!comparable) return t1 < t2 ? -1 : 1;
+      result = compare_cells(c1, c2, op);
+    }
+  }
+  if (result) return result;
+  return length_x < length_y ? -1 : length_x > length_y ? 1 : 0;
+}
+
+void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+  if (dup < 1) return;
+  bool splice = !only && series::any_block(cell::type_of(*value));
+  auto taken_cells = [&] {
+    int32_t count = splice ? series::rest_length(*value, false) : 1;
+    return part >= 0 && part <= count ? part : count;
+  };
+  int32_t taken = taken_cells();
+  if (taken <= 0) return;
+  int32_t total = checked_total(taken, dup);
+  series->w1 = static_cast<uint32_t>(clamped_head(*series));
+  int32_t at = append ? length_of(*series) : head_of(*series);
+
+  bool notified = ownership::notify_owner(series, append ? "append" : "insert", value, at, total);
+  taken = taken_cells();
+  total = checked_total(std::max(taken, 0), dup);
+  at = append ? length_of(*series) : clamped_head(*series);
+  if (taken > 0) {
+    Source source = splice ? Source{nullptr, value->w2, head_of(*value)} : Source{value, 0, 0};
+    splice_in(*series, source, taken, dup, at, dup >= 5);
+  }
+  if (notified) {
+    ownership::notify_owner(series, append ? "appended" : "inserted", value, at, total);
+  }
+  series->w1 = append ? 0 : static_cast<uint32_t>(std::min(at + total, length_of(*series)));
+}
+
+void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+  if (dup < 1) return;
+  bool splice = !only && series::any_block(cell::type_of(*value));
+  auto source_count = [&] { return splice ? std::max(series::rest_length(*value, false), 0) : 1; };
+  int32_t at = clamped_head(*series);
+  series->w1 = static_cast<uint32_t>(at);
+  int64_t avail = length_of(*series) - at;
+  int64_t replaced = part >= 0 ? std::min<int64_t>(avail, part)
+                               : std::min<int64_t>(avail, int64_t(source_count()) * dup);
+
+  bool notified =
+      ownership::notify_owner(series, "change", value, at, static_cast<int32_t>(replaced));
+  int32_t length = length_of(*series);
+  at = clamped_head(*series);
+  replaced = std::min<int64_t>(replaced, length - at);
+  int32_t count = source_count();
+  int32_t inserted = checked_total(count, dup);
+  int64_t new_length = int64_t(length) + inserted - replaced;
+  if (new_length * int64_t(sizeof(Cell)) > alloc::kMaxCapacity) no_memory();
+
+  Source source = splice ? Source{nullptr, value->w2, head_of(*value)} : Source{value, 0, 0};
+  uint32_t aside = 0;
+  gc::Guard keep_aside(aside);
+  copy_aside(source, series->w2, count, aside);
+  reserve_cells(*series, new_length, true);
+  Cell* cells = first_cell(*series);
+  std::memmove(cells + at + inserted, cells + at + replaced,
+               size_t(length - at - replaced) * sizeof(Cell));
+  set_length(series->w2, new_length);
+  std::memcpy(cells + at, source.cells(), size_t(count) * sizeof(Cell));
+  cell::replicate_bytes(reinterpret_cast<uint8_t*>(cells + at), count * sizeof(Cell),
+                        static_cast<uint32_t>(dup));
+  if (cell::type_of(*series) == TYPE_HASH) {
+    hashtable::rehash(series->w3, static_cast<uint32_t>(new_length));
+  }
+  if (notified) ownership::notify_owner(series, "changed", value, at, inserted);
+  series->w1 = static_cast<uint32_t>(std::min<int64_t>(at + inserted, length_of(*series)));
+}
+
+void copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
+  const Cell source = *value;  // result may be the same cell
+  series::copy(value, result, part, false, nullptr);
+  if (!deep && !types) return;
+  if (cell::type_of(source) == TYPE_HASH) cell::set_type(*result, TYPE_BLOCK);
+  std::optional<CycleEntry> entry;
+  if (deep) {
+    refuse_cycle(source.w2);
+    entry.emplace(source.w2);
+  }
+  replace_copies(result->w2, 0, length_of(*result), 1, deep, types);
+}
+
+Cell* put(Cell* series, Cell* key, Cell* value, bool case_flag) {
+  auto find = implementation<action::FIND>(cell::type_of(*series));
+  const Cell found = *find(series, key, nullptr, false, case_flag, false, false, nullptr, nullptr,
+                           false, false, false, false);
+  bool hashed = cell::type_of(*series) == TYPE_HASH;
+  int32_t length = length_of(*series);
+  if (cell::type_of(found) == TYPE_NONE) {
+    bool notified = ownership::notify_owner(series, "put", value, length, 0);
+    int32_t at = length_of(*series);
+    append_cell(*series, *key);
+    append_cell(*series, *value);
+    if (hashed && hashtable::put_with_status(series->w3, first_cell(*series) + at) != 2) {
+      hashtable::put(series->w3, first_cell(*series) + at + 1);
+    }
+    if (notified) ownership::notify_owner(series, "put-ed", value, length, 2);
+    return value;
+  }
+  int32_t at = head_of(found) + 1;
+  bool notified = ownership::notify_owner(series, "put", value, at, at < length ? 1 : 0);
+  if (at < length_of(*series)) {
+    Cell* slot = first_cell(*series) + at;
+    if (compare_cells(slot, value, action::FIND_EQUAL) != 0) {
+      if (hashed) hashtable::remove_cell(series->w3, slot);
+      *slot = *value;
+      if (hashed) hashtable::put(series->w3, slot);
+    }
+  } else {
+    Cell* slot = append_cell(*series, *value);
+    if (hashed) hashtable::put(series->w3, slot);
+  }
+  if (notified) ownership::notify_owner(series, "put-ed", value, at, 1);
+  return value;
+}
+
+void swap(Cell* a, Cell* b) {
+  if (!series::any_block(cell::type_of(*b))) rt::fire_error("script", "invalid-arg", b);
+  if (series::at_tail(*a) || series::at_tail(*b)) return;
+  bool notified_a = ownership::notify_owner(a, "swap", b, head_of(*a), 1);
+  bool notified_b = ownership::notify_owner(b, "swap", a, head_of(*b), 1);
+  if (!series::at_tail(*a) && !series::at_tail(*b)) {
+    Cell* x = first_cell(*a) + head_of(*a);
+    Cell* y = first_cell(*b) + head_of(*b);
+    if (x != y) {
+      if (cell::type_of(*a) == TYPE_HASH) hashtable::remove_cell(a->w3, x);
+      if (cell::type_of(*b) == TYPE_HASH) hashtable::remove_cell(b->w3, y);
+      std::swap(*x, *y);
+      if (cell::type_of(*a) == TYPE_HASH) hashtable::put(a->w3, first_cell(*a) + head_of(*a));
+      if (cell::type_of(*b) == TYPE_HASH) hashtable::put(b->w3, first_cell(*b) + head_of(*b));
+    }
+  }
+  if (notified_a) ownership::notify_owner(a, "swaped", b, head_of(*a), 1);
+  if (notified_b) ownership::notify_owner(b, "swaped", a, head_of(*b), 1);
+}
+
+Cell* take(Cell* series, Cell* part, bool deep, bool last) {
+  series::take(series, part, deep, last);
+  if (cell::type_of(*series) == TYPE_NONE) return series;
+  if (deep) replace_copies(series->w2, 0, length_of(*series), 1, true, nullptr);
+  if (!part && length_of(*series) == 1) *series = first_cell(*series)[0];
+  return series;
+}
+
+void trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+  bool notified = ownership::notify_owner(series, "trim", nullptr, clamped_head(*series), 0);
+  int32_t head = clamped_head(*series);
+  int32_t length = length_of(*series);
+  Cell* cells = first_cell(*series);
+  int32_t kept = head;
+  for (int32_t i = head; i < length; i++) {
+    if (cell::type_of(cells[i]) != TYPE_NONE) cells[kept++] = cells[i];
+  }
+  set_length(series->w2, kept);
+  if (notified) ownership::notify_owner(series, "trimmed", nullptr, head, 0);
+}
+
+void init() {
+  using namespace action;
+  using datatype::act;
+  using datatype::inherit;
+  datatype::register_type(
+      TYPE_BLOCK, TYPE_SERIES, "block!",
+      {act<MAKE>(make), inherit<RANDOM>(), inherit<REFLECT>(), act<TO>(to), act<FORM>(form),
+       act<MOLD>(mold), act<EVAL_PATH>(eval_path), act<COMPARE>(compare), act<APPEND>(insert),
+       inherit<AT>(), inherit<BACK>(), act<CHANGE>(change), inherit<CLEAR>(), act<COPY>(copy),
+       inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), act<INSERT>(insert),
+       inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(), inherit<PICK>(), inherit<POKE>(),
+       act<PUT>(put), inherit<REMOVE>(), inherit<REVERSE>(), inherit<SKIP>(), act<SWAP>(swap),
+       inherit<TAIL>(), inherit<TAIL_Q>(), act<TAKE>(take), act<TRIM>(trim),
+       inherit<MODIFY>()});
+  datatype::register_type(
+      TYPE_PAREN, TYPE_BLOCK, "paren!",
+      {inherit<MAKE>(), inherit<RANDOM>(), inherit<REFLECT>(), inherit<TO>(), inherit<FORM>(),
+       act<MOLD>(paren::mold), inherit<EVAL_PATH>(), inherit<COMPARE>(), inherit<APPEND>(),
+       inherit<AT>(), inherit<BACK>(), inherit<CHANGE>(), inherit<CLEAR>(), inherit<COPY>(),
+       inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), inherit<INSERT>(),
+       inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(), inherit<PICK>(), inherit<POKE>(),
+       inherit<PUT>(), inherit<REMOVE>(), inherit<REVERSE>(), inherit<SKIP>(), inherit<SWAP>(),
+       inherit<TAIL>(), inherit<TAIL_Q>(), inherit<TAKE>(), inherit<MODIFY>()});
+  gc::set_type_marker(TYPE_BLOCK, gc::mark_block_cell);
+  gc::set_type_marker(TYPE_PAREN, gc::mark_block_cell);
+}
+
+}  // namespace block
+
+namespace paren {
+
+int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+             int32_t indent) {
+  return block::mold_cells(value, out, only, all, flat, arg, part, indent, "(", ")");
+}
+
+}  // namespace paren

@@ -1,0 +1,79 @@
+// Cell helpers shared by every datatype: appending to block buffers, reserving bytes, integer
+// arguments, indentation and byte replication. Word and context helpers are in cell_words.cpp.
+#include <cmath>
+#include <cstring>
+
+#include "datatypes/cell_ops.h"
+#include "datatypes/string_buffer.h"
+#include "runtime/throw.h"
+
+namespace cell {
+
+Cell* append_new_cell(const Cell* block) { return buffer_append_new_cell(block->w2); }
+
+Cell* buffer_append_new_cell(uint32_t node) {
+  alloc::Series* s = alloc::series_of(node);
+  if (s->tail + sizeof(Cell) > s->capacity) s = alloc::expand_series(node);
+  auto* c = reinterpret_cast<Cell*>(s->tail_ptr());
+  c->header = TYPE_UNSET;
+  s->tail += sizeof(Cell);
+  return c;
+}
+
+uint8_t* buffer_reserve_bytes(uint32_t node, uint32_t n) {
+  alloc::Series* s = alloc::series_of(node);
+  uint64_t needed = uint64_t(s->tail) + n;
+  if (needed > s->capacity) {
+    uint64_t grown = s->capacity < n ? uint64_t(s->capacity) + 2 * uint64_t(n)
+                                     : uint64_t(s->capacity) * 2;
+    if (grown < needed) grown = needed;
+    if (grown > alloc::kMaxCapacity) rt::fire_error("internal", "no-memory");
+    s = alloc::expand_series(node, static_cast<uint32_t>(grown));
+  }
+  uint8_t* old_tail = s->tail_ptr();
+  s->tail += n;
+  return old_tail;
+}
+
+bool typeset_has(const Cell& typeset, uint8_t type) {
+  uint8_t map[12];
+  std::memcpy(map, &typeset.w1, sizeof map);
+  return map[type >> 3] & (0x80 >> (type & 7));
+}
+
+int32_t get_integer_arg(const Cell& value) {
+  if (cell::type_of(value) != TYPE_FLOAT) return static_cast<int32_t>(value.w2);
+  double d = cell::get_double(value);
+  // Compared as doubles before converting, so NaN and huge values never reach the cast.
+  if (!(d >= -2147483648.0 && d <= 2147483647.0)) rt::fire_error("script", "out-of-range", &value);
+  return static_cast<int32_t>(std::trunc(d));
+}
+
+uint8_t* replicate_bytes(uint8_t* start, uint32_t unit, uint32_t count) {
+  size_t total = size_t(unit) * count;
+  if (count < 2) return start + total;
+  size_t filled = unit;
+  while (total - filled >= filled) {
+    std::memcpy(start + filled, start, filled);
+    filled *= 2;
+  }
+  std::memcpy(start + filled, start, total - filled);
+  return start + total;
+}
+
+}  // namespace cell
+
+namespace cell {
+
+int32_t append_text(Cell* out, const char* text) {
+  size_t length = std::strlen(text);
+  string::append_c_chars(*out, text, length);
+  return static_cast<int32_t>(length);
+}
+
+int32_t mold_indent(Cell* out, int32_t depth, int32_t part) {
+  for (int32_t i = 0; i < depth; i++) append_text(out, "    ");
+  return part - 4 * depth;
+}
+
+}  // namespace cell

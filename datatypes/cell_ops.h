@@ -1,0 +1,75 @@
+// Helpers every datatype uses on value cells: copying, appending to a block's buffer, argument
+// type checks, integer arguments, mold indentation, and reading and writing words' values from
+// the data stack. The cell layout itself is runtime/cell.h.
+#pragma once
+#include <cstdint>
+
+#include "runtime/alloc.h"
+#include "runtime/cell.h"
+
+namespace cell {
+
+inline void clear_new_line_flag(uint32_t& header) { header &= ~kNewLine; }
+
+inline Cell* copy_cell(const Cell* source, Cell* destination) {
+  if (source != destination) *destination = *source;
+  return destination;
+}
+
+// A new cell at the block's tail, header unset!, payload left to the caller; the buffer grows
+// (doubling) when full. The address is valid until the next allocation.
+Cell* append_new_cell(const Cell* block);
+Cell* buffer_append_new_cell(uint32_t node);
+// Advances the tail by n bytes, growing the buffer when needed; returns the old tail address,
+// valid until the next allocation.
+uint8_t* buffer_reserve_bytes(uint32_t node, uint32_t n);
+
+// Series cells.
+inline alloc::Series* series_of(const Cell& value) { return alloc::series_of(value.w2); }
+inline Cell* block_head(const Cell& block) {  // valid until the next allocation
+  return reinterpret_cast<Cell*>(series_of(block)->data()) + block.w1;
+}
+inline Cell* block_tail(const Cell& block) {
+  return reinterpret_cast<Cell*>(series_of(block)->tail_ptr());
+}
+
+// Argument checks; ordinal counts the callee's parameters from 0.
+bool typeset_has(const Cell& typeset, uint8_t type);
+Cell* check_arg_type(const Cell& typeset, int ordinal, Cell* value);
+Cell* check_stack_arg_type(int32_t position, const Cell& typeset, int ordinal);
+Cell* check_refinement_arg_type(const Cell& refinement, const Cell& typeset, int ordinal,
+                                Cell* value);
+Cell* check_not_unset(int ordinal, Cell* value);
+
+// The 32-bit integer of an integer!, or of a float! truncated toward zero; out of range or NaN
+// raises script/out-of-range.
+int32_t get_integer_arg(const Cell& value);
+
+// Appends four spaces per depth to the output string; returns part less what it appended.
+int32_t mold_indent(Cell* out, int32_t depth, int32_t part);
+
+// Fills count units from start by repeating the first unit; returns the end address.
+uint8_t* replicate_bytes(uint8_t* start, uint32_t unit, uint32_t count);
+
+// Words and contexts from the data stack (datatypes/cell_words.cpp).
+Cell* set_word_from_stack(const Cell& word);
+Cell* set_word_from_stack_reset(const Cell& word);
+Cell* set_context_value_from_stack(uint32_t context, uint32_t index);
+Cell* set_context_value_from_stack_reset(uint32_t context, uint32_t index);
+Cell* set_context_value_unchecked(uint32_t context, uint32_t index);
+Cell* get_word_checked(const Cell& word);
+Cell* get_context_value_cell(uint32_t context, uint32_t index);
+void set_refinement_args(const Cell& refinement, Cell* first_arg, uint32_t count);
+
+}  // namespace cell
+
+namespace cell {
+// Appends ASCII text to an output string; returns its length, for the part limit of form/mold.
+int32_t append_text(Cell* out, const char* text);
+}  // namespace cell
+
+namespace cell {
+// script/expect-arg for the value given as the innermost callee's argument number `ordinal`:
+// names the callee, the value's datatype and the parameter's spec word.
+[[noreturn]] void fire_expect_arg(const Cell& value, int ordinal);
+}  // namespace cell

@@ -1,0 +1,308 @@
+// Contexts and binding: making contexts, finding and adding words, reading and writing word
+// values, the global context, and binding blocks of code to a context.
+// Relies on the word tables of runtime/hashtable.h, the cycle stack (datatypes/cycles.h) and the
+// rooting rule of runtime/gc.h: records, word blocks and values blocks move at any allocation,
+// so everything here keeps nodes and indexes and re-derives addresses after allocating.
+#include "datatypes/context.h"
+
+#include "datatypes/cell_ops.h"
+#include "datatypes/cycles.h"
+#include "datatypes/datatype.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/symbol.h"
+#include "interpreter/stack.h"
+#include "runtime/gc.h"
+#include "runtime/hashtable.h"
+#include "runtime/throw.h"
+
+namespace context {
+
+uint32_t global = 0;
+
+namespace {
+
+inline uint32_t table_of(uint32_t node) { return context_cell(node)->w1; }
+
+inline Cell* cells_of(uint32_t series) {
+  return reinterpret_cast<Cell*>(alloc::series_of(series)->data());
+}
+inline uint32_t tail_index(uint32_t series) {
+  return alloc::series_of(series)->tail / sizeof(Cell);
+}
+
+// The word is copied first: the error machinery allocates, and the word may lie in a buffer.
+[[noreturn]] void fire_word_error(const char* id, Cell word) {
+  rt::fire_error("script", id, &word);
+}
+
+// The index a word cell of the word block carries (see the header on case variants).
+int32_t index_at(uint32_t node, int32_t position) {
+  return position < 0 ? -1 : static_cast<int32_t>(word_at(node, uint32_t(position))->w3);
+}
+
+// One unset! value for a word just added to a heap context.
+void append_value(uint32_t node) {
+  if (!stack_held(node)) cell::buffer_append_new_cell(values_position(node));
+}
+
+bool is_self(const Cell& word) {
+  return symbol::resolve_alias(word.w2) == runtime_words::symbols.self;
+}
+
+void mark_context(const Cell& c) {
+  hashtable::mark(c.w1);
+  if (!(c.header & kStackHeld)) gc::mark_block(c.w2);
+}
+
+void mark_global() { gc::mark_block(global); }
+
+}  // namespace
+
+// --- Records -------------------------------------------------------------------------------------
+
+Cell* values_of(uint32_t node) {
+  uint32_t position = values_position(node);
+  if (stack_held(node)) return stack::bottom + position;
+  return reinterpret_cast<Cell*>(alloc::series_of(position)->head_ptr());
+}
+
+uint32_t word_block_node(uint32_t node) { return hashtable::table_of(table_of(node))->block; }
+
+uint32_t word_count(uint32_t node) {
+  return alloc::series_of(word_block_node(node))->used() / sizeof(Cell);
+}
+
+Cell* word_at(uint32_t node, uint32_t index) {
+  return reinterpret_cast<Cell*>(alloc::series_of(word_block_node(node))->head_ptr()) + index;
+}
+
+uint32_t create(uint32_t slots, bool stack_held, bool self, uint32_t words_source, Kind kind) {
+  if (slots == 0) slots = 1;
+  uint32_t node = alloc::new_cell_series(2);
+  gc::Guard guard(node);
+  alloc::Series* s = alloc::series_of(node);
+  auto* record = reinterpret_cast<Cell*>(s->head_ptr());
+  record[0] = Cell{TYPE_CONTEXT | (stack_held ? kStackHeld : 0) | (self ? kHasSelf : 0) |
+                       (uint32_t(kind) << kKindShift),
+                   0, stack_held ? kNoValues : 0, 0};
+  record[1] = Cell{TYPE_UNSET, 0, 0, 0};
+  s->tail = s->head + 2 * sizeof(Cell);
+
+  uint32_t table = hashtable::make(slots, words_source, hashtable::kSymbols, 2);
+  context_cell(node)->w1 = table;
+  if (!stack_held) {
+    // A copied word table brings its words: each gets its value, so value #i stays word #i's.
+    uint32_t words = words_source ? word_count(node) : 0;
+    uint32_t values = alloc::new_cell_series_unset(words > slots ? words : slots);
+    alloc::Series* v = alloc::series_of(values);
+    v->tail = v->head + words * sizeof(Cell);
+    context_cell(node)->w2 = values;
+  }
+  return node;
+}
+
+uint32_t make_from_spec(const Cell& spec, bool stack_held, bool self, Kind kind) {
+  uint32_t series = spec.w2;
+  uint32_t head = spec.w1;
+  uint32_t tail = tail_index(series);
+  uint32_t node = create(head < tail ? tail - head : 0, stack_held, self, 0, kind);
+  gc::Guard guard(node);
+  for (uint32_t i = head; i < tail_index(series); i++) {
+    Cell entry = cells_of(series)[i];
+    switch (cell::type_of(entry)) {
+      case TYPE_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: case TYPE_REFINEMENT: {
+        int32_t added;
+        find_or_add_symbol(node, entry.w2, true, &added);
+        break;
+      }
+      default: break;
+    }
+  }
+  if (!stack_held) {
+    // One value per word: a word met twice in the spec must not shift the values after it.
+    alloc::Series* v = alloc::series_of(values_position(node));
+    v->tail = v->head + word_count(node) * sizeof(Cell);
+  }
+  return node;
+}
+
+// --- Finding and adding words --------------------------------------------------------------------
+
+int32_t find_symbol(uint32_t node, uint32_t symbol, bool any_case) {
+  return index_at(node, hashtable::find_word(table_of(node), symbol, any_case, 0, nullptr));
+}
+
+int32_t find_or_add_symbol(uint32_t node, uint32_t symbol, bool any_case, int32_t* added) {
+  return index_at(node, hashtable::find_word(table_of(node), symbol, any_case, node, added));
+}
+
+uint32_t add_word(uint32_t node, const Cell& word) {
+  int32_t added;
+  int32_t index = find_or_add_symbol(node, word.w2, true, &added);
+  if (index >= 0) return uint32_t(index);
+  append_value(node);
+  return uint32_t(added);
+}
+
+Cell* add_word_with_value(uint32_t node, const Cell& word, const Cell& value) {
+  Cell copy = value;
+  int32_t added;
+  if (find_or_add_symbol(node, word.w2, true, &added) >= 0) return nullptr;
+  Cell* slot = stack_held(node) ? cell::get_context_value_cell(node, uint32_t(added))
+                                : cell::buffer_append_new_cell(values_position(node));
+  *slot = copy;
+  return slot;
+}
+
+Cell* put_word_value(uint32_t node, const Cell& word, const Cell& value) {
+  Cell copy = value;
+  Cell* slot = cell::get_context_value_cell(node, add_word(node, word));
+  *slot = copy;
+  return slot;
+}
+
+bool add_set_words(uint32_t node, const Cell& block) {
+  uint32_t series = block.w2;
+  uint32_t before = word_count(node);
+  for (uint32_t i = block.w1; i < tail_index(series); i++) {
+    Cell entry = cells_of(series)[i];
+    if (cell::type_of(entry) == TYPE_SET_WORD) add_word(node, entry);
+  }
+  return word_count(node) > before;
+}
+
+// --- Reading and writing -------------------------------------------------------------------------
+
+Cell* value_cell_of_symbol(uint32_t symbol, uint32_t node) {
+  if (stack_held(node)) node = global;
+  int32_t index = find_symbol(node, symbol, true);
+  return index < 0 ? nullptr : values_of(node) + index;
+}
+
+Cell* word_value_cell_in(const Cell& word, uint32_t node) {
+  if (word.w3 == kUnresolved) {
+    if (is_self(word)) return owner_cell(node);
+    fire_word_error("no-value", word);
+  }
+  if (!has_values(node)) fire_word_error("not-in-context", word);
+  return values_of(node) + word.w3;
+}
+
+Cell* word_value_cell(const Cell& word) {
+  if (!word.w1) fire_word_error("no-value", word);
+  return word_value_cell_in(word, word.w1);
+}
+
+Cell* write_word_value(Cell& word, const Cell& value, uint32_t node) {
+  Cell copy = value;
+  uint32_t index = word.w3;
+  if (index == kUnresolved) {
+    int32_t found = find_symbol(node, word.w2, true);
+    // A new word takes the next index: the word cell learns it now, as it may move once the
+    // word is added.
+    index = found >= 0 ? uint32_t(found) : word_count(node);
+    if (word.w1 == node) word.w3 = index;
+    if (found < 0) add_word(node, word);  // reads the word before it allocates
+  }
+  return set_value_at(node, index, copy);
+}
+
+Cell* set_value_at(uint32_t node, uint32_t index, const Cell& value) {
+  Cell* slot = cell::get_context_value_cell(node, index);
+  *slot = value;
+  if (kind_of(node) == kObject) word_at(node, index)->header |= kAssigned;
+  return slot;
+}
+
+Cell* write_word(Cell& word, const Cell& value) {
+  if (!word.w1) fire_word_error("not-defined", word);
+  return write_word_value(word, value, word.w1);
+}
+
+// --- The global context --------------------------------------------------------------------------
+
+void init() {
+  global = create(kGlobalWords, false, false, 0, kGlobal);
+  gc::add_marker(mark_global);
+}
+
+void register_datatype() {
+  datatype::register_type(TYPE_CONTEXT, TYPE_NONE_ID, "context!", {});
+  gc::set_type_marker(TYPE_CONTEXT, mark_context);
+}
+
+Cell add_global_word(uint32_t symbol, bool any_case, bool keep_case) {
+  uint32_t table = table_of(global);
+  int32_t position = hashtable::find_word(table, symbol, any_case, 0, nullptr);
+  if (position >= 0) {
+    Cell word = *word_at(global, uint32_t(position));
+    if (any_case && keep_case) word.w2 = symbol;  // keeps the spelling asked for
+    return word;
+  }
+  // A case variant already in the context lends its value to the new spelling, whichever of
+  // the two was interned first.
+  int32_t variant = any_case ? -1 : find_symbol(global, symbol, true);
+  int32_t added;
+  hashtable::find_word(table, symbol, any_case, global, &added);
+  if (variant >= 0) word_at(global, uint32_t(added))->w3 = uint32_t(variant);
+  append_value(global);
+  return *word_at(global, uint32_t(added));
+}
+
+Cell intern_global_word(uint32_t symbol) { return add_global_word(symbol, false, true); }
+
+// --- Binding -------------------------------------------------------------------------------------
+
+int32_t bind_word(uint32_t node, Cell& word) {
+  int32_t index = find_symbol(node, word.w2, true);
+  if (index >= 0) {
+    word.w1 = node;
+    word.w3 = uint32_t(index);
+  }
+  return index;
+}
+
+// Nothing here allocates, so the cells of the block stay where they are during the walk.
+const Cell& bind_block(const Cell& block, uint32_t node, bool self_too) {
+  uint32_t series = block.w2;
+  if (cycles::find(series)) return block;
+  cycles::push(series);
+  Cell* cells = cells_of(series);
+  uint32_t tail = tail_index(series);
+  for (uint32_t i = block.w1; i < tail; i++) {
+    Cell& c = cells[i];
+    switch (cell::type_of(c)) {
+      case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
+      case TYPE_GET_PATH: case TYPE_HASH:
+        bind_block(c, node, self_too);
+        break;
+      case TYPE_WORD:
+        if (self_too && is_self(c)) {
+          c.w1 = node;
+          c.w3 = kUnresolved;
+          break;
+        }
+        bind_word(node, c);
+        break;
+      case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
+        bind_word(node, c);
+        break;
+      default: break;
+    }
+  }
+  cycles::pop();
+  return block;
+}
+
+uint32_t renew_with_same_words(Cell& cell, Kind kind) {
+  uint32_t old = cell.w1;
+  gc::Guard old_guard(old);
+  uint32_t count = word_count(old);
+  uint32_t fresh = create(count, stack_held(old), context_cell(old)->header & kHasSelf, old, kind);
+  Cell* words = word_at(fresh, 0);
+  for (uint32_t i = 0; i < count; i++) words[i].w1 = fresh;
+  cell.w1 = fresh;
+  return fresh;
+}
+
+}  // namespace context

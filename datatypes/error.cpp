@@ -1,0 +1,631 @@
+// error!: making errors (from a code, a block of two words or a text), the report text that form
+// writes, mold and compare; the catalog contexts built at start-up from error_catalog.cpp; and
+// the raiser that rt::fire_error calls. Every error is a context renewed from one prototype of the
+// ten field words. Errors are made on the data stack; cells handed in are copied into guarded
+// locals before anything allocates (runtime/gc.h).
+#include "datatypes/error.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
+#include "datatypes/context.h"
+#include "datatypes/cycles.h"
+#include "datatypes/datatype.h"
+#include "datatypes/string_buffer.h"
+#include "datatypes/symbol.h"
+#include "interpreter/stack.h"
+#include "runtime/alloc.h"
+#include "runtime/gc.h"
+#include "runtime/throw.h"
+
+namespace error {
+
+namespace {
+
+constexpr uint32_t kFirstId = 2;  // a category's words: code, type, then its ids
+constexpr uint32_t kSyntax = 2, kInternal = 9;
+constexpr uint32_t kClassId = 0;  // objects get class ids with the object datatype
+constexpr int32_t kArgLimit = 80;
+constexpr int32_t kNearLimit = 40;
+constexpr int32_t kNoLimit = -1;
+
+constexpr const char* kFieldNames[kFieldCount] = {"code",  "type", "id",    "arg1",  "arg2",
+                                                  "arg3",  "near", "where", "stack", "files"};
+
+uint32_t catalog_node = 0;
+uint32_t category_nodes[kCategoryCount] = {};
+uint32_t prototype = 0;  // a context of the ten field words, which every error renews
+// The raiser's lookup of an id's number by its name, per category.
+std::unordered_map<std::string_view, uint32_t> id_numbers[kCategoryCount];
+bool raising = false;  // an error is being built for the raiser
+
+// Marks the texts among the cells, and in the blocks among them.
+void mark_texts(uint32_t block) {
+  alloc::Series* s = alloc::series_of(block);
+  auto* cells = reinterpret_cast<const Cell*>(s->head_ptr());
+  for (uint32_t i = 0; i < s->length(); i++) {
+    if (cell::type_of(cells[i]) == TYPE_STRING) gc::mark_node(cells[i].w2);
+    if (cell::type_of(cells[i]) == TYPE_BLOCK) mark_texts(cells[i].w2);
+  }
+}
+
+// The catalog must outlive every collection from start-up on, whichever datatypes have their
+// collector entries by then: its titles and message texts are marked here directly.
+void mark_catalog() {
+  gc::mark_block(catalog_node);
+  gc::mark_block(prototype);
+  for (uint32_t node : category_nodes) {
+    if (!node) continue;
+    gc::mark_block(node);
+    mark_texts(context::values_position(node));
+  }
+}
+
+// An error is marked as its context record (the context and the error itself) and its change
+// handler record, whether or not object! has its marker yet.
+void mark_error(const Cell& value) {
+  gc::mark_block(value.w1);
+  gc::mark_block(value.w3);
+}
+
+Cell integer(int32_t n) { return Cell{TYPE_INTEGER, 0, uint32_t(n), 0}; }
+bool is_word(const Cell& c) { return cell::type_of(c) == TYPE_WORD; }
+
+Cell unbound_word(std::string_view name, uint8_t type) {
+  uint32_t symbol = symbol::intern_bytes(reinterpret_cast<const uint8_t*>(name.data()),
+                                         uint32_t(name.size()));
+  return Cell{type, 0, symbol, context::kUnresolved};
+}
+
+// The word of field #index, as the invalid-spec-field errors name it.
+Cell field_word(uint32_t index) { return *context::word_at(prototype, index); }
+
+// The implementation of a slot for a value's type; a type whose module is not there yet raises.
+template <action::Slot S>
+action::Fn<S> implementation(uint8_t type) {
+  auto fn = datatype::lookup<S>(type);
+  if (!fn) rt::fire_error("internal", "not-done");
+  return fn;
+}
+
+// --- Reading templates ---------------------------------------------------------------------------
+
+// A stand-in for the lexer, which will replace it: it reads the catalog's templates, which hold
+// only quoted texts (without escapes) and words or get-words, separated by spaces.
+struct Token {
+  bool text;
+  bool get_word;
+  std::string_view chars;
+};
+
+std::vector<Token> scan_template(std::string_view source) {
+  std::vector<Token> tokens;
+  size_t i = 0;
+  while (i < source.size()) {
+    if (source[i] == ' ') {
+      i++;
+    } else if (source[i] == '"') {
+      size_t close = std::min(source.find('"', i + 1), source.size());
+      tokens.push_back({true, false, source.substr(i + 1, close - i - 1)});
+      i = close + 1;
+    } else {
+      size_t end = std::min(source.find(' ', i), source.size());
+      bool get_word = source[i] == ':';
+      tokens.push_back({false, get_word, source.substr(i + get_word, end - i - get_word)});
+      i = end;
+    }
+  }
+  return tokens;
+}
+
+void load_text(std::string_view text, Cell* out) {
+  string::load_encoded(reinterpret_cast<const uint8_t*>(text.data()), text.size(), out,
+                       string::kUtf8);
+}
+
+// The template's value into *out, a cell that stays put: one text gives a string!, one word a
+// word!, anything longer a block! of its texts and (get-)words. May allocate.
+void read_template(const char* source, Cell* out) {
+  std::vector<Token> tokens = scan_template(source);
+  if (tokens.size() == 1 && tokens[0].text) return load_text(tokens[0].chars, out);
+  if (tokens.size() == 1) {
+    *out = unbound_word(tokens[0].chars, TYPE_WORD);
+    return;
+  }
+  *out = constants::none;
+  block::init_empty(out, int32_t(tokens.size()));
+  for (const Token& t : tokens) {
+    if (t.text) {
+      string::load_encoded_to_block(reinterpret_cast<const uint8_t*>(t.chars.data()),
+                                    t.chars.size(), *out, string::kUtf8);
+    } else {
+      Cell word = unbound_word(t.chars, t.get_word ? TYPE_GET_WORD : TYPE_WORD);
+      block::append_cell(*out, word);
+    }
+  }
+}
+
+// --- The catalog -------------------------------------------------------------------------------
+
+void build_category(uint32_t number) {
+  const CatalogCategory& content = catalog_content[number];
+  uint32_t node = context::create(kFirstId + content.id_count, false, true, 0, context::kObject);
+  category_nodes[number] = node;
+  Cell object{TYPE_OBJECT, node, kClassId, 0};
+  *context::owner_cell(node) = object;
+
+  Cell* value = stack::push_new();
+  *value = integer(int32_t(100 * number));
+  context::put_word_value(node, unbound_word("code", TYPE_WORD), *value);
+  load_text(content.title, value);
+  context::put_word_value(node, unbound_word("type", TYPE_WORD), *value);
+  for (uint32_t i = 0; i < content.id_count; i++) {
+    read_template(content.ids[i].message, value);
+    context::put_word_value(node, unbound_word(content.ids[i].name, TYPE_WORD), *value);
+    id_numbers[number].emplace(content.ids[i].name, i);
+  }
+  stack::pop_cells(1);
+  context::put_word_value(catalog_node, unbound_word(content.name, TYPE_WORD), object);
+}
+
+void build_catalog() {
+  catalog_node = context::create(kCategoryCount, false, true, 0, context::kObject);
+  *context::owner_cell(catalog_node) = Cell{TYPE_OBJECT, catalog_node, kClassId, 0};
+  for (uint32_t c = 0; c < kCategoryCount; c++) build_category(c);
+  prototype = context::create(kFieldCount, false, true, 0, context::kObject);
+  for (const char* name : kFieldNames) context::add_word(prototype, unbound_word(name, TYPE_WORD));
+}
+
+// Number of the category a word names, or -1.
+int32_t category_number(const Cell& word) {
+  if (!is_word(word)) return -1;
+  return context::find_symbol(catalog_node, word.w2, true);
+}
+
+// Number of the id a word names within the category (code and type are no ids), or -1.
+int32_t id_number(uint32_t category, const Cell& word) {
+  if (!is_word(word)) return -1;
+  int32_t index = context::find_symbol(category_nodes[category], word.w2, true);
+  return index < int32_t(kFirstId) ? -1 : index - int32_t(kFirstId);
+}
+
+uint32_t id_count(uint32_t category) {
+  return context::word_count(category_nodes[category]) - kFirstId;
+}
+
+// Value #index of a context; valid until the next allocation.
+Cell* value_at(uint32_t node, uint32_t index) { return context::values_of(node) + index; }
+
+// --- Making errors -------------------------------------------------------------------------------
+
+// A new error on the data stack with the code, type and id given and every other field none!.
+Cell* new_error(int32_t code, const Cell& type, const Cell& id) {
+  Cell t = type, i = id;
+  cell::clear_new_line_flag(t.header);
+  cell::clear_new_line_flag(i.header);
+  gc::Guard guard_type(t), guard_id(i);
+  Cell* e = stack::push_new();
+  *e = Cell{TYPE_ERROR, prototype, kClassId, 0};
+  context::renew_with_same_words(*e, context::kObject);
+  Cell* fields = context::values_of(e->w1);
+  std::fill(fields, fields + kFieldCount, constants::none);
+  fields[kCode] = integer(code);
+  fields[kType] = t;
+  fields[kId] = i;
+  *context::owner_cell(e->w1) = *e;
+  return e;
+}
+
+// make error! [category id]: the id is null when the block has no second value.
+Cell* make_from_words(const Cell& category, const Cell* id) {
+  int32_t c = category_number(category);
+  if (c < 0) {
+    Cell word = field_word(kType);
+    rt::fire_error("script", "invalid-spec-field", &word);
+  }
+  if (id && !is_word(*id)) rt::fire_error("script", "invalid-arg", id);
+  int32_t i = id ? id_number(uint32_t(c), *id) : -1;
+  if (i < 0) {
+    Cell word = field_word(kId);
+    rt::fire_error("script", "invalid-spec-field", &word);
+  }
+  return new_error(100 * c + i, category, *id);
+}
+
+Cell* make_from_code(const Cell& spec) {
+  int32_t code = int32_t(spec.w2);
+  uint32_t c = uint32_t(code) / 100, i = uint32_t(code) % 100;
+  if (code < 0 || c >= kCategoryCount || i >= id_count(c)) {
+    rt::fire_error("script", "out-of-range", &spec);
+  }
+  Cell type = *context::word_at(catalog_node, c);
+  Cell id = *context::word_at(category_nodes[c], kFirstId + i);
+  return new_error(code, type, id);
+}
+
+Cell* make_from_block(const Cell& spec) {
+  alloc::Series* s = alloc::series_of(spec.w2);
+  auto* cells = reinterpret_cast<const Cell*>(s->head_ptr());
+  uint32_t length = s->length();
+  if (spec.w1 >= length) rt::fire_error("internal", "invalid-error");
+  Cell first = cells[spec.w1];
+  switch (cell::type_of(first)) {
+    case TYPE_WORD: {
+      if (spec.w1 + 1 >= length) return make_from_words(first, nullptr);
+      Cell second = cells[spec.w1 + 1];
+      gc::Guard guard_first(first), guard_second(second);
+      return make_from_words(first, &second);
+    }
+    case TYPE_SET_WORD:  // an object body: evaluated once the evaluator exists
+      rt::fire_error("internal", "not-done");
+    default:
+      rt::fire_error("internal", "invalid-error");
+  }
+}
+
+Cell* make(Cell*, Cell* spec, uint8_t) {
+  switch (cell::type_of(*spec)) {
+    case TYPE_INTEGER:
+      return make_from_code(*spec);
+    case TYPE_BLOCK:
+      return make_from_block(*spec);
+    case TYPE_STRING:
+      return create_from_names("user", "message", spec, nullptr, nullptr);
+    default: {
+      Cell type{TYPE_DATATYPE, TYPE_ERROR, 0, 0};
+      rt::fire_error("script", "bad-make-arg", &type, spec);
+    }
+  }
+}
+
+// --- Writing values ------------------------------------------------------------------------------
+
+int32_t append(Cell* out, const char* text, int32_t part) {
+  return part - cell::append_text(out, text);
+}
+
+bool is_text(const Cell& value) { return cell::type_of(value) == TYPE_STRING; }
+
+// Appends a text as it is; returns part less its length.
+int32_t append_string(Cell* out, const Cell& text, int32_t part) {
+  Cell t = text;
+  int32_t length = int32_t(string::rest_length(t));
+  string::concatenate(*out, t, -1, 0, true, string::kAppend);
+  return part - length;
+}
+
+enum class Style { kForm, kMoldFlat, kMoldFlatOnly };
+
+// Writes the value formed or molded (mold: no indentation) into out.
+int32_t write_value(Cell* out, Cell* value, Style style, Cell* arg, int32_t part) {
+  uint8_t type = cell::type_of(*value);
+  if (style == Style::kForm) return implementation<action::FORM>(type)(value, out, arg, part);
+  return implementation<action::MOLD>(type)(value, out, style == Style::kMoldFlatOnly, false,
+                                           true, arg, part, 0);
+}
+
+// Appends the value written in the style, at most limit characters of it (kNoLimit: all);
+// returns part less what was appended. May allocate.
+int32_t append_value(Cell* out, const Cell& value, Style style, int32_t limit, int32_t part) {
+  Cell v = value;
+  gc::Guard guard(v);
+  if (limit == kNoLimit) return write_value(out, &v, style, nullptr, part);
+  Cell* text = stack::push_new();
+  *text = constants::none;
+  string::init_empty(text, uint32_t(limit));
+  Cell limit_arg = integer(limit);  // a part argument, so that long values stop early
+  write_value(text, &v, style, &limit_arg, limit);
+  int32_t length = std::min(int32_t(string::rest_length(*text)), limit);
+  string::concatenate(*out, *text, limit, 0, true, string::kAppend);
+  stack::pop_cells(1);
+  return part - length;
+}
+
+// --- The report ----------------------------------------------------------------------------------
+
+struct Message {
+  uint32_t category;
+  Cell text;  // a string! or a block!, none! when there is no message
+};
+
+// The category and template of the error, a template word replaced by the error's field of
+// that name. On failure *offending is the value that names nothing in the catalog, or the
+// template that is neither text nor block.
+bool find_message(const Cell& error, Message* message, Cell* offending) {
+  const Cell* fields = context::values_of(error.w1);
+  int32_t c = category_number(fields[kType]);
+  if (c < 0 || cell::type_of(*value_at(catalog_node, uint32_t(c))) != TYPE_OBJECT) {
+    *offending = fields[kType];
+    return false;
+  }
+  int32_t i = id_number(uint32_t(c), fields[kId]);
+  if (i < 0) {
+    *offending = fields[kId];
+    return false;
+  }
+  Cell text = *value_at(category_nodes[c], kFirstId + uint32_t(i));
+  uint8_t type = cell::type_of(text);
+  if (type == TYPE_WORD || type == TYPE_GET_WORD) {
+    int32_t f = context::find_symbol(error.w1, text.w2, true);
+    if (f >= 0) text = fields[f];
+  }
+  if (!is_text(text) && cell::type_of(text) != TYPE_BLOCK) {
+    *offending = text;
+    return false;
+  }
+  *message = Message{uint32_t(c), text};
+  return true;
+}
+
+// The error becomes internal/invalid-error naming the offending value, as the report shows it.
+void make_invalid(const Cell& error, const Cell& offending) {
+  Cell* fields = context::values_of(error.w1);
+  fields[kArg1] = offending;
+  fields[kType] = *context::word_at(catalog_node, kInternal);
+  fields[kId] = *context::word_at(category_nodes[kInternal],
+                                  kFirstId + id_numbers[kInternal].at("invalid-error"));
+}
+
+Message resolve(const Cell& error) {
+  Message message;
+  Cell offending;
+  if (find_message(error, &message, &offending)) return message;
+  make_invalid(error, offending);
+  if (find_message(error, &message, &offending)) return message;
+  return Message{kInternal, constants::none};  // the catalog itself was changed: no message
+}
+
+int32_t append_message(Cell* out, const Cell& error, const Message& message, int32_t part) {
+  if (is_text(message.text)) return append_string(out, message.text, part);
+  if (cell::type_of(message.text) != TYPE_BLOCK) return part;
+  Style style = message.category == kSyntax ? Style::kForm : Style::kMoldFlat;
+  uint32_t node = message.text.w2;
+  for (uint32_t i = message.text.w1; i < alloc::series_of(node)->length(); i++) {
+    if (i > message.text.w1) part = append(out, " ", part);
+    Cell element = reinterpret_cast<Cell*>(alloc::series_of(node)->head_ptr())[i];
+    if (is_text(element)) {
+      part = append_string(out, element, part);
+      continue;
+    }
+    uint8_t type = cell::type_of(element);
+    if (type == TYPE_WORD || type == TYPE_GET_WORD) {
+      int32_t f = context::find_symbol(error.w1, element.w2, true);
+      if (f >= 0) element = *value_at(error.w1, uint32_t(f));
+    }
+    part = append_value(out, element, style, kArgLimit, part);
+  }
+  return part;
+}
+
+int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
+  Cell error = *value;
+  gc::Guard guard(error);
+  Message message = resolve(error);
+  gc::Guard guard_message(message.text);
+  Cell title = *value_at(category_nodes[message.category], 1);
+
+  part = append(out, "*** ", part);
+  part = is_text(title) ? append_string(out, title, part)
+                        : append_value(out, title, Style::kForm, kNoLimit, part);
+  part = append(out, ": ", part);
+  part = append_message(out, error, message, part);
+
+  part = append(out, "\n*** Where: ", part);
+  Cell where = *field(error, kWhere);
+  uint8_t where_type = cell::type_of(where);
+  if (where_type >= TYPE_WORD && where_type <= TYPE_REFINEMENT) {
+    part = append_value(out, where, Style::kForm, kNoLimit, part);
+  } else if (is_text(where)) {
+    part = append_string(out, where, part);
+  } else {
+    part = append(out, "???", part);
+  }
+
+  part = append(out, "\n*** Near : ", part);
+  part = append_value(out, *field(error, kNear), Style::kMoldFlatOnly, kNearLimit, part);
+  Cell files = *field(error, kFiles);
+  if (cell::type_of(files) == TYPE_BLOCK) {
+    part = append(out, "\n*** Files: ", part);
+    part = append_value(out, files, Style::kMoldFlatOnly, kNearLimit, part);
+  }
+  return part;
+}
+
+// --- mold and compare ----------------------------------------------------------------------------
+
+// Takes a container off the cycle stack when its walk ends, also when an error ends it.
+struct CycleExit {
+  ~CycleExit() { cycles::pop(); }
+};
+
+// The fields as object! molds them: one per line at the indentation (flat: one line).
+int32_t mold_fields(const Cell& error, Cell* out, bool only, bool all, bool flat, Cell* arg,
+                    int32_t part, int32_t indent) {
+  uint32_t node = error.w1;
+  uint32_t count = context::word_count(node);
+  bool indenting = !flat && !only;
+  if (indenting) part = append(out, "\n", part);
+  cycles::push(node);
+  CycleExit exit;
+  for (uint32_t i = 0; i < count && part > 0; i++) {
+    if (indenting) part = cell::mold_indent(out, indent, part);
+    Cell word = *context::word_at(node, i);
+    part = implementation<action::MOLD>(TYPE_WORD)(&word, out, false, all, flat, arg, part, 0);
+    part = append(out, ": ", part);
+    Cell value = *value_at(node, i);
+    if (cell::type_of(value) == TYPE_WORD) part = append(out, "'", part);
+    part = implementation<action::MOLD>(cell::type_of(value))(&value, out, false, all, flat, arg,
+                                                              part, indent);
+    if (indenting || i + 1 < count) part = append(out, flat ? " " : "\n", part);
+  }
+  return part;
+}
+
+int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+             int32_t indent) {
+  if (cycles::detect_and_emit(*value, out, &part, true)) return part;
+  Cell error = *value;
+  gc::Guard guard(error);
+  if (!only) part = append(out, "make error! [", part);
+  part = mold_fields(error, out, only, all, flat, arg, part, indent + 1);
+  if (!flat && indent >= 1) part = cell::mold_indent(out, indent, part);
+  if (!only) part = append(out, "]", part);
+  return part;
+}
+
+bool any_word(uint8_t type) { return type >= TYPE_WORD && type <= TYPE_ISSUE; }
+bool number(uint8_t type) {
+  return type == TYPE_INTEGER || type == TYPE_FLOAT || type == TYPE_PERCENT;
+}
+
+// The fields of two errors in order, as objects compare: words by symbol, then values.
+int32_t compare_fields(uint32_t a, uint32_t b, int32_t op) {
+  cycles::push(a);
+  CycleExit exit_a;
+  cycles::push(b);
+  CycleExit exit_b;
+  for (uint32_t i = 0; i < context::word_count(a); i++) {
+    uint32_t symbol_a = symbol::resolve_alias(context::word_at(a, i)->w2);
+    uint32_t symbol_b = symbol::resolve_alias(context::word_at(b, i)->w2);
+    if (symbol_a != symbol_b) return symbol_a < symbol_b ? -1 : 1;
+    Cell value_a = *value_at(a, i), value_b = *value_at(b, i);
+    uint8_t type_a = cell::type_of(value_a), type_b = cell::type_of(value_b);
+    int32_t result;
+    if (type_a == type_b || (any_word(type_a) && any_word(type_b)) ||
+        (number(type_a) && number(type_b))) {
+      auto fn = datatype::lookup<action::COMPARE>(type_a);
+      result = fn ? fn(&value_a, &value_b, op) : action::kNotComparable;
+    } else {
+      result = type_a < type_b ? -1 : 1;
+    }
+    if (result != 0) return result;
+  }
+  return 0;
+}
+
+int32_t compare(Cell* a, Cell* b, int32_t op) {
+  if (cell::type_of(*b) != TYPE_ERROR) return action::kNotComparable;
+  if (a->w1 == b->w1) return 0;
+  if (op == action::SAME) return -1;
+  if (cycles::find(a->w1)) return cycles::find(b->w1) ? 0 : -1;
+  uint32_t count_a = context::word_count(a->w1), count_b = context::word_count(b->w1);
+  if (count_a != count_b) return count_a > count_b ? 1 : -1;
+  return compare_fields(a->w1, b->w1, op);
+}
+
+// --- Raising -------------------------------------------------------------------------------------
+
+struct Raising {
+  Raising() { raising = true; }
+  ~Raising() { raising = false; }
+};
+
+// rt::fire_error's raiser: builds the error and throws it. An error raised while the error is
+// being built (memory or stacks exhausted) is thrown without a value: nothing sound is left.
+[[noreturn]] void raise(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
+                        const Cell* arg3) {
+  rt::raised = rt::RaisedError{category, id};
+  if (raising) rt::throw_code(rt::kThrowError);
+  Cell* error;
+  {
+    Raising building;
+    error = create_from_names(category, id, arg1, arg2, arg3);
+  }
+  stack::throw_error(error);
+}
+
+}  // namespace
+
+// --- Start-up ------------------------------------------------------------------------------------
+
+void register_datatype() {
+  using namespace action;
+  using datatype::act;
+  using datatype::inherit;
+  datatype::register_type(TYPE_ERROR, TYPE_OBJECT, "error!",
+                          {act<MAKE>(make), inherit<REFLECT>(), act<FORM>(form), act<MOLD>(mold),
+                           inherit<EVAL_PATH>(), act<COMPARE>(compare), inherit<COPY>(),
+                           inherit<FIND>(), inherit<SELECT>()});
+  gc::set_type_marker(TYPE_ERROR, mark_error);
+}
+
+void init() {
+  gc::add_marker(mark_catalog);
+  build_catalog();
+  rt::set_error_raiser(raise);
+}
+
+uint32_t catalog() { return catalog_node; }
+uint32_t category(uint32_t c) { return category_nodes[c]; }
+
+// --- Errors --------------------------------------------------------------------------------------
+
+Cell* create(const Cell& category, const Cell& id, const Cell* arg1, const Cell* arg2,
+             const Cell* arg3) {
+  Cell words[2] = {category, id};
+  Cell args[3] = {arg1 ? *arg1 : constants::none, arg2 ? *arg2 : constants::none,
+                  arg3 ? *arg3 : constants::none};
+  gc::Guard guard_category(words[0]), guard_id(words[1]);
+  gc::Guard guard_1(args[0]), guard_2(args[1]), guard_3(args[2]);
+  Cell* e = make_from_words(words[0], &words[1]);
+  std::copy(args, args + 3, context::values_of(e->w1) + kArg1);
+  return e;
+}
+
+Cell* create_from_names(const char* category, const char* id, const Cell* arg1,
+                        const Cell* arg2, const Cell* arg3) {
+  for (uint32_t c = 0; c < kCategoryCount; c++) {
+    if (std::strcmp(catalog_content[c].name, category) != 0) continue;
+    auto found = id_numbers[c].find(id);
+    if (found == id_numbers[c].end()) break;
+    Cell type = *context::word_at(catalog_node, c);
+    Cell id_word = *context::word_at(category_nodes[c], kFirstId + found->second);
+    return create(type, id_word, arg1, arg2, arg3);
+  }
+  Cell name = unbound_word(id, TYPE_WORD);
+  Cell type = *context::word_at(catalog_node, kInternal);
+  Cell id_word = *context::word_at(category_nodes[kInternal],
+                                   kFirstId + id_numbers[kInternal].at("invalid-error"));
+  return create(type, id_word, &name, nullptr, nullptr);
+}
+
+Cell* field(const Cell& error, uint32_t index) { return value_at(error.w1, index); }
+
+void set_where_if_none(const Cell& error, const Cell& value) {
+  Cell* where = field(error, kWhere);
+  if (cell::type_of(*where) == TYPE_NONE) *where = value;
+}
+
+uint32_t type_symbol(const Cell& error) {
+  const Cell* type = field(error, kType);
+  return is_word(*type) ? type->w2 : 0;
+}
+
+uint32_t id_symbol(const Cell& error) {
+  const Cell* id = field(error, kId);
+  return is_word(*id) ? id->w2 : 0;
+}
+
+const Cell* current_arg_word(int) { return &constants::none; }
+
+void capture_stack_trace(Cell* value) {
+  if (cell::type_of(*value) != TYPE_ERROR) return;
+  Cell error = *value;
+  const Cell* position = field(error, kStack);
+  if (cell::type_of(*position) != TYPE_INTEGER) return;
+  uint32_t limit = position->w2;
+  Cell trace = constants::none;
+  gc::Guard guard_error(error), guard_trace(trace);
+  block::init_empty(&trace, 20);
+  // The stack-trace setting of the system object comes with it; until then, level 1.
+  stack::collect_trace(1, &trace, limit);
+  *field(error, kStack) = trace;
+}
+
+}  // namespace error

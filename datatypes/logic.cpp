@@ -1,0 +1,131 @@
+// logic!: true and false, and the truth tests that conditionals, loops and compiled code use.
+#include <functional>
+
+#include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
+#include "datatypes/datatype.h"
+#include "interpreter/stack.h"
+#include "runtime/throw.h"
+
+namespace constants {
+const Cell true_value{TYPE_LOGIC, 1, 0, 0};
+const Cell false_value{TYPE_LOGIC, 0, 0, 0};
+}  // namespace constants
+
+namespace logic {
+
+namespace {
+
+inline bool falsy(const Cell& v) {
+  uint8_t t = cell::type_of(v);
+  return t == TYPE_NONE || (t == TYPE_LOGIC && v.w1 == 0);
+}
+
+Cell* result(bool value) {
+  *stack::arg(0) = value ? constants::true_value : constants::false_value;
+  return stack::arg(0);
+}
+
+Cell* to(Cell*, Cell* spec, uint8_t) {
+  uint8_t t = cell::type_of(*spec);
+  if (t == TYPE_LOGIC) return result(spec->w1 != 0);
+  return result(t != TYPE_NONE);
+}
+
+Cell* make(Cell* proto, Cell* spec, uint8_t type) {
+  switch (cell::type_of(*spec)) {
+    case TYPE_INTEGER:
+      return result(spec->w2 != 0);
+    case TYPE_FLOAT:
+    case TYPE_PERCENT:
+      return result(!(cell::get_double(*spec) == 0.0));  // NaN is true
+    default:
+      return to(proto, spec, type);
+  }
+}
+
+int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
+  return part - cell::append_text(out, value->w1 ? "true" : "false");
+}
+
+int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell*, int32_t part, int32_t) {
+  if (!all) return form(value, out, nullptr, part);
+  return part - cell::append_text(out, value->w1 ? "#(true)" : "#(false)");
+}
+
+int32_t compare(Cell* a, Cell* b, int32_t op) {
+  if (cell::type_of(*b) != TYPE_LOGIC) return action::kNotComparable;
+  switch (op) {
+    case action::EQUAL: case action::NOT_EQUAL: case action::STRICT_EQUAL:
+    case action::SORT_ORDER: case action::SORT_CASE_ORDER: case action::SAME:
+    case action::FIND_EQUAL:
+      return int32_t(a->w1) - int32_t(b->w1);
+    default:
+      return action::kNotComparable;
+  }
+}
+
+Cell* complement(Cell* value) {
+  value->w1 ^= 1;
+  return value;
+}
+
+// and~, or~, xor~ on the frame's cells: the second operand must be a logic! too.
+template <class Op>
+void bitwise() {
+  Cell* second = stack::arg(1);
+  if (cell::type_of(*second) != TYPE_LOGIC) cell::fire_expect_arg(*second, 1);
+  stack::arg(0)->w1 = Op{}(stack::arg(0)->w1, second->w1) & 1;
+}
+
+}  // namespace
+
+void set_result(bool value) {
+  Cell* c = stack::arg(0);
+  c->header = TYPE_LOGIC;
+  c->w1 = value;
+}
+
+Cell* push(bool value) {
+  Cell* c = stack::push_new();
+  *c = value ? constants::true_value : constants::false_value;
+  return c;
+}
+
+Cell* append_to_block(const Cell* block, bool value) {
+  Cell* c = cell::append_new_cell(block);
+  *c = value ? constants::true_value : constants::false_value;
+  return c;
+}
+
+bool true_q(const Cell& value, bool unset_is_error, const Cell* word) {
+  if (unset_is_error && cell::type_of(value) == TYPE_UNSET) rt::fire_error("script", "no-value", word);
+  return !falsy(value);
+}
+
+bool last_truthy() {
+  const Cell& v = *stack::arg(0);
+  if (cell::type_of(v) == TYPE_UNSET) rt::fire_error("script", "no-return");
+  return !falsy(v);
+}
+
+bool last_falsy() { return falsy(*stack::arg(0)); }
+
+bool top_falsy() {
+  const Cell* v = stack::top > stack::args + 1 ? stack::top - 1 : stack::args;
+  return falsy(*v);
+}
+
+bool top_true() { return !top_falsy(); }
+
+void init() {
+  using namespace action;
+  using datatype::act;
+  datatype::register_type(
+      TYPE_LOGIC, 0, "logic!",
+      {act<MAKE>(make), act<TO>(to), act<FORM>(form), act<MOLD>(mold), act<COMPARE>(compare),
+       act<AND_T>(bitwise<std::bit_and<uint32_t>>), act<COMPLEMENT>(complement),
+       act<OR_T>(bitwise<std::bit_or<uint32_t>>), act<XOR_T>(bitwise<std::bit_xor<uint32_t>>)});
+}
+
+}  // namespace logic

@@ -1,0 +1,262 @@
+// Series ownership (the owner table and the walks that set and remove owners) and the value slot
+// pool. Walks keep node indexes and re-derive cell addresses after each step, since recording an
+// owner may allocate; the shared cycle stack stops them at containers met again.
+#include "datatypes/ownership.h"
+
+#include "datatypes/context.h"
+#include "datatypes/cycles.h"
+#include "runtime/alloc.h"
+#include "runtime/gc.h"
+#include "runtime/hashtable.h"
+
+namespace ownership {
+
+namespace {
+
+constexpr uint32_t kTableSize = 1000;
+constexpr uint32_t kRecordCells = 3;  // owned value, owner object, owner word
+constexpr uint32_t kUnsetHeader = TYPE_UNSET;
+
+uint32_t owner_table = 0;
+
+// The record's cells after its key cell.
+enum RecordCell { kValue = 0, kOwner = 1, kWord = 2 };
+
+bool is_block_like(uint8_t type) {
+  switch (type) {
+    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_PATH: case TYPE_LIT_PATH:
+    case TYPE_SET_PATH: case TYPE_GET_PATH:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Types whose buffer carries the owned flag and gets a record.
+bool is_ownable_series(uint8_t type) {
+  switch (type) {
+    case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL:
+    case TYPE_REF: case TYPE_BINARY: case TYPE_VECTOR: case TYPE_BITSET:
+      return true;
+    default:
+      return is_block_like(type);
+  }
+}
+
+bool is_owner_object(uint32_t context_node) {
+  return context::context_cell(context_node)->header & kOwnerObject;
+}
+
+// Takes a container off the cycle stack when its walk ends, also when an error ends it.
+struct CycleExit {
+  ~CycleExit() { cycles::pop(); }
+};
+
+// Calls visit on every cell of the block from the value's head to the tail, under cycle
+// protection. Each cell is copied out first: visit may allocate and move the buffer.
+template <class Visit>
+void for_each_cell(uint32_t node, uint32_t head, Visit visit) {
+  if (cycles::find(node)) return;
+  cycles::push(node);
+  CycleExit exit;
+  for (uint32_t i = head;; i++) {
+    alloc::Series* s = alloc::series_of(node);
+    if (i >= s->length()) break;
+    Cell element = reinterpret_cast<Cell*>(s->head_ptr())[i];
+    visit(element);
+  }
+}
+
+// An object's fields, skipping the owner itself; nothing for an owner object.
+template <class Visit>
+void for_each_field(const Cell& object, Visit visit) {
+  if (is_owner_object(object.w1)) return;
+  for_each_cell(context::values_position(object.w1), 0, visit);
+}
+
+void own(const Cell& value, const Cell& owner, const Cell& word) {
+  uint8_t type = cell::type_of(value);
+  if (is_ownable_series(type)) {
+    alloc::Series* s = alloc::series_of(value.w2);
+    if (!(s->flags & alloc::kOwned)) {
+      gc::Guard guard(value);
+      Cell* record = hashtable::put_record(owner_table, value.w2);
+      // put_record may have moved the buffer: the flag goes on afterwards.
+      alloc::series_of(value.w2)->flags |= alloc::kOwned;
+      record[kValue] = value;
+      record[kOwner] = owner;
+      record[kWord] = word;
+    }
+    if (is_block_like(type)) {
+      for_each_cell(value.w2, value.w1, [&](const Cell& c) { own(c, owner, word); });
+    }
+  } else if (type == TYPE_OBJECT) {
+    for_each_field(value, [&](const Cell& c) {
+      if (!(cell::type_of(c) == TYPE_OBJECT && c.w1 == owner.w1)) own(c, owner, word);
+    });
+  }
+}
+
+void disown(const Cell& value) {
+  uint8_t type = cell::type_of(value);
+  if (is_ownable_series(type)) {
+    alloc::Series* s = alloc::series_of(value.w2);
+    if (s->flags & alloc::kOwned) {
+      s->flags &= ~alloc::kOwned;
+      if (Cell* record = hashtable::remove_record(owner_table, value.w2)) {
+        for (uint32_t i = 0; i < kRecordCells; i++) record[i].header = kUnsetHeader;
+      }
+    }
+    if (is_block_like(type)) for_each_cell(value.w2, value.w1, disown);
+  } else if (type == TYPE_OBJECT) {
+    for_each_field(value, disown);
+  }
+}
+
+// The record of the value's series or object context, or null.
+Cell* record_of(const Cell& value) {
+  uint8_t type = cell::type_of(value);
+  if (type == TYPE_OBJECT) return hashtable::get_record(owner_table, value.w1);
+  if (!is_ownable_series(type) || !(alloc::series_of(value.w2)->flags & alloc::kOwned)) {
+    return nullptr;
+  }
+  return hashtable::get_record(owner_table, value.w2);
+}
+
+bool marked(uint32_t node) {
+  return alloc::node_in_use(node) && (alloc::series_of(node)->flags & alloc::kMark);
+}
+
+void mark_table() { hashtable::mark(owner_table); }
+
+}  // namespace
+
+void init() {
+  owner_table = hashtable::make(kTableSize, 0, hashtable::kOwners, kRecordCells);
+  gc::add_marker(mark_table);
+}
+
+void set_owner(const Cell& value, const Cell& owner, const Cell& word) {
+  // Copies on the C++ stack: the arguments may lie in buffers that move while records are made.
+  Cell v = value, o = owner, w = word;
+  gc::Guard guard_value(v), guard_owner(o), guard_word(w);
+  own(v, o, w);
+}
+
+void own_value(const Cell& value, const Cell& owner, const Cell& word) {
+  uint32_t context_node = owner.w1;
+  set_owner(value, owner, word);
+  context::context_cell(context_node)->header |= kOwnerObject;
+}
+
+void unset_owner(const Cell& value) {
+  Cell v = value;
+  disown(v);
+}
+
+void unset_owner_range(const Cell& block, uint32_t index, uint32_t count) {
+  for (uint32_t i = index; i - index < count; i++) {
+    alloc::Series* s = alloc::series_of(block.w2);
+    if (i >= s->length()) break;
+    Cell element = reinterpret_cast<Cell*>(s->head_ptr())[i];
+    disown(element);
+  }
+}
+
+Cell* owner_of(uint32_t node) {
+  Cell* record = hashtable::get_record(owner_table, node);
+  return record ? &record[kOwner] : nullptr;
+}
+
+bool notify_owner(const Cell* value, const char*, const Cell*, int32_t, int32_t) {
+  const Cell* record = record_of(*value);
+  return record && record[kOwner].w3 != 0;
+}
+
+bool mark_owners() {
+  bool reached = false;
+  const hashtable::Table* t = hashtable::table_of(owner_table);
+  alloc::Series* records = alloc::series_of(t->block);
+  for (uint32_t at = 0; at + t->record_bytes <= records->used(); at += t->record_bytes) {
+    auto* key = reinterpret_cast<const Cell*>(records->head_ptr() + at);
+    if (key->header != kUnsetHeader || !marked(key->w1)) continue;
+    const Cell* cells = key + 1;
+    const Cell& owner = cells[kOwner];
+    if (cell::type_of(owner) == TYPE_OBJECT && !marked(owner.w1)) {
+      reached = true;
+      // Marked as its context record and handler record, not through the type table, so the
+      // owner lives whether or not its type's marker is there.
+      gc::mark_block(owner.w1);
+      if (owner.w3) gc::mark_block(owner.w3);
+    }
+    gc::mark_value(cells[kWord]);
+  }
+  return reached;
+}
+
+void sweep() { hashtable::sweep(owner_table); }
+
+}  // namespace ownership
+
+namespace slot_pool {
+
+namespace {
+
+constexpr uint32_t kInitialSlots = 100;
+constexpr int32_t kNoFreeSlot = -1;
+
+uint32_t pool = 0;
+uint32_t slots = 0;
+int32_t free_head = kNoFreeSlot;
+
+Cell* cells() { return reinterpret_cast<Cell*>(alloc::series_of(pool)->head_ptr()); }
+
+// Links slots [first, slots) as free, in order, ending the list.
+void link_free(uint32_t first) {
+  Cell* c = cells();
+  for (uint32_t i = first; i < slots; i++) {
+    c[i] = Cell{TYPE_INTEGER, 0, i + 1 < slots ? i + 1 : uint32_t(kNoFreeSlot), 0};
+  }
+  alloc::Series* s = alloc::series_of(pool);
+  s->tail = s->head + slots * sizeof(Cell);
+  free_head = int32_t(first);
+}
+
+void mark_pool() { gc::mark_block(pool); }
+
+}  // namespace
+
+void init() {
+  slots = kInitialSlots;
+  pool = alloc::new_cell_series(slots);
+  link_free(0);
+  gc::add_marker(mark_pool);
+}
+
+uint32_t alloc(const Cell& value) {
+  Cell v = value;
+  if (free_head == kNoFreeSlot) {
+    gc::Guard guard(v);
+    uint32_t old = slots;
+    alloc::expand_series(pool, old * 2 * sizeof(Cell));
+    slots = old * 2;
+    link_free(old);
+  }
+  uint32_t index = uint32_t(free_head);
+  Cell* slot = &cells()[index];
+  free_head = int32_t(slot->w2);
+  *slot = v;
+  return index + 1;
+}
+
+Cell* slot_at(uint32_t index) { return &cells()[index - 1]; }
+
+void free(uint32_t index) {
+  if (index == 0 || index > slots) return;
+  cells()[index - 1] = Cell{TYPE_INTEGER, 0, uint32_t(free_head), 0};
+  free_head = int32_t(index - 1);
+}
+
+uint32_t capacity() { return slots; }
+
+}  // namespace slot_pool

@@ -1,0 +1,59 @@
+// Series ownership: an object owns the series held (deeply) in its fields and is told of every
+// in-place change to them (reactivity, face updates). A series has at most one owner, recorded
+// in the owner table under its node as (owned value, owner object, owner word). Also the value
+// slot pool, which parks values that only a 1-based integer kept outside the runtime names.
+// Relies on the rooting rule of runtime/gc.h and on the collector hooks below.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace ownership {
+
+// On an owner object's context cell: ownership does not descend into that object.
+constexpr uint32_t kOwnerObject = 0x10000;
+
+void init();  // the owner table, and its root marker
+
+// Marks the value's series (and those reachable from it through blocks and non-owner objects) as
+// owned by the object through the word; a series that already has an owner keeps it. May
+// allocate.
+void set_owner(const Cell& value, const Cell& owner, const Cell& word);
+// set_owner, then marks the object as an owner. May allocate.
+void own_value(const Cell& value, const Cell& owner, const Cell& word);
+// Removes the ownership of the value and of what is reachable from it the same way.
+void unset_owner(const Cell& value);
+// unset_owner on count cells of the block from index (counted from the buffer's first element),
+// as far as the tail.
+void unset_owner_range(const Cell& block, uint32_t index, uint32_t count);
+// The owner cell of the series' record, or null; valid until the next allocation.
+Cell* owner_of(uint32_t node);
+// Called by every in-place change of a series (before it with the action word, after it with
+// the past form): true when the value's series, or object context, has an owner with change
+// handlers, which is then to be told.
+bool notify_owner(const Cell* value, const char* action_word, const Cell* new_value,
+                  int32_t index, int32_t count);
+
+// Collector hooks. The owner table keeps nothing alive by itself: an owner lives while a series
+// it owns does, and a record goes with its series. In this order within a cycle, after every
+// root is marked:
+//  - while (mark_owners()) drain the mark stack: marks the owner and word of each record whose
+//    series is marked; true when that reached an owner not marked before;
+//  - sweep(), before compaction: drops the records whose series is unmarked.
+bool mark_owners();
+void sweep();
+
+}  // namespace ownership
+
+namespace slot_pool {
+
+void init();  // 100 free slots, and the pool's root marker
+// Parks a copy of the value; returns its slot's 1-based index. May allocate (doubles the pool).
+uint32_t alloc(const Cell& value);
+// The slot's cell; valid until the next allocation.
+Cell* slot_at(uint32_t index);
+// Gives the slot back; 0 (and an index past the pool) is ignored.
+void free(uint32_t index);
+uint32_t capacity();
+
+}  // namespace slot_pool

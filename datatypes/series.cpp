@@ -1,0 +1,559 @@
+// series!: positions and the actions every series type shares, on raw element bytes of the
+// buffer's width. Single results are boxed by the series' type (a cell stays a cell, a text
+// unit becomes a char!).
+// Owner notifications run user code that may change or move any buffer, so each action keeps
+// indexes, never addresses, across them and clamps its counts again afterwards.
+#include "datatypes/series.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
+#include "datatypes/datatype.h"
+#include "datatypes/ownership.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/string_buffer.h"
+#include "datatypes/symbol.h"
+#include "interpreter/stack.h"
+#include "runtime/gc.h"
+#include "runtime/hashtable.h"
+#include "runtime/throw.h"
+
+namespace series {
+
+namespace {
+
+using alloc::Series;
+
+// Flags that describe where a buffer lives, not what it holds: a copy keeps its own.
+constexpr uint32_t kLocationBits = alloc::kBig | alloc::kOnHeap | alloc::kMark |
+                                   alloc::kHeadInMiddle;
+
+inline Series* buffer_of(const Cell& value) { return alloc::series_of(value.w2); }
+inline int32_t head_of(const Cell& value) { return static_cast<int32_t>(value.w1); }
+
+// Element i counted from the buffer's first element.
+inline uint8_t* element(Series* s, int64_t i) { return s->head_ptr() + (i << unit_shift(s)); }
+inline void set_length(Series* s, int64_t n) {
+  s->tail = s->head + static_cast<uint32_t>(n << unit_shift(s));
+}
+
+inline Cell integer_cell(int32_t n) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(n), 0}; }
+
+[[noreturn]] void not_done() { rt::fire_error("internal", "not-done"); }
+
+// Whether a field word names `owned`, in any letter case.
+bool is_owned_field(uint32_t symbol_id) {
+  return symbol::resolve_alias(symbol_id) == symbol::resolve_alias(runtime_words::symbols.owned);
+}
+
+// A fresh copy of a buffer's flags for a buffer made from it: same unit and contents flags, its
+// own location, and no owner (ownership is given, never inherited).
+void carry_flags(Series* to, const Series* from) {
+  to->flags = (from->flags & ~(kLocationBits | alloc::kOwned)) | (to->flags & kLocationBits);
+}
+
+// The element at index i as one value: block-family elements in place, text units as char!.
+Cell* box_element(const Cell& value, int32_t i, Cell* out) {
+  uint8_t type = cell::type_of(value);
+  Series* s = buffer_of(value);
+  if (any_block(type) || type == TYPE_MAP) return reinterpret_cast<Cell*>(element(s, i));
+  if (type == TYPE_VECTOR || type == TYPE_BINARY || type == TYPE_IMAGE) not_done();
+  *out = Cell{TYPE_CHAR, 0, string::read_char(element(s, i), s->unit()), 0};
+  return out;
+}
+
+// poke's store of one element at index i.
+void store_element(const Cell& target, int32_t i, const Cell& value) {
+  uint8_t type = cell::type_of(target);
+  if (any_block(type)) {
+    auto* c = reinterpret_cast<Cell*>(element(buffer_of(target), i));
+    if (type == TYPE_HASH) hashtable::remove_cell(target.w3, c);
+    *c = value;
+    if (type == TYPE_HASH) hashtable::put(target.w3, c);
+    return;
+  }
+  if (type == TYPE_VECTOR || type == TYPE_BINARY || type == TYPE_IMAGE) not_done();
+  if (cell::type_of(value) != TYPE_CHAR) rt::fire_error("script", "invalid-arg", &value);
+  string::poke_char(target.w2, element(buffer_of(target), i), value.w2);
+}
+
+// The buffer index pick and poke address: n counts from 1 at the head, -1 is the element just
+// before it; 0 has no element.
+int64_t pick_index(const Cell& value, int32_t n) {
+  return int64_t(head_of(value)) + n - (n > 0 ? 1 : 0);
+}
+
+// at and skip: the new head clamped to the buffer.
+void move_head(bool at_semantics) {
+  Cell* value = stack::arg(0);
+  const Cell* offset = stack::arg(1);
+  if (cell::type_of(*offset) != TYPE_INTEGER) rt::fire_error("script", "invalid-arg", offset);
+  int64_t n = static_cast<int32_t>(offset->w2);
+  if (at_semantics && n > 0) n--;
+  int64_t target = std::clamp<int64_t>(head_of(*value) + n, 0, buffer_length(*value));
+  value->w1 = static_cast<uint32_t>(target);
+}
+
+// Sets the logic! result in place (bare header).
+void logic_result(Cell* value, bool truth) { *value = Cell{TYPE_LOGIC, truth ? 1u : 0u, 0, 0}; }
+
+// --- move ------------------------------------------------------------------------------------
+
+[[noreturn]] void fire_move_bad(const Cell& origin, const Cell& target) {
+  Cell from{TYPE_DATATYPE, cell::type_of(origin), 0, 0};
+  Cell to{TYPE_DATATYPE, cell::type_of(target), 0, 0};
+  rt::fire_error("script", "move-bad", &from, &to);
+}
+
+// Within one buffer the moved run is rotated into place: moving towards the tail it ends at the
+// target element (at the tail for a tail target), towards the head it starts at the target.
+Cell* move_within(Cell* origin, Cell* target, int32_t count) {
+  int32_t from = head_of(*origin);
+  auto inside = [&](int32_t to) { return to >= from && to < from + count; };
+  if (inside(std::min(head_of(*target), buffer_length(*target)))) return target;
+  bool notified = ownership::notify_owner(target, "move", origin, from, count);
+  int32_t length = buffer_length(*target);
+  count = std::clamp(length - from, 0, count);
+  int32_t to = std::min(head_of(*target), length);
+  int32_t final_index = from;
+  bool hashed = cell::type_of(*target) == TYPE_HASH;
+  if (count > 0 && !inside(to)) {
+    Series* s = buffer_of(*target);
+    if (to > from) {
+      int32_t end = to == length ? length : to + 1;
+      std::rotate(element(s, from), element(s, from + count), element(s, end));
+      final_index = end - count;
+      if (hashed) hashtable::move_range(target->w3, end - 1, from, count);
+    } else {
+      std::rotate(element(s, to), element(s, from), element(s, from + count));
+      final_index = to;
+      if (hashed) hashtable::move_range(target->w3, to, from, count);
+    }
+  }
+  if (notified) ownership::notify_owner(target, "moved", origin, final_index, count);
+  return target;
+}
+
+// Between two buffers the run leaves the origin and is inserted at the target's head. Both
+// owners are told: both series change.
+Cell* move_between(Cell* origin, Cell* target, int32_t count) {
+  uint8_t from_type = cell::type_of(*origin);
+  uint8_t to_type = cell::type_of(*target);
+  if (any_block(from_type) != any_block(to_type)) fire_move_bad(*origin, *target);
+  if (to_type == TYPE_IMAGE) not_done();
+  bool same_unit = buffer_of(*origin)->unit() == buffer_of(*target)->unit();
+  bool raw_bytes = from_type == TYPE_BINARY || from_type == TYPE_VECTOR ||
+                   to_type == TYPE_BINARY || to_type == TYPE_VECTOR;
+  if (!same_unit && raw_bytes) fire_move_bad(*origin, *target);
+
+  int32_t from = head_of(*origin);
+  bool origin_notified = ownership::notify_owner(origin, "move", nullptr, from, count);
+  bool target_notified =
+      ownership::notify_owner(target, "move", origin, std::max(head_of(*target), 0), count);
+  int32_t rest = rest_length(*origin, false);
+  count = std::min(count, rest);
+  int32_t to_length = buffer_length(*target);
+  int32_t to = std::clamp(head_of(*target), 0, to_length);
+
+  if (count > 0 && !same_unit) {
+    Cell at_target = *target;
+    at_target.w1 = static_cast<uint32_t>(to);
+    uint32_t bytes = static_cast<uint32_t>(count) << unit_shift(buffer_of(*origin));
+    string::move_chars(*origin, at_target, bytes);
+  } else if (count > 0) {
+    uint32_t shift = unit_shift(buffer_of(*target));
+    uint64_t needed = uint64_t(buffer_of(*target)->used()) + (uint64_t(count) << shift);
+    if (buffer_of(*target)->head + needed > buffer_of(*target)->capacity) {
+      if (needed > alloc::kMaxCapacity) rt::fire_error("internal", "no-memory");
+      uint64_t grown = std::min<uint64_t>(2 * needed, alloc::kMaxCapacity);
+      alloc::expand_series(target->w2, static_cast<uint32_t>(grown));
+    }
+    if (from_type == TYPE_HASH) hashtable::remove_range(origin->w3, from, count);
+    Series* ts = buffer_of(*target);
+    Series* os = buffer_of(*origin);
+    int32_t origin_length = buffer_length(*origin);
+    std::memmove(element(ts, to + count), element(ts, to), size_t(to_length - to) << shift);
+    std::memcpy(element(ts, to), element(os, from), size_t(count) << shift);
+    set_length(ts, to_length + count);
+    std::memmove(element(os, from), element(os, from + count),
+                 size_t(origin_length - from - count) << shift);
+    set_length(os, origin_length - count);
+    hash_removed(*origin, from, count, origin_length - from - count);
+    if (to_type == TYPE_HASH) {
+      if (hashtable::shift_indexes(target->w3, to, to_length - to, count)) {
+        hashtable::rehash(target->w3, to_length + count);
+      } else {
+        hash_put_range(*target, to, count);
+      }
+    }
+  }
+  if (origin_notified) ownership::notify_owner(origin, "moved", nullptr, from, 0);
+  if (target_notified) ownership::notify_owner(target, "moved", origin, to, count);
+  return target;
+}
+
+}  // namespace
+
+uint32_t unit_shift(const alloc::Series* s) { return uint32_t(std::countr_zero(s->unit())); }
+
+bool any_block(uint8_t type) {
+  return type == TYPE_BLOCK || type == TYPE_PAREN || (type >= TYPE_PATH && type <= TYPE_GET_PATH) ||
+         type == TYPE_HASH;
+}
+
+bool any_string(uint8_t type) {
+  return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG ||
+         type == TYPE_EMAIL || type == TYPE_REF;
+}
+
+bool any_word(uint8_t type) { return type >= TYPE_WORD && type <= TYPE_ISSUE; }
+
+bool series_like(uint8_t type) {
+  return any_block(type) || any_string(type) || type == TYPE_VECTOR || type == TYPE_BINARY ||
+         type == TYPE_IMAGE;
+}
+
+void hash_removed(const Cell& value, int32_t first, int32_t count, int32_t later) {
+  if (cell::type_of(value) != TYPE_HASH || later <= 0) return;
+  if (hashtable::shift_indexes(value.w3, first + count, later, -count)) {
+    hashtable::rehash(value.w3, buffer_length(value));
+  }
+}
+
+void hash_put_range(const Cell& value, int32_t first, int32_t count) {
+  for (int32_t i = first; i < first + count; i++) {
+    auto* c = reinterpret_cast<Cell*>(element(buffer_of(value), i));
+    if (hashtable::put_with_status(value.w3, c) == 2) return;
+  }
+}
+
+// --- Positions -------------------------------------------------------------------------------
+
+bool at_tail(const Cell& value) { return head_of(value) >= buffer_length(value); }
+
+int32_t buffer_length(const Cell& value) {
+  Series* s = buffer_of(value);
+  return static_cast<int32_t>(s->used() >> unit_shift(s));
+}
+
+bool skip_head(Cell& value, int32_t delta) {
+  int64_t length = buffer_length(value);
+  int64_t target = int64_t(head_of(value)) + delta;
+  if (target <= length) value.w1 = static_cast<uint32_t>(target);
+  return target >= length;
+}
+
+int32_t rest_length(Cell& value, bool whole) {
+  int32_t length = buffer_length(value);
+  int32_t head = whole ? 0 : std::max(head_of(value), 0);
+  if (head > length) {
+    value.w1 = static_cast<uint32_t>(length);
+    return 0;
+  }
+  return length - head;
+}
+
+void fire_invalid_refine(const Cell& refinement, const Cell& argument) {
+  rt::fire_error("script", "invalid-refine-arg", &refinement, &argument);
+}
+
+int32_t part_count(const Cell& value, const Cell& part) {
+  if (cell::type_of(part) == TYPE_INTEGER) return static_cast<int32_t>(part.w2);
+  if (cell::type_of(part) != cell::type_of(value) || part.w2 != value.w2) {
+    fire_invalid_refine(runtime_words::refinements.part, part);
+  }
+  return head_of(part) - head_of(value);
+}
+
+uint32_t new_buffer(uint32_t count, uint32_t unit) {
+  return alloc::new_series(std::max(count, std::max(1u, 16 / unit)), unit);
+}
+
+// --- Actions ---------------------------------------------------------------------------------
+
+// Shuffling and drawing need the random generator, which comes with its own module.
+void random(Cell*, bool, bool, bool) { not_done(); }
+
+void reflect(Cell* value, uint32_t field_symbol) {
+  if (!is_owned_field(field_symbol)) not_done();
+  const Cell* owner =
+      buffer_of(*value)->flags & alloc::kOwned ? ownership::owner_of(value->w2) : nullptr;
+  *value = owner ? *owner : constants::none;
+}
+
+Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
+  if (!any_word(cell::type_of(*field)) || !is_owned_field(field->w2)) return value;
+  if (cell::type_of(*value) == TYPE_NONE) {
+    ownership::unset_owner(*target);
+  } else if (cell::type_of(*value) == TYPE_BLOCK && rest_length(*value, false) >= 2) {
+    const Cell* cells = reinterpret_cast<const Cell*>(element(buffer_of(*value), head_of(*value)));
+    const Cell owner = cells[0];  // read before set_owner allocates
+    const Cell word = cells[1];
+    if (cell::type_of(owner) == TYPE_OBJECT && any_word(cell::type_of(word))) {
+      ownership::set_owner(*target, owner, word);
+    }
+  }
+  return value;
+}
+
+void at() { move_head(true); }
+void skip() { move_head(false); }
+
+void back() {
+  Cell* value = stack::arg(0);
+  if (head_of(*value) >= 1) value->w1--;
+}
+
+void next() { skip_head(*stack::arg(0), 1); }
+void head() { stack::arg(0)->w1 = 0; }
+void tail() { stack::arg(0)->w1 = static_cast<uint32_t>(buffer_length(*stack::arg(0))); }
+void head_q() { logic_result(stack::arg(0), head_of(*stack::arg(0)) == 0); }
+void tail_q() { logic_result(stack::arg(0), at_tail(*stack::arg(0))); }
+void index() { *stack::arg(0) = integer_cell(head_of(*stack::arg(0)) + 1); }
+int32_t length(Cell* value) { return rest_length(*value, false); }
+
+Cell* pick(Cell* value, int32_t n, Cell*) {
+  int64_t i = pick_index(*value, n);
+  if (n == 0 || i < 0 || i >= buffer_length(*value)) {
+    *value = constants::none;
+    return value;
+  }
+  return box_element(*value, static_cast<int32_t>(i), value);
+}
+
+Cell* poke(Cell* value, int32_t n, Cell* new_value, Cell*) {
+  int64_t i = pick_index(*value, n);
+  Cell index_cell = integer_cell(n);
+  if (n == 0 || i < 0 || i >= buffer_length(*value)) {
+    rt::fire_error("script", "out-of-range", &index_cell);
+  }
+  int32_t at = static_cast<int32_t>(i);
+  bool notified = ownership::notify_owner(value, "poke", new_value, at, 1);
+  if (at >= buffer_length(*value)) rt::fire_error("script", "out-of-range", &index_cell);
+  store_element(*value, at, *new_value);
+  if (notified) ownership::notify_owner(value, "poked", new_value, at, 1);
+  return new_value;
+}
+
+void clear(Cell* value) {
+  int32_t rest = rest_length(*value, false);
+  if (rest <= 0) return;
+  int32_t head = head_of(*value);
+  bool notified = ownership::notify_owner(value, "clear", nullptr, head, rest);
+  rest = rest_length(*value, false);
+  if (rest > 0) {
+    if (cell::type_of(*value) == TYPE_HASH) hashtable::remove_range(value->w3, head, rest);
+    set_length(buffer_of(*value), head);
+  }
+  if (notified) ownership::notify_owner(value, "cleared", nullptr, head, 0);
+}
+
+void remove(Cell* value, Cell* part, Cell* key) {
+  int32_t count = part ? part_count(*value, *part) : 1;
+  if (count <= 0) return;
+  if (key) {
+    auto find = datatype::lookup<action::FIND>(cell::type_of(*value));
+    if (!find) not_done();
+    Cell* found = find(value, key, nullptr, false, true, false, false, nullptr, nullptr, false,
+                       false, false, false);
+    *value = *found;
+    if (cell::type_of(*value) == TYPE_NONE) return;
+    count++;
+  }
+  int32_t head = std::max(head_of(*value), 0);
+  int32_t length = buffer_length(*value);
+  if (head >= length) return;
+  count = std::min(count, length - head);
+  bool notified = ownership::notify_owner(value, "remove", nullptr, head, count);
+  length = buffer_length(*value);
+  count = std::min(count, length - head);
+  if (count > 0) {
+    if (cell::type_of(*value) == TYPE_HASH) hashtable::remove_range(value->w3, head, count);
+    Series* s = buffer_of(*value);
+    int32_t later = length - head - count;
+    std::memmove(element(s, head), element(s, head + count), size_t(later) << unit_shift(s));
+    set_length(s, length - count);
+    hash_removed(*value, head, count, later);
+  }
+  if (notified) ownership::notify_owner(value, "removed", nullptr, head, 0);
+}
+
+void reverse(Cell* value, Cell* part, Cell* skip_arg) {
+  if (at_tail(*value)) return;
+  int32_t count = part ? part_count(*value, *part) : rest_length(*value, false);
+  if (count <= 0) return;
+  int32_t record = 1;
+  if (skip_arg) {
+    if (cell::type_of(*skip_arg) != TYPE_INTEGER) {
+      fire_invalid_refine(runtime_words::refinements.skip, *skip_arg);
+    }
+    record = static_cast<int32_t>(skip_arg->w2);
+    if (record == count) return;
+    if (record <= 0) rt::fire_error("script", "out-of-range", skip_arg);
+    if (record > count || count % record) {
+      fire_invalid_refine(runtime_words::refinements.skip, *skip_arg);
+    }
+  }
+  // Whole records only: a part longer than the rest is cut back to the records that fit.
+  auto fit = [&](int32_t n) {
+    n = std::min(n, rest_length(*value, false));
+    return n - n % record;
+  };
+  count = fit(count);
+  int32_t head = head_of(*value);
+  bool notified = ownership::notify_owner(value, "reverse", nullptr, head, count);
+  count = fit(count);
+  if (count > 0) {
+    bool hashed = cell::type_of(*value) == TYPE_HASH;
+    if (hashed) hashtable::remove_range(value->w3, head, count);
+    Series* s = buffer_of(*value);
+    size_t record_bytes = size_t(record) << unit_shift(s);
+    int32_t records = count / record;
+    uint8_t* first = element(s, head);
+    for (int32_t i = 0; i < records / 2; i++) {
+      uint8_t* a = first + i * record_bytes;
+      std::swap_ranges(a, a + record_bytes, first + (records - 1 - i) * record_bytes);
+    }
+    if (hashed) hash_put_range(*value, head, count);
+  }
+  if (notified) ownership::notify_owner(value, "reversed", nullptr, head, count);
+}
+
+void copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
+  const Cell source = *value;  // result may be the same cell
+  int64_t length = buffer_length(source);
+  int64_t start = head_of(source);
+  int64_t count = std::max<int64_t>(length - start, 0);
+  if (part) {
+    if (cell::type_of(*part) == TYPE_PAIR) not_done();  // comes with pair!
+    count = part_count(source, *part);
+  }
+  if (count < 0) {  // the elements before the head
+    start += count;
+    count = -count;
+    if (start < 0) {
+      start = 0;
+      count = head_of(source);
+    }
+  }
+  if (start > length) {
+    start = length;
+    count = 0;
+  }
+  count = std::min(count, length - start);
+
+  Series* from = buffer_of(source);
+  uint32_t node = new_buffer(static_cast<uint32_t>(count), from->unit());
+  from = buffer_of(source);
+  Series* to = alloc::series_of(node);
+  carry_flags(to, from);
+  std::memcpy(to->head_ptr(), element(from, start), size_t(count) << unit_shift(from));
+  set_length(to, count);
+  uint8_t type = cell::type_of(source);
+  *result = Cell{type | (source.header & cell::kNewLine), 0, node,
+                 type == TYPE_VECTOR ? source.w3 : 0};
+}
+
+Cell* take(Cell* value, Cell* part, bool, bool last) {
+  int32_t rest = rest_length(*value, false);
+  if (rest <= 0) {
+    *value = constants::none;
+    return value;
+  }
+  const Cell source = *value;  // value becomes the result
+  gc::Guard keep(source);
+  uint8_t type = cell::type_of(source);
+  int32_t head = head_of(source);
+  int32_t length = buffer_length(source);
+
+  int64_t count = 1;
+  bool before_head = false;  // a negative part takes the elements just before the head
+  if (part) {
+    count = part_count(source, *part);
+    if (last && cell::type_of(*part) != TYPE_INTEGER) count = rest - count;
+    if (count < 0) {
+      before_head = true;
+      count = last ? 0 : std::min<int64_t>(-count, head);
+    }
+  }
+  int64_t start;
+  if (before_head) {
+    start = head - count;
+  } else {
+    count = std::min<int64_t>(count, rest);
+    start = last ? length - count : head;
+  }
+
+  bool notified = false;
+  if (count > 0) {
+    notified = ownership::notify_owner(value, "take", nullptr, int32_t(start), int32_t(count));
+    length = buffer_length(*value);
+    if (before_head) {
+      count = std::clamp<int64_t>(length - start, 0, count);
+    } else {
+      rest = rest_length(*value, false);
+      if (rest <= 0) {
+        if (notified) ownership::notify_owner(&source, "taken", nullptr, head, 0);
+        *value = constants::none;
+        return value;
+      }
+      count = std::min<int64_t>(count, rest);
+      start = last ? length - count : head;
+    }
+  }
+
+  // A fresh buffer for every take: the result never shares memory with what a handler (or a
+  // later take) may touch before the caller has read it. The value cell holds it from the start,
+  // which keeps it rooted.
+  uint32_t node = new_buffer(static_cast<uint32_t>(count), buffer_of(source)->unit());
+  *value = Cell{type, 0, node, type == TYPE_VECTOR ? source.w3 : 0};
+  carry_flags(alloc::series_of(node), buffer_of(source));
+  if (count > 0) {
+    if (type == TYPE_HASH) hashtable::remove_range(source.w3, uint32_t(start), uint32_t(count));
+    Series* from = buffer_of(source);
+    uint32_t shift = unit_shift(from);
+    std::memcpy(alloc::series_of(node)->head_ptr(), element(from, start), size_t(count) << shift);
+    set_length(alloc::series_of(node), count);
+    int64_t later = length - start - count;
+    std::memmove(element(from, start), element(from, start + count), size_t(later) << shift);
+    set_length(from, length - count);
+    hash_removed(source, int32_t(start), int32_t(count), int32_t(later));
+  }
+  if (type == TYPE_HASH) value->w3 = hashtable::make(uint32_t(count), node, hashtable::kHash, 0);
+  if (notified) ownership::notify_owner(&source, "taken", nullptr, int32_t(start), 0);
+  return value;
+}
+
+Cell* move(Cell* origin, Cell* target, Cell* part) {
+  if (!series_like(cell::type_of(*target))) cell::fire_expect_arg(*target, 1);
+  if (at_tail(*origin)) return target;
+  int32_t count = 1;
+  if (part) {
+    if (cell::type_of(*part) != TYPE_INTEGER) {
+      fire_invalid_refine(runtime_words::refinements.part, *part);
+    }
+    count = static_cast<int32_t>(part->w2);
+    if (count <= 0) return target;
+    count = std::min(count, rest_length(*origin, false));
+  }
+  if (origin->w2 == target->w2) return move_within(origin, target, count);
+  return move_between(origin, target, count);
+}
+
+void init() {
+  using namespace action;
+  using datatype::act;
+  datatype::register_type(
+      TYPE_SERIES, TYPE_NONE_ID, "series!",
+      {act<RANDOM>(random), act<REFLECT>(reflect), act<AT>(at), act<BACK>(back),
+       act<CLEAR>(clear), act<COPY>(copy), act<HEAD>(head), act<HEAD_Q>(head_q),
+       act<INDEX_Q>(index), act<LENGTH_Q>(length), act<MOVE>(move), act<NEXT>(next),
+       act<PICK>(pick), act<POKE>(poke), act<REMOVE>(remove), act<REVERSE>(reverse),
+       act<SKIP>(skip), act<TAIL>(tail), act<TAIL_Q>(tail_q), act<TAKE>(take),
+       act<MODIFY>(modify)});
+}
+
+}  // namespace series

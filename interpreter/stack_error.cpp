@@ -1,0 +1,136 @@
+// Errors on the call-frame stack: raising an error to its try frame, the uncaught-error report,
+// the names that errors report as their "where", and the traces of call names.
+#include <cstdlib>
+#include <string>
+
+#include "datatypes/cell_ops.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/string_buffer.h"
+#include "datatypes/word.h"
+#include "interpreter/stack.h"
+#include "platform/os/platform.h"
+#include "runtime/gc.h"
+#include "runtime/throw.h"
+#include "runtime/unicode.h"
+
+namespace stack {
+
+namespace {
+
+constexpr int kUncaughtStatus = 254;  // the -2 of the language's exit status, as a process sees it
+
+bool unnamed(const Frame* f) {
+  uint32_t symbol = f->header & kSymbolMask;
+  return symbol == runtime_words::words.frame_body.w2 || symbol == runtime_words::words.frame_anon.w2;
+}
+
+uint32_t symbol_of(const Frame* f) { return f->header & kSymbolMask; }
+
+// Frames from the bottom up to the limit that a trace names: named ones, and at level 1 or
+// below only those whose word refers to a function!.
+template <class Visit>
+void for_each_traced_frame(int level, uint32_t limit_frame, Visit visit) {
+  Frame* limit = frame_bottom + limit_frame;
+  for (Frame* f = frame_bottom; f < limit && f < frame_top; f++) {
+    if (unnamed(f)) continue;
+    if (level <= 1) {
+      Cell* value = context::value_cell_of_symbol(symbol_of(f), f->context ? f->context
+                                                                           : context::global);
+      if (!value || cell::type_of(*value) != TYPE_FUNCTION) continue;
+    }
+    visit(context::intern_global_word(symbol_of(f)));
+  }
+}
+
+// Shows the formed error and ends the process: nothing is left to catch it.
+[[noreturn]] void report_uncaught(const Cell& error) {
+  *args = error;
+  Cell text{};
+  gc::Guard guard(text);
+  string::init_empty(&text, 256);
+  datatype::lookup<action::FORM>(TYPE_ERROR)(args, &text, nullptr, INT32_MAX);
+  int64_t count = -1;
+  const uint8_t* bytes = unicode::string_to_utf8(text, count);
+  std::string report(reinterpret_cast<const char*>(bytes), size_t(count));
+  // The script's title captions the report once the system object exists.
+  platform::error_box(" Zel NoName App", report.c_str());
+  std::exit(kUncaughtStatus);
+}
+
+}  // namespace
+
+void throw_error(Cell* error) {
+  Cell e = *error;
+  gc::Guard guard(e);
+  bool caught = false;
+  if (frame_top > frame_bottom) {
+    error::set_where_if_none(e, call_name());
+    save_error_frame(&e);
+    Cell* remembered_top = top;
+    Frame* found = unwind_to_kind(kTry, false);
+    uint32_t kind = found->header & kKindMask;
+    caught = kind == kTry || kind == kTryAll;
+    unwind_drop();
+    top = remembered_top;
+  }
+  if (!caught) report_uncaught(e);
+  push_copy(e);
+  throw rt::Throw{rt::kThrowError};
+}
+
+void save_error_frame(Cell* error) {
+  Cell* slot = error::field(*error, error::stack_field_index());
+  if (cell::type_of(*slot) == TYPE_BLOCK) return;
+  *slot = Cell{TYPE_INTEGER, 0, uint32_t(frame_top - frame_bottom), 0};
+}
+
+Cell call_name() {
+  Frame* f = throwing_frame_position();
+  if (!f) f = frame_top - 1;
+  clear_throwing_frame();
+  while (f >= frame_bottom && unnamed(f)) f--;
+  if (f < frame_bottom) return runtime_words::words.frame_not_found;
+  if (!f->context) return context::intern_global_word(symbol_of(f));
+  return word::lookup_in_context(f->context, symbol_of(f));
+}
+
+void collect_trace(int level, Cell* block, uint32_t limit_frame) {
+  for_each_traced_frame(level, limit_frame, [&](const Cell& word) { block::append_cell(*block, word); });
+}
+
+int32_t form_trace(int level, const Cell* limit, Cell* out, int32_t part) {
+  for_each_traced_frame(level, limit->w2, [&](const Cell& word) {
+    Cell w = word;
+    part = datatype::lookup<action::FORM>(TYPE_WORD)(&w, out, nullptr, part);
+    part -= cell::append_text(out, " ");
+  });
+  return part;
+}
+
+void collect_calls(Cell* block) {
+  for (Frame* f = frame_top - 1; f > frame_bottom; f--) {
+    if (unnamed(f)) continue;
+    uint32_t symbol = symbol_of(f);
+    Cell name = word::lookup_in_context(f->callee_context ? f->callee_context : context::global,
+                                        symbol);
+    block::append_cell(*block, name);
+    block::append_cell(*block, Cell{TYPE_INTEGER, 0, f->saved_base, 0});
+  }
+}
+
+}  // namespace stack
+
+namespace cell {
+
+void fire_expect_arg(const Cell& value, int ordinal) {
+  Cell name = stack::call_name();
+  Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
+  Cell argument = *error::current_arg_word(ordinal);
+  rt::fire_error("script", "expect-arg", &name, &type, &argument);
+}
+
+}  // namespace cell
