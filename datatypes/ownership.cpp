@@ -8,6 +8,7 @@
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
 #include "runtime/hashtable.h"
+#include "datatypes/word.h"
 
 namespace ownership {
 
@@ -168,9 +169,28 @@ Cell* owner_of(uint32_t node) {
   return record ? &record[kOwner] : nullptr;
 }
 
-bool notify_owner(const Cell* value, const char*, const Cell*, int32_t, int32_t) {
+namespace {
+DeepChangeHandler deep_change_handler = nullptr;
+}
+
+DeepChangeHandler set_deep_change_handler(DeepChangeHandler handler) {
+  DeepChangeHandler previous = deep_change_handler;
+  deep_change_handler = handler;
+  return previous;
+}
+
+bool notify_owner(const Cell* value, const char* action_word, const Cell* new_value,
+                  int32_t index, int32_t count) {
   const Cell* record = record_of(*value);
-  return record && record[kOwner].w3 != 0;
+  if (!record || record[kOwner].w3 == 0) return false;
+  if (!deep_change_handler) return true;
+  // Copied out: making the action word allocates, and the handler runs user code.
+  Cell owner = record[kOwner], word = record[kWord], changed = *value;
+  Cell fresh = new_value ? *new_value : Cell{TYPE_UNSET, 0, 0, 0};
+  gc::Guard guard_owner(owner), guard_word(word), guard_changed(changed), guard_fresh(fresh);
+  Cell action = word::from_c_string(action_word);
+  deep_change_handler(owner, word, changed, action, new_value ? &fresh : nullptr, index, count);
+  return true;
 }
 
 bool mark_owners() {

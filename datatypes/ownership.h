@@ -34,6 +34,13 @@ Cell* owner_of(uint32_t node);
 bool notify_owner(const Cell* value, const char* action_word, const Cell* new_value,
                   int32_t index, int32_t count);
 
+// The object side of a notification, which the object datatype installs: told the owner, the
+// owner's word, the modified value, the action word, the new value (or null), index and count.
+using DeepChangeHandler = void (*)(const Cell& owner, const Cell& word, const Cell& value,
+                                   const Cell& action, const Cell* new_value, int32_t index,
+                                   int32_t count);
+DeepChangeHandler set_deep_change_handler(DeepChangeHandler handler);
+
 // Collector hooks. The owner table keeps nothing alive by itself: an owner lives while a series
 // it owns does, and a record goes with its series. In this order within a cycle, after every
 // root is marked:

@@ -140,17 +140,8 @@ uint32_t load_utf16_bytes(const uint8_t* bytes, size_t length) {
   return unicode::load_utf16(aligned.data(), count, nullptr, false);
 }
 
-// Bytes to decode: outside series memory, or in a byte buffer at an offset from its head.
-struct Source {
-  const uint8_t* bytes;
-  uint32_t node;
-  size_t offset;
-  const uint8_t* address() const {
-    return node ? alloc::series_of(node)->head_ptr() + offset : bytes;
-  }
-};
 
-Cell* load_strict(const Source& source, size_t length) {
+Cell* load_strict(const unicode::ByteSource& source, size_t length) {
   uint32_t remaining = 0;
   uint32_t node = source.node
                       ? unicode::load_utf8(source.node, source.offset, length, 0, &remaining, false)
@@ -332,11 +323,11 @@ Cell* load_encoded_push(const uint8_t* bytes, size_t length, int32_t encoding) {
 }
 
 Cell* load_utf8_strict(const uint8_t* bytes, size_t length) {
-  return load_strict(Source{bytes, 0, 0}, length);
+  return load_strict(unicode::ByteSource{bytes, 0, 0}, length);
 }
 
 Cell* load_utf8_strict(uint32_t source, size_t offset, size_t length) {
-  return load_strict(Source{nullptr, source, offset}, length);
+  return load_strict(unicode::ByteSource{nullptr, source, offset}, length);
 }
 
 // --- Writing ---------------------------------------------------------------------------------

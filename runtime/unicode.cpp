@@ -163,16 +163,6 @@ uint64_t part_limit(int64_t part) { return part < 0 ? kWhole : static_cast<uint6
 
 // --- Loading UTF-8 -------------------------------------------------------------------------------
 
-// Where the bytes being loaded live: outside series memory, or in a series at an offset from its
-// head, derived again after an allocation.
-struct Source {
-  const uint8_t* bytes;
-  uint32_t node;
-  size_t offset;
-  const uint8_t* address() const {
-    return node ? alloc::series_of(node)->head_ptr() + offset : bytes;
-  }
-};
 
 // Walks the characters of bytes[pos, length), calling store(code point) for each element after CR
 // folding. Returns where it stopped: length, or the start of a sequence the end cuts short.
@@ -194,7 +184,7 @@ size_t walk_utf8(const uint8_t* bytes, size_t pos, size_t length, bool fold_cr, 
 
 // Measures the text (which raises on malformed input before anything is touched), sizes the
 // target once, then decodes into it without allocating again.
-uint32_t load(const Source& source, size_t length, uint32_t target, uint32_t* remaining,
+uint32_t load(const ByteSource& source, size_t length, uint32_t target, uint32_t* remaining,
               bool fold_cr) {
   const uint8_t* bytes = source.address();
   size_t start = length > 2 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
@@ -394,12 +384,12 @@ int32_t decode_utf8_char_checked(const uint8_t* bytes, size_t& count) {
 
 uint32_t load_utf8(const uint8_t* bytes, size_t length, uint32_t target, uint32_t* remaining,
                    bool fold_cr) {
-  return load(Source{bytes, 0, 0}, length, target, remaining, fold_cr);
+  return load(ByteSource{bytes, 0, 0}, length, target, remaining, fold_cr);
 }
 
 uint32_t load_utf8(uint32_t source, size_t offset, size_t length, uint32_t target,
                    uint32_t* remaining, bool fold_cr) {
-  return load(Source{nullptr, source, offset}, length, target, remaining, fold_cr);
+  return load(ByteSource{nullptr, source, offset}, length, target, remaining, fold_cr);
 }
 
 uint32_t decode_utf8_into(const uint8_t* bytes, size_t length, const Cell& value,

@@ -24,6 +24,17 @@
 
 namespace unicode {
 
+// Where bytes being decoded live: outside series memory, or in a series at an offset from its
+// head, derived again after an allocation.
+struct ByteSource {
+  const uint8_t* bytes;
+  uint32_t node;
+  size_t offset;
+  const uint8_t* address() const {
+    return node ? alloc::series_of(node)->head_ptr() + offset : bytes;
+  }
+};
+
 constexpr uint32_t kMaxCodePoint = 0x10FFFF;
 
 // --- Permissive UTF-8 decoding (the lexer's) ----------------------------------------------------

@@ -1,10 +1,14 @@
 // Series ownership (setting and removing owners deeply, notification, the owner table across
 // collections) and the value slot pool.
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "datatypes/block.h"
+#include "datatypes/series.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/ownership.h"
+#include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "word_test_support.h"
 
@@ -141,6 +145,46 @@ TEST_F(Ownership, NotifyTellsWhetherAnOwnerWithHandlersHoldsTheSeries) {
   EXPECT_TRUE(ownership::notify_owner(by_watching, "append", nullptr, 0, 1));
   Cell word = source_word("w");
   EXPECT_FALSE(ownership::notify_owner(&word, "append", nullptr, 0, 1));
+}
+
+// What the object side was told, in order: "action index count" per notification.
+std::vector<std::string> told;
+void record_deep_change(const Cell&, const Cell&, const Cell&, const Cell& action, const Cell*,
+                        int32_t index, int32_t count) {
+  const Cell* name = symbol::get_cell(action.w2);
+  alloc::Series* text = alloc::series_of(name->w3);
+  told.push_back(std::string(reinterpret_cast<const char*>(text->head_ptr()), text->used()) +
+                 " " + std::to_string(index) + " " + std::to_string(count));
+}
+
+TEST_F(Ownership, SeriesActionsTellTheOwnerBeforeAndAfterWithTheirWords) {
+  Cell watching = new_object(true);
+  Cell* target = build("a b c d");
+  ownership::set_owner(*target, watching, source_word("w"));
+  ownership::DeepChangeHandler previous = ownership::set_deep_change_handler(record_deep_change);
+  struct Case {
+    const char* name;
+    void (*run)(Cell* series);
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"append", [](Cell* s) { block::insert(s, build("x"), -1, false, 1, true); },
+       {"append 4 1", "appended 4 1"}},
+      {"insert", [](Cell* s) { block::insert(s, build("y"), -1, false, 1, false); },
+       {"insert 0 1", "inserted 0 1"}},
+      {"remove", [](Cell* s) { series::remove(s, nullptr, nullptr); },
+       {"remove 0 1", "removed 0 0"}},
+      {"take", [](Cell* s) { block::take(s, nullptr, false, false); },
+       {"take 0 1", "taken 0 0"}},
+      {"clear", [](Cell* s) { series::clear(s); }, {"clear 0 4", "cleared 0 0"}},
+  };
+  for (const Case& c : cases) {
+    told.clear();
+    Cell* series = stack::push_copy(*target);
+    c.run(series);
+    EXPECT_EQ(told, c.expected) << c.name;
+  }
+  ownership::set_deep_change_handler(previous);
 }
 
 // The owner table keeps nothing alive: a record goes with its series, and an owner lives as
