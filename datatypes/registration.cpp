@@ -1,11 +1,16 @@
 // Registers every datatype at start-up, parents before children. Every id gets its name and
 // parent first (an empty action row); then each datatype that has its implementation fills its
 // row, in an order that puts every parent's real row before its children's.
+#include "datatypes/binary.h"
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
@@ -66,13 +71,19 @@ void register_all() {
   unset::init();
   none::init();
   logic::init();
+  integer::init();
+  char_::init();  // inherits from integer!
   series::init();
   block::init();
   symbol::register_datatype();
   context::register_datatype();
   word::register_datatypes();
+  triple::register_datatype();
+  float_::register_datatypes();  // float! before its child percent!
   typeset::init();
   error::register_datatype();
+  bitset::init();
+  binary::init();  // takes string!'s row: string! registers before it
 }
 
 }  // namespace datatype

@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstring>
 
+#include "datatypes/binary.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
@@ -60,7 +61,11 @@ Cell* box_element(const Cell& value, int32_t i, Cell* out) {
   uint8_t type = cell::type_of(value);
   Series* s = buffer_of(value);
   if (any_block(type) || type == TYPE_MAP) return reinterpret_cast<Cell*>(element(s, i));
-  if (type == TYPE_VECTOR || type == TYPE_BINARY || type == TYPE_IMAGE) not_done();
+  if (type == TYPE_BINARY) {
+    *out = Cell{TYPE_INTEGER, 0, *element(s, i), 0};
+    return out;
+  }
+  if (type == TYPE_VECTOR || type == TYPE_IMAGE) not_done();
   *out = Cell{TYPE_CHAR, 0, string::read_char(element(s, i), s->unit()), 0};
   return out;
 }
@@ -75,7 +80,11 @@ void store_element(const Cell& target, int32_t i, const Cell& value) {
     if (type == TYPE_HASH) hashtable::put(target.w3, c);
     return;
   }
-  if (type == TYPE_VECTOR || type == TYPE_BINARY || type == TYPE_IMAGE) not_done();
+  if (type == TYPE_BINARY) {
+    binary::store_byte(element(buffer_of(target), i), value);
+    return;
+  }
+  if (type == TYPE_VECTOR || type == TYPE_IMAGE) not_done();
   if (cell::type_of(value) != TYPE_CHAR) rt::fire_error("script", "invalid-arg", &value);
   string::poke_char(target.w2, element(buffer_of(target), i), value.w2);
 }

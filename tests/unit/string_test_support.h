@@ -1,7 +1,7 @@
-// Test helper for the text suites: a fixture that has the text types' cells marked (the
-// collector's per-type table) and drops the cells a test pushed; and builders and readers of
-// text values. Text cells live on the data stack, so they stay rooted while every allocation
-// moves every buffer (ZEL_GC_STRESS=1).
+// Test helper for the text suites: a fixture that drops the cells a test pushed, and builders
+// and readers of text values by code point and unit. It relies on the runtime's collector
+// entries for the text types. Text cells live on the data stack, so they stay rooted while
+// every allocation moves every buffer (ZEL_GC_STRESS=1).
 #pragma once
 #include <gtest/gtest.h>
 
@@ -11,17 +11,9 @@
 #include "datatypes/string_buffer.h"
 #include "interpreter/stack.h"
 #include "runtime/alloc.h"
-#include "runtime/gc.h"
 
 class TextTest : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    for (uint8_t type : {TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF,
-                         TYPE_BINARY, TYPE_BITSET}) {
-      gc::set_type_marker(type, gc::mark_series_cell);
-    }
-    gc::set_type_marker(TYPE_BLOCK, gc::mark_block_cell);
-  }
   void SetUp() override { saved_top_ = stack::top; }
   void TearDown() override { stack::top = saved_top_; }
 

@@ -1,5 +1,6 @@
 // The datatype registry: inheritance of action slots down a chain of types, and datatype!
 // itself (form, mold, compare).
+#include "child_process.h"
 #include "word_test_support.h"
 
 namespace {
@@ -16,21 +17,24 @@ constexpr uint8_t kGrandchild = TYPE_EVENT + 2;
 Cell* child_pick(Cell*, int32_t, Cell*) { return nullptr; }
 
 TEST_F(Registry, SlotsAreInheritedDownTheChainAndOthersStayUnsupported) {
-  using namespace action;
-  datatype::register_type(kChild, TYPE_BLOCK, "child!",
-                          {datatype::inherit<MOLD>(), datatype::inherit<COMPARE>(),
-                           datatype::inherit<APPEND>(), datatype::act<PICK>(child_pick)});
-  datatype::register_type(kGrandchild, kChild, "grandchild!",
-                          {datatype::inherit<MOLD>(), datatype::inherit<APPEND>(),
-                           datatype::inherit<PICK>()});
-  EXPECT_EQ(datatype::lookup<MOLD>(kGrandchild), datatype::lookup<MOLD>(TYPE_BLOCK));
-  EXPECT_EQ(datatype::lookup<APPEND>(kGrandchild), datatype::lookup<APPEND>(TYPE_BLOCK));
-  EXPECT_NE(datatype::lookup<MOLD>(TYPE_BLOCK), nullptr);
-  EXPECT_EQ(datatype::lookup<PICK>(kGrandchild), child_pick);  // the nearer ancestor's own
-  EXPECT_EQ(datatype::lookup<COMPARE>(kGrandchild), nullptr);  // not asked for
-  EXPECT_EQ(datatype::lookup<FORM>(kChild), nullptr);
-  EXPECT_EQ(datatype::parent_of(kGrandchild), kChild);
-  EXPECT_STREQ(datatype::name_of(kGrandchild), "grandchild!");
+  // The registry is shared by every suite: the test types live only in a child process.
+  child_process::expect_passes([] {
+    using namespace action;
+    datatype::register_type(kChild, TYPE_BLOCK, "child!",
+                            {datatype::inherit<MOLD>(), datatype::inherit<COMPARE>(),
+                             datatype::inherit<APPEND>(), datatype::act<PICK>(child_pick)});
+    datatype::register_type(kGrandchild, kChild, "grandchild!",
+                            {datatype::inherit<MOLD>(), datatype::inherit<APPEND>(),
+                             datatype::inherit<PICK>()});
+    EXPECT_EQ(datatype::lookup<MOLD>(kGrandchild), datatype::lookup<MOLD>(TYPE_BLOCK));
+    EXPECT_EQ(datatype::lookup<APPEND>(kGrandchild), datatype::lookup<APPEND>(TYPE_BLOCK));
+    EXPECT_NE(datatype::lookup<MOLD>(TYPE_BLOCK), nullptr);
+    EXPECT_EQ(datatype::lookup<PICK>(kGrandchild), child_pick);  // the nearer ancestor's own
+    EXPECT_EQ(datatype::lookup<COMPARE>(kGrandchild), nullptr);  // not asked for
+    EXPECT_EQ(datatype::lookup<FORM>(kChild), nullptr);
+    EXPECT_EQ(datatype::parent_of(kGrandchild), kChild);
+    EXPECT_STREQ(datatype::name_of(kGrandchild), "grandchild!");
+  });
 }
 
 TEST_F(Registry, EveryTypeHasItsNameAndParent) {

@@ -14,7 +14,6 @@
 #include "datatypes/datatype.h"
 #include "runtime/alloc.h"
 #include "runtime/array.h"
-#include "runtime/casefold.h"
 #include "runtime/gc.h"
 #include "runtime/hashtable.h"
 #include "runtime/throw.h"
@@ -167,18 +166,17 @@ class HashTables : public testing::Test {
       gc::add_marker(sweep_records);
       marker_added = true;
     }
-    casefold::init_tables();
-    gc::set_type_marker(TYPE_STRING, gc::mark_series_cell);
-    gc::set_type_marker(TYPE_SYMBOL, gc::mark_series_cell);  // name and decoded string nodes
     // The tests' own compare rules, whatever the datatypes registered.
     install(TYPE_INTEGER, compare_integers);
     install(TYPE_STRING, compare_texts);
     install(TYPE_SET_WORD, compare_symbol_ids);
     saved_symbol_table_ = hashtable::symbol_table;
     hashtable::symbol_table = 0;
+    saved_enabled_ = gc::enabled;
     gc::enabled = true;
   }
   void TearDown() override {
+    gc::enabled = saved_enabled_;
     root_tables.clear();
     swept_table = 0;
     hashtable::symbol_table = saved_symbol_table_;
@@ -192,6 +190,7 @@ class HashTables : public testing::Test {
   }
 
   uint32_t saved_symbol_table_ = 0;
+  bool saved_enabled_ = true;
   std::vector<std::pair<uint8_t, datatype::AnyFn>> saved_compares_;
 };
 

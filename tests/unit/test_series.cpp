@@ -1,20 +1,25 @@
 // series!: position arithmetic, pick and poke, and the editing actions (clear, remove, reverse,
 // copy, take, move) on blocks of cells, with their edge cases: heads past a shortened buffer,
 // counts that are zero, negative or too large, and records of reverse/skip.
-#include "block_test_support.h"
-#include "datatypes/runtime_words.h"
+#include "word_test_support.h"
 
 namespace {
 
-using block_test::BlockTest;
+using word_test::WordTest;
 
-class Series : public BlockTest {
+class Series : public WordTest {
  protected:
-  // The block positioned at the 0-based index.
-  static Cell* at_index(std::string_view text, int32_t index) {
-    Cell* b = build(text);
-    b->w1 = static_cast<uint32_t>(index);
-    return b;
+  // Runs an action that works on the frame's cells: arguments[0] is the series, [1] the operand.
+  static Cell on_frame(void (*action)(), const Cell& series, const Cell& operand = Cell{}) {
+    Cell* saved = stack::args;
+    stack::args = stack::top;
+    stack::push_copy(series);
+    stack::push_copy(operand);
+    action();
+    Cell result = *stack::arg(0);
+    stack::top = stack::args;
+    stack::args = saved;
+    return result;
   }
 };
 
@@ -31,27 +36,27 @@ TEST_F(Series, AtAndSkipClampTheirTargetToTheBuffer) {
       {series::skip, 2, 0, 2},
   };
   for (const Case& c : cases) {
-    Cell* b = at_index("a b c", c.start);
+    Cell* b = build_at("a b c", c.start);
     Cell result = on_frame(c.action, *b, integer(c.offset));
     EXPECT_EQ(int32_t(result.w1), c.expected) << "start " << c.start << " offset " << c.offset;
   }
   Cell* b = build("a b c");
   Cell not_integer = constants::none;
-  EXPECT_EQ(raised_by([&] { on_frame(series::at, *b, not_integer); }), "invalid-arg");
+  EXPECT_EQ(raised_by([&] { on_frame(series::at, *b, not_integer); }), "script/invalid-arg");
 }
 
 TEST_F(Series, NextAndBackStopAtTheEnds) {
-  Cell* tail = at_index("a b", 2);
+  Cell* tail = build_at("a b", 2);
   EXPECT_EQ(on_frame(series::next, *tail).w1, 2u);
   Cell* head = build("a b");
   EXPECT_EQ(on_frame(series::back, *head).w1, 0u);
   EXPECT_EQ(on_frame(series::next, *head).w1, 1u);
-  Cell* second = at_index("a b", 1);
+  Cell* second = build_at("a b", 1);
   EXPECT_EQ(on_frame(series::back, *second).w1, 0u);
 }
 
 TEST_F(Series, PositionQueries) {
-  Cell* b = at_index("a b c", 3);
+  Cell* b = build_at("a b c", 3);
   Cell tail_q = on_frame(series::tail_q, *b);
   EXPECT_EQ(cell::type_of(tail_q), TYPE_LOGIC);
   EXPECT_EQ(tail_q.w1, 1u);
@@ -74,20 +79,20 @@ TEST_F(Series, PickCountsFromTheHeadAndBackwardsBeforeIt) {
       {0, -1, "none"}, {1, -2, "none"}, {4, -4, "a"},
   };
   for (const Case& c : cases) {
-    Cell* b = at_index("a b c d", c.head);
+    Cell* b = build_at("a b c d", c.head);
     Cell picked = *series::pick(b, c.n, nullptr);
     Cell* shown = stack::push_copy(picked);
-    EXPECT_EQ(form(shown), c.expected) << "head " << c.head << " pick " << c.n;
+    EXPECT_EQ(form(*shown), c.expected) << "head " << c.head << " pick " << c.n;
   }
 }
 
 TEST_F(Series, PokeStoresOrRaisesOutOfRangeWithTheIndex) {
-  Cell* b = at_index("a b c", 1);
-  Cell* value = stack::push_copy(letter('z'));
+  Cell* b = build_at("a b c", 1);
+  Cell* value = stack::push_copy(source_word("z"));
   EXPECT_EQ(series::poke(b, 2, value, nullptr), value);
   EXPECT_EQ(cells(Cell{TYPE_BLOCK, 0, b->w2, 0}), "a b z");
   for (int32_t n : {0, 3, -2}) {
-    EXPECT_EQ(raised_by([&] { series::poke(b, n, value, nullptr); }), "out-of-range") << n;
+    EXPECT_EQ(raised_by([&] { series::poke(b, n, value, nullptr); }), "script/out-of-range") << n;
   }
 }
 
@@ -105,11 +110,11 @@ TEST_F(Series, LengthOfAHeadPastAShortenedBufferIsZeroAndMovesTheHead) {
 }
 
 TEST_F(Series, ClearCutsAtTheHeadAndLeavesATailUntouched) {
-  Cell* b = at_index("a b c", 1);
+  Cell* b = build_at("a b c", 1);
   series::clear(b);
   b->w1 = 0;
   EXPECT_EQ(cells(*b), "a");
-  Cell* tail = at_index("a b", 2);
+  Cell* tail = build_at("a b", 2);
   series::clear(tail);
   tail->w1 = 0;
   EXPECT_EQ(cells(*tail), "a b");
@@ -125,7 +130,7 @@ TEST_F(Series, RemoveTakesPartCountsAndIgnoresEmptyOnes) {
       {2, 10, "a b"},          {4, 1, "a b c d"},
   };
   for (const Case& c : cases) {
-    Cell* b = at_index("a b c d", c.head);
+    Cell* b = build_at("a b c d", c.head);
     Cell* part = c.part == INT32_MIN ? nullptr : stack::push_copy(integer(c.part));
     series::remove(b, part, nullptr);
     b->w1 = 0;
@@ -137,7 +142,7 @@ TEST_F(Series, RemoveTakesPartCountsAndIgnoresEmptyOnes) {
   series::remove(b, position, nullptr);
   EXPECT_EQ(cells(*b), "d");
   Cell* other = build("a b");
-  EXPECT_EQ(raised_by([&] { series::remove(b, other, nullptr); }), "invalid-refine-arg");
+  EXPECT_EQ(raised_by([&] { series::remove(b, other, nullptr); }), "script/invalid-refine-arg");
 }
 
 TEST_F(Series, ReverseWholeRangesAndRecords) {
@@ -146,21 +151,21 @@ TEST_F(Series, ReverseWholeRangesAndRecords) {
     int32_t head;
     int32_t part;  // INT32_MIN: none
     int32_t skip;  // INT32_MIN: none
-    const char* expected;  // whole buffer afterwards, or the error id
+    const char* expected;  // whole buffer afterwards, or the error as category/id
   } cases[] = {
       {"a b c d", 0, INT32_MIN, INT32_MIN, "d c b a"},
       {"a b c d e", 1, 3, INT32_MIN, "a d c b e"},
       {"a b c d", 0, INT32_MIN, 2, "c d a b"},
       {"a b c d", 0, INT32_MIN, 4, "a b c d"},
-      {"a b c d", 0, INT32_MIN, 3, "invalid-refine-arg"},
-      {"a b c d", 0, INT32_MIN, 5, "invalid-refine-arg"},
-      {"a b c d", 0, INT32_MIN, 0, "out-of-range"},
+      {"a b c d", 0, INT32_MIN, 3, "script/invalid-refine-arg"},
+      {"a b c d", 0, INT32_MIN, 5, "script/invalid-refine-arg"},
+      {"a b c d", 0, INT32_MIN, 0, "script/out-of-range"},
       {"a b c d e f", 0, 4, 2, "c d a b e f"},
       {"a b c d", 2, 10, INT32_MIN, "a b d c"},
       {"a b", 2, INT32_MIN, INT32_MIN, "a b"},
   };
   for (const Case& c : cases) {
-    Cell* b = at_index(c.text, c.head);
+    Cell* b = build_at(c.text, c.head);
     Cell* part = c.part == INT32_MIN ? nullptr : stack::push_copy(integer(c.part));
     Cell* skip = c.skip == INT32_MIN ? nullptr : stack::push_copy(integer(c.skip));
     std::string error = raised_by([&] { series::reverse(b, part, skip); });
@@ -179,7 +184,7 @@ TEST_F(Series, CopyWithIntegerParts) {
       {2, -5, "a b"},            {5, -1, "e"},   {5, 2, ""},          {0, 0, ""},
   };
   for (const Case& c : cases) {
-    Cell* b = at_index("a b c d e", c.head);
+    Cell* b = build_at("a b c d e", c.head);
     Cell* part = c.part == INT32_MIN ? nullptr : stack::push_copy(integer(c.part));
     Cell* result = stack::push_copy(constants::none);
     series::copy(b, result, part, false, nullptr);
@@ -212,7 +217,7 @@ TEST_F(Series, TakeRemovesFromTheHeadTheTailOrBeforeTheHead) {
       {5, 1, false, "none", "a b c d e"},    {2, -1, true, "", "a b c d e"},
   };
   for (const Case& c : cases) {
-    Cell* b = at_index("a b c d e", c.head);
+    Cell* b = build_at("a b c d e", c.head);
     Cell* whole = stack::push_copy(*b);
     whole->w1 = 0;
     Cell* part = c.part == INT32_MIN ? nullptr : stack::push_copy(integer(c.part));
@@ -251,7 +256,7 @@ TEST_F(Series, MoveWithinOneBlock) {
       {5, 0, 3, "f a b c d e"},         {0, 3, 0, "a b c d e f"},
   };
   for (const Case& c : cases) {
-    Cell* b = at_index("a b c d e f", c.from);
+    Cell* b = build_at("a b c d e f", c.from);
     Cell* target = stack::push_copy(*b);
     target->w1 = static_cast<uint32_t>(c.to);
     Cell* part = c.part == INT32_MIN ? nullptr : stack::push_copy(integer(c.part));
@@ -262,8 +267,8 @@ TEST_F(Series, MoveWithinOneBlock) {
 }
 
 TEST_F(Series, MoveBetweenBlocksAndRefusals) {
-  Cell* origin = at_index("a b c", 1);
-  Cell* target = at_index("x y", 1);
+  Cell* origin = build_at("a b c", 1);
+  Cell* target = build_at("x y", 1);
   Cell* part = stack::push_copy(integer(5));
   EXPECT_EQ(series::move(origin, target, part), target);
   origin->w1 = 0;
@@ -274,9 +279,9 @@ TEST_F(Series, MoveBetweenBlocksAndRefusals) {
   Cell* text = stack::push_copy(constants::none);
   string::init_empty(text, 4);
   string::append_c_string(*text, "pq");
-  EXPECT_EQ(raised_by([&] { series::move(target, text, nullptr); }), "move-bad");
+  EXPECT_EQ(raised_by([&] { series::move(target, text, nullptr); }), "script/move-bad");
   Cell* no_series = stack::push_copy(constants::none);
-  EXPECT_EQ(raised_by([&] { series::move(target, no_series, nullptr); }), "expect-arg");
+  EXPECT_EQ(raised_by([&] { series::move(target, no_series, nullptr); }), "script/expect-arg");
 }
 
 TEST_F(Series, ReflectOwnedOfASeriesWithoutOwnerIsNone) {
@@ -284,7 +289,7 @@ TEST_F(Series, ReflectOwnedOfASeriesWithoutOwnerIsNone) {
   series::reflect(b, runtime_words::symbols.owned);
   EXPECT_EQ(cell::type_of(*b), TYPE_NONE);
   Cell* other = build("a");
-  EXPECT_EQ(raised_by([&] { series::reflect(other, runtime_words::symbols.spec); }), "not-done");
+  EXPECT_EQ(raised_by([&] { series::reflect(other, runtime_words::symbols.spec); }), "internal/not-done");
 }
 
 }  // namespace

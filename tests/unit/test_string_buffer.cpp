@@ -14,6 +14,7 @@
 #include "string_test_support.h"
 #include "datatypes/runtime_words.h"
 #include "interpreter/stack.h"
+#include "runtime/gc.h"
 
 namespace {
 
@@ -521,11 +522,13 @@ TEST_F(StringBufferTest, MatchesAtHead) {
 
 TEST_F(StringBufferTest, TestsTheHeadCharAgainstABitset) {
   // Bits for 'A' (65) and 'z' (122); 16 bytes cover code points 0-127.
-  Cell* bitset = text(U"");
-  for (int i = 0; i < 16; i++) string::poke_char_at(bitset->w2, i, 0);
-  alloc::Series* bits = alloc::series_of(bitset->w2);
+  // bitset! has no collector entry yet: the string! cell below keeps the bits' buffer alive.
+  Cell* bits_holder = text(U"");
+  for (int i = 0; i < 16; i++) string::poke_char_at(bits_holder->w2, i, 0);
+  alloc::Series* bits = alloc::series_of(bits_holder->w2);
   bits->head_ptr()[65 >> 3] |= 0x80 >> (65 & 7);
   bits->head_ptr()[122 >> 3] |= 0x80 >> (122 & 7);
+  Cell* bitset = stack::push_copy(*bits_holder);
   cell::set_type(*bitset, TYPE_BITSET);
   struct Case {
     const char32_t* input;
@@ -817,8 +820,10 @@ TEST_F(StringBufferTest, LoadsStrictUtf8) {
         result = string::load_utf8_strict(node, 1, c.bytes.size());
       });
       if (!c.error) {
-        ASSERT_EQ(code, 0u);
-        EXPECT_EQ(read(*result), c.expected);
+        EXPECT_EQ(code, 0u);  // no ASSERT: the raiser is put back after the loop
+        if (code == 0) {
+          EXPECT_EQ(read(*result), c.expected);
+        }
         continue;
       }
       EXPECT_EQ(code, rt::kThrowError);

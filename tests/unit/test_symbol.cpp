@@ -73,7 +73,7 @@ TEST_F(Symbol, CountedAndStringSourcesInternTheSameSymbol) {
   EXPECT_EQ(symbol::intern_bytes(reinterpret_cast<const uint8_t*>(text), 15), id);
 
   // A string! from its head (index 3), all of it or a given length.
-  Cell* s = stack::push_new();
+  Cell* s = stack::push_copy(constants::none);  // no stale cell while init_empty allocates
   string::init_empty(s, 16);
   string::append_c_string(*s, "xx-symtest-counted-and-more");
   s->w1 = 3;

@@ -238,7 +238,7 @@ TEST_F(Typeset, TheOtherBuildersAppendTheirSets) {
 }
 
 TEST_F(Typeset, ToBlockListsTheTypeNameWordsInIdOrder) {
-  Cell* destination = stack::push_new();
+  Cell* destination = stack::push_copy(constants::none);  // marked while to_block allocates
   typeset::to_block(of({TYPE_BLOCK, TYPE_NONE, TYPE_TYPESET}), destination);
   EXPECT_EQ(cell::type_of(*destination), TYPE_BLOCK);
   EXPECT_EQ(mold(*destination), "[none! block! typeset!]");

@@ -142,7 +142,7 @@ TEST_F(Word, MakeAndToConvertBySpecType) {
 }
 
 TEST_F(Word, IssuesAreMadeFromTextAndCharactersUnbound) {
-  Cell* text = stack::push_new();
+  Cell* text = stack::push_copy(constants::none);  // marked while init_empty allocates
   string::init_empty(text, 8);
   string::append_c_string(*text, "--wordissue");
   text->w1 = 2;  // from the head
@@ -163,7 +163,7 @@ TEST_F(Word, IssuesAreMadeFromTextAndCharactersUnbound) {
 }
 
 TEST_F(Word, ConversionsThatNeedTheLexerAreNotDoneYet) {
-  Cell* text = stack::push_new();
+  Cell* text = stack::push_copy(constants::none);
   string::init_empty(text, 8);
   string::append_c_string(*text, "a b");
   Cell* proto = stack::push_copy(Cell{TYPE_DATATYPE, TYPE_WORD, 0, 0});

@@ -1,11 +1,12 @@
-// Test helper for the word and context suites: a fixture that brings up the block and string
-// collector entries the suites lean on and empties the stacks around each test, a builder that
-// turns a short text ("a [b :c] d: /e #f") into a block of words as source code would hold them
-// (bound to the global context, unresolved), and readers for mold, form and raised errors.
+// Test helper for the suites over blocks of values (words, contexts, series, blocks): a fixture
+// that empties the stacks around each test, a builder that turns a short text ("a [b :c] (d)
+// e: /f #g none\nh") into a block as source code would hold it (words bound to the global
+// context, unresolved), and readers for mold, form and raised errors.
 // Everything a test makes lives on the data stack, so it stays rooted under ZEL_GC_STRESS=1.
 #pragma once
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,13 +30,6 @@ namespace word_test {
 
 class WordTest : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    if (!datatype::lookup<action::MOLD>(TYPE_BLOCK)) {
-      series::init();
-      block::init();
-    }
-    gc::set_type_marker(TYPE_STRING, gc::mark_series_cell);
-  }
   void SetUp() override {
     stack::reset_all();
     rt::raised = {};
@@ -52,10 +46,17 @@ class WordTest : public testing::Test {
     return Cell{type, context::global, sym(name), context::kUnresolved};
   }
 
-  // A block of words on the data stack: name, name:, :name, 'name, /name, #name, [ ... ].
+  // A block on the data stack from a text: name, name:, :name, 'name, /name, #name, none, true,
+  // false, [ ... ] and ( ... ). A value that follows a line feed carries the new-line marker.
   static Cell* build(std::string_view text) {
     size_t at = 0;
-    return build_cells(text, at);
+    return build_cells(text, at, TYPE_BLOCK, 0);
+  }
+  // The same block positioned at the 0-based index.
+  static Cell* build_at(std::string_view text, int32_t index) {
+    Cell* b = build(text);
+    b->w1 = static_cast<uint32_t>(index);
+    return b;
   }
   // Cell #i of a block from its head, through nested blocks: at(block, {1, 0}).
   static Cell* at(const Cell& block, const std::vector<uint32_t>& path) {
@@ -64,9 +65,28 @@ class WordTest : public testing::Test {
     return const_cast<Cell*>(c);
   }
 
-  static std::string mold(const Cell& value) { return output<action::MOLD>(value); }
-  static std::string form(const Cell& value) { return output<action::FORM>(value); }
-
+  // The text the value molds to; a part of -1 sets no limit.
+  static std::string mold(const Cell& value, bool only = false, bool flat = false,
+                          int32_t part = -1) {
+    Cell* copy = stack::push_copy(value);
+    Cell* out = new_output();
+    Cell* limit = part < 0 ? nullptr : stack::push_copy(integer(part));
+    datatype::lookup<action::MOLD>(cell::type_of(*copy))(copy, out, only, false, flat, limit,
+                                                           part < 0 ? INT32_MAX : part, 0);
+    std::string text = text_of(*out);
+    stack::pop_cells(limit ? 3 : 2);
+    return text;
+  }
+  static std::string form(const Cell& value) {
+    Cell* copy = stack::push_copy(value);
+    Cell* out = new_output();
+    datatype::lookup<action::FORM>(cell::type_of(*copy))(copy, out, nullptr, INT32_MAX);
+    std::string text = text_of(*out);
+    stack::pop_cells(2);
+    return text;
+  }
+  // A block's cells from its head, molded without the brackets.
+  static std::string cells(const Cell& value) { return mold(value, true); }
 
  public:
   // The text of a string value from its head, in UTF-8.
@@ -81,7 +101,7 @@ class WordTest : public testing::Test {
   }
 
  protected:
-  // The error id the call raised ("" when it returned); the category must be script.
+  // The error the call raised as category/id ("" when it returned).
   template <class Body>
   static std::string raised_by(Body&& body) {
     rt::raised = {};
@@ -92,56 +112,61 @@ class WordTest : public testing::Test {
   }
 
  private:
-  template <action::Slot S>
-  static std::string output(const Cell& value) {
-    Cell* copy = stack::push_copy(value);
+  static Cell* new_output() {
     Cell* out = stack::push_new();
     *out = constants::none;
-    string::init_empty(out, 16);
-    if constexpr (S == action::MOLD) {
-      datatype::lookup<action::MOLD>(cell::type_of(*copy))(copy, out, false, false, false,
-                                                             nullptr, INT32_MAX, 0);
-    } else {
-      datatype::lookup<action::FORM>(cell::type_of(*copy))(copy, out, nullptr, INT32_MAX);
-    }
-    std::string text = text_of(*out);
-    stack::pop_cells(2);
-    return text;
+    return string::init_empty(out, 16);
   }
 
-  static Cell* build_cells(std::string_view text, size_t& at) {
+  // The value of the token at `at`, which it passes.
+  static Cell token_value(std::string_view text, size_t& at) {
+    size_t end = text.find_first_of(" \n[]()", at);
+    std::string token(text.substr(at, end - at));
+    at = end == std::string_view::npos ? text.size() : end;
+    if (token == "none") return constants::none;
+    if (token == "true") return constants::true_value;
+    if (token == "false") return constants::false_value;
+    uint8_t type = TYPE_WORD;
+    if (token.size() > 1 && token.back() == ':') {
+      type = TYPE_SET_WORD;
+      token.pop_back();
+    } else if (token.size() > 1) {
+      switch (token[0]) {
+        case ':': type = TYPE_GET_WORD; break;
+        case '\'': type = TYPE_LIT_WORD; break;
+        case '/': type = TYPE_REFINEMENT; break;
+        case '#': type = TYPE_ISSUE; break;
+        default: break;
+      }
+      if (type != TYPE_WORD) token.erase(0, 1);
+    }
+    return source_word(token.c_str(), type);
+  }
+
+  static Cell* build_cells(std::string_view text, size_t& at, uint8_t type, char close) {
     Cell* result = block::push_new(4);
-    while (at < text.size() && text[at] != ']') {
-      if (text[at] == ' ') {
+    cell::set_type(*result, type);
+    bool new_line = false;
+    while (at < text.size() && text[at] != close) {
+      char c = text[at];
+      if (c == ' ' || c == '\n') {
+        new_line |= c == '\n';
         at++;
         continue;
       }
-      if (text[at] == '[') {
+      Cell* before = stack::top;
+      Cell value;
+      if (c == '[' || c == '(') {
         at++;
-        Cell nested = *build_cells(text, at);
+        value = *build_cells(text, at, c == '[' ? TYPE_BLOCK : TYPE_PAREN, c == '[' ? ']' : ')');
         at++;
-        block::append_cell(*result, nested);
-        stack::pop_cells(1);  // now held by the result
-        continue;
+      } else {
+        value = token_value(text, at);
       }
-      size_t end = text.find_first_of(" []", at);
-      std::string token(text.substr(at, end - at));
-      at = end == std::string_view::npos ? text.size() : end;
-      uint8_t type = TYPE_WORD;
-      if (token.size() > 1 && token.back() == ':') {
-        type = TYPE_SET_WORD;
-        token.pop_back();
-      } else if (token.size() > 1) {
-        switch (token[0]) {
-          case ':': type = TYPE_GET_WORD; break;
-          case '\'': type = TYPE_LIT_WORD; break;
-          case '/': type = TYPE_REFINEMENT; break;
-          case '#': type = TYPE_ISSUE; break;
-          default: break;
-        }
-        if (type != TYPE_WORD) token.erase(0, 1);
-      }
-      block::append_cell(*result, source_word(token.c_str(), type));
+      if (new_line) value.header |= cell::kNewLine;
+      new_line = false;
+      block::append_cell(*result, value);
+      stack::top = before;  // a nested series is now held by the result
     }
     return result;
   }

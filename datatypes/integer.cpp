@@ -1,0 +1,478 @@
+// integer!: its action entries, conversions, decimal text and the 32-bit arithmetic core.
+// Mixed arithmetic and comparison with other numeric types go to those types' own entries
+// through the action table, so this file needs none of their internals; text is read by the
+// lexer's integer scanner (lexer/number.h). Operands live in the current frame's cells
+// (rooted); nothing here keeps a buffer address across an allocation.
+#include "datatypes/integer.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <utility>
+
+#include "datatypes/cell_ops.h"
+#include "datatypes/datatype.h"
+#include "datatypes/string_buffer.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "interpreter/stack.h"
+#include "lexer/number.h"
+#include "runtime/fatal.h"
+#include "runtime/throw.h"
+
+namespace integer {
+
+// --- Cell operations -------------------------------------------------------------------------
+
+Cell* push(int32_t value) {
+  Cell* c = stack::push_new();
+  *c = make(value);
+  return c;
+}
+
+void set_result(int32_t value) { *stack::arg(0) = make(value); }
+
+Cell* set_cell(Cell* cell, int32_t value) {
+  cell::set_type(*cell, TYPE_INTEGER);
+  cell->w2 = static_cast<uint32_t>(value);
+  return cell;
+}
+
+Cell* append_to_block(const Cell* block, int32_t value) {
+  Cell* c = cell::append_new_cell(block);
+  *c = make(value);
+  return c;
+}
+
+int32_t last_value() { return get_value(*stack::arg(0)); }
+
+int32_t last_value_or_zero() {
+  return cell::type_of(*stack::arg(0)) == TYPE_INTEGER ? last_value() : 0;
+}
+
+int32_t sign(int32_t value) { return (value > 0) - (value < 0); }
+
+int32_t abs_checked(int32_t value) {
+  if (value == INT32_MIN) rt::fire_error("math", "overflow");
+  return value < 0 ? -value : value;
+}
+
+namespace {
+// Written as "not inside" so that NaN is out of range too.
+bool double_out_of_range(double d) { return !(d >= -2147483648.0 && d <= 2147483647.0); }
+}  // namespace
+
+bool float_out_of_range(const Cell& value) { return double_out_of_range(cell::get_double(value)); }
+
+const char* to_decimal_text(int32_t value) {
+  static char text[12];
+  char* p = text + sizeof text - 1;
+  *p = '\0';
+  // The magnitude as unsigned, so -2147483648 needs no special case.
+  uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+  do {
+    *--p = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude);
+  if (value < 0) *--p = '-';
+  return p;
+}
+
+// --- Arithmetic core -------------------------------------------------------------------------
+
+namespace {
+
+// A result past the 32-bit range: the result cell becomes a float! of the exact operation.
+int32_t overflowed_to_float(Cell* result, double exact) {
+  if (!result) rt::fire_error("math", "overflow");
+  result->header = TYPE_FLOAT;
+  cell::set_double(*result, exact);
+  return 0;
+}
+
+void check_divisor(int32_t left, int32_t right) {
+  if (right == 0) rt::fire_error("math", "zero-divide");
+  if (left == INT32_MIN && right == -1) rt::fire_error("math", "overflow");
+}
+
+}  // namespace
+
+int32_t do_math(int32_t left, int32_t right, Op op, Cell* result) {
+  int32_t r;
+  const double l = left, rr = right;
+  switch (op) {
+    case ADD:
+      if (__builtin_add_overflow(left, right, &r)) return overflowed_to_float(result, l + rr);
+      break;
+    case SUBTRACT:
+      if (__builtin_sub_overflow(left, right, &r)) return overflowed_to_float(result, l - rr);
+      break;
+    case MULTIPLY:
+      if (__builtin_mul_overflow(left, right, &r)) return overflowed_to_float(result, l * rr);
+      break;
+    case DIVIDE:
+      check_divisor(left, right);
+      if (result && left % right != 0) return overflowed_to_float(result, l / rr);
+      r = left / right;
+      break;
+    case REMAINDER:
+      check_divisor(left, right);
+      r = left % right;
+      break;
+    case OR: r = left | right; break;
+    case AND: r = left & right; break;
+    case XOR: r = left ^ right; break;
+    default:
+      rt::runtime_error(101, __builtin_return_address(0));
+  }
+  if (result) result->w2 = static_cast<uint32_t>(r);
+  return r;
+}
+
+action::Slot slot_of(Op op) {
+  constexpr action::Slot kSlots[] = {action::ADD,    action::SUBTRACT,  action::MULTIPLY,
+                                     action::DIVIDE, action::REMAINDER, action::OR_T,
+                                     action::AND_T,  action::XOR_T};
+  return kSlots[op];
+}
+
+// A type whose implementation is not there yet cannot take the operation.
+void run_slot(uint8_t type, action::Slot slot) {
+  auto fn = reinterpret_cast<action::OnFrame>(datatype::table[type][slot - 1]);
+  if (!fn) rt::fire_error("internal", "not-done");
+  fn();
+}
+
+namespace {
+
+constexpr const char* kOpName[] = {"add", "subtract", "multiply", "divide",
+                                   "remainder", "or~", "and~", "xor~"};
+
+[[noreturn]] void fire_with_type(const char* category, const char* id, uint8_t type) {
+  rt::fire_error(category, id, datatype::push(type));
+}
+
+[[noreturn]] void fire_not_related(Op op) {
+  Cell* word = word::push_global(symbol::intern_c_string(kOpName[op]));
+  rt::fire_error("script", "not-related", word, datatype::push(TYPE_INTEGER));
+}
+
+void become_float(Cell* value) {
+  double d = get_value(*value);
+  cell::set_type(*value, TYPE_FLOAT);
+  cell::set_double(*value, d);
+}
+
+}  // namespace
+
+Cell* do_math_args(Op op) {
+  Cell* left = stack::arg(0);
+  Cell* right = stack::arg(1);
+  uint8_t type = cell::type_of(*right);
+  switch (type) {
+    case TYPE_INTEGER:
+    case TYPE_CHAR:
+      do_math(get_value(*left), get_value(*right), op, left);
+      break;
+    case TYPE_FLOAT:
+    case TYPE_PERCENT:
+    case TYPE_TIME:
+      // Float arithmetic has no bitwise operations.
+      if (op >= OR) {
+        Cell name = stack::call_name();
+        rt::fire_error("script", "cannot-use", stack::push_copy(name), datatype::push(TYPE_FLOAT));
+      }
+      become_float(left);
+      run_slot(TYPE_FLOAT, slot_of(op));
+      break;
+    case TYPE_MONEY:
+      run_slot(TYPE_MONEY, slot_of(op));
+      break;
+    // The compound types compute compound op integer: the operands are swapped first.
+    case TYPE_PAIR:
+    case TYPE_POINT2D:
+    case TYPE_POINT3D:
+      if (op == DIVIDE) fire_not_related(op);
+      std::swap(*left, *right);
+      if (op == SUBTRACT) {
+        run_slot(type, action::NEGATE);
+        op = ADD;
+      }
+      run_slot(type, slot_of(op));
+      break;
+    case TYPE_TUPLE:
+      if (op == SUBTRACT || op == DIVIDE) fire_not_related(op);
+      std::swap(*left, *right);
+      run_slot(type, slot_of(op));
+      break;
+    case TYPE_VECTOR:
+      std::swap(*left, *right);
+      run_slot(type, slot_of(op));
+      break;
+    case TYPE_DATE:  // an integer counts days
+      if (op != ADD) fire_not_related(op);
+      std::swap(*left, *right);
+      run_slot(type, action::ADD);
+      break;
+    default:
+      fire_with_type("script", "invalid-type", type);
+  }
+  return stack::arg(0);
+}
+
+// --- Conversions -----------------------------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void fire_bad_to_arg(const Cell* spec) {
+  rt::fire_error("script", "bad-to-arg", datatype::push(TYPE_INTEGER), spec);
+}
+
+int32_t hex_digit(uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The issue's text as 1 to 8 hexadecimal digits; 8 digits may set the sign bit.
+int32_t from_issue(const Cell& issue) {
+  alloc::Series* name = alloc::series_of(symbol::get_cell(issue.w2)->w3);
+  const uint8_t* p = name->head_ptr();
+  uint32_t length = name->used();
+  if (length == 0 || length > 8) rt::fire_error("script", "invalid-data", &issue);
+  uint32_t value = 0;
+  for (uint32_t i = 0; i < length; i++) {
+    int32_t digit = hex_digit(p[i]);
+    if (digit < 0) rt::fire_error("script", "invalid-data", &issue);
+    value = value << 4 | static_cast<uint32_t>(digit);
+  }
+  return static_cast<int32_t>(value);
+}
+
+// The first up to four bytes from the binary's position, big-endian.
+int32_t from_binary(const Cell& binary) {
+  Cell copy = binary;
+  const uint8_t* p = string::head_address(copy);
+  const uint8_t* end = string::tail_address(copy);
+  uint32_t value = 0;
+  for (int i = 0; i < 4 && p < end; i++) value = value << 8 | *p++;
+  return static_cast<int32_t>(value);
+}
+
+// The text from the position to the tail through the lexer's integer scanner; a text without a
+// digit ("", "-") is refused like any other scan failure rather than read as 0.
+int32_t from_text(const Cell& text) {
+  Cell copy = text;
+  uint32_t length = string::rest_length(copy);
+  uint32_t unit = alloc::series_of(copy.w2)->unit();
+  const uint8_t* p = string::head_address(copy);
+  bool has_digit = false;
+  for (uint32_t i = 0; i < length && !has_digit; i++) {
+    uint32_t c = string::read_char(p + i * unit, unit);
+    has_digit = c >= '0' && c <= '9';
+  }
+  int32_t error = 0;
+  int32_t value = lexer::scan_integer(p, length, unit, error);
+  if (!has_digit || error) fire_bad_to_arg(&text);
+  return value;
+}
+
+Cell* to(Cell* proto, Cell* spec, uint8_t) {
+  int32_t value;
+  switch (cell::type_of(*spec)) {
+    case TYPE_INTEGER:
+      return spec;
+    case TYPE_CHAR:
+      value = get_value(*spec);
+      break;
+    case TYPE_FLOAT:
+    case TYPE_PERCENT:
+      if (float_out_of_range(*spec)) fire_with_type("script", "type-limit", TYPE_INTEGER);
+      value = static_cast<int32_t>(std::trunc(cell::get_double(*spec)));
+      break;
+    case TYPE_TIME: {
+      double seconds = cell::get_double(*spec) + 0.5;
+      if (double_out_of_range(seconds)) fire_with_type("script", "type-limit", TYPE_INTEGER);
+      value = static_cast<int32_t>(std::trunc(seconds));
+      break;
+    }
+    case TYPE_BINARY:
+      value = from_binary(*spec);
+      break;
+    case TYPE_ISSUE:
+      value = from_issue(*spec);
+      break;
+    case TYPE_STRING:
+    case TYPE_FILE:
+    case TYPE_URL:
+    case TYPE_TAG:
+    case TYPE_EMAIL:
+    case TYPE_REF:
+      value = from_text(*spec);
+      break;
+    // These need the date and money types.
+    case TYPE_DATE:
+    case TYPE_MONEY:
+      rt::fire_error("internal", "not-done");
+    default:
+      fire_bad_to_arg(spec);
+  }
+  *proto = make(value);
+  return proto;
+}
+
+Cell* make_entry(Cell* proto, Cell* spec, uint8_t type) {
+  if (cell::type_of(*spec) != TYPE_LOGIC) return to(proto, spec, type);
+  *proto = make(spec->w1 ? 1 : 0);
+  return proto;
+}
+
+// --- Text ------------------------------------------------------------------------------------
+
+int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
+  return part - cell::append_text(out, to_decimal_text(get_value(*value)));
+}
+
+int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+  return form(value, out, nullptr, part);
+}
+
+// --- Comparison ------------------------------------------------------------------------------
+
+int32_t compare(Cell* a, Cell* b, int32_t op) {
+  uint8_t type = cell::type_of(*b);
+  if ((op == action::STRICT_EQUAL || op == action::FIND_EQUAL) && type != TYPE_INTEGER) return 1;
+  switch (type) {
+    case TYPE_INTEGER:
+    case TYPE_CHAR:
+      return (get_value(*a) > get_value(*b)) - (get_value(*a) < get_value(*b));
+    case TYPE_FLOAT:
+    case TYPE_PERCENT:
+    case TYPE_TIME: {
+      auto float_compare = datatype::lookup<action::COMPARE>(TYPE_FLOAT);
+      if (!float_compare) rt::fire_error("internal", "not-done");
+      Cell as_float = *a;
+      become_float(&as_float);
+      return float_compare(&as_float, b, op);
+    }
+    case TYPE_MONEY:
+      rt::fire_error("internal", "not-done");
+    default:
+      return action::kNotComparable;
+  }
+}
+
+// --- Single-value actions --------------------------------------------------------------------
+
+void absolute() {
+  Cell* v = stack::arg(0);
+  v->w2 = static_cast<uint32_t>(abs_checked(get_value(*v)));
+}
+
+void negate() {
+  Cell* v = stack::arg(0);
+  int32_t n = get_value(*v);
+  if (n == INT32_MIN) rt::fire_error("math", "overflow");
+  v->w2 = static_cast<uint32_t>(-n);
+}
+
+bool even_q(Cell* value) { return (value->w2 & 1) == 0; }
+bool odd_q(Cell* value) { return (value->w2 & 1) != 0; }
+
+Cell* complement(Cell* value) {
+  value->w2 = ~value->w2;
+  return value;
+}
+
+template <Op op>
+void math() {
+  do_math_args(op);
+}
+
+// --- Power -----------------------------------------------------------------------------------
+
+// base ** exponent by squaring; false when a product leaves the 32-bit range (the base only
+// matters while exponent bits remain).
+bool power_by_squaring(int32_t base, uint32_t exponent, int32_t& result) {
+  int32_t r = 1;
+  while (exponent) {
+    if ((exponent & 1) && __builtin_mul_overflow(r, base, &r)) return false;
+    exponent >>= 1;
+    if (exponent && __builtin_mul_overflow(base, base, &base)) return false;
+  }
+  result = r;
+  return true;
+}
+
+void power() {
+  Cell* base = stack::arg(0);
+  Cell* exponent = stack::arg(1);
+  uint8_t type = cell::type_of(*exponent);
+  if (type != TYPE_INTEGER && type != TYPE_FLOAT) cell::fire_expect_arg(*exponent, 1);
+  int32_t result;
+  if (type == TYPE_INTEGER && get_value(*exponent) >= 0 &&
+      power_by_squaring(get_value(*base), static_cast<uint32_t>(get_value(*exponent)), result)) {
+    base->w2 = static_cast<uint32_t>(result);
+    return;
+  }
+  become_float(base);
+  run_slot(TYPE_FLOAT, action::POWER);
+}
+
+// --- Round -----------------------------------------------------------------------------------
+
+// Rounds to a multiple of the scale. Worked in 64 bits, so -2147483648 and a -2147483648 scale
+// round like any other value, and only a result that really leaves the range overflows.
+void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
+           bool ceiling, bool half_ceiling) {
+  if (scale && cell::type_of(*scale) == TYPE_MONEY) {
+    Cell name = stack::call_name();
+    rt::fire_error("script", "not-related", stack::push_copy(name), datatype::push(TYPE_MONEY));
+  }
+  if (scale && cell::type_of(*scale) != TYPE_INTEGER) {
+    auto float_round = datatype::lookup<action::ROUND>(TYPE_FLOAT);
+    if (!float_round) rt::fire_error("internal", "not-done");
+    become_float(value);
+    float_round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    return;
+  }
+  const int64_t n = get_value(*value);
+  const int64_t s = scale ? std::llabs(get_value(*scale)) : 1;
+  if (s == 0) return;
+  const int64_t a = n < 0 ? -n : n;
+  const int64_t r = a % s;
+  if (r == 0) return;
+  const int64_t d = s - r;
+  const int64_t toward = a - r, away = a + d;
+  int64_t magnitude;
+  if (down) magnitude = toward;
+  else if (floor) magnitude = n > 0 ? toward : away;
+  else if (ceiling) magnitude = n < 0 ? toward : away;
+  else if (r < d) magnitude = toward;
+  else if (r > d) magnitude = away;
+  else if (even) magnitude = (a / s) % 2 == 0 ? toward : away;
+  else if (half_down) magnitude = toward;
+  else if (half_ceiling) magnitude = n < 0 ? toward : away;
+  else magnitude = away;
+  const int64_t rounded = n < 0 ? -magnitude : magnitude;
+  if (rounded < INT32_MIN || rounded > INT32_MAX) rt::fire_error("math", "overflow");
+  value->w2 = static_cast<uint32_t>(static_cast<int32_t>(rounded));
+}
+
+}  // namespace
+
+void init() {
+  namespace a = action;
+  using datatype::act;
+  datatype::register_type(
+      TYPE_INTEGER, 0, "integer!",
+      {act<a::MAKE>(make_entry), act<a::TO>(to), act<a::FORM>(form), act<a::MOLD>(mold),
+       act<a::COMPARE>(compare), act<a::ABSOLUTE>(absolute), act<a::ADD>(math<ADD>),
+       act<a::DIVIDE>(math<DIVIDE>), act<a::MULTIPLY>(math<MULTIPLY>), act<a::NEGATE>(negate),
+       act<a::POWER>(power), act<a::REMAINDER>(math<REMAINDER>), act<a::ROUND>(round),
+       act<a::SUBTRACT>(math<SUBTRACT>), act<a::EVEN_Q>(even_q), act<a::ODD_Q>(odd_q),
+       act<a::AND_T>(math<AND>), act<a::COMPLEMENT>(complement), act<a::OR_T>(math<OR>),
+       act<a::XOR_T>(math<XOR>)});
+}
+
+}  // namespace integer

@@ -1,0 +1,41 @@
+// The lexer: turns UTF-8 source text into values (load), or tells the datatype of the next token
+// without building it (scan, prescan). Values are built in one output buffer of cells shared by
+// the running scans and copied out at the end. Relies on the rooting rule of runtime/gc.h: the
+// output cells are collector roots while a scan runs; `out` and `into` must be rooted by the
+// caller, and `text` must not lie in series memory (scan_string copies a string out first).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace lexer {
+
+struct Mode {
+  bool one = false;           // stop after the first complete value
+  bool prescan = false;       // guess the datatype from the automaton alone
+  bool load = true;           // build values (false: check the syntax only)
+  bool always_block = false;  // with one: still hand the value back inside a block
+};
+
+// Allocates the output and scratch buffers and hooks the output into the collector. Once, at
+// start-up; scan calls it when start-up has not.
+void init();
+
+// Scans length bytes (a NUL byte ends the input early). With load, out (or a new cell at the
+// tail of into, when given) receives a block! of the values, or with one the first value alone.
+// consumed (when given) receives the bytes read, or code points when source is a string!.
+// Returns the datatype id of the last token: error! when a check-only scan met a syntax error;
+// a loading scan raises the syntax error instead. May allocate.
+uint8_t scan(Cell* out, const uint8_t* text, size_t length, const Mode& mode, size_t* consumed,
+             const Cell* source, Cell* into);
+
+// scan over a string! from its head: length code units (-1: to the tail). May allocate.
+uint8_t scan_string(Cell* out, const Cell& string, int64_t length, const Mode& mode,
+                    size_t* consumed, Cell* into);
+
+// The automaton alone from a start state over bytes: the final state it reaches (the byte that
+// caused it is not consumed; the input end reads as class end). For the table's tests.
+uint8_t run_automaton(uint8_t start_state, const uint8_t* text, size_t length);
+
+}  // namespace lexer

@@ -1,0 +1,523 @@
+// The lexer's scanner: the token loop over the automaton, the structure tokens (brackets,
+// braces, paths, construction syntax, comments), the output buffer and its collector hook, the
+// syntax errors, and the entry points scan and scan_string. Relies on the rooting rule of
+// runtime/gc.h: output cells live in C++ memory marked by this module while a scan runs, so a
+// Cell* into the output stays valid across allocation until the next output_cell call.
+#include <strings.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "datatypes/block.h"
+#include "datatypes/datatype.h"
+#include "datatypes/string_buffer.h"
+#include "lexer/lexer.h"
+#include "lexer/state.h"
+#include "lexer/tables.h"
+#include "runtime/alloc.h"
+#include "runtime/gc.h"
+#include "runtime/throw.h"
+#include "runtime/unicode.h"
+
+namespace lexer {
+
+Cell* output = nullptr;
+
+namespace {
+
+uint32_t output_capacity = 0;
+State* active = nullptr;  // the innermost running scan
+
+constexpr uint32_t kOutputCells = 1000;
+constexpr uint32_t kScratchBytes = 100000;
+uint8_t* scratch = nullptr;  // UTF-8 copies of the strings being scanned, stacked
+uint32_t scratch_used = 0;
+
+void mark_states() {
+  for (State* s = active; s; s = s->previous) {
+    for (uint32_t i = s->base; i < s->tail; i++) {
+      if (cell::type_of(output[i]) != kOpenMarker) gc::mark_value(output[i]);
+    }
+  }
+}
+
+// --- The automaton -------------------------------------------------------------------------------
+
+struct Token {
+  const uint8_t* end;  // the byte that made the state final (not consumed)
+  uint32_t flags;      // class flags gathered over the bytes read, that byte included
+  uint32_t skip;       // bytes before the token's text
+  int32_t lines;       // line feeds consumed
+  uint8_t final_state;
+  uint8_t previous_state;
+};
+
+// Two table reads a byte and no call: the lexer benchmark's scanning figure rests on this loop.
+inline Token next_token(uint8_t state, const uint8_t* p, const uint8_t* end) {
+  Token t{p, 0, 0, 0, 0, state};
+  for (;;) {
+    uint8_t next;
+    if (p == end) {
+      next = transitions[state][C_END];
+    } else {
+      uint32_t entry = class_table[*p];
+      t.flags |= entry;
+      uint8_t cls = static_cast<uint8_t>(entry);
+      next = transitions[state][cls];
+      if (next < kInnerStates) {
+        t.skip += skip_table[next];
+        t.lines += line_table[cls];
+        p++;
+        state = next;
+        continue;
+      }
+    }
+    t.end = p;
+    t.final_state = next;
+    t.previous_state = state;
+    t.flags &= ~0xFFu;
+    return t;
+  }
+}
+
+// --- Output and nesting --------------------------------------------------------------------------
+
+Cell* innermost_marker(State& s) {
+  return s.series_start > s.base ? &output[s.series_start - 1] : nullptr;
+}
+
+bool is_path_type(uint32_t type) { return type >= TYPE_PATH && type <= TYPE_GET_PATH; }
+
+void open_series(State& s, uint8_t type, const uint8_t* at) {
+  uint32_t index = s.tail;
+  Cell* marker = output_cell(s);
+  marker->header = (marker->header & cell::kNewLine) | kOpenMarker;
+  marker->w1 = index - s.series_start;
+  marker->w2 = type;
+  marker->w3 = static_cast<uint32_t>(at - s.input_start);
+  s.series_start = index + 1;
+  s.start_state = S_TOKEN;
+  s.new_line = false;  // the marker carries it
+}
+
+// Turns the cells after the innermost marker into one value of the type in the marker's place.
+// A check-only scan drops them: nothing was built.
+void close_series(State& s, uint8_t type) {
+  uint32_t marker_index = s.series_start - 1;
+  uint32_t count = s.tail - s.series_start;
+  Cell marker = output[marker_index];
+  if (s.loading) {
+    uint32_t node = alloc::new_cell_series(count ? count : 1);
+    alloc::Series* series = alloc::series_of(node);
+    if (count) std::memcpy(series->data(), &output[s.series_start], count * sizeof(Cell));
+    series->tail = series->head + count * sizeof(Cell);
+    output[marker_index] = cell::make_series(type, node);
+    output[marker_index].header |= marker.header & cell::kNewLine;
+    s.tail = marker_index + 1;
+  } else {
+    s.tail = marker_index;
+  }
+  s.series_start = marker_index - marker.w1;
+  s.token_type = type;
+  Cell* enclosing = innermost_marker(s);
+  s.start_state = enclosing && is_path_type(enclosing->w2) ? S_PATH : S_TOKEN;
+}
+
+// A closing ] or ) at the position.
+void close_bracket(State& s, uint8_t type) {
+  Cell* marker = innermost_marker(s);
+  if (!marker || marker->w2 != type) throw_error(s, s.position, kErrMissingOpen);
+  close_series(s, type);
+  s.position++;
+}
+
+// After a path element: a delimiter ends the path (a ':' makes it a set-path!), a '/' leads to
+// the next element.
+void continue_path(State& s) {
+  const uint8_t* p = s.position;
+  uint8_t cls = p < s.input_end ? class_of(*p) : uint8_t{C_END};
+  Cell* marker = innermost_marker(s);
+  uint8_t type = static_cast<uint8_t>(marker->w2);
+  switch (cls) {
+    case C_COLON:
+      if (p + 1 < s.input_end && p[1] == '/') throw_error(s, nullptr, TYPE_PATH);
+      if (type != TYPE_PATH) throw_error(s, nullptr, static_cast<int32_t>(type));
+      s.position++;
+      close_series(s, TYPE_SET_PATH);
+      return;
+    case C_BLANK: case C_LF: case C_BLOCK_OPEN: case C_BLOCK_CLOSE: case C_PAREN_OPEN:
+    case C_PAREN_CLOSE: case C_BRACE_OPEN: case C_DQUOTE: case C_LESS: case C_SEMICOLON:
+    case C_OTHER: case C_INVALID: case C_END:
+      close_series(s, type);
+      return;
+    case C_SLASH:
+      if (p + 1 == s.input_end) throw_error(s, nullptr, TYPE_PATH);
+      s.position++;
+      return;
+    default:
+      throw_error(s, nullptr, TYPE_PATH);
+  }
+}
+
+// Whether the bytes after a '(' make a point literal: number characters up to a ','.
+bool point_follows(const uint8_t* p, const uint8_t* end) {
+  if (end - p < 4) return false;
+  for (; p < end; p++) {
+    if (*p == ',') return true;
+    if (!std::strchr(" \t0123456789#+-.AEFINaefin", *p) || *p == 0) return false;
+  }
+  return false;
+}
+
+// Construction syntax #(name): a constant by its name, or the first datatype whose name the
+// text begins (ignoring case).
+void load_construct(State& s, const uint8_t* text, const uint8_t* end, bool load) {
+  const uint8_t* name = text + 2;
+  size_t length = static_cast<size_t>(end - name);
+  struct Constant {
+    const char* name;
+    Cell value;
+  };
+  static const Constant constants[] = {{"true", Cell{TYPE_LOGIC, 1, 0, 0}},
+                                       {"false", Cell{TYPE_LOGIC, 0, 0, 0}},
+                                       {"none", Cell{TYPE_NONE, 0, 0, 0}},
+                                       {"unset", Cell{TYPE_UNSET, 0, 0, 0}}};
+  auto begins = [&](const char* full, size_t n) {
+    return n <= std::strlen(full) && strncasecmp(reinterpret_cast<const char*>(name), full, n) == 0;
+  };
+  Cell value{};
+  bool found = false;
+  for (const Constant& c : constants) {
+    size_t n = std::strlen(c.name);
+    if (length >= n && begins(c.name, n)) {
+      if (length != n) throw_error(s, text, kErrMalconstruct);
+      value = c.value;
+      found = true;
+      break;
+    }
+  }
+  for (uint32_t type = 1; !found && length && type <= datatype::highest_type(); type++) {
+    const char* full = datatype::name_of(static_cast<uint8_t>(type));
+    if (full && begins(full, length)) {
+      value = Cell{TYPE_DATATYPE, type, 0, 0};
+      found = true;
+    }
+  }
+  if (!found) throw_error(s, text, kErrMalconstruct);
+  s.token_type = cell::type_of(value);
+  s.position = end + 1;
+  if (load) *output_cell(s) = value;
+}
+
+bool is_unicode_blank(int32_t c) {
+  switch (c) {
+    case 0x85: case 0xA0: case 0x1680: case 0x180E: case 0x2028: case 0x2029: case 0x202F:
+    case 0x205F: case 0x3000:
+      return true;
+    default:
+      return c >= 0x2000 && c <= 0x200B;
+  }
+}
+
+// A word token may hold Unicode blanks: leading ones are skipped, the first inner one ends the
+// token (the rest is scanned again). Returns false when the whole token was blank.
+bool trim_unicode_blanks(State& s, const uint8_t*& text, const uint8_t*& end) {
+  const uint8_t* p = text;
+  bool leading = true;
+  while (p < end) {
+    if (*p < 0x80) {
+      leading = false;
+      p++;
+      continue;
+    }
+    int32_t c;
+    const uint8_t* next = unicode::decode_utf8_dfa(p, end, c);
+    if (c < 0) throw_error(s, text, TYPE_WORD);
+    if (is_unicode_blank(c)) {
+      if (!leading) break;
+      text = next;
+    } else {
+      leading = false;
+    }
+    p = next;
+  }
+  end = p;
+  s.position = p;
+  return text < end;
+}
+
+// --- The token loop ---------------------------------------------------------------------------
+
+void structure(State& s, uint8_t kind, const Token& t, const uint8_t* text, bool& done) {
+  switch (kind) {
+    case K_END:
+      s.position = s.input_end;
+      done = true;
+      return;
+    case K_ERROR: {
+      int32_t type = state_types[t.previous_state] ? state_types[t.previous_state] : kErrBadChar;
+      const uint8_t* near = text;
+      if (type == TYPE_BLOCK || type == TYPE_PAREN || is_path_type(static_cast<uint32_t>(type))) {
+        near = nullptr;
+      } else if (t.previous_state == S_BRACES || t.previous_state == S_BRACES + 1) {
+        near = s.brace_start;
+      }
+      throw_error(s, near, type);
+    }
+    case K_BLOCK_OPEN:
+      open_series(s, TYPE_BLOCK, t.end);
+      s.position++;
+      return;
+    case K_BLOCK_CLOSE:
+      close_bracket(s, TYPE_BLOCK);
+      return;
+    case K_PAREN_OPEN:
+      if (point_follows(t.end + 1, s.input_end)) {
+        s.start_state = S_POINT;
+      } else {
+        open_series(s, TYPE_PAREN, t.end);
+      }
+      s.position++;
+      return;
+    case K_PAREN_CLOSE:
+      close_bracket(s, TYPE_PAREN);
+      return;
+    case K_BRACE_OPEN:
+      if (s.brace_depth++ == 0) {
+        s.brace_start = t.end;
+        s.brace_flags = t.flags | (s.new_line ? kBraceNewLine : 0);
+        s.start_state = S_BRACES;
+      }
+      s.position++;
+      return;
+    case K_BRACE_CLOSE:
+      s.position++;
+      if (--s.brace_depth == 0) {
+        s.start_state = S_TOKEN;
+        s.new_line = (s.brace_flags & kBraceNewLine) != 0;
+        load_text(s, s.brace_start + 1, t.end, s.brace_flags, s.loading, TYPE_STRING, true);
+      }
+      return;
+    case K_MAP_OPEN:  // map! comes with its datatype
+      throw_error(s, text, TYPE_MAP);
+    case K_PATH_SLASH: {
+      uint8_t type = *text == '\'' ? TYPE_LIT_PATH : *text == ':' ? TYPE_GET_PATH : TYPE_PATH;
+      open_series(s, type, text);
+      load_word(s, text + (type != TYPE_PATH), t.end, TYPE_WORD, s.loading);
+      s.start_state = S_PATH;
+      s.position++;
+      return;
+    }
+    case K_CONSTRUCT:
+      load_construct(s, text, t.end, s.loading);
+      return;
+    case K_COMMENT:
+      return;
+    case K_COMMA:  // point literals come with point2D!
+      throw_error(s, text, TYPE_POINT2D);
+    default:
+      return;
+  }
+}
+
+void run(State& s, const Mode& mode) {
+  for (;;) {
+    const uint8_t* start = s.position;
+    Token t = next_token(s.start_state, start, s.input_end);
+    uint8_t kind = static_cast<uint8_t>(t.final_state - kFinalBase);
+    const uint8_t* text = start + t.skip;
+    const uint8_t* end = t.end;
+    s.line += t.lines;
+    s.new_line = t.skip && std::memchr(start, '\n', t.skip);
+    s.position = end;
+    s.token_type = state_types[t.final_state];
+    if (s.start_state == S_BRACES) s.brace_flags |= t.flags;
+    if (kind == K_WORD && (t.flags & (F_UTF8_2 | F_UTF8_4)) && !trim_unicode_blanks(s, text, end)) {
+      continue;  // blank space after all
+    }
+    bool done = false;
+    if (kind <= K_COMMA) {
+      structure(s, kind, t, text, done);
+      if (done) return;
+    } else if (!mode.prescan || kind == K_STRING) {
+      loaders[kind - 1](s, text, end, t.flags, s.loading);
+    }
+    if (s.start_state == S_PATH && kind != K_PATH_SLASH) continue_path(s);
+    if ((mode.one || mode.prescan) && s.token_type && s.start_state != S_PATH &&
+        s.start_state != S_BRACES && kind != K_PATH_SLASH) {
+      uint32_t count = s.tail - s.base;
+      if (count == 0 || (count == 1 && cell::type_of(output[s.base]) != kOpenMarker)) return;
+    }
+  }
+}
+
+// Links a scan into the active chain for its lifetime, whatever way it ends.
+struct Link {
+  explicit Link(State& s) : state(s) { active = &s; }
+  ~Link() { active = state.previous; }
+  State& state;
+};
+
+// Near text: from start to the first line feed, the input end, or 30 bytes; malformed UTF-8
+// reads as U+FFFD so that the message never fails.
+Cell* push_near_text(const uint8_t* start, const uint8_t* end) {
+  const uint8_t* stop = start;
+  while (stop < end && stop - start < 30 && *stop != '\n') stop++;
+  uint8_t bytes[30 * 3];
+  size_t n = 0;
+  for (const uint8_t* p = start; p < stop;) {
+    int32_t c;
+    p = unicode::decode_utf8_dfa(p, stop, c);
+    n += unicode::encode_utf8_char(c < 0 ? 0xFFFD : static_cast<uint32_t>(c), bytes + n);
+  }
+  return string::load_encoded_push(bytes, n, string::kUtf8);
+}
+
+}  // namespace
+
+// --- Services for the loaders --------------------------------------------------------------------
+
+Cell* output_cell(State& s) {
+  if (s.tail == output_capacity) {
+    uint32_t capacity = output_capacity * 2;
+    auto* grown = static_cast<Cell*>(std::realloc(output, capacity * sizeof(Cell)));
+    if (!grown) rt::fire_error("internal", "no-memory");
+    output = grown;
+    output_capacity = capacity;
+  }
+  Cell* c = &output[s.tail++];
+  *c = Cell{TYPE_UNSET | (s.new_line ? cell::kNewLine : 0), 0, 0, 0};
+  return c;
+}
+
+void throw_error(State& s, const uint8_t* start, int32_t type) {
+  if (!s.loading) {
+    s.token_type = TYPE_ERROR;
+    rt::throw_code(rt::kThrowLexer);
+  }
+  Cell* marker = innermost_marker(s);
+  if (!start) start = s.input_start + (marker ? marker->w3 : 0);
+  // The line of the near text, so that the two always agree.
+  int32_t line = 1;
+  for (const uint8_t* p = s.input_start; p < start; p++) line += *p == '\n';
+  char line_text[32];
+  std::snprintf(line_text, sizeof line_text, "(line %d)", line);
+  Cell* line_cell = string::load_encoded_push(reinterpret_cast<const uint8_t*>(line_text),
+                                              std::strlen(line_text), string::kUtf8);
+  Cell* near = push_near_text(start, s.input_end);
+  switch (type) {
+    case kErrBadChar:
+      rt::fire_error("syntax", "bad-char", line_cell, near);
+    case kErrMalconstruct:
+      rt::fire_error("syntax", "malconstruct", line_cell, near);
+    case kErrMissingOpen:
+    case kErrMissingClose: {
+      uint8_t at = type == kErrMissingClose || start >= s.input_end ? '_' : *start;
+      uint32_t open = marker ? marker->w2 : 0;
+      uint32_t missing = open == TYPE_PAREN ? (at == ')' ? '(' : ')')
+                         : open ? (at == ']' ? '[' : ']')
+                         : at == ')' ? '(' : '[';
+      Cell character{TYPE_CHAR, 0, missing, 0};
+      rt::fire_error("syntax", "missing", line_cell, &character, near);
+    }
+    default: {
+      Cell datatype{TYPE_DATATYPE, static_cast<uint32_t>(type), 0, 0};
+      rt::fire_error("syntax", "invalid", line_cell, &datatype, near);
+    }
+  }
+}
+
+// --- Entry points ----------------------------------------------------------------------------------
+
+void init() {
+  if (output) return;
+  output = static_cast<Cell*>(std::malloc(kOutputCells * sizeof(Cell)));
+  scratch = static_cast<uint8_t*>(std::malloc(kScratchBytes));
+  if (!output || !scratch) rt::fire_error("internal", "no-memory");
+  output_capacity = kOutputCells;
+  gc::add_marker(mark_states);
+  // The lexer makes paths; their cells are marked as a block's until their datatype exists.
+  for (uint8_t type : {TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH}) {
+    gc::set_type_marker(type, gc::mark_block_cell);
+  }
+}
+
+uint8_t scan(Cell* out, const uint8_t* text, size_t length, const Mode& mode, size_t* consumed,
+             const Cell* source, Cell* into) {
+  init();
+  State s;
+  s.previous = active;
+  s.base = s.series_start = s.tail = active ? active->tail : 0;
+  s.input_start = s.position = text;
+  s.input_end = text + length;
+  s.loading = mode.load && !mode.prescan;
+  Link link(s);
+  bool recorded = false;  // a check-only scan met an error
+  try {
+    run(s, mode);
+    Cell* marker = innermost_marker(s);
+    if (marker) throw_error(s, s.input_start + marker->w3, kErrMissingClose);
+  } catch (const rt::Throw& t) {
+    if (t.code != rt::kThrowLexer) throw;
+    recorded = true;
+  }
+  if (recorded) {
+    if (out) *out = Cell{TYPE_NONE, 0, 0, 0};
+  } else if (s.loading) {
+    uint32_t count = s.tail - s.base;
+    if (mode.one && !mode.always_block && count) {
+      if (into) block::append_cell(*into, output[s.base]);
+      else *out = output[s.base];
+    } else if (into) {
+      for (uint32_t i = s.base; i < s.tail; i++) block::append_cell(*into, output[i]);
+    } else {
+      uint32_t node = alloc::new_cell_series(count ? count : 1);
+      alloc::Series* series = alloc::series_of(node);
+      if (count) std::memcpy(series->data(), &output[s.base], count * sizeof(Cell));
+      series->tail = series->head + count * sizeof(Cell);
+      *out = cell::make_series(TYPE_BLOCK, node);
+    }
+  }
+  if (consumed) {
+    bool text_source = source && cell::type_of(*source) != TYPE_BINARY;
+    *consumed = text_source ? unicode::count_utf8_chars(text, s.position)
+                            : static_cast<size_t>(s.position - text);
+  }
+  return s.token_type;
+}
+
+uint8_t scan_string(Cell* out, const Cell& string, int64_t length, const Mode& mode,
+                    size_t* consumed, Cell* into) {
+  init();
+  Cell value = string;
+  uint32_t units = string::rest_length(value);
+  if (length >= 0 && length < units) units = static_cast<uint32_t>(length);
+  uint32_t unit = alloc::series_of(value.w2)->unit();
+  // Room for the UTF-8 copy and its terminating NUL.
+  uint64_t room = static_cast<uint64_t>(units) * std::min<uint32_t>(unit + 1, 4) + 1;
+  std::unique_ptr<uint8_t[]> own;
+  uint8_t* copy;
+  uint32_t saved = scratch_used;
+  if (room <= kScratchBytes - scratch_used) {
+    copy = scratch + scratch_used;
+    scratch_used += static_cast<uint32_t>(room);
+  } else {
+    own.reset(new uint8_t[room]);
+    copy = own.get();
+  }
+  struct Restore {
+    uint32_t saved;
+    ~Restore() { scratch_used = saved; }
+  } restore{saved};
+  uint64_t bytes = unicode::encode_utf8_into(value, units, copy, true);
+  return scan(out, copy, bytes, mode, consumed, &string, into);
+}
+
+uint8_t run_automaton(uint8_t start_state, const uint8_t* text, size_t length) {
+  return next_token(start_state, text, text + length).final_state;
+}
+
+}  // namespace lexer
