@@ -10,6 +10,7 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "interpreter/actions.h"
 #include "interpreter/stack.h"
 #include "platform/os/platform.h"
 #include "runtime/alloc.h"
@@ -47,6 +48,7 @@ void runtime_init() {
   alloc::init();
   extres::init();
   datatype::register_all();
+  actions::init();
   cycles::init();
   runtime_words::init_root_block();
   stack::init();

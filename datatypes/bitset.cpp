@@ -141,8 +141,9 @@ void apply_value(Walk& walk, const Cell& value) {
 void init_from_binary(Cell* cell, const Cell& binary, bool invert) {
   Cell source = binary;
   uint32_t count = uint32_t(series::rest_length(source, false));
+  uint32_t first = uint32_t(series::buffer_length(source)) - count;  // the head, clamped
   init_bytes(cell, count, 0, invert);
-  const uint8_t* from = buffer_of(source)->head_ptr() + source.w1;
+  const uint8_t* from = buffer_of(source)->head_ptr() + first;
   uint8_t* to = data_pointer(*cell);
   for (uint32_t i = 0; i < count; i++) to[i] = invert ? uint8_t(~from[i]) : from[i];
 }
@@ -386,6 +387,7 @@ Cell* make_from(Cell* cell, const Cell& spec_value, bool to_flag) {
     case TYPE_BLOCK: {
       Cell rest = spec;
       int32_t count = series::rest_length(rest, false);
+      rest.w1 = uint32_t(series::buffer_length(rest) - count);  // a head before the start: 0
       if (count == 0 || !is_word(block_cell(rest, rest.w1), runtime_words::symbols.not_)) break;
       rest.w1++;
       if (count == 2 && cell::type_of(block_cell(rest, rest.w1)) == TYPE_BINARY) {

@@ -266,9 +266,9 @@ Cell* append_cell(const Cell& block, const Cell& value) {
 }
 
 Cell* append_all(Cell* target, const Cell& source) {
-  int32_t count = std::max(rest_length(source), 0);
-  splice_in(*target, Source{nullptr, source.w2, head_of(source)}, count, 1, length_of(*target),
-            false);
+  int32_t from = clamped_head(source);
+  splice_in(*target, Source{nullptr, source.w2, from}, length_of(source) - from, 1,
+            length_of(*target), false);
   return target;
 }
 
@@ -282,9 +282,10 @@ Cell* insert_value(Cell& block, const Cell& value, bool advance, bool at_start) 
 }
 
 Cell* insert_all(Cell& target, const Cell& source) {
-  int32_t count = std::max(rest_length(source), 0);
+  int32_t from = clamped_head(source);
+  int32_t count = length_of(source) - from;
   int32_t at = clamped_head(target);
-  splice_in(target, Source{nullptr, source.w2, head_of(source)}, count, 1, at, false);
+  splice_in(target, Source{nullptr, source.w2, from}, count, 1, at, false);
   target.w1 = static_cast<uint32_t>(at + count);
   return &target;
 }
@@ -476,8 +477,8 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
     CycleEntry entry_x(x.w2);
     CycleEntry entry_y(y.w2);
     for (int32_t i = 0; i < std::min(length_x, length_y) && result == 0; i++) {
-      Cell* c1 = first_cell(x) + head_of(x) + i;
-      Cell* c2 = first_cell(y) + head_of(y) + i;
+      Cell* c1 = first_cell(x) + clamped_head(x) + i;
+      Cell* c2 = first_cell(y) + clamped_head(y) + i;
       uint8_t t1 = cell::type_of(*c1);
       uint8_t t2 = cell::type_of(*c2);
       bool comparable = t1 == t2 || (series::any_word(t1) && series::any_word(t2)) ||
@@ -508,7 +509,7 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
   total = checked_total(std::max(taken, 0), dup);
   at = append ? length_of(*series) : clamped_head(*series);
   if (taken > 0) {
-    Source source = splice ? Source{nullptr, value->w2, head_of(*value)} : Source{value, 0, 0};
+    Source source = splice ? Source{nullptr, value->w2, clamped_head(*value)} : Source{value, 0, 0};
     splice_in(*series, source, taken, dup, at, dup >= 5);
   }
   if (notified) {
@@ -537,7 +538,7 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
   int64_t new_length = int64_t(length) + inserted - replaced;
   if (new_length * int64_t(sizeof(Cell)) > alloc::kMaxCapacity) no_memory();
 
-  Source source = splice ? Source{nullptr, value->w2, head_of(*value)} : Source{value, 0, 0};
+  Source source = splice ? Source{nullptr, value->w2, clamped_head(*value)} : Source{value, 0, 0};
   uint32_t aside = 0;
   gc::Guard keep_aside(aside);
   copy_aside(source, series->w2, count, aside);
@@ -606,21 +607,21 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_flag) {
 void swap(Cell* a, Cell* b) {
   if (!series::any_block(cell::type_of(*b))) rt::fire_error("script", "invalid-arg", b);
   if (series::at_tail(*a) || series::at_tail(*b)) return;
-  bool notified_a = ownership::notify_owner(a, "swap", b, head_of(*a), 1);
-  bool notified_b = ownership::notify_owner(b, "swap", a, head_of(*b), 1);
+  bool notified_a = ownership::notify_owner(a, "swap", b, clamped_head(*a), 1);
+  bool notified_b = ownership::notify_owner(b, "swap", a, clamped_head(*b), 1);
   if (!series::at_tail(*a) && !series::at_tail(*b)) {
-    Cell* x = first_cell(*a) + head_of(*a);
-    Cell* y = first_cell(*b) + head_of(*b);
+    Cell* x = first_cell(*a) + clamped_head(*a);
+    Cell* y = first_cell(*b) + clamped_head(*b);
     if (x != y) {
       if (cell::type_of(*a) == TYPE_HASH) hashtable::remove_cell(a->w3, x);
       if (cell::type_of(*b) == TYPE_HASH) hashtable::remove_cell(b->w3, y);
       std::swap(*x, *y);
-      if (cell::type_of(*a) == TYPE_HASH) hashtable::put(a->w3, first_cell(*a) + head_of(*a));
-      if (cell::type_of(*b) == TYPE_HASH) hashtable::put(b->w3, first_cell(*b) + head_of(*b));
+      if (cell::type_of(*a) == TYPE_HASH) hashtable::put(a->w3, first_cell(*a) + clamped_head(*a));
+      if (cell::type_of(*b) == TYPE_HASH) hashtable::put(b->w3, first_cell(*b) + clamped_head(*b));
     }
   }
-  if (notified_a) ownership::notify_owner(a, "swaped", b, head_of(*a), 1);
-  if (notified_b) ownership::notify_owner(b, "swaped", a, head_of(*b), 1);
+  if (notified_a) ownership::notify_owner(a, "swaped", b, clamped_head(*a), 1);
+  if (notified_b) ownership::notify_owner(b, "swaped", a, clamped_head(*b), 1);
 }
 
 Cell* take(Cell* series, Cell* part, bool deep, bool last) {

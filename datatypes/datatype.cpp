@@ -88,8 +88,9 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
 }
 
 int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell*, int32_t part, int32_t) {
+  const char* name = names[value->w1].name;  // the value may lie in a buffer that appends move
   if (all) part -= cell::append_text(out, "#(");
-  part -= cell::append_text(out, names[value->w1].name);
+  part -= cell::append_text(out, name);
   if (all) part -= cell::append_text(out, ")");
   return part;
 }

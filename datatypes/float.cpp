@@ -501,8 +501,8 @@ namespace {
 
 // "make triple! [1 2 3]"
 int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+  const uint32_t words[] = {value->w1, value->w2, value->w3};  // before appends move the value
   part -= cell::append_text(out, "make triple! [");
-  const uint32_t words[] = {value->w1, value->w2, value->w3};
   for (int i = 0; i < 3; i++) {
     if (i > 0) part -= cell::append_text(out, " ");
     part -= cell::append_text(out, integer::to_decimal_text(static_cast<int32_t>(words[i])));

@@ -10,7 +10,10 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/float.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
+#include "datatypes/native.h"
+#include "datatypes/path.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
@@ -78,12 +81,15 @@ void register_all() {
   symbol::register_datatype();
   context::register_datatype();
   word::register_datatypes();
+  native::register_datatypes();    // native! before action! and op!
+  function::register_datatypes();  // after context!, its parent; function! before routine!
   triple::register_datatype();
   float_::register_datatypes();  // float! before its child percent!
   typeset::init();
   error::register_datatype();
   bitset::init();
   binary::init();  // takes string!'s row: string! registers before it
+  path::register_datatypes();  // takes block!'s row: every module filling it registers before
 }
 
 }  // namespace datatype

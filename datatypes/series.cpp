@@ -34,6 +34,8 @@ constexpr uint32_t kLocationBits = alloc::kBig | alloc::kOnHeap | alloc::kMark |
 
 inline Series* buffer_of(const Cell& value) { return alloc::series_of(value.w2); }
 inline int32_t head_of(const Cell& value) { return static_cast<int32_t>(value.w1); }
+// The head as an index into the buffer: one before the first element counts as the first.
+inline int32_t start_of(const Cell& value) { return std::max(head_of(value), 0); }
 
 // Element i counted from the buffer's first element.
 inline uint8_t* element(Series* s, int64_t i) { return s->head_ptr() + (i << unit_shift(s)); }
@@ -120,13 +122,13 @@ void logic_result(Cell* value, bool truth) { *value = Cell{TYPE_LOGIC, truth ? 1
 // Within one buffer the moved run is rotated into place: moving towards the tail it ends at the
 // target element (at the tail for a tail target), towards the head it starts at the target.
 Cell* move_within(Cell* origin, Cell* target, int32_t count) {
-  int32_t from = head_of(*origin);
+  int32_t from = start_of(*origin);
   auto inside = [&](int32_t to) { return to >= from && to < from + count; };
-  if (inside(std::min(head_of(*target), buffer_length(*target)))) return target;
+  if (inside(std::min(start_of(*target), buffer_length(*target)))) return target;
   bool notified = ownership::notify_owner(target, "move", origin, from, count);
   int32_t length = buffer_length(*target);
   count = std::clamp(length - from, 0, count);
-  int32_t to = std::min(head_of(*target), length);
+  int32_t to = std::min(start_of(*target), length);
   int32_t final_index = from;
   bool hashed = cell::type_of(*target) == TYPE_HASH;
   if (count > 0 && !inside(to)) {
@@ -158,7 +160,7 @@ Cell* move_between(Cell* origin, Cell* target, int32_t count) {
                    to_type == TYPE_BINARY || to_type == TYPE_VECTOR;
   if (!same_unit && raw_bytes) fire_move_bad(*origin, *target);
 
-  int32_t from = head_of(*origin);
+  int32_t from = start_of(*origin);
   bool origin_notified = ownership::notify_owner(origin, "move", nullptr, from, count);
   bool target_notified =
       ownership::notify_owner(target, "move", origin, std::max(head_of(*target), 0), count);
@@ -250,7 +252,7 @@ int32_t buffer_length(const Cell& value) {
 
 bool skip_head(Cell& value, int32_t delta) {
   int64_t length = buffer_length(value);
-  int64_t target = int64_t(head_of(value)) + delta;
+  int64_t target = std::max<int64_t>(int64_t(head_of(value)) + delta, 0);
   if (target <= length) value.w1 = static_cast<uint32_t>(target);
   return target >= length;
 }
@@ -350,7 +352,7 @@ Cell* poke(Cell* value, int32_t n, Cell* new_value, Cell*) {
 void clear(Cell* value) {
   int32_t rest = rest_length(*value, false);
   if (rest <= 0) return;
-  int32_t head = head_of(*value);
+  int32_t head = start_of(*value);
   bool notified = ownership::notify_owner(value, "clear", nullptr, head, rest);
   rest = rest_length(*value, false);
   if (rest > 0) {
@@ -412,7 +414,7 @@ void reverse(Cell* value, Cell* part, Cell* skip_arg) {
     return n - n % record;
   };
   count = fit(count);
-  int32_t head = head_of(*value);
+  int32_t head = start_of(*value);
   bool notified = ownership::notify_owner(value, "reverse", nullptr, head, count);
   count = fit(count);
   if (count > 0) {
@@ -434,7 +436,7 @@ void reverse(Cell* value, Cell* part, Cell* skip_arg) {
 void copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
   const Cell source = *value;  // result may be the same cell
   int64_t length = buffer_length(source);
-  int64_t start = head_of(source);
+  int64_t start = start_of(source);
   int64_t count = std::max<int64_t>(length - start, 0);
   if (part) {
     if (cell::type_of(*part) == TYPE_PAIR) not_done();  // comes with pair!
@@ -445,7 +447,7 @@ void copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
     count = -count;
     if (start < 0) {
       start = 0;
-      count = head_of(source);
+      count = start_of(source);
     }
   }
   if (start > length) {
@@ -475,7 +477,7 @@ Cell* take(Cell* value, Cell* part, bool, bool last) {
   const Cell source = *value;  // value becomes the result
   gc::Guard keep(source);
   uint8_t type = cell::type_of(source);
-  int32_t head = head_of(source);
+  int32_t head = start_of(source);
   int32_t length = buffer_length(source);
 
   int64_t count = 1;

@@ -39,8 +39,9 @@ void for_each_member(const Cell& typeset, Fn fn) {
   }
 }
 
-// The member names, separated by single spaces, while the budget lasts.
-int32_t write_names(const Cell& typeset, Cell* out, int32_t part) {
+// The member names, separated by single spaces, while the budget lasts. The typeset is a copy:
+// the caller's cell may lie in a buffer that the appends move.
+int32_t write_names(const Cell typeset, Cell* out, int32_t part) {
   bool first = true;
   for_each_member(typeset, [&](uint8_t type) {
     if (part <= 0) return false;
@@ -91,8 +92,9 @@ Cell* make(Cell*, Cell* spec, uint8_t) {
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) { return write_names(*value, out, part); }
 
 int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+  const Cell typeset = *value;  // read before the first append, which may move it
   part -= cell::append_text(out, "make typeset! [");
-  part = write_names(*value, out, part);
+  part = write_names(typeset, out, part);
   return part - cell::append_text(out, "]");
 }
 

@@ -161,7 +161,8 @@ void edit_series(const int32_t* r) {
       part = 0;
     } else if (part < 0) {
       // A part position before the index: the stretch runs from there up to the index.
-      int32_t back = std::min(-part, static_cast<int32_t>(limited->w1));
+      // In 64 bits: the most negative count has no 32-bit negation.
+      auto back = static_cast<int32_t>(std::min<int64_t>(-int64_t(part), limited->w1));
       limited->w1 -= static_cast<uint32_t>(back);
       part = back;
     }
@@ -527,8 +528,9 @@ Cell* pick_int_push(const Cell& value, int32_t index, const Cell& word) {
   if (cell::type_of(value) != TYPE_BLOCK) {
     return call_in_frame(word, EVAL_PATH, {value, integer::make(index)});
   }
-  if (index < 1 || index > block::rest_length(value)) return none::push();
-  return stack::push_copy(cell::block_head(value)[index - 1]);
+  int32_t head = std::max(static_cast<int32_t>(value.w1), 0);  // before the start: the start
+  if (index < 1 || index > series::buffer_length(value) - head) return none::push();
+  return stack::push_copy(*block::cell_at(value, head + index - 1));
 }
 
 Cell* navigate_push(const Cell& value, int32_t op, const Cell& word) {

@@ -111,6 +111,7 @@ bool interpreted_below(Frame* from, bool only_next);
 // is then the newest cell. Other codes travel on.
 template <class Body>
 uint32_t try_catch(const Cell& name, Body&& body) {
+  Cell* caller_top = top;
   mark_try(name);
   try {
     body();
@@ -119,6 +120,7 @@ uint32_t try_catch(const Cell& name, Body&& body) {
     return t.code;  // throw_error has popped the try frame
   }
   unwind_drop();
+  top = caller_top;  // the caller's own cells stay; what the body pushed goes
   return 0;
 }
 

@@ -26,8 +26,8 @@ bool raises(const uint8_t* data, size_t size, const lexer::Mode& mode, uint8_t* 
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  boot::start(*argc, *argv);
+// The process start (signal filter, alternate stack) is left to the fuzzer's own handlers.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
   boot::runtime_init();
   return 0;
 }

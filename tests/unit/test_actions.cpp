@@ -260,6 +260,7 @@ TEST_F(ActionsTest, AppendPartCountsFromTheValue) {
       {"count 0", 2, false, 0, "[x]"},
       {"negative count at the head", 0, false, -1, "[x]"},
       {"value index past its tail", 7, false, 2, "[x]"},
+      {"most negative count", 2, false, INT32_MIN, "[x a b]"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -355,6 +356,23 @@ TEST_F(ActionsTest, AnIndexPastTheTailCountsAsTheTail) {
     Cell* result = call(c.slot, {*target, source_word("z")});
     EXPECT_EQ(whole(*result), "[a b c z]");
     EXPECT_EQ(result->w1, c.result_index);
+  }
+}
+
+// A value whose head lies before its first cell reads from the first cell, as its length is
+// counted: nothing is taken from before the buffer.
+TEST_F(ActionsTest, AValueHeadBeforeTheStartReadsFromTheStart) {
+  struct Case {
+    Slot slot;
+    const char* expected;
+  };
+  const Case cases[] = {{APPEND, "[x y a b c]"}, {INSERT, "[a b c x y]"}, {CHANGE, "[a b c]"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.slot);
+    Cell* target = build("x y");
+    Cell* value = build("a b c");
+    Cell* result = call(c.slot, {*target, positioned(*value, uint32_t(-2))});
+    EXPECT_EQ(whole(*result), c.expected);
   }
 }
 
@@ -556,13 +574,16 @@ TEST_F(ActionsTest, IntegerCompareFastPaths) {
 
 TEST_F(ActionsTest, PickIntPushOnABlock) {
   struct Case {
+    int32_t head;  // a head before the start counts as the start
     int32_t index;
     const char* expected;
   };
-  const Case cases[] = {{1, "[b]"}, {2, "[c]"}, {0, "[none]"}, {3, "[none]"}, {-1, "[none]"}};
+  const Case cases[] = {{1, 1, "[b]"},      {1, 2, "[c]"},  {1, 0, "[none]"},
+                        {1, 3, "[none]"},   {1, -1, "[none]"}, {-2, 1, "[a]"},
+                        {-2, 3, "[c]"},     {-2, 4, "[none]"}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.index);
-    Cell* block = build_at("a b c", 1);
+    SCOPED_TRACE(testing::Message() << c.head << " " << c.index);
+    Cell* block = build_at("a b c", c.head);
     Cell* picked = actions::pick_int_push(*block, c.index, runtime_words::words.pick);
     EXPECT_EQ(picked, stack::top_cell());
     Cell* shown = block::push_new(1);

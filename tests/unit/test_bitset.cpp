@@ -118,6 +118,21 @@ TEST_F(Bitset, NotBlocksDescribeTheMembersLeftOut) {
   EXPECT_TRUE(bitset::complemented(*b));
 }
 
+// A spec whose head lies before its first element reads from the first element.
+TEST_F(Bitset, ASpecHeadBeforeTheStartReadsFromTheStart) {
+  Cell* spec = block_of({not_word(), chr('a')});
+  spec->w1 = uint32_t(-2);
+  Cell* b = make(*spec);
+  EXPECT_TRUE(bitset::complemented(*b));
+  EXPECT_FALSE(pick(*b, chr('a')));
+  EXPECT_TRUE(pick(*b, chr('b')));
+  Cell* raw = bytes("\x40");
+  raw->w1 = uint32_t(-2);
+  Cell* from_bytes = make(*raw);
+  EXPECT_EQ(bitset::stored_bytes(*from_bytes), 1u);
+  EXPECT_TRUE(pick(*from_bytes, integer(1)));
+}
+
 TEST_F(Bitset, BitsBeyondTheStoredOnesTakeTheComplementFlag) {
   Cell* plain = make(integer(8));
   Cell* inverted = complement(*plain);

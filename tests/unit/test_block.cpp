@@ -375,6 +375,27 @@ TEST_F(Block, LowLevelSplicesOfABlockIntoItself) {
   EXPECT_EQ(whole(*d), "b a a b");
 }
 
+// A source whose head lies before its first cell gives its cells from the first: nothing is read
+// from before the buffer.
+TEST_F(Block, LowLevelSplicesReadASourceHeadBeforeTheStartFromTheStart) {
+  Cell* source = build_at("a b", -3);
+  Cell* b = build("x");
+  block::append_all(b, *source);
+  EXPECT_EQ(whole(*b), "x a b");
+  Cell* c = build("x");
+  block::insert_all(*c, *source);
+  EXPECT_EQ(whole(*c), "a b x");
+  EXPECT_EQ(c->w1, 2u);
+}
+
+// A head before the first cell compares from the first cell, as its length counts.
+TEST_F(Block, AHeadBeforeTheStartComparesFromTheStart) {
+  Cell* a = build_at("a b", -2);
+  Cell* b = build("a b");
+  EXPECT_EQ(block::compare(a, b, action::EQUAL), 0);
+  EXPECT_EQ(block::compare(b, a, action::EQUAL), 0);
+}
+
 TEST_F(Block, SelectAndRemoveValue) {
   Cell* b = build("a b c b");
   Cell key = source_word("b");

@@ -1,10 +1,14 @@
-// The datatype registry: inheritance of action slots down a chain of types, and datatype!
-// itself (form, mold, compare).
+// The datatype registry: inheritance of action slots down a chain of types, datatype! itself
+// (form, mold, compare), and the form and mold entries of every type over a value that lies in a
+// block buffer which moves while the output grows.
 #include "child_process.h"
+#include "datatypes/float.h"
+#include "datatypes/typeset.h"
 #include "word_test_support.h"
 
 namespace {
 
+using word_test::StressEveryAllocation;
 using word_test::WordTest;
 
 class Registry : public WordTest {};
@@ -75,6 +79,50 @@ TEST_F(Registry, DatatypeValuesFormMoldAndCompare) {
   EXPECT_EQ(compare(&integer_type, &other, action::EQUAL), 0);
   EXPECT_NE(compare(&integer_type, &none_type, action::EQUAL), 0);
   EXPECT_EQ(compare(&integer_type, &other, action::LESSER), action::kNotComparable);
+}
+
+// The value a slot is given may be a cell of a block, and writing the output may move that
+// block: form and mold read their value before they append. The output starts full, so its
+// first append already allocates.
+TEST_F(Registry, FormAndMoldReadAValueInABlockBeforeAppending) {
+  Cell typeset = typeset::empty();
+  typeset::set(typeset, TYPE_BLOCK);
+  typeset::set(typeset, TYPE_STRING);
+  struct Case {
+    const char* name;
+    Cell value;
+    bool mold;
+    bool all;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"typeset! form", typeset, false, false, "block! string!"},
+      {"typeset! mold", typeset, true, false, "make typeset! [block! string!]"},
+      {"char! mold", Cell{TYPE_CHAR, 0, 'q', 0}, true, false, "#\"q\""},
+      {"datatype! mold/all", Cell{TYPE_DATATYPE, TYPE_NONE, 0, 0}, true, true, "#(none!)"},
+      {"triple! mold", triple::make(1, 2, 3), true, false, "make triple! [1 2 3]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Cell* holder = build("x");
+    *cell::block_head(*holder) = c.value;
+    Cell* out = stack::push_new();
+    *out = constants::none;
+    string::init_empty(out, 16);
+    string::append_c_string(*out, "0123456789abcdef");  // the whole capacity
+    {
+      StressEveryAllocation stress;
+      Cell* value = cell::block_head(*holder);
+      uint8_t type = cell::type_of(*value);
+      if (c.mold) {
+        datatype::lookup<action::MOLD>(type)(value, out, false, c.all, false, nullptr, INT32_MAX,
+                                             0);
+      } else {
+        datatype::lookup<action::FORM>(type)(value, out, nullptr, INT32_MAX);
+      }
+    }
+    EXPECT_EQ(text_of(*out), std::string("0123456789abcdef") + c.expected);
+  }
 }
 
 }  // namespace

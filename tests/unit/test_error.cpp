@@ -4,8 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/error.h"
+#include "datatypes/word.h"
 #include "runtime/gc.h"
 #include "word_test_support.h"
 #include "datatypes/runtime_words.h"
@@ -13,6 +15,7 @@
 
 namespace {
 
+using word_test::StressEveryAllocation;
 using word_test::WordTest;
 
 const char* const kNowhere = "\n*** Where: ???\n*** Near : none";
@@ -396,6 +399,38 @@ TEST_F(Error, TheCatalogHoldsEachCategorysCodeTitleAndTemplates) {
   EXPECT_EQ(message.w2, sym("arg1"));
   EXPECT_EQ(context::word_count(error::category(6)), 2u);  // reserved1: code and type only
   EXPECT_EQ(text_of(context::values_of(error::category(9))[1]), "Internal Error");
+}
+
+// expect-arg names the callee, whose word may first have to be added to the global context;
+// the value it reports the type of (here a block's cell, which that addition moves) is read
+// before. The global context is filled up to its capacity first, so the addition allocates.
+TEST_F(Error, ExpectArgReadsTheValueBeforeNamingTheCallee) {
+  child_process::expect_passes([] {
+    auto full = [](uint32_t node) {
+      alloc::Series* s = alloc::series_of(node);
+      return s->tail + sizeof(Cell) > s->capacity;
+    };
+    for (int i = 0; !full(context::word_block_node(context::global)) &&
+                    !full(context::values_position(context::global));
+         i++) {
+      word::from_c_string(("filler-" + std::to_string(i)).c_str());
+    }
+    Cell* holder = build("x");
+    *cell::block_head(*holder) = integer(7);
+    Cell callee{TYPE_WORD, 0, sym("a-callee-no-context-has"), context::kUnresolved};
+    uint32_t code = 0;
+    {
+      StressEveryAllocation stress;
+      code = stack::try_catch(runtime_words::words.frame_anon, [&] {
+        stack::mark_native(callee);
+        cell::fire_expect_arg(*cell::block_head(*holder), 0);
+      });
+    }
+    ASSERT_EQ(code, rt::kThrowError);
+    const Cell& error = *stack::top_cell();
+    EXPECT_EQ(error::field(error, error::kArg1)->w2, callee.w2);
+    EXPECT_EQ(error::field(error, error::kArg2)->w1, uint32_t(TYPE_INTEGER));
+  });
 }
 
 }  // namespace

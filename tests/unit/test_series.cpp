@@ -21,6 +21,12 @@ class Series : public WordTest {
     stack::args = saved;
     return result;
   }
+  // The cells of the whole buffer, whatever the head.
+  static std::string whole(const Cell& block) {
+    Cell c = block;
+    c.w1 = 0;
+    return cells(c);
+  }
 };
 
 TEST_F(Series, AtAndSkipClampTheirTargetToTheBuffer) {
@@ -282,6 +288,70 @@ TEST_F(Series, MoveBetweenBlocksAndRefusals) {
   EXPECT_EQ(raised_by([&] { series::move(target, text, nullptr); }), "script/move-bad");
   Cell* no_series = stack::push_copy(constants::none);
   EXPECT_EQ(raised_by([&] { series::move(target, no_series, nullptr); }), "script/expect-arg");
+}
+
+// A head before the first element (a negative index) counts as the first element, as length
+// counts it: no edit reads or writes before the buffer. Nor does skipping back make such a head.
+TEST_F(Series, AHeadBeforeTheStartActsAsTheStart) {
+  using Run = std::string (*)(Cell* b);  // the edit's outcome, from the block at head -2
+  struct Case {
+    const char* name;
+    Run run;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"clear", [](Cell* b) { series::clear(b); return whole(*b); }, ""},
+      {"reverse", [](Cell* b) { series::reverse(b, nullptr, nullptr); return whole(*b); },
+       "d c b a"},
+      {"copy",
+       [](Cell* b) {
+         Cell* result = stack::push_copy(constants::none);
+         series::copy(b, result, nullptr, false, nullptr);
+         return cells(*result);
+       },
+       "a b c d"},
+      {"take",
+       [](Cell* b) {
+         Cell* whole_block = stack::push_copy(*b);
+         std::string taken = cells(*series::take(b, nullptr, false, false));
+         return taken + " | " + whole(*whole_block);
+       },
+       "a | b c d"},
+      {"move within",
+       [](Cell* b) {
+         Cell* target = stack::push_copy(*b);
+         target->w1 = 2;
+         series::move(b, target, nullptr);
+         return whole(*b);
+       },
+       "b c a d"},
+      {"move between",
+       [](Cell* b) {
+         Cell* target = build_at("x y", 1);
+         series::move(b, target, nullptr);
+         return whole(*target) + " | " + whole(*b);
+       },
+       "x a y | b c d"},
+      {"swap",
+       [](Cell* b) {
+         Cell* other = build("x y");
+         datatype::lookup<action::SWAP>(TYPE_BLOCK)(b, other);
+         return whole(*b) + " | " + whole(*other);
+       },
+       "x b c d | a y"},
+      {"skip back",
+       [](Cell* b) {
+         b->w1 = 1;
+         series::skip_head(*b, -5);
+         return std::to_string(b->w1);
+       },
+       "0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Cell* b = build_at("a b c d", -2);
+    EXPECT_EQ(c.run(b), c.expected);
+  }
 }
 
 TEST_F(Series, ReflectOwnedOfASeriesWithoutOwnerIsNone) {

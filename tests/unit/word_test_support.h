@@ -1,7 +1,8 @@
 // Test helper for the suites over blocks of values (words, contexts, series, blocks): a fixture
 // that empties the stacks around each test, a builder that turns a short text ("a [b :c] (d)
-// e: /f #g none\nh") into a block as source code would hold it (words bound to the global
-// context, unresolved), and readers for mold, form and raised errors.
+// e: /f #g none 12 \"doc\"\nh", strings without spaces) into a block as source code would hold
+// it (words bound to the global context, unresolved), and readers for mold, form and raised
+// errors.
 // Everything a test makes lives on the data stack, so it stays rooted under ZEL_GC_STRESS=1.
 #pragma once
 #include <gtest/gtest.h>
@@ -27,6 +28,19 @@
 #include "runtime/unicode.h"
 
 namespace word_test {
+
+// In its scope every allocation collects and moves every live buffer, poisoning and protecting
+// the old copies: an address kept across an allocation faults at once.
+class StressEveryAllocation {
+ public:
+  StressEveryAllocation() : previous_(gc::stress()) { gc::set_stress(1); }
+  ~StressEveryAllocation() { gc::set_stress(previous_); }
+  StressEveryAllocation(const StressEveryAllocation&) = delete;
+  StressEveryAllocation& operator=(const StressEveryAllocation&) = delete;
+
+ private:
+  uint32_t previous_;
+};
 
 class WordTest : public testing::Test {
  protected:
@@ -123,6 +137,14 @@ class WordTest : public testing::Test {
     size_t end = text.find_first_of(" \n[]()", at);
     std::string token(text.substr(at, end - at));
     at = end == std::string_view::npos ? text.size() : end;
+    if (token.size() > 1 && token.front() == '"' && token.back() == '"') {
+      return *string::load_encoded_push(reinterpret_cast<const uint8_t*>(token.data()) + 1,
+                                        token.size() - 2, string::kUtf8);
+    }
+    size_t digits = token[0] == '-' ? 1 : 0;
+    if (token.size() > digits && token.find_first_not_of("0123456789", digits) == token.npos) {
+      return integer(std::stoi(token));
+    }
     if (token == "none") return constants::none;
     if (token == "true") return constants::true_value;
     if (token == "false") return constants::false_value;
