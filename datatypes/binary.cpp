@@ -49,9 +49,10 @@ inline const uint8_t* head_bytes(const Cell& value) {
 
 // --- The byte writer ---------------------------------------------------------------------------
 
-// Tuple bytes: the count in header bits 19-22, the bytes from payload word 1 on.
+// Tuple bytes: the count in header bits 19-22, the bytes from payload word 1 on. The field can
+// count past the 12 payload bytes; what lies beyond the cell is never read.
 std::string_view tuple_bytes(const Cell& tuple) {
-  return {reinterpret_cast<const char*>(&tuple.w1), (tuple.header >> 19) & 0xF};
+  return {reinterpret_cast<const char*>(&tuple.w1), std::min((tuple.header >> 19) & 0xF, 12u)};
 }
 
 void append_utf8(std::string& bytes, uint32_t code_point) {

@@ -360,10 +360,10 @@ Cell* push_new(int32_t capacity) {
 Cell* push_clone(const Cell& block, bool deep, bool all_blocks) {
   Cell* result = stack::push_copy(block);  // roots the source while the copy is made
   const Cell source = *result;
-  int32_t count = std::max(rest_length(source), 0);
+  int32_t from = clamped_head(source);
+  int32_t count = length_of(source) - from;
   uint32_t node = alloc::new_cell_series(static_cast<uint32_t>(std::max(count, 1)));
-  std::memcpy(cells_of(node), first_cell(source) + std::max(head_of(source), 0),
-              size_t(count) * sizeof(Cell));
+  std::memcpy(cells_of(node), first_cell(source) + from, size_t(count) * sizeof(Cell));
   set_length(node, count);
   *result = Cell{cell::type_of(source), 0, node, 0};
   if (!deep) return result;

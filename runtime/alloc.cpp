@@ -15,6 +15,7 @@
 
 #include "platform/os/platform.h"
 #include "runtime/cell.h"
+#include "runtime/fatal.h"
 #include "runtime/gc.h"
 #include "runtime/heap.h"
 #include "runtime/throw.h"
@@ -34,7 +35,12 @@ std::vector<uint32_t> heap_series;
 constexpr size_t kNodeTableBytes = size_t(kMaxNodeFrames) * kNodeStride * sizeof(uintptr_t);
 constexpr size_t kSettleFreeBytes = 0xCCCC;  // do not settle on a frame with less room left
 
-[[noreturn]] void out_of_memory() { rt::fire_error("internal", "no-memory"); }
+// Inside a collection the heap is half moved and an error value cannot be built: the process
+// ends with the out-of-memory fatal error instead.
+[[noreturn]] void out_of_memory() {
+  if (gc::active()) rt::runtime_error(94, reinterpret_cast<const void*>(&out_of_memory));
+  rt::fire_error("internal", "no-memory");
+}
 
 size_t page_size() {
   static const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));

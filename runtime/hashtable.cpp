@@ -897,13 +897,14 @@ int32_t put_with_status(uint32_t table, const Cell* cell) {
 
 Cell* find(uint32_t table, const Cell* key, uint32_t head, uint32_t skip, int32_t op, bool last,
            bool reverse) {
+  const Cell wanted = *key;  // the key may lie in a buffer that a compare moves
   int64_t index = -1;
   switch (table_of(table)->kind) {
     case kHash:
-      index = find_in_hash(table, *key, head, skip, op, last, reverse);
+      index = find_in_hash(table, wanted, head, skip, op, last, reverse);
       break;
     case kMap:
-      index = find_in_map(table, *key, op);
+      index = find_in_map(table, wanted, op);
       break;
     default:
       break;

@@ -156,6 +156,8 @@ TEST_F(Binary, ToBinaryConvertsEachKindOfValue) {
   Cell half{TYPE_PERCENT, 0, 0, 0};
   cell::set_double(half, 0.5);
   Cell tuple{TYPE_TUPLE | (3u << 19), 0x030201, 0, 0};
+  // The count field reaches 15 but the payload holds 12 bytes: nothing past the cell is read.
+  Cell overcounted{TYPE_TUPLE | (15u << 19), 0x04030201, 0x08070605, 0x0C0B0A09};
   struct Case {
     const char* label;
     Cell* spec;
@@ -170,6 +172,8 @@ TEST_F(Binary, ToBinaryConvertsEachKindOfValue) {
       {"string", text("a\xC3\xA9\xE4\xB8\xAD"), "a\xC3\xA9\xE4\xB8\xAD"},
       {"issue", word::make_issue("0aFF"), "\x0A\xFF"},
       {"tuple", stack::push_copy(tuple), "\x01\x02\x03"},
+      {"tuple counting past its payload", stack::push_copy(overcounted),
+       "\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C"},
       {"binary", bytes("\x01\x02"), "\x01\x02"},
       {"block", block_of({integer(1), chr('a'), *text("bc"), *bytes("\xCC")}), "\x01" "abc\xCC"},
   };

@@ -388,12 +388,13 @@ TEST_F(Block, LowLevelSplicesReadASourceHeadBeforeTheStartFromTheStart) {
   EXPECT_EQ(c->w1, 2u);
 }
 
-// A head before the first cell compares from the first cell, as its length counts.
-TEST_F(Block, AHeadBeforeTheStartComparesFromTheStart) {
-  Cell* a = build_at("a b", -2);
-  Cell* b = build("a b");
+// A head before the first cell compares and copies from the first cell, as its length counts.
+TEST_F(Block, AHeadBeforeTheStartComparesAndClonesFromTheStart) {
+  Cell* a = build_at("a b c", -2);
+  Cell* b = build("a b c");
   EXPECT_EQ(block::compare(a, b, action::EQUAL), 0);
   EXPECT_EQ(block::compare(b, a, action::EQUAL), 0);
+  EXPECT_EQ(mold(*block::push_clone(*a, false, false)), "[a b c]");
 }
 
 TEST_F(Block, SelectAndRemoveValue) {

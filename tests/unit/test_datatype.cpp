@@ -88,6 +88,7 @@ TEST_F(Registry, FormAndMoldReadAValueInABlockBeforeAppending) {
   Cell typeset = typeset::empty();
   typeset::set(typeset, TYPE_BLOCK);
   typeset::set(typeset, TYPE_STRING);
+  const Cell* elements = build("a b");  // of the paths
   struct Case {
     const char* name;
     Cell value;
@@ -101,6 +102,8 @@ TEST_F(Registry, FormAndMoldReadAValueInABlockBeforeAppending) {
       {"char! mold", Cell{TYPE_CHAR, 0, 'q', 0}, true, false, "#\"q\""},
       {"datatype! mold/all", Cell{TYPE_DATATYPE, TYPE_NONE, 0, 0}, true, true, "#(none!)"},
       {"triple! mold", triple::make(1, 2, 3), true, false, "make triple! [1 2 3]"},
+      {"lit-path! mold", Cell{TYPE_LIT_PATH, 0, elements->w2, 0}, true, false, "'a/b"},
+      {"get-path! mold", Cell{TYPE_GET_PATH, 0, elements->w2, 0}, true, false, ":a/b"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -18,6 +18,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/throw.h"
 #include "interpreter/stack.h"
+#include "word_test_support.h"
 
 namespace {
 
@@ -518,6 +519,31 @@ TEST_F(HashTables, HashFindHonoursTheCompareOperator) {
   EXPECT_EQ(find_index(table, lower, 1, 1, action::STRICT_EQUAL), 2);
   EXPECT_EQ(find_index(table, lower, 0, 1, action::SAME), 2);  // identity, not the equal twin
   EXPECT_EQ(table_of(table)->size, 2u);
+}
+
+// A compare that allocates, as a datatype's may: under stress each call moves every buffer.
+int32_t compare_texts_allocating(Cell* a, Cell* b, int32_t op) {
+  alloc::new_byte_series(16);
+  return compare_texts(a, b, op);
+}
+
+// The key may be a cell of the very block searched, which an allocating compare moves: find reads
+// the key once, before the first compare.
+TEST_F(HashTables, HashFindReadsAKeyInTheBlockBeforeComparing) {
+  install(TYPE_STRING, compare_texts_allocating);
+  uint32_t table = make_over_block(0, hashtable::kHash);
+  append_text(block_of(table), "abc");
+  append_text(block_of(table), "ABC");  // the same hash: one probe sequence meets both
+  for (uint32_t i = 0; i < 2; i++) hashtable::put(table, cells_of(block_of(table)) + i);
+  for (uint32_t i = 0; i < 2; i++) {
+    Cell* found;
+    {
+      word_test::StressEveryAllocation stress;
+      found = hashtable::find(table, cells_of(block_of(table)) + i, 0, 1, action::STRICT_EQUAL,
+                              false, false);
+    }
+    EXPECT_EQ(found - cells_of(block_of(table)), int64_t(i));
+  }
 }
 
 // Moves cells in a hash! block the way the block actions do, then renumbers the index.
