@@ -302,7 +302,11 @@ void mark_values(const Cell* first, const Cell* end) {
   for (const Cell* c = first; c < end; c++) mark_value(*c);
 }
 
-void set_type_marker(uint8_t type, TypeMarker fn) { type_markers[type] = fn; }
+TypeMarker set_type_marker(uint8_t type, TypeMarker fn) {
+  TypeMarker previous = type_markers[type];
+  type_markers[type] = fn;
+  return previous;
+}
 
 void mark_series_cell(const Cell& value) {
   if (value.w2) mark_node(value.w2);
@@ -325,7 +329,15 @@ Guard::~Guard() { guards = prev_; }
 // --- Cycle ---------------------------------------------------------------------------------------
 
 void add_marker(Marker fn) {
-  if (marker_count < kMaxMarkers) markers[marker_count++] = fn;
+  for (int i = 0; i < marker_count; i++) {
+    if (!markers[i]) {
+      markers[i] = fn;  // a removed entry's place
+      return;
+    }
+  }
+  // A root that cannot be registered would be silently freed: that is a programming error.
+  if (marker_count == kMaxMarkers) rt::runtime_error(98, reinterpret_cast<const void*>(&add_marker));
+  markers[marker_count++] = fn;
 }
 
 void remove_marker(Marker fn) {

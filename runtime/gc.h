@@ -43,7 +43,7 @@ void mark_value(const Cell& value);
 // Per-datatype marking: one entry per type id, called for each cell of that type met while
 // marking. A datatype that refers to series or resources registers its entry when it comes up.
 using TypeMarker = void (*)(const Cell& value);
-void set_type_marker(uint8_t type, TypeMarker fn);
+TypeMarker set_type_marker(uint8_t type, TypeMarker fn);  // returns the entry it replaces
 void mark_series_cell(const Cell& value);  // node in word 2 (and a cache node in word 3)
 void mark_block_cell(const Cell& value);   // block node in word 2, with its cells
 

@@ -126,7 +126,7 @@ TEST_F(Block, CompareByLengthThenElements) {
       {"", "a", action::LESSER, -1},
       {"a none", "a b", action::LESSER, -1},  // none! orders before word!
       {"a [b c]", "a [b c]", action::EQUAL, 0},
-      {"a [b c]", "a [b d]", action::EQUAL, 1},  // what the words' compare gives
+      {"a [b c]", "a [b d]", action::EQUAL, 1},  // the first differing element decides
       {"a b", "a b", action::SAME, -1},       // equal, but two buffers
   };
   for (const Case& c : cases) {

@@ -17,7 +17,6 @@
 #include "runtime/gc.h"
 #include "runtime/hashtable.h"
 #include "runtime/throw.h"
-#include "interpreter/stack.h"
 #include "word_test_support.h"
 
 namespace {

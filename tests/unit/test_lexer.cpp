@@ -40,6 +40,7 @@ TEST_F(Lexer, WordsOfEveryKind) {
       {"#", "invalid issue! line 1"},
       {"a\x80", "invalid word! line 1"},
       {"a\xE2\x82", "invalid word! line 1"},
+      {"a\xA3\xDF" "a/f4", "invalid word! line 1"},  // a path head is checked like a word
   });
 }
 
@@ -139,6 +140,7 @@ TEST_F(Lexer, Binaries) {
       {"#{0G}", "invalid binary! line 1"},
       {"8#{01}", "invalid binary! line 1"},
       {"2#{0101}", "invalid binary! line 1"},
+      {"99999999999#{00} 1'6#{00}", "invalid binary! line 1"},
   });
 }
 
@@ -230,7 +232,7 @@ TEST_F(Lexer, ScanReportsTheDatatypeAndTheBytesConsumed) {
       {"[a b] c", "block!", 5}, {"  42 x", "integer!", 4}, {"1.5", "float!", 3},
       {"2147483648", "float!", 10}, {"\"s\" t", "string!", 3}, {"a/b c", "path!", 3},
       {"#(int)", "datatype!", 6}, {"1''2", "error!", 0}, {"[a", "error!", 2},
-      {"1.2.3", "error!", 0}, {"", "none", 0},
+      {"1.2.3", "error!", 0}, {"", "none", 0}, {"a\xA3/b", "error!", 0},
   };
   for (const ScanCase& c : cases) {
     size_t consumed = 99;
