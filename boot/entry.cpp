@@ -12,6 +12,7 @@
 #include "datatypes/typeset.h"
 #include "interpreter/actions.h"
 #include "interpreter/stack.h"
+#include "lexer/lexer.h"
 #include "platform/os/platform.h"
 #include "runtime/alloc.h"
 #include "runtime/casefold.h"
@@ -52,6 +53,7 @@ void runtime_init() {
   cycles::init();
   runtime_words::init_root_block();
   stack::init();
+  lexer::init();
   symbol::init();
   context::init();
   casefold::init_tables();

@@ -170,32 +170,29 @@ void load_char(State& s, const uint8_t* text, const uint8_t* end, uint32_t, bool
   if (load) emit(s, Cell{TYPE_CHAR, 0, static_cast<uint32_t>(c), 0});
 }
 
-void load_float(State& s, const uint8_t* text, const uint8_t* end, uint32_t, bool load) {
+// Float syntax, then the reading; percent text is read with its decimal exponent moved by -2.
+void load_decimal(State& s, const uint8_t* text, const uint8_t* end, bool load, uint8_t type) {
   size_t length = static_cast<size_t>(end - text);
   double value;
-  if (!float_syntax_ok(text, length) || !convert_float(text, length, 0, value)) {
+  int32_t adjust = type == TYPE_PERCENT ? -2 : 0;
+  if (!float_syntax_ok(text, length) || !convert_float(text, length, adjust, value)) {
     throw_error(s, text, TYPE_FLOAT);
   }
-  s.token_type = TYPE_FLOAT;
   if (load) {
-    Cell c{TYPE_FLOAT, 0, 0, 0};
+    Cell c{type, 0, 0, 0};
     cell::set_double(c, value);
     emit(s, c);
   }
 }
 
+void load_float(State& s, const uint8_t* text, const uint8_t* end, uint32_t, bool load) {
+  s.token_type = TYPE_FLOAT;
+  load_decimal(s, text, end, load, TYPE_FLOAT);
+}
+
 void load_percent(State& s, const uint8_t* text, const uint8_t* end, uint32_t, bool load) {
-  size_t length = static_cast<size_t>(end - text);
-  double value;
-  if (!float_syntax_ok(text, length) || !convert_float(text, length, -2, value)) {
-    throw_error(s, text, TYPE_FLOAT);
-  }
   s.position = end + 1;
-  if (load) {
-    Cell c{TYPE_PERCENT, 0, 0, 0};
-    cell::set_double(c, value);
-    emit(s, c);
-  }
+  load_decimal(s, text, end, load, TYPE_PERCENT);
 }
 
 // 1.#INF, -1.#inf, 1.#NaN: only the digit 1 leads them.
@@ -365,6 +362,8 @@ void load_word(State& s, const uint8_t* text, const uint8_t* end, uint8_t type, 
   } else {
     text++;  // the issue's #
   }
+  // A decoration alone (":" cut short by a Unicode blank, "#") names nothing.
+  if (text == end) throw_error(s, text, type);
   for (const uint8_t* p = text; p < end;) {  // a symbol's name is well-formed UTF-8
     int32_t c;
     if (*p < 0x80) {

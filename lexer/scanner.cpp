@@ -50,14 +50,14 @@ struct Token {
   const uint8_t* end;  // the byte that made the state final (not consumed)
   uint32_t flags;      // class flags gathered over the bytes read, that byte included
   uint32_t skip;       // bytes before the token's text
-  int32_t lines;       // line feeds consumed
   uint8_t final_state;
   uint8_t previous_state;
 };
 
-// Two table reads a byte and no call: the lexer benchmark's scanning figure rests on this loop.
+// Two table reads a byte (plus the skip count) and no call: bench/lexer.cpp's scanning figure
+// rests on this loop.
 inline Token next_token(uint8_t state, const uint8_t* p, const uint8_t* end) {
-  Token t{p, 0, 0, 0, 0, state};
+  Token t{p, 0, 0, 0, state};
   for (;;) {
     uint8_t next;
     if (p == end) {
@@ -65,11 +65,9 @@ inline Token next_token(uint8_t state, const uint8_t* p, const uint8_t* end) {
     } else {
       uint32_t entry = class_table[*p];
       t.flags |= entry;
-      uint8_t cls = static_cast<uint8_t>(entry);
-      next = transitions[state][cls];
+      next = transitions[state][static_cast<uint8_t>(entry)];
       if (next < kInnerStates) {
         t.skip += skip_table[next];
-        t.lines += line_table[cls];
         p++;
         state = next;
         continue;
@@ -103,6 +101,16 @@ void open_series(State& s, uint8_t type, const uint8_t* at) {
   s.new_line = false;  // the marker carries it
 }
 
+// A new block buffer holding a copy of count output cells from first; the node is not rooted
+// yet. May allocate.
+uint32_t block_of_output(uint32_t first, uint32_t count) {
+  uint32_t node = alloc::new_cell_series(count ? count : 1);
+  alloc::Series* series = alloc::series_of(node);
+  if (count) std::memcpy(series->data(), &output[first], count * sizeof(Cell));
+  series->tail = series->head + count * sizeof(Cell);
+  return node;
+}
+
 // Turns the cells after the innermost marker into one value of the type in the marker's place.
 // A check-only scan drops them: nothing was built.
 void close_series(State& s, uint8_t type) {
@@ -110,11 +118,7 @@ void close_series(State& s, uint8_t type) {
   uint32_t count = s.tail - s.series_start;
   Cell marker = output[marker_index];
   if (s.loading) {
-    uint32_t node = alloc::new_cell_series(count ? count : 1);
-    alloc::Series* series = alloc::series_of(node);
-    if (count) std::memcpy(series->data(), &output[s.series_start], count * sizeof(Cell));
-    series->tail = series->head + count * sizeof(Cell);
-    output[marker_index] = cell::make_series(type, node);
+    output[marker_index] = cell::make_series(type, block_of_output(s.series_start, count));
     output[marker_index].header |= marker.header & cell::kNewLine;
     s.tail = marker_index + 1;
   } else {
@@ -323,6 +327,16 @@ void structure(State& s, uint8_t kind, const Token& t, const uint8_t* text, bool
   }
 }
 
+// A value token prescan does not load: its closing character, when it is part of the token, is
+// passed over as the loader would, and a point literal's start state ends with it. (Scanning
+// on from that character would read the same token again and again.)
+void pass_over(State& s, uint8_t kind, const uint8_t* text, const uint8_t* end) {
+  bool closed = kind == K_CHAR || kind == K_BINARY || kind == K_PERCENT || kind == K_POINT ||
+                kind == K_TAG || (kind == K_FILE && text[1] == '"');
+  if (closed) s.position = end + 1;
+  if (kind == K_POINT) s.start_state = S_TOKEN;
+}
+
 void run(State& s, const Mode& mode) {
   for (;;) {
     const uint8_t* start = s.position;
@@ -330,7 +344,6 @@ void run(State& s, const Mode& mode) {
     uint8_t kind = static_cast<uint8_t>(t.final_state - kFinalBase);
     const uint8_t* text = start + t.skip;
     const uint8_t* end = t.end;
-    s.line += t.lines;
     s.new_line = t.skip && std::memchr(start, '\n', t.skip);
     s.position = end;
     s.token_type = state_types[t.final_state];
@@ -344,6 +357,8 @@ void run(State& s, const Mode& mode) {
       if (done) return;
     } else if (!mode.prescan || kind == K_STRING) {
       loaders[kind - 1](s, text, end, t.flags, s.loading);
+    } else {
+      pass_over(s, kind, text, end);
     }
     if (s.start_state == S_PATH && kind != K_PATH_SLASH) continue_path(s);
     if ((mode.one || mode.prescan) && s.token_type && s.start_state != S_PATH &&
@@ -439,10 +454,6 @@ void init() {
   if (!output || !scratch) rt::fire_error("internal", "no-memory");
   output_capacity = kOutputCells;
   gc::add_marker(mark_states);
-  // The lexer makes paths; their cells are marked as a block's until their datatype exists.
-  for (uint8_t type : {TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH}) {
-    gc::set_type_marker(type, gc::mark_block_cell);
-  }
 }
 
 uint8_t scan(Cell* out, const uint8_t* text, size_t length, const Mode& mode, size_t* consumed,
@@ -474,11 +485,7 @@ uint8_t scan(Cell* out, const uint8_t* text, size_t length, const Mode& mode, si
     } else if (into) {
       for (uint32_t i = s.base; i < s.tail; i++) block::append_cell(*into, output[i]);
     } else {
-      uint32_t node = alloc::new_cell_series(count ? count : 1);
-      alloc::Series* series = alloc::series_of(node);
-      if (count) std::memcpy(series->data(), &output[s.base], count * sizeof(Cell));
-      series->tail = series->head + count * sizeof(Cell);
-      *out = cell::make_series(TYPE_BLOCK, node);
+      *out = cell::make_series(TYPE_BLOCK, block_of_output(s.base, count));
     }
   }
   if (consumed) {

@@ -26,7 +26,6 @@ struct State {
   const uint8_t* input_start = nullptr;
   const uint8_t* input_end = nullptr;
   const uint8_t* position = nullptr;  // next byte to read
-  int32_t line = 1;
   bool new_line = false;          // the current token began a new line
   uint8_t start_state = 0;
   uint8_t token_type = 0;         // datatype id of the last token; TYPE_ERROR after a check failed

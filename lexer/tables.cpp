@@ -262,10 +262,5 @@ static_assert([] {
 
 constexpr std::array<uint8_t, kStateCount> skip_table = build_skip_table();
 constexpr std::array<uint8_t, kStateCount> state_types = build_state_types();
-constexpr std::array<uint8_t, kClassCount> line_table = [] {
-  std::array<uint8_t, kClassCount> t{};
-  t[C_LF] = 1;
-  return t;
-}();
 
 }  // namespace lexer

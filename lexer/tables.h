@@ -1,6 +1,7 @@
 // The lexer's tables: the byte class table, the transition table of the scanning automaton, and
-// the per-state skip and datatype tables. The transition table is compiled at build time from the
-// readable row list in tables.cpp, the one place the automaton is written down.
+// the per-state skip and datatype tables. The transition table is compiled at build time from
+// the readable row list in tables.cpp, the one place the automaton is written down. Line
+// numbers are not tracked per byte: an error counts them up to its near text.
 // Relies on runtime/cell.h for the datatype ids.
 #pragma once
 #include <array>
@@ -47,7 +48,6 @@ extern const std::array<uint32_t, 256> class_table;
 extern const std::array<std::array<uint8_t, kClassCount>, kInnerStates> transitions;
 extern const std::array<uint8_t, kStateCount> skip_table;
 extern const std::array<uint8_t, kStateCount> state_types;  // datatype id a state stands for
-extern const std::array<uint8_t, kClassCount> line_table;
 
 inline uint8_t class_of(uint8_t byte) { return static_cast<uint8_t>(class_table[byte]); }
 

@@ -41,6 +41,8 @@ TEST_F(Lexer, WordsOfEveryKind) {
       {"a\x80", "invalid word! line 1"},
       {"a\xE2\x82", "invalid word! line 1"},
       {"a\xA3\xDF" "a/f4", "invalid word! line 1"},  // a path head is checked like a word
+      {":\xC2\xA0", "invalid get-word! line 1"},  // a blank cuts the word down to its colon
+      {"x '\xC2\xA0", "invalid lit-word! line 1"},
   });
 }
 
@@ -241,7 +243,15 @@ TEST_F(Lexer, ScanReportsTheDatatypeAndTheBytesConsumed) {
       EXPECT_EQ(consumed, c.consumed) << c.source;
     }
   }
-  EXPECT_EQ(scan_type("[a b 1.2.3]", true, nullptr, true), "block!");  // prescan builds nothing
+  // Prescan guesses from the automaton and builds nothing; tokens closed by their last
+  // character are passed over whole (a point literal used to be read again forever).
+  const ScanCase prescans[] = {{"[a b 1.2.3] x", "block!", 11}, {"[(1,2) x] y", "block!", 9},
+                               {"[#\"]\" #{5D} 5%] z", "block!", 15}, {"<a> b", "tag!", 3}};
+  for (const ScanCase& c : prescans) {
+    size_t consumed = 99;
+    EXPECT_EQ(scan_type(c.source, false, &consumed, true), c.type) << c.source;
+    EXPECT_EQ(consumed, c.consumed) << c.source;
+  }
   EXPECT_EQ(scan_type("a b", false), "none");
 }
 
