@@ -15,6 +15,7 @@
 #include "datatypes/native.h"
 #include "datatypes/path.h"
 #include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
@@ -78,6 +79,7 @@ void register_all() {
   char_::init();  // inherits from integer!
   series::init();
   block::init();
+  string_type::register_datatype();  // after series!, its parent
   symbol::register_datatype();
   context::register_datatype();
   word::register_datatypes();
