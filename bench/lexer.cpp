@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "boot/entry.h"
 #include "interpreter/stack.h"
 #include "lexer/lexer.h"
 
@@ -58,12 +57,3 @@ BENCHMARK(BM_LexerScan)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LexerLoad)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  boot::start(argc, argv);
-  boot::runtime_init();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

@@ -3,7 +3,6 @@
 
 #include <vector>
 
-#include "boot/entry.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
 
@@ -53,12 +52,3 @@ void BM_CollectLiveBlocks(benchmark::State& state) {
 BENCHMARK(BM_CollectLiveBlocks)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  boot::start(argc, argv);
-  boot::runtime_init();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
