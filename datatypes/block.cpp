@@ -47,7 +47,6 @@ inline void set_length(uint32_t node, int64_t cells) {
   s->tail = s->head + static_cast<uint32_t>(cells * sizeof(Cell));
 }
 
-[[noreturn]] void not_done() { rt::fire_error("internal", "not-done"); }
 [[noreturn]] void no_memory() { rt::fire_error("internal", "no-memory"); }
 
 // Holds a container on the cycle stack for the length of a walk, also when an error ends it.
@@ -64,14 +63,6 @@ void refuse_cycle(uint32_t node) {
     cycles::reset();
     rt::fire_error("internal", "no-cycle");
   }
-}
-
-// The implementation of a slot for a type; a type whose module is not written yet raises.
-template <action::Slot S>
-action::Fn<S> implementation(uint8_t type) {
-  auto fn = datatype::lookup<S>(type);
-  if (!fn) not_done();
-  return fn;
 }
 
 // The raw comparison of two cells under an operator, through the first one's type.
@@ -168,8 +159,8 @@ void replace_copies(uint32_t node, int32_t first, int32_t end, int32_t step, boo
                           : series::series_like(type);
     if (!selected) continue;
     Cell* slot = stack::push_copy(item);  // roots the original while its copy is made
-    implementation<action::COPY>(type)(slot, slot, nullptr, deep,
-                                       deep ? const_cast<Cell*>(types) : nullptr);
+    auto copy = datatype::implemented<action::COPY>(type);
+    copy(slot, slot, nullptr, deep, deep ? const_cast<Cell*>(types) : nullptr);
     cells_of(node)[i] = *slot;
     stack::pop_cells(1);
   }
@@ -179,8 +170,8 @@ void replace_copies(uint32_t node, int32_t first, int32_t end, int32_t step, boo
 
 int32_t mold_value(Cell* value, Cell* out, bool all, bool flat, Cell* arg, int32_t part,
                    int32_t indent) {
-  return implementation<action::MOLD>(cell::type_of(*value))(value, out, false, all, flat, arg,
-                                                              part, indent);
+  auto mold = datatype::implemented<action::MOLD>(cell::type_of(*value));
+  return mold(value, out, false, all, flat, arg, part, indent);
 }
 
 // Whether the output so far ends with a line feed, carriage return or tab.
@@ -406,7 +397,9 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
     return proto;
   }
   // object!, map! and vector! bodies come with those types.
-  if (spec_type == TYPE_OBJECT || spec_type == TYPE_MAP || spec_type == TYPE_VECTOR) not_done();
+  if (spec_type == TYPE_OBJECT || spec_type == TYPE_MAP || spec_type == TYPE_VECTOR) {
+    cell::fire_not_done();
+  }
   Cell wanted{TYPE_DATATYPE, type, 0, 0};
   rt::fire_error("script", "bad-make-arg", &wanted, spec);
 }
@@ -416,7 +409,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t type) {
   // Loading text needs the lexer, a typeset's words the datatype words: later modules.
   if (spec_type == TYPE_OBJECT || spec_type == TYPE_MAP || spec_type == TYPE_VECTOR ||
       spec_type == TYPE_STRING || spec_type == TYPE_TYPESET) {
-    not_done();
+    cell::fire_not_done();
   }
   if (series::any_block(spec_type)) return make(proto, spec, type);
   Cell* made = push_new(1);
@@ -435,7 +428,7 @@ int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
     if (arg && part <= 0) break;
     if (i > head && !ends_with_break(*out)) part = append_text(out, " ", part);
     Cell item = first_cell(block)[i];
-    part = implementation<action::FORM>(cell::type_of(item))(&item, out, arg, part);
+    part = datatype::implemented<action::FORM>(cell::type_of(item))(&item, out, arg, part);
   }
   return part;
 }
@@ -447,7 +440,7 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, 
 
 // Path steps through blocks need the evaluator's path machinery.
 Cell* eval_path(Cell*, Cell*, Cell*, Cell*, Cell*, Cell*, int32_t, bool, bool, bool, bool) {
-  not_done();
+  cell::fire_not_done();
 }
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
@@ -571,7 +564,7 @@ void copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
 }
 
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_flag) {
-  auto find = implementation<action::FIND>(cell::type_of(*series));
+  auto find = datatype::implemented<action::FIND>(cell::type_of(*series));
   const Cell found = *find(series, key, nullptr, false, case_flag, false, false, nullptr, nullptr,
                            false, false, false, false);
   bool hashed = cell::type_of(*series) == TYPE_HASH;

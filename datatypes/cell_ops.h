@@ -6,6 +6,7 @@
 
 #include "runtime/alloc.h"
 #include "runtime/cell.h"
+#include "runtime/throw.h"
 
 namespace cell {
 
@@ -69,6 +70,9 @@ int32_t append_text(Cell* out, const char* text);
 }  // namespace cell
 
 namespace cell {
+// internal/not-done: an action or refinement this type does not implement (yet).
+[[noreturn]] inline void fire_not_done() { rt::fire_error("internal", "not-done"); }
+
 // script/expect-arg for the value given as the innermost callee's argument number `ordinal`:
 // names the callee, the value's datatype and the parameter's spec word.
 [[noreturn]] void fire_expect_arg(const Cell& value, int ordinal);

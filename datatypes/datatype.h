@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/throw.h"
 
 namespace action {
 
@@ -131,6 +132,15 @@ extern AnyFn table[TYPE_COUNT][action::kSlotCount];
 template <action::Slot S>
 inline action::Fn<S> lookup(uint8_t type) {
   return reinterpret_cast<action::Fn<S>>(table[type][S - 1]);
+}
+
+// The implementation, for types whose module may not be written yet: a missing one raises
+// internal/not-done.
+template <action::Slot S>
+inline action::Fn<S> implemented(uint8_t type) {
+  auto fn = lookup<S>(type);
+  if (!fn) rt::fire_error("internal", "not-done");
+  return fn;
 }
 
 uint8_t highest_type();

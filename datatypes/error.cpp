@@ -86,14 +86,6 @@ Cell unbound_word(std::string_view name, uint8_t type) {
 // The word of field #index, as the invalid-spec-field errors name it.
 Cell field_word(uint32_t index) { return *context::word_at(prototype, index); }
 
-// The implementation of a slot for a value's type; a type whose module is not there yet raises.
-template <action::Slot S>
-action::Fn<S> implementation(uint8_t type) {
-  auto fn = datatype::lookup<S>(type);
-  if (!fn) rt::fire_error("internal", "not-done");
-  return fn;
-}
-
 // --- Reading templates ---------------------------------------------------------------------------
 
 // A stand-in for the lexer, which will replace it: it reads the catalog's templates, which hold
@@ -305,9 +297,11 @@ enum class Style { kForm, kMoldFlat, kMoldFlatOnly };
 // Writes the value formed or molded (mold: no indentation) into out.
 int32_t write_value(Cell* out, Cell* value, Style style, Cell* arg, int32_t part) {
   uint8_t type = cell::type_of(*value);
-  if (style == Style::kForm) return implementation<action::FORM>(type)(value, out, arg, part);
-  return implementation<action::MOLD>(type)(value, out, style == Style::kMoldFlatOnly, false,
-                                           true, arg, part, 0);
+  if (style == Style::kForm) {
+    return datatype::implemented<action::FORM>(type)(value, out, arg, part);
+  }
+  auto mold = datatype::implemented<action::MOLD>(type);
+  return mold(value, out, style == Style::kMoldFlatOnly, false, true, arg, part, 0);
 }
 
 // Appends the value written in the style, at most limit characters of it (kNoLimit: all);
@@ -456,12 +450,13 @@ int32_t mold_fields(const Cell& error, Cell* out, bool only, bool all, bool flat
   for (uint32_t i = 0; i < count && part > 0; i++) {
     if (indenting) part = cell::mold_indent(out, indent, part);
     Cell word = *context::word_at(node, i);
-    part = implementation<action::MOLD>(TYPE_WORD)(&word, out, false, all, flat, arg, part, 0);
+    auto mold_word = datatype::implemented<action::MOLD>(TYPE_WORD);
+    part = mold_word(&word, out, false, all, flat, arg, part, 0);
     part = append(out, ": ", part);
     Cell value = *value_at(node, i);
     if (cell::type_of(value) == TYPE_WORD) part = append(out, "'", part);
-    part = implementation<action::MOLD>(cell::type_of(value))(&value, out, false, all, flat, arg,
-                                                              part, indent);
+    auto mold_value = datatype::implemented<action::MOLD>(cell::type_of(value));
+    part = mold_value(&value, out, false, all, flat, arg, part, indent);
     if (indenting || i + 1 < count) part = append(out, flat ? " " : "\n", part);
   }
   return part;

@@ -99,7 +99,9 @@ Cell* append_to_block(const Cell* block, bool value) {
 }
 
 bool true_q(const Cell& value, bool unset_is_error, const Cell* word) {
-  if (unset_is_error && cell::type_of(value) == TYPE_UNSET) rt::fire_error("script", "no-value", word);
+  if (unset_is_error && cell::type_of(value) == TYPE_UNSET) {
+    rt::fire_error("script", "no-value", word);
+  }
   return !falsy(value);
 }
 

@@ -17,7 +17,9 @@ Cell* make(Cell*, Cell*, uint8_t) {
   return stack::arg(0);
 }
 
-int32_t form(Cell*, Cell* out, Cell*, int32_t part) { return part - cell::append_text(out, "none"); }
+int32_t form(Cell*, Cell* out, Cell*, int32_t part) {
+  return part - cell::append_text(out, "none");
+}
 
 int32_t mold(Cell*, Cell* out, bool, bool all, bool, Cell*, int32_t part, int32_t) {
   return part - cell::append_text(out, all ? "#(none)" : "none");

@@ -45,7 +45,6 @@ inline void set_length(Series* s, int64_t n) {
 
 inline Cell integer_cell(int32_t n) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(n), 0}; }
 
-[[noreturn]] void not_done() { rt::fire_error("internal", "not-done"); }
 
 // Whether a field word names `owned`, in any letter case.
 bool is_owned_field(uint32_t symbol_id) {
@@ -67,7 +66,7 @@ Cell* box_element(const Cell& value, int32_t i, Cell* out) {
     *out = Cell{TYPE_INTEGER, 0, *element(s, i), 0};
     return out;
   }
-  if (type == TYPE_VECTOR || type == TYPE_IMAGE) not_done();
+  if (type == TYPE_VECTOR || type == TYPE_IMAGE) cell::fire_not_done();
   *out = Cell{TYPE_CHAR, 0, string::read_char(element(s, i), s->unit()), 0};
   return out;
 }
@@ -86,7 +85,7 @@ void store_element(const Cell& target, int32_t i, const Cell& value) {
     binary::store_byte(element(buffer_of(target), i), value);
     return;
   }
-  if (type == TYPE_VECTOR || type == TYPE_IMAGE) not_done();
+  if (type == TYPE_VECTOR || type == TYPE_IMAGE) cell::fire_not_done();
   if (cell::type_of(value) != TYPE_CHAR) rt::fire_error("script", "invalid-arg", &value);
   string::poke_char(target.w2, element(buffer_of(target), i), value.w2);
 }
@@ -154,7 +153,7 @@ Cell* move_between(Cell* origin, Cell* target, int32_t count) {
   uint8_t from_type = cell::type_of(*origin);
   uint8_t to_type = cell::type_of(*target);
   if (any_block(from_type) != any_block(to_type)) fire_move_bad(*origin, *target);
-  if (to_type == TYPE_IMAGE) not_done();
+  if (to_type == TYPE_IMAGE) cell::fire_not_done();
   bool same_unit = buffer_of(*origin)->unit() == buffer_of(*target)->unit();
   bool raw_bytes = from_type == TYPE_BINARY || from_type == TYPE_VECTOR ||
                    to_type == TYPE_BINARY || to_type == TYPE_VECTOR;
@@ -286,10 +285,10 @@ uint32_t new_buffer(uint32_t count, uint32_t unit) {
 // --- Actions ---------------------------------------------------------------------------------
 
 // Shuffling and drawing need the random generator, which comes with its own module.
-void random(Cell*, bool, bool, bool) { not_done(); }
+void random(Cell*, bool, bool, bool) { cell::fire_not_done(); }
 
 void reflect(Cell* value, uint32_t field_symbol) {
-  if (!is_owned_field(field_symbol)) not_done();
+  if (!is_owned_field(field_symbol)) cell::fire_not_done();
   const Cell* owner =
       buffer_of(*value)->flags & alloc::kOwned ? ownership::owner_of(value->w2) : nullptr;
   *value = owner ? *owner : constants::none;
@@ -367,7 +366,7 @@ void remove(Cell* value, Cell* part, Cell* key) {
   if (count <= 0) return;
   if (key) {
     auto find = datatype::lookup<action::FIND>(cell::type_of(*value));
-    if (!find) not_done();
+    if (!find) cell::fire_not_done();
     Cell* found = find(value, key, nullptr, false, true, false, false, nullptr, nullptr, false,
                        false, false, false);
     *value = *found;
@@ -439,7 +438,7 @@ void copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
   int64_t start = start_of(source);
   int64_t count = std::max<int64_t>(length - start, 0);
   if (part) {
-    if (cell::type_of(*part) == TYPE_PAIR) not_done();  // comes with pair!
+    if (cell::type_of(*part) == TYPE_PAIR) cell::fire_not_done();  // comes with pair!
     count = part_count(source, *part);
   }
   if (count < 0) {  // the elements before the head

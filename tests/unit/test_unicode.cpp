@@ -12,6 +12,7 @@
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
+#include "gc_stress.h"
 
 namespace {
 
@@ -56,17 +57,6 @@ Bytes utf8_of(const Points& points) {
   }
   return out;
 }
-
-// Every allocation collects and moves every live buffer (old copies poisoned and protected), so
-// an address kept across an allocation faults.
-class StressEveryAllocation {
- public:
-  StressEveryAllocation() : previous_(gc::stress()) { gc::set_stress(1); }
-  ~StressEveryAllocation() { gc::set_stress(previous_); }
-
- private:
-  uint32_t previous_;
-};
 
 // What the last raise carried: names and the first argument (integer or binary bytes).
 struct Raised {

@@ -26,21 +26,11 @@
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
+#include "gc_stress.h"
 
 namespace word_test {
 
-// In its scope every allocation collects and moves every live buffer, poisoning and protecting
-// the old copies: an address kept across an allocation faults at once.
-class StressEveryAllocation {
- public:
-  StressEveryAllocation() : previous_(gc::stress()) { gc::set_stress(1); }
-  ~StressEveryAllocation() { gc::set_stress(previous_); }
-  StressEveryAllocation(const StressEveryAllocation&) = delete;
-  StressEveryAllocation& operator=(const StressEveryAllocation&) = delete;
-
- private:
-  uint32_t previous_;
-};
+using ::StressEveryAllocation;
 
 class WordTest : public testing::Test {
  protected:
