@@ -2,6 +2,8 @@
 // program, all under the root catch site that turns a stray throw into fatal error 95.
 #include "boot/entry.h"
 
+#include "boot/environment.h"
+
 #include "datatypes/context.h"
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
@@ -11,6 +13,8 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "interpreter/actions.h"
+#include "interpreter/eval.h"
+#include "interpreter/natives.h"
 #include "interpreter/stack.h"
 #include "lexer/lexer.h"
 #include "platform/os/platform.h"
@@ -63,7 +67,10 @@ void runtime_init() {
   ownership::init();
   slot_pool::init();
   gc::init();
+  interp::init();
+  natives::init();
   gc::enabled = true;
+  load_environment();
 }
 
 int entry(int argc, char** argv, int (*program)()) {

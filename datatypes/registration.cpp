@@ -13,6 +13,7 @@
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/native.h"
+#include "datatypes/object.h"
 #include "datatypes/path.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -88,6 +89,7 @@ void register_all() {
   triple::register_datatype();
   float_::register_datatypes();  // float! before its child percent!
   typeset::init();
+  object::register_datatype();  // before error!, which inherits from it
   error::register_datatype();
   bitset::init();
   binary::init();  // takes string!'s row: string! registers before it

@@ -5,6 +5,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/cycles.h"
+#include "interpreter/eval.h"
 #include "runtime/alloc.h"
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
@@ -146,7 +147,10 @@ void mark_catch(const Cell& word) { mark(word, kCatch); }
 void mark_loop(const Cell& word) { mark(word, kLoop); }
 void mark_eval(const Cell& word) { mark(word, kEval); }
 void mark_interp_native(const Cell& word) { mark(word, kInterpNative); }
-void mark_interp_call(const Cell& word) { mark(word, kInterpCall); }
+void mark_interp_call(const Cell& word, uint32_t callee_context) {
+  mark_call(word, callee_context);
+  (frame_top - 1)->header |= kInterpFlag;
+}
 
 void mark_body(const Cell& word, uint32_t function_context) {
   context::set_values_position(function_context, cell_index(args));
@@ -288,25 +292,25 @@ void enter_target(Frame* target) {
 
 }  // namespace
 
-void throw_break(bool with_value, bool is_continue) {
+void exit_break(bool with_value, bool is_continue) {
   Cell value = *args;
   Frame* loop = exit_target([](Frame* f) { return kind_of(f) == kLoop; });
   if (!loop) rt::fire_error("throw", is_continue ? "continue" : "break");
   enter_target(loop);
   *args = with_value && !is_continue ? value : kUnset;
-  throw rt::Throw{is_continue ? rt::kThrowContinue : rt::kThrowBreak};
+  interp::pending = is_continue ? rt::kThrowContinue : rt::kThrowBreak;
 }
 
-void throw_return(bool with_value) {
+void exit_return(bool with_value) {
   Cell value = *args;
   Frame* body = exit_target([](Frame* f) { return (f->header & kBodyFlag) != 0; });
   if (!body) rt::fire_error("throw", "return");
   enter_target(body);
   *args = with_value ? value : kUnset;
-  throw rt::Throw{with_value ? rt::kThrowReturn : rt::kThrowExit};
+  interp::pending = with_value ? rt::kThrowReturn : rt::kThrowExit;
 }
 
-void throw_value(uint32_t code) {
+void exit_throw() {
   Cell thrown = args[0];
   Cell name = top > args + 1 ? args[1] : kUnset;
   if (!throwing_frame) throwing_frame = frame_top - 1;
@@ -315,7 +319,7 @@ void throw_value(uint32_t code) {
   enter_target(target);
   push_copy(thrown);
   push_copy(name);
-  throw rt::Throw{code};
+  interp::pending = rt::kThrowThrow;
 }
 
 Frame* throwing_frame_position() { return throwing_frame; }

@@ -79,7 +79,7 @@ void mark_catch(const Cell& word);
 void mark_loop(const Cell& word);
 void mark_eval(const Cell& word);
 void mark_interp_native(const Cell& word);
-void mark_interp_call(const Cell& word);
+void mark_interp_call(const Cell& word, uint32_t callee_context);
 void mark_body(const Cell& word, uint32_t function_context);
 void unwind();
 void unwind_last();
@@ -100,11 +100,14 @@ void clear_body_flag(Frame* frame);
 void set_interp_flag();
 bool interpreted_below(Frame* from, bool only_next);
 
-// Non-local exits: each reshapes the stacks for its target, then throws its code.
+// Errors: unwinds to the nearest try frame and throws the error code.
 [[noreturn]] void throw_error(Cell* error);
-[[noreturn]] void throw_break(bool with_value, bool is_continue);
-[[noreturn]] void throw_return(bool with_value);
-[[noreturn]] void throw_value(uint32_t code);
+// The other exits reshape the stacks for their target (the target frame innermost, its cells
+// emptied, the exit's value in its arguments[0]; a thrown value and its name as its two cells)
+// and set interp::pending to their code; no target raises the throw-category error.
+void exit_break(bool with_value, bool is_continue);  // value: arguments[0]
+void exit_return(bool with_value);                   // value: arguments[0]
+void exit_throw();  // value: arguments[0], its name: arguments[1] when pushed
 
 // Runs body under a try frame named by `name`, as the try native does: an error raised inside
 // unwinds to that frame. Returns 0, or rt::kThrowError when an error was caught; the error value

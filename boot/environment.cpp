@@ -1,0 +1,64 @@
+// Start-up of the language environment: `make` is defined here, as the action every source uses
+// to define the others; then each embedded source is loaded and evaluated in the global context.
+#include "boot/environment.h"
+
+#include <cstring>
+
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/native.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "interpreter/eval.h"
+#include "interpreter/stack.h"
+#include "lexer/lexer.h"
+#include "runtime/gc.h"
+
+namespace boot {
+
+namespace {
+
+constexpr char kMakeSpec[] =
+    "[\"Returns a new value made from a spec for that value's type\""
+    " type \"The datatype, an example or prototype value\""
+    " spec \"The specification of the new value\"] 1";
+
+void define_make() {
+  Cell* spec = stack::push_new();
+  *spec = Cell{TYPE_NONE, 0, 0, 0};
+  lexer::scan(spec, reinterpret_cast<const uint8_t*>(kMakeSpec), std::strlen(kMakeSpec),
+              lexer::Mode{}, nullptr, nullptr, nullptr);
+  Cell action_type{TYPE_DATATYPE, TYPE_ACTION, 0, 0};
+  const Cell make = *native::make(&action_type, spec, TYPE_ACTION);
+  Cell word = word::from_c_string("make");
+  context::write_word(word, make);
+  stack::reset();
+}
+
+// Each datatype's name word holds the datatype.
+void define_datatype_words() {
+  for (uint8_t type = 1; type <= datatype::highest_type(); type++) {
+    if (!datatype::name_of(type)) continue;
+    Cell word = *datatype::name_word(type);
+    context::write_word(word, Cell{TYPE_DATATYPE, type, 0, 0});
+  }
+}
+
+}  // namespace
+
+void load_environment() {
+  define_datatype_words();
+  define_make();
+  for (int i = 0; i < environment_source_count; i++) {
+    const char* text = environment_sources[i].text;
+    Cell* code = stack::push_new();
+    *code = Cell{TYPE_NONE, 0, 0, 0};
+    lexer::scan(code, reinterpret_cast<const uint8_t*>(text), std::strlen(text), lexer::Mode{},
+                nullptr, nullptr, nullptr);
+    interp::skip_header(code);
+    interp::eval_block(*code, false);
+    stack::reset();
+  }
+}
+
+}  // namespace boot

@@ -1,0 +1,752 @@
+// object!: making objects (from a spec block evaluated in the new context, from a prototype, or
+// without evaluation), copying, reflecting, printing, comparing and path access, and the change
+// handlers on-change* and on-deep-change*, which run language code through the evaluator.
+// Relies on datatypes/context.h and the rooting rule of runtime/gc.h: objects being built sit on
+// the data stack, and every walk keeps context nodes and field indexes, re-deriving cell
+// addresses after anything that can allocate or run a handler.
+#include "datatypes/object.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <optional>
+
+#include "datatypes/block.h"
+#include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
+#include "datatypes/context.h"
+#include "datatypes/cycles.h"
+#include "datatypes/datatype.h"
+#include "datatypes/function.h"
+#include "datatypes/ownership.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/series.h"
+#include "datatypes/symbol.h"
+#include "interpreter/call.h"
+#include "interpreter/eval.h"
+#include "interpreter/stack.h"
+#include "runtime/alloc.h"
+#include "runtime/gc.h"
+#include "runtime/throw.h"
+
+namespace object {
+
+namespace {
+
+constexpr uint32_t kEmptyCapacity = 4;
+enum Handler : uint32_t { kOnChange = 0, kOnDeepChange = 1, kHandlerCount = 2 };
+
+uint32_t class_counter = 0;
+
+inline uint32_t canonical(uint32_t symbol) { return symbol::resolve_alias(symbol); }
+inline bool same_symbol(uint32_t a, uint32_t b) { return canonical(a) == canonical(b); }
+
+Cell integer(int32_t n) { return Cell{TYPE_INTEGER, 0, uint32_t(n), 0}; }
+Cell datatype_of(const Cell& value) { return Cell{TYPE_DATATYPE, cell::type_of(value), 0, 0}; }
+
+// --- Fields --------------------------------------------------------------------------------------
+
+uint32_t field_count(uint32_t context) { return context::word_count(context); }
+uint32_t values_node(uint32_t context) { return context::values_position(context); }
+// Value cells written so far; a field past them reads as unset!.
+uint32_t value_count(uint32_t context) {
+  return alloc::series_of(values_node(context))->used() / sizeof(Cell);
+}
+// Value #index, valid until the next allocation; null when never written.
+Cell* value_at(uint32_t context, uint32_t index) {
+  return index < value_count(context) ? context::values_of(context) + index : nullptr;
+}
+Cell value_or_unset(uint32_t context, uint32_t index) {
+  const Cell* v = value_at(context, index);
+  return v ? *v : constants::unset;
+}
+// Word #index without its changed marker: what a script gets to see.
+Cell plain_word(uint32_t context, uint32_t index) {
+  Cell word = *context::word_at(context, index);
+  word.header &= ~context::kAssigned;
+  return word;
+}
+
+void clear_changed(uint32_t context) {
+  for (uint32_t i = 0; i < field_count(context); i++) {
+    context::word_at(context, i)->header &= ~context::kAssigned;
+  }
+}
+
+void clear_new_line_flags(uint32_t series) {
+  alloc::Series* s = alloc::series_of(series);
+  auto* cells = reinterpret_cast<Cell*>(s->head_ptr());
+  for (uint32_t i = 0; i < s->length(); i++) cell::clear_new_line_flag(cells[i].header);
+}
+
+bool is_owner(uint32_t context) {
+  return context::context_cell(context)->header & ownership::kOwnerObject;
+}
+
+// Makes the object the owner of the series held in its fields.
+void own_series(const Cell& object) {
+  Cell owner = object;
+  gc::Guard guard(owner);
+  for (uint32_t i = 0; i < field_count(owner.w1); i++) {
+    Cell word = plain_word(owner.w1, i);
+    ownership::set_owner(value_or_unset(owner.w1, i), owner, word);
+  }
+  context::context_cell(owner.w1)->header |= ownership::kOwnerObject;
+}
+
+// --- Making and copying --------------------------------------------------------------------------
+
+// Pushes a new object over a new empty context.
+Cell* push_empty(uint32_t class_id) {
+  uint32_t context = context::create(kEmptyCapacity, false, true, 0, context::kObject);
+  Cell* object = stack::push_new();
+  *object = Cell{TYPE_OBJECT, context, class_id, 0};
+  *context::owner_cell(context) = *object;
+  return object;
+}
+
+// Replaces value #index (a series) by its copy, deep or not.
+void copy_value_at(uint32_t context, uint32_t index, bool deep) {
+  Cell* slot = stack::push_copy(*value_at(context, index));  // roots the original meanwhile
+  if (auto copy = datatype::lookup<action::COPY>(cell::type_of(*slot))) {
+    copy(slot, slot, nullptr, deep, nullptr);
+    *value_at(context, index) = *slot;
+  }
+  stack::pop_cells(1);
+}
+
+// Replaces value #index, a function!, by a copy whose body is bound to the context; its own
+// parameters and locals still take precedence, being bound last, when the copy is made.
+void rebind_function_at(uint32_t context, uint32_t index) {
+  const Cell function = *value_at(context, index);
+  Cell* original = stack::push_copy(function);
+  Cell body = function::body_of(function);
+  if (cell::type_of(body) == TYPE_BLOCK) {
+    body = *block::push_clone(body, true, true);
+    context::bind_block(body, context, true);
+  }
+  Cell spec{TYPE_BLOCK, 0, function.w2, 0};
+  uint32_t flags = function.header & (function::kTrace | function::kNoTrace);
+  Cell* made = function::make_function_value(spec, body, 0, 0, 0, flags);
+  *value_at(context, index) = *made;
+  stack::top = original;
+}
+
+// The values of the types a plain deep copy duplicates.
+bool copied_when_deep(uint8_t type) {
+  switch (type) {
+    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
+    case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_TAG:
+    case TYPE_EMAIL: case TYPE_REF:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Holds a context on the cycle stack for the length of a walk, also when an error ends it.
+struct CycleEntry {
+  explicit CycleEntry(uint32_t node) { cycles::push(node); }
+  ~CycleEntry() { cycles::pop(); }
+  CycleEntry(const CycleEntry&) = delete;
+  CycleEntry& operator=(const CycleEntry&) = delete;
+};
+
+// Pushes a copy of the object: a new context with the same words and values, the source's
+// class id and (unless without_handlers) its handler record. Functions are rebound to the new
+// context; with deep, series are duplicated too, or with types the values they select.
+Cell* copy_into(const Cell& source, bool deep, const Cell* types, bool without_handlers) {
+  Cell* made = stack::push_copy(source);
+  const Cell original = source;  // the caller keeps the source alive
+  uint32_t context = context::renew_with_same_words(*made, context::kObject);
+  uint32_t count = std::min(field_count(context), value_count(original.w1));
+  std::copy_n(context::values_of(original.w1), count, context::values_of(context));
+  if (without_handlers) made->w3 = 0;
+  *context::owner_cell(context) = *made;
+
+  for (uint32_t i = 0; i < count; i++) {
+    uint8_t type = cell::type_of(*value_at(context, i));
+    if (type == TYPE_FUNCTION) {
+      rebind_function_at(context, i);
+    } else if (deep && !types && copied_when_deep(type)) {
+      copy_value_at(context, i, true);
+    }
+  }
+  if (types) {
+    std::optional<CycleEntry> entry;
+    if (deep) {
+      if (cycles::find(original.w1)) {
+        cycles::reset();
+        rt::fire_error("internal", "no-cycle");
+      }
+      entry.emplace(original.w1);
+    }
+    block::copy_nested(values_node(context), 0, int32_t(count), 1, deep, types);
+  }
+  return made;
+}
+
+// The prototype's series become the target's own copies, blocks rebound to the target, and its
+// functions copies bound to the target, which may have gained words since it was copied.
+void copy_values_rebind(uint32_t source, uint32_t target) {
+  uint32_t count = std::min(field_count(source), value_count(target));
+  for (uint32_t i = 0; i < count; i++) {
+    uint8_t type = cell::type_of(*value_at(target, i));
+    if (type == TYPE_FUNCTION) {
+      rebind_function_at(target, i);
+    } else if (series::series_like(type)) {
+      copy_value_at(target, i, true);
+      if (series::any_block(type)) context::bind_block(*value_at(target, i), target, true);
+    }
+  }
+}
+
+// Sets every field of the source into the target, adding the words it lacks, then gives the
+// target its own copies of its series and functions; whether words were added.
+bool extend_from(uint32_t target, uint32_t source) {
+  uint32_t before = field_count(target);
+  for (uint32_t i = 0; i < field_count(source); i++) {
+    context::put_word_value(target, plain_word(source, i), value_or_unset(source, i));
+  }
+  for (uint32_t i = 0; i < value_count(target); i++) {
+    uint8_t type = cell::type_of(*value_at(target, i));
+    if (type == TYPE_FUNCTION) rebind_function_at(target, i);
+    else if (series::series_like(type)) copy_value_at(target, i, true);
+  }
+  return field_count(target) > before;
+}
+
+// --- Change handlers -----------------------------------------------------------------------------
+
+Cell* record_cell(uint32_t record, Handler which) {
+  return reinterpret_cast<Cell*>(alloc::series_of(record)->head_ptr()) + which;
+}
+uint32_t handler_index(uint32_t record, Handler which) { return record_cell(record, which)->w2 >> 16; }
+
+// Counts the handler's parameters (the words before its first refinement) and the frame cells
+// after them, into the record cell.
+void count_frame(Cell* entry, const Cell& function) {
+  uint32_t params = 0;
+  alloc::Series* spec = alloc::series_of(function.w2);
+  auto* cells = reinterpret_cast<const Cell*>(spec->head_ptr());
+  for (uint32_t i = 0; i < spec->length(); i++) {
+    uint8_t type = cell::type_of(cells[i]);
+    if (type == TYPE_REFINEMENT) break;
+    if (type == TYPE_WORD || type == TYPE_LIT_WORD || type == TYPE_GET_WORD) params++;
+  }
+  uint32_t rest = context::word_count(function.w1) - params;
+  entry->w1 = params;
+  entry->w2 = (entry->w2 & 0xFFFF0000) | rest;
+  entry->w3 = function.w2;
+}
+
+Cell handler_entry(int32_t index, uint32_t context) {
+  Cell entry{TYPE_PAIR, 0, kAbsent << 16, 0};
+  if (index < 0) return entry;
+  entry.w2 = uint32_t(index) << 16;
+  count_frame(&entry, value_or_unset(context, uint32_t(index)));
+  return entry;
+}
+
+// The record of the context's on-change* and on-deep-change* fields, or 0 when it has neither.
+// Each present field must hold a function! or routine!.
+uint32_t build_handlers(uint32_t context) {
+  const auto& words = runtime_words::words;
+  int32_t indexes[kHandlerCount] = {context::find_symbol(context, words.on_change.w2, true),
+                                    context::find_symbol(context, words.on_deep_change.w2, true)};
+  if (indexes[kOnChange] < 0 && indexes[kOnDeepChange] < 0) return 0;
+  for (int32_t index : indexes) {
+    if (index < 0) continue;
+    Cell value = value_or_unset(context, uint32_t(index));
+    uint8_t type = cell::type_of(value);
+    if (type != TYPE_FUNCTION && type != TYPE_ROUTINE) {
+      Cell word = plain_word(context, uint32_t(index));
+      Cell datatype = datatype_of(value);
+      rt::fire_error("script", "bad-field-set", &word, &datatype);
+    }
+  }
+  uint32_t record = alloc::new_cell_series(kHandlerCount);
+  alloc::Series* s = alloc::series_of(record);
+  s->tail = s->head + kHandlerCount * sizeof(Cell);
+  for (uint32_t h = 0; h < kHandlerCount; h++) {
+    *record_cell(record, Handler(h)) = handler_entry(indexes[h], context);
+  }
+  return record;
+}
+
+// Gives the object (a stack cell) the record of its context's handlers; an on-deep-change*
+// handler makes it the owner of its series.
+void attach_handlers(Cell* object) {
+  object->w3 = build_handlers(object->w1);
+  *context::owner_cell(object->w1) = *object;
+  if (object->w3 && handler_index(object->w3, kOnDeepChange) != kAbsent) own_series(*object);
+}
+
+// The handler's function, or unset! when its field was never written.
+Cell handler_function(const Cell& object, Handler which) {
+  return value_or_unset(object.w1, handler_index(object.w3, which));
+}
+
+// Calls the handler in a call frame named by `name`: the arguments fill its parameters (none!
+// for those beyond them), its refinements and locals follow. A break, throw... leaving the
+// handler has already unwound this frame; it goes on as a C++ throw, the handler being foreign
+// code to whoever assigned the field.
+void call_handler(const Cell& name, const Cell& object, Handler which, const Cell& function,
+                  std::initializer_list<Cell> arguments) {
+  Cell* entry = record_cell(object.w3, which);
+  if (entry->w3 != function.w2) count_frame(entry, function);
+  uint32_t params = entry->w1;
+  int32_t rest = int32_t(entry->w2 & 0xFFFF);
+  stack::mark_call(name, function.w1);
+  uint32_t pushed = 0;
+  for (const Cell& argument : arguments) {
+    if (pushed++ < params) stack::push_copy(argument);
+  }
+  for (; pushed < params; pushed++) stack::push_copy(constants::none);
+  function::push_locals(rest);
+  interp::run_function(function, object.w1);
+  if (interp::exiting()) interp::raise_pending();
+  stack::unwind_call_drop();
+}
+
+// --- Printing ------------------------------------------------------------------------------------
+
+int32_t append_text(Cell* out, const char* text, int32_t part) {
+  return part - cell::append_text(out, text);
+}
+
+int32_t mold_cell(Cell value, Cell* out, bool all, bool flat, Cell* arg, int32_t part,
+                  int32_t indent) {
+  gc::Guard guard(value);
+  auto mold = datatype::implemented<action::MOLD>(cell::type_of(value));
+  return mold(&value, out, false, all, flat, arg, part, indent);
+}
+
+bool is_handler_word(const Cell& word) {
+  const auto& words = runtime_words::words;
+  return same_symbol(word.w2, words.on_change.w2) || same_symbol(word.w2, words.on_deep_change.w2);
+}
+
+// Writes the fields as "word: value", molded, each on a line of its own (indented) or separated
+// by single spaces (flat); the handler fields only with all. Returns the remaining part limit.
+int32_t mold_fields(const Cell& object, Cell* out, bool only, bool all, bool flat, Cell* arg,
+                    int32_t part, bool indenting, int32_t indent, bool leading_break) {
+  uint32_t context = object.w1;
+  if (field_count(context) == 0) return part;
+  const char* separator = flat ? " " : "\n";
+  if (flat || only) indenting = false;
+  if (!flat && leading_break && !only) part = append_text(out, "\n", part);
+  CycleEntry entry(context);
+  bool first = true;
+  for (uint32_t i = 0; i < field_count(context) && part > 0; i++) {
+    Cell word = plain_word(context, i);
+    if (!all && is_handler_word(word)) continue;
+    if (!indenting && !first) part = append_text(out, separator, part);
+    first = false;
+    if (indenting) part = cell::mold_indent(out, indent, part);
+    part = mold_cell(word, out, all, flat, arg, part, indent);
+    part = append_text(out, ": ", part);
+    Cell value = value_or_unset(context, i);
+    if (cell::type_of(value) == TYPE_WORD) part = append_text(out, "'", part);
+    part = mold_cell(value, out, all, flat, arg, part, indent);
+    if (indenting) part = append_text(out, separator, part);
+  }
+  return part;
+}
+
+// --- Path access ---------------------------------------------------------------------------------
+
+bool is_self(const Cell& word) { return same_symbol(word.w2, runtime_words::symbols.self); }
+
+// A missing field at a path step.
+Cell* missing_field(const Cell* path, const Cell& word, bool get, bool last) {
+  if (get && last) return const_cast<Cell*>(&constants::unset);
+  rt::fire_error("script", last ? "invalid-path" : "unset-path", path, &word);
+}
+
+// The field a word names: its own index when bound to the context, else found by symbol.
+int32_t field_index(uint32_t context, const Cell& word) {
+  if (word.w1 == context && word.w3 < field_count(context)) return int32_t(word.w3);
+  return context::find_symbol(context, word.w2, true);
+}
+
+// Assigns the field, telling the object's on-change* handler (with the word, the old and the new
+// value) when it has handlers.
+void assign_field(const Cell& object, uint32_t index, const Cell& word, const Cell& value) {
+  if (!object.w3) {
+    context::set_value_at(object.w1, index, value);
+    return;
+  }
+  Cell* saved_top = stack::top;
+  Cell* old = stack::push_copy(value_or_unset(object.w1, index));
+  Cell* fresh = stack::push_copy(value);
+  Cell* holder = stack::push_copy(object);
+  Cell* name = stack::push_copy(word);
+  context::set_value_at(holder->w1, index, *fresh);
+  fire_on_change(*holder, *name, *old, *fresh);
+  stack::top = saved_top;
+}
+
+const Cell* cells_of(uint32_t node) {
+  return reinterpret_cast<const Cell*>(alloc::series_of(node)->head_ptr());
+}
+
+// What construct makes of a value: the words none, true, false, yes, no, on and off stand for
+// their values; anything else stays as it is.
+Cell literal_value(const Cell& value) {
+  if (cell::type_of(value) != TYPE_WORD) return value;
+  const auto& s = runtime_words::symbols;
+  const struct {
+    uint32_t symbol;
+    const Cell& value;
+  } literals[] = {
+      {s.none, constants::none},          {s.true_, constants::true_value},
+      {s.yes, constants::true_value},     {s.on, constants::true_value},
+      {s.false_, constants::false_value}, {s.no, constants::false_value},
+      {s.off, constants::false_value},
+  };
+  for (const auto& literal : literals) {
+    if (same_symbol(value.w2, literal.symbol)) return literal.value;
+  }
+  return value;
+}
+
+bool is_number(uint8_t type) {
+  return type == TYPE_INTEGER || type == TYPE_FLOAT || type == TYPE_PERCENT;
+}
+
+int32_t order(uint32_t a, uint32_t b) { return a < b ? -1 : a > b ? 1 : 0; }
+
+}  // namespace
+
+// --- Low-level operations ------------------------------------------------------------------------
+
+uint32_t new_class_id() { return ++class_counter; }
+
+int32_t find_word_index(const Cell& object, const Cell& word) {
+  return context::find_symbol(object.w1, word.w2, true);
+}
+
+const Cell* word_of_value_slot(const Cell& object, const Cell* slot) {
+  uint32_t context = object.w1;
+  const Cell* first = context::values_of(context);
+  if (slot < first || slot >= first + std::min(field_count(context), value_count(context))) {
+    return nullptr;
+  }
+  return context::word_at(context, uint32_t(slot - first));
+}
+
+bool has_deep_handler(const Cell& object) {
+  return object.w3 && handler_index(object.w3, kOnDeepChange) != kAbsent;
+}
+
+void fire_on_change(const Cell& object, const Cell& word, const Cell& old_value,
+                    const Cell& new_value) {
+  if (!object.w3 || handler_index(object.w3, kOnChange) == kAbsent) return;
+  Cell function = handler_function(object, kOnChange);
+  if (cell::type_of(function) != TYPE_FUNCTION) {
+    rt::fire_error("script", "invalid-obj-evt", &function);
+  }
+  Cell field = word;
+  if (field.w1 != object.w1) context::bind_word(object.w1, field);
+  call_handler(runtime_words::words.on_change, object, kOnChange, function,
+               {field, old_value, new_value});
+}
+
+void fire_on_deep_change(const Cell& owner, const Cell& word, const Cell& target,
+                         const Cell& action, const Cell* new_value, int32_t index,
+                         int32_t count) {
+  if (!owner.w3) rt::fire_error("script", "invalid-obj-evt", &owner);
+  if (handler_index(owner.w3, kOnDeepChange) == kAbsent) return;
+  Cell function = handler_function(owner, kOnDeepChange);
+  if (cell::type_of(function) != TYPE_FUNCTION) return;
+  call_handler(runtime_words::words.on_deep_change, owner, kOnDeepChange, function,
+               {owner, word, target, action, new_value ? *new_value : constants::none,
+                integer(index), integer(count)});
+}
+
+void set_many(Cell* object, const Cell* value, bool any, bool only, bool some) {
+  Cell* target = stack::push_copy(*object);
+  Cell* source = stack::push_copy(*value);
+  uint32_t context = target->w1;
+  uint32_t count = field_count(context);
+  bool from_block = !only && cell::type_of(*source) == TYPE_BLOCK;
+  bool from_object = !only && cell::type_of(*source) == TYPE_OBJECT;
+  // The value for field #i into *out; false when the field is left alone.
+  auto value_for = [&](uint32_t i, Cell* out) {
+    if (from_block) {
+      uint32_t at = source->w1 + i;
+      alloc::Series* s = alloc::series_of(source->w2);
+      *out = at < s->length() ? reinterpret_cast<Cell*>(s->head_ptr())[at] : constants::none;
+    } else if (from_object) {
+      int32_t at = context::find_symbol(source->w1, context::word_at(context, i)->w2, true);
+      if (at < 0) return false;
+      *out = value_or_unset(source->w1, uint32_t(at));
+    } else {
+      *out = *source;
+    }
+    return true;
+  };
+  Cell* next = stack::push_copy(constants::none);
+  if (!any && !only && !some) {
+    for (uint32_t i = 0; i < count; i++) {
+      if (value_for(i, next) && cell::type_of(*next) == TYPE_UNSET) {
+        Cell word = plain_word(context, i);
+        rt::fire_error("script", "need-value", &word);
+      }
+    }
+  }
+  for (uint32_t i = 0; i < count; i++) {
+    if (!value_for(i, next)) continue;
+    if (some && cell::type_of(*next) == TYPE_NONE) continue;
+    Cell word = plain_word(context, i);
+    bool handler_field = target->w3 && (i == handler_index(target->w3, kOnChange) ||
+                                        i == handler_index(target->w3, kOnDeepChange));
+    if (handler_field) context::set_value_at(context, i, *next);
+    else assign_field(*target, i, word, *next);
+  }
+  stack::top = target;
+}
+
+Cell* construct(const Cell& spec, const Cell* prototype, bool only) {
+  Cell* source = stack::push_copy(spec);
+  Cell* result = prototype ? copy_into(*prototype, true, nullptr, false)
+                           : push_empty(new_class_id());
+  uint32_t node = source->w2;
+  for (uint32_t i = source->w1; i < alloc::series_of(node)->length(); i++) {
+    const Cell* cells = cells_of(node);
+    if (cell::type_of(cells[i]) != TYPE_SET_WORD) continue;
+    const Cell word = cells[i];
+    uint32_t at = i + 1;
+    uint32_t length = alloc::series_of(node)->length();
+    while (at < length && cell::type_of(cells[at]) == TYPE_SET_WORD) at++;
+    Cell value = at >= length ? constants::none : only ? cells[at] : literal_value(cells[at]);
+    cell::clear_new_line_flag(value.header);
+    context::put_word_value(result->w1, word, value);
+  }
+  *source = *result;
+  stack::top = source + 1;
+  return source;
+}
+
+// --- Actions -------------------------------------------------------------------------------------
+
+Cell* make(Cell* proto, Cell* spec, uint8_t) {
+  uint8_t spec_type = cell::type_of(*spec);
+  if (spec_type != TYPE_BLOCK && spec_type != TYPE_OBJECT) {
+    rt::fire_error("syntax", "malconstruct", spec);
+  }
+  bool from_prototype = cell::type_of(*proto) == TYPE_OBJECT;
+  Cell* result = from_prototype ? copy_into(*proto, false, nullptr, true) : push_empty(0);
+  uint32_t context = result->w1;
+  bool added;
+  if (spec_type == TYPE_OBJECT) {
+    added = extend_from(context, spec->w1);
+  } else {
+    added = context::add_set_words(context, *spec);
+    context::bind_block(*spec, context, true);
+    if (from_prototype) copy_values_rebind(proto->w1, context);
+    interp::eval_block(*spec, false);
+    if (interp::exiting()) interp::raise_pending();
+    stack::top = result + 1;  // the spec's value is dropped
+    clear_changed(context);
+    clear_new_line_flags(values_node(context));
+  }
+  result->w2 = added || !from_prototype ? new_class_id() : proto->w2;
+  attach_handlers(result);
+  return result;
+}
+
+void reflect(Cell* value, uint32_t field_symbol) {
+  const auto& symbols = runtime_words::symbols;
+  const Cell object = *value;
+  uint32_t context = object.w1;
+  uint32_t field = canonical(field_symbol);
+  if (field == canonical(runtime_words::words.changed.w2)) {
+    Cell* changed = block::push_new(int32_t(field_count(context)));
+    for (uint32_t i = 0; i < field_count(context); i++) {
+      if (context::word_at(context, i)->header & context::kAssigned) {
+        block::append_cell(*changed, plain_word(context, i));
+      }
+    }
+    *value = *changed;
+  } else if (field == canonical(symbols.class_)) {
+    *value = integer(int32_t(object.w2));
+    return;
+  } else if (field == canonical(symbols.words)) {
+    Cell* words = block::push_clone(Cell{TYPE_BLOCK, 0, context::word_block_node(context), 0},
+                                    false, false);
+    alloc::Series* s = alloc::series_of(words->w2);
+    auto* cells = reinterpret_cast<Cell*>(s->head_ptr());
+    for (uint32_t i = 0; i < s->length(); i++) cells[i].header &= ~context::kAssigned;
+    *value = *words;
+  } else if (field == canonical(symbols.values)) {
+    *value = *block::push_clone(Cell{TYPE_BLOCK, 0, values_node(context), 0}, false, false);
+  } else if (field == canonical(symbols.body)) {
+    Cell* body = block::push_new(int32_t(2 * field_count(context)));
+    for (uint32_t i = 0; i < field_count(context); i++) {
+      Cell word = plain_word(context, i);
+      cell::set_type(word, TYPE_SET_WORD).header |= cell::kNewLine;
+      block::append_cell(*body, word);
+      Cell field_value = value_or_unset(context, i);
+      cell::clear_new_line_flag(field_value.header);
+      if (cell::type_of(field_value) == TYPE_WORD) cell::set_type(field_value, TYPE_LIT_WORD);
+      if (cell::type_of(field_value) == TYPE_PATH) cell::set_type(field_value, TYPE_LIT_PATH);
+      block::append_cell(*body, field_value);
+    }
+    *value = *body;
+  } else if (field == canonical(symbols.owner)) {
+    *value = is_owner(context) ? constants::true_value : constants::false_value;
+    return;
+  } else if (field == canonical(symbols.events_q)) {
+    *value = object.w3 ? constants::true_value : constants::false_value;
+    return;
+  } else {
+    cell::fire_not_done();
+  }
+  stack::pop_cells(1);
+}
+
+int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
+  if (cycles::detect_and_emit(*value, out, &part, false)) return part;
+  return mold_fields(*value, out, false, false, false, arg, part, false, 0, false);
+}
+
+int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+             int32_t indent) {
+  if (cycles::detect_and_emit(*value, out, &part, true)) return part;
+  const Cell object = *value;
+  if (!only) part = append_text(out, "make object! [", part);
+  part = mold_fields(object, out, only, all, flat, arg, part, true, indent + 1, true);
+  if (!flat && indent >= 1) part = cell::mold_indent(out, indent, part);
+  if (!only) part = append_text(out, "]", part);
+  return part;
+}
+
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
+                bool get, bool last, bool) {
+  switch (cell::type_of(*element)) {
+    case TYPE_WORD: case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: break;
+    default: rt::fire_error("script", "invalid-path", path, element);
+  }
+  const Cell object = *parent;
+  const Cell word = *element;
+  uint32_t context = object.w1;
+  int32_t index = field_index(context, word);
+  // A self bound to the object (no field of that name) reads as the object.
+  bool own_self = index < 0 && word.w1 == context && is_self(word);
+  if (value) {
+    if (own_self) rt::fire_error("script", "invalid-path", path, element);
+    if (index < 0) return missing_field(path, word, get, last);
+    assign_field(object, uint32_t(index), word, *value);
+    return value;
+  }
+  if (own_self) return context::owner_cell(context);
+  Cell* field = index < 0 ? nullptr : value_at(context, uint32_t(index));
+  if (!field || cell::type_of(*field) == TYPE_UNSET) return missing_field(path, word, get, last);
+  return field;
+}
+
+int32_t compare(Cell* a, Cell* b, int32_t op) {
+  if (cell::type_of(*a) != cell::type_of(*b)) return action::kNotComparable;
+  const Cell x = *a, y = *b;
+  if (x.w1 == y.w1) return 0;
+  if (op == action::SAME) return -1;
+  if (cycles::find(x.w1)) return cycles::find(y.w1) ? 0 : -1;
+  uint32_t count = field_count(x.w1);
+  if (count != field_count(y.w1)) return count > field_count(y.w1) ? 1 : -1;
+  CycleEntry enter_x(x.w1), enter_y(y.w1);
+  for (uint32_t i = 0; i < count; i++) {
+    uint32_t word_x = canonical(context::word_at(x.w1, i)->w2);
+    uint32_t word_y = canonical(context::word_at(y.w1, i)->w2);
+    if (word_x != word_y) return order(word_x, word_y);
+    Cell value_x = value_or_unset(x.w1, i), value_y = value_or_unset(y.w1, i);
+    uint8_t type_x = cell::type_of(value_x), type_y = cell::type_of(value_y);
+    int32_t r;
+    if (type_x == type_y || (series::any_word(type_x) && series::any_word(type_y)) ||
+        (is_number(type_x) && is_number(type_y))) {
+      auto fn = datatype::lookup<action::COMPARE>(type_x);
+      r = fn ? fn(&value_x, &value_y, op) : action::kNotComparable;
+    } else {
+      r = order(type_x, type_y);
+    }
+    if (r != 0) return r;
+  }
+  return 0;
+}
+
+void copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
+  if (part) series::fire_invalid_refine(runtime_words::refinements.part, *part);
+  Cell* made = copy_into(*value, deep, types, false);
+  *result = *made;
+  stack::top = made;
+}
+
+Cell* put(Cell* object, Cell* key, Cell* value, bool case_flag) {
+  if (cell::type_of(*key) != TYPE_WORD) {
+    Cell datatype = datatype_of(*key);
+    rt::fire_error("script", "invalid-key-type", &datatype);
+  }
+  eval_path(object, key, value, nullptr, nullptr, nullptr, 0, case_flag, false, true, false);
+  return value;
+}
+
+Cell* select(Cell* object, Cell* key, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
+  if (!series::any_word(cell::type_of(*key))) {
+    Cell datatype = datatype_of(*key);
+    rt::fire_error("script", "invalid-type", &datatype);
+  }
+  int32_t index = find_word_index(*object, *key);
+  Cell* field = index < 0 ? nullptr : value_at(object->w1, uint32_t(index));
+  return field ? field : const_cast<Cell*>(&constants::none);
+}
+
+Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
+  if (!series::any_word(cell::type_of(*field))) return value;
+  const auto& symbols = runtime_words::symbols;
+  uint32_t name = canonical(field->w2);
+  if (name == canonical(runtime_words::words.changed.w2)) {
+    if (cell::type_of(*value) != TYPE_NONE) rt::fire_error("script", "invalid-arg", value);
+    clear_changed(target->w1);
+  } else if (name == canonical(symbols.owner)) {
+    own_series(*target);
+  } else if (name == canonical(symbols.owned)) {
+    if (cell::type_of(*value) == TYPE_NONE) {
+      ownership::unset_owner(*target);
+    } else if (cell::type_of(*value) == TYPE_BLOCK && block::rest_length(*value) >= 2) {
+      const Cell owner = block::cell_at(*value, int32_t(value->w1))[0];
+      const Cell word = block::cell_at(*value, int32_t(value->w1))[1];
+      if (cell::type_of(owner) == TYPE_OBJECT && series::any_word(cell::type_of(word))) {
+        ownership::set_owner(*target, owner, word);
+      }
+    }
+  }
+  return value;
+}
+
+// --- Registration --------------------------------------------------------------------------------
+
+namespace {
+
+// An object is its context record and its handler record, whose cached specs stay alive too.
+void mark_object(const Cell& value) {
+  gc::mark_block(value.w1);
+  if (!value.w3) return;
+  gc::mark_block(value.w3);
+  for (uint32_t h = 0; h < kHandlerCount; h++) gc::mark_block(record_cell(value.w3, Handler(h))->w3);
+}
+
+}  // namespace
+
+void register_datatype() {
+  using namespace action;
+  using datatype::act;
+  datatype::register_type(TYPE_OBJECT, TYPE_NONE_ID, "object!",
+                          {act<MAKE>(make), act<REFLECT>(reflect), act<FORM>(form),
+                           act<MOLD>(mold), act<EVAL_PATH>(eval_path), act<COMPARE>(compare),
+                           act<COPY>(copy), act<PUT>(put), act<SELECT>(select),
+                           act<MODIFY>(modify)});
+  gc::set_type_marker(TYPE_OBJECT, mark_object);
+  ownership::set_deep_change_handler(fire_on_deep_change);
+}
+
+}  // namespace object

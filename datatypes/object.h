@@ -1,0 +1,84 @@
+// object!: a context of named fields (datatypes/context.h) with a class identity and optional
+// change handlers: on-change* is called when a field is assigned, on-deep-change* when a series
+// the object owns is modified in place (datatypes/ownership.h). error! and port! reuse these
+// actions. Handlers run language code, so everything here keeps nodes and indexes across them
+// and re-derives addresses afterwards (runtime/gc.h).
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace object {
+
+// Cell: word 1 the context's node (its owner cell holds a copy of the object), word 2 the class
+// id (shared by objects made from one another without new fields), word 3 the node of the
+// change-handler record, 0 when there is none.
+//
+// Change-handler record: a block of two inert pair! cells, on-change* first, on-deep-change*
+// second. In each, word 2 packs the handler field's index (upper 16 bits, kAbsent when there is
+// no such handler) and the number of frame cells after the handler's parameters (lower 16 bits);
+// word 1 holds the number of the handler's parameters and word 3 the spec node these counts
+// were taken from (when the field later holds a function with another spec they are counted
+// again). The collector keeps that spec alive, so the node cannot be reused meanwhile.
+constexpr uint32_t kAbsent = 0xFFFF;
+
+// A new class id from the one process-wide counter.
+uint32_t new_class_id();
+
+// The index of the word's symbol (any case) in the object's fields, -1 when absent.
+int32_t find_word_index(const Cell& object, const Cell& word);
+// The word of the field whose value cell is `slot`, or null when the slot is not one of the
+// object's value cells (so the evaluator can name a field by the cell it reached). Valid until
+// the next allocation.
+const Cell* word_of_value_slot(const Cell& object, const Cell* slot);
+// Whether the object has an on-deep-change* handler.
+bool has_deep_handler(const Cell& object);
+
+// Calls the object's on-change* handler, when it has one, with the word (bound to the object),
+// the old and the new value. The cells are copied first. May run any code.
+void fire_on_change(const Cell& object, const Cell& word, const Cell& old_value,
+                    const Cell& new_value);
+// The object side of owner notification (installed with ownership::set_deep_change_handler):
+// calls the owner's on-deep-change* handler with the owner, its field word, the modified value,
+// the action word, the new value (none! when null), the index and the count.
+void fire_on_deep_change(const Cell& owner, const Cell& word, const Cell& target,
+                         const Cell& action, const Cell* new_value, int32_t index,
+                         int32_t count);
+
+// Sets many fields at once, as `set` does with an object target: from a block in field order
+// (none! past its end), from another object by field name, or every field to the value (any
+// other value, or with `only`). Without any, only or some an unset! among the values raises
+// script/need-value naming its field before anything is set; with some, none! values are
+// skipped. Each assignment but those of the handler fields fires on-change*. May run any code.
+void set_many(Cell* object, const Cell* value, bool any, bool only, bool some);
+
+// Pushes a new object made from the block without evaluating it: each set-word becomes a field,
+// and a run of set-words takes the value after it (none! at the end of the block). Unless
+// `only`, the words none, true, false, yes, no, on and off stand for their values. From scratch
+// (a fresh class id) or as a deep copy of the prototype (its class id and handlers kept). May
+// allocate.
+Cell* construct(const Cell& spec, const Cell* prototype, bool only);
+
+// --- Actions -------------------------------------------------------------------------------------
+
+Cell* make(Cell* proto, Cell* spec, uint8_t type);
+// changed, class, words, values, body, owner, events?; the result replaces *value.
+void reflect(Cell* value, uint32_t field_symbol);
+int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part);
+int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+             int32_t indent);
+// A field read or set through a path; a missing field gives unset! when `get` and `last` are
+// both set, script/invalid-path when only `last` is, script/unset-path otherwise.
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent,
+                Cell* previous, int32_t index, bool case_flag, bool get, bool last, bool notify);
+int32_t compare(Cell* a, Cell* b, int32_t op);
+void copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* put(Cell* object, Cell* key, Cell* value, bool case_flag);
+Cell* select(Cell* object, Cell* key, Cell* part, bool only, bool case_flag, bool same, bool any,
+             Cell* with, Cell* skip, bool last, bool reverse);
+Cell* modify(Cell* target, Cell* field, Cell* value, bool case_flag);
+
+// Registers object!, its collector entry and the object side of owner notification.
+void register_datatype();
+
+}  // namespace object

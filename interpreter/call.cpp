@@ -1,0 +1,498 @@
+// Call dispatch and argument gathering. Each callable's spec is read once into an argument cache
+// (a block kept in cell 1 of the callable's internal block), in spec order:
+//   - a typeset! per parameter, its kind in header bits 20-21 (normal, get-word, lit-word);
+//   - a copy of each refinement! but /local (for natives and actions, word 3 holds its ordinal);
+//   - last, an integer!: for functions with /local the number of local slots (/local included),
+//     for natives and actions with refinements their number.
+// `return:` adds nothing, so cache entry #i is word #i of the callable's context, which is how
+// a refinement named in a path finds its entry. Relies on datatypes/function.h and native.h for
+// the callables' layouts and on interpreter/natives.h for the native table.
+#include "interpreter/call.h"
+
+#include "datatypes/block.h"
+#include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/native.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "interpreter/actions.h"
+#include "interpreter/natives.h"
+#include "interpreter/stack.h"
+#include "runtime/alloc.h"
+#include "runtime/fatal.h"
+#include "runtime/gc.h"
+
+namespace interp {
+
+namespace {
+
+constexpr uint32_t kKindShift = 20;
+constexpr uint32_t kKindMask = 0x300000;
+enum ParamKind : uint32_t { kNormal = 0, kGet = 1, kLiteral = 2 };
+constexpr int32_t kMaxRefinements = 32;
+constexpr Cell kNoneCell{TYPE_NONE, 0, 0, 0};
+constexpr Cell kUnsetCell{TYPE_UNSET, 0, 0, 0};
+
+inline Cell* cells_of(uint32_t node) {
+  return reinterpret_cast<Cell*>(alloc::series_of(node)->head_ptr());
+}
+inline uint32_t length_of(uint32_t node) {
+  return alloc::series_of(node)->used() / sizeof(Cell);
+}
+inline bool is_native_like(uint8_t type) { return type == TYPE_NATIVE || type == TYPE_ACTION; }
+
+bool same_symbol(uint32_t a, uint32_t b) {
+  return symbol::resolve_alias(a) == symbol::resolve_alias(b);
+}
+
+// The context whose words name the callable's parameters.
+uint32_t parameter_context(const Cell& callable) {
+  return is_native_like(cell::type_of(callable)) ? native::arg_context(callable) : callable.w1;
+}
+
+uint32_t make_arg_cache(const Cell& callable) {
+  const uint32_t spec = callable.w2;
+  const bool native_like = is_native_like(cell::type_of(callable));
+  // Not on the data stack: an infix call's left operand sits at its top.
+  const Cell cache_block{TYPE_BLOCK, 0, alloc::new_cell_series(length_of(spec) + 1), 0};
+  gc::Guard guard(cache_block.w2);
+  uint32_t entries = 0;
+  uint32_t ordinal = 0;
+  bool local_seen = false;
+  for (uint32_t i = 0; i < length_of(spec) && !local_seen; i++) {
+    const Cell entry = cells_of(spec)[i];
+    switch (cell::type_of(entry)) {
+      case TYPE_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: {
+        const Cell* next = i + 1 < length_of(spec) ? &cells_of(spec)[i + 1] : nullptr;
+        Cell* typeset = next && cell::type_of(*next) == TYPE_BLOCK && block::rest_length(*next)
+                            ? typeset::append_from_spec(cache_block, Cell(*next))
+                            : typeset::append_all_but_unset(cache_block);
+        uint32_t kind = cell::type_of(entry) == TYPE_GET_WORD   ? kGet
+                        : cell::type_of(entry) == TYPE_LIT_WORD ? kLiteral
+                                                                 : kNormal;
+        typeset->header |= kind << kKindShift;
+        entries++;
+        break;
+      }
+      case TYPE_REFINEMENT:
+        if (same_symbol(entry.w2, runtime_words::refinements.local.w2)) {
+          local_seen = true;
+          break;
+        }
+        {
+          Cell* copy = cell::append_new_cell(&cache_block);
+          *copy = entry;
+          if (native_like) copy->w3 = ++ordinal;
+        }
+        entries++;
+        break;
+      case TYPE_SET_WORD:
+        if (!same_symbol(entry.w2, runtime_words::words.return_.w2)) {
+          rt::fire_error("script", "bad-func-def", &entry);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  if (local_seen) {
+    uint32_t slots = context::word_count(parameter_context(callable)) - entries;
+    *cell::append_new_cell(&cache_block) = Cell{TYPE_INTEGER, 0, slots, 0};
+  } else if (native_like && ordinal) {
+    *cell::append_new_cell(&cache_block) = Cell{TYPE_INTEGER, 0, ordinal, 0};
+  }
+  cells_of(callable.w3)[1] = cache_block;
+  return cache_block.w2;
+}
+
+uint32_t arg_cache(const Cell& callable) {
+  const Cell& cached = cells_of(callable.w3)[1];
+  if (cell::type_of(cached) == TYPE_BLOCK) return cached.w2;
+  return make_arg_cache(callable);
+}
+
+// The state of one call's gathering.
+struct Gathering {
+  const Cell& callable;
+  Feed& feed;
+  const CallSite& site;
+  const Cell& name;
+  uint32_t cache;
+  bool native_like;
+  uint32_t count = 0;  // argument cells gathered (natives and actions)
+  int32_t positions[kMaxRefinements];
+};
+
+Cell parameter_word(const Gathering& g, uint32_t index) {
+  return *context::word_at(parameter_context(g.callable), index);
+}
+
+[[noreturn]] void fire_expect_arg(const Gathering& g, uint32_t index, uint8_t type) {
+  Cell datatype{TYPE_DATATYPE, type, 0, 0};
+  Cell word = parameter_word(g, index);
+  Cell name = g.name;
+  rt::fire_error("script", "expect-arg", &name, &datatype, &word);
+}
+
+void check_newest(const Gathering& g, uint32_t index) {
+  const Cell& typeset = cells_of(g.cache)[index];
+  uint8_t type = cell::type_of(*stack::top_cell());
+  if (!cell::typeset_has(typeset, type)) fire_expect_arg(g, index, type);
+}
+
+bool literal_accepts_unset(const Cell& typeset) {
+  return ((typeset.header & kKindMask) >> kKindShift) == kLiteral &&
+         cell::typeset_has(typeset, TYPE_UNSET);
+}
+
+// Pushes the next argument for parameter #index from the feed.
+void fetch(Gathering& g, uint32_t index) {
+  const Cell typeset = cells_of(g.cache)[index];
+  Feed& feed = g.feed;
+  const Cell* at = feed_cell(feed);
+  if (!at) {
+    if (g.site.mode & (kApplyAll | kApply)) {
+      stack::push_copy(kNoneCell);
+      return;
+    }
+    if (literal_accepts_unset(typeset)) {
+      stack::push_copy(kUnsetCell);
+      return;
+    }
+    Cell name = g.name;
+    Cell word = parameter_word(g, index);
+    rt::fire_error("script", "no-arg", &name, &word);
+  }
+  switch ((typeset.header & kKindMask) >> kKindShift) {
+    case kGet:
+      stack::push_copy(*at);
+      feed.index++;
+      return;
+    case kLiteral:
+      switch (cell::type_of(*at)) {
+        case TYPE_PAREN: {
+          Cell paren = *at;
+          feed.index++;
+          stack::mark_interp_native(runtime_words::words.frame_anon);
+          eval_block(paren, true);
+          if (pending) return;
+          stack::unwind();
+          return;
+        }
+        case TYPE_GET_WORD:
+          stack::push_copy(*context::word_value_cell(*at));
+          feed.index++;
+          return;
+        case TYPE_GET_PATH: {
+          Cell path = *at;
+          feed.index++;
+          gc::Guard guard(path);
+          eval_path(path, nullptr, false, true, true, nullptr, false);
+          return;
+        }
+        default:
+          stack::push_copy(*at);
+          feed.index++;
+          return;
+      }
+    default:
+      if (g.site.mode & kSafer) {
+        Feed single{feed.block, feed.index, feed.index + 1};
+        eval_expression(single, true, true, false);
+        feed.index = single.index;
+      } else {
+        eval_expression(feed, g.site.infix, true, false);
+      }
+  }
+}
+
+// Skips an unused refinement's argument: evaluated and dropped, or with /safer not evaluated.
+void skip_argument(Gathering& g, uint32_t index) {
+  if (g.site.mode & kSafer) {
+    if (feed_cell(g.feed)) g.feed.index++;
+    return;
+  }
+  fetch(g, index);
+  if (pending) return;
+  stack::pop_cells(1);
+}
+
+bool is_parameter(const Cell& entry) { return cell::type_of(entry) == TYPE_TYPESET; }
+
+// The arguments of the refinement at cache entry #index, when it is used.
+void gather_refinement_args(Gathering& g, uint32_t index, bool used) {
+  for (uint32_t j = index + 1; j < length_of(g.cache) && is_parameter(cells_of(g.cache)[j]);
+       j++) {
+    if (!used) {
+      skip_argument(g, j);
+      if (pending) return;
+      continue;
+    }
+    fetch(g, j);
+    if (pending) return;
+    check_newest(g, j);
+    if (g.native_like) {
+      g.count++;
+    } else {
+      *stack::arg(j) = *stack::top_cell();
+      stack::pop_cells(1);
+    }
+  }
+}
+
+// Cache entry of the refinement an element names, or -1.
+int32_t find_refinement(const Gathering& g, Cell* element) {
+  uint32_t context = parameter_context(g.callable);
+  int32_t index;
+  if (cell::type_of(*element) == TYPE_WORD) {
+    if (element->w1 == context && element->w3 != context::kUnresolved) {
+      index = int32_t(element->w3);
+    } else {
+      index = context::find_symbol(context, element->w2, true);
+      if (index >= 0) {  // bound for the next call through this path
+        element->w1 = context;
+        element->w3 = uint32_t(index);
+      }
+    }
+  } else {
+    index = context::find_symbol(context, element->w2, false);
+  }
+  if (index < 0 || uint32_t(index) >= length_of(g.cache) ||
+      cell::type_of(cells_of(g.cache)[index]) != TYPE_REFINEMENT) {
+    return -1;
+  }
+  return index;
+}
+
+bool is_refinement_source(uint8_t type, uint32_t mode) {
+  if (type == TYPE_GET_WORD) return true;
+  return (mode & kApply) ? type == TYPE_REFINEMENT : type == TYPE_WORD;
+}
+
+// The refinements given by name: the path's elements, or in apply mode the refinement! values of
+// the argument block, each followed by an expression for its truth.
+void gather_named_refinements(Gathering& g) {
+  const bool from_feed = g.site.mode & kApply;
+  if (!from_feed && !g.site.path) return;
+  const Cell path = g.site.path ? *g.site.path : Cell{};
+  uint32_t element_index = g.site.path ? path.w1 + g.site.first_refinement : 0;
+  uint32_t seen[kMaxRefinements];
+  int32_t seen_count = 0;
+  const bool has_refinements = [&] {
+    for (uint32_t i = 0; i < length_of(g.cache); i++) {
+      if (cell::type_of(cells_of(g.cache)[i]) == TYPE_REFINEMENT) return true;
+    }
+    return false;
+  }();
+  for (;;) {
+    Cell* element;
+    if (from_feed) {
+      element = const_cast<Cell*>(feed_cell(g.feed));
+    } else {
+      element = element_index < length_of(path.w2) ? &cells_of(path.w2)[element_index] : nullptr;
+    }
+    if (!element) return;
+    if (!is_refinement_source(cell::type_of(*element), g.site.mode)) {
+      if ((g.site.mode & (kApply | kApplyAll)) && !has_refinements) return;
+      rt::fire_error("script", "bad-refine", element);
+    }
+    Cell given = *element;
+    int32_t index = find_refinement(g, element);
+    if (index < 0) {
+      Cell name = g.name;
+      rt::fire_error("script", "no-refine", &name, &given);
+    }
+    for (int32_t i = 0; i < seen_count; i++) {
+      if (seen[i] == uint32_t(index)) rt::fire_error("script", "dup-refine", &path);
+    }
+    if (seen_count < kMaxRefinements) seen[seen_count++] = uint32_t(index);
+    bool used = true;
+    if (from_feed) {
+      g.feed.index++;
+      if (!feed_cell(g.feed)) {
+        used = false;
+      } else {
+        Feed truth = g.feed;
+        if (g.site.mode & kSafer) truth.limit = truth.index + 1;
+        eval_expression(truth, false, true, false);
+        if (pending) return;
+        g.feed.index = truth.index;
+        used = !natives::falsy(*stack::top_cell());
+        stack::pop_cells(1);
+      }
+    } else {
+      element_index++;
+      if (cell::type_of(given) == TYPE_GET_WORD) {
+        const Cell* value = context::word_value_cell(given);
+        if (cell::type_of(*value) == TYPE_UNSET) rt::fire_error("script", "no-value", &given);
+        used = !natives::falsy(*value);
+      }
+    }
+    if (g.native_like) {
+      int32_t ordinal = int32_t(cells_of(g.cache)[index].w3);
+      if (used) g.positions[ordinal - 1] = int32_t(g.count);
+    } else {
+      *stack::arg(index) = natives::logic_value(used);
+    }
+    gather_refinement_args(g, uint32_t(index), used);
+    if (pending) return;
+  }
+}
+
+void gather_args(Gathering& g) {
+  const uint32_t mode = g.site.mode;
+  for (int32_t i = 0; i < kMaxRefinements; i++) g.positions[i] = -1;
+  uint32_t first = 0;
+  if (g.site.infix) {  // the left operand is already the frame's first cell
+    stack::top++;
+    check_newest(g, 0);
+    g.count = 1;
+    first = 1;
+  }
+  bool active = true;
+  const uint32_t entries = length_of(g.cache);
+  for (uint32_t i = first; i < entries; i++) {
+    const Cell entry = cells_of(g.cache)[i];
+    switch (cell::type_of(entry)) {
+      case TYPE_TYPESET:
+        if (active) {
+          fetch(g, i);
+          if (pending) return;
+          check_newest(g, i);
+          g.count++;
+        } else {
+          if (!g.native_like) stack::push_copy(kNoneCell);
+          if (mode & kApplyAll) {
+            skip_argument(g, i);
+            if (pending) return;
+          }
+        }
+        break;
+      case TYPE_REFINEMENT:
+        if (mode & kApplyAll) {
+          const Cell* at = feed_cell(g.feed);
+          if (at) {
+            if (mode & kSafer) {
+              stack::push_copy(*at);
+              g.feed.index++;
+            } else {
+              eval_expression(g.feed, false, true, false);
+              if (pending) return;
+            }
+          } else {
+            stack::push_copy(kNoneCell);
+          }
+          uint8_t type = cell::type_of(*stack::top_cell());
+          if (type != TYPE_LOGIC && type != TYPE_NONE) fire_expect_arg(g, i, type);
+          active = stack::top_cell()->w1 != 0 && type == TYPE_LOGIC;
+          if (g.native_like) {
+            stack::pop_cells(1);
+            if (active) g.positions[entry.w3 - 1] = int32_t(g.count);
+          } else {
+            *stack::top_cell() = natives::logic_value(active);
+          }
+        } else {
+          if (!g.native_like) stack::push_copy(natives::logic_value(false));
+          active = false;
+        }
+        break;
+      case TYPE_INTEGER:
+        if (!g.native_like) {
+          if (!(mode & kApplyAll)) gather_named_refinements(g);
+          if (pending) return;
+          stack::push_copy(natives::logic_value(false));
+          for (uint32_t k = 1; k < entry.w2; k++) stack::push_copy(kNoneCell);
+          return;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  if (!(mode & kApplyAll)) gather_named_refinements(g);
+}
+
+void run_native(const Cell& callable, const Gathering& g) {
+  int32_t index = int32_t(callable.w1);
+  try {
+    if (cell::type_of(callable) == TYPE_ACTION) {
+      actions::dispatchers[index - 1](g.positions);
+    } else {
+      natives::Native entry = natives::entry(index);
+      if (!entry) cell::fire_not_done();
+      entry(g.positions);
+    }
+  } catch (const rt::Throw& t) {
+    // An exit that foreign code turned into a C++ throw travels on as a pending exit.
+    if (t.code < rt::kThrowThrow || t.code > rt::kThrowBreak) throw;
+    pending = t.code;
+  }
+}
+
+}  // namespace
+
+uint32_t frame_size(const Cell& function) { return context::word_count(function.w1); }
+
+void run_function(const Cell& function, uint32_t) {
+  const uint32_t context = function.w1;
+  context::set_values_position(context, stack::cell_index(stack::args));
+  stack::set_body_flag(true);
+  const Cell body = function::body_of(function);
+  if (cell::type_of(body) == TYPE_BLOCK) {
+    eval_block(body, true);
+  } else {
+    stack::set_only_result(kUnsetCell);
+  }
+  if (pending == rt::kThrowReturn || pending == rt::kThrowExit) {
+    pending = 0;  // the function's frame is innermost again, the value in its arguments[0]
+  } else if (pending) {
+    return;
+  }
+  stack::set_body_flag(false);
+}
+
+void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
+  rt::check_stack();
+  const Cell callable = callable_in;
+  const Cell name = site.name && cell::type_of(*site.name) == TYPE_WORD
+                        ? *site.name
+                        : runtime_words::words.frame_anon;
+  Cell* slot = site.infix ? nullptr : stack::push_copy(callable);
+  const uint8_t type = cell::type_of(callable);
+  const bool is_function = type == TYPE_FUNCTION;
+  if (is_function) {
+    stack::mark_interp_call(name, callable.w1);
+  } else {
+    stack::mark_interp_native(name);
+  }
+  Gathering g{callable, feed, site, name, arg_cache(callable), is_native_like(type)};
+  gather_args(g);
+  if (pending) return;
+  if (g.native_like) {
+    run_native(callable, g);
+    if (pending) return;
+    if (site.push) {
+      stack::unwind();
+    } else {
+      stack::unwind_last();
+    }
+  } else {
+    if (!is_function) cell::fire_not_done();  // routines come with the routine table
+    run_function(callable, 0);
+    if (pending) return;
+    if (site.push) {
+      stack::unwind_call();
+    } else {
+      stack::unwind_call_last();
+    }
+  }
+  if (slot) {
+    --stack::top;
+    *slot = *stack::top;
+  }
+}
+
+}  // namespace interp

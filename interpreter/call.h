@@ -1,0 +1,43 @@
+// Calls: a native!, action!, op!, function! or routine! value handed over by the evaluator, with
+// where its arguments come from (the code after it, the refinements of a path, or an argument
+// block given to `apply`). The dispatcher pushes a frame, gathers and type-checks the arguments
+// into it following the callable's parameter list (cached once per callable as an argument
+// cache), fills in refinements and runs the callable.
+#pragma once
+#include <cstdint>
+
+#include "interpreter/eval.h"
+#include "runtime/cell.h"
+
+namespace interp {
+
+// How the arguments are read: an ordinary call, or `apply` (ApplyAll: every argument and a truth
+// value per refinement; Apply: the mandatory arguments, then refinement! values each followed by
+// an expression for its truth). Safer may be added to either apply mode: each argument is exactly
+// the next single value, and the arguments of unused refinements are skipped unevaluated.
+enum CallMode : uint32_t { kOrdinary = 0, kApplyAll = 1, kApply = 2, kSafer = 4 };
+
+struct CallSite {
+  const Cell* path = nullptr;   // the path whose elements after `first_refinement` are refinements
+  uint32_t first_refinement = 0;
+  const Cell* name = nullptr;   // the frame's name (a word!), else <anon>
+  const Cell* owner = nullptr;  // the object a method is selected from
+  uint32_t mode = kOrdinary;
+  bool infix = false;           // the first argument is already the caller's newest cell
+  bool push = true;             // the result is pushed; else it goes to the caller's arguments[0]
+};
+
+// Calls the callable (any of the five callable types) with its arguments from the feed, which is
+// advanced past them.
+void call(const Cell& callable, Feed& feed, const CallSite& site);
+
+// Runs a function! whose call frame is marked and complete (arguments and locals pushed), as a
+// change handler is: points its context at the frame's cells, evaluates the body and leaves the
+// result in the frame's arguments[0]. A return or exit ends here; other pending exits travel on.
+void run_function(const Cell& function, uint32_t owner_context);
+
+// The number of cells a function's frame holds (its context's words: arguments, refinements,
+// their arguments and locals).
+uint32_t frame_size(const Cell& function);
+
+}  // namespace interp

@@ -1,0 +1,290 @@
+// The block walker: block evaluation, one expression by the datatype of its first cell, the
+// left-to-right operator look-ahead, set-words and set-paths, and path evaluation. Calls are
+// call.cpp. Relies on the frame convention of interpreter/stack.h and on the rooting rule:
+// values that must outlive a step sit on the data stack, positions are (node, index) pairs.
+#include "interpreter/eval.h"
+
+#include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
+#include "datatypes/context.h"
+#include "datatypes/native.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "interpreter/actions.h"
+#include "interpreter/call.h"
+#include "interpreter/stack.h"
+#include "runtime/alloc.h"
+#include "runtime/fatal.h"
+#include "runtime/gc.h"
+
+namespace interp {
+
+uint32_t pending = 0;
+Cell eval_position{TYPE_UNSET, 0, 0, 0};
+
+namespace {
+
+constexpr Cell kUnsetCell{TYPE_UNSET, 0, 0, 0};
+
+bool callable(uint8_t type) {
+  return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION ||
+         type == TYPE_ROUTINE;
+}
+
+// The value cell of a word, looked up through its binding; raises as the word's context does.
+// Valid until the next allocation.
+inline Cell* word_value(const Cell& word) {
+  if (word.w1 && word.w3 != context::kUnresolved) {
+    const Cell* record = context::context_cell(word.w1);
+    uint32_t position = record->w2;
+    if (record->header & context::kStackHeld) {
+      if (position != context::kNoValues) return stack::bottom + position + word.w3;
+    } else if (position) {
+      return reinterpret_cast<Cell*>(alloc::series_of(position)->head_ptr()) + word.w3;
+    }
+  }
+  return context::word_value_cell(word);
+}
+
+// The operator a word names, when the word is bound to a context whose values exist; else null.
+inline const Cell* operator_of(const Cell& word) {
+  if (cell::type_of(word) != TYPE_WORD || !word.w1 || word.w3 == context::kUnresolved) {
+    return nullptr;
+  }
+  if (!context::has_values(word.w1)) return nullptr;
+  const Cell* value = word_value(word);
+  return cell::type_of(*value) == TYPE_OP ? value : nullptr;
+}
+
+// Places an expression's value: pushed, or as the current frame's only result.
+inline void deliver(const Cell& value, bool push) {
+  if (push) {
+    stack::push_copy(value);
+  } else {
+    stack::set_only_result(value);
+  }
+}
+
+// Closes a native frame the way a nested evaluation does: push leaves the result as the caller's
+// newest cell, else it goes to the caller's arguments[0].
+inline void close_frame(bool push) {
+  if (push) {
+    stack::unwind();
+  } else {
+    stack::unwind_last();
+  }
+}
+
+void set_word_expression(Feed& feed, const Cell& set_word, bool push) {
+  Cell name = set_word;
+  stack::mark_native(name);
+  stack::push_copy(name);
+  if (!feed_cell(feed)) rt::fire_error("script", "need-value", &name);
+  eval_expression(feed, false, true, false);
+  if (pending) return;
+  Cell* word = stack::arg(0);
+  word::set_from_stack(*word);
+  close_frame(push);
+}
+
+void set_path_expression(Feed& feed, const Cell& target, bool push) {
+  Cell path = target;
+  if (!feed_cell(feed)) rt::fire_error("script", "need-value", &path);
+  stack::mark_native(runtime_words::words.set_path);
+  eval_expression(feed, false, true, false);
+  if (pending) return;
+  gc::Guard guard(path);
+  set_path(path, stack::arg(0), false);
+  if (pending) return;
+  *stack::arg(0) = *stack::top_cell();
+  close_frame(push);
+}
+
+bool is_system_issue(const Cell& issue) {
+  uint32_t symbol = symbol::resolve_alias(issue.w2);
+  return symbol == symbol::resolve_alias(runtime_words::symbols.system) ||
+         symbol == symbol::resolve_alias(runtime_words::symbols.system_global);
+}
+
+// The infix look-ahead: while the next cell names an operator, the value just produced (the cell
+// at `operand`) becomes the operator's first argument.
+void apply_operators(Feed& feed, Cell* operand, bool push) {
+  for (;;) {
+    const Cell* next = feed_cell(feed);
+    if (!next) return;
+    const Cell* op = operator_of(*next);
+    if (!op) return;
+    Cell name = *next;
+    Cell function = native::unwrap_op(*op);
+    feed.index++;
+    stack::top = operand;
+    CallSite site;
+    site.name = &name;
+    site.infix = true;
+    site.push = push;
+    call(function, feed, site);
+    if (pending) return;
+  }
+}
+
+}  // namespace
+
+void raise_pending() {
+  if (!pending) return;
+  uint32_t code = pending;
+  pending = 0;
+  throw rt::Throw{code};
+}
+
+const Cell* feed_cell(const Feed& feed) {
+  alloc::Series* s = alloc::series_of(feed.block.w2);
+  uint32_t length = s->used() / sizeof(Cell);
+  uint32_t end = feed.limit < length ? feed.limit : length;
+  if (feed.index >= end) return nullptr;
+  return reinterpret_cast<const Cell*>(s->head_ptr()) + feed.index;
+}
+
+void init() {
+  eval_position = kUnsetCell;
+  gc::add_marker([] { gc::mark_series_cell(eval_position); });
+}
+
+void skip_header(Cell* block) {
+  Feed feed{*block, block->w1, kToTail};
+  const Cell* first = feed_cell(feed);
+  if (!first || cell::type_of(*first) != TYPE_WORD) return;
+  if (symbol::resolve_alias(first->w2) != symbol::resolve_alias(symbol::intern_c_string("Zel"))) {
+    return;
+  }
+  feed.index++;
+  const Cell* header = feed_cell(feed);
+  if (header && cell::type_of(*header) == TYPE_BLOCK) block->w1 = feed.index + 1;
+}
+
+void eval_block(const Cell& block, bool keep) {
+  Cell saved = eval_position;
+  Feed feed{block, block.w1, kToTail};
+  stack::mark_eval(runtime_words::words.frame_body);
+  if (!feed_cell(feed)) {
+    stack::set_only_result(kUnsetCell);
+  } else {
+    for (;;) {
+      eval_position = feed.block;
+      eval_position.w1 = feed.index;
+      eval_expression(feed, false, false, false);
+      if (pending) {
+        eval_position = saved;
+        return;
+      }
+      if (!feed_cell(feed)) break;
+      stack::reset();
+    }
+  }
+  eval_position = saved;
+  close_frame(!keep);
+}
+
+uint32_t eval_next(Feed& feed, bool push) {
+  stack::mark_interp_native(runtime_words::words.frame_body);
+  eval_expression(feed, false, false, false);
+  if (pending) return feed.index;
+  close_frame(push);
+  return feed.index;
+}
+
+void eval_expression(Feed& feed, bool no_infix, bool push, bool literal_functions) {
+  Cell* operand = stack::top;
+  const Cell* at = feed_cell(feed);
+  feed.index++;
+  switch (cell::type_of(*at)) {
+    case TYPE_WORD: {
+      const Cell* value = word_value(*at);
+      switch (cell::type_of(*value)) {
+        case TYPE_UNSET:
+          rt::fire_error("script", "no-value", at);
+        case TYPE_OP:
+          rt::fire_error("script", "no-op-arg", at);
+        case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: {
+          Cell function = *value;
+          Cell name = *at;
+          CallSite site;
+          site.name = &name;
+          site.push = push;
+          call(function, feed, site);
+          if (pending) return;
+          break;
+        }
+        default:
+          deliver(*value, push);
+      }
+      break;
+    }
+    case TYPE_SET_WORD:
+      set_word_expression(feed, *at, push);
+      if (pending) return;
+      break;
+    case TYPE_PAREN: {
+      Cell paren = *at;
+      stack::mark_interp_native(runtime_words::words.frame_body);
+      eval_block(paren, true);
+      if (pending) return;
+      close_frame(push);
+      break;
+    }
+    case TYPE_GET_WORD:
+      deliver(*context::word_value_cell(*at), push);
+      break;
+    case TYPE_LIT_WORD: {
+      Cell plain = *at;
+      plain.header = TYPE_WORD;
+      deliver(plain, push);
+      break;
+    }
+    case TYPE_PATH: case TYPE_GET_PATH: {
+      Cell path = *at;
+      gc::Guard guard(path);
+      eval_path(path, &feed, false, cell::type_of(path) == TYPE_GET_PATH, push, nullptr, false);
+      if (pending) return;
+      break;
+    }
+    case TYPE_SET_PATH:
+      set_path_expression(feed, *at, push);
+      if (pending) return;
+      break;
+    case TYPE_LIT_PATH: {
+      Cell path = *at;
+      path.header = TYPE_PATH;
+      path.w3 = 0;
+      deliver(path, push);
+      break;
+    }
+    case TYPE_OP:
+      cell::fire_not_done();
+    case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: {
+      if (literal_functions) {
+        deliver(*at, push);
+        break;
+      }
+      Cell function = *at;
+      CallSite site;
+      site.push = push;
+      call(function, feed, site);
+      if (pending) return;
+      break;
+    }
+    case TYPE_ISSUE: {
+      const Cell* next = feed_cell(feed);
+      if (next && cell::type_of(*next) == TYPE_BLOCK && is_system_issue(*at)) {
+        rt::fire_error("internal", "zel-system");
+      }
+      deliver(*at, push);
+      break;
+    }
+    default:
+      deliver(*at, push);
+  }
+  if (!no_infix) apply_operators(feed, push ? operand : stack::args, push);
+}
+
+}  // namespace interp

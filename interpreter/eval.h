@@ -1,0 +1,79 @@
+// The evaluator: a tree walker over the cells of a block. An expression starts at a position and
+// consumes as many cells as it needs (a word naming a function takes that function's arguments);
+// operators apply strictly left to right. Calls and argument gathering are interpreter/call.h.
+//
+// Positions are (block node, cell index) pairs, re-read from the node after every step that can
+// allocate or run code: the code being evaluated may itself be cleared, shortened or moved, and
+// the walk then stops at the block's current tail.
+//
+// Non-local exits. Errors are C++ throws (rt::Throw, stack::throw_error). break, continue,
+// return, exit and throw are cheap: stack::throw_* reshapes the stacks for the target frame and
+// sets `pending`; every evaluator function returns at once while it is set, and the target
+// (a loop, a function body, catch) clears it. C++ code that runs language code but knows nothing
+// of pending exits (change handlers, sort comparators) calls raise_pending() afterwards; the
+// evaluator turns such a C++ throw back into a pending exit where it calls a native.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/throw.h"
+
+namespace interp {
+
+// The exit code travelling up the evaluator (rt::kThrowBreak ... rt::kThrowValue), or 0.
+extern uint32_t pending;
+inline bool exiting() { return pending != 0; }
+// Turns a pending exit into a C++ throw of its code (for code outside the evaluator).
+void raise_pending();
+
+// A copy of the block being evaluated, its head index at the current expression: the `near` of
+// every new error. Saved and restored by each block evaluation.
+extern Cell eval_position;
+
+// Where an expression's arguments come from: the cells of a block from `index` to `limit`
+// (exclusive, capped at the block's live tail).
+struct Feed {
+  Cell block;  // block!/paren! (or any series of cells): word 2 the node
+  uint32_t index;
+  uint32_t limit;
+};
+constexpr uint32_t kToTail = 0xFFFFFFFF;
+// The cell at the feed's position, or null at its end. Valid until the next allocation.
+const Cell* feed_cell(const Feed& feed);
+
+void init();  // the evaluation-position cell and the interpreter's root cell
+
+// A script's `Zel [...]` header, when the block starts with one, is stepped over (the block's
+// index moves past it).
+void skip_header(Cell* block);
+
+// Evaluates the whole block (block!, paren! or any cell series, from its head index) in an eval
+// frame named <body>. An empty block gives unset!. keep: the result goes to the caller's
+// arguments[0]; else it stays as the caller's newest cell.
+void eval_block(const Cell& block, bool keep);
+
+// One expression at the feed's position, advanced past it. push: the value is pushed as a new
+// cell; else it becomes the current frame's arguments[0] (the top is then arguments + 1).
+// no_infix skips the operator look-ahead after it; literal_functions takes a callable met directly
+// as data.
+void eval_expression(Feed& feed, bool no_infix, bool push, bool literal_functions);
+
+// One expression in a native frame of its own named <body>: push leaves the value as the caller's
+// newest cell, else it goes to the caller's arguments[0]. Returns the index after it.
+uint32_t eval_next(Feed& feed, bool push);
+
+// Evaluates a path: read (neither set nor get: a function it selects is called with the path's
+// remaining elements as refinements and its arguments from the feed), get mode (nothing is
+// called) or set mode (the last element is set to the value, a cell that stays put). The value
+// is pushed, or with push off becomes the current frame's only result.
+void eval_path(const Cell& path, Feed* feed, bool set, bool get, bool push, const Cell* value,
+               bool case_flag);
+
+// The value of a path (path!, lit-path!, get-path! or set-path!) read without calling anything
+// it selects, as `get` does; pushed.
+void get_path(const Cell& path, bool case_flag);
+// Sets the path's target to the value (a cell that stays put: a stack cell), as `set` does; the
+// value is pushed as the result.
+void set_path(const Cell& path, const Cell* value, bool case_flag);
+
+}  // namespace interp

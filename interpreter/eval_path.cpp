@@ -1,0 +1,145 @@
+// Path evaluation: the head word's value, then each element applied to the value selected so far
+// by the path step of that value's datatype. The walk keeps its parent, grandparent, element and
+// previous element as data-stack cells, so a paren element may run the collector (or change the
+// path's own block) without leaving a stale address behind.
+#include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
+#include "datatypes/context.h"
+#include "datatypes/runtime_words.h"
+#include "interpreter/actions.h"
+#include "interpreter/call.h"
+#include "interpreter/eval.h"
+#include "interpreter/stack.h"
+#include "runtime/alloc.h"
+#include "runtime/gc.h"
+
+namespace interp {
+
+namespace {
+
+bool callable(uint8_t type) {
+  return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION ||
+         type == TYPE_ROUTINE;
+}
+
+bool block_like(uint8_t type) {
+  switch (type) {
+    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
+    case TYPE_GET_PATH: case TYPE_HASH:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The owner of a series changed through the last element is told of it when it is an object
+// with change handlers or a block-like series.
+bool notifies(const Cell& grandparent) {
+  uint8_t type = cell::type_of(grandparent);
+  return (type == TYPE_OBJECT && grandparent.w3 != 0) || block_like(type);
+}
+
+inline const Cell& element_at(const Cell& path, uint32_t offset) {
+  return reinterpret_cast<const Cell*>(alloc::series_of(path.w2)->head_ptr())[path.w1 + offset];
+}
+
+inline void deliver(const Cell& value, bool push) {
+  if (push) {
+    stack::push_copy(value);
+  } else {
+    stack::set_only_result(value);
+  }
+}
+
+}  // namespace
+
+void eval_path(const Cell& path_in, Feed* feed, bool set, bool get, bool push, const Cell* value,
+               bool case_flag) {
+  Cell path = path_in;
+  const uint32_t length = alloc::series_of(path.w2)->used() / sizeof(Cell);
+  if (path.w1 >= length) rt::fire_error("script", "empty-path", &path);
+  const uint32_t count = length - path.w1;
+  const Cell head = element_at(path, 0);
+  if (cell::type_of(head) != TYPE_WORD) rt::fire_error("script", "word-first", &path);
+
+  const Cell head_value = *context::word_value_cell(head);
+  if (callable(cell::type_of(head_value))) {
+    if (set) rt::fire_error("script", "invalid-path-set", &path);
+    if (get) rt::fire_error("script", "invalid-path-get", &path);
+    CallSite site;
+    site.path = &path;
+    site.first_refinement = 1;
+    site.name = &head;
+    site.push = push;
+    call(head_value, *feed, site);
+    return;
+  }
+  if (cell::type_of(head_value) == TYPE_UNSET) {
+    rt::fire_error("script", "unset-path", &path, &head);
+  }
+
+  Cell* const start = stack::top;
+  Cell* parent = stack::push_copy(head_value);
+  Cell* grandparent = stack::push_copy(constants::none);
+  Cell* element = stack::push_copy(constants::none);
+  Cell* previous = stack::push_copy(constants::none);
+  if (head.w1 && head.w1 != context::global) {
+    const Cell owner = *context::owner_cell(head.w1);
+    if (cell::type_of(owner) != TYPE_OBJECT) *grandparent = owner;
+  }
+
+  for (uint32_t i = 1; i < count; i++) {
+    const Cell given = element_at(path, i);
+    switch (cell::type_of(given)) {
+      case TYPE_GET_WORD:
+        *element = *context::word_value_cell(given);
+        break;
+      case TYPE_PAREN:
+        eval_block(given, false);
+        if (pending) return;
+        *element = *stack::top_cell();
+        stack::pop_cells(1);
+        break;
+      default:
+        *element = given;
+    }
+    if (cell::type_of(*element) == TYPE_UNSET) {
+      rt::fire_error("script", "invalid-path", &path, &given);
+    }
+    const bool last = i + 1 == count;
+    const Cell* to_store = set && last ? value : nullptr;
+    const Cell selected = *actions::call_eval_path(
+        parent, element, const_cast<Cell*>(to_store), &path, grandparent, previous,
+        int32_t(i - 1), case_flag, get, last, set && last && notifies(*grandparent));
+    if (!set && !get && callable(cell::type_of(selected))) {
+      Cell name = cell::type_of(given) == TYPE_WORD ? given : runtime_words::words.frame_anon;
+      CallSite site;
+      site.path = &path;
+      site.first_refinement = i + 1;
+      site.name = &name;
+      site.owner = parent;
+      call(selected, *feed, site);
+      if (pending) return;
+      const Cell result = *stack::top_cell();
+      stack::top = start;
+      deliver(result, push);
+      return;
+    }
+    *previous = *element;
+    *grandparent = *parent;
+    *parent = selected;
+  }
+  const Cell result = *parent;
+  stack::top = start;
+  deliver(result, push);
+}
+
+void get_path(const Cell& path, bool case_flag) {
+  eval_path(path, nullptr, false, true, true, nullptr, case_flag);
+}
+
+void set_path(const Cell& path, const Cell* value, bool case_flag) {
+  eval_path(path, nullptr, true, false, true, value, case_flag);
+}
+
+}  // namespace interp

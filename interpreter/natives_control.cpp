@@ -1,0 +1,267 @@
+// Control natives: if, unless, either, any, all, while, until, loop, repeat, forever, switch and
+// case. Loops push a loop frame named <body>, the target of break and continue; a pending break
+// or continue is cleared here, any other pending exit passes on (the stacks are already shaped
+// for its target, so the native returns without touching them).
+#include <cmath>
+#include <limits>
+
+#include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
+#include "datatypes/context.h"
+#include "datatypes/integer.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/word.h"
+#include "interpreter/actions.h"
+#include "interpreter/eval.h"
+#include "interpreter/natives.h"
+#include "interpreter/stack.h"
+#include "runtime/alloc.h"
+
+namespace natives {
+
+namespace {
+
+using interp::pending;
+using stack::arg;
+
+const Cell& body_word() { return runtime_words::words.frame_body; }
+
+// Whether a pending exit is the loop's own: break (which ends the loop, its value already in the
+// loop frame's arguments[0]) or continue. Clears it when it is.
+enum class LoopExit { kNone, kBreak, kContinue, kOther };
+LoopExit take_loop_exit() {
+  switch (pending) {
+    case 0: return LoopExit::kNone;
+    case rt::kThrowBreak: pending = 0; return LoopExit::kBreak;
+    case rt::kThrowContinue: pending = 0; return LoopExit::kContinue;
+    default: return LoopExit::kOther;
+  }
+}
+
+// Leaves the loop frame; the value becomes the native's result.
+void end_loop(const Cell& result) {
+  stack::unwind_drop();
+  stack::set_only_result(result);
+}
+
+// A loop count: an integer! as it is; a float! truncated toward zero, NaN as 0 and values beyond
+// the integer range at its ends. The argument cell becomes that integer!.
+int32_t loop_count(Cell* count) {
+  if (cell::type_of(*count) == TYPE_FLOAT) {
+    double d = cell::get_double(*count);
+    int32_t n;
+    if (std::isnan(d)) {
+      n = 0;
+    } else if (d >= double(std::numeric_limits<int32_t>::max())) {
+      n = std::numeric_limits<int32_t>::max();
+    } else if (d <= double(std::numeric_limits<int32_t>::min())) {
+      n = std::numeric_limits<int32_t>::min();
+    } else {
+      n = int32_t(std::trunc(d));
+    }
+    *count = integer::make(n);
+  }
+  return int32_t(count->w2);
+}
+
+void if_(const int32_t*) {
+  if (falsy(*arg(0))) return stack::set_only_result(constants::none);
+  interp::eval_block(Cell(*arg(1)), true);
+}
+
+void unless(const int32_t*) {
+  if (!falsy(*arg(0))) return stack::set_only_result(constants::none);
+  interp::eval_block(Cell(*arg(1)), true);
+}
+
+void either(const int32_t*) {
+  interp::eval_block(Cell(*arg(strict_true(*arg(0)) ? 1 : 2)), true);
+}
+
+// any and all: the block stays in arguments[0] (keeping it alive) while each value is pushed and
+// looked at.
+void any(const int32_t*) {
+  interp::Feed feed{*arg(0), arg(0)->w1, interp::kToTail};
+  while (interp::feed_cell(feed)) {
+    interp::eval_expression(feed, false, true, false);
+    if (pending) return;
+    const Cell value = *stack::top_cell();
+    if (!falsy(value)) return stack::set_only_result(value);
+    stack::pop_cells(1);
+  }
+  stack::set_only_result(constants::none);
+}
+
+void all(const int32_t*) {
+  interp::Feed feed{*arg(0), arg(0)->w1, interp::kToTail};
+  Cell last = constants::none;
+  while (interp::feed_cell(feed)) {
+    interp::eval_expression(feed, false, true, false);
+    if (pending) return;
+    last = *stack::top_cell();
+    if (falsy(last)) return stack::set_only_result(constants::none);
+    stack::pop_cells(1);
+  }
+  stack::set_only_result(last);
+}
+
+void while_(const int32_t*) {
+  const Cell condition = *arg(0);
+  const Cell body = *arg(1);
+  stack::mark_loop(body_word());
+  for (;;) {
+    interp::eval_block(condition, true);
+    switch (take_loop_exit()) {
+      case LoopExit::kNone: break;
+      case LoopExit::kOther: return;
+      default: rt::fire_error("throw", "while-cond");
+    }
+    if (!strict_true(*arg(0))) break;
+    stack::reset();
+    interp::eval_block(body, true);
+    LoopExit exit = take_loop_exit();
+    if (exit == LoopExit::kBreak) break;
+    if (exit == LoopExit::kOther) return;
+  }
+  end_loop(constants::unset);
+}
+
+void until(const int32_t*) {
+  const Cell body = *arg(0);
+  stack::mark_loop(body_word());
+  for (;;) {
+    stack::reset();
+    interp::eval_block(body, true);
+    LoopExit exit = take_loop_exit();
+    if (exit == LoopExit::kBreak) break;
+    if (exit == LoopExit::kOther) return;
+    if (exit == LoopExit::kContinue) continue;
+    if (strict_true(*arg(0))) break;
+  }
+  end_loop(*arg(0));
+}
+
+void loop(const int32_t*) {
+  int32_t count = loop_count(arg(0));
+  if (count <= 0) return stack::set_only_result(constants::none);
+  const Cell body = *arg(1);
+  stack::mark_loop(body_word());
+  for (int32_t i = 0; i < count; i++) {
+    stack::reset();
+    interp::eval_block(body, true);
+    LoopExit exit = take_loop_exit();
+    if (exit == LoopExit::kBreak) break;
+    if (exit == LoopExit::kOther) return;
+  }
+  end_loop(*arg(0));
+}
+
+void repeat(const int32_t*) {
+  int32_t left = loop_count(arg(1));
+  if (left <= 0) return stack::set_only_result(constants::none);
+  Cell* counter = arg(1);
+  counter->w2 = 1;
+  const Cell body = *arg(2);
+  Cell* word = arg(0);
+  stack::mark_loop(body_word());
+  for (;;) {
+    stack::reset();
+    context::write_word(*word, *counter);
+    interp::eval_block(body, true);
+    LoopExit exit = take_loop_exit();
+    if (exit == LoopExit::kBreak) break;
+    if (exit == LoopExit::kOther) return;
+    counter->w2++;
+    if (--left == 0) break;
+  }
+  end_loop(*arg(0));
+}
+
+void forever(const int32_t*) {
+  const Cell body = *arg(0);
+  stack::mark_loop(body_word());
+  for (;;) {
+    stack::reset();
+    interp::eval_block(body, true);
+    LoopExit exit = take_loop_exit();
+    if (exit == LoopExit::kBreak) return end_loop(*arg(0));
+    if (exit == LoopExit::kOther) return;
+  }
+}
+
+void switch_(const int32_t* refinements) {
+  const Cell value = *arg(0);
+  const Cell cases = *arg(1);
+  const uint8_t type = cell::type_of(value);
+  if (type != TYPE_BLOCK) {
+    bool matched = false;
+    for (uint32_t i = cases.w1; i < alloc::series_of(cases.w2)->used() / sizeof(Cell); i++) {
+      Cell item = reinterpret_cast<const Cell*>(alloc::series_of(cases.w2)->head_ptr())[i];
+      if (!matched) {
+        if (cell::type_of(item) != type) continue;
+        Cell left = value;
+        matched = actions::compare(&left, &item, action::EQUAL);
+      } else if (cell::type_of(item) == TYPE_BLOCK) {
+        return interp::eval_block(item, true);
+      }
+    }
+    if (matched) return stack::set_only_result(constants::none);
+  }
+  if (refinements[0] >= 0) return interp::eval_block(Cell(*arg(refinements[0])), true);
+  stack::set_only_result(constants::none);
+}
+
+void case_(const int32_t* refinements) {
+  const bool all = refinements[0] >= 0;
+  interp::Feed feed{*arg(0), arg(0)->w1, interp::kToTail};
+  Cell result = constants::none;
+  stack::mark_native(runtime_words::words.frame_anon);
+  while (interp::feed_cell(feed)) {
+    interp::eval_expression(feed, false, true, false);
+    if (pending) return;
+    if (!interp::feed_cell(feed)) {
+      Cell word = word::from_c_string("case");
+      rt::fire_error("script", "need-value", &word);
+    }
+    const bool truth = strict_true(*stack::top_cell());
+    stack::reset();
+    if (!truth) {
+      result = constants::none;
+      feed.index++;
+      continue;
+    }
+    const Cell* action = interp::feed_cell(feed);
+    if (cell::type_of(*action) == TYPE_BLOCK) {
+      const Cell block = *action;
+      feed.index++;
+      interp::eval_block(block, false);
+    } else {
+      interp::eval_expression(feed, false, true, false);
+    }
+    if (pending) return;
+    result = *stack::top_cell();
+    stack::reset();
+    if (!all) break;
+  }
+  stack::unwind_drop();
+  stack::set_only_result(result);
+}
+
+}  // namespace
+
+void register_control() {
+  set_entry(IF, if_);
+  set_entry(UNLESS, unless);
+  set_entry(EITHER, either);
+  set_entry(ANY, any);
+  set_entry(ALL, all);
+  set_entry(WHILE, while_);
+  set_entry(UNTIL, until);
+  set_entry(LOOP, loop);
+  set_entry(REPEAT, repeat);
+  set_entry(FOREVER, forever);
+  set_entry(SWITCH, switch_);
+  set_entry(CASE, case_);
+}
+
+}  // namespace natives

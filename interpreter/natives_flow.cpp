@@ -1,0 +1,394 @@
+// Evaluation and flow natives: do, reduce, compose, try, catch, throw, break, continue, exit,
+// return, apply, wait and transcode. The exits reshape the stacks for their target and leave an
+// exit pending (interpreter/eval.h); try and catch are the targets of errors and throws.
+#include <cmath>
+
+#include "datatypes/block.h"
+#include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
+#include "datatypes/context.h"
+#include "datatypes/error.h"
+#include "datatypes/native.h"
+#include "datatypes/ownership.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "interpreter/call.h"
+#include "interpreter/eval.h"
+#include "interpreter/natives.h"
+#include "interpreter/stack.h"
+#include "lexer/lexer.h"
+#include "platform/os/platform.h"
+#include "runtime/alloc.h"
+#include "runtime/gc.h"
+
+namespace natives {
+
+namespace {
+
+using interp::pending;
+using stack::arg;
+
+inline Cell* cells_of(uint32_t node) {
+  return reinterpret_cast<Cell*>(alloc::series_of(node)->head_ptr());
+}
+inline uint32_t length_of(uint32_t node) {
+  return alloc::series_of(node)->used() / sizeof(Cell);
+}
+
+bool callable(uint8_t type) {
+  return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION ||
+         type == TYPE_ROUTINE || type == TYPE_OP;
+}
+
+bool block_family(uint8_t type) {
+  return type == TYPE_BLOCK || type == TYPE_PAREN || type == TYPE_HASH;
+}
+
+// A value evaluated as an expression of its own, a callable taken as data: the value is put in a
+// one-cell block (kept on the stack) that the evaluator walks. Pushes the value.
+void eval_single(const Cell& value) {
+  Cell* holder = stack::push_new();
+  block::init_empty(holder, 1);
+  block::append_cell(*holder, value);
+  interp::Feed feed{*holder, 0, interp::kToTail};
+  interp::eval_expression(feed, false, true, true);
+  if (pending) return;
+  Cell result = *stack::top_cell();
+  stack::pop_cells(2);
+  stack::push_copy(result);
+}
+
+void clamp_index(Cell* block) {
+  uint32_t length = length_of(block->w2);
+  if (block->w1 > length) block->w1 = length;
+}
+
+void do_(const int32_t* refinements) {
+  Cell* value = arg(0);
+  if (cell::type_of(*value) == TYPE_STRING) {
+    Cell text = *value;
+    lexer::scan_string(value, text, -1, lexer::Mode{}, nullptr, nullptr);
+  }
+  switch (cell::type_of(*value)) {
+    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: {
+      clamp_index(value);
+      if (refinements[2] < 0) return interp::eval_block(Cell(*value), true);
+      interp::Feed feed{*value, value->w1, interp::kToTail};
+      Cell* next_word = arg(refinements[2]);
+      Cell position = *value;
+      if (!interp::feed_cell(feed)) {
+        position.w1 = feed.index;
+        context::write_word(*next_word, position);
+        return stack::set_only_result(constants::unset);
+      }
+      interp::eval_next(feed, true);
+      if (pending) return;
+      position.w1 = feed.index;
+      Cell result = *stack::top_cell();
+      context::write_word(*next_word, position);
+      return stack::set_only_result(result);
+    }
+    case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_GET_PATH: case TYPE_SET_PATH:
+      interp::get_path(Cell(*value), false);
+      return stack::set_only_result(*stack::top_cell());
+    case TYPE_ERROR:
+      stack::throw_error(value);
+    case TYPE_FILE: case TYPE_URL:
+      cell::fire_not_done();  // scripts from files come with the library's do-file
+    default:
+      eval_single(*value);
+      if (pending) return;
+      stack::set_only_result(*stack::top_cell());
+  }
+}
+
+// Where reduce and compose put their values: a new block, or the /into series, appended to or
+// inserted at its position (which then advances).
+struct Output {
+  Cell* series;  // a stack cell
+  bool insert;
+};
+
+Output open_output(const int32_t into, uint32_t capacity) {
+  if (into >= 0) {
+    Cell* out = arg(into);
+    return {out, out->w1 < length_of(out->w2)};
+  }
+  Cell* series = stack::push_new();
+  block::init_empty(series, int32_t(capacity));
+  return {series, false};
+}
+
+void add_value(Output& out, const Cell& value) {
+  if (out.insert) {
+    block::insert_value(*out.series, value, true, false);
+  } else {
+    block::append_cell(*out.series, value);
+  }
+}
+
+void reduce(const int32_t* refinements) {
+  const Cell value = *arg(0);
+  const int32_t into = refinements[0];
+  if (cell::type_of(value) != TYPE_BLOCK) {
+    if (callable(cell::type_of(value))) return stack::set_only_result(value);
+    eval_single(value);
+    if (pending) return;
+    if (into < 0) return stack::set_only_result(*stack::top_cell());
+    Output out = open_output(into, 1);
+    add_value(out, *stack::top_cell());
+    return stack::set_only_result(*out.series);
+  }
+  const Cell given_target = into >= 0 ? *arg(into) : Cell{};
+  stack::mark_native(runtime_words::words.frame_body);
+  stack::push_copy(value);  // the frame's arguments[0]: keeps the block alive
+  Output out;
+  if (into >= 0) {
+    Cell* target = stack::push_copy(given_target);
+    out = {target, target->w1 < length_of(target->w2)};
+  } else {
+    out = open_output(-1, uint32_t(block::rest_length(value)));
+  }
+  const uint32_t start_length = length_of(out.series->w2);
+  interp::Feed feed{value, value.w1, interp::kToTail};
+  while (interp::feed_cell(feed)) {
+    interp::eval_expression(feed, false, true, false);
+    if (pending) return;
+    Cell result = *stack::top_cell();
+    stack::pop_cells(1);
+    cell::clear_new_line_flag(result.header);
+    add_value(out, result);
+  }
+  if (into >= 0 && !out.insert) {
+    Cell target = *out.series;
+    ownership::notify_owner(&target, "insert", &value, int32_t(start_length - target.w1),
+                            int32_t(length_of(target.w2) - start_length));
+  }
+  const Cell result = *out.series;
+  stack::unwind_drop();
+  stack::set_only_result(result);
+}
+
+void compose_block(Output& out, const Cell& block, bool deep, bool only);
+
+void compose_item(Output& out, const Cell& item, bool deep, bool only) {
+  switch (cell::type_of(item)) {
+    case TYPE_BLOCK:
+      if (!deep) return add_value(out, item);
+      {
+        Output nested{stack::push_new(), false};
+        block::init_empty(nested.series, block::rest_length(item));
+        compose_block(nested, item, deep, only);
+        if (pending) return;
+        add_value(out, *nested.series);
+        stack::pop_cells(1);
+      }
+      return;
+    case TYPE_PAREN: {
+      if (block::rest_length(item) <= 0) return;
+      interp::eval_block(item, false);
+      if (pending) return;
+      const Cell result = *stack::top_cell();
+      stack::pop_cells(1);
+      if (cell::type_of(result) == TYPE_UNSET) return;
+      if (cell::type_of(result) == TYPE_BLOCK && !only) {
+        Cell* spliced = stack::push_copy(result);
+        for (uint32_t i = spliced->w1; i < length_of(spliced->w2); i++) {
+          add_value(out, cells_of(spliced->w2)[i]);
+        }
+        stack::pop_cells(1);
+        return;
+      }
+      return add_value(out, result);
+    }
+    default:
+      add_value(out, item);
+  }
+}
+
+// `block` lies in a rooted series (an argument or a block inside one).
+void compose_block(Output& out, const Cell& block, bool deep, bool only) {
+  for (uint32_t i = block.w1; i < length_of(block.w2); i++) {
+    compose_item(out, cells_of(block.w2)[i], deep, only);
+    if (pending) return;
+  }
+}
+
+void compose(const int32_t* refinements) {
+  const Cell value = *arg(0);
+  if (cell::type_of(value) != TYPE_BLOCK) {
+    Cell expected{TYPE_DATATYPE, TYPE_BLOCK, 0, 0};
+    Cell actual{TYPE_DATATYPE, cell::type_of(value), 0, 0};
+    rt::fire_error("script", "expect-val", &expected, &actual);
+  }
+  Output out = open_output(refinements[2], uint32_t(block::rest_length(value)));
+  compose_block(out, value, refinements[0] >= 0, refinements[1] >= 0);
+  if (pending) return;
+  stack::set_only_result(*out.series);
+}
+
+void try_(const int32_t* refinements) {
+  const Cell block = *arg(0);
+  const bool all = refinements[0] >= 0;
+  const bool keep = refinements[1] >= 0;
+  Cell* const base = stack::top;
+  if (all) {
+    stack::mark_try_all(runtime_words::words.try_);
+  } else {
+    stack::mark_try(runtime_words::words.try_);
+  }
+  try {
+    interp::eval_block(block, true);
+  } catch (const rt::Throw& t) {
+    if (t.code != rt::kThrowError) throw;
+    Cell error = *stack::top_cell();  // the try frame is gone; the error is the newest cell
+    stack::top = base;
+    if (keep) error::capture_stack_trace(&error);
+    return stack::set_only_result(error);
+  }
+  if (pending) return;
+  const Cell result = *arg(0);
+  stack::unwind_drop();
+  stack::set_only_result(result);
+}
+
+bool same_name(const Cell& a, const Cell& b) {
+  return symbol::resolve_alias(a.w2) == symbol::resolve_alias(b.w2);
+}
+
+// Whether a throw's name matches the /name refinement's word or block of words.
+bool name_matches(const Cell& thrown_name, const Cell& wanted) {
+  if (cell::type_of(wanted) != TYPE_BLOCK) {
+    return cell::type_of(thrown_name) == TYPE_WORD && same_name(thrown_name, wanted);
+  }
+  bool found = false;
+  for (uint32_t i = wanted.w1; i < length_of(wanted.w2); i++) {
+    const Cell& word = cells_of(wanted.w2)[i];
+    if (cell::type_of(word) != TYPE_WORD) {
+      Cell refinement = word::from_c_string("name");
+      Cell block = wanted;
+      rt::fire_error("script", "invalid-refine-arg", &refinement, &block);
+    }
+    if (cell::type_of(thrown_name) == TYPE_WORD && same_name(thrown_name, word)) found = true;
+  }
+  return found;
+}
+
+void catch_(const int32_t* refinements) {
+  const Cell block = *arg(0);
+  stack::mark_catch(runtime_words::words.frame_body);
+  interp::eval_block(block, true);
+  if (pending && pending != rt::kThrowThrow) return;
+  if (!pending) {
+    const Cell result = *arg(0);
+    stack::unwind_drop();
+    return stack::set_only_result(result);
+  }
+  // A throw: the catch frame is innermost, holding the value and its name.
+  const Cell thrown = *arg(0);
+  const Cell name = *arg(1);
+  stack::unwind_drop();
+  if (refinements[0] < 0 || name_matches(name, *arg(refinements[0]))) {
+    pending = 0;
+    stack::clear_throwing_frame();
+    return stack::set_only_result(thrown);
+  }
+  pending = 0;  // on to the next catch outward, from this native's frame
+  stack::reset();
+  stack::push_copy(thrown);
+  stack::push_copy(name);
+  stack::exit_throw();
+}
+
+void throw_(const int32_t* refinements) {
+  if (refinements[0] < 0) {
+    stack::keep();
+    stack::push_copy(constants::unset);
+  }
+  stack::exit_throw();
+}
+
+void break_(const int32_t* refinements) { stack::exit_break(refinements[0] >= 0, false); }
+void continue_(const int32_t*) { stack::exit_break(false, true); }
+void exit_(const int32_t*) { stack::exit_return(false); }
+void return_(const int32_t*) { stack::exit_return(true); }
+
+bool is_function_value(uint8_t type) {
+  return type == TYPE_FUNCTION || type == TYPE_NATIVE || type == TYPE_ACTION ||
+         type == TYPE_OP || type == TYPE_ROUTINE;
+}
+
+void apply(const int32_t* refinements) {
+  const Cell given = *arg(0);
+  Cell function = given;
+  Cell name = runtime_words::words.frame_applied;
+  Cell path{};
+  const Cell* path_ptr = nullptr;
+  switch (cell::type_of(given)) {
+    case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
+      function = *context::word_value_cell(given);
+      name = given;
+      name.header = TYPE_WORD;
+      break;
+    case TYPE_PATH: {
+      path = given;
+      path_ptr = &path;
+      if (block::rest_length(given) <= 0) rt::fire_error("script", "invalid-arg", &given);
+      const Cell head = cells_of(given.w2)[given.w1];
+      if (cell::type_of(head) != TYPE_WORD) rt::fire_error("script", "invalid-arg", &given);
+      function = *context::word_value_cell(head);
+      name = head;
+      break;
+    }
+    default:
+      break;
+  }
+  if (!is_function_value(cell::type_of(function))) {
+    rt::fire_error("script", "invalid-arg", &given);
+  }
+  if (cell::type_of(function) == TYPE_OP) function = native::unwrap_op(function);
+  stack::set_interp_flag();
+  interp::Feed feed{*arg(1), arg(1)->w1, interp::kToTail};
+  interp::CallSite site;
+  site.path = path_ptr;
+  site.first_refinement = 1;
+  site.name = &name;
+  site.mode = (refinements[0] >= 0 ? interp::kApplyAll : interp::kApply) |
+              (refinements[1] >= 0 ? interp::kSafer : 0);
+  site.push = true;
+  interp::call(function, feed, site);
+  if (pending) return;
+  stack::set_only_result(*stack::top_cell());
+}
+
+void wait(const int32_t*) {
+  const Cell value = *arg(0);
+  double seconds;
+  switch (cell::type_of(value)) {
+    case TYPE_INTEGER: seconds = int32_t(value.w2); break;
+    case TYPE_FLOAT: seconds = cell::get_double(value); break;
+    default: rt::fire_error("script", "invalid-arg", &value);
+  }
+  stack::set_only_result(constants::none);
+  platform::sleep(seconds);
+}
+
+}  // namespace
+
+void register_flow() {
+  set_entry(DO, do_);
+  set_entry(REDUCE, reduce);
+  set_entry(COMPOSE, compose);
+  set_entry(TRY, try_);
+  set_entry(CATCH, catch_);
+  set_entry(THROW, throw_);
+  set_entry(BREAK, break_);
+  set_entry(CONTINUE, continue_);
+  set_entry(EXIT, exit_);
+  set_entry(RETURN, return_);
+  set_entry(APPLY, apply);
+  set_entry(WAIT, wait);
+}
+
+}  // namespace natives

@@ -1,0 +1,56 @@
+// The object natives: construct, extend, in and context?. They follow the native protocol of
+// interpreter/natives.h (arguments checked against their specs in boot/env/20-objects.zel, the
+// result in stack::arg(0)) and build on the object datatype (datatypes/object.h).
+#include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
+#include "datatypes/context.h"
+#include "datatypes/object.h"
+#include "interpreter/natives.h"
+#include "interpreter/stack.h"
+
+namespace natives {
+
+namespace {
+
+// construct block /with object /only
+void construct(const int32_t* refinements) {
+  enum { WITH, ONLY };
+  const Cell* prototype = refinements[WITH] >= 0 ? stack::arg(refinements[WITH]) : nullptr;
+  Cell* made = object::construct(*stack::arg(0), prototype, refinements[ONLY] >= 0);
+  stack::set_result(*made);
+}
+
+// extend obj spec /case: neither map! extension nor object extension is available yet.
+void extend(const int32_t*) { cell::fire_not_done(); }
+
+// in object word
+void in(const int32_t*) {
+  Cell word = *stack::arg(1);
+  uint8_t type = cell::type_of(word);
+  if (type == TYPE_BLOCK || type == TYPE_PAREN) return;  // the result stays the first argument
+  uint32_t context = stack::arg(0)->w1;
+  if (context::bind_word(context, word) < 0) {
+    stack::set_result(constants::none);
+    return;
+  }
+  if (type == TYPE_REFINEMENT) cell::set_type(word, TYPE_WORD);
+  stack::set_result(word);
+}
+
+// context? word: the object or function that owns the word's context; none! for a word bound
+// to no context.
+void context_q(const int32_t*) {
+  uint32_t context = stack::arg(0)->w1;
+  stack::set_result(context ? *context::owner_cell(context) : constants::none);
+}
+
+}  // namespace
+
+void register_objects() {
+  set_entry(CONSTRUCT, construct);
+  set_entry(EXTEND, extend);
+  set_entry(IN, in);
+  set_entry(CONTEXT_Q, context_q);
+}
+
+}  // namespace natives
