@@ -35,12 +35,6 @@ uint8_t* buffer_reserve_bytes(uint32_t node, uint32_t n) {
   return old_tail;
 }
 
-bool typeset_has(const Cell& typeset, uint8_t type) {
-  uint8_t map[12];
-  std::memcpy(map, &typeset.w1, sizeof map);
-  return map[type >> 3] & (0x80 >> (type & 7));
-}
-
 int32_t get_integer_arg(const Cell& value) {
   if (cell::type_of(value) != TYPE_FLOAT) return static_cast<int32_t>(value.w2);
   double d = cell::get_double(value);

@@ -2,6 +2,7 @@
 // type checks, integer arguments, mold indentation, and reading and writing words' values from
 // the data stack. The cell layout itself is runtime/cell.h.
 #pragma once
+#include <cstring>
 #include <cstdint>
 
 #include "runtime/alloc.h"
@@ -35,7 +36,11 @@ inline Cell* block_tail(const Cell& block) {
 }
 
 // Argument checks; ordinal counts the callee's parameters from 0.
-bool typeset_has(const Cell& typeset, uint8_t type);
+inline bool typeset_has(const Cell& typeset, uint8_t type) {
+  uint8_t map[12];
+  std::memcpy(map, &typeset.w1, sizeof map);
+  return map[type >> 3] & (0x80 >> (type & 7));
+}
 Cell* check_arg_type(const Cell& typeset, int ordinal, Cell* value);
 Cell* check_stack_arg_type(int32_t position, const Cell& typeset, int ordinal);
 Cell* check_refinement_arg_type(const Cell& refinement, const Cell& typeset, int ordinal,

@@ -14,6 +14,7 @@
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
+#include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
@@ -123,21 +124,21 @@ struct Gathering {
   uint32_t cache;
   bool native_like;
   uint32_t count = 0;  // argument cells gathered (natives and actions)
-  int32_t positions[kMaxRefinements];
+  int32_t* positions;  // natives and actions: one per refinement
 };
 
 Cell parameter_word(const Gathering& g, uint32_t index) {
   return *context::word_at(parameter_context(g.callable), index);
 }
 
-[[noreturn]] void fire_expect_arg(const Gathering& g, uint32_t index, uint8_t type) {
+[[noreturn, gnu::noinline]] void fire_expect_arg(const Gathering& g, uint32_t index, uint8_t type) {
   Cell datatype{TYPE_DATATYPE, type, 0, 0};
   Cell word = parameter_word(g, index);
   Cell name = g.name;
   rt::fire_error("script", "expect-arg", &name, &datatype, &word);
 }
 
-void check_newest(const Gathering& g, uint32_t index) {
+inline void check_newest(const Gathering& g, uint32_t index) {
   const Cell& typeset = cells_of(g.cache)[index];
   uint8_t type = cell::type_of(*stack::top_cell());
   if (!cell::typeset_has(typeset, type)) fire_expect_arg(g, index, type);
@@ -344,7 +345,13 @@ void gather_named_refinements(Gathering& g) {
 
 void gather_args(Gathering& g) {
   const uint32_t mode = g.site.mode;
-  for (int32_t i = 0; i < kMaxRefinements; i++) g.positions[i] = -1;
+  if (g.native_like) {
+    const uint32_t entries = length_of(g.cache);
+    const Cell* last = entries ? &cells_of(g.cache)[entries - 1] : nullptr;
+    if (last && cell::type_of(*last) == TYPE_INTEGER) {
+      for (uint32_t i = 0; i < last->w2; i++) g.positions[i] = -1;
+    }
+  }
   uint32_t first = 0;
   if (g.site.infix) {  // the left operand is already the frame's first cell
     stack::top++;
@@ -434,6 +441,39 @@ void run_native(const Cell& callable, const Gathering& g) {
 
 }  // namespace
 
+bool integer_operator(const Cell& callable, int32_t left, int32_t right, Cell* result) {
+  const uint32_t entry = callable.w1;
+  if (cell::type_of(callable) == TYPE_ACTION) {
+    integer::Op math;
+    switch (entry) {
+      case action::ADD: math = integer::ADD; break;
+      case action::SUBTRACT: math = integer::SUBTRACT; break;
+      case action::MULTIPLY: math = integer::MULTIPLY; break;
+      case action::REMAINDER:
+        if (right == 0 || (right == -1 && left == INT32_MIN)) return false;
+        math = integer::REMAINDER;
+        break;
+      default: return false;
+    }
+    *result = integer::make(0);
+    integer::do_math(left, right, math, result);
+    return true;
+  }
+  if (cell::type_of(callable) != TYPE_NATIVE) return false;
+  bool truth;
+  switch (entry) {
+    case natives::EQUAL_Q: case natives::STRICT_EQUAL_Q: truth = left == right; break;
+    case natives::NOT_EQUAL_Q: truth = left != right; break;
+    case natives::LESSER_Q: truth = left < right; break;
+    case natives::GREATER_Q: truth = left > right; break;
+    case natives::LESSER_OR_EQUAL_Q: truth = left <= right; break;
+    case natives::GREATER_OR_EQUAL_Q: truth = left >= right; break;
+    default: return false;
+  }
+  *result = natives::logic_value(truth);
+  return true;
+}
+
 uint32_t frame_size(const Cell& function) { return context::word_count(function.w1); }
 
 void run_function(const Cell& function, uint32_t) {
@@ -468,11 +508,17 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
   } else {
     stack::mark_interp_native(name);
   }
-  Gathering g{callable, feed, site, name, arg_cache(callable), is_native_like(type)};
+  int32_t positions[kMaxRefinements];
+  Gathering g{callable, feed, site, name, arg_cache(callable), is_native_like(type), 0, positions};
   gather_args(g);
   if (pending) return;
   if (g.native_like) {
-    run_native(callable, g);
+    Cell* left = stack::arg(0);
+    if (!(site.infix && cell::type_of(*left) == TYPE_INTEGER &&
+          cell::type_of(left[1]) == TYPE_INTEGER &&
+          integer_operator(callable, int32_t(left->w2), int32_t(left[1].w2), left))) {
+      run_native(callable, g);
+    }
     if (pending) return;
     if (site.push) {
       stack::unwind();

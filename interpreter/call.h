@@ -36,6 +36,11 @@ void call(const Cell& callable, Feed& feed, const CallSite& site);
 // result in the frame's arguments[0]. A return or exit ends here; other pending exits travel on.
 void run_function(const Cell& function, uint32_t owner_context);
 
+// The common operators (+ - * % and the comparisons) over two integers, computed without a call:
+// the same result as the action or native would give. False when the call must be made (other
+// callables, and the cases that raise an error).
+bool integer_operator(const Cell& callable, int32_t left, int32_t right, Cell* result);
+
 // The number of cells a function's frame holds (its context's words: arguments, refinements,
 // their arguments and locals).
 uint32_t frame_size(const Cell& function);

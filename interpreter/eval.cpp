@@ -7,12 +7,14 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
+#include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "interpreter/actions.h"
 #include "interpreter/call.h"
+#include "interpreter/natives.h"
 #include "interpreter/stack.h"
 #include "runtime/alloc.h"
 #include "runtime/fatal.h"
@@ -26,11 +28,6 @@ Cell eval_position{TYPE_UNSET, 0, 0, 0};
 namespace {
 
 constexpr Cell kUnsetCell{TYPE_UNSET, 0, 0, 0};
-
-bool callable(uint8_t type) {
-  return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION ||
-         type == TYPE_ROUTINE;
-}
 
 // The value cell of a word, looked up through its binding; raises as the word's context does.
 // Valid until the next allocation.
@@ -107,6 +104,24 @@ bool is_system_issue(const Cell& issue) {
          symbol == symbol::resolve_alias(runtime_words::symbols.system_global);
 }
 
+// The integer value of an operator's right operand when it is exactly one cell that needs no
+// evaluation: an integer! literal, or a word that holds an integer!.
+bool plain_integer_operand(const Cell* cell, int32_t* value) {
+  if (!cell) return false;
+  if (cell::type_of(*cell) == TYPE_INTEGER) {
+    *value = int32_t(cell->w2);
+    return true;
+  }
+  if (cell::type_of(*cell) != TYPE_WORD || !cell->w1 || cell->w3 == context::kUnresolved ||
+      !context::has_values(cell->w1)) {
+    return false;
+  }
+  const Cell* held = word_value(*cell);
+  if (cell::type_of(*held) != TYPE_INTEGER) return false;
+  *value = int32_t(held->w2);
+  return true;
+}
+
 // The infix look-ahead: while the next cell names an operator, the value just produced (the cell
 // at `operand`) becomes the operator's first argument.
 void apply_operators(Feed& feed, Cell* operand, bool push) {
@@ -115,6 +130,14 @@ void apply_operators(Feed& feed, Cell* operand, bool push) {
     if (!next) return;
     const Cell* op = operator_of(*next);
     if (!op) return;
+    int32_t right;
+    if (cell::type_of(*operand) == TYPE_INTEGER &&
+        plain_integer_operand(feed_cell(Feed{feed.block, feed.index + 1, feed.limit}), &right) &&
+        integer_operator(native::unwrap_op(*op), int32_t(operand->w2), right, operand)) {
+      feed.index += 2;
+      stack::top = operand + 1;
+      continue;
+    }
     Cell name = *next;
     Cell function = native::unwrap_op(*op);
     feed.index++;
@@ -224,14 +247,11 @@ void eval_expression(Feed& feed, bool no_infix, bool push, bool literal_function
       set_word_expression(feed, *at, push);
       if (pending) return;
       break;
-    case TYPE_PAREN: {
-      Cell paren = *at;
-      stack::mark_interp_native(runtime_words::words.frame_body);
-      eval_block(paren, true);
+    case TYPE_PAREN:
+      // The block evaluation's own frame places the value as push asks.
+      eval_block(Cell(*at), !push);
       if (pending) return;
-      close_frame(push);
       break;
-    }
     case TYPE_GET_WORD:
       deliver(*context::word_value_cell(*at), push);
       break;

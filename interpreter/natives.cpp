@@ -8,14 +8,7 @@
 
 namespace natives {
 
-namespace {
 Native table[kTableSize];
-}  // namespace
-
-Native entry(int32_t index) {
-  if (index < 1 || index > kTableSize) return nullptr;
-  return table[index - 1];
-}
 
 void set_entry(int32_t index, Native native) { table[index - 1] = native; }
 

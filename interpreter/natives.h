@@ -32,7 +32,10 @@ enum Index : int32_t {
 };
 
 // The entry of a 1-based index; null when that native is not built.
-Native entry(int32_t index);
+extern Native table[kTableSize];
+inline Native entry(int32_t index) {
+  return index >= 1 && index <= kTableSize ? table[index - 1] : nullptr;
+}
 
 // Fills the table (each family registers its entries) and makes the print scratch block.
 void init();

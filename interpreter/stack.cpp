@@ -30,9 +30,12 @@ Frame* throwing_frame = nullptr;  // where the last throw started, for the error
 // Frames kept back so that raising stack-overflow (which builds an error value and may call
 // into the error machinery) never needs a frame that is not there.
 constexpr uint32_t kFrameReserve = 16;
-Frame* frame_limit = nullptr;
 
 constexpr Cell kUnset{TYPE_UNSET, 0, 0, 0};
+
+}  // namespace
+
+Frame* frame_limit = nullptr;
 
 [[noreturn]] void overflow() {
   top = top - 5 < bottom ? bottom : top - 5;
@@ -42,11 +45,13 @@ constexpr Cell kUnset{TYPE_UNSET, 0, 0, 0};
 
 // The frame stack is full: open the reserve for the report and raise. Should the report itself
 // use up the reserve, nothing sound is left to do but end the process.
-[[noreturn]] void frames_full() {
+void frames_full() {
   if (frame_limit == frame_end) rt::runtime_error(19, reinterpret_cast<const void*>(&frames_full));
   frame_limit = frame_end;
   overflow();
 }
+
+namespace {
 
 // Closes the reserve again once the frames are back below it.
 void close_reserve() {
@@ -86,31 +91,10 @@ void init() {
 
 // --- Cells ----------------------------------------------------------------------------------------
 
-Cell* push_new() {
-  Cell* c = top++;
-  if (top >= end) overflow();
-  return c;
-}
-
-Cell* push_copy(const Cell& value) {
-  Cell copy = value;  // the value may be the cell at top
-  Cell* c = push_new();
-  *c = copy;
-  return c;
-}
-
 void pop_cells(uint32_t n) { top = uint32_t(top - bottom) < n ? bottom : top - n; }
-Cell* top_cell() { return top > bottom ? top - 1 : bottom; }
 uint8_t top_type() { return cell::type_of(*top_cell()); }
 void set_result(const Cell& value) { *args = value; }
 
-void set_only_result(const Cell& value) {
-  Cell copy = value;
-  top = args + 1;
-  *args = copy;
-}
-
-Cell* reset() { return top = args; }
 
 Cell* keep() {
   top = args + 1;
@@ -125,11 +109,6 @@ void keep_try_result() {
 
 // --- Frames ---------------------------------------------------------------------------------------
 
-void mark(const Cell& word, uint32_t header) {
-  if (frame_top >= frame_limit) frames_full();
-  *frame_top++ = Frame{header | (word.w2 & kSymbolMask), cell_index(args), word.w1, 0, 0};
-  args = top;
-}
 
 void mark_call(const Cell& word, uint32_t callee_context) {
   mark(word, kCall);
@@ -157,17 +136,6 @@ void mark_body(const Cell& word, uint32_t function_context) {
   mark(word, kBody);
 }
 
-void unwind() {
-  Frame* f = --frame_top;
-  top = args + 1;
-  args = base_of(f->saved_base);
-}
-
-void unwind_last() {
-  Cell result = *args;
-  unwind();
-  *args = result;
-}
 
 void unwind_call() {
   restore_callee_context(frame_top - 1);

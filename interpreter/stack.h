@@ -58,19 +58,42 @@ void init();  // makes both stacks (on the tracked heap) and keeps the frame-nam
 inline Cell* arg(int i) { return args + i; }
 inline uint32_t cell_index(const Cell* c) { return static_cast<uint32_t>(c - bottom); }
 
-Cell* push_new();                 // the cell at top (contents left to the caller)
-Cell* push_copy(const Cell& value);
+// The slow ends of the inline operations below: a full data stack raises stack-overflow, a full
+// frame stack too (from a reserve of frames kept for the report).
+[[noreturn]] void overflow();
+[[noreturn]] void frames_full();
+extern Frame* frame_limit;
+
+inline Cell* push_new() {  // the cell at top (contents left to the caller)
+  Cell* c = top++;
+  if (top >= end) [[unlikely]] overflow();
+  return c;
+}
+inline Cell* push_copy(const Cell& value) {
+  Cell copy = value;  // the value may be the cell at top
+  Cell* c = push_new();
+  *c = copy;
+  return c;
+}
 void pop_cells(uint32_t n);
-Cell* top_cell();                 // the newest cell, or bottom when empty
+inline Cell* top_cell() { return top > bottom ? top - 1 : bottom; }  // bottom when empty
 uint8_t top_type();
-void set_result(const Cell& value);       // into arg(0)
-void set_only_result(const Cell& value);  // top = args + 1, then into arg(0)
-Cell* reset();                            // top = args
-Cell* keep();                             // top = args + 1
+void set_result(const Cell& value);  // into arg(0)
+inline void set_only_result(const Cell& value) {  // top = args + 1, then into arg(0)
+  Cell copy = value;
+  top = args + 1;
+  *args = copy;
+}
+inline Cell* reset() { return top = args; }
+Cell* keep();  // top = args + 1
 void keep_try_result();
 
 // Frames. A word cell names each frame (its symbol id and context).
-void mark(const Cell& word, uint32_t header);
+inline void mark(const Cell& word, uint32_t header) {
+  if (frame_top >= frame_limit) [[unlikely]] frames_full();
+  *frame_top++ = Frame{header | (word.w2 & kSymbolMask), cell_index(args), word.w1, 0, 0};
+  args = top;
+}
 void mark_call(const Cell& word, uint32_t callee_context);
 void mark_native(const Cell& word);
 void mark_try(const Cell& word);
@@ -81,8 +104,16 @@ void mark_eval(const Cell& word);
 void mark_interp_native(const Cell& word);
 void mark_interp_call(const Cell& word, uint32_t callee_context);
 void mark_body(const Cell& word, uint32_t function_context);
-void unwind();
-void unwind_last();
+inline void unwind() {
+  Frame* f = --frame_top;
+  top = args + 1;
+  args = bottom + f->saved_base;
+}
+inline void unwind_last() {
+  Cell result = *args;
+  unwind();
+  *args = result;
+}
 void unwind_call();
 void unwind_call_last();
 void unwind_drop();
