@@ -17,6 +17,8 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
+#include "datatypes/symbol.h"
+#include "interpreter/actions.h"
 #include "interpreter/stack.h"
 #include "runtime/gc.h"
 #include "runtime/hashtable.h"
@@ -438,9 +440,57 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, 
   return mold_cells(value, out, only, all, flat, arg, part, indent, "[", "]");
 }
 
-// Path steps through blocks need the evaluator's path machinery.
-Cell* eval_path(Cell*, Cell*, Cell*, Cell*, Cell*, Cell*, int32_t, bool, bool, bool, bool) {
-  cell::fire_not_done();
+namespace {
+
+bool word_family(uint8_t type) {
+  return type == TYPE_WORD || type == TYPE_SET_WORD || type == TYPE_GET_WORD ||
+         type == TYPE_LIT_WORD || type == TYPE_REFINEMENT || type == TYPE_ISSUE;
+}
+
+// The buffer index of the first cell from the head that matches the selector: for a word!
+// selector (select-word) the first word-family cell of the same symbol (the exact spelling with
+// case_flag), for any other the first equal cell (strictly equal with case_flag); -1 when none.
+int32_t find_selector(const Cell& block, Cell& selector, bool case_flag) {
+  const bool by_word = cell::type_of(selector) == TYPE_WORD && cell::type_of(block) != TYPE_HASH;
+  for (int32_t i = std::max(head_of(block), 0); i < length_of(block); i++) {
+    Cell item = first_cell(block)[i];
+    if (by_word) {
+      if (!word_family(cell::type_of(item))) continue;
+      bool same = case_flag ? item.w2 == selector.w2
+                            : symbol::resolve_alias(item.w2) == symbol::resolve_alias(selector.w2);
+      if (same) return i;
+    } else if (cell::type_of(item) == cell::type_of(selector) &&
+               actions::compare(&item, &selector,
+                                case_flag ? action::STRICT_EQUAL : action::FIND_EQUAL)) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
+// An integer selects by position (pick/poke); a word the value after that word; anything else the
+// value after the first equal value.
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t,
+                bool case_flag, bool, bool, bool) {
+  if (cell::type_of(*element) == TYPE_INTEGER) {
+    int32_t n = static_cast<int32_t>(element->w2);
+    return value ? series::poke(parent, n, value, element) : series::pick(parent, n, element);
+  }
+  const int32_t found = find_selector(*parent, *element, case_flag);
+  if (!value) {
+    if (found < 0 || found + 1 >= length_of(*parent)) {
+      *parent = constants::none;
+      return parent;
+    }
+    *parent = first_cell(*parent)[found + 1];
+    return parent;
+  }
+  if (found < 0) rt::fire_error("script", "bad-path-set", path, element);
+  Cell at = *parent;
+  at.w1 = static_cast<uint32_t>(found);
+  return series::poke(&at, 2, value, element);
 }
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {

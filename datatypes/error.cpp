@@ -19,6 +19,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
+#include "interpreter/eval.h"
 #include "interpreter/stack.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
@@ -570,6 +571,10 @@ Cell* create(const Cell& category, const Cell& id, const Cell* arg1, const Cell*
   gc::Guard guard_1(args[0]), guard_2(args[1]), guard_3(args[2]);
   Cell* e = make_from_words(words[0], &words[1]);
   std::copy(args, args + 3, context::values_of(e->w1) + kArg1);
+  // The expression being evaluated when the error arose.
+  if (cell::type_of(interp::eval_position) != TYPE_UNSET) {
+    context::values_of(e->w1)[kNear] = interp::eval_position;
+  }
   return e;
 }
 

@@ -1,9 +1,8 @@
-// object!: making objects (from a spec block evaluated in the new context, from a prototype, or
-// without evaluation), copying, reflecting, printing, comparing and path access, and the change
-// handlers on-change* and on-deep-change*, which run language code through the evaluator.
-// Relies on datatypes/context.h and the rooting rule of runtime/gc.h: objects being built sit on
-// the data stack, and every walk keeps context nodes and field indexes, re-deriving cell
-// addresses after anything that can allocate or run a handler.
+// object!: making objects (from a spec block run in the new context, from a prototype, without
+// evaluation), copies, reflection, printing, comparison, path access, and the change handlers,
+// which run language code through the evaluator. Relies on datatypes/context.h and the rooting
+// rule of runtime/gc.h: objects being built sit on the data stack, and walks keep context nodes
+// and field indexes, re-deriving cell addresses after anything that can allocate or run code.
 #include "datatypes/object.h"
 
 #include <algorithm>
@@ -35,7 +34,10 @@ namespace {
 constexpr uint32_t kEmptyCapacity = 4;
 enum Handler : uint32_t { kOnChange = 0, kOnDeepChange = 1, kHandlerCount = 2 };
 
+constexpr uint32_t kAbsent = 0xFFFF;  // the index of a handler the object lacks
+
 uint32_t class_counter = 0;
+uint32_t new_class_id() { return ++class_counter; }
 
 inline uint32_t canonical(uint32_t symbol) { return symbol::resolve_alias(symbol); }
 inline bool same_symbol(uint32_t a, uint32_t b) { return canonical(a) == canonical(b); }
@@ -220,7 +222,9 @@ bool extend_from(uint32_t target, uint32_t source) {
 Cell* record_cell(uint32_t record, Handler which) {
   return reinterpret_cast<Cell*>(alloc::series_of(record)->head_ptr()) + which;
 }
-uint32_t handler_index(uint32_t record, Handler which) { return record_cell(record, which)->w2 >> 16; }
+uint32_t handler_index(uint32_t record, Handler which) {
+  return record_cell(record, which)->w2 >> 16;
+}
 
 // Counts the handler's parameters (the words before its first refinement) and the frame cells
 // after them, into the record cell.
@@ -239,46 +243,55 @@ void count_frame(Cell* entry, const Cell& function) {
   entry->w3 = function.w2;
 }
 
-Cell handler_entry(int32_t index, uint32_t context) {
-  Cell entry{TYPE_PAIR, 0, kAbsent << 16, 0};
-  if (index < 0) return entry;
-  entry.w2 = uint32_t(index) << 16;
-  count_frame(&entry, value_or_unset(context, uint32_t(index)));
-  return entry;
+// The indexes of the context's on-change* and on-deep-change* fields, -1 when absent.
+struct HandlerFields {
+  int32_t index[kHandlerCount];
+  bool any() const { return index[kOnChange] >= 0 || index[kOnDeepChange] >= 0; }
+};
+
+HandlerFields handler_fields(uint32_t context) {
+  const auto& words = runtime_words::words;
+  return {{context::find_symbol(context, words.on_change.w2, true),
+           context::find_symbol(context, words.on_deep_change.w2, true)}};
 }
 
-// The record of the context's on-change* and on-deep-change* fields, or 0 when it has neither.
-// Each present field must hold a function! or routine!.
-uint32_t build_handlers(uint32_t context) {
-  const auto& words = runtime_words::words;
-  int32_t indexes[kHandlerCount] = {context::find_symbol(context, words.on_change.w2, true),
-                                    context::find_symbol(context, words.on_deep_change.w2, true)};
-  if (indexes[kOnChange] < 0 && indexes[kOnDeepChange] < 0) return 0;
-  for (int32_t index : indexes) {
+// Gives the object (a stack cell) a handler record, its entries still absent, when its context
+// has handler fields, so that a copy of the object taken while its spec runs (self) already
+// carries the record; stores the object in its context's self slot.
+void prepare_handlers(Cell* object) {
+  object->w3 = 0;
+  if (handler_fields(object->w1).any()) {
+    uint32_t record = alloc::new_cell_series(kHandlerCount);
+    alloc::Series* s = alloc::series_of(record);
+    s->tail = s->head + kHandlerCount * sizeof(Cell);
+    for (uint32_t h = 0; h < kHandlerCount; h++) {
+      *record_cell(record, Handler(h)) = Cell{TYPE_PAIR, 0, kAbsent << 16, 0};
+    }
+    object->w3 = record;
+  }
+  *context::owner_cell(object->w1) = *object;
+}
+
+// Fills the prepared record from the handler fields, each of which must hold a function! or
+// routine!; an on-deep-change* handler makes the object the owner of its series.
+void attach_handlers(const Cell& object) {
+  if (!object.w3) return;
+  HandlerFields fields = handler_fields(object.w1);
+  for (uint32_t h = 0; h < kHandlerCount; h++) {
+    int32_t index = fields.index[h];
     if (index < 0) continue;
-    Cell value = value_or_unset(context, uint32_t(index));
+    Cell value = value_or_unset(object.w1, uint32_t(index));
     uint8_t type = cell::type_of(value);
     if (type != TYPE_FUNCTION && type != TYPE_ROUTINE) {
-      Cell word = plain_word(context, uint32_t(index));
+      Cell word = plain_word(object.w1, uint32_t(index));
       Cell datatype = datatype_of(value);
       rt::fire_error("script", "bad-field-set", &word, &datatype);
     }
+    Cell* entry = record_cell(object.w3, Handler(h));
+    entry->w2 = uint32_t(index) << 16;
+    count_frame(entry, value);
   }
-  uint32_t record = alloc::new_cell_series(kHandlerCount);
-  alloc::Series* s = alloc::series_of(record);
-  s->tail = s->head + kHandlerCount * sizeof(Cell);
-  for (uint32_t h = 0; h < kHandlerCount; h++) {
-    *record_cell(record, Handler(h)) = handler_entry(indexes[h], context);
-  }
-  return record;
-}
-
-// Gives the object (a stack cell) the record of its context's handlers; an on-deep-change*
-// handler makes it the owner of its series.
-void attach_handlers(Cell* object) {
-  object->w3 = build_handlers(object->w1);
-  *context::owner_cell(object->w1) = *object;
-  if (object->w3 && handler_index(object->w3, kOnDeepChange) != kAbsent) own_series(*object);
+  if (fields.index[kOnDeepChange] >= 0) own_series(object);
 }
 
 // The handler's function, or unset! when its field was never written.
@@ -420,25 +433,6 @@ int32_t order(uint32_t a, uint32_t b) { return a < b ? -1 : a > b ? 1 : 0; }
 
 // --- Low-level operations ------------------------------------------------------------------------
 
-uint32_t new_class_id() { return ++class_counter; }
-
-int32_t find_word_index(const Cell& object, const Cell& word) {
-  return context::find_symbol(object.w1, word.w2, true);
-}
-
-const Cell* word_of_value_slot(const Cell& object, const Cell* slot) {
-  uint32_t context = object.w1;
-  const Cell* first = context::values_of(context);
-  if (slot < first || slot >= first + std::min(field_count(context), value_count(context))) {
-    return nullptr;
-  }
-  return context::word_at(context, uint32_t(slot - first));
-}
-
-bool has_deep_handler(const Cell& object) {
-  return object.w3 && handler_index(object.w3, kOnDeepChange) != kAbsent;
-}
-
 void fire_on_change(const Cell& object, const Cell& word, const Cell& old_value,
                     const Cell& new_value) {
   if (!object.w3 || handler_index(object.w3, kOnChange) == kAbsent) return;
@@ -538,21 +532,20 @@ Cell* make(Cell* proto, Cell* spec, uint8_t) {
   bool from_prototype = cell::type_of(*proto) == TYPE_OBJECT;
   Cell* result = from_prototype ? copy_into(*proto, false, nullptr, true) : push_empty(0);
   uint32_t context = result->w1;
-  bool added;
-  if (spec_type == TYPE_OBJECT) {
-    added = extend_from(context, spec->w1);
-  } else {
-    added = context::add_set_words(context, *spec);
+  bool added = spec_type == TYPE_OBJECT ? extend_from(context, spec->w1)
+                                        : context::add_set_words(context, *spec);
+  result->w2 = added || !from_prototype ? new_class_id() : proto->w2;
+  prepare_handlers(result);
+  if (spec_type == TYPE_BLOCK) {
     context::bind_block(*spec, context, true);
     if (from_prototype) copy_values_rebind(proto->w1, context);
     interp::eval_block(*spec, false);
     if (interp::exiting()) interp::raise_pending();
     stack::top = result + 1;  // the spec's value is dropped
-    clear_changed(context);
     clear_new_line_flags(values_node(context));
   }
-  result->w2 = added || !from_prototype ? new_class_id() : proto->w2;
-  attach_handlers(result);
+  clear_changed(context);
+  attach_handlers(*result);
   return result;
 }
 
@@ -695,7 +688,7 @@ Cell* select(Cell* object, Cell* key, Cell*, bool, bool, bool, bool, Cell*, Cell
     Cell datatype = datatype_of(*key);
     rt::fire_error("script", "invalid-type", &datatype);
   }
-  int32_t index = find_word_index(*object, *key);
+  int32_t index = context::find_symbol(object->w1, key->w2, true);
   Cell* field = index < 0 ? nullptr : value_at(object->w1, uint32_t(index));
   return field ? field : const_cast<Cell*>(&constants::none);
 }
@@ -732,7 +725,9 @@ void mark_object(const Cell& value) {
   gc::mark_block(value.w1);
   if (!value.w3) return;
   gc::mark_block(value.w3);
-  for (uint32_t h = 0; h < kHandlerCount; h++) gc::mark_block(record_cell(value.w3, Handler(h))->w3);
+  for (uint32_t h = 0; h < kHandlerCount; h++) {
+    gc::mark_block(record_cell(value.w3, Handler(h))->w3);
+  }
 }
 
 }  // namespace

@@ -15,24 +15,11 @@ namespace object {
 // change-handler record, 0 when there is none.
 //
 // Change-handler record: a block of two inert pair! cells, on-change* first, on-deep-change*
-// second. In each, word 2 packs the handler field's index (upper 16 bits, kAbsent when there is
+// second. In each, word 2 packs the handler field's index (upper 16 bits, 0xFFFF when there is
 // no such handler) and the number of frame cells after the handler's parameters (lower 16 bits);
 // word 1 holds the number of the handler's parameters and word 3 the spec node these counts
 // were taken from (when the field later holds a function with another spec they are counted
 // again). The collector keeps that spec alive, so the node cannot be reused meanwhile.
-constexpr uint32_t kAbsent = 0xFFFF;
-
-// A new class id from the one process-wide counter.
-uint32_t new_class_id();
-
-// The index of the word's symbol (any case) in the object's fields, -1 when absent.
-int32_t find_word_index(const Cell& object, const Cell& word);
-// The word of the field whose value cell is `slot`, or null when the slot is not one of the
-// object's value cells (so the evaluator can name a field by the cell it reached). Valid until
-// the next allocation.
-const Cell* word_of_value_slot(const Cell& object, const Cell* slot);
-// Whether the object has an on-deep-change* handler.
-bool has_deep_handler(const Cell& object);
 
 // Calls the object's on-change* handler, when it has one, with the word (bound to the object),
 // the old and the new value. The cells are copied first. May run any code.

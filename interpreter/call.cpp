@@ -275,9 +275,15 @@ bool is_refinement_source(uint8_t type, uint32_t mode) {
 
 // The refinements given by name: the path's elements, or in apply mode the refinement! values of
 // the argument block, each followed by an expression for its truth.
+void gather_named_refinements(Gathering& g, bool from_feed);
+
 void gather_named_refinements(Gathering& g) {
-  const bool from_feed = g.site.mode & kApply;
-  if (!from_feed && !g.site.path) return;
+  if (g.site.path) gather_named_refinements(g, false);
+  if (pending) return;
+  if (g.site.mode & kApply) gather_named_refinements(g, true);
+}
+
+void gather_named_refinements(Gathering& g, bool from_feed) {
   const Cell path = g.site.path ? *g.site.path : Cell{};
   uint32_t element_index = g.site.path ? path.w1 + g.site.first_refinement : 0;
   uint32_t seen[kMaxRefinements];
@@ -296,7 +302,7 @@ void gather_named_refinements(Gathering& g) {
       element = element_index < length_of(path.w2) ? &cells_of(path.w2)[element_index] : nullptr;
     }
     if (!element) return;
-    if (!is_refinement_source(cell::type_of(*element), g.site.mode)) {
+    if (!is_refinement_source(cell::type_of(*element), from_feed ? kApply : kOrdinary)) {
       if ((g.site.mode & (kApply | kApplyAll)) && !has_refinements) return;
       rt::fire_error("script", "bad-refine", element);
     }
@@ -382,13 +388,11 @@ void gather_args(Gathering& g) {
         if (mode & kApplyAll) {
           const Cell* at = feed_cell(g.feed);
           if (at) {
-            if (mode & kSafer) {
-              stack::push_copy(*at);
-              g.feed.index++;
-            } else {
-              eval_expression(g.feed, false, true, false);
-              if (pending) return;
-            }
+            Feed truth = g.feed;
+            if (mode & kSafer) truth.limit = truth.index + 1;
+            eval_expression(truth, false, true, false);
+            if (pending) return;
+            g.feed.index = truth.index;
           } else {
             stack::push_copy(kNoneCell);
           }

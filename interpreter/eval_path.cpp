@@ -83,6 +83,7 @@ void eval_path(const Cell& path_in, Feed* feed, bool set, bool get, bool push, c
   Cell* grandparent = stack::push_copy(constants::none);
   Cell* element = stack::push_copy(constants::none);
   Cell* previous = stack::push_copy(constants::none);
+  Cell* step = stack::push_copy(constants::none);
   if (head.w1 && head.w1 != context::global) {
     const Cell owner = *context::owner_cell(head.w1);
     if (cell::type_of(owner) != TYPE_OBJECT) *grandparent = owner;
@@ -108,8 +109,10 @@ void eval_path(const Cell& path_in, Feed* feed, bool set, bool get, bool push, c
     }
     const bool last = i + 1 == count;
     const Cell* to_store = set && last ? value : nullptr;
+    // The step may write its result over the value it is given: it gets a copy of the parent.
+    *step = *parent;
     const Cell selected = *actions::call_eval_path(
-        parent, element, const_cast<Cell*>(to_store), &path, grandparent, previous,
+        step, element, const_cast<Cell*>(to_store), &path, grandparent, previous,
         int32_t(i - 1), case_flag, get, last, set && last && notifies(*grandparent));
     if (!set && !get && callable(cell::type_of(selected))) {
       Cell name = cell::type_of(given) == TYPE_WORD ? given : runtime_words::words.frame_anon;

@@ -41,14 +41,10 @@ bool callable(uint8_t type) {
          type == TYPE_ROUTINE || type == TYPE_OP;
 }
 
-bool block_family(uint8_t type) {
-  return type == TYPE_BLOCK || type == TYPE_PAREN || type == TYPE_HASH;
-}
-
 // A value evaluated as an expression of its own, a callable taken as data: the value is put in a
 // one-cell block (kept on the stack) that the evaluator walks. Pushes the value.
 void eval_single(const Cell& value) {
-  Cell* holder = stack::push_new();
+  Cell* holder = stack::push_copy(constants::none);
   block::init_empty(holder, 1);
   block::append_cell(*holder, value);
   interp::Feed feed{*holder, 0, interp::kToTail};
@@ -115,7 +111,7 @@ Output open_output(const int32_t into, uint32_t capacity) {
     Cell* out = arg(into);
     return {out, out->w1 < length_of(out->w2)};
   }
-  Cell* series = stack::push_new();
+  Cell* series = stack::push_copy(constants::none);
   block::init_empty(series, int32_t(capacity));
   return {series, false};
 }
@@ -170,14 +166,14 @@ void reduce(const int32_t* refinements) {
   stack::set_only_result(result);
 }
 
-void compose_block(Output& out, const Cell& block, bool deep, bool only);
+void compose_block(Output& out, const Cell block, bool deep, bool only);
 
-void compose_item(Output& out, const Cell& item, bool deep, bool only) {
+void compose_item(Output& out, const Cell item, bool deep, bool only) {
   switch (cell::type_of(item)) {
     case TYPE_BLOCK:
       if (!deep) return add_value(out, item);
       {
-        Output nested{stack::push_new(), false};
+        Output nested{stack::push_copy(constants::none), false};
         block::init_empty(nested.series, block::rest_length(item));
         compose_block(nested, item, deep, only);
         if (pending) return;
@@ -208,7 +204,7 @@ void compose_item(Output& out, const Cell& item, bool deep, bool only) {
 }
 
 // `block` lies in a rooted series (an argument or a block inside one).
-void compose_block(Output& out, const Cell& block, bool deep, bool only) {
+void compose_block(Output& out, const Cell block, bool deep, bool only) {
   for (uint32_t i = block.w1; i < length_of(block.w2); i++) {
     compose_item(out, cells_of(block.w2)[i], deep, only);
     if (pending) return;
@@ -233,6 +229,7 @@ void try_(const int32_t* refinements) {
   const bool all = refinements[0] >= 0;
   const bool keep = refinements[1] >= 0;
   Cell* const base = stack::top;
+  const Cell position = interp::eval_position;
   if (all) {
     stack::mark_try_all(runtime_words::words.try_);
   } else {
@@ -244,6 +241,8 @@ void try_(const int32_t* refinements) {
     if (t.code != rt::kThrowError) throw;
     Cell error = *stack::top_cell();  // the try frame is gone; the error is the newest cell
     stack::top = base;
+    // The evaluations the error cut short left their position behind: this one is current.
+    interp::eval_position = position;
     if (keep) error::capture_stack_trace(&error);
     return stack::set_only_result(error);
   }
@@ -289,12 +288,12 @@ void catch_(const int32_t* refinements) {
   const Cell thrown = *arg(0);
   const Cell name = *arg(1);
   stack::unwind_drop();
+  pending = 0;
   if (refinements[0] < 0 || name_matches(name, *arg(refinements[0]))) {
-    pending = 0;
     stack::clear_throwing_frame();
     return stack::set_only_result(thrown);
   }
-  pending = 0;  // on to the next catch outward, from this native's frame
+  // On to the next catch outward, from this native's frame.
   stack::reset();
   stack::push_copy(thrown);
   stack::push_copy(name);
@@ -354,8 +353,8 @@ void apply(const int32_t* refinements) {
   site.path = path_ptr;
   site.first_refinement = 1;
   site.name = &name;
-  site.mode = (refinements[0] >= 0 ? interp::kApplyAll : interp::kApply) |
-              (refinements[1] >= 0 ? interp::kSafer : 0);
+  site.mode = uint32_t(refinements[0] >= 0 ? interp::kApplyAll : interp::kApply) |
+              uint32_t(refinements[1] >= 0 ? interp::kSafer : interp::kOrdinary);
   site.push = true;
   interp::call(function, feed, site);
   if (pending) return;

@@ -33,14 +33,12 @@ Cell scratch_at(int32_t index) { return Cell{TYPE_BLOCK, uint32_t(index), scratc
 // reduce/into of the block into the scratch block at `mark`, in a native frame of its own.
 // Returns false when an exit (break, return...) is on its way to a frame further out.
 bool reduce_into_scratch(const Cell& block, int32_t mark) {
-  Native reduce = entry(REDUCE);
-  if (!reduce) cell::fire_not_done();
   Cell* caller_top = stack::top;
   stack::mark_native(runtime_words::words.frame_anon);
   stack::push_copy(block);
   stack::push_copy(scratch_at(mark));
   const int32_t into[] = {1};
-  reduce(into);
+  entry(REDUCE)(into);
   if (interp::exiting()) return false;  // the stacks are already shaped for the exit's target
   stack::unwind();
   stack::top = caller_top;

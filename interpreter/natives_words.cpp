@@ -227,17 +227,18 @@ void set_words_from(const Cell& words, const Cell& source, int32_t n, bool any, 
                     bool some) {
   uint8_t type = cell::type_of(source);
   bool from_series = !only && (series::any_block(type) || type == TYPE_MAP);
-  // Everything is checked before the first word changes.
-  for (int32_t i = 1; from_series && i <= n; i++) {
+  // Everything is checked before the first word changes, whatever the source: a bad words
+  // block must not leave its first words set.
+  for (int32_t i = 1; i <= n; i++) {
     Cell word = settable_word(words, i);
-    if (!any && cell::type_of(pick(source, i)) == TYPE_UNSET) {
+    if (from_series && !any && cell::type_of(pick(source, i)) == TYPE_UNSET) {
       rt::fire_error("script", "need-value", &word);
     }
   }
   for (int32_t i = 1; i <= n; i++) {
     Cell value = from_series ? pick(source, i) : source;
     if (some && cell::type_of(value) == TYPE_NONE) continue;
-    Cell word = settable_word(words, i);
+    Cell word = pick(words, i);
     context::write_word(word, value);
   }
 }

@@ -9,6 +9,7 @@
 #pragma once
 #include <cstdint>
 
+#include "interpreter/eval.h"
 #include "runtime/cell.h"
 #include "runtime/throw.h"
 
@@ -146,11 +147,14 @@ void exit_throw();  // value: arguments[0], its name: arguments[1] when pushed
 template <class Body>
 uint32_t try_catch(const Cell& name, Body&& body) {
   Cell* caller_top = top;
+  const Cell position = interp::eval_position;
   mark_try(name);
   try {
     body();
   } catch (const rt::Throw& t) {
     if (t.code != rt::kThrowError) throw;
+    // The evaluations the error cut short left their position behind: the catcher's is current.
+    interp::eval_position = position;
     return t.code;  // throw_error has popped the try frame
   }
   unwind_drop();
