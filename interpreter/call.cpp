@@ -34,6 +34,9 @@ constexpr uint32_t kKindShift = 20;
 constexpr uint32_t kKindMask = 0x300000;
 enum ParamKind : uint32_t { kNormal = 0, kGet = 1, kLiteral = 2 };
 constexpr int32_t kMaxRefinements = 32;
+// In word 3 of the cache's block cell: the callable takes only plain arguments, their number.
+constexpr uint32_t kPlain = 0x80000000;
+constexpr uint32_t kNotPlain = 0xFFFFFFFF;
 constexpr Cell kNoneCell{TYPE_NONE, 0, 0, 0};
 constexpr Cell kUnsetCell{TYPE_UNSET, 0, 0, 0};
 
@@ -99,13 +102,20 @@ uint32_t make_arg_cache(const Cell& callable) {
         break;
     }
   }
+  bool plain = !local_seen && !ordinal;
   if (local_seen) {
     uint32_t slots = context::word_count(parameter_context(callable)) - entries;
     *cell::append_new_cell(&cache_block) = Cell{TYPE_INTEGER, 0, slots, 0};
   } else if (native_like && ordinal) {
     *cell::append_new_cell(&cache_block) = Cell{TYPE_INTEGER, 0, ordinal, 0};
   }
-  cells_of(callable.w3)[1] = cache_block;
+  for (uint32_t i = 0; plain && i < length_of(cache_block.w2); i++) {
+    const Cell& entry = cells_of(cache_block.w2)[i];
+    plain = cell::type_of(entry) == TYPE_TYPESET && !(entry.header & kKindMask);
+  }
+  Cell cached = cache_block;
+  if (plain) cached.w3 = kPlain | entries;
+  cells_of(callable.w3)[1] = cached;
   return cache_block.w2;
 }
 
@@ -113,6 +123,13 @@ uint32_t arg_cache(const Cell& callable) {
   const Cell& cached = cells_of(callable.w3)[1];
   if (cell::type_of(cached) == TYPE_BLOCK) return cached.w2;
   return make_arg_cache(callable);
+}
+
+// Whether the callable takes only plain evaluated arguments (no refinements, locals, get-word or
+// lit-word parameters), and how many: read from the cache cell once the cache is built.
+uint32_t plain_arity(const Cell& callable) {
+  const Cell& cached = cells_of(callable.w3)[1];
+  return cached.w3 & kPlain ? cached.w3 & ~kPlain : kNotPlain;
 }
 
 // The state of one call's gathering.
@@ -514,8 +531,23 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
   }
   int32_t positions[kMaxRefinements];
   Gathering g{callable, feed, site, name, arg_cache(callable), is_native_like(type), 0, positions};
-  gather_args(g);
-  if (pending) return;
+  const uint32_t arity = plain_arity(callable);
+  if (arity != kNotPlain && !site.path && site.mode == kOrdinary) {
+    uint32_t i = 0;
+    if (site.infix) {  // the left operand is already the frame's first cell
+      stack::top++;
+      check_newest(g, 0);
+      i = 1;
+    }
+    for (; i < arity; i++) {
+      fetch(g, i);
+      if (pending) return;
+      check_newest(g, i);
+    }
+  } else {
+    gather_args(g);
+    if (pending) return;
+  }
   if (g.native_like) {
     Cell* left = stack::arg(0);
     if (!(site.infix && cell::type_of(*left) == TYPE_INTEGER &&

@@ -50,6 +50,16 @@ void register_compare();   // equal? ... same?, not, type?
 
 inline Cell logic_value(bool value) { return Cell{TYPE_LOGIC, value ? 1u : 0u, 0, 0}; }
 
+// Whether the last print ended its line (print) or not (prin).
+extern bool last_lf;
+
+// Sets the words 1..n of the words block from the source: from its elements when it is a block
+// (or map) and only is off, else each to the source itself; unset! is refused unless any, none!
+// skipped with some. A non-word raises script/invalid-arg before anything is set. Shared with
+// foreach.
+void set_words_from(const Cell& words, const Cell& source, int32_t n, bool any, bool only,
+                    bool some);
+
 // The falsy test (none! and false) and the strict truth test (unset! raises script/no-return).
 bool falsy(const Cell& value);
 bool strict_true(const Cell& value);

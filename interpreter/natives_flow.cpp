@@ -373,6 +373,77 @@ void wait(const int32_t*) {
   platform::sleep(seconds);
 }
 
+// A /part limit: an integer! length, or a position in a series of the source's datatype.
+int64_t transcode_length(const Cell& source, int64_t rest, const int32_t part) {
+  if (part < 0) return rest;
+  const Cell limit = *arg(part);
+  int64_t length = rest;
+  if (cell::type_of(limit) == TYPE_INTEGER) {
+    length = int32_t(limit.w2);
+  } else if (cell::type_of(limit) == TYPE_STRING || cell::type_of(limit) == TYPE_BINARY) {
+    if (cell::type_of(limit) != cell::type_of(source)) {
+      rt::fire_error("script", "not-same-type");
+    }
+    length = int64_t(limit.w1) - int64_t(source.w1);
+  }
+  return length < 0 ? 0 : length > rest ? rest : length;
+}
+
+// Refinements: /next /one /prescan /scan /part length /into dst /trace callback.
+void transcode(const int32_t* refinements) {
+  const bool next = refinements[0] >= 0, one = refinements[1] >= 0;
+  const bool prescan = refinements[2] >= 0, scan = refinements[3] >= 0;
+  if (refinements[6] >= 0) cell::fire_not_done();  // the lexer's trace events are not built
+  Cell source = *arg(0);
+  const bool is_binary = cell::type_of(source) == TYPE_BINARY;
+  alloc::Series* s = alloc::series_of(source.w2);
+  int64_t rest = int64_t(s->used() / s->unit()) - int64_t(source.w1);
+  if (rest < 0) rest = 0;
+  int64_t length = transcode_length(source, rest, refinements[4]);
+  if (is_binary && length >= 3) {
+    const uint8_t* bytes = s->head_ptr() + source.w1;
+    if (bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+      source.w1 += 3;
+      length -= 3;
+    }
+  }
+  lexer::Mode mode;
+  mode.one = next || one || scan;
+  mode.prescan = prescan;
+  mode.load = !prescan && !scan;
+  Cell* into = refinements[5] >= 0 ? arg(refinements[5]) : nullptr;
+  Cell* result = stack::push_copy(constants::none);
+  const bool pair = next && (!one || scan);
+  Cell* out = result;
+  if (pair) {
+    block::init_empty(result, 2);
+    block::append_cell(*result, constants::none);
+    block::append_cell(*result, constants::none);
+    out = stack::push_copy(constants::none);
+  }
+  size_t consumed = 0;
+  uint8_t code;
+  if (is_binary) {
+    code = lexer::scan(out, alloc::series_of(source.w2)->head_ptr() + source.w1, size_t(length),
+                       mode, &consumed, &source, into);
+  } else {
+    code = lexer::scan_string(out, source, length, mode, &consumed, into);
+  }
+  if (prescan || scan) {
+    *out = length == 0 || code == 0 ? constants::none
+                                    : Cell{TYPE_DATATYPE, int8_t(code) < 0 ? uint32_t(TYPE_ERROR)
+                                                                           : uint32_t(code), 0, 0};
+  }
+  if (pair) {
+    Cell advanced = source;
+    advanced.w1 += uint32_t(consumed);
+    Cell* cells = cells_of(result->w2);
+    cells[0] = *out;
+    cells[1] = advanced;
+  }
+  stack::set_only_result(into ? *into : *result);
+}
+
 }  // namespace
 
 void register_flow() {
@@ -388,6 +459,7 @@ void register_flow() {
   set_entry(RETURN, return_);
   set_entry(APPLY, apply);
   set_entry(WAIT, wait);
+  set_entry(TRANSCODE, transcode);
 }
 
 }  // namespace natives

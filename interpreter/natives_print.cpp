@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "datatypes/block.h"
-#include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/string_buffer.h"

@@ -24,11 +24,6 @@
 
 namespace natives {
 
-// Sets the words 1..n of the words block from the source: from its elements when it is a block
-// (or map) and only is off, else each to the source itself. Shared with foreach.
-void set_words_from(const Cell& words, const Cell& source, int32_t n, bool any, bool only,
-                    bool some);
-
 namespace {
 
 inline bool present(const int32_t* refinements, int i) { return refinements[i] >= 0; }
