@@ -221,7 +221,7 @@ void fetch(Gathering& g, uint32_t index) {
         Feed single{feed.block, feed.index, feed.index + 1};
         eval_expression(single, true, true, false);
         feed.index = single.index;
-      } else {
+      } else if (!push_inert(feed, g.site.infix)) {
         eval_expression(feed, g.site.infix, true, false);
       }
   }

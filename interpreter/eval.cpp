@@ -153,6 +153,25 @@ void apply_operators(Feed& feed, Cell* operand, bool push) {
 
 }  // namespace
 
+bool push_inert(Feed& feed, bool no_infix) {
+  const Cell* at = feed_cell(feed);
+  switch (cell::type_of(*at)) {
+    case TYPE_WORD: case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: case TYPE_PATH:
+    case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_LIT_PATH: case TYPE_PAREN: case TYPE_NATIVE:
+    case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP: case TYPE_ISSUE:
+      return false;
+    default:
+      break;
+  }
+  if (!no_infix) {
+    const Cell* next = feed_cell(Feed{feed.block, feed.index + 1, feed.limit});
+    if (next && operator_of(*next)) return false;
+  }
+  stack::push_copy(*at);
+  feed.index++;
+  return true;
+}
+
 void raise_pending() {
   if (!pending) return;
   uint32_t code = pending;

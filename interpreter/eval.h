@@ -58,6 +58,11 @@ void eval_block(const Cell& block, bool keep);
 // as data.
 void eval_expression(Feed& feed, bool no_infix, bool push, bool literal_functions);
 
+// The expression at the feed when it is a single cell of data that evaluates to itself (no word,
+// path, paren or callable, and no operator after it unless no_infix): pushes it, advances the
+// feed and returns true. Else false, nothing done: the caller evaluates the expression.
+bool push_inert(Feed& feed, bool no_infix);
+
 // One expression in a native frame of its own named <body>: push leaves the value as the caller's
 // newest cell, else it goes to the caller's arguments[0]. Returns the index after it.
 uint32_t eval_next(Feed& feed, bool push);
