@@ -433,6 +433,27 @@ int32_t order(uint32_t a, uint32_t b) { return a < b ? -1 : a > b ? 1 : 0; }
 
 // --- Low-level operations ------------------------------------------------------------------------
 
+void write_word(Cell& word, const Cell& value) {
+  const uint32_t context = word.w1;
+  if (!context || context::kind_of(context) != context::kObject) {
+    context::write_word(word, value);
+    return;
+  }
+  const Cell object = *context::owner_cell(context);
+  if (cell::type_of(object) != TYPE_OBJECT || !object.w3) {
+    context::write_word(word, value);
+    return;
+  }
+  gc::Guard guard_object(object);
+  Cell old_value = *context::word_value_cell(word);
+  Cell new_value = value;
+  gc::Guard guard_old(old_value), guard_new(new_value);
+  context::write_word(word, new_value);
+  Cell field = word;  // a set-word reaches the handler as the plain word
+  field.header = TYPE_WORD;
+  fire_on_change(object, field, old_value, new_value);
+}
+
 void fire_on_change(const Cell& object, const Cell& word, const Cell& old_value,
                     const Cell& new_value) {
   if (!object.w3 || handler_index(object.w3, kOnChange) == kAbsent) return;

@@ -21,6 +21,11 @@ namespace object {
 // were taken from (when the field later holds a function with another spec they are counted
 // again). The collector keeps that spec alive, so the node cannot be reused meanwhile.
 
+// Sets the word to the value in its context, and when that context is an object's with change
+// handlers, calls its on-change* handler as a path assignment does. The word cell is written
+// after allocating: it must stay put. May run any code.
+void write_word(Cell& word, const Cell& value);
+
 // Calls the object's on-change* handler, when it has one, with the word (bound to the object),
 // the old and the new value. The cells are copied first. May run any code.
 void fire_on_change(const Cell& object, const Cell& word, const Cell& old_value,

@@ -445,7 +445,8 @@ void gather_args(Gathering& g) {
 
 void run_native(const Cell& callable, const Gathering& g) {
   int32_t index = int32_t(callable.w1);
-  try {
+  // An action may run a change handler, which throws its exits.
+  absorb_exits([&] {
     if (cell::type_of(callable) == TYPE_ACTION) {
       actions::dispatchers[index - 1](g.positions);
     } else {
@@ -453,11 +454,7 @@ void run_native(const Cell& callable, const Gathering& g) {
       if (!entry) cell::fire_not_done();
       entry(g.positions);
     }
-  } catch (const rt::Throw& t) {
-    // An exit that foreign code turned into a C++ throw travels on as a pending exit.
-    if (t.code < rt::kThrowThrow || t.code > rt::kThrowBreak) throw;
-    pending = t.code;
-  }
+  });
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "datatypes/context.h"
 #include "datatypes/integer.h"
 #include "datatypes/native.h"
+#include "datatypes/object.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -81,7 +82,10 @@ void set_word_expression(Feed& feed, const Cell& set_word, bool push) {
   eval_expression(feed, false, true, false);
   if (pending) return;
   Cell* word = stack::arg(0);
-  word::set_from_stack(*word);
+  if (cell::type_of(*stack::arg(1)) == TYPE_UNSET) rt::fire_error("script", "need-value", word);
+  absorb_exits([&] { object::write_word(*word, *stack::arg(1)); });
+  if (pending) return;
+  *stack::arg(0) = *stack::arg(1);
   close_frame(push);
 }
 

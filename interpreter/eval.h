@@ -26,6 +26,18 @@ inline bool exiting() { return pending != 0; }
 // Turns a pending exit into a C++ throw of its code (for code outside the evaluator).
 void raise_pending();
 
+// Runs code that raises exits as C++ throws (a change handler, called from the evaluator): such an
+// exit becomes pending again. Errors travel on.
+template <class Body>
+void absorb_exits(Body&& body) {
+  try {
+    body();
+  } catch (const rt::Throw& t) {
+    if (t.code < rt::kThrowThrow || t.code > rt::kThrowBreak) throw;
+    pending = t.code;
+  }
+}
+
 // A copy of the block being evaluated, its head index at the current expression: the `near` of
 // every new error. Saved and restored by each block evaluation.
 extern Cell eval_position;

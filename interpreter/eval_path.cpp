@@ -111,9 +111,14 @@ void eval_path(const Cell& path_in, Feed* feed, bool set, bool get, bool push, c
     const Cell* to_store = set && last ? value : nullptr;
     // The step may write its result over the value it is given: it gets a copy of the parent.
     *step = *parent;
-    const Cell selected = *actions::call_eval_path(
-        step, element, const_cast<Cell*>(to_store), &path, grandparent, previous,
-        int32_t(i - 1), case_flag, get, last, set && last && notifies(*grandparent));
+    Cell selected;
+    // Setting a field may run its object's change handler, which throws its exits.
+    absorb_exits([&] {
+      selected = *actions::call_eval_path(step, element, const_cast<Cell*>(to_store), &path,
+                                          grandparent, previous, int32_t(i - 1), case_flag, get,
+                                          last, set && last && notifies(*grandparent));
+    });
+    if (pending) return;
     if (!set && !get && callable(cell::type_of(selected))) {
       Cell name = cell::type_of(given) == TYPE_WORD ? given : runtime_words::words.frame_anon;
       CallSite site;

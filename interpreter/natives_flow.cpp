@@ -87,6 +87,7 @@ void do_(const int32_t* refinements) {
     }
     case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_GET_PATH: case TYPE_SET_PATH:
       interp::get_path(Cell(*value), false);
+      if (pending) return;
       return stack::set_only_result(*stack::top_cell());
     case TYPE_ERROR:
       stack::throw_error(value);

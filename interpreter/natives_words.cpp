@@ -95,6 +95,7 @@ void get(const int32_t* refinements) {
   uint8_t type = cell::type_of(target);
   if (is_path(type)) {
     interp::get_path(target, present(refinements, 1));
+    if (interp::pending) return;
     stack::set_only_result(*stack::top_cell());
   } else if (type == TYPE_OBJECT) {
     object::reflect(stack::arg(0), runtime_words::symbols.values);
@@ -120,6 +121,7 @@ void set(const int32_t* refinements) {
   uint8_t type = cell::type_of(target);
   if (is_path(type)) {
     interp::set_path(target, value, present(refinements, 1));
+    if (interp::pending) return;
     stack::set_only_result(*stack::top_cell());
     return;
   }
@@ -132,7 +134,7 @@ void set(const int32_t* refinements) {
     stack::unwind();
     stack::top = caller_top;
   } else {
-    context::write_word(target, *value);
+    object::write_word(target, *value);
   }
   stack::set_only_result(*stack::arg(1));
 }
