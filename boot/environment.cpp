@@ -21,7 +21,7 @@ namespace {
 constexpr char kMakeSpec[] =
     "[\"Returns a new value made from a spec for that value's type\""
     " type \"The datatype, an example or prototype value\""
-    " spec \"The specification of the new value\"] 1";
+    " spec \"What the new value is made from\"] 1";
 
 void define_make() {
   Cell* spec = stack::push_new();
