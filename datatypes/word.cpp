@@ -9,6 +9,7 @@
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/object.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
@@ -283,7 +284,7 @@ Cell* push_context_value_as_refinement(uint32_t context, uint32_t index) {
 Cell* set_from_stack(Cell& word) {
   const Cell* value = stack::arg(1);
   if (cell::type_of(*value) == TYPE_UNSET) fire_word_error("need-value", word);
-  context::write_word(word, *value);
+  object::write_word(word, *value);
   *stack::arg(0) = *stack::arg(1);
   return stack::arg(0);
 }

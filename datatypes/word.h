@@ -60,7 +60,7 @@ Cell* push_context_value_as_refinement(uint32_t context, uint32_t index);
 // --- Writing -----------------------------------------------------------------------------------
 
 // Sets the word to arguments[1] (unset! raises script/need-value) and copies the value into
-// arguments[0]. May allocate.
+// arguments[0]; a word of an object with change handlers runs its on-change*. May run any code.
 Cell* set_from_stack(Cell& word);
 // The newest stack cell into value #index of a heap context (an object's field is marked
 // assigned); returns the value cell, valid until the next allocation.

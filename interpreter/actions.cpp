@@ -319,13 +319,7 @@ bool both_integers(const Cell& a, const Cell& b) {
 // The arithmetic compiled code does without the action: add, subtract and multiply of two
 // integer!s (overflowing to float!) or two float!s, and the bitwise operations of two integer!s.
 std::optional<Cell> fast_math(int32_t op, const Cell& first, const Cell& second) {
-  if (both_integers(first, second)) {
-    if (op == integer::DIVIDE || op == integer::REMAINDER) return std::nullopt;
-    Cell result = integer::make(0);
-    integer::do_math(integer::get_value(first), integer::get_value(second), integer::Op(op),
-                     &result);
-    return result;
-  }
+  if (both_integers(first, second)) return integer_math(op, first, second);
   if (cell::type_of(first) != TYPE_FLOAT || cell::type_of(second) != TYPE_FLOAT) {
     return std::nullopt;
   }
@@ -334,18 +328,6 @@ std::optional<Cell> fast_math(int32_t op, const Cell& first, const Cell& second)
     case integer::ADD: return float_::make(a + b);
     case integer::SUBTRACT: return float_::make(a - b);
     case integer::MULTIPLY: return float_::make(a * b);
-    default: return std::nullopt;
-  }
-}
-
-std::optional<bool> integer_compare(int32_t op, int32_t a, int32_t b) {
-  switch (op) {
-    case EQUAL: case STRICT_EQUAL: return a == b;
-    case NOT_EQUAL: return a != b;
-    case LESSER: return a < b;
-    case LESSER_OR_EQUAL: return a <= b;
-    case GREATER: return a > b;
-    case GREATER_OR_EQUAL: return a >= b;
     default: return std::nullopt;
   }
 }
@@ -435,6 +417,32 @@ int32_t call_compare(Cell* value1, Cell* value2, int32_t op) {
   }
   auto fn = datatype::lookup<COMPARE>(type);
   return fn ? fn(value1, value2, op) : kNotComparable;
+}
+
+// --- Integer operations without a call -----------------------------------------------------------
+
+std::optional<Cell> integer_math(int32_t op, const Cell& first, const Cell& second) {
+  const int32_t a = integer::get_value(first), b = integer::get_value(second);
+  // Division and remainder by 0, and of -2147483648 by -1, raise their errors in the action.
+  if ((op == integer::DIVIDE || op == integer::REMAINDER) &&
+      (b == 0 || (b == -1 && a == INT32_MIN))) {
+    return std::nullopt;
+  }
+  Cell result = integer::make(0);
+  integer::do_math(a, b, integer::Op(op), &result);
+  return result;
+}
+
+std::optional<bool> integer_compare(int32_t op, int32_t a, int32_t b) {
+  switch (op) {
+    case EQUAL: case STRICT_EQUAL: return a == b;
+    case NOT_EQUAL: return a != b;
+    case LESSER: return a < b;
+    case LESSER_OR_EQUAL: return a <= b;
+    case GREATER: return a > b;
+    case GREATER_OR_EQUAL: return a >= b;
+    default: return std::nullopt;
+  }
 }
 
 // --- Direct calls --------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 // interpreter/stack.h: arguments in the current frame's cells, the result in stack::arg(0).
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "datatypes/datatype.h"
@@ -72,6 +73,15 @@ void compare_op(int32_t op);
 // truth, native!/action!/op! by their entry, function!/routine! by their body block, when both
 // values have the same type; anything else through the compare implementation.
 int32_t call_compare(Cell* value1, Cell* value2, int32_t op);
+
+// --- Integer operations without a call ----------------------------------------------------------
+// What the action or comparison gives for two integer!s, computed directly (the arithmetic
+// overflowing to float! as the action does); nullopt where the call must be made: an operation
+// that raises (division or remainder by 0 or of -2147483648 by -1) or an operator without a
+// direct form.
+
+std::optional<Cell> integer_math(int32_t op, const Cell& first, const Cell& second);  // integer::Op
+std::optional<bool> integer_compare(int32_t op, int32_t a, int32_t b);  // action::CompareOp
 
 // --- Direct calls --------------------------------------------------------------------------------
 // The implementation of the value's type called with the operands as given, no frame built.

@@ -57,7 +57,7 @@ uint32_t parameter_context(const Cell& callable) {
   return is_native_like(cell::type_of(callable)) ? native::arg_context(callable) : callable.w1;
 }
 
-uint32_t make_arg_cache(const Cell& callable) {
+void make_arg_cache(const Cell& callable) {
   const uint32_t spec = callable.w2;
   const bool native_like = is_native_like(cell::type_of(callable));
   // Not on the data stack: an infix call's left operand sits at its top.
@@ -116,20 +116,20 @@ uint32_t make_arg_cache(const Cell& callable) {
   Cell cached = cache_block;
   if (plain) cached.w3 = kPlain | entries;
   cells_of(callable.w3)[1] = cached;
-  return cache_block.w2;
 }
 
-uint32_t arg_cache(const Cell& callable) {
+// The cache's block cell, built on first use.
+Cell arg_cache(const Cell& callable) {
   const Cell& cached = cells_of(callable.w3)[1];
-  if (cell::type_of(cached) == TYPE_BLOCK) return cached.w2;
-  return make_arg_cache(callable);
+  if (cell::type_of(cached) == TYPE_BLOCK) return cached;
+  make_arg_cache(callable);
+  return cells_of(callable.w3)[1];
 }
 
 // Whether the callable takes only plain evaluated arguments (no refinements, locals, get-word or
-// lit-word parameters), and how many: read from the cache cell once the cache is built.
-uint32_t plain_arity(const Cell& callable) {
-  const Cell& cached = cells_of(callable.w3)[1];
-  return cached.w3 & kPlain ? cached.w3 & ~kPlain : kNotPlain;
+// lit-word parameters), and how many, as the cache's cell records it.
+uint32_t plain_arity(const Cell& cache) {
+  return cache.w3 & kPlain ? cache.w3 & ~kPlain : kNotPlain;
 }
 
 // The state of one call's gathering.
@@ -459,40 +459,35 @@ void run_native(const Cell& callable, const Gathering& g) {
 
 }  // namespace
 
-bool integer_operator(const Cell& callable, int32_t left, int32_t right, Cell* result) {
-  const uint32_t entry = callable.w1;
+bool integer_operator(const Cell& callable, const Cell& left, const Cell& right, Cell* result) {
+  if (cell::type_of(left) != TYPE_INTEGER || cell::type_of(right) != TYPE_INTEGER) return false;
   if (cell::type_of(callable) == TYPE_ACTION) {
-    integer::Op math;
-    switch (entry) {
-      case action::ADD: math = integer::ADD; break;
-      case action::SUBTRACT: math = integer::SUBTRACT; break;
-      case action::MULTIPLY: math = integer::MULTIPLY; break;
-      case action::REMAINDER:
-        if (right == 0 || (right == -1 && left == INT32_MIN)) return false;
-        math = integer::REMAINDER;
-        break;
+    int32_t op;
+    switch (callable.w1) {
+      case action::ADD: op = integer::ADD; break;
+      case action::SUBTRACT: op = integer::SUBTRACT; break;
+      case action::MULTIPLY: op = integer::MULTIPLY; break;
+      case action::REMAINDER: op = integer::REMAINDER; break;
       default: return false;
     }
-    *result = integer::make(0);
-    integer::do_math(left, right, math, result);
-    return true;
+    std::optional<Cell> value = actions::integer_math(op, left, right);
+    if (value) *result = *value;
+    return value.has_value();
   }
-  if (cell::type_of(callable) != TYPE_NATIVE) return false;
-  bool truth;
-  switch (entry) {
-    case natives::EQUAL_Q: case natives::STRICT_EQUAL_Q: truth = left == right; break;
-    case natives::NOT_EQUAL_Q: truth = left != right; break;
-    case natives::LESSER_Q: truth = left < right; break;
-    case natives::GREATER_Q: truth = left > right; break;
-    case natives::LESSER_OR_EQUAL_Q: truth = left <= right; break;
-    case natives::GREATER_OR_EQUAL_Q: truth = left >= right; break;
-    default: return false;
+  if (cell::type_of(callable) != TYPE_NATIVE || callable.w1 < natives::EQUAL_Q ||
+      callable.w1 > natives::GREATER_OR_EQUAL_Q) {
+    return false;
   }
-  *result = natives::logic_value(truth);
-  return true;
+  // The compare operator of each comparison native, in the natives' order.
+  static constexpr int32_t kCompareOp[] = {action::EQUAL, action::NOT_EQUAL, action::STRICT_EQUAL,
+                                           action::LESSER, action::GREATER,
+                                           action::LESSER_OR_EQUAL, action::GREATER_OR_EQUAL};
+  std::optional<bool> truth =
+      actions::integer_compare(kCompareOp[callable.w1 - natives::EQUAL_Q],
+                               integer::get_value(left), integer::get_value(right));
+  if (truth) *result = natives::logic_value(*truth);
+  return truth.has_value();
 }
-
-uint32_t frame_size(const Cell& function) { return context::word_count(function.w1); }
 
 void run_function(const Cell& function, uint32_t) {
   const uint32_t context = function.w1;
@@ -527,8 +522,9 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
     stack::mark_interp_native(name);
   }
   int32_t positions[kMaxRefinements];
-  Gathering g{callable, feed, site, name, arg_cache(callable), is_native_like(type), 0, positions};
-  const uint32_t arity = plain_arity(callable);
+  const Cell cache = arg_cache(callable);
+  Gathering g{callable, feed, site, name, cache.w2, is_native_like(type), 0, positions};
+  const uint32_t arity = plain_arity(cache);
   if (arity != kNotPlain && !site.path && site.mode == kOrdinary) {
     uint32_t i = 0;
     if (site.infix) {  // the left operand is already the frame's first cell
@@ -547,9 +543,7 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
   }
   if (g.native_like) {
     Cell* left = stack::arg(0);
-    if (!(site.infix && cell::type_of(*left) == TYPE_INTEGER &&
-          cell::type_of(left[1]) == TYPE_INTEGER &&
-          integer_operator(callable, int32_t(left->w2), int32_t(left[1].w2), left))) {
+    if (!(site.infix && integer_operator(callable, left[0], left[1], left))) {
       run_native(callable, g);
     }
     if (pending) return;

@@ -11,6 +11,14 @@
 
 namespace interp {
 
+// The values the dispatcher calls, and with op! (called as the value it wraps) the language's
+// function values.
+inline bool callable(uint8_t type) {
+  return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION ||
+         type == TYPE_ROUTINE;
+}
+inline bool any_function(uint8_t type) { return callable(type) || type == TYPE_OP; }
+
 // How the arguments are read: an ordinary call, or `apply` (ApplyAll: every argument and a truth
 // value per refinement; Apply: the mandatory arguments, then refinement! values each followed by
 // an expression for its truth). Safer may be added to either apply mode: each argument is exactly
@@ -39,10 +47,6 @@ void run_function(const Cell& function, uint32_t owner_context);
 // The common operators (+ - * % and the comparisons) over two integers, computed without a call:
 // the same result as the action or native would give. False when the call must be made (other
 // callables, and the cases that raise an error).
-bool integer_operator(const Cell& callable, int32_t left, int32_t right, Cell* result);
-
-// The number of cells a function's frame holds (its context's words: arguments, refinements,
-// their arguments and locals).
-uint32_t frame_size(const Cell& function);
+bool integer_operator(const Cell& callable, const Cell& left, const Cell& right, Cell* result);
 
 }  // namespace interp

@@ -7,15 +7,12 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
-#include "datatypes/integer.h"
 #include "datatypes/native.h"
-#include "datatypes/object.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "interpreter/actions.h"
 #include "interpreter/call.h"
-#include "interpreter/natives.h"
 #include "interpreter/stack.h"
 #include "runtime/alloc.h"
 #include "runtime/fatal.h"
@@ -81,11 +78,8 @@ void set_word_expression(Feed& feed, const Cell& set_word, bool push) {
   if (!feed_cell(feed)) rt::fire_error("script", "need-value", &name);
   eval_expression(feed, false, true, false);
   if (pending) return;
-  Cell* word = stack::arg(0);
-  if (cell::type_of(*stack::arg(1)) == TYPE_UNSET) rt::fire_error("script", "need-value", word);
-  absorb_exits([&] { object::write_word(*word, *stack::arg(1)); });
+  absorb_exits([] { word::set_from_stack(*stack::arg(0)); });
   if (pending) return;
-  *stack::arg(0) = *stack::arg(1);
   close_frame(push);
 }
 
@@ -108,22 +102,22 @@ bool is_system_issue(const Cell& issue) {
          symbol == symbol::resolve_alias(runtime_words::symbols.system_global);
 }
 
-// The integer value of an operator's right operand when it is exactly one cell that needs no
-// evaluation: an integer! literal, or a word that holds an integer!.
-bool plain_integer_operand(const Cell* cell, int32_t* value) {
-  if (!cell) return false;
-  if (cell::type_of(*cell) == TYPE_INTEGER) {
-    *value = int32_t(cell->w2);
-    return true;
-  }
+// An operator's right operand when it is exactly one cell that needs no evaluation: an integer!
+// literal, or a word that holds an integer!. Null otherwise.
+const Cell* plain_integer_operand(const Cell* cell) {
+  if (!cell) return nullptr;
+  if (cell::type_of(*cell) == TYPE_INTEGER) return cell;
   if (cell::type_of(*cell) != TYPE_WORD || !cell->w1 || cell->w3 == context::kUnresolved ||
       !context::has_values(cell->w1)) {
-    return false;
+    return nullptr;
   }
   const Cell* held = word_value(*cell);
-  if (cell::type_of(*held) != TYPE_INTEGER) return false;
-  *value = int32_t(held->w2);
-  return true;
+  return cell::type_of(*held) == TYPE_INTEGER ? held : nullptr;
+}
+
+// The cell after the feed's position, or null.
+inline const Cell* next_cell(const Feed& feed) {
+  return feed_cell(Feed{feed.block, feed.index + 1, feed.limit});
 }
 
 // The infix look-ahead: while the next cell names an operator, the value just produced (the cell
@@ -134,10 +128,8 @@ void apply_operators(Feed& feed, Cell* operand, bool push) {
     if (!next) return;
     const Cell* op = operator_of(*next);
     if (!op) return;
-    int32_t right;
-    if (cell::type_of(*operand) == TYPE_INTEGER &&
-        plain_integer_operand(feed_cell(Feed{feed.block, feed.index + 1, feed.limit}), &right) &&
-        integer_operator(native::unwrap_op(*op), int32_t(operand->w2), right, operand)) {
+    const Cell* right = plain_integer_operand(next_cell(feed));
+    if (right && integer_operator(native::unwrap_op(*op), *operand, *right, operand)) {
       feed.index += 2;
       stack::top = operand + 1;
       continue;
@@ -168,7 +160,7 @@ bool push_inert(Feed& feed, bool no_infix) {
       break;
   }
   if (!no_infix) {
-    const Cell* next = feed_cell(Feed{feed.block, feed.index + 1, feed.limit});
+    const Cell* next = next_cell(feed);
     if (next && operator_of(*next)) return false;
   }
   stack::push_copy(*at);

@@ -17,11 +17,6 @@ namespace interp {
 
 namespace {
 
-bool callable(uint8_t type) {
-  return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION ||
-         type == TYPE_ROUTINE;
-}
-
 bool block_like(uint8_t type) {
   switch (type) {
     case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:

@@ -38,6 +38,13 @@ LoopExit take_loop_exit() {
   }
 }
 
+// One run of a loop's body in the loop frame, its value in the frame's arguments[0].
+LoopExit run_body(const Cell& body) {
+  stack::reset();
+  interp::eval_block(body, true);
+  return take_loop_exit();
+}
+
 // Leaves the loop frame; the value becomes the native's result.
 void end_loop(const Cell& result) {
   stack::unwind_drop();
@@ -117,9 +124,7 @@ void while_(const int32_t*) {
       default: rt::fire_error("throw", "while-cond");
     }
     if (!strict_true(*arg(0))) break;
-    stack::reset();
-    interp::eval_block(body, true);
-    LoopExit exit = take_loop_exit();
+    LoopExit exit = run_body(body);
     if (exit == LoopExit::kBreak) break;
     if (exit == LoopExit::kOther) return;
   }
@@ -130,9 +135,7 @@ void until(const int32_t*) {
   const Cell body = *arg(0);
   stack::mark_loop(body_word());
   for (;;) {
-    stack::reset();
-    interp::eval_block(body, true);
-    LoopExit exit = take_loop_exit();
+    LoopExit exit = run_body(body);
     if (exit == LoopExit::kBreak) break;
     if (exit == LoopExit::kOther) return;
     if (exit == LoopExit::kContinue) continue;
@@ -147,9 +150,7 @@ void loop(const int32_t*) {
   const Cell body = *arg(1);
   stack::mark_loop(body_word());
   for (int32_t i = 0; i < count; i++) {
-    stack::reset();
-    interp::eval_block(body, true);
-    LoopExit exit = take_loop_exit();
+    LoopExit exit = run_body(body);
     if (exit == LoopExit::kBreak) break;
     if (exit == LoopExit::kOther) return;
   }
@@ -165,10 +166,8 @@ void repeat(const int32_t*) {
   Cell* word = arg(0);
   stack::mark_loop(body_word());
   for (;;) {
-    stack::reset();
     context::write_word(*word, *counter);
-    interp::eval_block(body, true);
-    LoopExit exit = take_loop_exit();
+    LoopExit exit = run_body(body);
     if (exit == LoopExit::kBreak) break;
     if (exit == LoopExit::kOther) return;
     counter->w2++;
@@ -181,9 +180,7 @@ void forever(const int32_t*) {
   const Cell body = *arg(0);
   stack::mark_loop(body_word());
   for (;;) {
-    stack::reset();
-    interp::eval_block(body, true);
-    LoopExit exit = take_loop_exit();
+    LoopExit exit = run_body(body);
     if (exit == LoopExit::kBreak) return end_loop(*arg(0));
     if (exit == LoopExit::kOther) return;
   }

@@ -36,11 +36,6 @@ inline uint32_t length_of(uint32_t node) {
   return alloc::series_of(node)->used() / sizeof(Cell);
 }
 
-bool callable(uint8_t type) {
-  return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION ||
-         type == TYPE_ROUTINE || type == TYPE_OP;
-}
-
 // A value evaluated as an expression of its own, a callable taken as data: the value is put in a
 // one-cell block (kept on the stack) that the evaluator walks. Pushes the value.
 void eval_single(const Cell& value) {
@@ -129,7 +124,7 @@ void reduce(const int32_t* refinements) {
   const Cell value = *arg(0);
   const int32_t into = refinements[0];
   if (cell::type_of(value) != TYPE_BLOCK) {
-    if (callable(cell::type_of(value))) return stack::set_only_result(value);
+    if (interp::any_function(cell::type_of(value))) return stack::set_only_result(value);
     eval_single(value);
     if (pending) return;
     if (into < 0) return stack::set_only_result(*stack::top_cell());
@@ -314,11 +309,6 @@ void continue_(const int32_t*) { stack::exit_break(false, true); }
 void exit_(const int32_t*) { stack::exit_return(false); }
 void return_(const int32_t*) { stack::exit_return(true); }
 
-bool is_function_value(uint8_t type) {
-  return type == TYPE_FUNCTION || type == TYPE_NATIVE || type == TYPE_ACTION ||
-         type == TYPE_OP || type == TYPE_ROUTINE;
-}
-
 void apply(const int32_t* refinements) {
   const Cell given = *arg(0);
   Cell function = given;
@@ -344,7 +334,7 @@ void apply(const int32_t* refinements) {
     default:
       break;
   }
-  if (!is_function_value(cell::type_of(function))) {
+  if (!interp::any_function(cell::type_of(function))) {
     rt::fire_error("script", "invalid-arg", &given);
   }
   if (cell::type_of(function) == TYPE_OP) function = native::unwrap_op(function);
