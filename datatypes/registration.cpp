@@ -7,18 +7,28 @@
 #include "datatypes/char.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
+#include "datatypes/date.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
+#include "datatypes/handle.h"
 #include "datatypes/integer.h"
+#include "datatypes/map.h"
+#include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
+#include "datatypes/pair.h"
 #include "datatypes/path.h"
+#include "datatypes/point.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tag.h"
+#include "datatypes/time.h"
+#include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
+#include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "runtime/gc.h"
 
@@ -94,6 +104,16 @@ void register_all() {
   bitset::init();
   binary::init();  // takes string!'s row: string! registers before it
   path::register_datatypes();  // takes block!'s row: every module filling it registers before
+  url::register_datatypes();   // url! then file!, after string!
+  tag::register_datatypes();
+  time_::register_datatype();  // after float!
+  handle::register_datatype();  // after integer!
+  map::register_datatypes();   // map!, and hash! after block!
+  pair::register_datatype();
+  point::register_datatypes();
+  tuple::register_datatype();
+  date::register_datatype();
+  money::register_datatype();
 }
 
 }  // namespace datatype

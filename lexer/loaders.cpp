@@ -1,7 +1,7 @@
 // Token loaders: per token kind, the syntax the automaton leaves to check and the value built
 // from the text (words, integers, floats, percents, chars, strings, raw strings, binaries,
-// issues, refinements). Kinds whose datatypes do not exist yet report a syntax error naming the
-// datatype. Relies on the rooting rule of runtime/gc.h: each loader allocates its series before
+// issues, refinements); the loaders of the other datatypes' literals live beside this file.
+// Relies on the rooting rule of runtime/gc.h: each loader allocates its series before
 // it takes its output cell, and holds no other node across an allocation.
 #include <strings.h>
 
@@ -298,16 +298,6 @@ void load_refinement(State& s, const uint8_t* text, const uint8_t* end, uint32_t
   load_word(s, text, end, TYPE_REFINEMENT, load);
 }
 
-// A url token led by ' or : is a broken lit-word! or get-word!; url! itself comes later.
-void load_url(State& s, const uint8_t* text, const uint8_t*, uint32_t, bool) {
-  throw_error(s, text, *text == ':' ? TYPE_GET_WORD : *text == '\'' ? TYPE_LIT_WORD : TYPE_URL);
-}
-
-// Tokens whose datatypes are not there yet: an error naming the datatype, never a wrong value.
-void load_absent(State& s, const uint8_t* text, const uint8_t*, uint32_t, bool) {
-  throw_error(s, text, s.token_type);
-}
-
 }  // namespace
 
 // --- Shared loaders ------------------------------------------------------------------------------
@@ -395,23 +385,23 @@ const Routine loaders[kKindCount] = {
     load_integer,        // INTEGER
     load_refinement,     // REFINEMENT
     load_char,           // CHAR
-    load_absent,         // FILE
+    load_file,           // FILE
     load_binary,         // BINARY
     load_percent,        // PERCENT
     load_float,          // FLOAT
     load_special_float,  // FLOAT-SPECIAL
-    load_absent,         // TUPLE
-    load_absent,         // DATE
-    load_absent,         // PAIR
-    load_absent,         // POINT
-    load_absent,         // TIME
-    load_absent,         // MONEY
-    load_absent,         // TAG
+    load_tuple,          // TUPLE
+    load_date,           // DATE
+    load_pair,           // PAIR
+    load_point,          // POINT
+    load_time,           // TIME
+    load_money,          // MONEY
+    load_tag,            // TAG
     load_url,            // URL
-    load_absent,         // EMAIL
+    load_email,          // EMAIL
     load_hex_integer,    // HEX-INTEGER
     load_raw_string,     // RAW-STRING
-    load_absent,         // REF
+    load_ref,            // REF
 };
 
 }  // namespace lexer

@@ -58,4 +58,17 @@ void load_text(State& s, const uint8_t* text, const uint8_t* end, uint32_t flags
 // Words by kind: the text of a word, issue or refinement token (with its decoration).
 void load_word(State& s, const uint8_t* text, const uint8_t* end, uint8_t type, bool load);
 
+// Loaders of literals with datatypes of their own, one file each group (load_*.cpp).
+void load_time(State& s, const uint8_t* text, const uint8_t* end, uint32_t flags, bool load);
+void load_date(State& s, const uint8_t* text, const uint8_t* end, uint32_t flags, bool load);
+void load_money(State& s, const uint8_t* text, const uint8_t* end, uint32_t flags, bool load);
+void load_tuple(State& s, const uint8_t* text, const uint8_t* end, uint32_t flags, bool load);
+void load_pair(State& s, const uint8_t* text, const uint8_t* end, uint32_t flags, bool load);
+void load_point(State& s, const uint8_t* text, const uint8_t* end, uint32_t flags, bool load);
+void load_file(State& s, const uint8_t* text, const uint8_t* end, uint32_t flags, bool load);
+void load_url(State& s, const uint8_t* text, const uint8_t* end, uint32_t flags, bool load);
+void load_email(State& s, const uint8_t* text, const uint8_t* end, uint32_t flags, bool load);
+void load_tag(State& s, const uint8_t* text, const uint8_t* end, uint32_t flags, bool load);
+void load_ref(State& s, const uint8_t* text, const uint8_t* end, uint32_t flags, bool load);
+
 }  // namespace lexer

@@ -164,8 +164,6 @@ TEST_F(Lexer, BlocksParensAndNewLines) {
       {"; comment\na ; more\n b", "\na\nb"},
       {"(1 2) (a, b)", "invalid point2D! line 1"},
       {"[a ,b]", "invalid point2D! line 1"},
-      {"(1, 2)", "invalid point2D! line 1"},
-      {"#[a 1]", "invalid map! line 1"},
   });
 }
 
@@ -195,16 +193,6 @@ TEST_F(Lexer, BracketErrorsNameTheMissingCharacterAndLine) {
       {"a\n\n}", "bad-char line 3"},
       {"\\", "bad-char line 1"},
       {"a \xC0", "bad-char line 1"},
-  });
-}
-
-TEST_F(Lexer, DatatypesNotThereYetRaiseTheirSyntaxError) {
-  check({
-      {"1.2.3", "invalid tuple! line 1"},     {"2024-01-15", "invalid date! line 1"},
-      {"1x2", "invalid pair! line 1"},        {"1:30", "invalid time! line 1"},
-      {"$1.50", "invalid money! line 1"},     {"<b>", "invalid tag! line 1"},
-      {"http://x.org", "invalid url! line 1"}, {"a@b.c", "invalid email! line 1"},
-      {"@ref", "invalid ref! line 1"},        {"%file.txt", "invalid file! line 1"},
   });
 }
 

@@ -1,0 +1,9 @@
+// pair!: two 32-bit integers (sizes and positions).
+// (Being built.)
+#include "datatypes/pair.h"
+
+namespace pair {
+
+void register_datatype() {}
+
+}  // namespace pair

@@ -1,0 +1,19 @@
+// Loaders of tuple, pair and point literals.
+// (Being built: reports the datatype's syntax error for now.)
+#include "lexer/state.h"
+
+namespace lexer {
+
+void load_tuple(State& s, const uint8_t* text, const uint8_t*, uint32_t, bool) {
+  throw_error(s, text, s.token_type);
+}
+
+void load_pair(State& s, const uint8_t* text, const uint8_t*, uint32_t, bool) {
+  throw_error(s, text, s.token_type);
+}
+
+void load_point(State& s, const uint8_t* text, const uint8_t*, uint32_t, bool) {
+  throw_error(s, text, s.token_type);
+}
+
+}  // namespace lexer
