@@ -1,4 +1,4 @@
-// Loaders of file, url, email, tag and ref literals.
+// Loaders of file and url literals.
 // (Being built: reports the datatype's syntax error for now.)
 #include "lexer/state.h"
 
@@ -10,18 +10,6 @@ void load_url(State& s, const uint8_t* text, const uint8_t*, uint32_t, bool) {
 }
 
 void load_file(State& s, const uint8_t* text, const uint8_t*, uint32_t, bool) {
-  throw_error(s, text, s.token_type);
-}
-
-void load_email(State& s, const uint8_t* text, const uint8_t*, uint32_t, bool) {
-  throw_error(s, text, s.token_type);
-}
-
-void load_tag(State& s, const uint8_t* text, const uint8_t*, uint32_t, bool) {
-  throw_error(s, text, s.token_type);
-}
-
-void load_ref(State& s, const uint8_t* text, const uint8_t*, uint32_t, bool) {
   throw_error(s, text, s.token_type);
 }
 
