@@ -51,14 +51,6 @@ inline void set_length(uint32_t node, int64_t cells) {
 
 [[noreturn]] void no_memory() { rt::fire_error("internal", "no-memory"); }
 
-// Holds a container on the cycle stack for the length of a walk, also when an error ends it.
-struct CycleEntry {
-  explicit CycleEntry(uint32_t node) { cycles::push(node); }
-  ~CycleEntry() { cycles::pop(); }
-  CycleEntry(const CycleEntry&) = delete;
-  CycleEntry& operator=(const CycleEntry&) = delete;
-};
-
 // A deep walk that meets its own container again cannot end.
 void refuse_cycle(uint32_t node) {
   if (cycles::find(node)) {
@@ -197,7 +189,7 @@ int32_t mold_cells(Cell* value, Cell* out, bool only, bool all, bool flat, Cell*
   const Cell block = *value;
   if (!only) part = append_text(out, open, part);
   {
-    CycleEntry entry(block.w2);
+    cycles::Entry entry(block.w2);
     bool first_break = false;
     int32_t head = std::max(head_of(block), 0);
     for (int32_t i = head; i < length_of(block); i++) {
@@ -362,7 +354,7 @@ Cell* push_clone(const Cell& block, bool deep, bool all_blocks) {
   if (!deep) return result;
 
   refuse_cycle(source.w2);
-  CycleEntry entry(source.w2);
+  cycles::Entry entry(source.w2);
   for (int32_t i = 0; i < count; i++) {
     Cell item = cells_of(node)[i];
     uint8_t type = cell::type_of(item);
@@ -424,7 +416,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t type) {
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
   if (cycles::detect_and_emit(*value, out, &part, false)) return part;
   const Cell block = *value;
-  CycleEntry entry(block.w2);
+  cycles::Entry entry(block.w2);
   int32_t head = std::max(head_of(block), 0);
   for (int32_t i = head; i < length_of(block); i++) {
     if (arg && part <= 0) break;
@@ -517,8 +509,8 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 
   int32_t result = 0;
   {
-    CycleEntry entry_x(x.w2);
-    CycleEntry entry_y(y.w2);
+    cycles::Entry entry_x(x.w2);
+    cycles::Entry entry_y(y.w2);
     for (int32_t i = 0; i < std::min(length_x, length_y) && result == 0; i++) {
       Cell* c1 = first_cell(x) + clamped_head(x) + i;
       Cell* c2 = first_cell(y) + clamped_head(y) + i;
@@ -605,7 +597,7 @@ void copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
   series::copy(value, result, part, false, nullptr);
   if (!deep && !types) return;
   if (cell::type_of(source) == TYPE_HASH) cell::set_type(*result, TYPE_BLOCK);
-  std::optional<CycleEntry> entry;
+  std::optional<cycles::Entry> entry;
   if (deep) {
     refuse_cycle(source.w2);
     entry.emplace(source.w2);

@@ -13,9 +13,11 @@
 
 #include "datatypes/cell_ops.h"
 #include "datatypes/datatype.h"
+#include "datatypes/money.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
+#include "datatypes/time.h"
 #include "interpreter/stack.h"
 #include "lexer/number.h"
 #include "runtime/dtoa.h"
@@ -196,9 +198,10 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
     case TYPE_HASH:
       value = from_mantissa_exponent(*spec, type);
       break;
-    case TYPE_MONEY:  // money's conversion, and loading a percent! from text, come later
-      rt::fire_error("internal", "not-done");
-    default:
+    case TYPE_MONEY:
+      value = money::to_float(*spec);
+      break;
+    default:  // loading a percent! from text comes later
       if (!series::any_string(spec_type)) fire_bad_to_arg(type, *spec);
       if (type == TYPE_PERCENT) rt::fire_error("internal", "not-done");
       value = from_text(*spec, type);
@@ -391,6 +394,19 @@ bool pretty() { return pretty_flag; }
 
 // --- Shared actions --------------------------------------------------------------------------
 
+double apply(integer::Op op, double x, double y) {
+  switch (op) {
+    case integer::ADD: return x + y;
+    case integer::SUBTRACT: return x - y;
+    case integer::MULTIPLY: return x * y;
+    case integer::DIVIDE: return x / y;  // IEEE: an infinity or NaN, never an error
+    default:
+      if (std::isinf(y) && std::isfinite(x)) return x;
+      if (std::isnan(y) || !std::isfinite(x)) return std::nan("");
+      return std::fmod(x, y);
+  }
+}
+
 Cell* do_math(integer::Op op) {
   Cell* left = stack::arg(0);
   Cell* right = stack::arg(1);
@@ -435,16 +451,9 @@ Cell* do_math(integer::Op op) {
 
   double x = number_of(*left);
   double y = number_of(*right);
-  double r;
-  switch (op) {
-    case integer::ADD: r = x + y; break;
-    case integer::SUBTRACT: r = x - y; break;
-    case integer::MULTIPLY: r = x * y; break;
-    case integer::DIVIDE: r = x / y; break;  // IEEE: an infinity or NaN, never an error
-    default:
-      if (std::isinf(y) && std::isfinite(x)) r = x;
-      else if (std::isnan(y) || !std::isfinite(x)) r = std::nan("");
-      else r = std::fmod(x, y);
+  double r = apply(op, x, y);
+  if (result_type == TYPE_TIME && !time_::in_range(r)) {
+    rt::fire_error("math", op >= integer::DIVIDE && y == 0.0 ? "zero-divide" : "overflow");
   }
   *left = typed(result_type, r);
   return left;
@@ -454,7 +463,10 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
   uint8_t other = cell::type_of(*b);
   bool strict = op == action::STRICT_EQUAL || op == action::SAME || op == action::FIND_EQUAL;
   if (strict && other != cell::type_of(*a)) return 1;
-  if (other == TYPE_MONEY) rt::fire_error("internal", "not-done");
+  if (other == TYPE_MONEY) {  // money's comparison, seen from the other side
+    int32_t r = money::compare(b, a, op);
+    return r == action::kNotComparable ? r : -r;
+  }
   if (!float_like(other) && other != TYPE_INTEGER) return action::kNotComparable;
   double x = get(*a);
   double y = number_of(*b);

@@ -51,6 +51,9 @@ bool pretty();
 // Arithmetic of the current frame: arg(0) op arg(1); the result replaces arg(0), which is
 // returned. Ops are integer::ADD .. integer::REMAINDER; others raise script/cannot-use.
 Cell* do_math(integer::Op op);
+// The double operation of do_math (ADD .. REMAINDER), which the points and tuples apply to their
+// coordinates and bytes: IEEE, never an error.
+double apply(integer::Op op, double x, double y);
 // -1, 0, 1, or action::kNotComparable; under the equality operators 0 means equal.
 int32_t compare(Cell* a, Cell* b, int32_t op);
 // Registers float! and percent! (percent! inherits from float!).

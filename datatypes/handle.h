@@ -1,5 +1,6 @@
-// handle!: an OS handle held as a value.
-// (Being built: registers nothing yet.)
+// handle!: an operating-system handle held as a value (integer!'s subtype), with a kind that
+// says what it is (fd, monitor, window, font, rich-text). Payload: word 1 the kind, word 2 the
+// 32-bit handle, word 3 -1 (no external-resource record).
 #pragma once
 #include <cstdint>
 

@@ -11,6 +11,8 @@
 
 #include "datatypes/cell_ops.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
+#include "datatypes/money.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -310,10 +312,17 @@ Cell* to(Cell* proto, Cell* spec, uint8_t) {
     case TYPE_REF:
       value = from_text(*spec);
       break;
-    // These need the date and money types.
-    case TYPE_DATE:
     case TYPE_MONEY:
-      rt::fire_error("internal", "not-done");
+      value = money::to_int(*spec);
+      break;
+    case TYPE_DATE: {  // epoch seconds are 64-bit: most dates lie beyond the 32-bit range
+      int64_t seconds = date::to_epoch_seconds(*spec);
+      if (seconds < INT32_MIN || seconds > INT32_MAX) {
+        fire_with_type("script", "type-limit", TYPE_INTEGER);
+      }
+      value = static_cast<int32_t>(seconds);
+      break;
+    }
     default:
       fire_bad_to_arg(spec);
   }
@@ -355,8 +364,11 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
       become_float(&as_float);
       return float_compare(&as_float, b, op);
     }
-    case TYPE_MONEY:
-      rt::fire_error("internal", "not-done");
+    case TYPE_MONEY: {  // through money's comparison; same? never holds across types
+      if (op == action::SAME) return 1;
+      Cell as_money = money::from_int(get_value(*a));
+      return money::compare(&as_money, b, op);
+    }
     default:
       return action::kNotComparable;
   }

@@ -1,5 +1,7 @@
-// map! and hash!: keyed values and blocks with a hash index.
-// (Being built: registers nothing yet.)
+// map!: the key/value dictionary. Its entries sit in a block, pairs of key and value in insertion
+// order, beside a map-kind hash table (runtime/hashtable.h) that finds keys; a removed entry stays
+// in the block with a value header of 0 until its key is put again. Relies on the rooting rule of
+// runtime/gc.h: entries are reached by index and re-derived after anything that can allocate.
 #pragma once
 #include <cstdint>
 
@@ -7,6 +9,20 @@
 
 namespace map {
 
-void register_datatypes();  // after block!, hash!'s parent
+// Whether values of the type can be map keys (the lexer checks literal keys with it).
+bool valid_key_type_q(uint8_t type);
+
+// Turns the cell into a map! holding the key/value pairs of the block cell from its head (or an
+// empty map when block is null), with room for `size` entries. Keys are put as by extend: a
+// later key equal to an earlier one, letter case ignored, replaces its value. The cell must stay
+// put (a data-stack cell, or an output cell of the lexer). May allocate.
+void make_at(Cell* target, const Cell* block, uint32_t size);
+
+// Adds or replaces the pairs of the block (from its head) in the map; keys are compared with
+// their letter case when case_flag is set. A block of odd length raises script/invalid-arg, a
+// refused key type script/invalid-path. May allocate.
+void extend(const Cell& map, const Cell& block, bool case_flag);
+
+void register_datatypes();  // map!, then hash! (after block!, its parent)
 
 }  // namespace map

@@ -145,14 +145,6 @@ bool copied_when_deep(uint8_t type) {
   }
 }
 
-// Holds a context on the cycle stack for the length of a walk, also when an error ends it.
-struct CycleEntry {
-  explicit CycleEntry(uint32_t node) { cycles::push(node); }
-  ~CycleEntry() { cycles::pop(); }
-  CycleEntry(const CycleEntry&) = delete;
-  CycleEntry& operator=(const CycleEntry&) = delete;
-};
-
 // Pushes a copy of the object: a new context with the same words and values, the source's
 // class id and (unless without_handlers) its handler record. Functions are rebound to the new
 // context; with deep, series are duplicated too, or with types the values they select.
@@ -174,7 +166,7 @@ Cell* copy_into(const Cell& source, bool deep, const Cell* types, bool without_h
     }
   }
   if (types) {
-    std::optional<CycleEntry> entry;
+    std::optional<cycles::Entry> entry;
     if (deep) {
       if (cycles::find(original.w1)) {
         cycles::reset();
@@ -348,7 +340,7 @@ int32_t mold_fields(const Cell& object, Cell* out, bool only, bool all, bool fla
   const char* separator = flat ? " " : "\n";
   if (flat || only) indenting = false;
   if (!flat && leading_break && !only) part = append_text(out, "\n", part);
-  CycleEntry entry(context);
+  cycles::Entry entry(context);
   bool first = true;
   for (uint32_t i = 0; i < field_count(context) && part > 0; i++) {
     Cell word = plain_word(context, i);
@@ -668,7 +660,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
   if (cycles::find(x.w1)) return cycles::find(y.w1) ? 0 : -1;
   uint32_t count = field_count(x.w1);
   if (count != field_count(y.w1)) return count > field_count(y.w1) ? 1 : -1;
-  CycleEntry enter_x(x.w1), enter_y(y.w1);
+  cycles::Entry enter_x(x.w1), enter_y(y.w1);
   for (uint32_t i = 0; i < count; i++) {
     uint32_t word_x = canonical(context::word_at(x.w1, i)->w2);
     uint32_t word_y = canonical(context::word_at(y.w1, i)->w2);

@@ -14,6 +14,7 @@
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
 #include "datatypes/ownership.h"
+#include "datatypes/pair.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
@@ -437,8 +438,12 @@ void copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
   int64_t length = buffer_length(source);
   int64_t start = start_of(source);
   int64_t count = std::max<int64_t>(length - start, 0);
-  if (part) {
-    if (cell::type_of(*part) == TYPE_PAIR) cell::fire_not_done();  // comes with pair!
+  if (part && cell::type_of(*part) == TYPE_PAIR) {
+    // x by y from the head: from element x (0 and below count back from the head), y - x of them
+    int64_t x = pair::x_of(*part), y = pair::y_of(*part);
+    start = std::max<int64_t>(start + (x > 0 ? x - 1 : x < 0 ? x : -1), 0);
+    count = std::max<int64_t>(y - x, 0);
+  } else if (part) {
     count = part_count(source, *part);
   }
   if (count < 0) {  // the elements before the head

@@ -1,5 +1,6 @@
-// tag!, email! and ref!: small string types.
-// (Being built: registers nothing yet.)
+// tag!, email! and ref!: string! subtypes that differ from it only in their literal text (<a>,
+// name@host, @ref) and, for email!, the user and host fields. Text, encoding and the series
+// actions are string!'s.
 #pragma once
 #include <cstdint>
 

@@ -1,11 +1,18 @@
-// tuple!: 3 to 12 bytes (colours, versions).
-// (Being built: registers nothing yet.)
+// tuple!: 3 to 12 bytes (colours, versions, addresses) held in the cell itself: the byte count in
+// header bits 19-22, the bytes from the first payload byte on, bytes past the count kept 0 (the
+// hash of runtime/hashtable.cpp reads them this way).
 #pragma once
 #include <cstdint>
 
 #include "runtime/cell.h"
 
 namespace tuple {
+
+constexpr uint32_t kMinBytes = 3;
+constexpr uint32_t kMaxBytes = 12;
+
+// Retypes the cell as the tuple of count bytes (3 to 12) taken from bytes, flags kept.
+Cell* make_at(Cell* cell, uint32_t count, const uint8_t* bytes);
 
 void register_datatype();
 

@@ -1,9 +1,283 @@
-// url! and file!: text values that name resources.
-// (Being built.)
+// url!: percent encoding and decoding, make and to (a URL built from a block; anything else
+// converts as string!), mold (the percent-encoded text) and path joining; registers the rows of
+// url! and file! (whose mold is datatypes/file.h's). Relies on the rooting rule (runtime/gc.h):
+// text is read into C++ strings before anything allocates; text being built sits on the data
+// stack.
 #include "datatypes/url.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "datatypes/block.h"
+#include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
+#include "datatypes/datatype.h"
+#include "datatypes/file.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "datatypes/string_buffer.h"
+#include "interpreter/actions.h"
+#include "interpreter/stack.h"
+#include "runtime/alloc.h"
+#include "runtime/unicode.h"
 
 namespace url {
 
-void register_datatypes() {}
+namespace {
+
+bool alphanumeric(uint8_t byte) {
+  return (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'z') ||
+         (byte >= 'A' && byte <= 'Z');
+}
+
+bool unreserved(uint8_t byte) {
+  return alphanumeric(byte) || std::string_view("-._~").find(char(byte)) != std::string_view::npos;
+}
+
+bool kept_by(uint32_t mode, uint8_t byte) {
+  return mode == kUnreserved ? unreserved(byte) : in_url_set(byte);
+}
+
+// mold writes a URL as one token: parentheses, although in the URL set, would end it.
+bool kept_by_mold(uint8_t byte) { return in_url_set(byte) && byte != '(' && byte != ')'; }
+
+int32_t hex_digit(char32_t c) {
+  if (c >= '0' && c <= '9') return int32_t(c - '0');
+  if (c >= 'A' && c <= 'F') return int32_t(c - 'A' + 10);
+  if (c >= 'a' && c <= 'f') return int32_t(c - 'a' + 10);
+  return -1;
+}
+
+// Whether the text holds "%" and two hex digits at position `at` (nothing is read past its end);
+// the byte they make goes to `byte`.
+bool hex_escape(std::u32string_view text, size_t at, uint8_t& byte) {
+  if (at >= text.size() || text.size() - at < 3 || text[at] != U'%') return false;
+  int32_t high = hex_digit(text[at + 1]);
+  int32_t low = hex_digit(text[at + 2]);
+  if (high < 0 || low < 0) return false;
+  byte = uint8_t(high << 4 | low);
+  return true;
+}
+
+// Each byte of the text's UTF-8 form as itself when kept, else as "%" and two upper-case hex
+// digits.
+template <class Keep>
+std::string encode(std::u32string_view text, Keep keep) {
+  std::string out;
+  out.reserve(text.size());
+  for (char32_t c : text) {
+    uint8_t bytes[4];
+    uint32_t count = unicode::encode_utf8_char(uint32_t(c), bytes);
+    for (uint32_t i = 0; i < count; i++) {
+      if (keep(bytes[i])) {
+        out += char(bytes[i]);
+      } else {
+        out += '%';
+        out += string::byte_to_hex(bytes[i]);
+      }
+    }
+  }
+  return out;
+}
+
+void append_code_points(const Cell& destination, std::u32string_view text) {
+  for (char32_t c : text) string::append_char(destination.w2, uint32_t(c));
+}
+
+// --- make and to ---------------------------------------------------------------------------------
+
+// The URL of a block: scheme "://" host, then ":" port when the third element is an integer!,
+// then "/" and the other elements joined by "/", each issue! (a fragment) led by "#" instead.
+Cell* from_block(Cell* proto, Cell* spec) {
+  const Cell block = *spec;
+  const int32_t head = std::min(int32_t(block.w1), series::buffer_length(block));
+  const int32_t count = series::buffer_length(block) - head;
+  if (count <= 0) {
+    Cell wanted{TYPE_DATATYPE, TYPE_URL, 0, 0};
+    rt::fire_error("script", "bad-to-arg", &wanted, spec);
+  }
+  Cell* out = stack::push_copy(constants::none);
+  string::init_empty(out, 32);
+  Cell* element = stack::push_copy(constants::none);
+  auto type_at = [&](int32_t i) { return cell::type_of(*block::cell_at(block, head + i)); };
+  auto form_at = [&](int32_t i) {
+    *element = *block::cell_at(block, head + i);
+    actions::call_form(element, out, nullptr, INT32_MAX);
+  };
+  form_at(0);
+  string::append_c_string(*out, "://");
+  int32_t next = 1;
+  if (count > 1) form_at(next++);
+  bool port = count > 2 && type_at(2) == TYPE_INTEGER;
+  if (port) {
+    string::append_c_string(*out, ":");
+    form_at(next++);
+  }
+  if (!port || next < count) {
+    string::append_c_string(*out, "/");
+    for (int32_t i = next; i < count; i++) {
+      if (type_at(i) == TYPE_ISSUE) {
+        string::append_c_string(*out, "#");
+      } else if (i > next) {
+        string::append_c_string(*out, "/");
+      }
+      form_at(i);
+    }
+  }
+  *proto = cell::make_series(TYPE_URL, out->w2);
+  stack::pop_cells(2);
+  return proto;
+}
+
+bool block_spec(const Cell& spec) {
+  uint8_t type = cell::type_of(spec);
+  return type == TYPE_BLOCK || type == TYPE_PAREN || type == TYPE_HASH;
+}
+
+// file! takes these from url! but always converts as string! does.
+Cell* make(Cell* proto, Cell* spec, uint8_t type) {
+  if (type == TYPE_URL && block_spec(*spec)) return from_block(proto, spec);
+  return string_type::make(proto, spec, type);
+}
+
+Cell* to(Cell* proto, Cell* spec, uint8_t type) {
+  if (type == TYPE_URL && block_spec(*spec)) return from_block(proto, spec);
+  return string_type::to(proto, spec, type);
+}
+
+// --- mold and paths ------------------------------------------------------------------------------
+
+int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+  std::string text = encode(text_of(*value), kept_by_mold);
+  return part - cell::append_text(out, text.c_str());
+}
+
+// Joining: the element's form after the value's text, with exactly one "/" between them; the
+// result has the value's type, the value itself is left alone. Nothing can be set this way.
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
+                bool, bool, bool) {
+  if (value) rt::fire_error("script", "bad-path-set", path, element);
+  std::u32string joined = text_of(*parent);
+  Cell* formed = stack::push_copy(constants::none);
+  string::init_empty(formed, uint32_t(joined.size()) + 16);
+  actions::call_form(element, formed, nullptr, INT32_MAX);
+  const std::u32string right = text_of(*formed);
+  stack::pop_cells(1);
+  bool left_slash = !joined.empty() && joined.back() == U'/';
+  bool right_slash = !right.empty() && right.front() == U'/';
+  if (left_slash && right_slash) {
+    joined.pop_back();
+  } else if (!left_slash && !right_slash) {
+    joined += U'/';
+  }
+  joined += right;
+  return make_text(parent, joined, cell::type_of(*parent));
+}
+
+}  // namespace
+
+// --- Percent encoding ----------------------------------------------------------------------------
+
+bool in_url_set(uint8_t byte) {
+  return alphanumeric(byte) ||
+         std::string_view("!#$&'()*+,-./:=?@_~").find(char(byte)) != std::string_view::npos;
+}
+
+std::u32string decode_percent(std::u32string_view text) {
+  std::u32string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    uint8_t bytes[4];
+    if (!hex_escape(text, i, bytes[0])) {
+      out += text[i++];
+      continue;
+    }
+    if (bytes[0] < 0xC0) {  // ASCII or a continuation byte: its own value
+      out += char32_t(bytes[0]);
+      i += 3;
+      continue;
+    }
+    uint32_t length = unicode::utf8_lead_length(bytes[0]);
+    uint32_t n = 1;
+    while (n < length && hex_escape(text, i + 3 * n, bytes[n])) n++;
+    int32_t code = -1;
+    if (n == length && unicode::decode_utf8_dfa(bytes, bytes + n, code) != bytes + n) code = -1;
+    if (code < 0) {  // no valid sequence: the "%" stays as it is
+      out += text[i++];
+      continue;
+    }
+    out += char32_t(code);
+    i += 3 * n;
+  }
+  return out;
+}
+
+std::string encode_percent(std::u32string_view text, uint32_t mode) {
+  return encode(text, [mode](uint8_t byte) { return kept_by(mode, byte); });
+}
+
+// --- Text values ---------------------------------------------------------------------------------
+
+std::u32string text_of(const Cell& value) {
+  Cell v = value;
+  uint32_t count = string::rest_length(v);
+  const uint8_t* p = string::head_address(v);
+  uint32_t unit = alloc::series_of(v.w2)->unit();
+  std::u32string text(count, U'\0');
+  for (uint32_t i = 0; i < count; i++) text[i] = char32_t(string::read_char(p + i * unit, unit));
+  return text;
+}
+
+Cell* make_text(Cell* cell, std::u32string_view text, uint8_t type) {
+  char32_t widest = 0;
+  for (char32_t c : text) widest = std::max(widest, c);
+  uint32_t unit = widest > 0xFFFF ? 4 : widest > 0xFF ? 2 : 1;
+  uint32_t count = uint32_t(text.size());
+  string::init_empty_of_unit(cell, count, unit);
+  alloc::Series* s = alloc::series_of(cell->w2);
+  uint8_t* data = s->head_ptr();
+  for (uint32_t i = 0; i < count; i++) {
+    if (unit == 1) data[i] = uint8_t(text[i]);
+    else if (unit == 2) reinterpret_cast<uint16_t*>(data)[i] = uint16_t(text[i]);
+    else reinterpret_cast<uint32_t*>(data)[i] = uint32_t(text[i]);
+  }
+  s->tail = s->head + count * unit;
+  cell::set_type(*cell, type);
+  return cell;
+}
+
+void decode_percent(const Cell& source, const Cell& destination) {
+  append_code_points(destination, decode_percent(text_of(source)));
+}
+
+void encode_percent(const Cell& source, const Cell& destination, uint32_t mode) {
+  string::append_c_string(destination, encode_percent(text_of(source), mode).c_str());
+}
+
+// url! and file! share their row but for these entries; sort and trim stay unsupported.
+void register_row(uint8_t id, uint8_t parent, const char* name, datatype::Entry make,
+                  datatype::Entry to, datatype::Entry mold, datatype::Entry eval_path) {
+  using namespace action;
+  using datatype::inherit;
+  datatype::register_type(
+      id, parent, name,
+      {make, to, inherit<FORM>(), mold, eval_path, inherit<COMPARE>(), inherit<APPEND>(),
+       inherit<AT>(), inherit<BACK>(), inherit<CHANGE>(), inherit<CLEAR>(), inherit<COPY>(),
+       inherit<FIND>(), inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), inherit<INSERT>(),
+       inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(), inherit<PICK>(), inherit<POKE>(),
+       inherit<REMOVE>(), inherit<REVERSE>(), inherit<SELECT>(), inherit<SKIP>(), inherit<SWAP>(),
+       inherit<TAIL>(), inherit<TAIL_Q>(), inherit<TAKE>(), inherit<MODIFY>()});
+}
+
+void register_datatypes() {
+  using namespace action;
+  using datatype::act;
+  using datatype::inherit;
+  register_row(TYPE_URL, TYPE_STRING, "url!", act<MAKE>(make), act<TO>(to), act<MOLD>(mold),
+               act<EVAL_PATH>(eval_path));
+  register_row(TYPE_FILE, TYPE_URL, "file!", inherit<MAKE>(), inherit<TO>(),
+               act<MOLD>(file::mold), inherit<EVAL_PATH>());
+}
 
 }  // namespace url

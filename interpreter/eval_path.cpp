@@ -5,6 +5,7 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
+#include "datatypes/object.h"
 #include "datatypes/runtime_words.h"
 #include "interpreter/actions.h"
 #include "interpreter/call.h"
@@ -21,6 +22,18 @@ bool block_like(uint8_t type) {
   switch (type) {
     case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
     case TYPE_GET_PATH: case TYPE_HASH:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Values whose whole state is in their cell: a path step that sets one of their fields changes
+// the step's copy, which must then be stored where the value came from.
+bool held_in_cell(uint8_t type) {
+  switch (type) {
+    case TYPE_PAIR: case TYPE_POINT2D: case TYPE_POINT3D: case TYPE_TUPLE: case TYPE_TIME:
+    case TYPE_DATE: case TYPE_MONEY:
       return true;
     default:
       return false;
@@ -44,6 +57,27 @@ inline void deliver(const Cell& value, bool push) {
   } else {
     stack::set_only_result(value);
   }
+}
+
+// Stores the changed value of step `level` (held in its cell) where it came from: the head
+// word, or the field it was selected from; a holder held in its cell is stored back in turn. An
+// object holder runs its on-change* as for any field set; a series holder was told by the step.
+void store_back(const Cell& head, Cell* trail, uint32_t level, const Cell& changed, Cell* path,
+                bool case_flag) {
+  Cell* value = stack::push_copy(changed);
+  for (uint32_t i = level; i > 1; i--) {
+    Cell* holder = stack::push_copy(trail[2 * (i - 2)]);
+    Cell* element = &trail[2 * (i - 2) + 1];
+    Cell none = constants::none;
+    absorb_exits([&] {
+      actions::call_eval_path(holder, element, value, path, &none, &none, int32_t(i - 2),
+                              case_flag, false, true, false);
+    });
+    if (pending || !held_in_cell(cell::type_of(*holder))) return;
+    *value = *holder;
+  }
+  Cell word = head;
+  absorb_exits([&] { object::write_word(word, *value); });
 }
 
 }  // namespace
@@ -79,6 +113,9 @@ void eval_path(const Cell& path_in, Feed* feed, bool set, bool get, bool push, c
   Cell* element = stack::push_copy(constants::none);
   Cell* previous = stack::push_copy(constants::none);
   Cell* step = stack::push_copy(constants::none);
+  // Set mode remembers each step's parent and element (cells [2i, 2i + 1] from here), so that a
+  // field set on a value held in its cell can be stored back up the path.
+  Cell* const trail = stack::top;
   if (head.w1 && head.w1 != context::global) {
     const Cell owner = *context::owner_cell(head.w1);
     if (cell::type_of(owner) != TYPE_OBJECT) *grandparent = owner;
@@ -104,14 +141,23 @@ void eval_path(const Cell& path_in, Feed* feed, bool set, bool get, bool push, c
     }
     const bool last = i + 1 == count;
     const Cell* to_store = set && last ? value : nullptr;
+    if (set) {
+      stack::push_copy(*parent);
+      stack::push_copy(*element);
+    }
     // The step may write its result over the value it is given: it gets a copy of the parent.
     *step = *parent;
+    // A field of a value held in its cell is stored back into an object's field below, which
+    // runs the object's on-change* itself.
+    const bool notify = set && last && notifies(*grandparent) &&
+                        !(held_in_cell(cell::type_of(*parent)) &&
+                          cell::type_of(*grandparent) == TYPE_OBJECT);
     Cell selected;
     // Setting a field may run its object's change handler, which throws its exits.
     absorb_exits([&] {
       selected = *actions::call_eval_path(step, element, const_cast<Cell*>(to_store), &path,
                                           grandparent, previous, int32_t(i - 1), case_flag, get,
-                                          last, set && last && notifies(*grandparent));
+                                          last, notify);
     });
     if (pending) return;
     if (!set && !get && callable(cell::type_of(selected))) {
@@ -127,6 +173,10 @@ void eval_path(const Cell& path_in, Feed* feed, bool set, bool get, bool push, c
       stack::top = start;
       deliver(result, push);
       return;
+    }
+    if (set && last && held_in_cell(cell::type_of(*parent))) {
+      store_back(head, trail, i, *step, &path, case_flag);
+      if (pending) return;
     }
     *previous = *element;
     *grandparent = *parent;

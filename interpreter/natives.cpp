@@ -19,6 +19,7 @@ void init() {
   register_words();
   register_objects();
   register_print();
+  register_text();
 }
 
 bool falsy(const Cell& value) {

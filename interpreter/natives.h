@@ -46,6 +46,7 @@ void register_flow();      // do, reduce, compose, try, catch, throw, break ... 
 void register_words();     // func, function, does, has, get, set, unset, value?, bind, new-line...
 void register_objects();   // construct, extend, in, context?
 void register_print();     // print, prin
+void register_text();      // dehex, enhex, to-local-file
 void register_compare();   // equal? ... same?, not, type?
 
 inline Cell logic_value(bool value) { return Cell{TYPE_LOGIC, value ? 1u : 0u, 0, 0}; }

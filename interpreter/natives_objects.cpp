@@ -4,6 +4,7 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
+#include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "interpreter/natives.h"
 #include "interpreter/stack.h"
@@ -20,8 +21,12 @@ void construct(const int32_t* refinements) {
   stack::set_result(*made);
 }
 
-// extend obj spec /case: neither map! extension nor object extension is available yet.
-void extend(const int32_t*) { cell::fire_not_done(); }
+// extend obj spec /case: a map takes the spec's pairs and is the result; object extension is not
+// available yet.
+void extend(const int32_t* refinements) {
+  if (cell::type_of(*stack::arg(0)) != TYPE_MAP) cell::fire_not_done();
+  map::extend(*stack::arg(0), *stack::arg(1), refinements[0] >= 0);
+}
 
 // in object word
 void in(const int32_t*) {

@@ -1,11 +1,108 @@
-// Loader of money literals.
-// (Being built: reports the datatype's syntax error for now.)
+// Money literals ($1'000.50, -USD$12, EUR$0.5) and the money scanner of `to money!` on strings.
+// Both check the text and leave the value to money::make_at_digits, which reads the digits and
+// looks the currency code up. The scanner copies its text out of series memory before that call,
+// which may allocate (runtime/gc.h).
+#include "lexer/load_money.h"
+
+#include <cstring>
+#include <string>
+
+#include "datatypes/money.h"
+#include "datatypes/string_buffer.h"
 #include "lexer/state.h"
 
 namespace lexer {
 
-void load_money(State& s, const uint8_t* text, const uint8_t*, uint32_t, bool) {
-  throw_error(s, text, s.token_type);
+namespace {
+
+bool letter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool digit(uint8_t c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+// Beyond what the automaton checks: no letters or exactly 3 before "$"; after it a digit;
+// "'" separators neither repeated nor ending the integer part nor after the decimal mark, which
+// may not end the token; at most 17 integer digits (leading zeros aside) and 5 fraction digits.
+void load_money(State& s, const uint8_t* text, const uint8_t* end, uint32_t, bool load) {
+  const uint8_t* p = text;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') p++;
+  const uint8_t* dollar = static_cast<const uint8_t*>(std::memchr(p, '$', end - p));
+  if (!dollar) throw_error(s, text, TYPE_MONEY);
+  const size_t letters = static_cast<size_t>(dollar - p);
+  if (letters != 0 && letters != 3) throw_error(s, text, TYPE_MONEY);
+  for (const uint8_t* c = p; c < dollar; c++) {
+    if (!letter(*c)) throw_error(s, text, TYPE_MONEY);
+  }
+  const uint8_t* digits = dollar + 1;
+  if (digits == end || !digit(*digits)) throw_error(s, text, TYPE_MONEY);
+  const uint8_t* q = digits;
+  bool separator = false;
+  int32_t significant = 0;
+  for (; q < end && *q != '.' && *q != ','; q++) {
+    if (*q == '\'') {
+      if (separator) throw_error(s, text, TYPE_MONEY);
+      separator = true;
+      continue;
+    }
+    separator = false;
+    if (!digit(*q)) throw_error(s, text, TYPE_MONEY);
+    if (significant || *q != '0') significant++;
+  }
+  if (separator || significant > money::kIntegerDigits) throw_error(s, text, TYPE_MONEY);
+  const uint8_t* point = q < end ? q : nullptr;
+  if (point) {
+    if (point + 1 == end || end - (point + 1) > money::kFractionDigits) {
+      throw_error(s, text, TYPE_MONEY);
+    }
+    for (q = point + 1; q < end; q++) {
+      if (!digit(*q)) throw_error(s, text, TYPE_MONEY);
+    }
+  }
+  if (!load) return;
+  Cell value{};
+  if (!money::make_at_digits(&value, negative, letters ? p : nullptr, digits, point, end)) {
+    throw_error(s, text, TYPE_MONEY);
+  }
+  Cell* c = output_cell(s);
+  value.header |= c->header & cell::kNewLine;
+  *c = value;
+}
+
+Cell* scan_money(const uint8_t* text, uint32_t length, uint32_t unit, Cell* out) {
+  out->header = kScanFailed;
+  std::string copy;
+  for (uint32_t i = 0; i < length; i++) {
+    uint32_t c = string::read_char(text + i * unit, unit);
+    if (c > 0x7F) return out;  // nothing beyond ASCII belongs in an amount
+    copy += static_cast<char>(c);
+  }
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(copy.data());
+  const uint8_t* end = p + copy.size();
+  if (p == end) return out;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') p++;
+  const uint8_t* currency = nullptr;
+  if (p < end && letter(*p)) {
+    if (end - p < 5 || !letter(p[1]) || !letter(p[2]) || p[3] != '$') return out;
+    currency = p;
+    p += 4;
+  } else if (p < end && *p == '$') {
+    p++;
+  }
+  if (p == end) return out;
+  const uint8_t* point = nullptr;
+  for (const uint8_t* q = p; q < end; q++) {
+    if (*q == '\'' || *q == '.') {
+      if (q == p || q[-1] == '\'' || q + 1 == end || point) return out;
+      if (*q == '.') point = q;
+    } else if (!digit(*q)) {
+      return out;
+    }
+  }
+  Cell value{};
+  if (money::make_at_digits(&value, negative, currency, p, point, end)) *out = value;
+  return out;
 }
 
 }  // namespace lexer

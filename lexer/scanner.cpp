@@ -13,6 +13,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/map.h"
 #include "datatypes/string_buffer.h"
 #include "lexer/lexer.h"
 #include "lexer/state.h"
@@ -111,6 +112,21 @@ uint32_t block_of_output(uint32_t first, uint32_t count) {
   return node;
 }
 
+// A map literal holds pairs whose keys are of types maps accept.
+void check_map_pairs(State& s, uint32_t first, uint32_t count) {
+  bool valid = count % 2 == 0;
+  for (uint32_t i = first; valid && i < first + count; i += 2) {
+    valid = map::valid_key_type_q(cell::type_of(output[i]));
+  }
+  if (!valid) throw_error(s, nullptr, TYPE_MAP);
+}
+
+// The start state after a series or a point literal ends: a path's element state inside a path.
+uint8_t resume_state(State& s) {
+  Cell* enclosing = innermost_marker(s);
+  return enclosing && is_path_type(enclosing->w2) ? S_PATH : S_TOKEN;
+}
+
 // Turns the cells after the innermost marker into one value of the type in the marker's place.
 // A check-only scan drops them: nothing was built.
 void close_series(State& s, uint8_t type) {
@@ -118,7 +134,13 @@ void close_series(State& s, uint8_t type) {
   uint32_t count = s.tail - s.series_start;
   Cell marker = output[marker_index];
   if (s.loading) {
-    output[marker_index] = cell::make_series(type, block_of_output(s.series_start, count));
+    if (type == TYPE_MAP) check_map_pairs(s, s.series_start, count);
+    uint8_t built = type == TYPE_MAP ? uint8_t{TYPE_BLOCK} : type;
+    output[marker_index] = cell::make_series(built, block_of_output(s.series_start, count));
+    if (type == TYPE_MAP) {  // the pairs become a map in place
+      const Cell pairs = output[marker_index];
+      map::make_at(&output[marker_index], &pairs, count / 2);
+    }
     output[marker_index].header |= marker.header & cell::kNewLine;
     s.tail = marker_index + 1;
   } else {
@@ -126,8 +148,7 @@ void close_series(State& s, uint8_t type) {
   }
   s.series_start = marker_index - marker.w1;
   s.token_type = type;
-  Cell* enclosing = innermost_marker(s);
-  s.start_state = enclosing && is_path_type(enclosing->w2) ? S_PATH : S_TOKEN;
+  s.start_state = resume_state(s);
 }
 
 // A closing ] or ) at the position.
@@ -275,9 +296,11 @@ void structure(State& s, uint8_t kind, const Token& t, const uint8_t* text, bool
       open_series(s, TYPE_BLOCK, t.end);
       s.position++;
       return;
-    case K_BLOCK_CLOSE:
-      close_bracket(s, TYPE_BLOCK);
+    case K_BLOCK_CLOSE: {
+      Cell* marker = innermost_marker(s);  // ] closes a map! too
+      close_bracket(s, marker && marker->w2 == TYPE_MAP ? TYPE_MAP : TYPE_BLOCK);
       return;
+    }
     case K_PAREN_OPEN:
       if (point_follows(t.end + 1, s.input_end)) {
         s.start_state = S_POINT;
@@ -305,8 +328,10 @@ void structure(State& s, uint8_t kind, const Token& t, const uint8_t* text, bool
         load_text(s, s.brace_start + 1, t.end, s.brace_flags, s.loading, TYPE_STRING, true);
       }
       return;
-    case K_MAP_OPEN:  // map! comes with its datatype
-      throw_error(s, text, TYPE_MAP);
+    case K_MAP_OPEN:
+      open_series(s, TYPE_MAP, text);
+      s.position = t.end + 1;
+      return;
     case K_PATH_SLASH: {
       uint8_t type = *text == '\'' ? TYPE_LIT_PATH : *text == ':' ? TYPE_GET_PATH : TYPE_PATH;
       open_series(s, type, text);
@@ -320,7 +345,7 @@ void structure(State& s, uint8_t kind, const Token& t, const uint8_t* text, bool
       return;
     case K_COMMENT:
       return;
-    case K_COMMA:  // point literals come with point2D!
+    case K_COMMA:  // commas belong to point literals: no point is made of what a paren holds
       throw_error(s, text, TYPE_POINT2D);
     default:
       return;
@@ -328,13 +353,12 @@ void structure(State& s, uint8_t kind, const Token& t, const uint8_t* text, bool
 }
 
 // A value token prescan does not load: its closing character, when it is part of the token, is
-// passed over as the loader would, and a point literal's start state ends with it. (Scanning
-// on from that character would read the same token again and again.)
+// passed over as the loader would. (Scanning on from that character would read the same token
+// again and again.)
 void pass_over(State& s, uint8_t kind, const uint8_t* text, const uint8_t* end) {
   bool closed = kind == K_CHAR || kind == K_BINARY || kind == K_PERCENT || kind == K_POINT ||
                 kind == K_TAG || (kind == K_FILE && text[1] == '"');
   if (closed) s.position = end + 1;
-  if (kind == K_POINT) s.start_state = S_TOKEN;
 }
 
 void run(State& s, const Mode& mode) {
@@ -344,7 +368,8 @@ void run(State& s, const Mode& mode) {
     uint8_t kind = static_cast<uint8_t>(t.final_state - kFinalBase);
     const uint8_t* text = start + t.skip;
     const uint8_t* end = t.end;
-    s.new_line = t.skip && std::memchr(start, '\n', t.skip);
+    // A point literal's token starts after its '(', whose line start it keeps.
+    if (s.start_state != S_POINT) s.new_line = t.skip && std::memchr(start, '\n', t.skip);
     s.position = end;
     s.token_type = state_types[t.final_state];
     if (s.start_state == S_BRACES) s.brace_flags |= t.flags;
@@ -360,6 +385,7 @@ void run(State& s, const Mode& mode) {
     } else {
       pass_over(s, kind, text, end);
     }
+    if (kind == K_POINT) s.start_state = resume_state(s);
     if (s.start_state == S_PATH && kind != K_PATH_SLASH) continue_path(s);
     if ((mode.one || mode.prescan) && s.token_type && s.start_state != S_PATH &&
         s.start_state != S_BRACES && kind != K_PATH_SLASH) {

@@ -227,12 +227,18 @@ constexpr std::array<uint8_t, TYPE_COUNT> make_key_rules() {
 }
 constexpr auto kKeyRules = make_key_rules();
 
-// A key of a type maps refuse raises script/invalid-path with the key and its datatype.
-void check_map_key(Cell key) {
-  if (kKeyRules[cell::type_of(key)] != kKeyRefused) return;
-  Cell type{TYPE_DATATYPE, cell::type_of(key), 0, 0};
-  rt::fire_error("script", "invalid-path", &key, &type);
+}  // namespace
+
+bool map_key_accepted(uint8_t type) { return kKeyRules[type] != kKeyRefused; }
+
+void check_map_key(const Cell& key) {
+  if (map_key_accepted(cell::type_of(key))) return;
+  Cell refused = key;  // the key may lie in a buffer that raising the error moves
+  Cell type{TYPE_DATATYPE, cell::type_of(refused), 0, 0};
+  rt::fire_error("script", "invalid-path", &refused, &type);
 }
+
+namespace {
 
 // A new buffer holding the value's units from its head to its tail. May allocate.
 uint32_t copy_units(const Cell& value) {

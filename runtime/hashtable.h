@@ -84,6 +84,15 @@ uint32_t intern_symbol(uint32_t table, const uint8_t* text, uint32_t length, boo
 int32_t find_word(uint32_t table, uint32_t symbol, bool any_case, uint32_t context,
                   int32_t* out_index);
 
+// --- Map keys ----------------------------------------------------------------------------------
+
+// Whether a map! accepts keys of the type: texts, binaries, words, and the scalars
+// char! integer! float! refinement! issue! pair! percent! tuple! time! date! money! point2D!
+// point3D!.
+bool map_key_accepted(uint8_t type);
+// A key of a type maps refuse raises script/invalid-path with the key and its datatype.
+void check_map_key(const Cell& key);
+
 // --- Tables over blocks ----------------------------------------------------------------------
 
 // A new table for about `size` keys (below 4 counts as 4; the symbol kind doubles 4000 and

@@ -1,0 +1,193 @@
+// hash!: making hashes, their mold, copies, the reorderings sort and trim, and find and select
+// through the index. Everything else is block!'s, whose edits keep the index in step. Relies on
+// the rooting rule of runtime/gc.h: a hash being made sits in the frame's result cell, and cells
+// are found again by index after anything that can allocate.
+#include "datatypes/hash.h"
+
+#include <algorithm>
+
+#include "datatypes/block.h"
+#include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
+#include "datatypes/datatype.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/series.h"
+#include "runtime/gc.h"
+#include "runtime/hashtable.h"
+#include "runtime/throw.h"
+
+namespace hash {
+
+namespace {
+
+inline uint32_t length_of(const Cell& hash) {
+  return static_cast<uint32_t>(series::buffer_length(hash));
+}
+
+// A new index over the hash's whole block, with room for at least `size` values.
+void index_all(Cell* hash, uint32_t size) {
+  hash->w3 = hashtable::make(std::max(size, length_of(*hash)), hash->w2, hashtable::kHash, 0);
+}
+
+// Runs one of block!'s reorderings over the hash. The index is emptied first, so that user code
+// the action runs (owner handlers, compare functions) finds nothing rather than stale positions,
+// and rebuilt afterwards, also when the action ends in an error.
+template <class Reorder>
+void reorder(const Cell& hash, Reorder&& run) {
+  gc::Guard keep(hash);
+  hashtable::clear(hash.w3);
+  try {
+    run();
+  } catch (const rt::Throw&) {
+    hashtable::rehash(hash.w3, length_of(hash));
+    throw;
+  }
+  hashtable::rehash(hash.w3, length_of(hash));
+}
+
+// --- Lookups through the index -------------------------------------------------------------------
+
+// Whether the index can answer: a single value compared whole. Blocks match by content,
+// datatypes and typesets by type, objects field by field, /match and /same (without /only) by
+// position: block!'s search serves those.
+bool by_index(const Cell& value, bool only, bool same, bool match) {
+  uint8_t type = cell::type_of(value);
+  return !match && !series::any_block(type) && type != TYPE_DATATYPE && type != TYPE_TYPESET &&
+         type != TYPE_OBJECT && (!same || only);
+}
+
+// The buffer index of the match, or -1: the first at or after the head (the last one with
+// /last, the last before the head with /reverse) on a record boundary, within the part.
+int64_t find_index(const Cell& hash, const Cell& value, const Cell* part, bool case_flag,
+                   bool same, const Cell* skip, bool last, bool reverse) {
+  auto length = static_cast<int64_t>(length_of(hash));
+  int64_t head = std::max<int64_t>(static_cast<int32_t>(hash.w1), 0);
+  if (length == 0 || (head >= length && !reverse)) return -1;
+  head = std::min(head, length);
+  uint32_t record = 1;
+  if (skip) {
+    if (cell::type_of(*skip) != TYPE_INTEGER) {
+      series::fire_invalid_refine(runtime_words::refinements.skip, *skip);
+    }
+    if (static_cast<int32_t>(skip->w2) < 1) rt::fire_error("script", "out-of-range", skip);
+    record = skip->w2;
+  }
+  int64_t limit = length - 1;
+  if (part) {
+    int32_t count = series::part_count(hash, *part);
+    if (count < 1) return -1;
+    limit = std::min(limit, head + count - 1);
+  }
+  int32_t op = same ? action::SAME : case_flag ? action::STRICT_EQUAL : action::FIND_EQUAL;
+  const Cell* found = hashtable::find(hash.w3, &value, static_cast<uint32_t>(head), record, op,
+                                      last, reverse);
+  if (!found) return -1;
+  int64_t index = found - block::cell_at(hash, 0);
+  return index <= limit ? index : -1;
+}
+
+// --- Actions -------------------------------------------------------------------------------------
+
+void copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+
+// A number gives an empty hash with room for that many values; a hash, a copy; a block, a hash
+// over a copy of its values; anything else, a hash over what block! makes of it.
+Cell* make(Cell* proto, Cell* spec, uint8_t) {
+  uint8_t spec_type = cell::type_of(*spec);
+  if (spec_type == TYPE_HASH) {
+    copy(spec, proto, nullptr, false, nullptr);
+    return proto;
+  }
+  bool sized = spec_type == TYPE_INTEGER || spec_type == TYPE_FLOAT;
+  int32_t room = sized ? std::max(cell::get_integer_arg(*spec), 1) : 0;
+  Cell* made = sized ? block::make(proto, spec, TYPE_HASH) : block::to(proto, spec, TYPE_HASH);
+  index_all(made, static_cast<uint32_t>(room));
+  return made;
+}
+
+int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+             int32_t indent) {
+  if (!only) part -= cell::append_text(out, "make hash! ");
+  return block::mold(value, out, only, all, flat, arg, part, indent);
+}
+
+// Copied as block! copies; the result is a hash! (deep copies included). A copy of the whole
+// hash takes a copy of its index, any other copy a new index.
+void copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
+  const Cell source = *value;  // result may be the same cell
+  gc::Guard keep(source);
+  block::copy(value, result, part, deep, types);
+  cell::set_type(*result, TYPE_HASH);
+  result->w3 = 0;
+  bool whole = !part && !deep && !types && source.w1 == 0;
+  if (whole) {
+    result->w3 = hashtable::copy(source.w3, result->w2);
+  } else {
+    index_all(result, 1);
+  }
+}
+
+Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_flag, bool same, bool any,
+           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match) {
+  if (!by_index(*value, only, same, match)) {
+    return datatype::implemented<action::FIND>(TYPE_BLOCK)(
+        series, value, part, only, case_flag, same, any, with, skip, last, reverse, tail, match);
+  }
+  int64_t index = find_index(*series, *value, part, case_flag, same, skip, last, reverse);
+  if (index < 0) {
+    *series = constants::none;
+  } else {
+    series->w1 = static_cast<uint32_t>(index + (tail ? 1 : 0));
+  }
+  return series;
+}
+
+Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_flag, bool same,
+             bool any, Cell* with, Cell* skip, bool last, bool reverse) {
+  if (!by_index(*value, only, same, false)) {
+    return datatype::implemented<action::SELECT>(TYPE_BLOCK)(
+        series, value, part, only, case_flag, same, any, with, skip, last, reverse);
+  }
+  int64_t index = find_index(*series, *value, part, case_flag, same, skip, last, reverse);
+  bool found = index >= 0 && index + 1 < length_of(*series);
+  *series = found ? *block::cell_at(*series, static_cast<int32_t>(index + 1)) : constants::none;
+  return series;
+}
+
+Cell* sort(Cell* series, bool case_flag, Cell* skip, Cell* compare, Cell* part, bool all,
+           bool reverse, bool stable) {
+  auto block_sort = datatype::implemented<action::SORT>(TYPE_BLOCK);
+  reorder(*series, [&] { block_sort(series, case_flag, skip, compare, part, all, reverse, stable); });
+  return series;
+}
+
+void trim(Cell* series, bool head, bool tail, bool auto_flag, bool lines, bool all, Cell* with) {
+  reorder(*series, [&] { block::trim(series, head, tail, auto_flag, lines, all, with); });
+}
+
+// A hash is its block and its index, which keeps the block alive too.
+void mark_hash(const Cell& value) {
+  gc::mark_block(value.w2);
+  if (value.w3) hashtable::mark(value.w3);
+}
+
+}  // namespace
+
+void register_datatype() {
+  using namespace action;
+  using datatype::act;
+  using datatype::inherit;
+  datatype::register_type(
+      TYPE_HASH, TYPE_BLOCK, "hash!",
+      {act<MAKE>(make), inherit<RANDOM>(), inherit<REFLECT>(), act<TO>(make), inherit<FORM>(),
+       act<MOLD>(mold), inherit<EVAL_PATH>(), inherit<COMPARE>(), inherit<APPEND>(),
+       inherit<AT>(), inherit<BACK>(), inherit<CHANGE>(), inherit<CLEAR>(), act<COPY>(copy),
+       act<FIND>(find), inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(),
+       inherit<INSERT>(), inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(),
+       inherit<PICK>(), inherit<POKE>(), inherit<PUT>(), inherit<REMOVE>(), inherit<REVERSE>(),
+       act<SELECT>(select), act<SORT>(sort), inherit<SKIP>(), inherit<SWAP>(), inherit<TAIL>(),
+       inherit<TAIL_Q>(), inherit<TAKE>(), act<TRIM>(trim), inherit<MODIFY>()});
+  gc::set_type_marker(TYPE_HASH, mark_hash);
+}
+
+}  // namespace hash
