@@ -14,7 +14,6 @@
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
-#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -437,15 +436,9 @@ Cell* to(Cell* proto, Cell* spec, uint8_t) { return make_or_to(proto, spec, fals
 Cell months_block() {
   static const uint32_t locale = symbol::intern_c_string("locale");
   static const uint32_t months = symbol::intern_c_string("months");
-  auto field = [](const Cell* object, uint32_t symbol) -> const Cell* {
-    if (!object || cell::type_of(*object) != TYPE_OBJECT) return nullptr;
-    return context::value_cell_of_symbol(symbol, object->w1);
-  };
-  const Cell* system =
-      context::value_cell_of_symbol(runtime_words::symbols.system, context::global);
-  const Cell* list = field(field(system, locale), months);
-  if (!list || cell::type_of(*list) != TYPE_BLOCK) rt::fire_error("script", "invalid-months");
-  return *list;
+  const Cell list = object::system_field({locale, months});
+  if (cell::type_of(list) != TYPE_BLOCK) rt::fire_error("script", "invalid-months");
+  return list;
 }
 
 int32_t append(Cell* out, const char* text, int32_t part) {

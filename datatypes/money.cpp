@@ -11,9 +11,9 @@
 
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
-#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
+#include "datatypes/object.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
@@ -121,23 +121,10 @@ const Names& names() {
   return n;
 }
 
-// The field of an object value; none when the value is no object or lacks the field.
-Cell field(const Cell& object, uint32_t symbol) {
-  if (cell::type_of(object) != TYPE_OBJECT) return constants::none;
-  const Cell* value = context::value_cell_of_symbol(symbol, object.w1);
-  return value ? *value : constants::none;
-}
-
-Cell system_field(uint32_t symbol) {
-  const Cell* system =
-      context::value_cell_of_symbol(runtime_words::symbols.system, context::global);
-  return field(system ? *system : constants::none, symbol);
-}
-
 // system/locale/currencies/list, or none.
 Cell currency_list() {
   const Names& n = names();
-  Cell list = field(field(system_field(n.locale), n.currencies), n.list);
+  Cell list = object::system_field({n.locale, n.currencies, n.list});
   return cell::type_of(list) == TYPE_BLOCK ? list : constants::none;
 }
 
@@ -175,7 +162,7 @@ int32_t checked_currency(uint32_t symbol) {
 // system/options/money-digits when it is an integer!, else 2.
 int32_t money_digits() {
   const Names& n = names();
-  Cell digits = field(system_field(n.options), n.money_digits);
+  Cell digits = object::system_field({n.options, n.money_digits});
   return cell::type_of(digits) == TYPE_INTEGER ? integer::get_value(digits) : 2;
 }
 

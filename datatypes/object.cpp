@@ -425,6 +425,20 @@ int32_t order(uint32_t a, uint32_t b) { return a < b ? -1 : a > b ? 1 : 0; }
 
 // --- Low-level operations ------------------------------------------------------------------------
 
+Cell field_value(const Cell& object, uint32_t symbol) {
+  if (cell::type_of(object) != TYPE_OBJECT) return constants::none;
+  const Cell* value = context::value_cell_of_symbol(symbol, object.w1);
+  return value ? *value : constants::none;
+}
+
+Cell system_field(std::initializer_list<uint32_t> symbols) {
+  const Cell* system =
+      context::value_cell_of_symbol(runtime_words::symbols.system, context::global);
+  Cell value = system ? *system : constants::none;
+  for (uint32_t symbol : symbols) value = field_value(value, symbol);
+  return value;
+}
+
 void write_word(Cell& word, const Cell& value) {
   const uint32_t context = word.w1;
   if (!context || context::kind_of(context) != context::kObject) {

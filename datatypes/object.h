@@ -5,6 +5,7 @@
 // and re-derives addresses afterwards (runtime/gc.h).
 #pragma once
 #include <cstdint>
+#include <initializer_list>
 
 #include "runtime/cell.h"
 
@@ -25,6 +26,13 @@ namespace object {
 // handlers, calls its on-change* handler as a path assignment does. The word cell is written
 // after allocating: it must stay put. May run any code.
 void write_word(Cell& word, const Cell& value);
+
+// The value of the object's field named by the symbol (any case); none when the value is no
+// object or has no such field.
+Cell field_value(const Cell& object, uint32_t symbol);
+// The value reached from the global word `system` through fields of those names (symbols), as
+// the path system/a/b would read it; none where a step finds no object or no field.
+Cell system_field(std::initializer_list<uint32_t> symbols);
 
 // Calls the object's on-change* handler, when it has one, with the word (bound to the object),
 // the old and the new value. The cells are copied first. May run any code.

@@ -38,8 +38,8 @@ bool pair_half(const uint8_t* text, const uint8_t* end, int32_t& value) {
 
 bool point_blank(uint8_t c) { return c == ' ' || c == '\t'; }
 
-// One coordinate, read by the float loaders (the special one when it holds a '#') in the mode
-// of the scan; a check-only scan builds nothing and gives NaN.
+// One coordinate, read by the float loaders (the special one when it holds a '#'), whose value
+// is taken back out of the output; a check-only scan builds nothing and gives NaN.
 double coordinate(State& s, const uint8_t* text, const uint8_t* end, bool load) {
   uint8_t kind = std::memchr(text, '#', size_t(end - text)) ? K_FLOAT_SPECIAL : K_FLOAT;
   loaders[kind - 1](s, text, end, 0, load);
