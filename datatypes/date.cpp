@@ -485,22 +485,16 @@ int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
 // Setting changes the date in the cell given, which the evaluator stores back where it came
 // from; the owner of that place is told here.
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent,
-                Cell* previous, int32_t, bool, bool, bool, bool notify) {
+                Cell*, int32_t, bool, bool, bool, bool notify) {
   int32_t field = field_of(*element);
   if (!field) rt::fire_error("script", "invalid-path", path, element);
   if (!value) {
     *parent = field_value(*parent, field);
     return parent;
   }
-  const Cell old = *parent;
   set_field(parent, field, *value);
-  if (notify) {
-    if (cell::type_of(*grandparent) == TYPE_OBJECT) {
-      object::fire_on_change(*grandparent, *previous, old, *parent);
-    } else {
-      ownership::notify_owner(grandparent, "set-path", value, field, 1);
-    }
-  }
+  // An object holding the value runs its on-change* when the evaluator stores the value back.
+  if (notify) ownership::notify_owner(grandparent, "set-path", value, field, 1);
   return value;
 }
 

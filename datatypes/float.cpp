@@ -8,6 +8,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -92,6 +93,14 @@ int32_t copy_text(char* out, const char* text) {
 }
 
 void print(double value, TextMode mode, bool retry, char* out) {
+  if (mode == kSingleExact) {  // seven digits, or up to nine when needed to read back the same
+    const float single = static_cast<float>(value);
+    for (int digits = 7; digits <= 9; digits++) {
+      std::snprintf(out, kTextSize, "%.*g", digits, value);
+      if (std::strtof(out, nullptr) == single) return;
+    }
+    return;
+  }
   if (mode == kTimeSeconds && !retry) {
     std::strcpy(out, dtoa::format_float(value, 6, false));
     return;
@@ -370,9 +379,10 @@ int32_t to_text(double value, TextMode mode, char* out) {
   if (std::isnan(value)) return copy_text(out, "1.#NaN");
   if (std::isinf(value)) return copy_text(out, value > 0 ? "1.#INF" : "-1.#INF");
   bool percent = mode == kSinglePercent || mode == kPercent;
-  if (pretty_flag && std::fabs(value) < kEpsilon) return copy_text(out, percent ? "0%" : "0.0");
+  const bool pretty = pretty_flag && mode != kSingleExact;
+  if (pretty && std::fabs(value) < kEpsilon) return copy_text(out, percent ? "0%" : "0.0");
   print(value, mode, false, out);
-  if (pretty_flag && shows_noise(out)) print(value, mode, true, out);
+  if (pretty && shows_noise(out)) print(value, mode, true, out);
   tidy_exponent(out);
   size_t n = std::strlen(out);
   if (percent) {

@@ -37,8 +37,9 @@ bool almost_equal32(float a, float b);
 
 // --- Text ------------------------------------------------------------------------------------
 
-// Percent modes take the value already multiplied by 100.
-enum TextMode { kSingle, kDouble, kSinglePercent, kPercent, kTimeSeconds };
+// Percent modes take the value already multiplied by 100. kSingleExact writes the fewest digits
+// that read back as the same 32-bit float, without the pretty rules (the loadable form).
+enum TextMode { kSingle, kDouble, kSinglePercent, kPercent, kTimeSeconds, kSingleExact };
 constexpr int kTextSize = 40;  // room for the longest text and its NUL
 // Writes the value's text into out (kTextSize bytes); returns its length.
 int32_t to_text(double value, TextMode mode, char* out);

@@ -120,21 +120,26 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
 
 // --- Text ----------------------------------------------------------------------------------------
 
-// "(x, y)" or "(x, y, z)", each coordinate in the single-precision float text.
-int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
-  const Cell point = *value;  // before the appends move anything
+// "(x, y)" or "(x, y, z)", each coordinate in the single-precision float text of the mode.
+int32_t write(const Cell& point, Cell* out, int32_t part, float_::TextMode mode) {
   part -= cell::append_text(out, "(");
   for (int axis = 1; axis <= count_of(cell::type_of(point)); axis++) {
     char text[float_::kTextSize];
-    float_::to_text(coordinate(point, axis), float_::kSingle, text);
+    float_::to_text(coordinate(point, axis), mode, text);
     if (axis > 1) part -= cell::append_text(out, ", ");
     part -= cell::append_text(out, text);
   }
   return part - cell::append_text(out, ")");
 }
 
+int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
+  return write(*value, out, part, float_::kSingle);  // a copy: the appends may move the value
+}
+
+// Mold keeps every coordinate exactly, so that loading the text gives the same point back (the
+// pretty text shows tiny coordinates as 0.0).
 int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
-  return form(value, out, nullptr, part);
+  return write(*value, out, part, float_::kSingleExact);
 }
 
 // --- Path step and pick ----------------------------------------------------------------------------

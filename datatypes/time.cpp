@@ -202,22 +202,16 @@ double with_field(double t, Field field, const Cell& v) {
 }
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent,
-                Cell* previous, int32_t, bool, bool, bool, bool notify) {
+                Cell*, int32_t, bool, bool, bool, bool notify) {
   Field field = field_index(*element, *parent);
   if (field == kNoField) rt::fire_error("script", "invalid-path", path, element);
   if (!value) {
     *parent = get_field(seconds_of(*parent), field);
     return parent;
   }
-  const Cell old = *parent;
   set_cell(parent, with_field(seconds_of(*parent), field, *value));
-  if (notify) {
-    if (cell::type_of(*grandparent) == TYPE_OBJECT) {
-      object::fire_on_change(*grandparent, *previous, old, *parent);
-    } else {
-      ownership::notify_owner(grandparent, "set-path", value, field, 1);
-    }
-  }
+  // An object holding the value runs its on-change* when the evaluator stores the value back.
+  if (notify) ownership::notify_owner(grandparent, "set-path", value, field, 1);
   return parent;
 }
 

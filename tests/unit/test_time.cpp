@@ -93,16 +93,6 @@ TEST_F(TimeTest, FieldSetters) {
   }
 }
 
-// An object owner's change handler hears the field word, the old time and the new one.
-TEST_F(TimeTest, FieldSetTellsTheOwnerObject) {
-  Cell* owner = eval(
-      "time-log: copy [] make object! [t: 1:30:15 "
-      "on-change*: func [w old new] [append time-log reduce [w old new]]]");
-  EXPECT_EQ(set_field(5415, source_word("hour"), integer(5), *owner, source_word("t"), true),
-            "t:19815");
-  EXPECT_EQ(mold(*eval("time-log")), "[t 1:30:15 5:30:15]");
-}
-
 // Seconds no time holds are refused, never converted out of range; the largest that a time
 // holds prints whole.
 TEST_F(TimeTest, FormOfSecondsBeyondTheRange) {
