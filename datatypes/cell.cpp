@@ -1,10 +1,15 @@
 // Cell helpers shared by every datatype: appending to block buffers, reserving bytes, integer
-// arguments, indentation and byte replication. Word and context helpers are in cell_words.cpp.
+// arguments, indentation, byte replication and the first value of a text. Word and context
+// helpers are in cell_words.cpp.
 #include <cmath>
 #include <cstring>
 
+#include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
 #include "datatypes/string_buffer.h"
+#include "interpreter/stack.h"
+#include "lexer/lexer.h"
 #include "runtime/throw.h"
 
 namespace cell {
@@ -68,6 +73,22 @@ int32_t append_text(Cell* out, const char* text) {
 int32_t mold_indent(Cell* out, int32_t depth, int32_t part) {
   for (int32_t i = 0; i < depth; i++) append_text(out, "    ");
   return part - 4 * depth;
+}
+
+Cell scan_first_value(const Cell& text) {
+  const Cell source = text;
+  Cell* out = stack::push_copy(constants::none);  // the loaded block, rooted
+  lexer::Mode check;
+  check.load = false;
+  Cell value = constants::none;
+  if (lexer::scan_string(out, source, -1, check, nullptr, nullptr) != TYPE_ERROR) {
+    lexer::scan_string(out, source, -1, lexer::Mode{}, nullptr, nullptr);
+    value = block::rest_length(*out) == 0 ? Cell{TYPE_UNSET, 0, 0, 0}
+                                          : *block::cell_at(*out, static_cast<int32_t>(out->w1));
+    clear_new_line_flag(value.header);
+  }
+  stack::top = out;
+  return value;
 }
 
 }  // namespace cell

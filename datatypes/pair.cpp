@@ -1,6 +1,6 @@
 // pair!: its action entries (make and to, text, the path step and pick, comparison, arithmetic
 // with its turn into point2D!, absolute, negate, round, reverse), and what the compound values
-// share: loading one value from text (through the lexer) and the coordinate words. Operands live
+// share: the value of a text (its first value) and the coordinate words. Operands live
 // in the current frame's cells (rooted); a pair holds no series.
 #include "datatypes/pair.h"
 
@@ -9,13 +9,11 @@
 
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
-#include "datatypes/constants.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/point.h"
 #include "datatypes/symbol.h"
 #include "interpreter/stack.h"
-#include "lexer/lexer.h"
 #include "runtime/throw.h"
 
 namespace pair {
@@ -267,23 +265,10 @@ void register_datatype() {
 
 namespace compound {
 
-// A check-only scan first, so that text with a syntax error is refused like any other text
-// rather than raising that error; then the loading scan, which must give exactly one value.
 Cell* load_from_text(Cell* result, const Cell& text, uint8_t type) {
   const Cell source = text;
-  Cell* out = stack::push_copy(constants::none);
-  lexer::Mode check;
-  check.load = false;
-  bool ok = lexer::scan_string(out, source, -1, check, nullptr, nullptr) != TYPE_ERROR;
-  if (ok) {
-    lexer::scan_string(out, source, -1, lexer::Mode{}, nullptr, nullptr);
-    ok = block::rest_length(*out) == 1 &&
-         cell::type_of(*block::cell_at(*out, static_cast<int32_t>(out->w1))) == type;
-  }
-  if (!ok) rt::fire_error("script", "bad-to-arg", datatype::push(type), &source);
-  Cell value = *block::cell_at(*out, static_cast<int32_t>(out->w1));
-  cell::clear_new_line_flag(value.header);
-  stack::top = out;
+  const Cell value = cell::scan_first_value(source);
+  if (cell::type_of(value) != type) rt::fire_error("script", "bad-to-arg", datatype::push(type), &source);
   *result = value;
   return result;
 }

@@ -27,7 +27,7 @@ void register_datatype();
 
 namespace compound {
 
-// make and to from text: the text loaded as exactly one value, which must be of the type; the
+// make and to from text: the first value the text loads into, which must be of the type; the
 // value is written over result. Anything else raises script/bad-to-arg (the type, the text).
 // May allocate.
 Cell* load_from_text(Cell* result, const Cell& text, uint8_t type);

@@ -19,7 +19,6 @@
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "interpreter/stack.h"
-#include "lexer/lexer.h"
 #include "runtime/throw.h"
 
 namespace time_ {
@@ -90,18 +89,7 @@ double from_block(const Cell& spec) {
 
 // The text's first value, which must be a time!; a text the lexer refuses is no time either.
 double from_text(const Cell& spec) {
-  Cell* out = stack::push_new();
-  *out = Cell{TYPE_NONE, 0, 0, 0};
-  lexer::Mode check;
-  check.load = false;
-  if (lexer::scan_string(out, spec, -1, check, nullptr, nullptr) == TYPE_ERROR) {
-    fire_bad_to_arg(spec);
-  }
-  lexer::Mode first;
-  first.one = true;
-  lexer::scan_string(out, spec, -1, first, nullptr, nullptr);
-  const Cell value = *out;
-  stack::pop_cells(1);
+  const Cell value = cell::scan_first_value(spec);
   if (cell::type_of(value) != TYPE_TIME) fire_bad_to_arg(spec);
   return seconds_of(value);
 }

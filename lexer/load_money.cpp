@@ -9,6 +9,7 @@
 
 #include "datatypes/money.h"
 #include "datatypes/string_buffer.h"
+#include "datatypes/symbol.h"
 #include "lexer/state.h"
 
 namespace lexer {
@@ -59,7 +60,13 @@ void load_money(State& s, const uint8_t* text, const uint8_t* end, uint32_t, boo
       if (!digit(*q)) throw_error(s, text, TYPE_MONEY);
     }
   }
-  if (!load) return;
+  if (!load) {
+    // The code is looked up in check mode too, so that a check reports what loading would.
+    if (letters && money::currency_index(symbol::intern_bytes(p, 3)) < 0) {
+      throw_error(s, text, TYPE_MONEY);
+    }
+    return;
+  }
   Cell value{};
   if (!money::make_at_digits(&value, negative, letters ? p : nullptr, digits, point, end)) {
     throw_error(s, text, TYPE_MONEY);

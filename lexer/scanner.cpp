@@ -112,6 +112,19 @@ uint32_t block_of_output(uint32_t first, uint32_t count) {
   return node;
 }
 
+// A check-only scan builds no values: an open map's marker keeps in these header bits what
+// check_map_pairs finds when loading (an odd value count so far, a key of a refused type).
+constexpr uint32_t kMapOddCount = 1u << 8, kMapBadKey = 1u << 9;
+
+// Notes a value that a check-only scan completed inside an open map.
+void note_map_value(State& s) {
+  Cell* marker = innermost_marker(s);
+  if (!marker || marker->w2 != TYPE_MAP) return;
+  const bool key = (marker->header & kMapOddCount) == 0;
+  if (key && !map::valid_key_type_q(s.token_type)) marker->header |= kMapBadKey;
+  marker->header ^= kMapOddCount;
+}
+
 // A map literal holds pairs whose keys are of types maps accept.
 void check_map_pairs(State& s, uint32_t first, uint32_t count) {
   bool valid = count % 2 == 0;
@@ -144,6 +157,9 @@ void close_series(State& s, uint8_t type) {
     output[marker_index].header |= marker.header & cell::kNewLine;
     s.tail = marker_index + 1;
   } else {
+    if (type == TYPE_MAP && (marker.header & (kMapOddCount | kMapBadKey))) {
+      throw_error(s, nullptr, TYPE_MAP);
+    }
     s.tail = marker_index;
   }
   s.series_start = marker_index - marker.w1;
@@ -387,8 +403,11 @@ void run(State& s, const Mode& mode) {
     }
     if (kind == K_POINT) s.start_state = resume_state(s);
     if (s.start_state == S_PATH && kind != K_PATH_SLASH) continue_path(s);
-    if ((mode.one || mode.prescan) && s.token_type && s.start_state != S_PATH &&
-        s.start_state != S_BRACES && kind != K_PATH_SLASH) {
+    // A value of the innermost series has ended (not a path element or a brace string's part).
+    const bool value_ended = s.token_type && s.start_state != S_PATH &&
+                             s.start_state != S_BRACES && kind != K_PATH_SLASH;
+    if (value_ended && !s.loading) note_map_value(s);
+    if ((mode.one || mode.prescan) && value_ended) {
       uint32_t count = s.tail - s.base;
       if (count == 0 || (count == 1 && cell::type_of(output[s.base]) != kOpenMarker)) return;
     }
