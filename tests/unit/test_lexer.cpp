@@ -198,7 +198,7 @@ TEST_F(Lexer, BracketErrorsNameTheMissingCharacterAndLine) {
 }
 
 // A map literal closes with ]; its pairs are checked while loading (the map itself is the map
-// suite's). A check-only scan builds nothing and only reports the type.
+// suite's), and a check-only scan, which builds nothing, refuses the same literals.
 TEST_F(Lexer, MapLiteralsCloseWithABracketAndHoldPairsOfValidKeys) {
   check({
       {"#[a 1 \"b\" 2] [#[]]", "?map! [?map!]"},
@@ -210,7 +210,8 @@ TEST_F(Lexer, MapLiteralsCloseWithABracketAndHoldPairsOfValidKeys) {
       {"[#[a 1]", "missing ] line 1"},
   });
   EXPECT_EQ(scan_type("#[a 1] x"), "map!");
-  EXPECT_EQ(scan_type("#[a] x"), "map!");
+  EXPECT_EQ(scan_type("#[a] x"), "error!");
+  EXPECT_EQ(scan_type("#[[k] 1]"), "error!");
 }
 
 TEST_F(Lexer, NulEndsTheInput) {
