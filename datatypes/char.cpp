@@ -8,6 +8,7 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
+#include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
 #include "interpreter/stack.h"
 #include "runtime/throw.h"
@@ -49,15 +50,6 @@ uint32_t from_binary(const Cell& binary) {
 Cell* to(Cell* proto, Cell* spec, uint8_t) {
   uint32_t code_point;
   switch (cell::type_of(*spec)) {
-    case TYPE_STRING:
-    case TYPE_FILE:
-    case TYPE_URL:
-    case TYPE_TAG:
-    case TYPE_EMAIL:
-    case TYPE_REF:
-      if (string::at_tail(*spec)) fire_bad_to_arg(spec);
-      code_point = string::char_at(*spec, spec->w1);
-      break;
     case TYPE_CHAR:
     case TYPE_INTEGER: {
       int32_t n = integer::get_value(*spec);
@@ -80,8 +72,11 @@ Cell* to(Cell* proto, Cell* spec, uint8_t) {
     case TYPE_BINARY:
       code_point = from_binary(*spec);
       break;
-    default:
-      fire_bad_to_arg(spec);
+    default:  // the first character of a text
+      if (!series::any_string(cell::type_of(*spec)) || string::at_tail(*spec)) {
+        fire_bad_to_arg(spec);
+      }
+      code_point = string::char_at(*spec, spec->w1);
   }
   *proto = make(code_point);
   return proto;

@@ -13,6 +13,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/date.h"
 #include "datatypes/money.h"
+#include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -229,13 +230,6 @@ namespace {
   rt::fire_error("script", "bad-to-arg", datatype::push(TYPE_INTEGER), spec);
 }
 
-int32_t hex_digit(uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // The issue's text as 1 to 8 hexadecimal digits; 8 digits may set the sign bit.
 int32_t from_issue(const Cell& issue) {
   alloc::Series* name = alloc::series_of(symbol::get_cell(issue.w2)->w3);
@@ -244,7 +238,7 @@ int32_t from_issue(const Cell& issue) {
   if (length == 0 || length > 8) rt::fire_error("script", "invalid-data", &issue);
   uint32_t value = 0;
   for (uint32_t i = 0; i < length; i++) {
-    int32_t digit = hex_digit(p[i]);
+    int32_t digit = string::hex_digit(p[i]);
     if (digit < 0) rt::fire_error("script", "invalid-data", &issue);
     value = value << 4 | static_cast<uint32_t>(digit);
   }
@@ -304,14 +298,6 @@ Cell* to(Cell* proto, Cell* spec, uint8_t) {
     case TYPE_ISSUE:
       value = from_issue(*spec);
       break;
-    case TYPE_STRING:
-    case TYPE_FILE:
-    case TYPE_URL:
-    case TYPE_TAG:
-    case TYPE_EMAIL:
-    case TYPE_REF:
-      value = from_text(*spec);
-      break;
     case TYPE_MONEY:
       value = money::to_int(*spec);
       break;
@@ -324,7 +310,8 @@ Cell* to(Cell* proto, Cell* spec, uint8_t) {
       break;
     }
     default:
-      fire_bad_to_arg(spec);
+      if (!series::any_string(cell::type_of(*spec))) fire_bad_to_arg(spec);
+      value = from_text(*spec);
   }
   *proto = make(value);
   return proto;

@@ -146,8 +146,17 @@ void concatenate(const Cell& destination, const Cell& source, int64_t part, uint
 // shared scratch area that keeps its standing size between calls (allocates no series memory).
 void rotate_regions(uint8_t* first, size_t first_length, size_t second_length, size_t gap);
 
-// --- Hex output ------------------------------------------------------------------------------
-// The texts live in static buffers, NUL-terminated, valid until the next call.
+// --- Hex digits ------------------------------------------------------------------------------
+
+// The value 0-15 of a hex digit (either case), or -1 for any other code point.
+constexpr int32_t hex_digit(uint32_t c) {
+  if (c >= '0' && c <= '9') return int32_t(c - '0');
+  if (c >= 'A' && c <= 'F') return int32_t(c - 'A' + 10);
+  if (c >= 'a' && c <= 'f') return int32_t(c - 'a' + 10);
+  return -1;
+}
+
+// The texts below live in static buffers, NUL-terminated, valid until the next call.
 
 // The two upper-case hex digits of the byte.
 const char* byte_to_hex(uint8_t byte);

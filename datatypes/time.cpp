@@ -106,14 +106,6 @@ Cell* make_entry(Cell* proto, Cell* spec, uint8_t) {
     case TYPE_HASH:
       seconds = from_block(*spec);
       break;
-    case TYPE_STRING:
-    case TYPE_FILE:
-    case TYPE_URL:
-    case TYPE_TAG:
-    case TYPE_EMAIL:
-    case TYPE_REF:
-      seconds = from_text(*spec);
-      break;
     case TYPE_INTEGER:
       seconds = integer::get_value(*spec);
       break;
@@ -122,7 +114,8 @@ Cell* make_entry(Cell* proto, Cell* spec, uint8_t) {
       seconds = checked(seconds_of(*spec), *spec);
       break;
     default:
-      fire_bad_to_arg(*spec);
+      if (!series::any_string(type)) fire_bad_to_arg(*spec);
+      seconds = from_text(*spec);
   }
   *proto = make(seconds);
   return proto;

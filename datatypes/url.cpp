@@ -41,19 +41,12 @@ bool kept_by(uint32_t mode, uint8_t byte) {
 // mold writes a URL as one token: parentheses, although in the URL set, would end it.
 bool kept_by_mold(uint8_t byte) { return in_url_set(byte) && byte != '(' && byte != ')'; }
 
-int32_t hex_digit(char32_t c) {
-  if (c >= '0' && c <= '9') return int32_t(c - '0');
-  if (c >= 'A' && c <= 'F') return int32_t(c - 'A' + 10);
-  if (c >= 'a' && c <= 'f') return int32_t(c - 'a' + 10);
-  return -1;
-}
-
 // Whether the text holds "%" and two hex digits at position `at` (nothing is read past its end);
 // the byte they make goes to `byte`.
 bool hex_escape(std::u32string_view text, size_t at, uint8_t& byte) {
   if (at >= text.size() || text.size() - at < 3 || text[at] != U'%') return false;
-  int32_t high = hex_digit(text[at + 1]);
-  int32_t low = hex_digit(text[at + 2]);
+  int32_t high = string::hex_digit(text[at + 1]);
+  int32_t low = string::hex_digit(text[at + 2]);
   if (high < 0 || low < 0) return false;
   byte = uint8_t(high << 4 | low);
   return true;

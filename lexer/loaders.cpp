@@ -10,6 +10,7 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/context.h"
+#include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "lexer/number.h"
@@ -32,13 +33,6 @@ void emit(State& s, const Cell& value) {
 
 // --- Escapes and text ---------------------------------------------------------------------------
 
-int32_t hex_value(uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // The escape in parentheses: one or two hex digits, a name, or three to six hex digits.
 int32_t paren_escape(const uint8_t* text, size_t length) {
   static const struct {
@@ -55,7 +49,7 @@ int32_t paren_escape(const uint8_t* text, size_t length) {
   if (length < 1 || length > 6) return -1;
   int32_t value = 0;
   for (size_t i = 0; i < length; i++) {
-    int32_t digit = hex_value(text[i]);
+    int32_t digit = string::hex_digit(text[i]);
     if (digit < 0) return -1;
     value = value * 16 + digit;
   }
@@ -246,10 +240,10 @@ void load_integer(State& s, const uint8_t* text, const uint8_t* end, uint32_t fl
 // Hex digits then h: 2 to 8 digits, no sign and no separator.
 void load_hex_integer(State& s, const uint8_t* text, const uint8_t* end, uint32_t, bool load) {
   size_t digits = static_cast<size_t>(end - 1 - text);
-  if (digits == 1 && hex_value(*text) >= 10) throw_error(s, text, TYPE_WORD);
+  if (digits == 1 && string::hex_digit(*text) >= 10) throw_error(s, text, TYPE_WORD);
   uint32_t value = 0;
   for (const uint8_t* p = text; p < end - 1; p++) {
-    int32_t digit = hex_value(*p);
+    int32_t digit = string::hex_digit(*p);
     if (digit < 0) throw_error(s, text, TYPE_INTEGER);
     value = value << 4 | static_cast<uint32_t>(digit);
   }
@@ -273,7 +267,7 @@ void load_binary(State& s, const uint8_t* text, const uint8_t* end, uint32_t, bo
     for (const uint8_t* p = body; p < end; p++) {
       if (*p == ';') {
         while (p < end && *p != '\n') p++;
-      } else if (hex_value(*p) >= 0) {
+      } else if (string::hex_digit(*p) >= 0) {
         digits++;
       }
     }
