@@ -607,8 +607,11 @@ void copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
 
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_flag) {
   auto find = datatype::implemented<action::FIND>(cell::type_of(*series));
-  const Cell found = *find(series, key, nullptr, false, case_flag, false, false, nullptr, nullptr,
+  // find leaves its answer in the cell it searches: a copy searches, the series stays.
+  Cell* probe = stack::push_copy(*series);
+  const Cell found = *find(probe, key, nullptr, false, case_flag, false, false, nullptr, nullptr,
                            false, false, false, false);
+  stack::top = probe;
   bool hashed = cell::type_of(*series) == TYPE_HASH;
   int32_t length = length_of(*series);
   if (cell::type_of(found) == TYPE_NONE) {

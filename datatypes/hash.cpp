@@ -9,6 +9,7 @@
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
+#include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
@@ -107,6 +108,8 @@ Cell* make(Cell* proto, Cell* spec, uint8_t) {
 
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
              int32_t indent) {
+  // Met again inside itself: the block's marker, without the constructor around it.
+  if (cycles::detect_and_emit(*value, out, &part, true)) return part;
   if (!only) part -= cell::append_text(out, "make hash! ");
   return block::mold(value, out, only, all, flat, arg, part, indent);
 }

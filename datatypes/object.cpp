@@ -292,15 +292,17 @@ Cell handler_function(const Cell& object, Handler which) {
 }
 
 // Calls the handler in a call frame named by `name`: the arguments fill its parameters (none!
-// for those beyond them), its refinements and locals follow. A break, throw... leaving the
-// handler has already unwound this frame; it goes on as a C++ throw, the handler being foreign
-// code to whoever assigned the field.
+// for those beyond them), its refinements and locals follow. The handler's value is dropped and
+// the data stack left as it was: the caller's frame, whose cells lie below, keeps its own
+// arguments and result. A break, throw... leaving the handler has already unwound this frame; it
+// goes on as a C++ throw, the handler being foreign code to whoever assigned the field.
 void call_handler(const Cell& name, const Cell& object, Handler which, const Cell& function,
                   std::initializer_list<Cell> arguments) {
   Cell* entry = record_cell(object.w3, which);
   if (entry->w3 != function.w2) count_frame(entry, function);
   uint32_t params = entry->w1;
   int32_t rest = int32_t(entry->w2 & 0xFFFF);
+  Cell* caller_top = stack::top;
   stack::mark_call(name, function.w1);
   uint32_t pushed = 0;
   for (const Cell& argument : arguments) {
@@ -311,6 +313,7 @@ void call_handler(const Cell& name, const Cell& object, Handler which, const Cel
   interp::run_function(function, object.w1);
   if (interp::exiting()) interp::raise_pending();
   stack::unwind_call_drop();
+  stack::top = caller_top;
 }
 
 // --- Printing ------------------------------------------------------------------------------------

@@ -110,6 +110,10 @@ void do_eval_path(const int32_t* r) {
   stack::set_result(*fn(V(), A(), value, nullptr, nullptr, nullptr, -1, false, false, true, false));
 }
 
+// No type fills the set-path slot (paths are set through the path step): an action! made for it
+// meets the empty entry, and its error, as any action a type does not support.
+void do_set_path(const int32_t*) { lookup_by_result<SET_PATH>(); }
+
 // compare has no word of its own; as an action it takes the operator code as third argument.
 void do_compare(const int32_t*) { compare_op(cell::get_integer_arg(*stack::arg(2))); }
 
@@ -565,14 +569,13 @@ void register_dispatchers(std::span<const Dispatcher> entries) {
 void init() {
   static constexpr Dispatcher kEntries[] = {
       make_or_to<MAKE>, do_random, do_reflect, make_or_to<TO>, do_form, do_mold, do_eval_path,
-      nullptr,  // set-path: paths are set through the path step
-      do_compare, on_frame<ABSOLUTE>, on_frame<ADD>, on_frame<DIVIDE>, on_frame<MULTIPLY>,
-      on_frame<NEGATE>, on_frame<POWER>, on_frame<REMAINDER>, do_round, on_frame<SUBTRACT>,
-      parity<EVEN_Q>, parity<ODD_Q>, on_frame<AND_T>, value_returns<COMPLEMENT>, on_frame<OR_T>,
-      on_frame<XOR_T>, edit_series<APPEND>, on_frame<AT>, on_frame<BACK>, edit_series<CHANGE>,
-      do_clear, do_copy, do_find, on_frame<HEAD>, on_frame<HEAD_Q>, on_frame<INDEX_Q>,
-      edit_series<INSERT>, do_length, do_move, on_frame<NEXT>, do_pick, do_poke, do_put,
-      do_remove, do_reverse, do_select, do_sort, on_frame<SKIP>, do_swap, on_frame<TAIL>,
+      do_set_path, do_compare, on_frame<ABSOLUTE>, on_frame<ADD>, on_frame<DIVIDE>,
+      on_frame<MULTIPLY>, on_frame<NEGATE>, on_frame<POWER>, on_frame<REMAINDER>, do_round,
+      on_frame<SUBTRACT>, parity<EVEN_Q>, parity<ODD_Q>, on_frame<AND_T>, value_returns<COMPLEMENT>,
+      on_frame<OR_T>, on_frame<XOR_T>, edit_series<APPEND>, on_frame<AT>, on_frame<BACK>,
+      edit_series<CHANGE>, do_clear, do_copy, do_find, on_frame<HEAD>, on_frame<HEAD_Q>,
+      on_frame<INDEX_Q>, edit_series<INSERT>, do_length, do_move, on_frame<NEXT>, do_pick, do_poke,
+      do_put, do_remove, do_reverse, do_select, do_sort, on_frame<SKIP>, do_swap, on_frame<TAIL>,
       on_frame<TAIL_Q>, do_take, do_trim, value_returns<CREATE>, value_returns<CLOSE>,
       value_returns<DELETE>, do_modify, do_open, value_returns<OPEN_Q>, value_returns<QUERY>,
       do_read, do_rename, value_returns<UPDATE>, do_write,
