@@ -90,8 +90,7 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
 int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell*, int32_t part, int32_t) {
   uint32_t code_point = value->w2;  // the value may lie in a buffer that the appends move
   string::append_c_string(*out, "#\"");
-  // A surrogate is no character of UTF-8 text: only its escape loads back.
-  string::mold_char_escaped(*out, code_point, all || (code_point >= 0xD800 && code_point <= 0xDFFF));
+  string::mold_char_escaped(*out, code_point, all);
   string::append_c_string(*out, "\"");
   return part - 4;
 }
