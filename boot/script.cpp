@@ -40,8 +40,10 @@ int run_script() {
   hooks::register_hooks(print_to_standard_output, nullptr);
   Cell* code = stack::push_new();
   *code = Cell{TYPE_NONE, 0, 0, 0};
-  lexer::scan(code, reinterpret_cast<const uint8_t*>(script.data()), script.size(),
-              lexer::Mode{}, nullptr, nullptr, nullptr);
+  // Editors may start UTF-8 text with a byte-order mark, which is no part of the source.
+  size_t start = script.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  lexer::scan(code, reinterpret_cast<const uint8_t*>(script.data()) + start,
+              script.size() - start, lexer::Mode{}, nullptr, nullptr, nullptr);
   interp::skip_header(code);
   interp::eval_block(*code, false);
   return 0;

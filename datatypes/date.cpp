@@ -448,6 +448,11 @@ int32_t append(Cell* out, const char* text, int32_t part) {
 int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
   const Cell date = *value;
   Local l = local_of(date);
+  // A time that the text rounds up to midnight shows as the next day's 0:00, which loads back.
+  if (l.with_time && l.time >= kDay - 60 && time_::rounds_to_next_minute(l.time)) {
+    l.day++;
+    l.time = 0;
+  }
   Civil c = civil_of(l.day);
   const Cell list = months_block();
   if (series::buffer_length(list) - static_cast<int32_t>(list.w1) < c.month) {

@@ -612,8 +612,6 @@ uint32_t id_symbol(const Cell& error) {
   return is_word(*id) ? id->w2 : 0;
 }
 
-const Cell* current_arg_word(int) { return &constants::none; }
-
 void capture_stack_trace(Cell* value) {
   if (cell::type_of(*value) != TYPE_ERROR) return;
   Cell error = *value;

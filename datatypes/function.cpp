@@ -47,12 +47,13 @@ Cell integer(uint32_t n) { return Cell{TYPE_INTEGER, 0, n, 0}; }
 
 // --- Spec grammar --------------------------------------------------------------------------------
 
-// A type block holds datatypes, typesets, and words naming either (or a word).
+// A type block holds datatypes, typesets, and words naming either (or a word); a nested block
+// is left for other readers of the spec and adds no type.
 void check_type_block(const Cell& types) {
   for (uint32_t i = types.w1; i < length_of(types.w2); i++) {
     const Cell element = cells_of(types.w2)[i];
     switch (cell::type_of(element)) {
-      case TYPE_DATATYPE: case TYPE_TYPESET: break;
+      case TYPE_DATATYPE: case TYPE_TYPESET: case TYPE_BLOCK: break;
       case TYPE_WORD: {
         // The same lookup as the argument cache's, so the two agree on every spec.
         const Cell* value = context::value_cell_of_symbol(element.w2, context::global);

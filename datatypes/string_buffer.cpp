@@ -187,8 +187,9 @@ constexpr std::array<char, 95> kEscapeLetters = [] {
 }();
 
 void escape_char(uint32_t out, uint32_t code_point, bool all) {
+  // A surrogate is no character of UTF-8 text: only its escape loads back.
   bool hex = code_point == 30 || (code_point >= 0x80 && code_point <= 0x9F) ||
-             (all && code_point > 0x7F);
+             (code_point >= 0xD800 && code_point <= 0xDFFF) || (all && code_point > 0x7F);
   if (hex) {
     append_ascii(out, "^(");
     append_ascii(out, int_to_hex(static_cast<int32_t>(code_point), true));

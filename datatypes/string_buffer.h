@@ -184,8 +184,8 @@ bool head_char_in_bitset(const Cell& value, const Cell& bitset);
 // --- Mold ------------------------------------------------------------------------------------
 
 // Appends the code point as mold writes it inside double quotes: control characters, the double
-// quote and the caret as ^ and a letter, 127 as ^~, 30 and 128-159 (and, with all, everything
-// above 127) as ^(hex). May allocate.
+// quote and the caret as ^ and a letter, 127 as ^~, 30, 128-159 and the surrogates D800-DFFF
+// (and, with all, everything above 127) as ^(hex). May allocate.
 void mold_char_escaped(const Cell& out, uint32_t code_point, bool all);
 // Adds the double quotes and the line feeds in [start, end) to the counters.
 void count_quotes_and_newlines(const uint8_t* start, const uint8_t* end, uint32_t unit,

@@ -278,6 +278,22 @@ Cell* set_cell(Cell* cell, double seconds) {
   return cell;
 }
 
+namespace {
+
+// The seconds of the minute as the text shows them; "60" when they round up to the next minute.
+void second_text_of(double s, char (&text)[float_::kTextSize]) {
+  std::strcpy(text, "00");
+  if (s >= kSmallestSeconds) float_::to_text(s, float_::kTimeSeconds, text);
+}
+
+}  // namespace
+
+bool rounds_to_next_minute(double seconds) {
+  char text[float_::kTextSize];
+  second_text_of(std::fmod(std::fabs(seconds), kSecondsPerMinute), text);
+  return std::strcmp(text, "60") == 0;
+}
+
 int32_t form_hms(double seconds, Cell* out, int32_t part) {
   if (!in_range(seconds)) {
     const Cell value = make(seconds);
@@ -289,17 +305,15 @@ int32_t form_hms(double seconds, Cell* out, int32_t part) {
   }
   double s = std::fmod(seconds, kSecondsPerMinute);
   double whole = seconds - s;  // exact: a multiple of 60 below 2^53
-  char second_text[float_::kTextSize] = "00";
-  if (s >= kSmallestSeconds) {
-    float_::to_text(s, float_::kTimeSeconds, second_text);
-    // Six digits round 59.99995 and above to 60: that is a minute more.
-    if (std::strcmp(second_text, "60") == 0) {
-      whole += kSecondsPerMinute;
-      std::strcpy(second_text, "00");
-    } else if (second_text[1] == '\0' || second_text[1] == '.') {
-      std::memmove(second_text + 1, second_text, std::strlen(second_text) + 1);
-      second_text[0] = '0';
-    }
+  char second_text[float_::kTextSize];
+  second_text_of(s, second_text);
+  // Six digits round 59.99995 and above to 60: that is a minute more.
+  if (std::strcmp(second_text, "60") == 0) {
+    whole += kSecondsPerMinute;
+    std::strcpy(second_text, "00");
+  } else if (second_text[1] == '\0' || second_text[1] == '.') {
+    std::memmove(second_text + 1, second_text, std::strlen(second_text) + 1);
+    second_text[0] = '0';
   }
   auto hours = static_cast<int32_t>(std::floor(whole / kSecondsPerHour));
   auto minutes = static_cast<int32_t>(std::fmod(whole, kSecondsPerHour) / kSecondsPerMinute);

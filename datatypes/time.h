@@ -13,6 +13,9 @@ void register_datatype();  // after float!, its parent
 bool in_range(double seconds);
 // Makes the cell a time! of the seconds, its flags kept.
 Cell* set_cell(Cell* cell, double seconds);
+// Whether the h:mm:ss text of the seconds shows them rounded up into the next minute (seconds
+// of 59.99995 and above).
+bool rounds_to_next_minute(double seconds);
 // Appends the h:mm:ss text of the seconds to the string out; returns part less the characters
 // appended. Seconds outside in_range raise script/out-of-range.
 int32_t form_hms(double seconds, Cell* out, int32_t part);

@@ -137,9 +137,11 @@ Cell* make(Cell*, Cell* spec, uint8_t type) {
 }
 
 // make and to of issue!: text and characters are interned as they are; an issue is never bound.
+// Empty text makes no issue: a lone # does not load.
 Cell* make_issue_value(Cell* proto, Cell* spec, uint8_t type) {
   uint8_t spec_type = cell::type_of(*spec);
   if (spec_type == TYPE_STRING) {
+    if (string::rest_length(*spec) == 0) rt::fire_error("script", "invalid-chars");
     *spec = issue_of(symbol::intern_string(*spec, -1));
   } else if (spec_type == TYPE_CHAR) {
     uint8_t bytes[4];

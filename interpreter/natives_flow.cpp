@@ -55,7 +55,10 @@ void clamp_index(Cell* block) {
   if (block->w1 > length) block->w1 = length;
 }
 
+// Refinements: /expand /args arg /next position /trace callback.
 void do_(const int32_t* refinements) {
+  // Neither the preprocessor nor trace events exist yet: refuse rather than ignore them.
+  if (refinements[0] >= 0 || refinements[3] >= 0) cell::fire_not_done();
   Cell* value = arg(0);
   if (cell::type_of(*value) == TYPE_STRING) {
     Cell text = *value;
@@ -227,9 +230,9 @@ void try_(const int32_t* refinements) {
   Cell* const base = stack::top;
   const Cell position = interp::eval_position;
   if (all) {
-    stack::mark_try_all(runtime_words::words.try_);
+    stack::mark_try_all(runtime_words::words.try_, keep);
   } else {
-    stack::mark_try(runtime_words::words.try_);
+    stack::mark_try(runtime_words::words.try_, keep);
   }
   try {
     interp::eval_block(block, true);
@@ -357,7 +360,7 @@ void wait(const int32_t*) {
   double seconds;
   switch (cell::type_of(value)) {
     case TYPE_INTEGER: seconds = int32_t(value.w2); break;
-    case TYPE_FLOAT: seconds = cell::get_double(value); break;
+    case TYPE_FLOAT: case TYPE_TIME: seconds = cell::get_double(value); break;
     default: rt::fire_error("script", "invalid-arg", &value);
   }
   stack::set_only_result(constants::none);

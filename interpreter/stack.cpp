@@ -37,18 +37,28 @@ constexpr Cell kUnset{TYPE_UNSET, 0, 0, 0};
 
 Frame* frame_limit = nullptr;
 
-[[noreturn]] void overflow() {
-  top = top - 5 < bottom ? bottom : top - 5;
+namespace {
+
+[[noreturn]] void raise_overflow() {
   cycles::reset();
   rt::fire_error("internal", "stack-overflow");
 }
 
-// The frame stack is full: open the reserve for the report and raise. Should the report itself
-// use up the reserve, nothing sound is left to do but end the process.
+}  // namespace
+
+// The data stack is full: a few cells are freed for building the report.
+[[noreturn]] void overflow() {
+  top = top - 5 < bottom ? bottom : top - 5;
+  raise_overflow();
+}
+
+// The frame stack is full: open the reserve for the report and raise. The cells stay as they
+// are: few may be in use, and those below top belong to frames that may catch the error. Should
+// the report itself use up the reserve, nothing sound is left to do but end the process.
 void frames_full() {
   if (frame_limit == frame_end) rt::runtime_error(19, reinterpret_cast<const void*>(&frames_full));
   frame_limit = frame_end;
-  overflow();
+  raise_overflow();
 }
 
 namespace {
@@ -120,8 +130,12 @@ void mark_call(const Cell& word, uint32_t callee_context) {
 }
 
 void mark_native(const Cell& word) { mark(word, kNative); }
-void mark_try(const Cell& word) { mark(word, kTry); }
-void mark_try_all(const Cell& word) { mark(word, kTryAll); }
+void mark_try(const Cell& word, bool keep_trace) {
+  mark(word, kTry | (keep_trace ? kKeepTraceFlag : 0));
+}
+void mark_try_all(const Cell& word, bool keep_trace) {
+  mark(word, kTryAll | (keep_trace ? kKeepTraceFlag : 0));
+}
 void mark_catch(const Cell& word) { mark(word, kCatch); }
 void mark_loop(const Cell& word) { mark(word, kLoop); }
 void mark_eval(const Cell& word) { mark(word, kEval); }

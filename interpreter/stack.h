@@ -19,7 +19,7 @@ constexpr uint32_t kDataCells = 20000;
 constexpr uint32_t kFrameRecords = 12000;
 
 // Frame header: bits 0-23 the naming word's symbol id, 24-27 the kind, 28 the body flag (target
-// of return/exit), 31 the interpreter flag.
+// of return/exit), 30 the keep-trace flag of try frames, 31 the interpreter flag.
 enum FrameHeader : uint32_t {
   kCall = 0x1000000,
   kInterpCall = 0x81000000,
@@ -36,6 +36,9 @@ constexpr uint32_t kKindMask = 0x0F000000;
 constexpr uint32_t kBodyFlag = 0x10000000;
 constexpr uint32_t kInterpFlag = 0x80000000;
 constexpr uint32_t kSymbolMask = 0x00FFFFFF;
+// On a try frame: the error it catches keeps the names of the calls it was raised in, which are
+// gathered before the frames unwind.
+constexpr uint32_t kKeepTraceFlag = 0x40000000;
 
 struct Frame {
   uint32_t header;
@@ -97,8 +100,8 @@ inline void mark(const Cell& word, uint32_t header) {
 }
 void mark_call(const Cell& word, uint32_t callee_context);
 void mark_native(const Cell& word);
-void mark_try(const Cell& word);
-void mark_try_all(const Cell& word);
+void mark_try(const Cell& word, bool keep_trace = false);
+void mark_try_all(const Cell& word, bool keep_trace = false);
 void mark_catch(const Cell& word);
 void mark_loop(const Cell& word);
 void mark_eval(const Cell& word);
@@ -165,6 +168,10 @@ uint32_t try_catch(const Cell& name, Body&& body) {
 // Reports.
 void save_error_frame(Cell* error);
 Cell call_name();  // the word naming the innermost named frame
+// The spec word of parameter #ordinal (words and refinements counted in spec order) of the
+// callee of the innermost named frame, found through its name; none! when that names no
+// callable or the callable has no such parameter.
+Cell callee_parameter_word(int ordinal);
 void collect_trace(int level, Cell* block, uint32_t limit_frame);
 int32_t form_trace(int level, const Cell* limit, Cell* out, int32_t part);
 void collect_calls(Cell* block);

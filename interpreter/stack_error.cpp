@@ -5,9 +5,11 @@
 
 #include "datatypes/cell_ops.h"
 #include "datatypes/block.h"
+#include "datatypes/constants.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/native.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/word.h"
@@ -61,6 +63,15 @@ void for_each_traced_frame(int level, uint32_t limit_frame, Visit visit) {
   std::exit(kUncaughtStatus);
 }
 
+// Whether the try frame that will catch an error raised now wants the error's trace.
+bool catcher_keeps_trace() {
+  for (Frame* f = frame_top - 1; f >= frame_bottom; f--) {
+    uint32_t kind = f->header & kKindMask;
+    if (kind == kTry || kind == kTryAll) return (f->header & kKeepTraceFlag) != 0;
+  }
+  return false;
+}
+
 }  // namespace
 
 void throw_error(Cell* error) {
@@ -70,6 +81,7 @@ void throw_error(Cell* error) {
   if (frame_top > frame_bottom) {
     error::set_where_if_none(e, call_name());
     save_error_frame(&e);
+    if (catcher_keeps_trace()) error::capture_stack_trace(&e);
     Cell* remembered_top = top;
     Frame* found = unwind_to_kind(kTry, false);
     uint32_t kind = found->header & kKindMask;
@@ -96,6 +108,34 @@ Cell call_name() {
   if (f < frame_bottom) return runtime_words::words.frame_not_found;
   if (!f->context) return context::intern_global_word(symbol_of(f));
   return word::lookup_in_context(f->context, symbol_of(f));
+}
+
+Cell callee_parameter_word(int ordinal) {
+  Frame* f = throwing_frame_position();
+  if (!f) f = frame_top - 1;
+  while (f >= frame_bottom && unnamed(f)) f--;
+  if (f < frame_bottom || ordinal < 0) return constants::none;
+  uint32_t parameters = f->callee_context;
+  if (!parameters) {
+    const Cell* value;
+    if (symbol_of(f) == runtime_words::words.frame_applied.w2) {
+      // apply calls a value that no word names; the call keeps it just below its arguments.
+      Cell* frame_args = f + 1 < frame_top ? bottom + (f + 1)->saved_base : args;
+      value = frame_args > bottom ? frame_args - 1 : nullptr;
+    } else {
+      value = context::value_cell_of_symbol(symbol_of(f), f->context ? f->context
+                                                                     : context::global);
+    }
+    if (!value) return constants::none;
+    Cell callee = cell::type_of(*value) == TYPE_OP ? native::unwrap_op(*value) : *value;
+    switch (cell::type_of(callee)) {
+      case TYPE_NATIVE: case TYPE_ACTION: parameters = native::arg_context(callee); break;
+      case TYPE_FUNCTION: case TYPE_ROUTINE: parameters = callee.w1; break;
+      default: return constants::none;
+    }
+  }
+  if (uint32_t(ordinal) >= context::word_count(parameters)) return constants::none;
+  return *context::word_at(parameters, uint32_t(ordinal));
 }
 
 void collect_trace(int level, Cell* block, uint32_t limit_frame) {
@@ -129,8 +169,8 @@ namespace cell {
 void fire_expect_arg(const Cell& value, int ordinal) {
   // The type first: naming the callee may add its word, and the value may lie in a buffer.
   Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
+  Cell argument = stack::callee_parameter_word(ordinal);
   Cell name = stack::call_name();
-  Cell argument = *error::current_arg_word(ordinal);
   rt::fire_error("script", "expect-arg", &name, &type, &argument);
 }
 

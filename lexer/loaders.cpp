@@ -272,6 +272,19 @@ void load_binary(State& s, const uint8_t* text, const uint8_t* end, uint32_t, bo
       }
     }
     if (digits % 2) throw_error(s, text, TYPE_BINARY);
+  } else if (base == 64) {  // a literal's last group is whole, or closed by =
+    size_t digits = 0;
+    for (const uint8_t* p = body; p < end; p++) {
+      if (*p == ';') {
+        while (p < end && *p != '\n') p++;
+      } else if (*p == '=') {
+        digits = 0;
+      } else if ((*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') ||
+                 (*p >= '0' && *p <= '9') || *p == '+' || *p == '/') {
+        digits++;
+      }
+    }
+    if (digits % 4) throw_error(s, text, TYPE_BINARY);
   }
   Cell value{};
   if (!binary::decode_base(base, body, length, &value)) throw_error(s, text, TYPE_BINARY);

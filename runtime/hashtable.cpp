@@ -235,7 +235,7 @@ void check_map_key(const Cell& key) {
   if (map_key_accepted(cell::type_of(key))) return;
   Cell refused = key;  // the key may lie in a buffer that raising the error moves
   Cell type{TYPE_DATATYPE, cell::type_of(refused), 0, 0};
-  rt::fire_error("script", "invalid-path", &refused, &type);
+  rt::fire_error("script", "invalid-path", &type, &refused);
 }
 
 namespace {
@@ -779,6 +779,8 @@ uint32_t canonical_symbol(uint32_t id) {
 }
 
 uint32_t intern_symbol(uint32_t table, const uint8_t* text, uint32_t length, bool any_case) {
+  static const uint8_t kNoText = 0;
+  if (!text) text = &kNoText;  // an empty text may come without bytes: the reads need an address
   uint32_t hash = murmur3_of(text, length, true);
   uint32_t alias = kNoAlias;
   auto match = [&](uint32_t index) {
@@ -805,7 +807,7 @@ uint32_t intern_symbol(uint32_t table, const uint8_t* text, uint32_t length, boo
   uint32_t buffer = alloc::new_byte_series(length + 1);
   gc::Guard buffer_guard(buffer);
   Series* s = alloc::series_of(buffer);
-  std::memcpy(s->head_ptr(), name.data(), length);
+  if (length) std::memcpy(s->head_ptr(), name.data(), length);  // an empty vector has no data
   s->head_ptr()[length] = 0;  // past the tail
   s->tail = s->head + length;
   uint32_t block = table_of(table)->block;

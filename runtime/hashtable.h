@@ -90,7 +90,7 @@ int32_t find_word(uint32_t table, uint32_t symbol, bool any_case, uint32_t conte
 // char! integer! float! refinement! issue! pair! percent! tuple! time! date! money! point2D!
 // point3D!.
 bool map_key_accepted(uint8_t type);
-// A key of a type maps refuse raises script/invalid-path with the key and its datatype.
+// A key of a type maps refuse raises script/invalid-path with its datatype and the key.
 void check_map_key(const Cell& key);
 
 // --- Tables over blocks ----------------------------------------------------------------------

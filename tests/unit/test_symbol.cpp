@@ -56,6 +56,14 @@ TEST_F(Symbol, AnyCaseInterningOfANewSpellingMakesNoSymbol) {
   EXPECT_EQ(alloc::series_of(symbol::block)->used() / sizeof(Cell), count);
 }
 
+// An empty text may come without any bytes (an empty string's conversion gives none).
+TEST_F(Symbol, AnEmptyTextWithoutBytesInternsAsTheEmptyName) {
+  uint32_t id = symbol::intern_bytes(nullptr, 0);
+  EXPECT_EQ(symbol::intern_bytes(nullptr, 0), id);
+  EXPECT_EQ(symbol::intern_c_string(""), id);
+  EXPECT_EQ(name_of(id), "");
+}
+
 TEST_F(Symbol, TheDecodedNameIsMadeOnce) {
   uint32_t id = symbol::intern_c_string("symtest-decoded-\U0001F600");
   EXPECT_EQ(alias_of(id), symbol::kCanonical);
