@@ -380,10 +380,10 @@ void copy_nested(uint32_t node, int32_t first, int32_t end, int32_t step, bool d
 namespace {
 
 // The proto becomes the block (a new one, head 0) that the pushed cell holds, retyped; the
-// pushed cell is dropped.
-Cell* take_pushed(Cell* proto, uint8_t type) {
-  *proto = Cell{type, 0, stack::top_cell()->w2, 0};
-  stack::pop_cells(1);
+// pushed cell and everything above it are dropped.
+Cell* take_pushed(Cell* proto, Cell* pushed, uint8_t type) {
+  *proto = Cell{type, 0, pushed->w2, 0};
+  stack::top = pushed;
   return proto;
 }
 
@@ -391,7 +391,7 @@ Cell* take_pushed(Cell* proto, uint8_t type) {
 Cell* body_of(Cell* proto, const Cell& spec, uint8_t type) {
   Cell* body = stack::push_copy(spec);
   datatype::implemented<action::REFLECT>(cell::type_of(spec))(body, runtime_words::symbols.body);
-  return take_pushed(proto, type);
+  return take_pushed(proto, body, type);
 }
 
 }  // namespace
@@ -399,8 +399,7 @@ Cell* body_of(Cell* proto, const Cell& spec, uint8_t type) {
 Cell* make(Cell* proto, Cell* spec, uint8_t type) {
   uint8_t spec_type = cell::type_of(*spec);
   if (series::any_block(spec_type)) {
-    push_clone(*spec, false, false);
-    return take_pushed(proto, type);
+    return take_pushed(proto, push_clone(*spec, false, false), type);
   }
   if (spec_type == TYPE_INTEGER || spec_type == TYPE_FLOAT) {
     int32_t capacity = cell::get_integer_arg(*spec);
@@ -423,15 +422,19 @@ Cell* to(Cell* proto, Cell* spec, uint8_t type) {
     case TYPE_STRING: {
       Cell* loaded = stack::push_copy(constants::none);
       lexer::scan_string(loaded, source, -1, lexer::Mode{}, nullptr, nullptr);
-      return take_pushed(proto, type);
+      return take_pushed(proto, loaded, type);
     }
-    case TYPE_TYPESET:
-      typeset::to_block(source, stack::push_copy(constants::none));
-      return take_pushed(proto, type);
-    default:
+    case TYPE_TYPESET: {
+      Cell* members = stack::push_copy(constants::none);
+      typeset::to_block(source, members);
+      return take_pushed(proto, members, type);
+    }
+    default: {
       if (series::any_block(cell::type_of(source))) return make(proto, spec, type);
-      append_cell(*push_new(1), source);
-      return take_pushed(proto, type);
+      Cell* single = push_new(1);
+      append_cell(*single, source);
+      return take_pushed(proto, single, type);
+    }
   }
 }
 
