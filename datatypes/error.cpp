@@ -640,7 +640,26 @@ uint32_t id_symbol(const Cell& error) {
   return is_word(*id) ? id->w2 : 0;
 }
 
-const Cell* current_arg_word(int) { return &constants::none; }
+Cell parameter_word(const Cell& callee, int ordinal) {
+  if (!callee.w1) return constants::none;
+  const Cell* value = context::value_cell_of_symbol(callee.w2, callee.w1);
+  if (!value) return constants::none;
+  switch (cell::type_of(*value)) {
+    case TYPE_NATIVE: case TYPE_ACTION: case TYPE_OP: case TYPE_FUNCTION: case TYPE_ROUTINE: break;
+    default: return constants::none;
+  }
+  alloc::Series* spec = alloc::series_of(value->w2);
+  const auto* cells = reinterpret_cast<const Cell*>(spec->head_ptr());
+  for (uint32_t i = 0; i < spec->length(); i++) {
+    switch (cell::type_of(cells[i])) {
+      case TYPE_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
+        if (ordinal-- == 0) return cells[i];
+        break;
+      default: break;
+    }
+  }
+  return constants::none;
+}
 
 void capture_stack_trace(Cell* value) {
   if (cell::type_of(*value) != TYPE_ERROR) return;

@@ -62,9 +62,10 @@ void set_where_if_none(const Cell& error, const Cell& value);
 uint32_t type_symbol(const Cell& error);
 uint32_t id_symbol(const Cell& error);
 constexpr uint32_t stack_field_index() { return kStack; }
-// The spec word naming the innermost callee's parameter number `ordinal`; until callable values
-// exist, the shared none! placeholder.
-const Cell* current_arg_word(int ordinal);
+// The spec word naming parameter number `ordinal` (from 0; words, lit-words, get-words and
+// refinements counted) of the callable that the word `callee` names, as the innermost call's
+// name gives it; none! when the word names no callable.
+Cell parameter_word(const Cell& callee, int ordinal);
 
 // When the value is an error! whose stack field holds the frame position saved at its throw,
 // replaces it by the block of the names of the calls up to there. May allocate.

@@ -16,6 +16,7 @@ void init() {
   register_control();
   register_flow();
   register_compare();
+  register_math();
   register_words();
   register_objects();
   register_print();

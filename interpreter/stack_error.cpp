@@ -130,7 +130,7 @@ void fire_expect_arg(const Cell& value, int ordinal) {
   // The type first: naming the callee may add its word, and the value may lie in a buffer.
   Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
   Cell name = stack::call_name();
-  Cell argument = *error::current_arg_word(ordinal);
+  Cell argument = error::parameter_word(name, ordinal);
   rt::fire_error("script", "expect-arg", &name, &type, &argument);
 }
 
