@@ -21,6 +21,7 @@ void init() {
   register_objects();
   register_print();
   register_text();
+  register_system();
 }
 
 bool falsy(const Cell& value) {

@@ -47,6 +47,7 @@ void register_words();     // func, function, does, has, get, set, unset, value?
 void register_objects();   // construct, extend, in, context?
 void register_print();     // print, prin
 void register_text();      // uppercase, lowercase, dehex, enhex, debase, enbase, to-hex, as...
+void register_system();    // now, get-env, set-env
 void register_compare();   // equal? ... same?, not, type?
 void register_math();      // sign and zero tests, max, min, shift, trigonometry, as-pair...
 
