@@ -31,6 +31,7 @@ using alloc::Series;
 
 constexpr Cell kBinaryType{TYPE_DATATYPE, TYPE_BINARY, 0, 0};
 constexpr size_t kBytesPerLine = 32;  // mold lays out longer binaries in lines of this many
+constexpr char kBase58Digits[] = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz";
 constexpr char kBase64Digits[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -271,16 +272,17 @@ int digit_value(uint8_t c, int base) {
       if (c >= 'a' && c <= 'f') return c - 'a' + 10;
       return -1;
     default: {
-      const char* at = std::strchr(kBase64Digits, c);
-      return c && at ? int(at - kBase64Digits) : -1;
+      const char* digits = base == 58 ? kBase58Digits : kBase64Digits;
+      const char* at = std::strchr(digits, c);
+      return c && at ? int(at - digits) : -1;
     }
   }
 }
 
-// Blanks the decoders skip: base 64 the named control characters, space and the apostrophe;
-// bases 2 and 16 everything up to space.
+// Blanks the decoders skip: bases 58 and 64 the named control characters, space and the
+// apostrophe; bases 2 and 16 everything up to space.
 bool skipped(uint8_t c, int base) {
-  if (base != 64) return c <= ' ';
+  if (base < 58) return c <= ' ';
   return c == '\b' || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ' || c == '\'';
 }
 
@@ -381,6 +383,28 @@ std::string encode_base64(const uint8_t* bytes, size_t length) {
   return text;
 }
 
+// Leading zero bytes are "1" digits each; the rest is the number they spell, written in base 58
+// by dividing a copy of it by 58 until nothing is left.
+std::string encode_base58(const uint8_t* bytes, size_t length) {
+  size_t zeros = 0;
+  while (zeros < length && bytes[zeros] == 0) zeros++;
+  std::string number(reinterpret_cast<const char*>(bytes) + zeros, length - zeros);
+  std::string digits;  // least significant first
+  for (size_t start = 0; start < number.size();) {
+    uint32_t remainder = 0;
+    for (size_t i = start; i < number.size(); i++) {
+      uint32_t dividend = remainder * 256 + uint8_t(number[i]);
+      number[i] = char(dividend / 58);
+      remainder = dividend % 58;
+    }
+    digits += kBase58Digits[remainder];
+    while (start < number.size() && number[start] == 0) start++;
+  }
+  std::string text(zeros, '1');
+  text.append(digits.rbegin(), digits.rend());
+  return text;
+}
+
 bool decode_base2(const uint8_t* text, size_t length, Cell* out) {
   std::string bytes;
   uint32_t bits = 0, count = 0;
@@ -434,10 +458,39 @@ bool decode_base64(const uint8_t* text, size_t length, Cell* out) {
   return ok && flush() && finish(bytes, out);
 }
 
+// Reading stops, without failing, at the first byte above 127.
+bool decode_base58(const uint8_t* text, size_t length, Cell* out) {
+  std::string digits;
+  bool stopped = false;
+  bool ok = for_each_digit(text, length, 58, [&](int value, uint8_t c) {
+    if (c > 127) stopped = true;
+    if (value < 0) return false;
+    digits += char(value);
+    return true;
+  });
+  if (!ok && !stopped) return false;
+  size_t zeros = 0;
+  while (zeros < digits.size() && digits[zeros] == 0) zeros++;
+  std::string number;  // least significant byte first
+  for (size_t i = zeros; i < digits.size(); i++) {
+    uint32_t carry = uint8_t(digits[i]);
+    for (char& byte : number) {
+      carry += uint32_t(uint8_t(byte)) * 58;
+      byte = char(carry & 0xFF);
+      carry >>= 8;
+    }
+    for (; carry; carry >>= 8) number += char(carry & 0xFF);
+  }
+  std::string bytes(zeros, '\0');
+  bytes.append(number.rbegin(), number.rend());
+  return finish(bytes, out);
+}
+
 bool encode_base(int base, const uint8_t* bytes, size_t length, std::string& text) {
   switch (base) {
     case 2: text = encode_base2(bytes, length); return true;
     case 16: text = encode_base16(bytes, length); return true;
+    case 58: text = encode_base58(bytes, length); return true;
     case 64: text = encode_base64(bytes, length); return true;
     default: return false;
   }
@@ -447,6 +500,7 @@ bool decode_base(int base, const uint8_t* text, size_t length, Cell* out) {
   switch (base) {
     case 2: return decode_base2(text, length, out);
     case 16: return decode_base16(text, length, out);
+    case 58: return decode_base58(text, length, out);
     case 64: return decode_base64(text, length, out);
     default: return false;
   }

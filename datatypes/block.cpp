@@ -18,8 +18,10 @@
 #include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
 #include "interpreter/actions.h"
 #include "interpreter/stack.h"
+#include "lexer/lexer.h"
 #include "runtime/gc.h"
 #include "runtime/hashtable.h"
 #include "runtime/throw.h"
@@ -375,13 +377,29 @@ void copy_nested(uint32_t node, int32_t first, int32_t end, int32_t step, bool d
 
 // --- Actions ---------------------------------------------------------------------------------
 
+namespace {
+
+// The proto becomes the block (a new one, head 0) that the pushed cell holds, retyped; the
+// pushed cell and everything above it are dropped.
+Cell* take_pushed(Cell* proto, Cell* pushed, uint8_t type) {
+  *proto = Cell{type, 0, pushed->w2, 0};
+  stack::top = pushed;
+  return proto;
+}
+
+// The body of an object! or map!: its fields or entries as set-word and value pairs.
+Cell* body_of(Cell* proto, const Cell& spec, uint8_t type) {
+  Cell* body = stack::push_copy(spec);
+  datatype::implemented<action::REFLECT>(cell::type_of(spec))(body, runtime_words::symbols.body);
+  return take_pushed(proto, body, type);
+}
+
+}  // namespace
+
 Cell* make(Cell* proto, Cell* spec, uint8_t type) {
   uint8_t spec_type = cell::type_of(*spec);
   if (series::any_block(spec_type)) {
-    Cell* clone = push_clone(*spec, false, false);
-    *proto = Cell{type, 0, clone->w2, 0};
-    stack::pop_cells(1);
-    return proto;
+    return take_pushed(proto, push_clone(*spec, false, false), type);
   }
   if (spec_type == TYPE_INTEGER || spec_type == TYPE_FLOAT) {
     int32_t capacity = cell::get_integer_arg(*spec);
@@ -390,27 +408,34 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
     cell::set_type(*proto, type);
     return proto;
   }
-  // object!, map! and vector! bodies come with those types.
-  if (spec_type == TYPE_OBJECT || spec_type == TYPE_MAP || spec_type == TYPE_VECTOR) {
-    cell::fire_not_done();
-  }
+  if (spec_type == TYPE_OBJECT || spec_type == TYPE_MAP) return body_of(proto, *spec, type);
+  if (spec_type == TYPE_VECTOR) cell::fire_not_done();  // a vector's values come with vector!
   Cell wanted{TYPE_DATATYPE, type, 0, 0};
   rt::fire_error("script", "bad-make-arg", &wanted, spec);
 }
 
 Cell* to(Cell* proto, Cell* spec, uint8_t type) {
-  uint8_t spec_type = cell::type_of(*spec);
-  // Loading text needs the lexer, a typeset's words the datatype words: later modules.
-  if (spec_type == TYPE_OBJECT || spec_type == TYPE_MAP || spec_type == TYPE_VECTOR ||
-      spec_type == TYPE_STRING || spec_type == TYPE_TYPESET) {
-    cell::fire_not_done();
+  const Cell source = *spec;
+  switch (cell::type_of(source)) {
+    case TYPE_OBJECT: case TYPE_MAP: case TYPE_VECTOR:
+      return make(proto, spec, type);
+    case TYPE_STRING: {
+      Cell* loaded = stack::push_copy(constants::none);
+      lexer::scan_string(loaded, source, -1, lexer::Mode{}, nullptr, nullptr);
+      return take_pushed(proto, loaded, type);
+    }
+    case TYPE_TYPESET: {
+      Cell* members = stack::push_copy(constants::none);
+      typeset::to_block(source, members);
+      return take_pushed(proto, members, type);
+    }
+    default: {
+      if (series::any_block(cell::type_of(source))) return make(proto, spec, type);
+      Cell* single = push_new(1);
+      append_cell(*single, source);
+      return take_pushed(proto, single, type);
+    }
   }
-  if (series::any_block(spec_type)) return make(proto, spec, type);
-  Cell* made = push_new(1);
-  append_cell(*made, *spec);
-  *proto = Cell{type, 0, made->w2, 0};
-  stack::pop_cells(1);
-  return proto;
 }
 
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {

@@ -75,7 +75,11 @@ int32_t mold_indent(Cell* out, int32_t depth, int32_t part) {
   return part - 4 * depth;
 }
 
-Cell scan_first_value(const Cell& text) {
+namespace {
+
+// The value at the head of what the whole text loads into (with `only`, when that is its one
+// value), new-line flag cleared; none! on a syntax error or a second value, unset! when empty.
+Cell scan_value(const Cell& text, bool only) {
   const Cell source = text;
   Cell* out = stack::push_copy(constants::none);  // the loaded block, rooted
   lexer::Mode check;
@@ -83,12 +87,19 @@ Cell scan_first_value(const Cell& text) {
   Cell value = constants::none;
   if (lexer::scan_string(out, source, -1, check, nullptr, nullptr) != TYPE_ERROR) {
     lexer::scan_string(out, source, -1, lexer::Mode{}, nullptr, nullptr);
-    value = block::rest_length(*out) == 0 ? Cell{TYPE_UNSET, 0, 0, 0}
-                                          : *block::cell_at(*out, static_cast<int32_t>(out->w1));
+    int32_t count = block::rest_length(*out);
+    if (count == 0) value = Cell{TYPE_UNSET, 0, 0, 0};
+    else if (count == 1 || !only) value = *block::cell_at(*out, static_cast<int32_t>(out->w1));
     clear_new_line_flag(value.header);
   }
   stack::top = out;
   return value;
 }
+
+}  // namespace
+
+Cell scan_first_value(const Cell& text) { return scan_value(text, false); }
+
+Cell scan_only_value(const Cell& text) { return scan_value(text, true); }
 
 }  // namespace cell

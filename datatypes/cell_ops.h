@@ -77,6 +77,8 @@ int32_t append_text(Cell* out, const char* text);
 // make and to from text: none! when the text has a syntax error (which is not raised), unset!
 // when it holds no value. May allocate.
 Cell scan_first_value(const Cell& text);
+// The same when the text loads into exactly one value; none! when it holds more.
+Cell scan_only_value(const Cell& text);
 }  // namespace cell
 
 namespace cell {

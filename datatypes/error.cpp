@@ -242,6 +242,34 @@ Cell* make_from_code(const Cell& spec) {
   return new_error(code, type, id);
 }
 
+// make error! [type: 'math id: 'zero-divide ...]: the block runs as the body of the new error,
+// whose ten fields its set-words reach (others keep their own binding); type and id must then
+// name a category and one of its ids, which give the code.
+Cell* make_from_body(const Cell& spec) {
+  const Cell body = spec;
+  Cell* e = new_error(0, constants::none, constants::none);
+  const uint32_t node = e->w1;
+  *value_at(node, kCode) = constants::none;
+  context::bind_block(body, node, true);
+  interp::eval_block(body, false);
+  if (interp::exiting()) interp::raise_pending();
+  stack::top = e + 1;  // the body's value is dropped
+  for (uint32_t f = 0; f < kFieldCount; f++) cell::clear_new_line_flag(value_at(node, f)->header);
+  const Cell type = *value_at(node, kType);
+  int32_t c = category_number(type);
+  if (c < 0) {
+    Cell word = field_word(kType);
+    rt::fire_error("script", "invalid-spec-field", &word);
+  }
+  int32_t i = id_number(uint32_t(c), *value_at(node, kId));
+  if (i < 0) {
+    Cell word = field_word(kId);
+    rt::fire_error("script", "invalid-spec-field", &word);
+  }
+  *value_at(node, kCode) = integer(100 * c + i);
+  return e;
+}
+
 Cell* make_from_block(const Cell& spec) {
   alloc::Series* s = alloc::series_of(spec.w2);
   auto* cells = reinterpret_cast<const Cell*>(s->head_ptr());
@@ -255,8 +283,8 @@ Cell* make_from_block(const Cell& spec) {
       gc::Guard guard_first(first), guard_second(second);
       return make_from_words(first, &second);
     }
-    case TYPE_SET_WORD:  // an object body: evaluated once the evaluator exists
-      rt::fire_error("internal", "not-done");
+    case TYPE_SET_WORD:
+      return make_from_body(spec);
     default:
       rt::fire_error("internal", "invalid-error");
   }

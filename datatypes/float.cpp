@@ -187,6 +187,17 @@ double from_text(Cell spec, uint8_t type) {
   return value;
 }
 
+// The text's first value, an integer!, float! or percent! whose number is taken as it is (so
+// "50%" and "0.5" both give 50%).
+double percent_from_text(const Cell& spec) {
+  const Cell value = cell::scan_first_value(spec);
+  uint8_t type = cell::type_of(value);
+  if (type != TYPE_INTEGER && type != TYPE_FLOAT && type != TYPE_PERCENT) {
+    fire_bad_to_arg(TYPE_PERCENT, spec);
+  }
+  return number_of(value);
+}
+
 // make and to: the result is written over the prototype.
 Cell* make(Cell* proto, Cell* spec, uint8_t type) {
   uint8_t spec_type = cell::type_of(*spec);
@@ -210,10 +221,9 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
     case TYPE_MONEY:
       value = money::to_float(*spec);
       break;
-    default:  // loading a percent! from text comes later
+    default:
       if (!series::any_string(spec_type)) fire_bad_to_arg(type, *spec);
-      if (type == TYPE_PERCENT) rt::fire_error("internal", "not-done");
-      value = from_text(*spec, type);
+      value = type == TYPE_PERCENT ? percent_from_text(*spec) : from_text(*spec, type);
   }
   *proto = typed(type, value);
   return proto;

@@ -345,8 +345,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
     case TYPE_FLOAT:
     case TYPE_PERCENT:
     case TYPE_TIME: {
-      auto float_compare = datatype::lookup<action::COMPARE>(TYPE_FLOAT);
-      if (!float_compare) rt::fire_error("internal", "not-done");
+      auto float_compare = datatype::implemented<action::COMPARE>(TYPE_FLOAT);
       Cell as_float = *a;
       become_float(&as_float);
       return float_compare(&as_float, b, op);
@@ -429,8 +428,7 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
     rt::fire_error("script", "not-related", stack::push_copy(name), datatype::push(TYPE_MONEY));
   }
   if (scale && cell::type_of(*scale) != TYPE_INTEGER) {
-    auto float_round = datatype::lookup<action::ROUND>(TYPE_FLOAT);
-    if (!float_round) rt::fire_error("internal", "not-done");
+    auto float_round = datatype::implemented<action::ROUND>(TYPE_FLOAT);
     become_float(value);
     float_round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
     return;

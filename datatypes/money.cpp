@@ -511,6 +511,15 @@ Cell from_float(double value) {
   return make_cell(amount, is_negative != 0, 0);
 }
 
+Cell in_currency(const Cell& currency, const Cell& amount) {
+  int32_t index = checked_currency(currency.w2);
+  if (index < 0) rt::fire_error("script", "bad-denom", &currency);
+  Cell result = cell::type_of(amount) == TYPE_INTEGER ? from_int(integer::get_value(amount))
+                                                      : from_float(cell::get_double(amount));
+  bytes_of(result)[0] = static_cast<uint8_t>(index);
+  return result;
+}
+
 int32_t to_int(const Cell& value) {
   Value whole = value_of(value) / static_cast<Value>(kUnit);  // truncated toward zero
   if (whole > INT32_MAX || whole < INT32_MIN) fire_type_limit(TYPE_INTEGER);

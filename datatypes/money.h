@@ -32,6 +32,10 @@ Cell from_float(double value);
 int32_t to_int(const Cell& value);
 double to_float(const Cell& value);  // the nearest double to the amount
 
+// as-money: the amount (an integer!, or a float! read as make money! reads it) in the currency
+// the word names; a code the list lacks raises script/bad-denom with the word.
+Cell in_currency(const Cell& currency, const Cell& amount);
+
 int32_t sign(const Cell& value);  // -1, 0, +1 (a negative zero is 0)
 bool zero_q(const Cell& value);
 // The symbol's 1-based position in the currency list (any case), or -1.

@@ -27,16 +27,13 @@ namespace tuple {
 
 namespace {
 
-constexpr int kCountShift = 19;
-constexpr uint32_t kCountMask = 0xFu << kCountShift;
-
 struct Bytes {
   uint32_t count;
   uint8_t b[kMaxBytes];
 };
 
 Bytes bytes_of(const Cell& tuple) {
-  Bytes bytes{(tuple.header & kCountMask) >> kCountShift, {}};
+  Bytes bytes{count_of(tuple), {}};
   std::memcpy(bytes.b, &tuple.w1, kMaxBytes);
   return bytes;
 }

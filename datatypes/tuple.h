@@ -10,6 +10,10 @@ namespace tuple {
 
 constexpr uint32_t kMinBytes = 3;
 constexpr uint32_t kMaxBytes = 12;
+constexpr int kCountShift = 19;
+constexpr uint32_t kCountMask = 0xFu << kCountShift;
+
+inline uint32_t count_of(const Cell& tuple) { return (tuple.header & kCountMask) >> kCountShift; }
 
 // Retypes the cell as the tuple of count bytes (3 to 12) taken from bytes, flags kept.
 Cell* make_at(Cell* cell, uint32_t count, const uint8_t* bytes);

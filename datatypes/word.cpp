@@ -113,6 +113,31 @@ void index_q() {
   rt::fire_error("script", "bad-to-arg", &target, &argument);
 }
 
+// The global word a text names: the text's first value, which must be of the word family.
+Cell word_from_text(const Cell& text) {
+  const Cell value = cell::scan_first_value(text);
+  if (!is_word_type(cell::type_of(value))) rt::fire_error("script", "invalid-chars");
+  return context::add_global_word(value.w2, true, true);
+}
+
+Cell word_from_char(uint32_t code_point) {
+  Cell* text = stack::push_copy(constants::none);
+  string::init_empty(text, 1);
+  string::append_char(text->w2, code_point);
+  Cell word = word_from_text(*text);
+  stack::pop_cells(1);
+  return word;
+}
+
+// A refinement's or issue's name becomes a word only when it reads back as one plain, set, lit
+// or get word; the word is bound in the global context.
+Cell word_from_name(const Cell& spec, uint8_t type) {
+  const Cell value = cell::scan_only_value(symbol::name_string(spec.w2));
+  uint8_t scanned = cell::type_of(value);
+  if (scanned < TYPE_WORD || scanned > TYPE_GET_WORD) fire_bad_to_arg(type, spec);
+  return context::add_global_word(value.w2, true, true);
+}
+
 // make and to of the word types: the result is written over the spec, its whole header the
 // target type.
 Cell* make(Cell*, Cell* spec, uint8_t type) {
@@ -126,9 +151,9 @@ Cell* make(Cell*, Cell* spec, uint8_t type) {
     case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
       result = *spec;
       break;
-    case TYPE_STRING: case TYPE_CHAR: case TYPE_REFINEMENT: case TYPE_ISSUE:
-      // These scan the text as source code, which needs the lexer.
-      rt::fire_error("internal", "not-done");
+    case TYPE_STRING: result = word_from_text(*spec); break;
+    case TYPE_CHAR: result = word_from_char(spec->w2); break;
+    case TYPE_REFINEMENT: case TYPE_ISSUE: result = word_from_name(*spec, type); break;
     default: fire_bad_to_arg(type, *spec);
   }
   result.header = type;
@@ -149,7 +174,8 @@ Cell* make_issue_value(Cell* proto, Cell* spec, uint8_t type) {
   } else if (is_word_type(spec_type)) {
     *spec = issue_of(spec->w2);
   } else {
-    return make(proto, spec, type);
+    make(proto, spec, type);
+    *spec = issue_of(spec->w2);
   }
   return spec;
 }

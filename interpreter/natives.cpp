@@ -16,10 +16,12 @@ void init() {
   register_control();
   register_flow();
   register_compare();
+  register_math();
   register_words();
   register_objects();
   register_print();
   register_text();
+  register_system();
 }
 
 bool falsy(const Cell& value) {

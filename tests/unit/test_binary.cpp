@@ -55,28 +55,35 @@ TEST_F(Binary, EncodersRoundTripThroughTheDecoders) {
     std::string bytes;
     const char* base2;
     const char* base16;
+    const char* base58;
     const char* base64;
   } cases[] = {
-      {"", "", "", ""},
-      {"a", "01100001", "61", "YQ=="},
-      {"ab", "0110000101100010", "6162", "YWI="},
-      {"abc", "011000010110001001100011", "616263", "YWJj"},
-      {std::string("\x00\xFF\xFE", 3), "000000001111111111111110", "00FFFE", "AP/+"},
-      {"foobar", nullptr, "666F6F626172", "Zm9vYmFy"},
+      {"", "", "", "", ""},
+      {"a", "01100001", "61", "2g", "YQ=="},
+      {"ab", "0110000101100010", "6162", "8Qq", "YWI="},
+      {"abc", "011000010110001001100011", "616263", "ZiCa", "YWJj"},
+      {std::string("\x00\xFF\xFE", 3), "000000001111111111111110", "00FFFE", "1LUu", "AP/+"},
+      {"foobar", nullptr, "666F6F626172", "t1Zv2yaZ", "Zm9vYmFy"},
   };
   for (const Case& c : cases) {
     if (c.base2) {
       EXPECT_EQ(encode(2, c.bytes), c.base2);
     }
     EXPECT_EQ(encode(16, c.bytes), c.base16);
+    EXPECT_EQ(encode(58, c.bytes), c.base58);
     EXPECT_EQ(encode(64, c.bytes), c.base64);
-    for (int base : {2, 16, 64}) EXPECT_EQ(decode(base, encode(base, c.bytes)), c.bytes) << base;
+    for (int base : {2, 16, 58, 64}) {
+      EXPECT_EQ(decode(base, encode(base, c.bytes)), c.bytes) << base;
+    }
   }
   std::string all;
   for (int i = 0; i < 256; i++) all += char(i);
-  for (int base : {2, 16, 64}) EXPECT_EQ(decode(base, encode(base, all)), all) << base;
+  for (int base : {2, 16, 58, 64}) EXPECT_EQ(decode(base, encode(base, all)), all) << base;
+  std::string zeros(5, '\0');
+  EXPECT_EQ(encode(58, zeros), "11111");
+  EXPECT_EQ(decode(58, "11111"), zeros);
   std::string ignored;
-  EXPECT_FALSE(binary::encode_base(58, nullptr, 0, ignored));
+  EXPECT_FALSE(binary::encode_base(32, nullptr, 0, ignored));
 }
 
 TEST_F(Binary, DecodersSkipBlanksAndCommentsAndRefuseEverythingElse) {
@@ -110,7 +117,16 @@ TEST_F(Binary, DecodersSkipBlanksAndCommentsAndRefuseEverythingElse) {
       {64, "YW\xFFj", "!"},
       {64, "YW\xC1j", "!"},
       {64, "YWJj\x01", "!"},
-      {58, "1", "!"},
+      {58, "1", std::string(1, '\0')},
+      {58, " 2g ; a comment\n", "a"},
+      {58, "'2g'", "a"},
+      {58, "0", "!"},                   // 0, O, I and l are no digits
+      {58, "2O", "!"},
+      {58, "2I", "!"},
+      {58, "2l", "!"},
+      {58, "2g\x80zz", "a"},             // reading stops at a byte above 127
+      {58, "2g\x01", "!"},
+      {32, "AA", "!"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(decode(c.base, c.input), c.expected) << c.base << " " << c.input;

@@ -162,13 +162,14 @@ TEST_F(Word, IssuesAreMadeFromTextAndCharactersUnbound) {
   }
 }
 
-TEST_F(Word, ConversionsThatNeedTheLexerAreNotDoneYet) {
+TEST_F(Word, TextConvertsToTheWordOfItsFirstValue) {
   Cell* text = stack::push_copy(constants::none);
   string::init_empty(text, 8);
-  string::append_c_string(*text, "a b");
-  Cell* proto = stack::push_copy(Cell{TYPE_DATATYPE, TYPE_WORD, 0, 0});
-  EXPECT_EQ(raised_by([&] { datatype::lookup<action::TO>(TYPE_WORD)(proto, text, TYPE_WORD); }),
-            "internal/not-done");
+  string::append_c_string(*text, "Wordtext-a b");
+  Cell* proto = stack::push_copy(Cell{TYPE_DATATYPE, TYPE_SET_WORD, 0, 0});
+  Cell* made = datatype::lookup<action::TO>(TYPE_WORD)(proto, text, TYPE_SET_WORD);
+  EXPECT_EQ(mold(*made), "Wordtext-a:");
+  EXPECT_EQ(made->w1, context::global);
 }
 
 TEST_F(Word, ValuesPushedAndStoredThroughTheStack) {
