@@ -509,6 +509,9 @@ void run_function(const Cell& function, uint32_t) {
 void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
   rt::check_stack();
   const Cell callable = callable_in;
+  // Held while it runs: an infix call has no stack cell of its own for it, and the arguments'
+  // code may take it from every word that named it.
+  gc::Guard keep_callable(callable);
   const Cell name = site.name && cell::type_of(*site.name) == TYPE_WORD
                         ? *site.name
                         : runtime_words::words.frame_anon;
