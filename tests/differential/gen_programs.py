@@ -240,6 +240,13 @@ class Gen:
             lambda: "set [p q] reduce [" + self.value(depth - 1) + " " + self.value(depth - 1) +
             "] reduce [p q]",
             lambda: "print " + self.block(depth - 1),
+            lambda: "m/(" + self.string(depth - 1) + "): " + self.value(depth - 1),
+            lambda: "m/(" + self.string(depth - 1) + ")",
+            lambda: "put m " + self.string(depth - 1) + " " + self.value(depth - 1),
+            lambda: "select m " + self.string(depth - 1),
+            lambda: "form try [" + self.failing(depth - 1) + "]",
+            lambda: "mold try [" + self.failing(depth - 1) + "]",
+            lambda: "t: " + self.value(depth - 1) + " u: reduce [t t] t = u/1",
         ]
         return self.pick(choices)()
 
