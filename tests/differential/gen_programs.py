@@ -247,6 +247,8 @@ class Gen:
             lambda: "form try [" + self.failing(depth - 1) + "]",
             lambda: "mold try [" + self.failing(depth - 1) + "]",
             lambda: "t: " + self.value(depth - 1) + " u: reduce [t t] t = u/1",
+            # Past the 32 cells print reduces into before it grows its scratch block.
+            lambda: "print [" + " ".join(self.string(1) for _ in range(34)) + "]",
         ]
         return self.pick(choices)()
 
