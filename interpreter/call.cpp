@@ -60,7 +60,7 @@ uint32_t parameter_context(const Cell& callable) {
 void make_arg_cache(const Cell& callable) {
   const uint32_t spec = callable.w2;
   const bool native_like = is_native_like(cell::type_of(callable));
-  // Not on the data stack: an infix call's left operand sits at its top.
+  // Not on the data stack: the frame being gathered owns its newest cells.
   const Cell cache_block{TYPE_BLOCK, 0, alloc::new_cell_series(length_of(spec) + 1), 0};
   gc::Guard guard(cache_block.w2);
   uint32_t entries = 0;
@@ -377,7 +377,6 @@ void gather_args(Gathering& g) {
   }
   uint32_t first = 0;
   if (g.site.infix) {  // the left operand is already the frame's first cell
-    stack::top++;
     check_newest(g, 0);
     g.count = 1;
     first = 1;
@@ -510,17 +509,25 @@ void run_function(const Cell& function, uint32_t) {
 void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
   rt::check_stack();
   const Cell callable = callable_in;
+  // Held while it runs: an infix call has no stack cell of its own for it, and the arguments'
+  // code may take it from every word that named it.
+  gc::Guard keep_callable(callable);
   const Cell name = site.name && cell::type_of(*site.name) == TYPE_WORD
                         ? *site.name
                         : runtime_words::words.frame_anon;
   Cell* slot = site.infix ? nullptr : stack::push_copy(callable);
   const uint8_t type = cell::type_of(callable);
   const bool is_function = type == TYPE_FUNCTION;
+  // An infix call's left operand, the caller's newest cell, becomes the frame's first cell. It
+  // leaves the live stack only between these lines, where nothing allocates: from here on the
+  // collector sees it, also while the argument cache is built.
+  if (site.infix) --stack::top;
   if (is_function) {
     stack::mark_interp_call(name, callable.w1);
   } else {
     stack::mark_interp_native(name);
   }
+  if (site.infix) ++stack::top;
   int32_t positions[kMaxRefinements];
   const Cell cache = arg_cache(callable);
   Gathering g{callable, feed, site, name, cache.w2, is_native_like(type), 0, positions};
@@ -528,7 +535,6 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
   if (arity != kNotPlain && !site.path && site.mode == kOrdinary) {
     uint32_t i = 0;
     if (site.infix) {  // the left operand is already the frame's first cell
-      stack::top++;
       check_newest(g, 0);
       i = 1;
     }

@@ -137,7 +137,7 @@ void apply_operators(Feed& feed, Cell* operand, bool push) {
     Cell name = *next;
     Cell function = native::unwrap_op(*op);
     feed.index++;
-    stack::top = operand;
+    stack::top = operand + 1;  // the operand stays the newest live cell through the call
     CallSite site;
     site.name = &name;
     site.infix = true;
@@ -203,6 +203,9 @@ void skip_header(Cell* block) {
 void eval_block(const Cell& block, bool keep) {
   Cell saved = eval_position;
   Feed feed{block, block.w1, kToTail};
+  // The walked block may lose its last holder while it runs (a paren whose code clears the
+  // block around it): the walk keeps it alive itself.
+  gc::Guard walked(feed.block);
   stack::mark_eval(runtime_words::words.frame_body);
   if (!feed_cell(feed)) {
     stack::set_only_result(kUnsetCell);

@@ -150,10 +150,11 @@ void reduce(const int32_t* refinements) {
   while (interp::feed_cell(feed)) {
     interp::eval_expression(feed, false, true, false);
     if (pending) return;
-    Cell result = *stack::top_cell();
+    // The value stays pushed while it is added: adding may grow the output.
+    Cell* result = stack::top_cell();
+    cell::clear_new_line_flag(result->header);
+    add_value(out, *result);
     stack::pop_cells(1);
-    cell::clear_new_line_flag(result.header);
-    add_value(out, result);
   }
   if (into >= 0 && !out.insert) {
     Cell target = *out.series;
@@ -184,26 +185,26 @@ void compose_item(Output& out, const Cell item, bool deep, bool only) {
       if (block::rest_length(item) <= 0) return;
       interp::eval_block(item, false);
       if (pending) return;
-      const Cell result = *stack::top_cell();
-      stack::pop_cells(1);
-      if (cell::type_of(result) == TYPE_UNSET) return;
-      if (cell::type_of(result) == TYPE_BLOCK && !only) {
-        Cell* spliced = stack::push_copy(result);
-        for (uint32_t i = spliced->w1; i < length_of(spliced->w2); i++) {
-          add_value(out, cells_of(spliced->w2)[i]);
+      // The value stays pushed while it is added: adding may grow the output.
+      const Cell* result = stack::top_cell();
+      if (cell::type_of(*result) == TYPE_BLOCK && !only) {
+        for (uint32_t i = result->w1; i < length_of(result->w2); i++) {
+          add_value(out, cells_of(result->w2)[i]);
         }
-        stack::pop_cells(1);
-        return;
+      } else if (cell::type_of(*result) != TYPE_UNSET) {
+        add_value(out, *result);
       }
-      return add_value(out, result);
+      stack::pop_cells(1);
+      return;
     }
     default:
       add_value(out, item);
   }
 }
 
-// `block` lies in a rooted series (an argument or a block inside one).
+// `block` is held while it is walked: a paren in it may clear the block it came from.
 void compose_block(Output& out, const Cell block, bool deep, bool only) {
+  gc::Guard walked(block);
   for (uint32_t i = block.w1; i < length_of(block.w2); i++) {
     compose_item(out, cells_of(block.w2)[i], deep, only);
     if (pending) return;

@@ -150,6 +150,8 @@ __attribute__((no_sanitize("address"))) void signal_filter(int, siginfo_t* info,
   _exit(number);
 }
 
+}  // namespace
+
 void install_signal_filter() {
   struct sigaction action {};
   action.sa_sigaction = signal_filter;
@@ -157,6 +159,8 @@ void install_signal_filter() {
   sigemptyset(&action.sa_mask);
   for (int signal : kFilteredSignals) sigaction(signal, &action, nullptr);
 }
+
+namespace {
 
 // --- Per-thread guard ----------------------------------------------------------------------
 
@@ -245,7 +249,7 @@ void* run_interpreter(void* data) {
 
 void start(int argc, char** argv) {
   guard_thread();  // the main thread's guard serves until the process ends
-  install_signal_filter();
+  if (!kSanitized) install_signal_filter();
   copy_arguments(argc, argv);
 }
 

@@ -8,11 +8,33 @@
 
 #include "runtime/throw.h"
 
+// Whether a sanitizer that reports machine faults itself (AddressSanitizer, ThreadSanitizer,
+// MemorySanitizer, UndefinedBehaviorSanitizer where the compiler tells) is built in. Its report
+// shows where a fault happened, with a stack; the signal filter's would not.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ZEL_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer) || __has_feature(undefined_behavior_sanitizer)
+#define ZEL_SANITIZED 1
+#endif
+#endif
+
 namespace rt {
 
-// The low-level start, once, before anything else: signal filter on an alternate signal stack,
-// the machine-stack guard of this thread, the standard handles and the UTF-8 argument vector.
+#ifdef ZEL_SANITIZED
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// The low-level start, once, before anything else: signal filter on an alternate signal stack
+// (not under a sanitizer, which keeps machine faults to report them), the machine-stack guard of
+// this thread, the standard handles and the UTF-8 argument vector.
 void start(int argc, char** argv);
+
+// The signal filter: machine faults become numbered fatal errors. start installs it.
+void install_signal_filter();
 
 // The arguments copied onto the tracked heap; argv()[argc()] is null.
 int argc();

@@ -1,11 +1,24 @@
 // The language-level test runner: `zel_lang_tests FILE...` runs case tables, each case a source
 // string followed by its expected outcome (a molded result, `error [category id]`, or
-// `prints "text"`), in one runtime whose global context the cases of all files share. Relies on
-// the lexer for loading, interp::eval_block for running, stack::try_catch for catching errors and
-// the print hooks for capturing output; values are kept on the data stack or under gc::Guard.
+// `prints "text"`), in one runtime whose global context the cases of all files share.
+// `zel_lang_tests --outcomes [--programs] FILE...` checks nothing: it prints each case's actual
+// outcome on a line of its own, so that two runs (say with and without the collector's stress
+// mode) can be compared line by line; with --programs every value of a file is a source string.
+// Under the stress mode (ZEL_GC_STRESS) a checking run also requires each case to answer exactly
+// as it does without it (result, error message, printed text): it runs itself once without the
+// stress mode first, for those outcomes, since a rooting fault may still pass the expectation.
+// Relies on the lexer for loading, interp::eval_block for running, stack::try_catch for catching
+// errors and the print hooks for capturing output; values are kept on the data stack or under
+// gc::Guard.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -125,6 +138,20 @@ bool is_word(const Item& item, const char* name) {
   return item.type == TYPE_WORD && item.text == name;
 }
 
+// A program list: every value a source string, run for its outcome only.
+Table to_programs(const std::vector<Item>& items) {
+  Table table;
+  for (const Item& item : items) {
+    if (item.type != TYPE_STRING) {
+      table.problem = "every value of a program list must be a source string";
+      table.problem_line = item.line;
+      return table;
+    }
+    table.cases.push_back(Case{item.line, item.text, Case::kMolded, {}});
+  }
+  return table;
+}
+
 Table to_table(const std::vector<Item>& items) {
   Table table;
   for (size_t i = 0; i < items.size();) {
@@ -231,8 +258,35 @@ void report(const char* path, int line, const std::string& what, const Case* c,
   rt::print_line({"  actual:   ", actual.c_str()});
 }
 
-// Runs the case in a try frame, checks its outcome and reports a failure; whatever the case did,
-// the stacks are as before afterwards. Returns whether it passed.
+// How the runner was asked to run.
+struct Options {
+  bool outcomes = false;  // print each case's actual outcome instead of checking it
+  bool programs = false;  // the files are program lists, not case tables
+};
+Options options;
+
+// Without the stress mode: the outcome line of each case by "path:line", when this run is to be
+// compared with one.
+std::map<std::string, std::string> normal_outcomes;
+
+// The whole outcome on one line, for comparing two runs: the molded result or the error with its
+// message, what was printed, and what the runtime left wrong.
+std::string outcome_line(const Outcome& o, const std::string& message) {
+  std::string line;
+  if (o.error) {
+    line = "error [" + (o.category ? name_of(o.category) : "?") + " " +
+           (o.id ? name_of(o.id) : "?") + "] " + shown(message);
+  } else {
+    line = "== " + shown(o.molded);
+  }
+  if (!printed.empty()) line += " prints \"" + shown(printed) + "\"";
+  if (!o.fault.empty()) line += " (" + o.fault + ")";
+  return line;
+}
+
+// Runs the case in a try frame, checks its outcome and reports a failure (or in outcomes mode
+// prints the outcome); whatever the case did, the stacks are as before afterwards. Returns
+// whether it passed.
 bool run_case(const char* path, const Case& c) {
   Outcome o;
   printed.clear();
@@ -273,13 +327,30 @@ bool run_case(const char* path, const Case& c) {
   if (stack::frame_top > saved_frames) stack::set_ctop(saved_frames);
   stack::top = saved_top;
   stack::args = saved_args;
+  std::string message;
+  if (o.error && (options.outcomes || gc::stress() || !passed(c, o))) {
+    stack::try_catch(runtime_words::words.try_, [&] { message = render(&error, false); });
+    stack::top = saved_top;
+  }
+  std::string where = std::string(path) + ":" + std::to_string(c.line);
+  if (options.outcomes) {
+    rt::print_line({where.c_str(), ": ", outcome_line(o, message).c_str()});
+    return true;
+  }
+  if (gc::stress()) {
+    auto normal = normal_outcomes.find(where);
+    std::string line = outcome_line(o, message);
+    if (normal == normal_outcomes.end() || normal->second != line) {
+      report(path, c.line, "FAILED: answers otherwise without the stress mode", &c, shown(line));
+      rt::print_line({"  without:  ",
+                      normal == normal_outcomes.end() ? "(no outcome)" : normal->second.c_str()});
+      return false;
+    }
+  }
   if (passed(c, o)) return true;
 
   std::string actual;
   if (o.error) {
-    std::string message;
-    stack::try_catch(runtime_words::words.try_, [&] { message = render(&error, false); });
-    stack::top = saved_top;
     actual = "error [" + (o.category ? name_of(o.category) : "?") + " " +
              (o.id ? name_of(o.id) : "?") + "] " + shown(message);
   } else {
@@ -316,7 +387,7 @@ void run_file(const char* path, Totals& totals) {
     totals.failed++;
     return;
   }
-  Table table = to_table(items);
+  Table table = options.programs ? to_programs(items) : to_table(items);
   for (const Case& c : table.cases) {
     totals.cases++;
     if (!run_case(path, c)) totals.failed++;
@@ -329,8 +400,58 @@ void run_file(const char* path, Totals& totals) {
 
 std::vector<const char*> files;
 
+// Runs this program on the same files in outcomes mode without the stress mode and keeps each
+// case's outcome line. False when that run could not be made or did not end normally.
+bool read_normal_outcomes() {
+  int out[2];
+  if (pipe(out) != 0) return false;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  posix_spawn_file_actions_addclose(&actions, out[1]);
+  std::vector<std::string> env_text;
+  for (char** e = environ; *e; e++) {
+    if (std::strncmp(*e, "ZEL_GC_STRESS=", 14) != 0) env_text.emplace_back(*e);
+  }
+  std::vector<char*> env;
+  for (std::string& e : env_text) env.push_back(e.data());
+  env.push_back(nullptr);
+  std::string self = "/proc/self/exe", flag = "--outcomes";
+  std::vector<char*> argv{self.data(), flag.data()};
+  for (const char* f : files) argv.push_back(const_cast<char*>(f));
+  argv.push_back(nullptr);
+  pid_t child;
+  int failed = posix_spawn(&child, self.c_str(), &actions, nullptr, argv.data(), env.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  std::string text;
+  char buffer[65536];
+  for (ssize_t n; !failed && (n = read(out[0], buffer, sizeof buffer)) != 0;) {
+    if (n > 0) text.append(buffer, size_t(n));
+  }
+  close(out[0]);
+  int status = 0;
+  if (failed || waitpid(child, &status, 0) != child) return false;
+  // Each line "path:line: outcome"; the outcome starts after the second ": " of a path without
+  // ": " in it, which is how the tables are named.
+  for (size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    size_t colon = line.find(':');
+    size_t split = colon == std::string::npos ? colon : line.find(": ", colon + 1);
+    if (split != std::string::npos) normal_outcomes[line.substr(0, split)] = line.substr(split + 2);
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 int run() {
   hooks::register_hooks(capture_print, nullptr);
+  if (gc::stress() && !options.outcomes && !read_normal_outcomes()) {
+    rt::print_line({"the run without the stress mode, for comparison, failed"});
+    return 1;
+  }
   Totals totals;
   for (const char* path : files) run_file(path, totals);
   rt::print_line({int32_t(totals.cases), " cases, ", int32_t(totals.failed), " failed"});
@@ -340,10 +461,20 @@ int run() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: zel_lang_tests FILE...\n");
+  int first = 1;
+  for (; first < argc && argv[first][0] == '-' && argv[first][1] == '-'; first++) {
+    if (std::strcmp(argv[first], "--outcomes") == 0) {
+      options.outcomes = true;
+    } else if (std::strcmp(argv[first], "--programs") == 0) {
+      options.programs = true;
+    } else {
+      first = argc;
+    }
+  }
+  if (first >= argc || (options.programs && !options.outcomes)) {
+    std::fprintf(stderr, "usage: zel_lang_tests [--outcomes [--programs]] FILE...\n");
     return 2;
   }
-  files.assign(argv + 1, argv + argc);
+  files.assign(argv + first, argv + argc);
   return boot::entry(argc, argv, run);
 }

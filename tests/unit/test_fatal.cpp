@@ -2,6 +2,8 @@
 // the machine-stack guard, the interpreter's own stack, and the arithmetic helpers.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -85,9 +87,15 @@ const FaultCase kFaultCases[] = {
     {"stack overflow", overflow_stack, 19, "stack error or overflow"},
 };
 
+// Under a sanitizer start leaves the faults to it, so these install the filter themselves.
 TEST(FatalDeathTest, MachineFaultsBecomeNumberedErrors) {
   for (const FaultCase& c : kFaultCases) {
-    EXPECT_EXIT(c.fault(), testing::ExitedWithCode(c.number),
+    EXPECT_EXIT(
+        {
+          rt::install_signal_filter();
+          c.fault();
+        },
+        testing::ExitedWithCode(c.number),
                 "^\\*\\*\\* Runtime Error " + std::to_string(c.number) + ": " + c.text + kAt)
         << c.name;
   }
@@ -95,16 +103,37 @@ TEST(FatalDeathTest, MachineFaultsBecomeNumberedErrors) {
 
 TEST(FatalDeathTest, FaultsOnTheInterpreterStackToo) {
   EXPECT_EXIT(rt::run_on_interpreter_stack([] {
+                rt::install_signal_filter();
                 overflow_stack();
                 return 0;
               }),
               testing::ExitedWithCode(19),
               "^\\*\\*\\* Runtime Error 19: stack error or overflow" + kAt);
   EXPECT_EXIT(rt::run_on_interpreter_stack([] {
+                rt::install_signal_filter();
                 write_through_null();
                 return 0;
               }),
               testing::ExitedWithCode(1), "^\\*\\*\\* Runtime Error 1: access violation" + kAt);
+}
+
+// Whether the handler of SIGSEGV is the signal filter; installs it to find out.
+bool filter_was_installed() {
+  struct sigaction at_start {};
+  struct sigaction filtered {};
+  sigaction(SIGSEGV, nullptr, &at_start);
+  rt::install_signal_filter();
+  sigaction(SIGSEGV, nullptr, &filtered);
+  return at_start.sa_sigaction == filtered.sa_sigaction;
+}
+
+// Under a sanitizer the process start installs no filter: the sanitizer reports a fault with
+// where it happened. Elsewhere the filter is in place from the start.
+TEST(FatalDeathTest, StartLeavesFaultsToASanitizer) {
+  EXPECT_EXIT(std::_Exit(filter_was_installed() != rt::kSanitized ? 0 : 1),
+              testing::ExitedWithCode(0), "");
+  EXPECT_DEATH(write_through_null(),
+               rt::kSanitized ? "Sanitizer" : "Runtime Error 1: access violation");
 }
 
 // --- Stack guard -----------------------------------------------------------------------------
