@@ -49,4 +49,14 @@ void run_function(const Cell& function, uint32_t owner_context);
 // callables, and the cases that raise an error).
 bool integer_operator(const Cell& callable, const Cell& left, const Cell& right, Cell* result);
 
+// Signatures of the native and action slots: a native's or action's code reads the arguments
+// its start-up definition declares, trusting their types. Between start_signatures and
+// seal_signatures (while the environment loads) record_signature keeps each slot's first
+// definition; a native! or action! made afterwards with another spec is called through its
+// slot's signature (its argument types limited to the slot's, its arguments brought to the
+// slot's layout, no-arg for an argument it does not provide). Before start-up nothing is kept.
+void start_signatures();
+void seal_signatures();
+void record_signature(const Cell& callable);  // a native! or action! just made, rooted
+
 }  // namespace interp
