@@ -147,7 +147,7 @@ Cell* make(Cell*, Cell* spec, uint8_t type) {
   block::append_cell(*internal, constants::none);
   *result = Cell{type, uint32_t(slot), result->w2, internal->w2};
   stack::pop_cells(1);  // the internal block is held by the value now
-  interp::record_signature(*result);
+  interp::make_native_cache(*result);
   return result;
 }
 

@@ -589,11 +589,11 @@ void run_native(const Cell& callable, const Gathering& g) {
 void start_signatures() { signature_phase = SignaturePhase::kRecording; }
 void seal_signatures() { signature_phase = SignaturePhase::kSealed; }
 
-void record_signature(const Cell& callable) {
+void make_native_cache(const Cell& callable) {
+  make_arg_cache(callable);
   if (signature_phase != SignaturePhase::kRecording) return;
   Signature& signature = signature_of(callable);
   if (signature.known) return;
-  make_arg_cache(callable);
   const uint32_t cache = cells_of(callable.w3)[1].w2;
   const uint32_t context = parameter_context(callable);
   for (uint32_t i = 0; i < length_of(cache); i++) {
