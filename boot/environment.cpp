@@ -9,6 +9,7 @@
 #include "datatypes/native.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "interpreter/call.h"
 #include "interpreter/eval.h"
 #include "interpreter/stack.h"
 #include "lexer/lexer.h"
@@ -23,13 +24,26 @@ constexpr char kMakeSpec[] =
     " type \"The datatype, an example or prototype value\""
     " spec \"What the new value is made from\"] 1";
 
-void define_make() {
+// The path step and compare are actions without a word of their own. Their specs are given here
+// so that an action! made for their slots takes what their dispatchers read: the path step's
+// value, element and, with /set, the value to store; compare's operator code.
+constexpr const char* kUnnamedActionSpecs[] = {
+    "[value [any-type!] element [any-type!] /set new [any-type!]] 7",
+    "[value1 [any-type!] value2 [any-type!] op [integer!]] 9",
+};
+
+// An action! from the text of its make spec, left on the data stack.
+Cell make_action(const char* text) {
   Cell* spec = stack::push_new();
   *spec = Cell{TYPE_NONE, 0, 0, 0};
-  lexer::scan(spec, reinterpret_cast<const uint8_t*>(kMakeSpec), std::strlen(kMakeSpec),
-              lexer::Mode{}, nullptr, nullptr, nullptr);
+  lexer::scan(spec, reinterpret_cast<const uint8_t*>(text), std::strlen(text), lexer::Mode{},
+              nullptr, nullptr, nullptr);
   Cell action_type{TYPE_DATATYPE, TYPE_ACTION, 0, 0};
-  const Cell make = *native::make(&action_type, spec, TYPE_ACTION);
+  return *native::make(&action_type, spec, TYPE_ACTION);
+}
+
+void define_make() {
+  const Cell make = make_action(kMakeSpec);
   Cell word = word::from_c_string("make");
   context::write_word(word, make);
   stack::reset();
@@ -47,6 +61,9 @@ void define_datatype_words() {
 }  // namespace
 
 void load_environment() {
+  // What start-up defines is trusted: each native's and action's definition becomes its slot's
+  // signature, through which the values made later for that slot are called.
+  interp::start_signatures();
   define_datatype_words();
   define_make();
   for (int i = 0; i < environment_source_count; i++) {
@@ -59,6 +76,11 @@ void load_environment() {
     interp::eval_block(*code, false);
     stack::reset();
   }
+  for (const char* text : kUnnamedActionSpecs) {  // kept as signatures only
+    make_action(text);
+    stack::reset();
+  }
+  interp::seal_signatures();
 }
 
 }  // namespace boot

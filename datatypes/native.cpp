@@ -1,6 +1,7 @@
 // native!, action! and op!: making them from specs, the operator spec check, reflection, form,
 // mold, compare and their collector marking. The native table and the dispatchers are the
-// evaluator's: a value keeps only its 1-based index, so nothing here depends on them.
+// evaluator's: a value keeps only its 1-based index (the evaluator records the start-up
+// definitions' specs as their slots' signatures).
 // Relies on the rooting rule (runtime/gc.h): what is being built sits on the data stack.
 #include "datatypes/native.h"
 
@@ -12,6 +13,7 @@
 #include "datatypes/function.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
+#include "interpreter/call.h"
 #include "interpreter/stack.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
@@ -145,6 +147,7 @@ Cell* make(Cell*, Cell* spec, uint8_t type) {
   block::append_cell(*internal, constants::none);
   *result = Cell{type, uint32_t(slot), result->w2, internal->w2};
   stack::pop_cells(1);  // the internal block is held by the value now
+  interp::make_native_cache(*result);
   return result;
 }
 

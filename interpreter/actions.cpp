@@ -111,8 +111,12 @@ void do_eval_path(const int32_t* r) {
 }
 
 // No type fills the set-path slot (paths are set through the path step): an action! made for it
-// meets the empty entry, and its error, as any action a type does not support.
-void do_set_path(const int32_t*) { lookup_by_result<SET_PATH>(); }
+// meets the empty entry, and its error, as any action a type does not support. Its spec is free,
+// so the value looked at is unset! when the spec takes no argument.
+void do_set_path(const int32_t*) {
+  if (stack::top == stack::args) *stack::push_new() = constants::unset;
+  lookup_by_result<SET_PATH>();
+}
 
 // compare has no word of its own; as an action it takes the operator code as third argument.
 void do_compare(const int32_t*) { compare_op(cell::get_integer_arg(*stack::arg(2))); }

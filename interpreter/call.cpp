@@ -9,6 +9,9 @@
 // the callables' layouts and on interpreter/natives.h for the native table.
 #include "interpreter/call.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
@@ -19,6 +22,7 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "datatypes/word.h"
 #include "interpreter/actions.h"
 #include "interpreter/natives.h"
 #include "interpreter/stack.h"
@@ -34,8 +38,11 @@ constexpr uint32_t kKindShift = 20;
 constexpr uint32_t kKindMask = 0x300000;
 enum ParamKind : uint32_t { kNormal = 0, kGet = 1, kLiteral = 2 };
 constexpr int32_t kMaxRefinements = 32;
-// In word 3 of the cache's block cell: the callable takes only plain arguments, their number.
+// In word 3 of the cache's block cell: the callable takes only plain arguments, their number;
+// and whether a made native's or action's arguments must be brought to its slot's signature.
 constexpr uint32_t kPlain = 0x80000000;
+constexpr uint32_t kConform = 0x40000000;
+constexpr uint32_t kArityMask = 0x3FFFFFFF;
 constexpr uint32_t kNotPlain = 0xFFFFFFFF;
 constexpr Cell kNoneCell{TYPE_NONE, 0, 0, 0};
 constexpr Cell kUnsetCell{TYPE_UNSET, 0, 0, 0};
@@ -55,6 +62,78 @@ bool same_symbol(uint32_t a, uint32_t b) {
 // The context whose words name the callable's parameters.
 uint32_t parameter_context(const Cell& callable) {
   return is_native_like(cell::type_of(callable)) ? native::arg_context(callable) : callable.w1;
+}
+
+// --- Signatures ----------------------------------------------------------------------------------
+//
+// A native's or action's code reads the arguments and refinement positions that its start-up
+// definition declares, and trusts their types. Those definitions are recorded as their slots'
+// signatures. A native! or action! made later for a slot may have any spec: its argument types
+// are limited to what the slot accepts at the same place, and when its arguments are laid out
+// otherwise, each call brings them to the slot's layout (conform_to_signature), or raises no-arg
+// naming the slot's argument that the spec does not provide.
+
+enum class SignaturePhase { kOff, kRecording, kSealed };
+SignaturePhase signature_phase = SignaturePhase::kOff;
+
+// A copy of the definition's argument cache, and for each entry the symbol of its word. Only
+// the kinds of the entries and the typesets' bits are read, so the copy needs no rooting.
+struct Signature {
+  bool known = false;
+  std::vector<Cell> entries;
+  std::vector<uint32_t> symbols;
+};
+Signature native_signatures[native::kNativeSlots];
+Signature action_signatures[native::kActionSlots];
+
+Signature& signature_of(const Cell& callable) {
+  const uint32_t slot = callable.w1;
+  return cell::type_of(callable) == TYPE_ACTION ? action_signatures[slot - 1]
+                                                : native_signatures[slot - 1];
+}
+
+// Whether the slot runs code: the set-path action slot and the natives not built have none.
+bool has_code(const Cell& callable) {
+  if (cell::type_of(callable) == TYPE_ACTION) return callable.w1 != uint32_t(action::SET_PATH);
+  return natives::entry(int32_t(callable.w1)) != nullptr;
+}
+
+// A cache's arguments by group, as ranges of entries: group 0 the mandatory arguments, group k
+// those of the k-th refinement.
+struct ArgGroup {
+  uint32_t first;
+  uint32_t count;
+};
+std::vector<ArgGroup> groups_of(const Cell* entries, uint32_t length) {
+  std::vector<ArgGroup> groups{{0, 0}};
+  for (uint32_t i = 0; i < length; i++) {
+    if (cell::type_of(entries[i]) == TYPE_TYPESET) groups.back().count++;
+    if (cell::type_of(entries[i]) == TYPE_REFINEMENT) groups.push_back({i + 1, 0});
+  }
+  return groups;
+}
+
+// Limits each argument of a made native's or action's new cache to the types the slot takes at
+// the same place. True when the calls must conform: the spec lays its arguments out otherwise
+// than the slot (leaving trailing refinements out is the same layout), or the slot has code but
+// no signature.
+bool fit_to_signature(const Cell& callable, Cell* entries, uint32_t length) {
+  const Signature& signature = signature_of(callable);
+  if (!signature.known) return signature_phase == SignaturePhase::kSealed && has_code(callable);
+  const auto own = groups_of(entries, length);
+  const auto slot = groups_of(signature.entries.data(), uint32_t(signature.entries.size()));
+  bool conform = own.size() > slot.size();
+  for (size_t k = 0; k < std::min(own.size(), slot.size()); k++) {
+    for (uint32_t j = 0; j < std::min(own[k].count, slot[k].count); j++) {
+      Cell& typeset = entries[own[k].first + j];
+      const Cell& accepted = signature.entries[slot[k].first + j];
+      typeset.w1 &= accepted.w1;
+      typeset.w2 &= accepted.w2;
+      typeset.w3 &= accepted.w3;
+    }
+    conform |= own[k].count != slot[k].count;
+  }
+  return conform;
 }
 
 void make_arg_cache(const Cell& callable) {
@@ -115,6 +194,10 @@ void make_arg_cache(const Cell& callable) {
   }
   Cell cached = cache_block;
   if (plain) cached.w3 = kPlain | entries;
+  if (native_like && signature_phase != SignaturePhase::kOff &&
+      fit_to_signature(callable, cells_of(cache_block.w2), length_of(cache_block.w2))) {
+    cached.w3 |= kConform;
+  }
   cells_of(callable.w3)[1] = cached;
 }
 
@@ -129,7 +212,7 @@ Cell arg_cache(const Cell& callable) {
 // Whether the callable takes only plain evaluated arguments (no refinements, locals, get-word or
 // lit-word parameters), and how many, as the cache's cell records it.
 uint32_t plain_arity(const Cell& cache) {
-  return cache.w3 & kPlain ? cache.w3 & ~kPlain : kNotPlain;
+  return cache.w3 & kPlain ? cache.w3 & kArityMask : kNotPlain;
 }
 
 // The state of one call's gathering.
@@ -261,6 +344,13 @@ void gather_refinement_args(Gathering& g, uint32_t index, bool used) {
   }
 }
 
+// A native's or action's refinement is used: its position is the number of argument cells
+// gathered before its own. Only slots without code (whose specs are not checked) can name more
+// refinements than the positions hold.
+void record_position(Gathering& g, uint32_t ordinal) {
+  if (ordinal <= uint32_t(kMaxRefinements)) g.positions[ordinal - 1] = int32_t(g.count);
+}
+
 // Cache entry of the refinement an element names, or -1.
 int32_t find_refinement(const Gathering& g, Cell* element) {
   uint32_t context = parameter_context(g.callable);
@@ -356,8 +446,7 @@ void gather_named_refinements(Gathering& g, bool from_feed) {
       }
     }
     if (g.native_like) {
-      int32_t ordinal = int32_t(cells_of(g.cache)[index].w3);
-      if (used) g.positions[ordinal - 1] = int32_t(g.count);
+      if (used) record_position(g, cells_of(g.cache)[index].w3);
     } else {
       *stack::arg(index) = natives::logic_value(used);
     }
@@ -368,13 +457,6 @@ void gather_named_refinements(Gathering& g, bool from_feed) {
 
 void gather_args(Gathering& g) {
   const uint32_t mode = g.site.mode;
-  if (g.native_like) {
-    const uint32_t entries = length_of(g.cache);
-    const Cell* last = entries ? &cells_of(g.cache)[entries - 1] : nullptr;
-    if (last && cell::type_of(*last) == TYPE_INTEGER) {
-      for (uint32_t i = 0; i < last->w2; i++) g.positions[i] = -1;
-    }
-  }
   uint32_t first = 0;
   if (g.site.infix) {  // the left operand is already the frame's first cell
     check_newest(g, 0);
@@ -417,7 +499,7 @@ void gather_args(Gathering& g) {
           active = stack::top_cell()->w1 != 0 && type == TYPE_LOGIC;
           if (g.native_like) {
             stack::pop_cells(1);
-            if (active) g.positions[entry.w3 - 1] = int32_t(g.count);
+            if (active) record_position(g, entry.w3);
           } else {
             *stack::top_cell() = natives::logic_value(active);
           }
@@ -442,6 +524,51 @@ void gather_args(Gathering& g) {
   if (!(mode & kApplyAll)) gather_named_refinements(g);
 }
 
+// The frame of a made native or action whose spec lays its arguments out otherwise than its
+// slot: brought to the layout of the same call through the slot's own definition. The slot's
+// arguments come first, then those of each used refinement in the order given; arguments and
+// refinements the slot does not take are dropped. An argument the slot reads but the spec does
+// not provide raises no-arg with the slot's name for it.
+void conform_to_signature(Gathering& g) {
+  const Signature& signature = signature_of(g.callable);
+  if (!signature.known) cell::fire_not_done();
+  const auto own = groups_of(cells_of(g.cache), length_of(g.cache));
+  const auto slot = groups_of(signature.entries.data(), uint32_t(signature.entries.size()));
+  auto fire_missing = [&](size_t group, uint32_t present) {
+    Cell name = g.name;
+    Cell* word = word::push_global(signature.symbols[slot[group].first + present]);
+    rt::fire_error("script", "no-arg", &name, word);
+  };
+  if (own[0].count < slot[0].count) fire_missing(0, own[0].count);
+  struct Used {
+    int32_t position;
+    size_t group;
+  };
+  std::vector<Used> used;
+  for (size_t k = 1; k < own.size() && k <= size_t(kMaxRefinements); k++) {
+    const int32_t position = g.positions[k - 1];
+    if (position < 0) continue;
+    if (k >= slot.size()) {
+      g.positions[k - 1] = -1;
+      continue;
+    }
+    if (own[k].count < slot[k].count) fire_missing(k, own[k].count);
+    used.push_back({position, k});
+  }
+  std::stable_sort(used.begin(), used.end(),
+                   [](const Used& a, const Used& b) { return a.position < b.position; });
+  // Nothing here allocates from the collected heap while the cells are out of the frame.
+  std::vector<Cell> cells(stack::args, stack::args + slot[0].count);
+  for (const Used& u : used) {
+    g.positions[u.group - 1] = int32_t(cells.size());
+    cells.insert(cells.end(), stack::args + u.position,
+                 stack::args + u.position + slot[u.group].count);
+  }
+  std::copy(cells.begin(), cells.end(), stack::args);
+  stack::top = stack::args + cells.size();
+  g.count = uint32_t(cells.size());
+}
+
 void run_native(const Cell& callable, const Gathering& g) {
   int32_t index = int32_t(callable.w1);
   // An action may run a change handler, which throws its exits.
@@ -457,6 +584,26 @@ void run_native(const Cell& callable, const Gathering& g) {
 }
 
 }  // namespace
+
+void start_signatures() { signature_phase = SignaturePhase::kRecording; }
+void seal_signatures() { signature_phase = SignaturePhase::kSealed; }
+
+void make_native_cache(const Cell& callable) {
+  make_arg_cache(callable);
+  if (signature_phase != SignaturePhase::kRecording) return;
+  Signature& signature = signature_of(callable);
+  if (signature.known) return;
+  const uint32_t cache = cells_of(callable.w3)[1].w2;
+  const uint32_t context = parameter_context(callable);
+  for (uint32_t i = 0; i < length_of(cache); i++) {
+    const Cell entry = cells_of(cache)[i];
+    signature.entries.push_back(entry);
+    signature.symbols.push_back(cell::type_of(entry) == TYPE_INTEGER
+                                    ? 0
+                                    : context::word_at(context, i)->w2);
+  }
+  signature.known = true;
+}
 
 bool integer_operator(const Cell& callable, const Cell& left, const Cell& right, Cell* result) {
   if (cell::type_of(left) != TYPE_INTEGER || cell::type_of(right) != TYPE_INTEGER) return false;
@@ -528,7 +675,10 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
     stack::mark_interp_native(name);
   }
   if (site.infix) ++stack::top;
+  // Every position the native's code may read starts absent, also those of refinements that a
+  // made value's spec leaves out.
   int32_t positions[kMaxRefinements];
+  if (is_native_like(type)) std::fill_n(positions, kMaxRefinements, -1);
   const Cell cache = arg_cache(callable);
   Gathering g{callable, feed, site, name, cache.w2, is_native_like(type), 0, positions};
   const uint32_t arity = plain_arity(cache);
@@ -548,6 +698,7 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
     if (pending) return;
   }
   if (g.native_like) {
+    if (cache.w3 & kConform) conform_to_signature(g);
     Cell* left = stack::arg(0);
     if (!(site.infix && integer_operator(callable, left[0], left[1], left))) {
       run_native(callable, g);

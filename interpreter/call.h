@@ -49,4 +49,17 @@ void run_function(const Cell& function, uint32_t owner_context);
 // callables, and the cases that raise an error).
 bool integer_operator(const Cell& callable, const Cell& left, const Cell& right, Cell* result);
 
+// Signatures of the native and action slots: a native's or action's code reads the arguments
+// its start-up definition declares, trusting their types. Between start_signatures and
+// seal_signatures (while the environment loads) each slot's first definition is kept as its
+// signature; a native! or action! made afterwards with another spec is called through its
+// slot's signature (its argument types limited to the slot's, its arguments brought to the
+// slot's layout, no-arg for an argument it does not provide). Before start-up nothing is kept.
+void start_signatures();
+void seal_signatures();
+// Builds the argument cache of a native! or action! just made (a rooted cell) from its spec as
+// it is now, as its argument context was: the spec block is the caller's and may change later.
+// While the environment loads, also keeps it as its slot's signature.
+void make_native_cache(const Cell& callable);
+
 }  // namespace interp
