@@ -128,8 +128,10 @@ void compact_frames() {
   }
 }
 
-void protect_old_copy(void* block, size_t mapped) {
-  std::memset(block, kPoison, mapped);
+// Only the bytes that were handed out are poisoned: nothing can point past them, and touching
+// the rest of the mapping would fault in pages that were never used.
+void protect_old_copy(void* block, size_t used, size_t mapped) {
+  std::memset(block, kPoison, used);
   mprotect(block, mapped, PROT_NONE);
   alloc::memory.total -= mapped;
   quarantine.push_back({block, mapped});
@@ -162,7 +164,7 @@ void compact_by_moving_everything() {
       }
       p += size;
     }
-    protect_old_copy(frame, frame->mapped);
+    protect_old_copy(frame, size_t(frame->heap - reinterpret_cast<uint8_t*>(frame)), frame->mapped);
     frame = next;
   }
   if (!alloc::memory.first_frame) alloc::memory.current_frame = alloc::new_series_frame(0);
@@ -181,7 +183,7 @@ void compact_by_moving_everything() {
       if (fresh->next) fresh->next->prev = fresh;
       else alloc::memory.last_big = fresh;
       alloc::node_table[s->node] = reinterpret_cast<uintptr_t>(fresh->series());
-      protect_old_copy(block, block->mapped);
+      protect_old_copy(block, sizeof(alloc::BigBlock) + block->size, block->mapped);
     }
     block = next;
   }
