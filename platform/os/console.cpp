@@ -195,7 +195,12 @@ class TerminalScreen final : public Screen {
   template <class... Args>
   void csi(const char* format, Args... args) {
     char sequence[48] = "\x1b[";
-    int n = std::snprintf(sequence + 2, sizeof sequence - 2, format, args...);
+    int n;
+    if constexpr (sizeof...(Args) == 0) {  // no arguments: the format is the text itself
+      n = std::snprintf(sequence + 2, sizeof sequence - 2, "%s", format);
+    } else {
+      n = std::snprintf(sequence + 2, sizeof sequence - 2, format, args...);
+    }
     output.put_bytes(sequence, 2 + static_cast<size_t>(n));
   }
 
