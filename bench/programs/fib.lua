@@ -1,0 +1,4 @@
+-- fib: recursive calls and integer arithmetic
+local n = 27
+local function fib(n) if n < 2 then return n end return fib(n - 1) + fib(n - 2) end
+print(fib(n))

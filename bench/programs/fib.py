@@ -1,0 +1,5 @@
+# fib: recursive calls and integer arithmetic
+n = 27
+def fib(n):
+    return n if n < 2 else fib(n - 1) + fib(n - 2)
+print(fib(n))
