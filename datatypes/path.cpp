@@ -52,11 +52,6 @@ datatype::Entry own_or_inherited(bool own, action::Fn<S> fn) {
 
 }  // namespace
 
-Cell* retype_and_push(Cell& cell, uint8_t type) {
-  cell.header = type;
-  return stack::push_copy(cell);
-}
-
 Cell* init_empty(Cell* cell, int32_t capacity) {
   block::init_empty(cell, capacity);
   *cell = Cell{TYPE_PATH, 0, cell->w2, 0};

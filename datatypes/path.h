@@ -9,9 +9,6 @@
 
 namespace path {
 
-// Sets the cell's whole header to the path or paren type (flags cleared) and pushes a copy:
-// compiled code turns literal blocks into paths and parens this way.
-Cell* retype_and_push(Cell& cell, uint8_t type);
 // Makes the cell, which must stay put, an empty path! with room for capacity cells. May allocate.
 Cell* init_empty(Cell* cell, int32_t capacity);
 

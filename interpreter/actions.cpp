@@ -6,14 +6,12 @@
 #include "interpreter/actions.h"
 
 #include <algorithm>
-#include <initializer_list>
 #include <iterator>
 #include <optional>
 
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
-#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
@@ -306,55 +304,6 @@ void do_write(const int32_t* r) {
                         ref.arg(AS)));
 }
 
-// --- Fast-path helpers ---------------------------------------------------------------------------
-
-// Runs the slot's dispatcher in a native frame named by `word` on copies of the operands; the
-// result becomes the newest cell. The one refinement position given is the path step's `set`,
-// absent; the other slots called here have no refinements.
-Cell* call_in_frame(const Cell& word, Slot slot, std::initializer_list<Cell> operands) {
-  static constexpr int32_t kNoSet[] = {-1};
-  stack::mark_native(word);
-  for (const Cell& operand : operands) stack::push_copy(operand);
-  dispatcher(slot)(kNoSet);
-  stack::unwind();
-  return stack::top_cell();
-}
-
-bool both_integers(const Cell& a, const Cell& b) {
-  return cell::type_of(a) == TYPE_INTEGER && cell::type_of(b) == TYPE_INTEGER;
-}
-
-// The arithmetic compiled code does without the action: add, subtract and multiply of two
-// integer!s (overflowing to float!) or two float!s, and the bitwise operations of two integer!s.
-std::optional<Cell> fast_math(int32_t op, const Cell& first, const Cell& second) {
-  if (both_integers(first, second)) return integer_math(op, first, second);
-  if (cell::type_of(first) != TYPE_FLOAT || cell::type_of(second) != TYPE_FLOAT) {
-    return std::nullopt;
-  }
-  double a = float_::get(first), b = float_::get(second);
-  switch (op) {
-    case integer::ADD: return float_::make(a + b);
-    case integer::SUBTRACT: return float_::make(a - b);
-    case integer::MULTIPLY: return float_::make(a * b);
-    default: return std::nullopt;
-  }
-}
-
-bool compare_truth(int32_t op, const Cell& word, const Cell& first, const Cell& second) {
-  if (both_integers(first, second)) {
-    auto truth = integer_compare(op, integer::get_value(first), integer::get_value(second));
-    if (truth) return *truth;
-  }
-  stack::mark_native(word);
-  stack::push_copy(first);
-  stack::push_copy(second);
-  compare_op(op);
-  bool truth = logic::value_of(*stack::arg(0)) != 0;
-  stack::unwind();
-  stack::pop_cells(1);
-  return truth;
-}
-
 [[noreturn]] void fire_unsupported(uint8_t type) {
   // Only the type of the cell is reported, and for make and to that is the type made.
   cell::fire_expect_arg(Cell{type, 0, 0, 0}, 0);
@@ -480,88 +429,6 @@ Cell* call_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*
   auto fn = lookup_for_path(*parent, path, *element, index);
   return fn(parent, element, value, path, grandparent, previous, index, case_flag, get, last,
             notify);
-}
-
-// --- Compiled fast paths -------------------------------------------------------------------------
-
-Cell* math_push(int32_t op, const Cell& word, const Cell& first, const Cell& second) {
-  if (auto fast = fast_math(op, first, second)) return stack::push_copy(*fast);
-  return call_in_frame(word, integer::slot_of(integer::Op(op)), {first, second});
-}
-
-Cell* math_int_push(int32_t op, const Cell& word, const Cell& first, int32_t k) {
-  return math_push(op, word, first, integer::make(k));
-}
-
-Cell* math_top(int32_t op, const Cell& word, const Cell& second) {
-  const Cell first = *stack::top_cell();
-  const Cell operand = second;  // may be the cell about to be reused
-  stack::pop_cells(1);
-  return math_push(op, word, first, operand);
-}
-
-Cell* math_top_int(int32_t op, const Cell& word, int32_t k) {
-  return math_top(op, word, integer::make(k));
-}
-
-Cell* compare_push(int32_t op, const Cell& word, const Cell& first, const Cell& second) {
-  return logic::push(compare_truth(op, word, first, second));
-}
-
-Cell* compare_int_push(int32_t op, const Cell& word, const Cell& first, int32_t k) {
-  return compare_push(op, word, first, integer::make(k));
-}
-
-Cell* compare_top(int32_t op, const Cell& word, const Cell& second) {
-  Cell* newest = stack::top_cell();
-  *newest = compare_truth(op, word, *newest, second) ? constants::true_value
-                                                      : constants::false_value;
-  return newest;
-}
-
-Cell* compare_top_int(int32_t op, const Cell& word, int32_t k) {
-  return compare_top(op, word, integer::make(k));
-}
-
-bool compare_test(int32_t op, const Cell& word, const Cell& first, const Cell& second,
-                  bool negate) {
-  return compare_truth(op, word, first, second) != negate;
-}
-
-bool compare_int_test(int32_t op, const Cell& word, const Cell& first, int32_t k, bool negate) {
-  return compare_test(op, word, first, integer::make(k), negate);
-}
-
-void compare_set_result(int32_t op, const Cell& word, const Cell& first, const Cell& second) {
-  logic::set_result(compare_truth(op, word, first, second));
-}
-
-void compare_int_set_result(int32_t op, const Cell& word, const Cell& first, int32_t k) {
-  compare_set_result(op, word, first, integer::make(k));
-}
-
-Cell* pick_int_push(const Cell& value, int32_t index, const Cell& word) {
-  if (cell::type_of(value) != TYPE_BLOCK) {
-    return call_in_frame(word, EVAL_PATH, {value, integer::make(index)});
-  }
-  int32_t head = std::max(static_cast<int32_t>(value.w1), 0);  // before the start: the start
-  if (index < 1 || index > series::buffer_length(value) - head) return none::push();
-  return stack::push_copy(*block::cell_at(value, head + index - 1));
-}
-
-Cell* navigate_push(const Cell& value, int32_t op, const Cell& word) {
-  static constexpr Slot kSlots[] = {LENGTH_Q, INDEX_Q, HEAD_Q, TAIL_Q, NEXT, BACK, HEAD, TAIL};
-  Slot slot = kSlots[op - NAV_LENGTH_Q];
-  if (cell::type_of(value) != TYPE_BLOCK) return call_in_frame(word, slot, {value});
-  // A block's navigation cannot fail, so it needs no frame record: only the arguments base
-  // moves to the pushed copy for the time of the call.
-  Cell* result = stack::push_copy(value);
-  Cell* saved_args = stack::args;
-  stack::args = result;
-  dispatcher(slot)(nullptr);
-  stack::args = saved_args;
-  stack::top = result + 1;
-  return result;
 }
 
 // --- Registration --------------------------------------------------------------------------------

@@ -1,8 +1,8 @@
 // Action dispatch: the dispatchers that action! values call (one per action slot), the lookup of
 // a value's implementation in the registry (datatypes/datatype.h), the direct calls the runtime
-// makes without a frame, comparison by operator code, and the fast paths compiled code takes for
-// arithmetic, comparison, block picks and series navigation. Relies on the frame convention of
-// interpreter/stack.h: arguments in the current frame's cells, the result in stack::arg(0).
+// makes without a frame, comparison by operator code, and the integer operations the evaluator
+// computes without a call. Relies on the frame convention of interpreter/stack.h: arguments in
+// the current frame's cells, the result in stack::arg(0).
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -94,41 +94,5 @@ void call_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* call_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent,
                      Cell* previous, int32_t index, bool case_flag, bool get, bool last,
                      bool notify);
-
-// --- Compiled fast paths -------------------------------------------------------------------------
-// Operands are cells; `word` names the native frame that the general path runs in (and that
-// errors report). "push" variants push the result, "top" variants replace the newest cell with
-// it, "int" variants take an integer constant as the second operand.
-
-// op is an arithmetic code of integer::Op (the fast paths take add, subtract, multiply, or~,
-// and~ and xor~). Two integer!s: 32-bit arithmetic (an overflowing add, subtract or multiply
-// gives the float! of the exact double result) or bitwise; two float!s: double add, subtract or
-// multiply; anything else: the action.
-Cell* math_push(int32_t op, const Cell& word, const Cell& first, const Cell& second);
-Cell* math_int_push(int32_t op, const Cell& word, const Cell& first, int32_t k);
-Cell* math_top(int32_t op, const Cell& word, const Cell& second);
-Cell* math_top_int(int32_t op, const Cell& word, int32_t k);
-
-// Two integer!s under equal?, not-equal?, strict-equal? or an ordering compare directly;
-// anything else through compare_op.
-Cell* compare_push(int32_t op, const Cell& word, const Cell& first, const Cell& second);
-Cell* compare_int_push(int32_t op, const Cell& word, const Cell& first, int32_t k);
-Cell* compare_top(int32_t op, const Cell& word, const Cell& second);
-Cell* compare_top_int(int32_t op, const Cell& word, int32_t k);
-bool compare_test(int32_t op, const Cell& word, const Cell& first, const Cell& second,
-                  bool negate);
-bool compare_int_test(int32_t op, const Cell& word, const Cell& first, int32_t k, bool negate);
-void compare_set_result(int32_t op, const Cell& word, const Cell& first, const Cell& second);
-void compare_int_set_result(int32_t op, const Cell& word, const Cell& first, int32_t k);
-
-// A block!: pushes its element number `index` counted from 1 at its head, or none! when there is
-// none; other types: the path step with the integer! index.
-Cell* pick_int_push(const Cell& value, int32_t index, const Cell& word);
-
-// Series navigation by code; pushes the result.
-enum NavigateOp : int32_t {
-  NAV_LENGTH_Q = 1, NAV_INDEX_Q, NAV_HEAD_Q, NAV_TAIL_Q, NAV_NEXT, NAV_BACK, NAV_HEAD, NAV_TAIL,
-};
-Cell* navigate_push(const Cell& value, int32_t op, const Cell& word);
 
 }  // namespace actions

@@ -1,13 +1,12 @@
 // Action dispatch: the dispatchers called as the interpreter calls them (a native frame, the
 // operands as its cells, refinement positions), the lookup errors, comparison by operator, the
-// series refinement rules of append/insert/change, form/mold with /part, and the compiled fast
-// paths. Builds on word_test_support.h; every value a test makes lives on the data stack.
+// series refinement rules of append/insert/change, and form/mold with /part. Builds on
+// word_test_support.h; every value a test makes lives on the data stack.
 #include <cstring>
 #include <initializer_list>
 #include <vector>
 
 #include "datatypes/error.h"
-#include "datatypes/float.h"
 #include "interpreter/actions.h"
 #include "word_test_support.h"
 
@@ -56,7 +55,6 @@ class ActionsTest : public word_test::WordTest {
   }
   // The whole buffer of a block, whatever its head.
   static std::string whole(const Cell& block) { return mold(positioned(block, 0)); }
-  static Cell real(double d) { return float_::make(d); }
   static Cell* newest_error() { return stack::top_cell(); }
   static const Cell& error_arg(int n) {
     return *error::field(*newest_error(), error::kArg1 + static_cast<uint32_t>(n) - 1);
@@ -439,205 +437,6 @@ TEST_F(ActionsTest, FormAndMoldWithPart) {
     ASSERT_EQ(cell::type_of(*result), TYPE_STRING);
     EXPECT_EQ(text_of(*result), c.expected);
   }
-}
-
-// --- Fast paths ------------------------------------------------------------------------------
-
-TEST_F(ActionsTest, FloatArithmeticFastPath) {
-  struct Case {
-    int32_t op;
-    double a, b, expected;
-  };
-  const Case cases[] = {{integer::ADD, 1.5, 2.25, 3.75},
-                        {integer::SUBTRACT, 1.5, 2.25, -0.75},
-                        {integer::MULTIPLY, 1.5, -4, -6}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.op);
-    Cell* pushed = actions::math_push(c.op, runtime_words::words.add, real(c.a), real(c.b));
-    EXPECT_EQ(pushed, stack::top_cell());
-    ASSERT_EQ(cell::type_of(*pushed), TYPE_FLOAT);
-    EXPECT_EQ(cell::get_double(*pushed), c.expected);
-    // The same with the first operand the newest cell, which the result replaces.
-    Cell* first = stack::push_copy(real(c.a));
-    Cell* replaced = actions::math_top(c.op, runtime_words::words.add, real(c.b));
-    EXPECT_EQ(replaced, first);
-    EXPECT_EQ(stack::top_cell(), first);
-    EXPECT_EQ(cell::get_double(*replaced), c.expected);
-  }
-}
-
-TEST_F(ActionsTest, ArithmeticGeneralPathRunsTheActionInANamedFrame) {
-  Cell* words = build("a b");
-  EXPECT_EQ(raised_by([&] {
-              actions::math_push(integer::ADD, runtime_words::words.subtract, *at(*words, {0}),
-                                 *at(*words, {1}));
-            }),
-            "script/expect-arg");
-  EXPECT_EQ(error_arg(1).w2, runtime_words::words.subtract.w2);
-  EXPECT_EQ(error_arg(2).w1, TYPE_WORD);
-}
-
-TEST_F(ActionsTest, IntegerArithmeticFastPathOverflowsToFloat) {
-  if (!datatype::lookup<ADD>(TYPE_INTEGER)) GTEST_SKIP() << "integer! is not registered yet";
-  struct Case {
-    const char* name;
-    int32_t op, a, b;
-    uint8_t type;
-    double expected;
-  };
-  const Case cases[] = {
-      {"add", integer::ADD, 2, 3, TYPE_INTEGER, 5},
-      {"add past the top", integer::ADD, 2147483647, 1, TYPE_FLOAT, 2147483648.0},
-      {"subtract past the bottom", integer::SUBTRACT, -2147483647 - 1, 1, TYPE_FLOAT,
-       -2147483649.0},
-      {"multiply past the top", integer::MULTIPLY, 65536, 65536, TYPE_FLOAT, 4294967296.0},
-      {"multiply to the bottom", integer::MULTIPLY, -65536, 32768, TYPE_INTEGER, -2147483648.0},
-      {"or", integer::OR, 6, 3, TYPE_INTEGER, 7},
-      {"and", integer::AND, 6, 3, TYPE_INTEGER, 2},
-      {"xor", integer::XOR, 6, 3, TYPE_INTEGER, 5},
-      {"divide through the action", integer::DIVIDE, 7, 2, TYPE_FLOAT, 3.5},
-      {"remainder through the action", integer::REMAINDER, 7, 2, TYPE_INTEGER, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto value = [](const Cell& r) {
-      return cell::type_of(r) == TYPE_FLOAT ? cell::get_double(r) : double(int32_t(r.w2));
-    };
-    Cell* pushed = actions::math_int_push(c.op, runtime_words::words.add, integer(c.a), c.b);
-    EXPECT_EQ(cell::type_of(*pushed), c.type);
-    EXPECT_EQ(value(*pushed), c.expected);
-    Cell* first = stack::push_copy(integer(c.a));
-    Cell* replaced = actions::math_top_int(c.op, runtime_words::words.add, c.b);
-    EXPECT_EQ(replaced, first);
-    EXPECT_EQ(stack::top_cell(), first);
-    EXPECT_EQ(value(*replaced), c.expected);
-  }
-}
-
-TEST_F(ActionsTest, CompareFastPathsAgreeWithTheComparisonActions) {
-  Cell* words = build("apple banana");
-  const Cell& word = runtime_words::words.add;
-  Cell apple = *at(*words, {0}), banana = *at(*words, {1});
-  for (int32_t op : kOps) {
-    SCOPED_TRACE(op);
-    bool expected = call(COMPARE, {apple, banana, integer(op)})->w1 != 0;
-    EXPECT_EQ(actions::compare_push(op, word, apple, banana)->w1 != 0, expected);
-    stack::push_copy(apple);
-    Cell* replaced = actions::compare_top(op, word, banana);
-    EXPECT_EQ(cell::type_of(*replaced), TYPE_LOGIC);
-    EXPECT_EQ(replaced->w1 != 0, expected);
-    EXPECT_EQ(actions::compare_test(op, word, apple, banana, false), expected);
-    EXPECT_EQ(actions::compare_test(op, word, apple, banana, true), !expected);
-    Cell* before = stack::top;
-    stack::mark_native(word);
-    stack::push_copy(constants::none);
-    actions::compare_set_result(op, word, apple, banana);
-    EXPECT_EQ(cell::type_of(*stack::arg(0)), TYPE_LOGIC);
-    EXPECT_EQ(stack::arg(0)->w1 != 0, expected);
-    stack::unwind();
-    stack::top = before;
-  }
-}
-
-TEST_F(ActionsTest, IntegerCompareFastPaths) {
-  if (!datatype::lookup<ADD>(TYPE_INTEGER)) GTEST_SKIP() << "integer! is not registered yet";
-  const Cell& word = runtime_words::words.add;
-  struct Case {
-    int32_t a, k;
-    const char* truths;  // for the operators of kOps
-  };
-  const Case cases[] = {{1, 2, "FTFTTFF"}, {2, 1, "FTFFFTT"}, {-5, -5, "TFTFTFT"},
-                        {-2147483647 - 1, 2147483647, "FTFTTFF"}};
-  stack::mark_native(word);  // the frame whose result compare_int_set_result writes
-  stack::push_copy(constants::none);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.a);
-    std::string pushed, tested, negated, topped, set;
-    for (int32_t op : kOps) {
-      pushed += actions::compare_int_push(op, word, integer(c.a), c.k)->w1 ? "T" : "F";
-      tested += actions::compare_int_test(op, word, integer(c.a), c.k, false) ? "T" : "F";
-      negated += actions::compare_int_test(op, word, integer(c.a), c.k, true) ? "F" : "T";
-      stack::push_copy(integer(c.a));
-      topped += actions::compare_top_int(op, word, c.k)->w1 ? "T" : "F";
-      actions::compare_int_set_result(op, word, integer(c.a), c.k);
-      set += stack::arg(0)->w1 ? "T" : "F";
-    }
-    EXPECT_EQ(pushed, c.truths);
-    EXPECT_EQ(tested, c.truths);
-    EXPECT_EQ(negated, c.truths);
-    EXPECT_EQ(topped, c.truths);
-    EXPECT_EQ(set, c.truths);
-  }
-  stack::unwind();
-}
-
-TEST_F(ActionsTest, PickIntPushOnABlock) {
-  struct Case {
-    int32_t head;  // a head before the start counts as the start
-    int32_t index;
-    const char* expected;
-  };
-  const Case cases[] = {{1, 1, "[b]"},      {1, 2, "[c]"},  {1, 0, "[none]"},
-                        {1, 3, "[none]"},   {1, -1, "[none]"}, {-2, 1, "[a]"},
-                        {-2, 3, "[c]"},     {-2, 4, "[none]"}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.head << " " << c.index);
-    Cell* block = build_at("a b c", c.head);
-    Cell* picked = actions::pick_int_push(*block, c.index, runtime_words::words.pick);
-    EXPECT_EQ(picked, stack::top_cell());
-    Cell* shown = block::push_new(1);
-    block::append_cell(*shown, *picked);
-    EXPECT_EQ(mold(*shown), c.expected);
-  }
-  // Other types take their path step, in a frame named by the word.
-  EXPECT_EQ(raised_by([] {
-              actions::pick_int_push(constants::true_value, 1, runtime_words::words.pick);
-            }),
-            "script/bad-path-type2");
-  EXPECT_EQ(error_arg(1).w2, 1u);
-  EXPECT_EQ(error_arg(2).w1, TYPE_LOGIC);
-}
-
-TEST_F(ActionsTest, NavigatePushOnBlocksAndOtherSeries) {
-  struct Case {
-    int32_t op;
-    uint32_t index;       // of [a b c]
-    uint8_t type;         // of the result
-    uint32_t payload;     // an integer's value, a logic's truth, a series' index
-  };
-  const Case cases[] = {
-      {actions::NAV_LENGTH_Q, 1, TYPE_INTEGER, 2}, {actions::NAV_INDEX_Q, 1, TYPE_INTEGER, 2},
-      {actions::NAV_HEAD_Q, 0, TYPE_LOGIC, 1},     {actions::NAV_HEAD_Q, 1, TYPE_LOGIC, 0},
-      {actions::NAV_TAIL_Q, 3, TYPE_LOGIC, 1},     {actions::NAV_TAIL_Q, 1, TYPE_LOGIC, 0},
-      {actions::NAV_NEXT, 1, 0, 2},                {actions::NAV_NEXT, 3, 0, 3},
-      {actions::NAV_BACK, 1, 0, 0},                {actions::NAV_BACK, 0, 0, 0},
-      {actions::NAV_HEAD, 2, 0, 0},                {actions::NAV_TAIL, 1, 0, 3},
-  };
-  for (uint8_t series_type : {TYPE_BLOCK, TYPE_PAREN}) {
-    for (const Case& c : cases) {
-      SCOPED_TRACE(std::to_string(series_type) + " op " + std::to_string(c.op) + " at " +
-                   std::to_string(c.index));
-      Cell* series = build_at("a b c", int32_t(c.index));
-      cell::set_type(*series, series_type);
-      Cell* args = stack::args;
-      Cell* result = actions::navigate_push(*series, c.op, runtime_words::words.next);
-      EXPECT_EQ(result, stack::top_cell());
-      EXPECT_EQ(result, series + 1) << "pushed";
-      EXPECT_EQ(stack::args, args);
-      uint8_t type = c.type ? c.type : series_type;
-      ASSERT_EQ(cell::type_of(*result), type);
-      EXPECT_EQ(type == TYPE_INTEGER ? result->w2 : result->w1, c.payload);
-      if (type == series_type) {
-        EXPECT_EQ(result->w2, series->w2);
-      }
-    }
-  }
-  EXPECT_EQ(raised_by([] {
-              actions::navigate_push(constants::true_value, actions::NAV_NEXT,
-                                     runtime_words::words.next);
-            }),
-            "script/expect-arg");
-  EXPECT_EQ(error_arg(1).w2, runtime_words::words.next.w2);
 }
 
 }  // namespace

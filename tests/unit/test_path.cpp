@@ -120,13 +120,7 @@ TEST_F(Path, RowsComeFromBlock) {
   EXPECT_EQ(mold(*copy), ":a/b");
 }
 
-TEST_F(Path, RetypeAndInitEmpty) {
-  Cell* b = build("a b");
-  b->header |= cell::kNewLine;
-  Cell* pushed = path::retype_and_push(*b, TYPE_PAREN);
-  EXPECT_EQ(b->header, uint32_t(TYPE_PAREN));
-  EXPECT_EQ(pushed->header, uint32_t(TYPE_PAREN));
-  EXPECT_EQ(pushed->w2, b->w2);
+TEST_F(Path, InitEmpty) {
   Cell* empty = stack::push_copy(Cell{TYPE_INTEGER | cell::kNewLine, 1, 2, 3});
   path::init_empty(empty, 0);
   EXPECT_EQ(empty->header, uint32_t(TYPE_PATH));
