@@ -1,5 +1,5 @@
 // The entry code: the low-level start, then the runtime's modules in their fixed order, then the
-// program, all under the root catch site that turns a stray throw into fatal error 95.
+// program, all under the root catch site that turns a stray throw into fatal error kFatalNoCatch.
 #include "boot/entry.h"
 
 #include "boot/environment.h"

@@ -8,7 +8,8 @@ void start(int argc, char** argv);
 // Initialises the runtime's modules in their fixed order.
 void runtime_init();
 // The whole entry: runs program() under the root catch site, on the interpreter's stack, and
-// returns its exit status. A code no catch site takes ends the process with fatal error 95.
+// returns its exit status. A code no catch site takes ends the process with fatal error
+// kFatalNoCatch.
 int entry(int argc, char** argv, int (*program)());
 
 }  // namespace boot

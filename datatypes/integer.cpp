@@ -125,7 +125,7 @@ int32_t do_math(int32_t left, int32_t right, Op op, Cell* result) {
     case AND: r = left & right; break;
     case XOR: r = left ^ right; break;
     default:
-      rt::runtime_error(101, __builtin_return_address(0));
+      rt::runtime_error(rt::kFatalNoSwitchMatch, __builtin_return_address(0));
   }
   if (result) result->w2 = static_cast<uint32_t>(r);
   return r;

@@ -31,13 +31,13 @@ namespace {
 
 // --- Units ---------------------------------------------------------------------------------------
 
-[[noreturn]] __attribute__((noinline)) void fatal(int number) {
+[[noreturn]] __attribute__((noinline)) void fatal(rt::FatalCode number) {
   rt::runtime_error(number, __builtin_return_address(0));
 }
 
 inline uint32_t checked_unit(const Series* s) {
   uint32_t unit = s->unit();
-  if (unit != 1 && unit != 2 && unit != 4) fatal(101);
+  if (unit != 1 && unit != 2 && unit != 4) fatal(rt::kFatalNoSwitchMatch);
   return unit;
 }
 
@@ -47,7 +47,7 @@ inline void write_unit(uint8_t* p, uint32_t unit, uint32_t value) {
     case 2: { auto v = static_cast<uint16_t>(value); std::memcpy(p, &v, 2); return; }
     case 4: std::memcpy(p, &value, 4); return;
   }
-  fatal(101);
+  fatal(rt::kFatalNoSwitchMatch);
 }
 
 inline uint32_t fold(uint32_t code_point) { return casefold::fold_char(code_point, true); }
@@ -221,7 +221,7 @@ uint32_t read_char(const uint8_t* address, uint32_t unit) {
     case 2: { uint16_t v; std::memcpy(&v, address, 2); return v; }
     case 4: { uint32_t v; std::memcpy(&v, address, 4); return v; }
   }
-  fatal(101);
+  fatal(rt::kFatalNoSwitchMatch);
 }
 
 uint8_t* head_address(Cell& value) {
@@ -285,7 +285,7 @@ Cell* init_empty(Cell* cell, uint32_t size) {
 }
 
 Cell* init_empty_of_unit(Cell* cell, uint32_t size, uint32_t unit) {
-  if (unit != 1 && unit != 2 && unit != 4) fatal(101);
+  if (unit != 1 && unit != 2 && unit != 4) fatal(rt::kFatalNoSwitchMatch);
   uint32_t node = alloc::new_unit_series(size, unit);
   *cell = cell::make_series(TYPE_STRING, node);
   return cell;
@@ -423,7 +423,7 @@ Series* widen(uint32_t node, uint32_t from, uint32_t to) {
   if (to == 2 && from == 1) return unicode::widen_latin1_to_ucs2(node);
   if (to == 4 && from == 1) return unicode::widen_latin1_to_ucs4(node);
   if (to == 4 && from == 2) return unicode::widen_ucs2_to_ucs4(node);
-  fatal(101);
+  fatal(rt::kFatalNoSwitchMatch);
 }
 
 uint32_t copy_widened(uint32_t source, uint32_t destination, uint32_t size, uint32_t target_unit,
@@ -432,7 +432,7 @@ uint32_t copy_widened(uint32_t source, uint32_t destination, uint32_t size, uint
   Series* s = alloc::series_of(source);
   uint32_t from = checked_unit(s);
   if (!(from == 1 && (target_unit == 2 || target_unit == 4)) && !(from == 2 && target_unit == 4)) {
-    fatal(100);
+    fatal(rt::kFatalNoCaseMatch);
   }
   uint64_t available = s->used() / from;
   uint64_t offset = std::min<uint64_t>(source_offset, available);

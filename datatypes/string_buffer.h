@@ -23,7 +23,7 @@
 //    local, not a cell in a series buffer.
 // Positions ("unit position") count code units from the buffer's first element; a cell's head
 // index counts the same way. A head index past the tail reads as the tail, a negative one as 0.
-// A unit other than 1, 2 or 4 met in a buffer is fatal runtime error 101.
+// A unit other than 1, 2 or 4 met in a buffer is fatal (kFatalNoSwitchMatch).
 // A symbol! given where text is read is read through its decoded name, from position 0: such a
 // cell comes from the symbol table with its decoded string made (word 2 names it).
 
@@ -120,11 +120,11 @@ void truncate_units(uint32_t node, uint32_t count);
 // Empties the buffer and makes it unit 1; the head index becomes 0. Returns the cell.
 Cell* clear_all(Cell& value);
 // Widens in place to unit 2 from 1, or to 4 from 1 or 2 (the buffer's unit must be `from`);
-// any other target is fatal runtime error 101. May allocate.
+// any other target is fatal (kFatalNoSwitchMatch). May allocate.
 alloc::Series* widen(uint32_t node, uint32_t from, uint32_t to);
 // Copies `length` code units (below 1: to the tail) from source_offset in the source into the
 // destination (0: a new buffer of size units) at destination_offset, widening 1 -> 2, 1 -> 4 or
-// 2 -> 4; any other pair of source and target unit is fatal runtime error 100. The destination
+// 2 -> 4; any other pair of source and target unit is fatal (kFatalNoCaseMatch). The destination
 // grows when short; units between its tail and the offset become 0. Unless keep_tail, its tail
 // is set after the copy and its unit to the target unit. Returns the destination node (a new
 // one unrooted). May allocate.

@@ -56,7 +56,9 @@ namespace {
 // are: few may be in use, and those below top belong to frames that may catch the error. Should
 // the report itself use up the reserve, nothing sound is left to do but end the process.
 void frames_full() {
-  if (frame_limit == frame_end) rt::runtime_error(19, reinterpret_cast<const void*>(&frames_full));
+  if (frame_limit == frame_end) {
+    rt::runtime_error(rt::kFatalStackError, reinterpret_cast<const void*>(&frames_full));
+  }
   frame_limit = frame_end;
   raise_overflow();
 }

@@ -33,12 +33,13 @@ NodeFrame node_frames[kMaxNodeFrames];
 std::vector<uint32_t> heap_series;
 
 constexpr size_t kNodeTableBytes = size_t(kMaxNodeFrames) * kNodeStride * sizeof(uintptr_t);
-constexpr size_t kSettleFreeBytes = 0xCCCC;  // do not settle on a frame with less room left
 
 // Inside a collection the heap is half moved and an error value cannot be built: the process
 // ends with the out-of-memory fatal error instead.
 [[noreturn]] void out_of_memory() {
-  if (gc::active()) rt::runtime_error(94, reinterpret_cast<const void*>(&out_of_memory));
+  if (gc::active()) {
+    rt::runtime_error(rt::kFatalOutOfMemory, reinterpret_cast<const void*>(&out_of_memory));
+  }
   rt::fire_error("internal", "no-memory");
 }
 
@@ -50,6 +51,22 @@ size_t round_to_pages(size_t n) { return (n + page_size() - 1) & ~(page_size() -
 uint32_t align16(uint64_t n) { return static_cast<uint32_t>((n + 15) & ~uint64_t(15)); }
 
 inline uintptr_t free_link(uint32_t next) { return (uintptr_t(next) << 1) | 1; }
+
+// Takes an element out of a doubly linked list held by its two ends. The links are pointers
+// (series frames, big blocks) or node frame numbers; `none` ends the list and `at` reaches the
+// element a link names.
+template <class Link, class At>
+void unlink(Link prev, Link next, Link& first, Link& last, Link none, At at) {
+  if (prev != none) at(prev).next = next;
+  else first = next;
+  if (next != none) at(next).prev = prev;
+  else last = prev;
+}
+template <class Element>
+void unlink(Element* element, Element*& first, Element*& last) {
+  unlink<Element*>(element->prev, element->next, first, last, nullptr,
+                   [](Element* e) -> Element& { return *e; });
+}
 
 // --- Node frames ---------------------------------------------------------------------------------
 
@@ -74,10 +91,8 @@ int32_t make_node_frame() {
 
 void release_node_frame(int32_t number) {
   NodeFrame& f = node_frames[number];
-  if (f.prev >= 0) node_frames[f.prev].next = f.next;
-  else memory.first_node_frame = f.next;
-  if (f.next >= 0) node_frames[f.next].prev = f.prev;
-  else memory.last_node_frame = f.prev;
+  unlink(f.prev, f.next, memory.first_node_frame, memory.last_node_frame, -1,
+         [](int32_t n) -> NodeFrame& { return node_frames[n]; });
   // Give the pages back and make any stale node index fault at once.
   size_t bytes = round_to_pages(f.capacity * sizeof(uintptr_t));
   uintptr_t* slots = node_table + uint32_t(number) * kNodeStride;
@@ -116,7 +131,7 @@ Series* carve_in_frames(uint32_t need) {
       gc::collect_if_enabled();
       frame = find_frame_with_room(need);
     }
-    if (!frame || frame->free_bytes() < kSettleFreeBytes) frame = new_series_frame(need);
+    if (!frame || frame->free_bytes() < kUsefulFrameRoom) frame = new_series_frame(need);
     memory.current_frame = frame;
   }
   auto* s = reinterpret_cast<Series*>(frame->heap);
@@ -354,10 +369,7 @@ SeriesFrame* new_series_frame(size_t need) {
 }
 
 void unlink_series_frame(SeriesFrame* frame) {
-  if (frame->prev) frame->prev->next = frame->next;
-  else memory.first_frame = frame->next;
-  if (frame->next) frame->next->prev = frame->prev;
-  else memory.last_frame = frame->prev;
+  unlink(frame, memory.first_frame, memory.last_frame);
   if (memory.current_frame == frame) memory.current_frame = memory.first_frame;
 }
 
@@ -367,10 +379,7 @@ void release_series_frame(SeriesFrame* frame) {
 }
 
 void release_big_block(BigBlock* block) {
-  if (block->prev) block->prev->next = block->next;
-  else memory.first_big = block->next;
-  if (block->next) block->next->prev = block->prev;
-  else memory.last_big = block->prev;
+  unlink(block, memory.first_big, memory.last_big);
   virtual_free(block, block->mapped);
 }
 

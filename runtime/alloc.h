@@ -47,6 +47,9 @@ constexpr uint32_t kBigThreshold = 0x200000;          // 2 MB: need at or above 
 constexpr uint32_t kFirstFrameSize = 0x100000;        // 1 MB
 constexpr uint32_t kNodesPerFrame = 10000;
 constexpr uint32_t kMaxCapacity = 0x7FFFFFF0;         // larger requests raise no-memory
+// A series frame with less room left than this (a fifth of 256 KB) counts as full: new buffers
+// are not carved from it, and compaction stops moving buffers into it.
+constexpr uint32_t kUsefulFrameRoom = 52429;
 
 // --- Nodes -----------------------------------------------------------------------------------
 

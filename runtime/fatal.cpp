@@ -55,7 +55,7 @@ constexpr FatalEntry kFatalTable[] = {
     {16, "invalid virtual address"},
     {17, "illegal instruction"},
     {18, "non-continuable exception"},
-    {19, "stack error or overflow"},
+    {kFatalStackError, "stack error or overflow"},
     {20, "invalid disposition"},
     {21, "guard page"},
     {22, "invalid handle"},
@@ -71,12 +71,12 @@ constexpr FatalEntry kFatalTable[] = {
     {32, "segmentation fault"},
     {33, "FPU error"},
     {34, "Bus error"},
-    {94, "out of memory"},
-    {95, "no CATCH for THROW"},
-    {98, "assertion failed"},
-    {99, "unknown error"},
-    {100, "no value matched in CASE"},
-    {101, "no value matched in SWITCH"},
+    {kFatalOutOfMemory, "out of memory"},
+    {kFatalNoCatch, "no CATCH for THROW"},
+    {kFatalAssertion, "assertion failed"},
+    {kFatalUnknown, "unknown error"},
+    {kFatalNoCaseMatch, "no value matched in CASE"},
+    {kFatalNoSwitchMatch, "no value matched in SWITCH"},
 };
 
 // On 64-bit a code address is shown as its offset inside the loaded object (the executable or a
@@ -109,7 +109,7 @@ struct SignalEntry {
   int number;
 };
 
-// First matching row wins. An installed signal without a row is 99.
+// First matching row wins. An installed signal without a row is kFatalUnknown.
 constexpr SignalEntry kSignalTable[] = {
     {SIGSEGV, kAnyCode, 1},   {SIGBUS, kAnyCode, 2},    {SIGTRAP, kAnyCode, 3},
     {SIGFPE, FPE_INTDIV, 13}, {SIGFPE, FPE_INTOVF, 14}, {SIGFPE, FPE_FLTDIV, 7},
@@ -131,11 +131,11 @@ constinit thread_local uintptr_t stack_low = 0;
 int fatal_number(const siginfo_t& info) {
   uintptr_t fault = reinterpret_cast<uintptr_t>(info.si_addr);
   if (info.si_signo == SIGSEGV && stack_low && fault < stack_low && fault >= stack_low - kGuardZone)
-    return 19;
+    return kFatalStackError;
   for (const SignalEntry& e : kSignalTable)
     if (e.signal == info.si_signo && (e.code == kAnyCode || e.code == info.si_code))
       return e.number;
-  return 99;
+  return kFatalUnknown;
 }
 
 // The process state after a machine fault is suspect: the report is written, and the process
@@ -270,7 +270,9 @@ void runtime_error(int number, const void* address) {
   std::exit(number);
 }
 
-void uncaught_throw() { runtime_error(95, reinterpret_cast<const void*>(&uncaught_throw)); }
+void uncaught_throw() {
+  runtime_error(kFatalNoCatch, reinterpret_cast<const void*>(&uncaught_throw));
+}
 
 void free_at_exit() { heap_free_all(); }
 

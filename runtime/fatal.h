@@ -46,13 +46,25 @@ struct StdHandles {
 };
 extern StdHandles std_handles;
 
+// The numbers of the fatal errors the runtime raises itself (rows of the fatal table; the signal
+// filter's numbers come from its own table in fatal.cpp).
+enum FatalCode : int {
+  kFatalStackError = 19,     // "stack error or overflow": the machine or frame stack ran out
+  kFatalOutOfMemory = 94,    // no memory where no language error can be raised
+  kFatalNoCatch = 95,        // a throw reached the root catch site
+  kFatalAssertion = 98,      // a broken invariant of the heap or the runtime
+  kFatalUnknown = 99,        // a filtered signal without a row of its own
+  kFatalNoCaseMatch = 100,   // a combination of values the code does not handle
+  kFatalNoSwitchMatch = 101, // a value outside a switch's cases (a bad unit or operator code)
+};
+
 // The fatal report: "*** Runtime Error N: text" and the code address, shown through
 // platform::error_box; then the tracked heap is freed and the process exits with N.
 // Number 0 exits with 0 and no message.
 [[noreturn]] void runtime_error(int number, const void* address);
 const char* fatal_text(int number);  // the table's text ("unknown error code!" when unlisted)
 
-// The handler of the root catch site: fatal error 95, reported at its own address.
+// The handler of the root catch site: kFatalNoCatch, reported at its own address.
 [[noreturn]] void uncaught_throw();
 
 void free_at_exit();  // the whole tracked heap back to the system

@@ -32,7 +32,6 @@ using alloc::Series;
 using alloc::SeriesFrame;
 
 constexpr int kMaxMarkers = 100;
-constexpr size_t kFillPreviousFreeBytes = 52429;  // stop filling a previous frame below this
 constexpr uint8_t kPoison = 0xDB;
 constexpr size_t kQuarantineBytes = size_t(256) << 20;
 
@@ -57,7 +56,7 @@ size_t quarantined_bytes = 0;
 
 [[noreturn]] void heap_fault(const char* what, uintptr_t where) {
   std::fprintf(stderr, "*** Heap check failed: %s (at %#lx)\n", what, (unsigned long)where);
-  rt::runtime_error(98, reinterpret_cast<const void*>(&heap_fault));
+  rt::runtime_error(rt::kFatalAssertion, reinterpret_cast<const void*>(&heap_fault));
 }
 
 inline uint32_t occupied(const Series* s) { return s->capacity + alloc::kBufferOverhead; }
@@ -95,7 +94,7 @@ void compact_frames() {
   SeriesFrame* frame = alloc::memory.first_frame;
   while (frame) {
     SeriesFrame* next = frame->next;
-    bool fill_previous = previous && previous->free_bytes() >= kFillPreviousFreeBytes;
+    bool fill_previous = previous && previous->free_bytes() >= alloc::kUsefulFrameRoom;
     uint8_t* dest = nullptr;  // first hole of this frame
     uint8_t* p = frame->area();
     while (p < frame->heap) {
@@ -109,7 +108,7 @@ void compact_frames() {
         if (fill_previous && previous->free_bytes() >= size) {
           relocate(s, previous->heap);
           previous->heap += size;
-          fill_previous = previous->free_bytes() >= kFillPreviousFreeBytes;
+          fill_previous = previous->free_bytes() >= alloc::kUsefulFrameRoom;
           if (!dest) dest = p;
         } else if (dest) {
           relocate(s, dest);
@@ -214,7 +213,7 @@ void free_collected_nodes() {
 void choose_current_frame() {
   SeriesFrame* choice = alloc::memory.last_frame;
   for (SeriesFrame* f = alloc::memory.first_frame; f; f = f->next) {
-    if (f->free_bytes() >= kFillPreviousFreeBytes) {
+    if (f->free_bytes() >= alloc::kUsefulFrameRoom) {
       choice = f;
       break;
     }
@@ -338,7 +337,9 @@ void add_marker(Marker fn) {
     }
   }
   // A root that cannot be registered would be silently freed: that is a programming error.
-  if (marker_count == kMaxMarkers) rt::runtime_error(98, reinterpret_cast<const void*>(&add_marker));
+  if (marker_count == kMaxMarkers) {
+    rt::runtime_error(rt::kFatalAssertion, reinterpret_cast<const void*>(&add_marker));
+  }
   markers[marker_count++] = fn;
 }
 

@@ -66,7 +66,8 @@ class Guard {
 };
 
 // Checks the whole heap (frames, buffers, nodes, free chains); on a fault reports it and ends
-// the process with fatal error 98. Run after each stress cycle; tests may call it too.
+// the process with fatal error kFatalAssertion. Run after each stress cycle; tests may call it
+// too.
 void verify();
 
 }  // namespace gc

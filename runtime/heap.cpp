@@ -28,14 +28,14 @@ void unlink(HeapBlock* block) {
 
 // Sizes so large that the header cannot be added count as a failed allocation.
 size_t gross_size(size_t size, const void* site) {
-  if (size > SIZE_MAX - sizeof(HeapBlock)) runtime_error(94, site);
+  if (size > SIZE_MAX - sizeof(HeapBlock)) runtime_error(kFatalOutOfMemory, site);
   return size + sizeof(HeapBlock);
 }
 
 // site: the caller's call site, reported by the out-of-memory error.
 void* allocate(size_t size, const void* site) {
   auto* block = static_cast<HeapBlock*>(std::malloc(gross_size(size, site)));
-  if (!block) runtime_error(94, site);
+  if (!block) runtime_error(kFatalOutOfMemory, site);
   block->size = size;
   block->unused = 0;
   append(block);
@@ -61,7 +61,7 @@ void* heap_realloc(void* p, size_t size) {
   }
   HeapBlock* old_block = heap_block_of(p);
   auto* block = static_cast<HeapBlock*>(std::realloc(old_block, gross_size(size, site)));
-  if (!block) runtime_error(94, site);
+  if (!block) runtime_error(kFatalOutOfMemory, site);
   block->size = size;
   // The neighbours still name the old place: point them (or the list's ends) at the new one.
   (block->prev ? block->prev->next : heap.first) = block;

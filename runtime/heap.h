@@ -1,6 +1,6 @@
 // The tracked heap: low-level memory that is not series memory (tables, argument vectors, hook
 // lists, scratch buffers). Every block is linked into one list so that all of it can be released
-// in one call at exit. A failing system allocation is fatal error 94.
+// in one call at exit. A failing system allocation is fatal (kFatalOutOfMemory).
 #pragma once
 #include <cstddef>
 

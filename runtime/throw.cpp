@@ -1,5 +1,6 @@
 // Throws below the language: the throw primitive and the raise of language errors. Catch sites
-// are rt::catch_codes (throw.h); the root site and its fatal error 95 are the entry code's.
+// are rt::catch_codes (throw.h); the root site and its fatal error (kFatalNoCatch) are the entry
+// code's.
 #include "runtime/throw.h"
 
 namespace rt {

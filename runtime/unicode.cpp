@@ -62,7 +62,7 @@ inline uint32_t dfa_step(uint32_t state, uint8_t byte, uint32_t& code_point) {
 // --- Units and failures --------------------------------------------------------------------------
 
 [[noreturn]] __attribute__((noinline)) void bad_unit() {
-  rt::runtime_error(101, __builtin_return_address(0));
+  rt::runtime_error(rt::kFatalNoSwitchMatch, __builtin_return_address(0));
 }
 
 inline void check_unit(uint32_t unit) {

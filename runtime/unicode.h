@@ -1,7 +1,7 @@
 // Unicode text: string buffers of whole code points (unit 1 Latin-1, 2 UCS-2, 4 UCS-4), their
 // one-way widening, and conversion between them and UTF-8 / UTF-16LE bytes.
 // Relies on the memory manager (buffers move, nodes do not) and the rooting rule of runtime/gc.h.
-// A buffer of any other unit met here is fatal runtime error 101.
+// A buffer of any other unit met here is fatal (kFatalNoSwitchMatch).
 #pragma once
 #include <cstddef>
 #include <cstdint>
