@@ -183,7 +183,7 @@ int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
 Cell* pick(Cell* value, int32_t index, Cell* index_value) {
   Cell spec = index_value ? *index_value : integer_cell(index);
   bool member = apply_spec(spec, *value, kTest);
-  *value = member ? constants::true_value : constants::false_value;
+  *value = logic::make(member);
   return value;
 }
 
@@ -213,8 +213,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, i
     rt::fire_error("script", "invalid-type", &type);
   }
   if (value) return poke(parent, 0, value, element);
-  return stack::push_copy(apply_spec(*element, *parent, kTest) ? constants::true_value
-                                                                : constants::false_value);
+  return stack::push_copy(logic::make(apply_spec(*element, *parent, kTest)));
 }
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {

@@ -1,5 +1,5 @@
-// Helpers every datatype uses on value cells: copying, appending to a block's buffer, argument
-// type checks, integer arguments, mold indentation, and reading and writing words' values from
+// Helpers every datatype uses on value cells: appending to a block's buffer, typeset membership,
+// integer arguments, text output for form and mold, and reading and writing words' values from
 // the data stack. The cell layout itself is runtime/cell.h.
 #pragma once
 #include <cstring>
@@ -12,11 +12,6 @@
 namespace cell {
 
 inline void clear_new_line_flag(uint32_t& header) { header &= ~kNewLine; }
-
-inline Cell* copy_cell(const Cell* source, Cell* destination) {
-  if (source != destination) *destination = *source;
-  return destination;
-}
 
 // A new cell at the block's tail, header unset!, payload left to the caller; the buffer grows
 // (doubling) when full. The address is valid until the next allocation.
@@ -35,17 +30,12 @@ inline Cell* block_tail(const Cell& block) {
   return reinterpret_cast<Cell*>(series_of(block)->tail_ptr());
 }
 
-// Argument checks; ordinal counts the callee's parameters from 0.
+// Whether the typeset! holds the datatype.
 inline bool typeset_has(const Cell& typeset, uint8_t type) {
   uint8_t map[12];
   std::memcpy(map, &typeset.w1, sizeof map);
   return map[type >> 3] & (0x80 >> (type & 7));
 }
-Cell* check_arg_type(const Cell& typeset, int ordinal, Cell* value);
-Cell* check_stack_arg_type(int32_t position, const Cell& typeset, int ordinal);
-Cell* check_refinement_arg_type(const Cell& refinement, const Cell& typeset, int ordinal,
-                                Cell* value);
-Cell* check_not_unset(int ordinal, Cell* value);
 
 // The 32-bit integer of an integer!, or of a float! truncated toward zero; out of range or NaN
 // raises script/out-of-range.

@@ -1,5 +1,5 @@
-// unset!, none! and logic!: the shared constant cells, the helpers that make these values on the
-// stack or in blocks, and the truth tests of conditionals.
+// unset!, none! and logic!: the shared constant cells, the logic! cell of a truth, and the truth
+// tests of conditionals.
 #pragma once
 #include <cstdint>
 
@@ -14,28 +14,22 @@ extern const Cell false_value;
 
 namespace unset {
 void init();
-void set_result();
-Cell* push();
-Cell* append_to_block(const Cell* block);
 }  // namespace unset
 
 namespace none {
 void init();
-void set_result();
-Cell* push();
-Cell* append_to_block(const Cell* block);
 }  // namespace none
 
 namespace logic {
 void init();
-void set_result(bool value);
-Cell* push(bool value);
-Cell* append_to_block(const Cell* block, bool value);
+inline Cell make(bool value) { return Cell{TYPE_LOGIC, value ? 1u : 0u, 0, 0}; }
+void set_result(bool value);  // arg(0) becomes the logic!
 inline uint32_t value_of(const Cell& value) { return value.w1; }
-// 0 for none! and false, else 1; with unset_is_error an unset! raises script/no-value with word.
-bool true_q(const Cell& value, bool unset_is_error, const Cell* word);
-bool last_truthy();  // arg(0); unset! raises script/no-return
-bool last_falsy();
-bool top_falsy();
-bool top_true();
+// The truth tests of conditionals: none! and false are falsy, anything else is true; the strict
+// test raises script/no-return for unset!.
+inline bool falsy(const Cell& value) {
+  uint8_t type = cell::type_of(value);
+  return type == TYPE_NONE || (type == TYPE_LOGIC && value.w1 == 0);
+}
+bool strict_true(const Cell& value);
 }  // namespace logic

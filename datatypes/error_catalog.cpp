@@ -1,7 +1,7 @@
 // The error catalog's content: the ten categories with their titles, and each category's ids with
 // their message templates, written in the language's own notation (quoted texts, and words or
 // get-words naming the error's fields). error.cpp reads the templates at start-up into the
-// catalog contexts; the boot image builder will carry this same table.
+// catalog contexts.
 #include "datatypes/error.h"
 
 namespace error {

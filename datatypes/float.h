@@ -47,7 +47,7 @@ int32_t to_text(double value, TextMode mode, char* out);
 void set_pretty(bool on);
 bool pretty();
 
-// --- Actions shared with integer!, time! and the compiled fast paths -------------------------
+// --- Actions shared with integer!, time!, the points and tuples ------------------------------
 
 // Arithmetic of the current frame: arg(0) op arg(1); the result replaces arg(0), which is
 // returned. Ops are integer::ADD .. integer::REMAINDER; others raise script/cannot-use.

@@ -1,5 +1,5 @@
 // function! and routine!: making function values, the spec grammar check, the automatic locals
-// of `function`, the local-slot helpers of compiled code, reflection, form, mold, compare and
+// of `function`, the initial local slots of a call, reflection, form, mold, compare and
 // their collector marking. Relies on the rooting rule (runtime/gc.h): what is being built sits on
 // the data stack or under a Guard, and spec and body cells are copied before anything allocates.
 #include "datatypes/function.h"

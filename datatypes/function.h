@@ -48,7 +48,7 @@ void collect_local_words(Cell& spec, const Cell& body);
 // From the start index: the first /local plus every word! after it; without /local, -1 when
 // required, else 0.
 int32_t count_locals(uint32_t spec_node, int32_t start, bool required);
-// The initial local slots of a compiled function: false for /local, then count - 1 none!.
+// Pushes the initial local slots of a call: false for /local, then count - 1 none!.
 void push_locals(int32_t count);
 
 inline uint32_t header_arity(const Cell& value) {

@@ -1,4 +1,4 @@
-// logic!: true and false, and the truth tests that conditionals, loops and compiled code use.
+// logic!: true and false, and the strict truth test of conditionals and loops.
 #include <functional>
 
 #include "datatypes/cell_ops.h"
@@ -16,13 +16,8 @@ namespace logic {
 
 namespace {
 
-inline bool falsy(const Cell& v) {
-  uint8_t t = cell::type_of(v);
-  return t == TYPE_NONE || (t == TYPE_LOGIC && v.w1 == 0);
-}
-
 Cell* result(bool value) {
-  *stack::arg(0) = value ? constants::true_value : constants::false_value;
+  *stack::arg(0) = logic::make(value);
   return stack::arg(0);
 }
 
@@ -86,39 +81,10 @@ void set_result(bool value) {
   c->w1 = value;
 }
 
-Cell* push(bool value) {
-  Cell* c = stack::push_new();
-  *c = value ? constants::true_value : constants::false_value;
-  return c;
-}
-
-Cell* append_to_block(const Cell* block, bool value) {
-  Cell* c = cell::append_new_cell(block);
-  *c = value ? constants::true_value : constants::false_value;
-  return c;
-}
-
-bool true_q(const Cell& value, bool unset_is_error, const Cell* word) {
-  if (unset_is_error && cell::type_of(value) == TYPE_UNSET) {
-    rt::fire_error("script", "no-value", word);
-  }
+bool strict_true(const Cell& value) {
+  if (cell::type_of(value) == TYPE_UNSET) rt::fire_error("script", "no-return");
   return !falsy(value);
 }
-
-bool last_truthy() {
-  const Cell& v = *stack::arg(0);
-  if (cell::type_of(v) == TYPE_UNSET) rt::fire_error("script", "no-return");
-  return !falsy(v);
-}
-
-bool last_falsy() { return falsy(*stack::arg(0)); }
-
-bool top_falsy() {
-  const Cell* v = stack::top > stack::args + 1 ? stack::top - 1 : stack::args;
-  return falsy(*v);
-}
-
-bool top_true() { return !top_falsy(); }
 
 void init() {
   using namespace action;

@@ -51,20 +51,6 @@ Cell* take(Cell*, Cell*, bool, bool) { return const_cast<Cell*>(&constants::none
 
 }  // namespace
 
-void set_result() { stack::arg(0)->header = TYPE_NONE; }
-
-Cell* push() {
-  Cell* c = stack::push_new();
-  *c = constants::none;
-  return c;
-}
-
-Cell* append_to_block(const Cell* block) {
-  Cell* c = cell::append_new_cell(block);
-  c->header = TYPE_NONE;
-  return c;
-}
-
 void init() {
   using namespace action;
   using datatype::act;

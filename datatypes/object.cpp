@@ -310,7 +310,7 @@ void call_handler(const Cell& name, const Cell& object, Handler which, const Cel
   }
   for (; pushed < params; pushed++) stack::push_copy(constants::none);
   function::push_locals(rest);
-  interp::run_function(function, object.w1);
+  interp::run_function(function);
   if (interp::exiting()) interp::raise_pending();
   stack::unwind_call_drop();
   stack::top = caller_top;
@@ -618,10 +618,10 @@ void reflect(Cell* value, uint32_t field_symbol) {
     }
     *value = *body;
   } else if (field == canonical(symbols.owner)) {
-    *value = is_owner(context) ? constants::true_value : constants::false_value;
+    *value = logic::make(is_owner(context));
     return;
   } else if (field == canonical(symbols.events_q)) {
-    *value = object.w3 ? constants::true_value : constants::false_value;
+    *value = logic::make(object.w3 != 0);
     return;
   } else {
     cell::fire_not_done();

@@ -126,8 +126,7 @@ Cell* complement(Cell* value) {
 
 Cell* find_action(Cell* typeset, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool,
                   bool, bool, bool) {
-  return stack::push_copy(find(*typeset, *value) ? constants::true_value
-                                                 : constants::false_value);
+  return stack::push_copy(logic::make(find(*typeset, *value)));
 }
 
 }  // namespace

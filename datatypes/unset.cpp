@@ -36,16 +36,6 @@ int32_t compare(Cell*, Cell* other, int32_t op) {
 
 }  // namespace
 
-void set_result() { stack::arg(0)->header = TYPE_UNSET; }
-
-Cell* push() {
-  Cell* c = stack::push_new();
-  *c = constants::unset;
-  return c;
-}
-
-Cell* append_to_block(const Cell* block) { return cell::append_new_cell(block); }
-
 void init() {
   using namespace action;
   datatype::register_type(TYPE_UNSET, 0, "unset!",

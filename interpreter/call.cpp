@@ -434,7 +434,7 @@ void gather_named_refinements(Gathering& g, bool from_feed) {
         eval_expression(truth, false, true, false);
         if (pending) return;
         g.feed.index = truth.index;
-        used = !natives::falsy(*stack::top_cell());
+        used = !logic::falsy(*stack::top_cell());
         stack::pop_cells(1);
       }
     } else {
@@ -442,13 +442,13 @@ void gather_named_refinements(Gathering& g, bool from_feed) {
       if (cell::type_of(given) == TYPE_GET_WORD) {
         const Cell* value = context::word_value_cell(given);
         if (cell::type_of(*value) == TYPE_UNSET) rt::fire_error("script", "no-value", &given);
-        used = !natives::falsy(*value);
+        used = !logic::falsy(*value);
       }
     }
     if (g.native_like) {
       if (used) record_position(g, cells_of(g.cache)[index].w3);
     } else {
-      *stack::arg(index) = natives::logic_value(used);
+      *stack::arg(index) = logic::make(used);
     }
     gather_refinement_args(g, uint32_t(index), used);
     if (pending) return;
@@ -501,10 +501,10 @@ void gather_args(Gathering& g) {
             stack::pop_cells(1);
             if (active) record_position(g, entry.w3);
           } else {
-            *stack::top_cell() = natives::logic_value(active);
+            *stack::top_cell() = logic::make(active);
           }
         } else {
-          if (!g.native_like) stack::push_copy(natives::logic_value(false));
+          if (!g.native_like) stack::push_copy(logic::make(false));
           active = false;
         }
         break;
@@ -512,7 +512,7 @@ void gather_args(Gathering& g) {
         if (!g.native_like) {
           if (!(mode & kApplyAll)) gather_named_refinements(g);
           if (pending) return;
-          stack::push_copy(natives::logic_value(false));
+          stack::push_copy(logic::make(false));
           for (uint32_t k = 1; k < entry.w2; k++) stack::push_copy(kNoneCell);
           return;
         }
@@ -631,11 +631,11 @@ bool integer_operator(const Cell& callable, const Cell& left, const Cell& right,
   std::optional<bool> truth =
       actions::integer_compare(kCompareOp[callable.w1 - natives::EQUAL_Q],
                                integer::get_value(left), integer::get_value(right));
-  if (truth) *result = natives::logic_value(*truth);
+  if (truth) *result = logic::make(*truth);
   return truth.has_value();
 }
 
-void run_function(const Cell& function, uint32_t) {
+void run_function(const Cell& function) {
   const uint32_t context = function.w1;
   context::set_values_position(context, stack::cell_index(stack::args));
   stack::set_body_flag(true);
@@ -711,7 +711,7 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
     }
   } else {
     if (!is_function) cell::fire_not_done();  // routines come with the routine table
-    run_function(callable, 0);
+    run_function(callable);
     if (pending) return;
     if (site.push) {
       stack::unwind_call();

@@ -42,7 +42,7 @@ void call(const Cell& callable, Feed& feed, const CallSite& site);
 // Runs a function! whose call frame is marked and complete (arguments and locals pushed), as a
 // change handler is: points its context at the frame's cells, evaluates the body and leaves the
 // result in the frame's arguments[0]. A return or exit ends here; other pending exits travel on.
-void run_function(const Cell& function, uint32_t owner_context);
+void run_function(const Cell& function);
 
 // The common operators (+ - * % and the comparisons) over two integers, computed without a call:
 // the same result as the action or native would give. False when the call must be made (other

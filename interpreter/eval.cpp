@@ -1,5 +1,5 @@
 // The block walker: block evaluation, one expression by the datatype of its first cell, the
-// left-to-right operator look-ahead, set-words and set-paths, and path evaluation. Calls are
+// left-to-right operator look-ahead, set-words and set-paths. Paths are eval_path.cpp, calls
 // call.cpp. Relies on the frame convention of interpreter/stack.h and on the rooting rule:
 // values that must outlive a step sit on the data stack, positions are (node, index) pairs.
 #include "interpreter/eval.h"

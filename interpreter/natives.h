@@ -51,8 +51,6 @@ void register_system();    // now, get-env, set-env
 void register_compare();   // equal? ... same?, not, type?
 void register_math();      // sign and zero tests, max, min, shift, trigonometry, as-pair...
 
-inline Cell logic_value(bool value) { return Cell{TYPE_LOGIC, value ? 1u : 0u, 0, 0}; }
-
 // Whether the last print ended its line (print) or not (prin).
 extern bool last_lf;
 
@@ -62,9 +60,5 @@ extern bool last_lf;
 // foreach.
 void set_words_from(const Cell& words, const Cell& source, int32_t n, bool any, bool only,
                     bool some);
-
-// The falsy test (none! and false) and the strict truth test (unset! raises script/no-return).
-bool falsy(const Cell& value);
-bool strict_true(const Cell& value);
 
 }  // namespace natives

@@ -16,7 +16,7 @@ void compare(const int32_t*) {
   actions::compare_op(Op);
 }
 
-void not_(const int32_t*) { stack::set_only_result(logic_value(falsy(*stack::arg(0)))); }
+void not_(const int32_t*) { stack::set_only_result(logic::make(logic::falsy(*stack::arg(0)))); }
 
 void type_q(const int32_t* refinements) {
   const uint8_t type = cell::type_of(*stack::arg(0));

@@ -72,17 +72,17 @@ int32_t loop_count(Cell* count) {
 }
 
 void if_(const int32_t*) {
-  if (falsy(*arg(0))) return stack::set_only_result(constants::none);
+  if (logic::falsy(*arg(0))) return stack::set_only_result(constants::none);
   interp::eval_block(Cell(*arg(1)), true);
 }
 
 void unless(const int32_t*) {
-  if (!falsy(*arg(0))) return stack::set_only_result(constants::none);
+  if (!logic::falsy(*arg(0))) return stack::set_only_result(constants::none);
   interp::eval_block(Cell(*arg(1)), true);
 }
 
 void either(const int32_t*) {
-  interp::eval_block(Cell(*arg(strict_true(*arg(0)) ? 1 : 2)), true);
+  interp::eval_block(Cell(*arg(logic::strict_true(*arg(0)) ? 1 : 2)), true);
 }
 
 // any and all: the block stays in arguments[0] (keeping it alive) while each value is pushed and
@@ -93,7 +93,7 @@ void any(const int32_t*) {
     interp::eval_expression(feed, false, true, false);
     if (pending) return;
     const Cell value = *stack::top_cell();
-    if (!falsy(value)) return stack::set_only_result(value);
+    if (!logic::falsy(value)) return stack::set_only_result(value);
     stack::pop_cells(1);
   }
   stack::set_only_result(constants::none);
@@ -106,7 +106,7 @@ void all(const int32_t*) {
     interp::eval_expression(feed, false, true, false);
     if (pending) return;
     last = *stack::top_cell();
-    if (falsy(last)) return stack::set_only_result(constants::none);
+    if (logic::falsy(last)) return stack::set_only_result(constants::none);
     stack::pop_cells(1);
   }
   stack::set_only_result(last);
@@ -123,7 +123,7 @@ void while_(const int32_t*) {
       case LoopExit::kOther: return;
       default: rt::fire_error("throw", "while-cond");
     }
-    if (!strict_true(*arg(0))) break;
+    if (!logic::strict_true(*arg(0))) break;
     LoopExit exit = run_body(body);
     if (exit == LoopExit::kBreak) break;
     if (exit == LoopExit::kOther) return;
@@ -139,7 +139,7 @@ void until(const int32_t*) {
     if (exit == LoopExit::kBreak) break;
     if (exit == LoopExit::kOther) return;
     if (exit == LoopExit::kContinue) continue;
-    if (strict_true(*arg(0))) break;
+    if (logic::strict_true(*arg(0))) break;
   }
   end_loop(*arg(0));
 }
@@ -220,7 +220,7 @@ void case_(const int32_t* refinements) {
       Cell word = word::from_c_string("case");
       rt::fire_error("script", "need-value", &word);
     }
-    const bool truth = strict_true(*stack::top_cell());
+    const bool truth = logic::strict_true(*stack::top_cell());
     stack::reset();
     if (!truth) {
       result = constants::none;

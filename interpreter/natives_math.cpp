@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/money.h"
@@ -65,8 +66,12 @@ int32_t sign_of(const Cell& value) {
   }
 }
 
-void negative_q(const int32_t*) { stack::set_only_result(logic_value(sign_of(*stack::arg(0)) < 0)); }
-void positive_q(const int32_t*) { stack::set_only_result(logic_value(sign_of(*stack::arg(0)) > 0)); }
+void negative_q(const int32_t*) {
+  stack::set_only_result(logic::make(sign_of(*stack::arg(0)) < 0));
+}
+void positive_q(const int32_t*) {
+  stack::set_only_result(logic::make(sign_of(*stack::arg(0)) > 0));
+}
 void sign_q(const int32_t*) { stack::set_only_result(integer::make(sign_of(*stack::arg(0)))); }
 
 bool is_zero(const Cell& value) {
@@ -86,7 +91,7 @@ bool is_zero(const Cell& value) {
   }
 }
 
-void zero_q(const int32_t*) { stack::set_only_result(logic_value(is_zero(*stack::arg(0)))); }
+void zero_q(const int32_t*) { stack::set_only_result(logic::make(is_zero(*stack::arg(0)))); }
 
 // --- max and min ---------------------------------------------------------------------------------
 
@@ -272,7 +277,7 @@ void function_of(const int32_t*) {
   float_result(Fn(double_of(*stack::arg(0))));
 }
 
-void nan_q(const int32_t*) { stack::set_only_result(logic_value(is_nan(*stack::arg(0)))); }
+void nan_q(const int32_t*) { stack::set_only_result(logic::make(is_nan(*stack::arg(0)))); }
 
 // --- Constructors --------------------------------------------------------------------------------
 

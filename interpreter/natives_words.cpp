@@ -169,7 +169,7 @@ bool has_value(const Cell& value) {
 
 void value_q(const int32_t*) {
   bool answer = has_value(*stack::arg(0));
-  stack::set_only_result(answer ? constants::true_value : constants::false_value);
+  stack::set_only_result(logic::make(answer));
 }
 
 // --- Binding -------------------------------------------------------------------------------------
@@ -215,7 +215,7 @@ void new_line_q(const int32_t*) {
   Cell list = *stack::arg(0);
   const Cell* head = block::head_cell(list);
   bool marked = head < block::tail_cell(list) && (head->header & cell::kNewLine);
-  stack::set_only_result(marked ? constants::true_value : constants::false_value);
+  stack::set_only_result(logic::make(marked));
 }
 
 }  // namespace
