@@ -35,15 +35,14 @@ constexpr char kBase58Digits[] = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmn
 constexpr char kBase64Digits[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-inline Series* buffer_of(const Cell& value) { return alloc::series_of(value.w2); }
 inline int32_t head_of(const Cell& value) { return static_cast<int32_t>(value.w1); }
-inline uint32_t length_of(const Cell& value) { return buffer_of(value)->used(); }
+inline uint32_t length_of(const Cell& value) { return cell::series_of(value)->used(); }
 inline uint32_t clamped_head(const Cell& value) {
   return uint32_t(std::clamp<int64_t>(head_of(value), 0, length_of(value)));
 }
 // The bytes from the head; valid until the next allocation.
 inline const uint8_t* head_bytes(const Cell& value) {
-  return buffer_of(value)->head_ptr() + clamped_head(value);
+  return cell::series_of(value)->head_ptr() + clamped_head(value);
 }
 
 [[noreturn]] void no_memory() { rt::fire_error("internal", "no-memory"); }
@@ -87,7 +86,7 @@ void gather(const Cell& value, bool only, std::string& bytes) {
       if (only) break;
       // Nested blocks are refused (only), which also keeps a block inside itself finite.
       for (uint32_t i = clamped_head(value); i < uint32_t(series::buffer_length(value)); i++) {
-        gather(reinterpret_cast<const Cell*>(buffer_of(value)->head_ptr())[i], true, bytes);
+        gather(cell::cells_of(value.w2)[i], true, bytes);
       }
       return;
     default:
@@ -109,7 +108,7 @@ bool limited_by_part(uint8_t type) {
 // bytes. May allocate.
 void splice(const Cell& binary, uint32_t at, uint32_t replaced, std::string_view bytes,
             uint32_t dup) {
-  Series* s = buffer_of(binary);
+  Series* s = cell::series_of(binary);
   uint64_t length = s->used();
   uint64_t inserted = uint64_t(bytes.size()) * dup;
   uint64_t new_length = length - replaced + inserted;
@@ -222,7 +221,7 @@ void trim(Cell* series, bool head, bool tail, bool auto_flag, bool lines, bool a
   }
   bool notified = ownership::notify_owner(series, "trim", with, int32_t(clamped_head(*series)), 0);
   uint32_t start = clamped_head(*series);
-  Series* s = buffer_of(*series);
+  Series* s = cell::series_of(*series);
   uint8_t* p = s->head_ptr();
   uint32_t end = s->used();
   uint32_t kept = start;
@@ -247,7 +246,7 @@ void trim(Cell* series, bool head, bool tail, bool auto_flag, bool lines, bool a
 }
 
 Cell* complement(Cell* value) {
-  Series* s = buffer_of(*value);
+  Series* s = cell::series_of(*value);
   for (uint8_t* p = s->head_ptr() + clamped_head(*value); p < s->tail_ptr(); p++) {
     *p = uint8_t(~*p);
   }
@@ -323,7 +322,7 @@ Cell* make_at(Cell* cell, uint32_t size) {
 Cell* make_from_bytes(Cell* cell, const uint8_t* bytes, size_t length) {
   if (length > alloc::kMaxCapacity) no_memory();
   make_at(cell, uint32_t(length));
-  Series* s = buffer_of(*cell);
+  Series* s = cell::series_of(*cell);
   if (length) std::memcpy(s->head_ptr(), bytes, length);
   s->tail = s->head + uint32_t(length);
   return cell;
@@ -563,7 +562,7 @@ void do_bitwise(int32_t op) {
   make_at(&result, length);
   const uint8_t* a = head_bytes(*stack::arg(0));
   const uint8_t* b = head_bytes(*stack::arg(1));
-  Series* r = buffer_of(result);
+  Series* r = cell::series_of(result);
   uint8_t* p = r->head_ptr();
   for (uint32_t i = 0; i < length; i++) {
     bool both = i < length_a && i < length_b;

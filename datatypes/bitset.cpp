@@ -11,11 +11,13 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/ownership.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "interpreter/stack.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
@@ -29,12 +31,10 @@ using alloc::Series;
 
 constexpr Cell kBitsetType{TYPE_DATATYPE, TYPE_BITSET, 0, 0};
 
-inline Series* buffer_of(const Cell& value) { return alloc::series_of(value.w2); }
 inline uint8_t mask_of(uint64_t bit) { return uint8_t(0x80 >> (bit & 7)); }
-inline Cell integer_cell(int32_t n) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(n), 0}; }
 // Cell i of a block's buffer, copied out; counted from the buffer start.
 inline Cell block_cell(const Cell& block, uint32_t i) {
-  return reinterpret_cast<const Cell*>(buffer_of(block)->head_ptr())[i];
+  return cell::cells_of(block.w2)[i];
 }
 
 // The byte a bitset reads as beyond its stored bytes.
@@ -60,10 +60,6 @@ uint32_t bit_of(const Cell& value) {
 
 bool names_one_bit(uint8_t type) { return type == TYPE_CHAR || type == TYPE_INTEGER; }
 
-bool is_word(const Cell& value, uint32_t symbol_id) {
-  return cell::type_of(value) == TYPE_WORD &&
-         symbol::resolve_alias(value.w2) == symbol::resolve_alias(symbol_id);
-}
 
 // The symbol of the range word `-`, interned on first use.
 uint32_t minus_symbol() {
@@ -109,7 +105,7 @@ void apply_block(Walk& walk, const Cell& block) {
     }
     if (!names_one_bit(type)) rt::fire_error("script", "invalid-arg", &item);
     uint32_t first = bit_of(item);
-    if (i + 1 >= length() || !is_word(element(i + 1), minus_symbol())) {
+    if (i + 1 >= length() || !word::is_word_named(element(i + 1), minus_symbol())) {
       apply_range(walk, first, first);
       continue;
     }
@@ -143,7 +139,7 @@ void init_from_binary(Cell* cell, const Cell& binary, bool invert) {
   uint32_t count = uint32_t(series::rest_length(source, false));
   uint32_t first = uint32_t(series::buffer_length(source)) - count;  // the head, clamped
   init_bytes(cell, count, 0, invert);
-  const uint8_t* from = buffer_of(source)->head_ptr() + first;
+  const uint8_t* from = cell::series_of(source)->head_ptr() + first;
   uint8_t* to = data_pointer(*cell);
   for (uint32_t i = 0; i < count; i++) to[i] = invert ? uint8_t(~from[i]) : from[i];
 }
@@ -181,7 +177,7 @@ int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
 }
 
 Cell* pick(Cell* value, int32_t index, Cell* index_value) {
-  Cell spec = index_value ? *index_value : integer_cell(index);
+  Cell spec = index_value ? *index_value : integer::make(index);
   bool member = apply_spec(spec, *value, kTest);
   *value = logic::make(member);
   return value;
@@ -199,7 +195,7 @@ bool clears(const Cell& value) {
 }
 
 Cell* poke(Cell* value, int32_t index, Cell* new_value, Cell* index_value) {
-  Cell spec = index_value ? *index_value : integer_cell(index);
+  Cell spec = index_value ? *index_value : integer::make(index);
   bool notified = ownership::notify_owner(value, "poke", new_value, 0, 1);
   apply_spec(spec, *value, clears(*new_value) ? kClear : kSet);
   if (notified) ownership::notify_owner(value, "poked", new_value, 0, 1);
@@ -232,7 +228,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 
 // Inverting every stored byte and the flag gives the complement set.
 void invert(const Cell& bitset) {
-  Series* s = buffer_of(bitset);
+  Series* s = cell::series_of(bitset);
   for (uint8_t* p = s->head_ptr(); p < s->tail_ptr(); p++) *p = uint8_t(~*p);
   s->flags ^= kComplemented;
 }
@@ -260,7 +256,7 @@ void insert(Cell* series, Cell* value, int32_t, bool, int32_t, bool append) {
 // An empty set: every stored byte 0 and no complement.
 void clear(Cell* series) {
   bool notified = ownership::notify_owner(series, "clear", nullptr, 0, 0);
-  Series* s = buffer_of(*series);
+  Series* s = cell::series_of(*series);
   std::memset(s->head_ptr(), 0, s->used());
   s->flags &= ~kComplemented;
   if (notified) ownership::notify_owner(series, "cleared", nullptr, 0, 0);
@@ -292,9 +288,9 @@ void remove(Cell* series, Cell* part, Cell*) {
 
 }  // namespace
 
-uint8_t* data_pointer(const Cell& bitset) { return buffer_of(bitset)->head_ptr(); }
-uint32_t stored_bytes(const Cell& bitset) { return buffer_of(bitset)->used(); }
-bool complemented(const Cell& bitset) { return buffer_of(bitset)->flags & kComplemented; }
+uint8_t* data_pointer(const Cell& bitset) { return cell::series_of(bitset)->head_ptr(); }
+uint32_t stored_bytes(const Cell& bitset) { return cell::series_of(bitset)->used(); }
+bool complemented(const Cell& bitset) { return cell::series_of(bitset)->flags & kComplemented; }
 
 bool test_bit(const Cell& bitset, uint32_t index) {
   if (index >> 3 >= stored_bytes(bitset)) return complemented(bitset);
@@ -303,7 +299,7 @@ bool test_bit(const Cell& bitset, uint32_t index) {
 
 void ensure_bit(const Cell& bitset, uint32_t index) {
   uint32_t need = (index >> 3) + 1;
-  Series* s = buffer_of(bitset);
+  Series* s = cell::series_of(bitset);
   if (need <= s->used()) return;
   uint8_t fill = fill_of(bitset);
   if (uint64_t(s->head) + need > s->capacity) {
@@ -387,7 +383,10 @@ Cell* make_from(Cell* cell, const Cell& spec_value, bool to_flag) {
       Cell rest = spec;
       int32_t count = series::rest_length(rest, false);
       rest.w1 = uint32_t(series::buffer_length(rest) - count);  // a head before the start: 0
-      if (count == 0 || !is_word(block_cell(rest, rest.w1), runtime_words::symbols.not_)) break;
+      if (count == 0 ||
+          !word::is_word_named(block_cell(rest, rest.w1), runtime_words::symbols.not_)) {
+        break;
+      }
       rest.w1++;
       if (count == 2 && cell::type_of(block_cell(rest, rest.w1)) == TYPE_BINARY) {
         init_from_binary(cell, block_cell(rest, rest.w1), true);

@@ -25,6 +25,7 @@
 #include "runtime/gc.h"
 #include "runtime/hashtable.h"
 #include "runtime/throw.h"
+#include "runtime/unicode.h"
 
 namespace block {
 
@@ -32,14 +33,9 @@ namespace {
 
 using alloc::Series;
 
-inline Series* buffer_of(const Cell& value) { return alloc::series_of(value.w2); }
-inline Cell* cells_of(uint32_t node) {
-  return reinterpret_cast<Cell*>(alloc::series_of(node)->head_ptr());
-}
+using cell::cells_of;
 inline Cell* first_cell(const Cell& value) { return cells_of(value.w2); }
-inline int32_t length_of(uint32_t node) {
-  return static_cast<int32_t>(alloc::series_of(node)->used() / sizeof(Cell));
-}
+inline int32_t length_of(uint32_t node) { return static_cast<int32_t>(cell::cell_count(node)); }
 inline int32_t length_of(const Cell& value) { return length_of(value.w2); }
 inline int32_t head_of(const Cell& value) { return static_cast<int32_t>(value.w1); }
 // The head clamped into [0, length].
@@ -94,7 +90,7 @@ void copy_aside(Source& source, uint32_t target_node, int32_t count, uint32_t& a
 
 // Room for `cells` cells from the buffer's first element: twice that, or exactly that.
 void reserve_cells(const Cell& target, int64_t cells, bool exact) {
-  Series* s = buffer_of(target);
+  Series* s = cell::series_of(target);
   uint64_t needed = s->head + uint64_t(cells) * sizeof(Cell);
   if (needed <= s->capacity) return;
   if (needed > alloc::kMaxCapacity) no_memory();
@@ -172,15 +168,13 @@ int32_t mold_value(Cell* value, Cell* out, bool all, bool flat, Cell* arg, int32
 
 // Whether the output so far ends with a line feed, carriage return or tab.
 bool ends_with_break(const Cell& out) {
-  Series* s = buffer_of(out);
+  Series* s = cell::series_of(out);
   if (s->tail == s->head) return false;
-  uint32_t last = string::read_char(s->tail_ptr() - s->unit(), s->unit());
+  uint32_t last = unicode::read_unit(s->tail_ptr() - s->unit(), s->unit());
   return last == '\n' || last == '\r' || last == '\t';
 }
 
-int32_t append_text(Cell* out, const char* text, int32_t part) {
-  return part - cell::append_text(out, text);
-}
+using cell::append_text;
 
 // The mold of block! and paren!, which differ only in their delimiters. A first cell that
 // starts a line opens the block on a line of its own, its cells one level deeper, and closes it
@@ -474,7 +468,7 @@ int32_t find_selector(const Cell& block, Cell& selector, bool case_flag) {
     if (by_word) {
       if (!word_family(cell::type_of(item))) continue;
       bool same = case_flag ? item.w2 == selector.w2
-                            : symbol::resolve_alias(item.w2) == symbol::resolve_alias(selector.w2);
+                            : symbol::same_canonical(item.w2, selector.w2);
       if (same) return i;
     } else if (cell::type_of(item) == cell::type_of(selector) &&
                actions::compare(&item, &selector,

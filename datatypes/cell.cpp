@@ -88,7 +88,7 @@ Cell scan_value(const Cell& text, bool only) {
   if (lexer::scan_string(out, source, -1, check, nullptr, nullptr) != TYPE_ERROR) {
     lexer::scan_string(out, source, -1, lexer::Mode{}, nullptr, nullptr);
     int32_t count = block::rest_length(*out);
-    if (count == 0) value = Cell{TYPE_UNSET, 0, 0, 0};
+    if (count == 0) value = constants::unset;
     else if (count == 1 || !only) value = *block::cell_at(*out, static_cast<int32_t>(out->w1));
     clear_new_line_flag(value.header);
   }

@@ -62,6 +62,10 @@ void set_refinement_args(const Cell& refinement, Cell* first_arg, uint32_t count
 namespace cell {
 // Appends ASCII text to an output string; returns its length, for the part limit of form/mold.
 int32_t append_text(Cell* out, const char* text);
+// The same, returning the part limit less what it appended.
+inline int32_t append_text(Cell* out, const char* text, int32_t part) {
+  return part - append_text(out, text);
+}
 
 // The first value that the whole text (any string type) loads into, new-line flag cleared, for
 // make and to from text: none! when the text has a syntax error (which is not raised), unset!

@@ -6,10 +6,10 @@
 #include "runtime/cell.h"
 
 namespace constants {
-extern const Cell unset;
-extern const Cell none;
-extern const Cell true_value;
-extern const Cell false_value;
+inline constexpr Cell unset{TYPE_UNSET, 0, 0, 0};
+inline constexpr Cell none{TYPE_NONE, 0, 0, 0};
+inline constexpr Cell true_value{TYPE_LOGIC, 1, 0, 0};
+inline constexpr Cell false_value{TYPE_LOGIC, 0, 0, 0};
 }  // namespace constants
 
 namespace unset {

@@ -6,6 +6,7 @@
 #include "datatypes/context.h"
 
 #include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/runtime_words.h"
@@ -23,12 +24,7 @@ namespace {
 
 inline uint32_t table_of(uint32_t node) { return context_cell(node)->w1; }
 
-inline Cell* cells_of(uint32_t series) {
-  return reinterpret_cast<Cell*>(alloc::series_of(series)->data());
-}
-inline uint32_t tail_index(uint32_t series) {
-  return alloc::series_of(series)->tail / sizeof(Cell);
-}
+using cell::cells_of;
 
 // The word is copied first: the error machinery allocates, and the word may lie in a buffer.
 [[noreturn]] void fire_word_error(const char* id, Cell word) {
@@ -45,10 +41,6 @@ void append_value(uint32_t node) {
   if (!stack_held(node)) cell::buffer_append_new_cell(values_position(node));
 }
 
-bool is_self(const Cell& word) {
-  return symbol::resolve_alias(word.w2) == runtime_words::symbols.self;
-}
-
 void mark_context(const Cell& c) {
   hashtable::mark(c.w1);
   if (!(c.header & kStackHeld)) gc::mark_block(c.w2);
@@ -58,22 +50,26 @@ void mark_global() { gc::mark_block(global); }
 
 }  // namespace
 
+bool is_self(const Cell& word) {
+  return symbol::same_canonical(word.w2, runtime_words::symbols.self);
+}
+
 // --- Records -------------------------------------------------------------------------------------
 
 Cell* values_of(uint32_t node) {
   uint32_t position = values_position(node);
   if (stack_held(node)) return stack::bottom + position;
-  return reinterpret_cast<Cell*>(alloc::series_of(position)->head_ptr());
+  return cells_of(position);
 }
 
 uint32_t word_block_node(uint32_t node) { return hashtable::table_of(table_of(node))->block; }
 
 uint32_t word_count(uint32_t node) {
-  return alloc::series_of(word_block_node(node))->used() / sizeof(Cell);
+  return cell::cell_count(word_block_node(node));
 }
 
 Cell* word_at(uint32_t node, uint32_t index) {
-  return reinterpret_cast<Cell*>(alloc::series_of(word_block_node(node))->head_ptr()) + index;
+  return cells_of(word_block_node(node)) + index;
 }
 
 uint32_t create(uint32_t slots, bool stack_held, bool self, uint32_t words_source, Kind kind) {
@@ -85,7 +81,7 @@ uint32_t create(uint32_t slots, bool stack_held, bool self, uint32_t words_sourc
   record[0] = Cell{TYPE_CONTEXT | (stack_held ? kStackHeld : 0) | (self ? kHasSelf : 0) |
                        (uint32_t(kind) << kKindShift),
                    0, stack_held ? kNoValues : 0, 0};
-  record[1] = Cell{TYPE_UNSET, 0, 0, 0};
+  record[1] = constants::unset;
   s->tail = s->head + 2 * sizeof(Cell);
 
   uint32_t table = hashtable::make(slots, words_source, hashtable::kSymbols, 2);
@@ -104,10 +100,10 @@ uint32_t create(uint32_t slots, bool stack_held, bool self, uint32_t words_sourc
 uint32_t make_from_spec(const Cell& spec, bool stack_held, bool self, Kind kind) {
   uint32_t series = spec.w2;
   uint32_t head = spec.w1;
-  uint32_t tail = tail_index(series);
+  uint32_t tail = cell::cell_count(series);
   uint32_t node = create(head < tail ? tail - head : 0, stack_held, self, 0, kind);
   gc::Guard guard(node);
-  for (uint32_t i = head; i < tail_index(series); i++) {
+  for (uint32_t i = head; i < cell::cell_count(series); i++) {
     Cell entry = cells_of(series)[i];
     switch (cell::type_of(entry)) {
       case TYPE_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: case TYPE_REFINEMENT: {
@@ -164,7 +160,7 @@ Cell* put_word_value(uint32_t node, const Cell& word, const Cell& value) {
 bool add_set_words(uint32_t node, const Cell& block) {
   uint32_t series = block.w2;
   uint32_t before = word_count(node);
-  for (uint32_t i = block.w1; i < tail_index(series); i++) {
+  for (uint32_t i = block.w1; i < cell::cell_count(series); i++) {
     Cell entry = cells_of(series)[i];
     if (cell::type_of(entry) == TYPE_SET_WORD) add_word(node, entry);
   }
@@ -268,7 +264,7 @@ const Cell& bind_block(const Cell& block, uint32_t node, bool self_too) {
   if (cycles::find(series)) return block;
   cycles::push(series);
   Cell* cells = cells_of(series);
-  uint32_t tail = tail_index(series);
+  uint32_t tail = cell::cell_count(series);
   for (uint32_t i = block.w1; i < tail; i++) {
     Cell& c = cells[i];
     switch (cell::type_of(c)) {

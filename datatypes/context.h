@@ -17,9 +17,7 @@ constexpr uint32_t kKindMask = 0x1800;
 enum Kind : uint32_t { kGlobal = 0, kFunction = 1, kObject = 2 };
 
 // The record's cells; valid until the next allocation.
-inline Cell* context_cell(uint32_t node) {
-  return reinterpret_cast<Cell*>(alloc::series_of(node)->head_ptr());
-}
+inline Cell* context_cell(uint32_t node) { return cell::cells_of(node); }
 inline Cell* owner_cell(uint32_t node) { return context_cell(node) + 1; }
 inline bool stack_held(uint32_t node) { return context_cell(node)->header & kStackHeld; }
 inline Kind kind_of(uint32_t node) {
@@ -97,6 +95,9 @@ bool add_set_words(uint32_t node, const Cell& block);
 // The value cell of the symbol (any case), the global context standing in for a stack-held
 // one; null when the context lacks it. Valid until the next allocation.
 Cell* value_cell_of_symbol(uint32_t symbol, uint32_t node);
+// Whether the word's name is self, in any letter case.
+bool is_self(const Cell& word);
+
 // The word's value cell in the context: an unbound self gives the context's owner cell; another
 // unbound word raises script/no-value, a context outside its call script/not-in-context.
 // Valid until the next allocation.

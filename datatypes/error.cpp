@@ -17,6 +17,7 @@
 #include "datatypes/context.h"
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "interpreter/eval.h"
@@ -75,7 +76,6 @@ void mark_error(const Cell& value) {
   gc::mark_block(value.w3);
 }
 
-Cell integer(int32_t n) { return Cell{TYPE_INTEGER, 0, uint32_t(n), 0}; }
 bool is_word(const Cell& c) { return cell::type_of(c) == TYPE_WORD; }
 
 Cell unbound_word(std::string_view name, uint8_t type) {
@@ -154,7 +154,7 @@ void build_category(uint32_t number) {
   *context::owner_cell(node) = object;
 
   Cell* value = stack::push_new();
-  *value = integer(int32_t(100 * number));
+  *value = integer::make(int32_t(100 * number));
   context::put_word_value(node, unbound_word("code", TYPE_WORD), *value);
   load_text(content.title, value);
   context::put_word_value(node, unbound_word("type", TYPE_WORD), *value);
@@ -208,7 +208,7 @@ Cell* new_error(int32_t code, const Cell& type, const Cell& id) {
   context::renew_with_same_words(*e, context::kObject);
   Cell* fields = context::values_of(e->w1);
   std::fill(fields, fields + kFieldCount, constants::none);
-  fields[kCode] = integer(code);
+  fields[kCode] = integer::make(code);
   fields[kType] = t;
   fields[kId] = i;
   *context::owner_cell(e->w1) = *e;
@@ -266,7 +266,7 @@ Cell* make_from_body(const Cell& spec) {
     Cell word = field_word(kId);
     rt::fire_error("script", "invalid-spec-field", &word);
   }
-  *value_at(node, kCode) = integer(100 * c + i);
+  *value_at(node, kCode) = integer::make(100 * c + i);
   return e;
 }
 
@@ -342,7 +342,7 @@ int32_t append_value(Cell* out, const Cell& value, Style style, int32_t limit, i
   Cell* text = stack::push_new();
   *text = constants::none;
   string::init_empty(text, uint32_t(limit));
-  Cell limit_arg = integer(limit);  // a part argument, so that long values stop early
+  Cell limit_arg = integer::make(limit);  // a part argument, so that long values stop early
   write_value(text, &v, style, &limit_arg, limit);
   int32_t length = std::min(int32_t(string::rest_length(*text)), limit);
   string::concatenate(*out, *text, limit, 0, true, string::kAppend);
@@ -409,9 +409,9 @@ int32_t append_message(Cell* out, const Cell& error, const Message& message, int
   if (cell::type_of(message.text) != TYPE_BLOCK) return part;
   Style style = message.category == kSyntax ? Style::kForm : Style::kMoldFlat;
   uint32_t node = message.text.w2;
-  for (uint32_t i = message.text.w1; i < alloc::series_of(node)->length(); i++) {
+  for (uint32_t i = message.text.w1; i < cell::cell_count(node); i++) {
     if (i > message.text.w1) part = append(out, " ", part);
-    Cell element = reinterpret_cast<Cell*>(alloc::series_of(node)->head_ptr())[i];
+    Cell element = cell::cells_of(node)[i];
     if (is_text(element)) {
       part = append_string(out, element, part);
       continue;

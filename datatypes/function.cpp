@@ -14,9 +14,11 @@
 #include "datatypes/context.h"
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "interpreter/stack.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
@@ -25,20 +27,15 @@ namespace function {
 
 namespace {
 
-inline Cell* cells_of(uint32_t node) {
-  return reinterpret_cast<Cell*>(alloc::series_of(node)->head_ptr());
-}
-inline uint32_t length_of(uint32_t node) {
-  return alloc::series_of(node)->used() / sizeof(Cell);
-}
+using cell::cell_count;
+using cell::cells_of;
 
 inline uint32_t canonical(uint32_t symbol) { return symbol::resolve_alias(symbol); }
 bool is_refinement(const Cell& c, const Cell& refinement) {
-  return cell::type_of(c) == TYPE_REFINEMENT && canonical(c.w2) == canonical(refinement.w2);
+  return cell::type_of(c) == TYPE_REFINEMENT && symbol::same_canonical(c.w2, refinement.w2);
 }
 bool is_local(const Cell& c) { return is_refinement(c, runtime_words::refinements.local); }
 
-Cell integer(uint32_t n) { return Cell{TYPE_INTEGER, 0, n, 0}; }
 
 // The error is raised with a copy: the offending cell may lie in a buffer the raise moves.
 [[noreturn]] void refuse(const char* id, Cell offending) {
@@ -50,7 +47,7 @@ Cell integer(uint32_t n) { return Cell{TYPE_INTEGER, 0, n, 0}; }
 // A type block holds datatypes, typesets, and words naming either (or a word); a nested block
 // is left for other readers of the spec and adds no type.
 void check_type_block(const Cell& types) {
-  for (uint32_t i = types.w1; i < length_of(types.w2); i++) {
+  for (uint32_t i = types.w1; i < cell_count(types.w2); i++) {
     const Cell element = cells_of(types.w2)[i];
     switch (cell::type_of(element)) {
       case TYPE_DATATYPE: case TYPE_TYPESET: case TYPE_BLOCK: break;
@@ -76,11 +73,11 @@ enum class After {
 
 uint32_t attribute_flags(const Cell& attributes) {
   uint32_t flags = 0;
-  for (uint32_t i = attributes.w1; i < length_of(attributes.w2); i++) {
+  for (uint32_t i = attributes.w1; i < cell_count(attributes.w2); i++) {
     const Cell word = cells_of(attributes.w2)[i];
     if (cell::type_of(word) != TYPE_WORD) refuse("bad-func-def", word);
-    if (canonical(word.w2) == canonical(runtime_words::symbols.trace)) flags |= kTrace;
-    if (canonical(word.w2) == canonical(runtime_words::symbols.no_trace)) flags |= kNoTrace;
+    if (symbol::same_canonical(word.w2, runtime_words::symbols.trace)) flags |= kTrace;
+    if (symbol::same_canonical(word.w2, runtime_words::symbols.no_trace)) flags |= kNoTrace;
   }
   return flags;
 }
@@ -100,9 +97,6 @@ struct Locals {
   }
 };
 
-bool is_word(const Cell& c, uint32_t symbol) {
-  return cell::type_of(c) == TYPE_WORD && canonical(c.w2) == canonical(symbol);
-}
 
 // Collects what the body sets: its set-words, the word of repeat, the word or words of foreach
 // and remove-each; through nested blocks and parens. Allocates nothing.
@@ -110,20 +104,23 @@ void collect_from_body(uint32_t node, uint32_t head, Locals& locals) {
   if (cycles::find(node)) return;
   cycles::push(node);
   const auto& symbols = runtime_words::symbols;
-  for (uint32_t i = head; i < length_of(node); i++) {
+  for (uint32_t i = head; i < cell_count(node); i++) {
     const Cell c = cells_of(node)[i];
-    const Cell* next = i + 1 < length_of(node) ? cells_of(node) + i + 1 : nullptr;
+    const Cell* next = i + 1 < cell_count(node) ? cells_of(node) + i + 1 : nullptr;
     uint8_t next_type = next ? cell::type_of(*next) : uint8_t(TYPE_NONE_ID);
     bool next_is_word = next_type == TYPE_WORD || next_type == TYPE_SET_WORD;
     switch (cell::type_of(c)) {
       case TYPE_BLOCK: case TYPE_PAREN: collect_from_body(c.w2, c.w1, locals); break;
       case TYPE_SET_WORD: locals.collect(c); break;
       case TYPE_WORD:
-        if (is_word(c, symbols.repeat) && next_is_word) locals.collect(*next);
-        if (!is_word(c, symbols.foreach) && !is_word(c, symbols.remove_each)) break;
+        if (word::is_word_named(c, symbols.repeat) && next_is_word) locals.collect(*next);
+        if (!word::is_word_named(c, symbols.foreach) &&
+            !word::is_word_named(c, symbols.remove_each)) {
+          break;
+        }
         if (next_is_word) locals.collect(*next);
         if (next_type != TYPE_BLOCK) break;
-        for (uint32_t j = next->w1; j < length_of(next->w2); j++) {
+        for (uint32_t j = next->w1; j < cell_count(next->w2); j++) {
           const Cell item = cells_of(next->w2)[j];
           uint8_t type = cell::type_of(item);
           if (type == TYPE_WORD || type == TYPE_LIT_WORD || type == TYPE_GET_WORD) {
@@ -175,8 +172,8 @@ Cell* make_function_value(const Cell& spec, const Cell& body, uint32_t context,
   *context::owner_cell(context) = value;
   Cell* cells = cells_of(more->w2);
   cells[kBody] = *body_copy;
-  if (code_entry) cells[kCodeEntry] = integer(code_entry);
-  if (extra) cells[kExtra] = integer(extra);
+  if (code_entry) cells[kCodeEntry] = integer::make(int32_t(code_entry));
+  if (extra) cells[kExtra] = integer::make(int32_t(extra));
   *result = value;
   stack::pop_cells(2);  // the body copy and the internal block are held by the value
   return result;
@@ -200,8 +197,8 @@ uint32_t validate_spec(const Cell& spec) {
   bool in_locals = false;
   bool return_seen = false;
   std::vector<std::pair<uint32_t, Cell>> names;  // canonical symbol, the entry naming it
-  uint32_t head = std::min(spec.w1, length_of(spec.w2));
-  for (uint32_t i = head; i < length_of(spec.w2); i++) {
+  uint32_t head = std::min(spec.w1, cell_count(spec.w2));
+  for (uint32_t i = head; i < cell_count(spec.w2); i++) {
     const Cell entry = cells_of(spec.w2)[i];
     uint8_t type = cell::type_of(entry);
     bool allowed = true;
@@ -256,7 +253,7 @@ uint32_t validate_spec(const Cell& spec) {
     }
   }
   // return: needs its type block.
-  if (after == After::kReturn) refuse("bad-func-def", cells_of(spec.w2)[length_of(spec.w2) - 1]);
+  if (after == After::kReturn) refuse("bad-func-def", cells_of(spec.w2)[cell_count(spec.w2) - 1]);
   for (size_t i = 1; i < names.size(); i++) {
     for (size_t j = 0; j < i; j++) {
       if (names[i].first == names[j].first) refuse("dup-vars", names[i].second);
@@ -269,15 +266,15 @@ uint32_t validate_spec(const Cell& spec) {
 
 void collect_local_words(Cell& spec, const Cell& body) {
   Locals locals;
-  uint32_t head = std::min(spec.w1, length_of(spec.w2));
+  uint32_t head = std::min(spec.w1, cell_count(spec.w2));
   uint32_t extern_at = 0;
   bool has_extern = false;
-  for (uint32_t i = head; i < length_of(spec.w2) && !has_extern; i++) {
+  for (uint32_t i = head; i < cell_count(spec.w2) && !has_extern; i++) {
     has_extern = is_refinement(cells_of(spec.w2)[i], runtime_words::refinements.extern_);
     extern_at = i;
   }
   bool after_local = false;
-  for (uint32_t i = head; i < length_of(spec.w2); i++) {
+  for (uint32_t i = head; i < cell_count(spec.w2); i++) {
     const Cell entry = cells_of(spec.w2)[i];
     switch (cell::type_of(entry)) {
       case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
@@ -300,11 +297,11 @@ void collect_local_words(Cell& spec, const Cell& body) {
 
   if (cell::type_of(body) == TYPE_BLOCK) collect_from_body(body.w2, body.w1, locals);
   std::erase_if(locals.words, [](const Cell& w) {
-    return canonical(w.w2) == canonical(runtime_words::refinements.local.w2);
+    return symbol::same_canonical(w.w2, runtime_words::refinements.local.w2);
   });
   if (locals.words.empty()) return;
   bool spec_has_local = false;
-  for (uint32_t i = head; i < length_of(spec.w2); i++) {
+  for (uint32_t i = head; i < cell_count(spec.w2); i++) {
     spec_has_local = spec_has_local || is_local(cells_of(spec.w2)[i]);
   }
   if (!spec_has_local) block::append_cell(spec, runtime_words::refinements.local);
@@ -313,7 +310,7 @@ void collect_local_words(Cell& spec, const Cell& body) {
 
 int32_t count_locals(uint32_t spec_node, int32_t start, bool required) {
   int32_t count = -1;
-  for (uint32_t i = uint32_t(std::max(start, 0)); i < length_of(spec_node); i++) {
+  for (uint32_t i = uint32_t(std::max(start, 0)); i < cell_count(spec_node); i++) {
     const Cell& entry = cells_of(spec_node)[i];
     if (count < 0) {
       if (is_local(entry)) count = 1;
@@ -332,7 +329,7 @@ void push_locals(int32_t count) {
 
 void set_arity(Cell& routine) {
   uint32_t words = 0;
-  for (uint32_t i = 0; i < length_of(routine.w2); i++) {
+  for (uint32_t i = 0; i < cell_count(routine.w2); i++) {
     if (cell::type_of(cells_of(routine.w2)[i]) == TYPE_WORD) words++;
   }
   // More words than the five bits hold would spill into the flags above them.
@@ -370,7 +367,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
     Cell* words = block::push_clone(Cell{TYPE_BLOCK, 0, context::word_block_node(context), 0},
                                     false, false);
     Cell* cells = cells_of(words->w2);
-    for (uint32_t i = 0; i < length_of(words->w2); i++) cells[i].w1 = context;
+    for (uint32_t i = 0; i < cell_count(words->w2); i++) cells[i].w1 = context;
     *value = *words;
     stack::pop_cells(1);
   } else {

@@ -21,6 +21,7 @@
 #include "lexer/number.h"
 #include "runtime/fatal.h"
 #include "runtime/throw.h"
+#include "runtime/unicode.h"
 
 namespace integer {
 
@@ -264,7 +265,7 @@ int32_t from_text(const Cell& text) {
   const uint8_t* p = string::head_address(copy);
   bool has_digit = false;
   for (uint32_t i = 0; i < length && !has_digit; i++) {
-    uint32_t c = string::read_char(p + i * unit, unit);
+    uint32_t c = unicode::read_unit(p + i * unit, unit);
     has_digit = c >= '0' && c <= '9';
   }
   int32_t error = 0;

@@ -7,11 +7,6 @@
 #include "interpreter/stack.h"
 #include "runtime/throw.h"
 
-namespace constants {
-const Cell true_value{TYPE_LOGIC, 1, 0, 0};
-const Cell false_value{TYPE_LOGIC, 0, 0, 0};
-}  // namespace constants
-
 namespace logic {
 
 namespace {

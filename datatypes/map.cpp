@@ -33,21 +33,15 @@ using action::STRICT_EQUAL;
 // --- Entries -------------------------------------------------------------------------------------
 // Entry i is the key cell at index 2i of the entry block and its value cell after it.
 
-inline Cell* entries(const Cell& map) {
-  return reinterpret_cast<Cell*>(alloc::series_of(map.w2)->head_ptr());
-}
-inline uint32_t entry_cells(const Cell& map) {
-  return alloc::series_of(map.w2)->used() / sizeof(Cell);
-}
+inline Cell* entries(const Cell& map) { return cell::cells_of(map.w2); }
+inline uint32_t entry_cells(const Cell& map) { return cell::cell_count(map.w2); }
 inline bool live(const Cell& map, int64_t key_index) {
   return entries(map)[key_index + 1].header != 0;
 }
 inline uint32_t key_count(const Cell& map) { return hashtable::table_of(map.w3)->size; }
 inline Cell entry_block(const Cell& map) { return Cell{TYPE_BLOCK, 0, map.w2, 0}; }
 
-inline int32_t append_text(Cell* out, const char* text, int32_t part) {
-  return part - cell::append_text(out, text);
-}
+using cell::append_text;
 
 // --- Keys ----------------------------------------------------------------------------------------
 

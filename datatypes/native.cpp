@@ -26,19 +26,12 @@ namespace {
 // argument passing) so that the evaluator calls the unwrapped copy exactly as the original.
 constexpr uint32_t kWrappedTypeBits = 0xFFu << kWrappedShift;
 
-inline const Cell* cells_of(uint32_t node) {
-  return reinterpret_cast<const Cell*>(alloc::series_of(node)->head_ptr());
-}
+using cell::cells_of;
 
 bool wraps_function(uint8_t type) { return type == TYPE_FUNCTION || type == TYPE_ROUTINE; }
 
-bool same_symbol(uint32_t a, uint32_t b) {
-  return symbol::resolve_alias(a) == symbol::resolve_alias(b);
-}
 
-int32_t append_text(Cell* out, const char* text, int32_t part) {
-  return part - cell::append_text(out, text);
-}
+using cell::append_text;
 
 // A spec or body block molded with its brackets: `only` belongs to the outer value.
 int32_t mold_block(uint32_t node, Cell* out, bool all, bool flat, Cell* arg, int32_t part,
@@ -84,8 +77,7 @@ uint32_t arg_context(const Cell& value) { return cells_of(value.w3)[kArgContext]
 bool check_op_spec(uint32_t spec_node) {
   int32_t count = 0;
   bool word_seen = false;
-  const alloc::Series* s = alloc::series_of(spec_node);
-  for (uint32_t i = 0; i < s->used() / sizeof(Cell); i++) {
+  for (uint32_t i = 0; i < cell::cell_count(spec_node); i++) {
     const Cell& entry = cells_of(spec_node)[i];
     switch (cell::type_of(entry)) {
       case TYPE_WORD:
@@ -99,8 +91,8 @@ bool check_op_spec(uint32_t spec_node) {
       case TYPE_SET_WORD:
         return count == 2;
       case TYPE_REFINEMENT:
-        if (same_symbol(entry.w2, runtime_words::refinements.local.w2) ||
-            same_symbol(entry.w2, runtime_words::refinements.extern_.w2)) {
+        if (symbol::same_canonical(entry.w2, runtime_words::refinements.local.w2) ||
+            symbol::same_canonical(entry.w2, runtime_words::refinements.extern_.w2)) {
           return count == 2;
         }
         return false;
@@ -167,11 +159,11 @@ Cell* make_op(Cell* proto, Cell* spec, uint8_t) {
 }
 
 void reflect(Cell* value, uint32_t field_symbol) {
-  if (same_symbol(field_symbol, runtime_words::symbols.spec)) {
+  if (symbol::same_canonical(field_symbol, runtime_words::symbols.spec)) {
     *value = Cell{TYPE_BLOCK, 0, value->w2, 0};
     return;
   }
-  if (!same_symbol(field_symbol, runtime_words::symbols.body)) {
+  if (!symbol::same_canonical(field_symbol, runtime_words::symbols.body)) {
     rt::fire_error("internal", "not-done");
   }
   if (cell::type_of(*value) == TYPE_OP && wraps_function(wrapped_type(*value))) {

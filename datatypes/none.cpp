@@ -4,10 +4,6 @@
 #include "datatypes/datatype.h"
 #include "interpreter/stack.h"
 
-namespace constants {
-const Cell none{TYPE_NONE, 0, 0, 0};
-}
-
 namespace none {
 
 namespace {

@@ -16,6 +16,7 @@
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/function.h"
+#include "datatypes/integer.h"
 #include "datatypes/ownership.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
@@ -31,6 +32,8 @@ namespace object {
 
 namespace {
 
+using cell::cells_of;
+
 constexpr uint32_t kEmptyCapacity = 4;
 enum Handler : uint32_t { kOnChange = 0, kOnDeepChange = 1, kHandlerCount = 2 };
 
@@ -40,9 +43,7 @@ uint32_t class_counter = 0;
 uint32_t new_class_id() { return ++class_counter; }
 
 inline uint32_t canonical(uint32_t symbol) { return symbol::resolve_alias(symbol); }
-inline bool same_symbol(uint32_t a, uint32_t b) { return canonical(a) == canonical(b); }
 
-Cell integer(int32_t n) { return Cell{TYPE_INTEGER, 0, uint32_t(n), 0}; }
 Cell datatype_of(const Cell& value) { return Cell{TYPE_DATATYPE, cell::type_of(value), 0, 0}; }
 
 // --- Fields --------------------------------------------------------------------------------------
@@ -51,7 +52,7 @@ uint32_t field_count(uint32_t context) { return context::word_count(context); }
 uint32_t values_node(uint32_t context) { return context::values_position(context); }
 // Value cells written so far; a field past them reads as unset!.
 uint32_t value_count(uint32_t context) {
-  return alloc::series_of(values_node(context))->used() / sizeof(Cell);
+  return cell::cell_count(values_node(context));
 }
 // Value #index, valid until the next allocation; null when never written.
 Cell* value_at(uint32_t context, uint32_t index) {
@@ -212,7 +213,7 @@ bool extend_from(uint32_t target, uint32_t source) {
 // --- Change handlers -----------------------------------------------------------------------------
 
 Cell* record_cell(uint32_t record, Handler which) {
-  return reinterpret_cast<Cell*>(alloc::series_of(record)->head_ptr()) + which;
+  return cells_of(record) + which;
 }
 uint32_t handler_index(uint32_t record, Handler which) {
   return record_cell(record, which)->w2 >> 16;
@@ -318,9 +319,7 @@ void call_handler(const Cell& name, const Cell& object, Handler which, const Cel
 
 // --- Printing ------------------------------------------------------------------------------------
 
-int32_t append_text(Cell* out, const char* text, int32_t part) {
-  return part - cell::append_text(out, text);
-}
+using cell::append_text;
 
 int32_t mold_cell(Cell value, Cell* out, bool all, bool flat, Cell* arg, int32_t part,
                   int32_t indent) {
@@ -331,7 +330,8 @@ int32_t mold_cell(Cell value, Cell* out, bool all, bool flat, Cell* arg, int32_t
 
 bool is_handler_word(const Cell& word) {
   const auto& words = runtime_words::words;
-  return same_symbol(word.w2, words.on_change.w2) || same_symbol(word.w2, words.on_deep_change.w2);
+  return symbol::same_canonical(word.w2, words.on_change.w2) ||
+         symbol::same_canonical(word.w2, words.on_deep_change.w2);
 }
 
 // Writes the fields as "word: value", molded, each on a line of its own (indented) or separated
@@ -363,8 +363,6 @@ int32_t mold_fields(const Cell& object, Cell* out, bool only, bool all, bool fla
 
 // --- Path access ---------------------------------------------------------------------------------
 
-bool is_self(const Cell& word) { return same_symbol(word.w2, runtime_words::symbols.self); }
-
 // A missing field at a path step.
 Cell* missing_field(const Cell* path, const Cell& word, bool get, bool last) {
   if (get && last) return const_cast<Cell*>(&constants::unset);
@@ -394,10 +392,6 @@ void assign_field(const Cell& object, uint32_t index, const Cell& word, const Ce
   stack::top = saved_top;
 }
 
-const Cell* cells_of(uint32_t node) {
-  return reinterpret_cast<const Cell*>(alloc::series_of(node)->head_ptr());
-}
-
 // What construct makes of a value: the words none, true, false, yes, no, on and off stand for
 // their values; anything else stays as it is.
 Cell literal_value(const Cell& value) {
@@ -413,7 +407,7 @@ Cell literal_value(const Cell& value) {
       {s.off, constants::false_value},
   };
   for (const auto& literal : literals) {
-    if (same_symbol(value.w2, literal.symbol)) return literal.value;
+    if (symbol::same_canonical(value.w2, literal.symbol)) return literal.value;
   }
   return value;
 }
@@ -485,7 +479,7 @@ void fire_on_deep_change(const Cell& owner, const Cell& word, const Cell& target
   if (cell::type_of(function) != TYPE_FUNCTION) return;
   call_handler(runtime_words::words.on_deep_change, owner, kOnDeepChange, function,
                {owner, word, target, action, new_value ? *new_value : constants::none,
-                integer(index), integer(count)});
+                integer::make(index), integer::make(count)});
 }
 
 void set_many(Cell* object, const Cell* value, bool any, bool only, bool some) {
@@ -499,8 +493,7 @@ void set_many(Cell* object, const Cell* value, bool any, bool only, bool some) {
   auto value_for = [&](uint32_t i, Cell* out) {
     if (from_block) {
       uint32_t at = source->w1 + i;
-      alloc::Series* s = alloc::series_of(source->w2);
-      *out = at < s->length() ? reinterpret_cast<Cell*>(s->head_ptr())[at] : constants::none;
+      *out = at < cell::cell_count(source->w2) ? cells_of(source->w2)[at] : constants::none;
     } else if (from_object) {
       int32_t at = context::find_symbol(source->w1, context::word_at(context, i)->w2, true);
       if (at < 0) return false;
@@ -593,7 +586,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
     }
     *value = *changed;
   } else if (field == canonical(symbols.class_)) {
-    *value = integer(int32_t(object.w2));
+    *value = integer::make(int32_t(object.w2));
     return;
   } else if (field == canonical(symbols.words)) {
     Cell* words = block::push_clone(Cell{TYPE_BLOCK, 0, context::word_block_node(context), 0},
@@ -656,7 +649,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
   uint32_t context = object.w1;
   int32_t index = field_index(context, word);
   // A self bound to the object (no field of that name) reads as the object.
-  bool own_self = index < 0 && word.w1 == context && is_self(word);
+  bool own_self = index < 0 && word.w1 == context && context::is_self(word);
   if (value) {
     if (own_self) rt::fire_error("script", "invalid-path", path, element);
     if (index < 0) return missing_field(path, word, get, last);

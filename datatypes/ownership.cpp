@@ -3,6 +3,7 @@
 // owner may allocate; the shared cycle stack stops them at containers met again.
 #include "datatypes/ownership.h"
 
+#include "datatypes/constants.h"
 #include "datatypes/context.h"
 #include "datatypes/cycles.h"
 #include "runtime/alloc.h"
@@ -60,10 +61,8 @@ void for_each_cell(uint32_t node, uint32_t head, Visit visit) {
   if (cycles::find(node)) return;
   cycles::push(node);
   CycleExit exit;
-  for (uint32_t i = head;; i++) {
-    alloc::Series* s = alloc::series_of(node);
-    if (i >= s->length()) break;
-    Cell element = reinterpret_cast<Cell*>(s->head_ptr())[i];
+  for (uint32_t i = head; i < cell::cell_count(node); i++) {
+    Cell element = cell::cells_of(node)[i];
     visit(element);
   }
 }
@@ -156,10 +155,8 @@ void unset_owner(const Cell& value) {
 }
 
 void unset_owner_range(const Cell& block, uint32_t index, uint32_t count) {
-  for (uint32_t i = index; i - index < count; i++) {
-    alloc::Series* s = alloc::series_of(block.w2);
-    if (i >= s->length()) break;
-    Cell element = reinterpret_cast<Cell*>(s->head_ptr())[i];
+  for (uint32_t i = index; i - index < count && i < cell::cell_count(block.w2); i++) {
+    Cell element = cell::cells_of(block.w2)[i];
     disown(element);
   }
 }
@@ -186,7 +183,7 @@ bool notify_owner(const Cell* value, const char* action_word, const Cell* new_va
   if (!deep_change_handler) return true;
   // Copied out: making the action word allocates, and the handler runs user code.
   Cell owner = record[kOwner], word = record[kWord], changed = *value;
-  Cell fresh = new_value ? *new_value : Cell{TYPE_UNSET, 0, 0, 0};
+  Cell fresh = new_value ? *new_value : constants::unset;
   gc::Guard guard_owner(owner), guard_word(word), guard_changed(changed), guard_fresh(fresh);
   Cell action = word::from_c_string(action_word);
   deep_change_handler(owner, word, changed, action, new_value ? &fresh : nullptr, index, count);
@@ -229,7 +226,7 @@ uint32_t pool = 0;
 uint32_t slots = 0;
 int32_t free_head = kNoFreeSlot;
 
-Cell* cells() { return reinterpret_cast<Cell*>(alloc::series_of(pool)->head_ptr()); }
+Cell* cells() { return cell::cells_of(pool); }
 
 // Links slots [first, slots) as free, in order, ending the list.
 void link_free(uint32_t first) {

@@ -13,6 +13,7 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/ownership.h"
 #include "datatypes/pair.h"
 #include "datatypes/runtime_words.h"
@@ -22,6 +23,7 @@
 #include "runtime/gc.h"
 #include "runtime/hashtable.h"
 #include "runtime/throw.h"
+#include "runtime/unicode.h"
 
 namespace series {
 
@@ -29,11 +31,6 @@ namespace {
 
 using alloc::Series;
 
-// Flags that describe where a buffer lives, not what it holds: a copy keeps its own.
-constexpr uint32_t kLocationBits = alloc::kBig | alloc::kOnHeap | alloc::kMark |
-                                   alloc::kHeadInMiddle;
-
-inline Series* buffer_of(const Cell& value) { return alloc::series_of(value.w2); }
 inline int32_t head_of(const Cell& value) { return static_cast<int32_t>(value.w1); }
 // The head as an index into the buffer: one before the first element counts as the first.
 inline int32_t start_of(const Cell& value) { return std::max(head_of(value), 0); }
@@ -44,31 +41,22 @@ inline void set_length(Series* s, int64_t n) {
   s->tail = s->head + static_cast<uint32_t>(n << unit_shift(s));
 }
 
-inline Cell integer_cell(int32_t n) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(n), 0}; }
-
-
 // Whether a field word names `owned`, in any letter case.
 bool is_owned_field(uint32_t symbol_id) {
-  return symbol::resolve_alias(symbol_id) == symbol::resolve_alias(runtime_words::symbols.owned);
-}
-
-// A fresh copy of a buffer's flags for a buffer made from it: same unit and contents flags, its
-// own location, and no owner (ownership is given, never inherited).
-void carry_flags(Series* to, const Series* from) {
-  to->flags = (from->flags & ~(kLocationBits | alloc::kOwned)) | (to->flags & kLocationBits);
+  return symbol::same_canonical(symbol_id, runtime_words::symbols.owned);
 }
 
 // The element at index i as one value: block-family elements in place, text units as char!.
 Cell* box_element(const Cell& value, int32_t i, Cell* out) {
   uint8_t type = cell::type_of(value);
-  Series* s = buffer_of(value);
+  Series* s = cell::series_of(value);
   if (any_block(type) || type == TYPE_MAP) return reinterpret_cast<Cell*>(element(s, i));
   if (type == TYPE_BINARY) {
     *out = Cell{TYPE_INTEGER, 0, *element(s, i), 0};
     return out;
   }
   if (type == TYPE_VECTOR || type == TYPE_IMAGE) cell::fire_not_done();
-  *out = Cell{TYPE_CHAR, 0, string::read_char(element(s, i), s->unit()), 0};
+  *out = Cell{TYPE_CHAR, 0, unicode::read_unit(element(s, i), s->unit()), 0};
   return out;
 }
 
@@ -76,19 +64,19 @@ Cell* box_element(const Cell& value, int32_t i, Cell* out) {
 void store_element(const Cell& target, int32_t i, const Cell& value) {
   uint8_t type = cell::type_of(target);
   if (any_block(type)) {
-    auto* c = reinterpret_cast<Cell*>(element(buffer_of(target), i));
+    auto* c = reinterpret_cast<Cell*>(element(cell::series_of(target), i));
     if (type == TYPE_HASH) hashtable::remove_cell(target.w3, c);
     *c = value;
     if (type == TYPE_HASH) hashtable::put(target.w3, c);
     return;
   }
   if (type == TYPE_BINARY) {
-    binary::store_byte(element(buffer_of(target), i), value);
+    binary::store_byte(element(cell::series_of(target), i), value);
     return;
   }
   if (type == TYPE_VECTOR || type == TYPE_IMAGE) cell::fire_not_done();
   if (cell::type_of(value) != TYPE_CHAR) rt::fire_error("script", "invalid-arg", &value);
-  string::poke_char(target.w2, element(buffer_of(target), i), value.w2);
+  string::poke_char(target.w2, element(cell::series_of(target), i), value.w2);
 }
 
 // The buffer index pick and poke address: n counts from 1 at the head, -1 is the element just
@@ -132,7 +120,7 @@ Cell* move_within(Cell* origin, Cell* target, int32_t count) {
   int32_t final_index = from;
   bool hashed = cell::type_of(*target) == TYPE_HASH;
   if (count > 0 && !inside(to)) {
-    Series* s = buffer_of(*target);
+    Series* s = cell::series_of(*target);
     if (to > from) {
       int32_t end = to == length ? length : to + 1;
       std::rotate(element(s, from), element(s, from + count), element(s, end));
@@ -155,7 +143,7 @@ Cell* move_between(Cell* origin, Cell* target, int32_t count) {
   uint8_t to_type = cell::type_of(*target);
   if (any_block(from_type) != any_block(to_type)) fire_move_bad(*origin, *target);
   if (to_type == TYPE_IMAGE) cell::fire_not_done();
-  bool same_unit = buffer_of(*origin)->unit() == buffer_of(*target)->unit();
+  bool same_unit = cell::series_of(*origin)->unit() == cell::series_of(*target)->unit();
   bool raw_bytes = from_type == TYPE_BINARY || from_type == TYPE_VECTOR ||
                    to_type == TYPE_BINARY || to_type == TYPE_VECTOR;
   if (!same_unit && raw_bytes) fire_move_bad(*origin, *target);
@@ -172,19 +160,19 @@ Cell* move_between(Cell* origin, Cell* target, int32_t count) {
   if (count > 0 && !same_unit) {
     Cell at_target = *target;
     at_target.w1 = static_cast<uint32_t>(to);
-    uint32_t bytes = static_cast<uint32_t>(count) << unit_shift(buffer_of(*origin));
+    uint32_t bytes = static_cast<uint32_t>(count) << unit_shift(cell::series_of(*origin));
     string::move_chars(*origin, at_target, bytes);
   } else if (count > 0) {
-    uint32_t shift = unit_shift(buffer_of(*target));
-    uint64_t needed = uint64_t(buffer_of(*target)->used()) + (uint64_t(count) << shift);
-    if (buffer_of(*target)->head + needed > buffer_of(*target)->capacity) {
+    uint32_t shift = unit_shift(cell::series_of(*target));
+    uint64_t needed = uint64_t(cell::series_of(*target)->used()) + (uint64_t(count) << shift);
+    if (cell::series_of(*target)->head + needed > cell::series_of(*target)->capacity) {
       if (needed > alloc::kMaxCapacity) rt::fire_error("internal", "no-memory");
       uint64_t grown = std::min<uint64_t>(2 * needed, alloc::kMaxCapacity);
       alloc::expand_series(target->w2, static_cast<uint32_t>(grown));
     }
     if (from_type == TYPE_HASH) hashtable::remove_range(origin->w3, from, count);
-    Series* ts = buffer_of(*target);
-    Series* os = buffer_of(*origin);
+    Series* ts = cell::series_of(*target);
+    Series* os = cell::series_of(*origin);
     int32_t origin_length = buffer_length(*origin);
     std::memmove(element(ts, to + count), element(ts, to), size_t(to_length - to) << shift);
     std::memcpy(element(ts, to), element(os, from), size_t(count) << shift);
@@ -236,7 +224,7 @@ void hash_removed(const Cell& value, int32_t first, int32_t count, int32_t later
 
 void hash_put_range(const Cell& value, int32_t first, int32_t count) {
   for (int32_t i = first; i < first + count; i++) {
-    auto* c = reinterpret_cast<Cell*>(element(buffer_of(value), i));
+    auto* c = reinterpret_cast<Cell*>(element(cell::series_of(value), i));
     if (hashtable::put_with_status(value.w3, c) == 2) return;
   }
 }
@@ -246,7 +234,7 @@ void hash_put_range(const Cell& value, int32_t first, int32_t count) {
 bool at_tail(const Cell& value) { return head_of(value) >= buffer_length(value); }
 
 int32_t buffer_length(const Cell& value) {
-  Series* s = buffer_of(value);
+  Series* s = cell::series_of(value);
   return static_cast<int32_t>(s->used() >> unit_shift(s));
 }
 
@@ -291,7 +279,7 @@ void random(Cell*, bool, bool, bool) { cell::fire_not_done(); }
 void reflect(Cell* value, uint32_t field_symbol) {
   if (!is_owned_field(field_symbol)) cell::fire_not_done();
   const Cell* owner =
-      buffer_of(*value)->flags & alloc::kOwned ? ownership::owner_of(value->w2) : nullptr;
+      cell::series_of(*value)->flags & alloc::kOwned ? ownership::owner_of(value->w2) : nullptr;
   *value = owner ? *owner : constants::none;
 }
 
@@ -300,7 +288,7 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
   if (cell::type_of(*value) == TYPE_NONE) {
     ownership::unset_owner(*target);
   } else if (cell::type_of(*value) == TYPE_BLOCK && rest_length(*value, false) >= 2) {
-    const Cell* cells = reinterpret_cast<const Cell*>(element(buffer_of(*value), head_of(*value)));
+    const Cell* cells = cell::cells_of(value->w2) + head_of(*value);
     const Cell owner = cells[0];  // read before set_owner allocates
     const Cell word = cells[1];
     if (cell::type_of(owner) == TYPE_OBJECT && any_word(cell::type_of(word))) {
@@ -323,7 +311,7 @@ void head() { stack::arg(0)->w1 = 0; }
 void tail() { stack::arg(0)->w1 = static_cast<uint32_t>(buffer_length(*stack::arg(0))); }
 void head_q() { logic_result(stack::arg(0), head_of(*stack::arg(0)) == 0); }
 void tail_q() { logic_result(stack::arg(0), at_tail(*stack::arg(0))); }
-void index() { *stack::arg(0) = integer_cell(head_of(*stack::arg(0)) + 1); }
+void index() { *stack::arg(0) = integer::make(head_of(*stack::arg(0)) + 1); }
 int32_t length(Cell* value) { return rest_length(*value, false); }
 
 Cell* pick(Cell* value, int32_t n, Cell*) {
@@ -337,7 +325,7 @@ Cell* pick(Cell* value, int32_t n, Cell*) {
 
 Cell* poke(Cell* value, int32_t n, Cell* new_value, Cell*) {
   int64_t i = pick_index(*value, n);
-  Cell index_cell = integer_cell(n);
+  Cell index_cell = integer::make(n);
   if (n == 0 || i < 0 || i >= buffer_length(*value)) {
     rt::fire_error("script", "out-of-range", &index_cell);
   }
@@ -357,7 +345,7 @@ void clear(Cell* value) {
   rest = rest_length(*value, false);
   if (rest > 0) {
     if (cell::type_of(*value) == TYPE_HASH) hashtable::remove_range(value->w3, head, rest);
-    set_length(buffer_of(*value), head);
+    set_length(cell::series_of(*value), head);
   }
   if (notified) ownership::notify_owner(value, "cleared", nullptr, head, 0);
 }
@@ -383,7 +371,7 @@ void remove(Cell* value, Cell* part, Cell* key) {
   count = std::min(count, length - head);
   if (count > 0) {
     if (cell::type_of(*value) == TYPE_HASH) hashtable::remove_range(value->w3, head, count);
-    Series* s = buffer_of(*value);
+    Series* s = cell::series_of(*value);
     int32_t later = length - head - count;
     std::memmove(element(s, head), element(s, head + count), size_t(later) << unit_shift(s));
     set_length(s, length - count);
@@ -420,7 +408,7 @@ void reverse(Cell* value, Cell* part, Cell* skip_arg) {
   if (count > 0) {
     bool hashed = cell::type_of(*value) == TYPE_HASH;
     if (hashed) hashtable::remove_range(value->w3, head, count);
-    Series* s = buffer_of(*value);
+    Series* s = cell::series_of(*value);
     size_t record_bytes = size_t(record) << unit_shift(s);
     int32_t records = count / record;
     uint8_t* first = element(s, head);
@@ -460,11 +448,11 @@ void copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
   }
   count = std::min(count, length - start);
 
-  Series* from = buffer_of(source);
+  Series* from = cell::series_of(source);
   uint32_t node = new_buffer(static_cast<uint32_t>(count), from->unit());
-  from = buffer_of(source);
+  from = cell::series_of(source);
   Series* to = alloc::series_of(node);
-  carry_flags(to, from);
+  alloc::carry_flags(to, from);
   std::memcpy(to->head_ptr(), element(from, start), size_t(count) << unit_shift(from));
   set_length(to, count);
   uint8_t type = cell::type_of(source);
@@ -523,12 +511,12 @@ Cell* take(Cell* value, Cell* part, bool, bool last) {
   // A fresh buffer for every take: the result never shares memory with what a handler (or a
   // later take) may touch before the caller has read it. The value cell holds it from the start,
   // which keeps it rooted.
-  uint32_t node = new_buffer(static_cast<uint32_t>(count), buffer_of(source)->unit());
+  uint32_t node = new_buffer(static_cast<uint32_t>(count), cell::series_of(source)->unit());
   *value = Cell{type, 0, node, type == TYPE_VECTOR ? source.w3 : 0};
-  carry_flags(alloc::series_of(node), buffer_of(source));
+  alloc::carry_flags(alloc::series_of(node), cell::series_of(source));
   if (count > 0) {
     if (type == TYPE_HASH) hashtable::remove_range(source.w3, uint32_t(start), uint32_t(count));
-    Series* from = buffer_of(source);
+    Series* from = cell::series_of(source);
     uint32_t shift = unit_shift(from);
     std::memcpy(alloc::series_of(node)->head_ptr(), element(from, start), size_t(count) << shift);
     set_length(alloc::series_of(node), count);

@@ -37,18 +37,11 @@ namespace {
 
 inline uint32_t checked_unit(const Series* s) {
   uint32_t unit = s->unit();
-  if (unit != 1 && unit != 2 && unit != 4) fatal(rt::kFatalNoSwitchMatch);
+  unicode::check_unit(unit);
   return unit;
 }
 
-inline void write_unit(uint8_t* p, uint32_t unit, uint32_t value) {
-  switch (unit) {
-    case 1: *p = static_cast<uint8_t>(value); return;
-    case 2: { auto v = static_cast<uint16_t>(value); std::memcpy(p, &v, 2); return; }
-    case 4: std::memcpy(p, &value, 4); return;
-  }
-  fatal(rt::kFatalNoSwitchMatch);
-}
+using unicode::write_unit;
 
 inline uint32_t fold(uint32_t code_point) { return casefold::fold_char(code_point, true); }
 
@@ -73,7 +66,7 @@ struct Span {
   const uint8_t* start;
   uint32_t unit;
   uint64_t count;
-  uint32_t at(uint64_t i) const { return read_char(start + i * unit, unit); }
+  uint32_t at(uint64_t i) const { return unicode::read_unit(start + i * unit, unit); }
 };
 
 Span span_of(const Cell& value) {
@@ -215,15 +208,6 @@ constexpr uint32_t kComplemented = 0x80000;  // series flag of a complemented bi
 
 // --- Reading and positions -------------------------------------------------------------------
 
-uint32_t read_char(const uint8_t* address, uint32_t unit) {
-  switch (unit) {
-    case 1: return *address;
-    case 2: { uint16_t v; std::memcpy(&v, address, 2); return v; }
-    case 4: { uint32_t v; std::memcpy(&v, address, 4); return v; }
-  }
-  fatal(rt::kFatalNoSwitchMatch);
-}
-
 uint8_t* head_address(Cell& value) {
   rest_length(value);
   Series* s = alloc::series_of(value.w2);
@@ -238,7 +222,7 @@ uint8_t* tail_address(const Cell& value) { return alloc::series_of(value.w2)->ta
 uint32_t char_at(const Cell& value, uint32_t index) {
   Series* s = alloc::series_of(value.w2);
   uint32_t unit = checked_unit(s);
-  return read_char(s->head_ptr() + uint64_t(index) * unit, unit);
+  return unicode::read_unit(s->head_ptr() + uint64_t(index) * unit, unit);
 }
 
 uint32_t rest_length(Cell& value) { return uint32_t(series::rest_length(value, false)); }
@@ -285,7 +269,7 @@ Cell* init_empty(Cell* cell, uint32_t size) {
 }
 
 Cell* init_empty_of_unit(Cell* cell, uint32_t size, uint32_t unit) {
-  if (unit != 1 && unit != 2 && unit != 4) fatal(rt::kFatalNoSwitchMatch);
+  unicode::check_unit(unit);
   uint32_t node = alloc::new_unit_series(size, unit);
   *cell = cell::make_series(TYPE_STRING, node);
   return cell;
@@ -390,7 +374,7 @@ void move_chars(const Cell& source, const Cell& destination, uint32_t byte_count
   uint64_t at = head_of(destination, d, checked_unit(d));
   for (uint64_t i = 0; i < count; i++) {
     s = alloc::series_of(from);  // the insertion may have moved both buffers
-    uint32_t code_point = read_char(s->head_ptr() + (head + i) * unit, unit);
+    uint32_t code_point = unicode::read_unit(s->head_ptr() + (head + i) * unit, unit);
     insert_char_at(to, static_cast<uint32_t>(at + i), code_point);
   }
   if (count) remove_units(from, head, count);
@@ -423,7 +407,7 @@ Series* widen(uint32_t node, uint32_t from, uint32_t to) {
   if (to == 2 && from == 1) return unicode::widen_latin1_to_ucs2(node);
   if (to == 4 && from == 1) return unicode::widen_latin1_to_ucs4(node);
   if (to == 4 && from == 2) return unicode::widen_ucs2_to_ucs4(node);
-  fatal(rt::kFatalNoSwitchMatch);
+  unicode::bad_unit();
 }
 
 uint32_t copy_widened(uint32_t source, uint32_t destination, uint32_t size, uint32_t target_unit,
@@ -455,7 +439,7 @@ uint32_t copy_widened(uint32_t source, uint32_t destination, uint32_t size, uint
   const uint8_t* in = s->head_ptr() + offset * from;
   uint8_t* out = d->head_ptr() + at;
   for (uint64_t i = 0; i < count; i++) {
-    write_unit(out + i * target_unit, target_unit, read_char(in + i * from, from));
+    write_unit(out + i * target_unit, target_unit, unicode::read_unit(in + i * from, from));
   }
   if (!keep_tail) {
     d->tail = static_cast<uint32_t>(d->head + end);
@@ -501,7 +485,7 @@ void concatenate(const Cell& destination, const Cell& source, int64_t part, uint
 
   if (source_unit != unit) {
     for (uint64_t i = 0; i < count; i++) {
-      write_unit(write + i * unit, unit, read_char(read + i * source_unit, source_unit));
+      write_unit(write + i * unit, unit, unicode::read_unit(read + i * source_unit, source_unit));
     }
   } else if (from == to && mode == kInsert) {
     // The insertion moved the source's units from the write position on up by `bytes`.
@@ -646,7 +630,7 @@ void mold_char_escaped(const Cell& out, uint32_t code_point, bool all) {
 void count_quotes_and_newlines(const uint8_t* start, const uint8_t* end, uint32_t unit,
                                uint32_t& quotes, uint32_t& newlines) {
   for (const uint8_t* p = start; p < end; p += unit) {
-    uint32_t c = read_char(p, unit);
+    uint32_t c = unicode::read_unit(p, unit);
     if (c == '"') quotes++;
     if (c == '\n') newlines++;
   }
@@ -655,7 +639,7 @@ void count_quotes_and_newlines(const uint8_t* start, const uint8_t* end, uint32_
 bool braces_balanced(const uint8_t* start, const uint8_t* end, uint32_t unit) {
   int64_t depth = 0;
   for (const uint8_t* p = start; p < end; p += unit) {
-    uint32_t c = read_char(p, unit);
+    uint32_t c = unicode::read_unit(p, unit);
     if (c == '{') depth++;
     if (c == '}' && depth-- == 1) return true;
   }
@@ -680,7 +664,7 @@ void mold_text(const Cell& out, const Cell& value, uint32_t count, bool all) {
     s = alloc::series_of(from);
     unit = s->unit();
     *address = s->head_ptr() + i * unit;
-    return read_char(*address, unit);
+    return unicode::read_unit(*address, unit);
   };
   const uint8_t* p;
   if (newlines < 3 && quotes == 0 && rest < 50) {

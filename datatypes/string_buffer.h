@@ -35,7 +35,6 @@ constexpr uint8_t kSliceMarker = 56;
 
 // --- Reading and positions -------------------------------------------------------------------
 
-uint32_t read_char(const uint8_t* address, uint32_t unit);
 // Address of the head unit; a head index past the tail is first set back to the tail.
 uint8_t* head_address(Cell& value);
 bool at_tail(const Cell& value);

@@ -31,11 +31,9 @@ uint32_t table = 0;  // the symbol table (also published as hashtable::symbol_ta
 // (kCanonical until the first such spelling is interned).
 uint32_t folded_table = 0;
 
-inline Cell* cells_of(uint32_t node) {
-  return reinterpret_cast<Cell*>(alloc::series_of(node)->head_ptr());
-}
+using cell::cells_of;
 inline Cell* cell_of(uint32_t id) { return cells_of(block) + (id - 1); }
-inline uint32_t symbol_count() { return alloc::series_of(block)->used() / sizeof(Cell); }
+inline uint32_t symbol_count() { return cell::cell_count(block); }
 
 void mark_tables() {
   hashtable::mark(table);

@@ -38,6 +38,9 @@ Cell* get_cell(uint32_t id);
 uint32_t cache_string(uint32_t id);
 // The symbol's canonical id: its alias, or itself.
 uint32_t resolve_alias(uint32_t id);
+// Whether the two symbols are spellings of one canonical symbol: words compared regardless of
+// letter case.
+inline bool same_canonical(uint32_t a, uint32_t b) { return resolve_alias(a) == resolve_alias(b); }
 
 // The name as a string! value (head 0) over the symbol's decoded buffer, which the symbol table
 // keeps alive. May allocate (the first time).

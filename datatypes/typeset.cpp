@@ -77,10 +77,8 @@ Cell* make(Cell*, Cell* spec, uint8_t) {
     case TYPE_BLOCK: {
       Cell typeset = empty();
       const Cell elements = *spec;
-      for (uint32_t i = elements.w1;; i++) {
-        alloc::Series* s = alloc::series_of(elements.w2);
-        if (i >= s->length()) break;
-        add_value(typeset, reinterpret_cast<const Cell*>(s->head_ptr())[i]);
+      for (uint32_t i = elements.w1; i < cell::cell_count(elements.w2); i++) {
+        add_value(typeset, cell::cells_of(elements.w2)[i]);
       }
       return stack::push_copy(typeset);
     }
@@ -156,10 +154,8 @@ Cell* append_all_but_unset(const Cell& block) {
 
 Cell* append_from_spec(const Cell& block, const Cell& types) {
   Cell typeset = empty();
-  for (uint32_t i = types.w1;; i++) {
-    alloc::Series* s = alloc::series_of(types.w2);
-    if (i >= s->length()) break;
-    const Cell element = reinterpret_cast<const Cell*>(s->head_ptr())[i];
+  for (uint32_t i = types.w1; i < cell::cell_count(types.w2); i++) {
+    const Cell element = cell::cells_of(types.w2)[i];
     Cell value = element;
     if (cell::type_of(element) == TYPE_WORD) {
       const Cell* bound = context::value_cell_of_symbol(element.w2, context::global);

@@ -4,10 +4,6 @@
 #include "datatypes/datatype.h"
 #include "interpreter/stack.h"
 
-namespace constants {
-const Cell unset{TYPE_UNSET, 0, 0, 0};
-}
-
 namespace unset {
 
 namespace {

@@ -218,7 +218,7 @@ std::u32string text_of(const Cell& value) {
   const uint8_t* p = string::head_address(v);
   uint32_t unit = alloc::series_of(v.w2)->unit();
   std::u32string text(count, U'\0');
-  for (uint32_t i = 0; i < count; i++) text[i] = char32_t(string::read_char(p + i * unit, unit));
+  for (uint32_t i = 0; i < count; i++) text[i] = char32_t(unicode::read_unit(p + i * unit, unit));
   return text;
 }
 

@@ -77,7 +77,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
   if (!is_word_type(tb) || (tb == TYPE_ISSUE && ta != TYPE_ISSUE)) return action::kNotComparable;
   bool word_and_lit = (ta == TYPE_WORD && tb == TYPE_LIT_WORD) ||
                       (ta == TYPE_LIT_WORD && tb == TYPE_WORD);
-  bool same_canonical = symbol::resolve_alias(a->w2) == symbol::resolve_alias(b->w2);
+  bool same_canonical = symbol::same_canonical(a->w2, b->w2);
   switch (op) {
     case action::SAME: return differ(a->w2 == b->w2 && a->w1 == b->w1 && ta == tb);
     case action::STRICT_EQUAL: return differ(ta == tb && a->w2 == b->w2);
@@ -212,6 +212,10 @@ void register_datatypes() {
 }
 
 // --- Making words --------------------------------------------------------------------------------
+
+bool is_word_named(const Cell& value, uint32_t symbol) {
+  return cell::type_of(value) == TYPE_WORD && symbol::same_canonical(value.w2, symbol);
+}
 
 Cell from_c_string(const char* name) {
   return context::add_global_word(symbol::intern_c_string(name), true, true);

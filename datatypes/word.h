@@ -13,6 +13,9 @@ namespace word {
 // Registers word! and its five children (word! first: the children inherit from it).
 void register_datatypes();
 
+// Whether the value is a word! naming the symbol in any letter case.
+bool is_word_named(const Cell& value, uint32_t symbol);
+
 // --- Making words ----------------------------------------------------------------------------
 
 // The global word! of the name, interned with its exact spelling; a word found under another

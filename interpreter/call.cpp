@@ -44,20 +44,11 @@ constexpr uint32_t kPlain = 0x80000000;
 constexpr uint32_t kConform = 0x40000000;
 constexpr uint32_t kArityMask = 0x3FFFFFFF;
 constexpr uint32_t kNotPlain = 0xFFFFFFFF;
-constexpr Cell kNoneCell{TYPE_NONE, 0, 0, 0};
-constexpr Cell kUnsetCell{TYPE_UNSET, 0, 0, 0};
 
-inline Cell* cells_of(uint32_t node) {
-  return reinterpret_cast<Cell*>(alloc::series_of(node)->head_ptr());
-}
-inline uint32_t length_of(uint32_t node) {
-  return alloc::series_of(node)->used() / sizeof(Cell);
-}
+using cell::cell_count;
+using cell::cells_of;
 inline bool is_native_like(uint8_t type) { return type == TYPE_NATIVE || type == TYPE_ACTION; }
 
-bool same_symbol(uint32_t a, uint32_t b) {
-  return symbol::resolve_alias(a) == symbol::resolve_alias(b);
-}
 
 // The context whose words name the callable's parameters.
 uint32_t parameter_context(const Cell& callable) {
@@ -140,16 +131,16 @@ void make_arg_cache(const Cell& callable) {
   const uint32_t spec = callable.w2;
   const bool native_like = is_native_like(cell::type_of(callable));
   // Not on the data stack: the frame being gathered owns its newest cells.
-  const Cell cache_block{TYPE_BLOCK, 0, alloc::new_cell_series(length_of(spec) + 1), 0};
+  const Cell cache_block{TYPE_BLOCK, 0, alloc::new_cell_series(cell_count(spec) + 1), 0};
   gc::Guard guard(cache_block.w2);
   uint32_t entries = 0;
   uint32_t ordinal = 0;
   bool local_seen = false;
-  for (uint32_t i = 0; i < length_of(spec) && !local_seen; i++) {
+  for (uint32_t i = 0; i < cell_count(spec) && !local_seen; i++) {
     const Cell entry = cells_of(spec)[i];
     switch (cell::type_of(entry)) {
       case TYPE_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: {
-        const Cell* next = i + 1 < length_of(spec) ? &cells_of(spec)[i + 1] : nullptr;
+        const Cell* next = i + 1 < cell_count(spec) ? &cells_of(spec)[i + 1] : nullptr;
         Cell* typeset = next && cell::type_of(*next) == TYPE_BLOCK && block::rest_length(*next)
                             ? typeset::append_from_spec(cache_block, Cell(*next))
                             : typeset::append_all_but_unset(cache_block);
@@ -161,7 +152,7 @@ void make_arg_cache(const Cell& callable) {
         break;
       }
       case TYPE_REFINEMENT:
-        if (same_symbol(entry.w2, runtime_words::refinements.local.w2)) {
+        if (symbol::same_canonical(entry.w2, runtime_words::refinements.local.w2)) {
           local_seen = true;
           break;
         }
@@ -173,7 +164,7 @@ void make_arg_cache(const Cell& callable) {
         entries++;
         break;
       case TYPE_SET_WORD:
-        if (!same_symbol(entry.w2, runtime_words::words.return_.w2)) {
+        if (!symbol::same_canonical(entry.w2, runtime_words::words.return_.w2)) {
           rt::fire_error("script", "bad-func-def", &entry);
         }
         break;
@@ -188,14 +179,14 @@ void make_arg_cache(const Cell& callable) {
   } else if (native_like && ordinal) {
     *cell::append_new_cell(&cache_block) = Cell{TYPE_INTEGER, 0, ordinal, 0};
   }
-  for (uint32_t i = 0; plain && i < length_of(cache_block.w2); i++) {
+  for (uint32_t i = 0; plain && i < cell_count(cache_block.w2); i++) {
     const Cell& entry = cells_of(cache_block.w2)[i];
     plain = cell::type_of(entry) == TYPE_TYPESET && !(entry.header & kKindMask);
   }
   Cell cached = cache_block;
   if (plain) cached.w3 = kPlain | entries;
   if (native_like && signature_phase != SignaturePhase::kOff &&
-      fit_to_signature(callable, cells_of(cache_block.w2), length_of(cache_block.w2))) {
+      fit_to_signature(callable, cells_of(cache_block.w2), cell_count(cache_block.w2))) {
     cached.w3 |= kConform;
   }
   cells_of(callable.w3)[1] = cached;
@@ -256,11 +247,11 @@ void fetch(Gathering& g, uint32_t index) {
   const Cell* at = feed_cell(feed);
   if (!at) {
     if (g.site.mode & (kApplyAll | kApply)) {
-      stack::push_copy(kNoneCell);
+      stack::push_copy(constants::none);
       return;
     }
     if (literal_accepts_unset(typeset)) {
-      stack::push_copy(kUnsetCell);
+      stack::push_copy(constants::unset);
       return;
     }
     Cell name = g.name;
@@ -325,7 +316,7 @@ bool is_parameter(const Cell& entry) { return cell::type_of(entry) == TYPE_TYPES
 
 // The arguments of the refinement at cache entry #index, when it is used.
 void gather_refinement_args(Gathering& g, uint32_t index, bool used) {
-  for (uint32_t j = index + 1; j < length_of(g.cache) && is_parameter(cells_of(g.cache)[j]);
+  for (uint32_t j = index + 1; j < cell_count(g.cache) && is_parameter(cells_of(g.cache)[j]);
        j++) {
     if (!used) {
       skip_argument(g, j);
@@ -368,7 +359,7 @@ int32_t find_refinement(const Gathering& g, Cell* element) {
   } else {
     index = context::find_symbol(context, element->w2, false);
   }
-  if (index < 0 || uint32_t(index) >= length_of(g.cache) ||
+  if (index < 0 || uint32_t(index) >= cell_count(g.cache) ||
       cell::type_of(cells_of(g.cache)[index]) != TYPE_REFINEMENT) {
     return -1;
   }
@@ -396,7 +387,7 @@ void gather_named_refinements(Gathering& g, bool from_feed) {
   uint32_t seen[kMaxRefinements];
   int32_t seen_count = 0;
   const bool has_refinements = [&] {
-    for (uint32_t i = 0; i < length_of(g.cache); i++) {
+    for (uint32_t i = 0; i < cell_count(g.cache); i++) {
       if (cell::type_of(cells_of(g.cache)[i]) == TYPE_REFINEMENT) return true;
     }
     return false;
@@ -406,7 +397,7 @@ void gather_named_refinements(Gathering& g, bool from_feed) {
     if (from_feed) {
       element = const_cast<Cell*>(feed_cell(g.feed));
     } else {
-      element = element_index < length_of(path.w2) ? &cells_of(path.w2)[element_index] : nullptr;
+      element = element_index < cell_count(path.w2) ? &cells_of(path.w2)[element_index] : nullptr;
     }
     if (!element) return;
     if (!is_refinement_source(cell::type_of(*element), from_feed ? kApply : kOrdinary)) {
@@ -464,7 +455,7 @@ void gather_args(Gathering& g) {
     first = 1;
   }
   bool active = true;
-  const uint32_t entries = length_of(g.cache);
+  const uint32_t entries = cell_count(g.cache);
   for (uint32_t i = first; i < entries; i++) {
     const Cell entry = cells_of(g.cache)[i];
     switch (cell::type_of(entry)) {
@@ -475,7 +466,7 @@ void gather_args(Gathering& g) {
           check_newest(g, i);
           g.count++;
         } else {
-          if (!g.native_like) stack::push_copy(kNoneCell);
+          if (!g.native_like) stack::push_copy(constants::none);
           if (mode & kApplyAll) {
             skip_argument(g, i);
             if (pending) return;
@@ -492,7 +483,7 @@ void gather_args(Gathering& g) {
             if (pending) return;
             g.feed.index = truth.index;
           } else {
-            stack::push_copy(kNoneCell);
+            stack::push_copy(constants::none);
           }
           uint8_t type = cell::type_of(*stack::top_cell());
           if (type != TYPE_LOGIC && type != TYPE_NONE) fire_expect_arg(g, i, type);
@@ -513,7 +504,7 @@ void gather_args(Gathering& g) {
           if (!(mode & kApplyAll)) gather_named_refinements(g);
           if (pending) return;
           stack::push_copy(logic::make(false));
-          for (uint32_t k = 1; k < entry.w2; k++) stack::push_copy(kNoneCell);
+          for (uint32_t k = 1; k < entry.w2; k++) stack::push_copy(constants::none);
           return;
         }
         break;
@@ -532,7 +523,7 @@ void gather_args(Gathering& g) {
 void conform_to_signature(Gathering& g) {
   const Signature& signature = signature_of(g.callable);
   if (!signature.known) cell::fire_not_done();
-  const auto own = groups_of(cells_of(g.cache), length_of(g.cache));
+  const auto own = groups_of(cells_of(g.cache), cell_count(g.cache));
   const auto slot = groups_of(signature.entries.data(), uint32_t(signature.entries.size()));
   auto fire_missing = [&](size_t group, uint32_t present) {
     Cell name = g.name;
@@ -595,7 +586,7 @@ void make_native_cache(const Cell& callable) {
   if (signature.known) return;
   const uint32_t cache = cells_of(callable.w3)[1].w2;
   const uint32_t context = parameter_context(callable);
-  for (uint32_t i = 0; i < length_of(cache); i++) {
+  for (uint32_t i = 0; i < cell_count(cache); i++) {
     const Cell entry = cells_of(cache)[i];
     signature.entries.push_back(entry);
     signature.symbols.push_back(cell::type_of(entry) == TYPE_INTEGER
@@ -643,7 +634,7 @@ void run_function(const Cell& function) {
   if (cell::type_of(body) == TYPE_BLOCK) {
     eval_block(body, true);
   } else {
-    stack::set_only_result(kUnsetCell);
+    stack::set_only_result(constants::unset);
   }
   if (pending == rt::kThrowReturn || pending == rt::kThrowExit) {
     pending = 0;  // the function's frame is innermost again, the value in its arguments[0]

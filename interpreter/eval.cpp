@@ -21,11 +21,10 @@
 namespace interp {
 
 uint32_t pending = 0;
-Cell eval_position{TYPE_UNSET, 0, 0, 0};
+Cell eval_position = constants::unset;
 
 namespace {
 
-constexpr Cell kUnsetCell{TYPE_UNSET, 0, 0, 0};
 
 // The value cell of a word, looked up through its binding; raises as the word's context does.
 // Valid until the next allocation.
@@ -36,7 +35,7 @@ inline Cell* word_value(const Cell& word) {
     if (record->header & context::kStackHeld) {
       if (position != context::kNoValues) return stack::bottom + position + word.w3;
     } else if (position) {
-      return reinterpret_cast<Cell*>(alloc::series_of(position)->head_ptr()) + word.w3;
+      return cell::cells_of(position) + word.w3;
     }
   }
   return context::word_value_cell(word);
@@ -50,15 +49,6 @@ inline const Cell* operator_of(const Cell& word) {
   if (!context::has_values(word.w1)) return nullptr;
   const Cell* value = word_value(word);
   return cell::type_of(*value) == TYPE_OP ? value : nullptr;
-}
-
-// Places an expression's value: pushed, or as the current frame's only result.
-inline void deliver(const Cell& value, bool push) {
-  if (push) {
-    stack::push_copy(value);
-  } else {
-    stack::set_only_result(value);
-  }
 }
 
 // Closes a native frame the way a nested evaluation does: push leaves the result as the caller's
@@ -176,15 +166,14 @@ void raise_pending() {
 }
 
 const Cell* feed_cell(const Feed& feed) {
-  alloc::Series* s = alloc::series_of(feed.block.w2);
-  uint32_t length = s->used() / sizeof(Cell);
+  uint32_t length = cell::cell_count(feed.block.w2);
   uint32_t end = feed.limit < length ? feed.limit : length;
   if (feed.index >= end) return nullptr;
-  return reinterpret_cast<const Cell*>(s->head_ptr()) + feed.index;
+  return cell::cells_of(feed.block.w2) + feed.index;
 }
 
 void init() {
-  eval_position = kUnsetCell;
+  eval_position = constants::unset;
   gc::add_marker([] { gc::mark_series_cell(eval_position); });
 }
 
@@ -208,7 +197,7 @@ void eval_block(const Cell& block, bool keep) {
   gc::Guard walked(feed.block);
   stack::mark_eval(runtime_words::words.frame_body);
   if (!feed_cell(feed)) {
-    stack::set_only_result(kUnsetCell);
+    stack::set_only_result(constants::unset);
   } else {
     for (;;) {
       eval_position = feed.block;
@@ -257,7 +246,7 @@ void eval_expression(Feed& feed, bool no_infix, bool push, bool literal_function
           break;
         }
         default:
-          deliver(*value, push);
+          stack::deliver(*value, push);
       }
       break;
     }
@@ -271,12 +260,12 @@ void eval_expression(Feed& feed, bool no_infix, bool push, bool literal_function
       if (pending) return;
       break;
     case TYPE_GET_WORD:
-      deliver(*context::word_value_cell(*at), push);
+      stack::deliver(*context::word_value_cell(*at), push);
       break;
     case TYPE_LIT_WORD: {
       Cell plain = *at;
       plain.header = TYPE_WORD;
-      deliver(plain, push);
+      stack::deliver(plain, push);
       break;
     }
     case TYPE_PATH: case TYPE_GET_PATH: {
@@ -294,14 +283,14 @@ void eval_expression(Feed& feed, bool no_infix, bool push, bool literal_function
       Cell path = *at;
       path.header = TYPE_PATH;
       path.w3 = 0;
-      deliver(path, push);
+      stack::deliver(path, push);
       break;
     }
     case TYPE_OP:
       cell::fire_not_done();
     case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: {
       if (literal_functions) {
-        deliver(*at, push);
+        stack::deliver(*at, push);
         break;
       }
       Cell function = *at;
@@ -316,11 +305,11 @@ void eval_expression(Feed& feed, bool no_infix, bool push, bool literal_function
       if (next && cell::type_of(*next) == TYPE_BLOCK && is_system_issue(*at)) {
         rt::fire_error("internal", "zel-system");
       }
-      deliver(*at, push);
+      stack::deliver(*at, push);
       break;
     }
     default:
-      deliver(*at, push);
+      stack::deliver(*at, push);
   }
   if (!no_infix) apply_operators(feed, push ? operand : stack::args, push);
 }

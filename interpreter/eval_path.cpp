@@ -48,15 +48,7 @@ bool notifies(const Cell& grandparent) {
 }
 
 inline const Cell& element_at(const Cell& path, uint32_t offset) {
-  return reinterpret_cast<const Cell*>(alloc::series_of(path.w2)->head_ptr())[path.w1 + offset];
-}
-
-inline void deliver(const Cell& value, bool push) {
-  if (push) {
-    stack::push_copy(value);
-  } else {
-    stack::set_only_result(value);
-  }
+  return cell::cells_of(path.w2)[path.w1 + offset];
 }
 
 // Stores the changed value of step `level` (held in its cell) where it came from: the head
@@ -85,7 +77,7 @@ void store_back(const Cell& head, Cell* trail, uint32_t level, const Cell& chang
 void eval_path(const Cell& path_in, Feed* feed, bool set, bool get, bool push, const Cell* value,
                bool case_flag) {
   Cell path = path_in;
-  const uint32_t length = alloc::series_of(path.w2)->used() / sizeof(Cell);
+  const uint32_t length = cell::cell_count(path.w2);
   if (path.w1 >= length) rt::fire_error("script", "empty-path", &path);
   const uint32_t count = length - path.w1;
   const Cell head = element_at(path, 0);
@@ -171,7 +163,7 @@ void eval_path(const Cell& path_in, Feed* feed, bool set, bool get, bool push, c
       if (pending) return;
       const Cell result = *stack::top_cell();
       stack::top = start;
-      deliver(result, push);
+      stack::deliver(result, push);
       return;
     }
     if (set && last && held_in_cell(cell::type_of(*parent))) {
@@ -184,7 +176,7 @@ void eval_path(const Cell& path_in, Feed* feed, bool set, bool get, bool push, c
   }
   const Cell result = *parent;
   stack::top = start;
-  deliver(result, push);
+  stack::deliver(result, push);
 }
 
 void get_path(const Cell& path, bool case_flag) {

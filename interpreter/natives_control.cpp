@@ -192,8 +192,8 @@ void switch_(const int32_t* refinements) {
   const uint8_t type = cell::type_of(value);
   if (type != TYPE_BLOCK) {
     bool matched = false;
-    for (uint32_t i = cases.w1; i < alloc::series_of(cases.w2)->used() / sizeof(Cell); i++) {
-      Cell item = reinterpret_cast<const Cell*>(alloc::series_of(cases.w2)->head_ptr())[i];
+    for (uint32_t i = cases.w1; i < cell::cell_count(cases.w2); i++) {
+      Cell item = cell::cells_of(cases.w2)[i];
       if (!matched) {
         if (cell::type_of(item) != type) continue;
         Cell left = value;

@@ -29,12 +29,8 @@ namespace {
 using interp::pending;
 using stack::arg;
 
-inline Cell* cells_of(uint32_t node) {
-  return reinterpret_cast<Cell*>(alloc::series_of(node)->head_ptr());
-}
-inline uint32_t length_of(uint32_t node) {
-  return alloc::series_of(node)->used() / sizeof(Cell);
-}
+using cell::cell_count;
+using cell::cells_of;
 
 // A value evaluated as an expression of its own, a callable taken as data: the value is put in a
 // one-cell block (kept on the stack) that the evaluator walks. Pushes the value.
@@ -51,7 +47,7 @@ void eval_single(const Cell& value) {
 }
 
 void clamp_index(Cell* block) {
-  uint32_t length = length_of(block->w2);
+  uint32_t length = cell_count(block->w2);
   if (block->w1 > length) block->w1 = length;
 }
 
@@ -108,7 +104,7 @@ struct Output {
 Output open_output(const int32_t into, uint32_t capacity) {
   if (into >= 0) {
     Cell* out = arg(into);
-    return {out, out->w1 < length_of(out->w2)};
+    return {out, out->w1 < cell_count(out->w2)};
   }
   Cell* series = stack::push_copy(constants::none);
   block::init_empty(series, int32_t(capacity));
@@ -141,11 +137,11 @@ void reduce(const int32_t* refinements) {
   Output out;
   if (into >= 0) {
     Cell* target = stack::push_copy(given_target);
-    out = {target, target->w1 < length_of(target->w2)};
+    out = {target, target->w1 < cell_count(target->w2)};
   } else {
     out = open_output(-1, uint32_t(block::rest_length(value)));
   }
-  const uint32_t start_length = length_of(out.series->w2);
+  const uint32_t start_length = cell_count(out.series->w2);
   interp::Feed feed{value, value.w1, interp::kToTail};
   while (interp::feed_cell(feed)) {
     interp::eval_expression(feed, false, true, false);
@@ -159,7 +155,7 @@ void reduce(const int32_t* refinements) {
   if (into >= 0 && !out.insert) {
     Cell target = *out.series;
     ownership::notify_owner(&target, "insert", &value, int32_t(start_length - target.w1),
-                            int32_t(length_of(target.w2) - start_length));
+                            int32_t(cell_count(target.w2) - start_length));
   }
   const Cell result = *out.series;
   stack::unwind_drop();
@@ -188,7 +184,7 @@ void compose_item(Output& out, const Cell item, bool deep, bool only) {
       // The value stays pushed while it is added: adding may grow the output.
       const Cell* result = stack::top_cell();
       if (cell::type_of(*result) == TYPE_BLOCK && !only) {
-        for (uint32_t i = result->w1; i < length_of(result->w2); i++) {
+        for (uint32_t i = result->w1; i < cell_count(result->w2); i++) {
           add_value(out, cells_of(result->w2)[i]);
         }
       } else if (cell::type_of(*result) != TYPE_UNSET) {
@@ -205,7 +201,7 @@ void compose_item(Output& out, const Cell item, bool deep, bool only) {
 // `block` is held while it is walked: a paren in it may clear the block it came from.
 void compose_block(Output& out, const Cell block, bool deep, bool only) {
   gc::Guard walked(block);
-  for (uint32_t i = block.w1; i < length_of(block.w2); i++) {
+  for (uint32_t i = block.w1; i < cell_count(block.w2); i++) {
     compose_item(out, cells_of(block.w2)[i], deep, only);
     if (pending) return;
   }
@@ -252,24 +248,21 @@ void try_(const int32_t* refinements) {
   stack::set_only_result(result);
 }
 
-bool same_name(const Cell& a, const Cell& b) {
-  return symbol::resolve_alias(a.w2) == symbol::resolve_alias(b.w2);
-}
 
 // Whether a throw's name matches the /name refinement's word or block of words.
 bool name_matches(const Cell& thrown_name, const Cell& wanted) {
   if (cell::type_of(wanted) != TYPE_BLOCK) {
-    return cell::type_of(thrown_name) == TYPE_WORD && same_name(thrown_name, wanted);
+    return word::is_word_named(thrown_name, wanted.w2);
   }
   bool found = false;
-  for (uint32_t i = wanted.w1; i < length_of(wanted.w2); i++) {
+  for (uint32_t i = wanted.w1; i < cell_count(wanted.w2); i++) {
     const Cell& word = cells_of(wanted.w2)[i];
     if (cell::type_of(word) != TYPE_WORD) {
       Cell refinement = word::from_c_string("name");
       Cell block = wanted;
       rt::fire_error("script", "invalid-refine-arg", &refinement, &block);
     }
-    if (cell::type_of(thrown_name) == TYPE_WORD && same_name(thrown_name, word)) found = true;
+    if (word::is_word_named(thrown_name, word.w2)) found = true;
   }
   return found;
 }

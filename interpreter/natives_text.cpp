@@ -138,7 +138,7 @@ void debase(const int32_t* refinements) {
   } else {
     std::string narrow;
     for (uint32_t i = 0; i < length; i++) {
-      uint32_t c = string::read_char(string::head_address(source) + i * unit, unit);
+      uint32_t c = unicode::read_unit(string::head_address(source) + i * unit, unit);
       narrow += char(c > 127 ? 0xFF : c);
     }
     decoded = binary::decode_base(base, reinterpret_cast<const uint8_t*>(narrow.data()),

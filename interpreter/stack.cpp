@@ -3,6 +3,7 @@
 // stack_error.cpp.
 #include "interpreter/stack.h"
 
+#include "datatypes/constants.h"
 #include "datatypes/context.h"
 #include "datatypes/cycles.h"
 #include "interpreter/eval.h"
@@ -31,7 +32,6 @@ Frame* throwing_frame = nullptr;  // where the last throw started, for the error
 // into the error machinery) never needs a frame that is not there.
 constexpr uint32_t kFrameReserve = 16;
 
-constexpr Cell kUnset{TYPE_UNSET, 0, 0, 0};
 
 }  // namespace
 
@@ -281,7 +281,7 @@ void exit_break(bool with_value, bool is_continue) {
   Frame* loop = exit_target([](Frame* f) { return kind_of(f) == kLoop; });
   if (!loop) rt::fire_error("throw", is_continue ? "continue" : "break");
   enter_target(loop);
-  *args = with_value && !is_continue ? value : kUnset;
+  *args = with_value && !is_continue ? value : constants::unset;
   interp::pending = is_continue ? rt::kThrowContinue : rt::kThrowBreak;
 }
 
@@ -290,13 +290,13 @@ void exit_return(bool with_value) {
   Frame* body = exit_target([](Frame* f) { return (f->header & kBodyFlag) != 0; });
   if (!body) rt::fire_error("throw", "return");
   enter_target(body);
-  *args = with_value ? value : kUnset;
+  *args = with_value ? value : constants::unset;
   interp::pending = with_value ? rt::kThrowReturn : rt::kThrowExit;
 }
 
 void exit_throw() {
   Cell thrown = args[0];
-  Cell name = top > args + 1 ? args[1] : kUnset;
+  Cell name = top > args + 1 ? args[1] : constants::unset;
   if (!throwing_frame) throwing_frame = frame_top - 1;
   Frame* target = exit_target([](Frame* f) { return kind_of(f) == kCatch; });
   if (!target) rt::fire_error("throw", "throw", &thrown);

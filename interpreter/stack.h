@@ -88,6 +88,15 @@ inline void set_only_result(const Cell& value) {  // top = args + 1, then into a
   top = args + 1;
   *args = copy;
 }
+// An expression's value placed as its caller asks: pushed as a new cell, or as the current
+// frame's only result.
+inline void deliver(const Cell& value, bool push) {
+  if (push) {
+    push_copy(value);
+  } else {
+    set_only_result(value);
+  }
+}
 inline Cell* reset() { return top = args; }
 Cell* keep();  // top = args + 1
 void keep_try_result();

@@ -15,8 +15,6 @@ namespace lexer {
 
 namespace {
 
-bool digit(uint8_t c) { return c >= '0' && c <= '9'; }
-
 // A pair half by the integer literal's rules: optional sign, digits, single ' separators. A
 // half beyond the 32-bit range is refused rather than turned into a float.
 bool pair_half(const uint8_t* text, const uint8_t* end, int32_t& value) {
@@ -27,7 +25,7 @@ bool pair_half(const uint8_t* text, const uint8_t* end, int32_t& value) {
       separator = true;
       continue;
     }
-    if (!digit(*p)) return false;
+    if (!is_digit(*p)) return false;
     digits = true;
     separator = false;
   }
@@ -57,7 +55,7 @@ void load_tuple(State& s, const uint8_t* text, const uint8_t* end, uint32_t, boo
     const uint8_t* part = p;
     uint32_t value = 0;
     for (; p < end && *p != '.'; p++) {
-      if (!digit(*p)) throw_error(s, text, TYPE_TUPLE);
+      if (!is_digit(*p)) throw_error(s, text, TYPE_TUPLE);
       value = value * 10 + uint32_t(*p - '0');
       if (value > 255) throw_error(s, text, TYPE_TUPLE);
     }

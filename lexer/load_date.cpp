@@ -19,9 +19,6 @@ constexpr const char* kMonths[] = {"January", "February", "March",     "April",
                                    "September", "October", "November", "December"};
 constexpr int32_t kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
-inline bool digit(uint8_t c) { return c >= '0' && c <= '9'; }
-inline bool letter(uint8_t c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
-
 // A cursor over the token; every reader fails (false) without moving past the token's end.
 struct Reader {
   const uint8_t* p;
@@ -38,17 +35,17 @@ struct Reader {
   bool number(int least, int most, int32_t& value, int* count = nullptr) {
     int n = 0;
     value = 0;
-    while (n < most && p < end && digit(*p)) value = value * 10 + (*p++ - '0'), n++;
+    while (n < most && p < end && is_digit(*p)) value = value * 10 + (*p++ - '0'), n++;
     if (count) *count = n;
     return n >= least;
   }
   // Seconds: digits, then an optional fraction.
   bool seconds(double& value) {
     const uint8_t* start = p;
-    while (p < end && digit(*p)) p++;
+    while (p < end && is_digit(*p)) p++;
     if (p == start) return false;
     if (take('.')) {
-      while (p < end && digit(*p)) p++;
+      while (p < end && is_digit(*p)) p++;
     }
     return convert_float(start, static_cast<size_t>(p - start), 0, value);
   }
@@ -102,7 +99,7 @@ bool read_compact(Reader& r, Parsed& d) {
       !r.number(2, 2, hour) || !r.number(2, 2, minute)) {
     return false;
   }
-  if (!r.at_end() && digit(*r.p) && !r.seconds(seconds)) return false;
+  if (!r.at_end() && is_digit(*r.p) && !r.seconds(seconds)) return false;
   if (hour > 23 || minute > 59 || !(seconds < 60)) return false;
   d.time = hour * 3600.0 + minute * 60.0 + seconds;
   d.has_time = true;
@@ -112,7 +109,7 @@ bool read_compact(Reader& r, Parsed& d) {
 // A month name of 3 to 9 letters: the beginning of an English month name, any case.
 bool read_month_name(Reader& r, int32_t& month) {
   const uint8_t* start = r.p;
-  while (r.p < r.end && letter(*r.p)) r.p++;
+  while (r.p < r.end && is_letter(*r.p)) r.p++;
   size_t length = static_cast<size_t>(r.p - start);
   if (length < 3 || length > 9) return false;
   for (int32_t m = 0; m < 12; m++) {
@@ -130,7 +127,7 @@ bool read_three_fields(Reader& r, Parsed& d, int32_t first) {
   uint8_t separator = r.peek('/') ? '/' : '-';
   if (!r.take(separator)) return false;
   int32_t month;
-  if (r.p < r.end && digit(*r.p) ? !r.number(1, 2, month) : !read_month_name(r, month)) {
+  if (r.p < r.end && is_digit(*r.p) ? !r.number(1, 2, month) : !read_month_name(r, month)) {
     return false;
   }
   if (!r.take(separator)) return false;
@@ -159,7 +156,7 @@ bool parse(Reader& r, Parsed& d) {
   if (!r.number(1, 4, first, &digits)) return false;
   if (negative) first = -first;
   int width = digits + negative;
-  if (r.p < r.end && digit(*r.p)) {
+  if (r.p < r.end && is_digit(*r.p)) {
     if (negative || digits != 4) return false;
     d.year = first;
     return read_compact(r, d);
@@ -172,8 +169,8 @@ bool parse(Reader& r, Parsed& d) {
     if (r.take('-') && !r.number(1, 1, d.weekday)) return false;
     return r.take('T') ? read_time(r, d) : true;
   }
-  if (r.peek('-') && r.end - r.p >= 4 && digit(r.p[1]) && digit(r.p[2]) && digit(r.p[3]) &&
-      (r.end - r.p == 4 || !digit(r.p[4]))) {
+  if (r.peek('-') && r.end - r.p >= 4 && is_digit(r.p[1]) && is_digit(r.p[2]) && is_digit(r.p[3]) &&
+      (r.end - r.p == 4 || !is_digit(r.p[4]))) {
     r.p++;
     d.year = first;
     d.form = Parsed::kOrdinal;

@@ -11,15 +11,9 @@
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "lexer/state.h"
+#include "runtime/unicode.h"
 
 namespace lexer {
-
-namespace {
-
-bool letter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool digit(uint8_t c) { return c >= '0' && c <= '9'; }
-
-}  // namespace
 
 // Beyond what the automaton checks: no letters or exactly 3 before "$"; after it a digit;
 // "'" separators neither repeated nor ending the integer part nor after the decimal mark, which
@@ -33,10 +27,10 @@ void load_money(State& s, const uint8_t* text, const uint8_t* end, uint32_t, boo
   const size_t letters = static_cast<size_t>(dollar - p);
   if (letters != 0 && letters != 3) throw_error(s, text, TYPE_MONEY);
   for (const uint8_t* c = p; c < dollar; c++) {
-    if (!letter(*c)) throw_error(s, text, TYPE_MONEY);
+    if (!is_letter(*c)) throw_error(s, text, TYPE_MONEY);
   }
   const uint8_t* digits = dollar + 1;
-  if (digits == end || !digit(*digits)) throw_error(s, text, TYPE_MONEY);
+  if (digits == end || !is_digit(*digits)) throw_error(s, text, TYPE_MONEY);
   const uint8_t* q = digits;
   bool separator = false;
   int32_t significant = 0;
@@ -47,7 +41,7 @@ void load_money(State& s, const uint8_t* text, const uint8_t* end, uint32_t, boo
       continue;
     }
     separator = false;
-    if (!digit(*q)) throw_error(s, text, TYPE_MONEY);
+    if (!is_digit(*q)) throw_error(s, text, TYPE_MONEY);
     if (significant || *q != '0') significant++;
   }
   if (separator || significant > money::kIntegerDigits) throw_error(s, text, TYPE_MONEY);
@@ -57,7 +51,7 @@ void load_money(State& s, const uint8_t* text, const uint8_t* end, uint32_t, boo
       throw_error(s, text, TYPE_MONEY);
     }
     for (q = point + 1; q < end; q++) {
-      if (!digit(*q)) throw_error(s, text, TYPE_MONEY);
+      if (!is_digit(*q)) throw_error(s, text, TYPE_MONEY);
     }
   }
   if (!load) {
@@ -80,7 +74,7 @@ Cell* scan_money(const uint8_t* text, uint32_t length, uint32_t unit, Cell* out)
   out->header = kScanFailed;
   std::string copy;
   for (uint32_t i = 0; i < length; i++) {
-    uint32_t c = string::read_char(text + i * unit, unit);
+    uint32_t c = unicode::read_unit(text + i * unit, unit);
     if (c > 0x7F) return out;  // nothing beyond ASCII belongs in an amount
     copy += static_cast<char>(c);
   }
@@ -90,8 +84,8 @@ Cell* scan_money(const uint8_t* text, uint32_t length, uint32_t unit, Cell* out)
   const bool negative = *p == '-';
   if (*p == '-' || *p == '+') p++;
   const uint8_t* currency = nullptr;
-  if (p < end && letter(*p)) {
-    if (end - p < 5 || !letter(p[1]) || !letter(p[2]) || p[3] != '$') return out;
+  if (p < end && is_letter(*p)) {
+    if (end - p < 5 || !is_letter(p[1]) || !is_letter(p[2]) || p[3] != '$') return out;
     currency = p;
     p += 4;
   } else if (p < end && *p == '$') {
@@ -103,7 +97,7 @@ Cell* scan_money(const uint8_t* text, uint32_t length, uint32_t unit, Cell* out)
     if (*q == '\'' || *q == '.') {
       if (q == p || q[-1] == '\'' || q + 1 == end || point) return out;
       if (*q == '.') point = q;
-    } else if (!digit(*q)) {
+    } else if (!is_digit(*q)) {
       return out;
     }
   }

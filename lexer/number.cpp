@@ -7,6 +7,7 @@
 
 #include "datatypes/string_buffer.h"
 #include "runtime/dtoa.h"
+#include "runtime/unicode.h"
 
 namespace lexer {
 
@@ -68,7 +69,7 @@ int32_t scan_integer(const uint8_t* text, uint32_t length, uint32_t unit, int32_
   uint32_t i = 0;
   bool negative = false;
   if (length > 0) {
-    uint32_t c = string::read_char(text, unit);
+    uint32_t c = unicode::read_unit(text, unit);
     if (c == '+' || c == '-') {
       negative = c == '-';
       i = 1;
@@ -77,7 +78,7 @@ int32_t scan_integer(const uint8_t* text, uint32_t length, uint32_t unit, int32_
   // The magnitude is gathered as a negative number so that -2147483648 fits.
   int64_t value = 0;
   for (; i < length; i++) {
-    uint32_t c = string::read_char(text + i * unit, unit);
+    uint32_t c = unicode::read_unit(text + i * unit, unit);
     if (c == '\'') continue;
     if (c < '0' || c > '9') {
       error = kBadChar;
@@ -99,7 +100,7 @@ double scan_float(const uint8_t* text, uint32_t length, uint32_t unit, int32_t& 
   }
   uint8_t bytes[kMaxFloatText];
   for (uint32_t i = 0; i < length; i++) {
-    uint32_t c = string::read_char(text + i * unit, unit);
+    uint32_t c = unicode::read_unit(text + i * unit, unit);
     if (c > 127) {  // a wide code point is no digit, whatever its low byte says
       error = -1;
       return quiet_nan();

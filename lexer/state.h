@@ -18,6 +18,10 @@ constexpr int32_t kErrBadChar = -1, kErrMalconstruct = -2, kErrMissingOpen = -3,
 // opening character.
 constexpr uint8_t kOpenMarker = TYPE_TRIPLE;
 
+// ASCII character tests of the loaders' own checks.
+inline bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
+inline bool is_letter(uint8_t c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+
 struct State {
   State* previous = nullptr;  // the enclosing running scan
   uint32_t base = 0;          // output indexes: first cell of this scan,

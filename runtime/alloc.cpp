@@ -190,8 +190,6 @@ uint32_t copy_from_head(Series* from, Series* to) {
   return n;
 }
 
-// Flags a buffer keeps when it moves or is copied: its location bits are its own.
-constexpr uint32_t kLocationBits = kBig | kOnHeap | kMark | kHeadInMiddle;
 
 void give_up(Series* old) {
   old->node = 0;
@@ -324,7 +322,7 @@ uint32_t copy_series(uint32_t node) {
   uint32_t copy = new_series(capacity, 1, 0);
   Series* from = series_of(node);
   Series* to = series_of(copy);
-  to->flags = (from->flags & ~(kLocationBits | kOwned)) | (to->flags & kLocationBits);
+  carry_flags(to, from);
   to->tail = from->used();
   copy_from_head(from, to);
   return copy;

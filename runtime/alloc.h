@@ -41,6 +41,15 @@ enum SeriesFlag : uint32_t {
   kMade = 0x20000000,         // set on every buffer
   kInUse = 0x80000000,        // cleared when the buffer is given up
 };
+// Flags that describe where a buffer lives, not what it holds: a moved or copied buffer keeps
+// its own.
+constexpr uint32_t kLocationBits = kBig | kOnHeap | kMark | kHeadInMiddle;
+
+// The flags of a buffer made from another (a copy): the same unit and contents flags, its own
+// location, and no owner (ownership is given, never inherited).
+inline void carry_flags(Series* to, const Series* from) {
+  to->flags = (from->flags & ~(kLocationBits | kOwned)) | (to->flags & kLocationBits);
+}
 
 constexpr uint32_t kBufferOverhead = sizeof(Series);  // header bytes in front of the data
 constexpr uint32_t kBigThreshold = 0x200000;          // 2 MB: need at or above -> big block

@@ -13,6 +13,7 @@
 #include "datatypes/string_buffer.h"
 #include "runtime/alloc.h"
 #include "runtime/heap.h"
+#include "runtime/unicode.h"
 
 namespace casefold {
 
@@ -78,7 +79,7 @@ Cell* change_case(Cell* value, const Cell* part, bool upper) {
     // A fold that widens the buffer moves it: the address is derived again for every unit.
     alloc::Series* s = alloc::series_of(changed.w2);
     uint8_t* at = s->head_ptr() + i * s->unit();
-    uint32_t code_point = string::read_char(at, s->unit());
+    uint32_t code_point = unicode::read_unit(at, s->unit());
     uint32_t folded = fold_char(code_point, upper);
     if (folded != code_point) string::poke_char(changed.w2, at, folded);
   }

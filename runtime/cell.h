@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "runtime/alloc.h"
+
 // Datatype ids; the order is fixed and the binary value format relies on it.
 enum TypeId : uint8_t {
   TYPE_NONE_ID = 0,  // "no parent"
@@ -52,5 +54,12 @@ inline void set_double(Cell& c, double d) { std::memcpy(&c.w2, &d, sizeof d); }
 inline Cell make_series(uint8_t type, uint32_t node, uint32_t index = 0) {
   return Cell{type, index, node, 0};
 }
+
+// The cells of a cell series (a block's buffer, a context's values...) from its buffer's head,
+// valid until the next allocation; and how many there are.
+inline Cell* cells_of(uint32_t node) {
+  return reinterpret_cast<Cell*>(alloc::series_of(node)->head_ptr());
+}
+inline uint32_t cell_count(uint32_t node) { return alloc::series_of(node)->used() / sizeof(Cell); }
 
 }  // namespace cell

@@ -18,6 +18,7 @@
 #include "runtime/casefold.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
+#include "runtime/unicode.h"
 
 namespace hashtable {
 
@@ -44,10 +45,8 @@ constexpr uint32_t kLiveRecord = TYPE_UNSET;  // the whole header of a live reco
 inline uint32_t* words(uint32_t node) {
   return reinterpret_cast<uint32_t*>(alloc::series_of(node)->head_ptr());
 }
-inline Cell* cells(uint32_t node) {
-  return reinterpret_cast<Cell*>(alloc::series_of(node)->head_ptr());
-}
-inline uint32_t cell_count(uint32_t node) { return alloc::series_of(node)->used() / sizeof(Cell); }
+using cell::cell_count;
+using cell::cells_of;
 inline Cell* record_at(uint32_t table, uint32_t offset) {
   return reinterpret_cast<Cell*>(alloc::series_of(table_of(table)->block)->head_ptr() + offset);
 }
@@ -152,7 +151,7 @@ uint32_t text_hash(const Cell& value) {
   uint32_t h = seed;
   uint32_t count = 0;
   for (uint32_t i = value.w1; i < total; i++, count++) {
-    h = mix_block(h, casefold::fold_char(string::read_char(s->head_ptr() + i * unit, unit), true));
+    h = mix_block(h, casefold::fold_char(unicode::read_unit(s->head_ptr() + i * unit, unit), true));
   }
   return fmix32(h ^ (count * 4));
 }
@@ -257,14 +256,14 @@ uint32_t copy_units(const Cell& value) {
 // Prepares the key just put for storage: texts and binaries become copies that later changes
 // to the original cannot reach, words become set-words. May allocate.
 void normalize_key(uint32_t table, uint32_t index) {
-  Cell key = cells(table_of(table)->block)[index];
+  Cell key = cells_of(table_of(table)->block)[index];
   switch (kKeyRules[cell::type_of(key)]) {
     case kKeySetWord:
-      cell::set_type(cells(table_of(table)->block)[index], TYPE_SET_WORD);
+      cell::set_type(cells_of(table_of(table)->block)[index], TYPE_SET_WORD);
       break;
     case kKeyCopied: {
       uint32_t copy = copy_units(key);
-      Cell& stored = cells(table_of(table)->block)[index];
+      Cell& stored = cells_of(table_of(table)->block)[index];
       stored.w1 = 0;
       stored.w2 = copy;
       stored.w3 = 0;
@@ -307,7 +306,7 @@ bool same_name(const Cell& a, const Cell& b) {
 
 // The id of the symbol at index `index` of a symbol block, its alias resolved.
 uint32_t canonical_in(uint32_t block, uint32_t index) {
-  int32_t alias = static_cast<int32_t>(cells(block)[index].w1);
+  int32_t alias = static_cast<int32_t>(cells_of(block)[index].w1);
   return alias > 0 ? static_cast<uint32_t>(alias) : index + 1;
 }
 
@@ -517,7 +516,7 @@ void resize(uint32_t table, uint32_t buckets) {
   const uint32_t* old_keys = words(t->keys);
   uint32_t* new_flags = words(flags);
   uint32_t* new_keys = words(keys);
-  const Cell* block = cells(t->block);
+  const Cell* block = cells_of(t->block);
   uint32_t mask = buckets - 1;
   uint32_t moved = 0;
   for (uint32_t i = 0; i < t->buckets; i++) {
@@ -582,7 +581,7 @@ void rebuild_records(uint32_t table, uint32_t buckets) {
 // symbols by their exact name, words by their exact symbol.
 bool same_key(uint32_t table, uint32_t key, const Cell& cell) {
   const Table* t = table_of(table);
-  const Cell* block = cells(t->block);
+  const Cell* block = cells_of(t->block);
   switch (t->kind) {
     case kHash:
       return values_match(block[representative(t, key)], cell, action::STRICT_EQUAL);
@@ -606,7 +605,7 @@ int32_t put_index(uint32_t table, uint32_t index) {
     t = table_of(table);
   }
   uint32_t kind = t->kind;
-  Cell cell = cells(t->block)[index];
+  Cell cell = cells_of(t->block)[index];
   Slot slot =
       probe(table, hash_value(cell), [&](uint32_t key) { return same_key(table, key, cell); });
   if (slot.found != kNone) {
@@ -622,7 +621,7 @@ int32_t put_index(uint32_t table, uint32_t index) {
 }
 
 uint32_t index_of(uint32_t table, const Cell* cell) {
-  return static_cast<uint32_t>(cell - cells(table_of(table)->block));
+  return static_cast<uint32_t>(cell - cells_of(table_of(table)->block));
 }
 
 // --- Finding -----------------------------------------------------------------------------------
@@ -631,7 +630,7 @@ uint32_t index_of(uint32_t table, const Cell* cell) {
 int64_t find_in_map(uint32_t table, Cell key, int32_t op) {
   if (kKeyRules[cell::type_of(key)] == kKeySetWord) cell::set_type(key, TYPE_SET_WORD);
   Slot slot = probe(table, hash_value(key), [&](uint32_t index) {
-    return values_match(cells(table_of(table)->block)[index], key, op);
+    return values_match(cells_of(table_of(table)->block)[index], key, op);
   });
   if (slot.found == kNone) return -1;
   return words(table_of(table)->keys)[slot.found];
@@ -649,7 +648,7 @@ int64_t find_in_hash(uint32_t table, const Cell& key, uint32_t head, uint32_t sk
     if (fits && (best < 0 || (latest ? i > best : i < best))) best = i;
   };
   auto matches = [&](uint32_t i) {
-    return values_match(cells(table_of(table)->block)[i], key, op);
+    return values_match(cells_of(table_of(table)->block)[i], key, op);
   };
   bool whole_lists = op == action::EQUAL || op == action::STRICT_EQUAL;
   probe(table, hash_value(key), [&](uint32_t bucket_key) {
@@ -694,13 +693,13 @@ void index_pairs(uint32_t table, uint32_t first) {
     uint32_t block = table_of(table)->block;
     uint32_t length = cell_count(block);
     if (i + 1 >= length) return;
-    if (cells(block)[i + 1].header == 0) {  // a removed entry stays out of the index
+    if (cells_of(block)[i + 1].header == 0) {  // a removed entry stays out of the index
       i += 2;
       continue;
     }
-    int64_t found = find_in_map(table, cells(block)[i], action::STRICT_EQUAL);
+    int64_t found = find_in_map(table, cells_of(block)[i], action::STRICT_EQUAL);
     if (found >= 0 && found != i) {
-      Cell* pairs = cells(table_of(table)->block);
+      Cell* pairs = cells_of(table_of(table)->block);
       if (pairs[found + 1].header == 0) table_of(table)->size++;  // a removed key comes back
       pairs[found + 1] = pairs[i + 1];
       std::memmove(pairs + i, pairs + i + 2, (length - i - 2) * sizeof(Cell));
@@ -708,7 +707,7 @@ void index_pairs(uint32_t table, uint32_t first) {
       continue;
     }
     if (found < 0) {
-      check_map_key(cells(block)[i]);
+      check_map_key(cells_of(block)[i]);
       put_index(table, i);
       normalize_key(table, i);
     }
@@ -785,7 +784,7 @@ uint32_t intern_symbol(uint32_t table, const uint8_t* text, uint32_t length, boo
   uint32_t alias = kNoAlias;
   auto match = [&](uint32_t index) {
     uint32_t block = table_of(table)->block;
-    Series* name = name_of(cells(block)[index]);
+    Series* name = name_of(cells_of(block)[index]);
     if (name->used() != length) return false;
     const uint8_t* bytes = name->head_ptr();
     if (!any_case && std::memcmp(bytes, text, length) == 0) return true;
@@ -825,7 +824,7 @@ int32_t find_word(uint32_t table, uint32_t symbol, bool any_case, uint32_t conte
   uint32_t canonical = canonical_symbol(symbol);
   uint32_t wanted = any_case ? canonical : symbol;
   Slot slot = probe(table, hash_int(canonical), [&](uint32_t index) {
-    uint32_t id = cells(table_of(table)->block)[index].w2;
+    uint32_t id = cells_of(table_of(table)->block)[index].w2;
     return (any_case ? canonical_symbol(id) : id) == wanted;
   });
   if (slot.found != kNone) return static_cast<int32_t>(words(table_of(table)->keys)[slot.found]);
@@ -896,7 +895,7 @@ void index_cells(uint32_t table, uint32_t first, uint32_t step) {
 Cell* put(uint32_t table, const Cell* cell) {
   uint32_t index = index_of(table, cell);
   put_index(table, index);
-  return cells(table_of(table)->block) + index;
+  return cells_of(table_of(table)->block) + index;
 }
 
 int32_t put_with_status(uint32_t table, const Cell* cell) {
@@ -917,7 +916,7 @@ Cell* find(uint32_t table, const Cell* key, uint32_t head, uint32_t skip, int32_
     default:
       break;
   }
-  return index < 0 ? nullptr : cells(table_of(table)->block) + index;
+  return index < 0 ? nullptr : cells_of(table_of(table)->block) + index;
 }
 
 Cell* find_next_equal(uint32_t table, const Cell* key, Probe& probe) {
@@ -938,8 +937,8 @@ Cell* find_next_equal(uint32_t table, const Cell* key, Probe& probe) {
     probe.bucket = static_cast<int32_t>((bucket + probe.count) & mask);
     if (state != 0) continue;
     uint32_t index = words(t->keys)[bucket];
-    if (values_match(cells(t->block)[index], wanted, action::EQUAL)) {
-      return cells(table_of(table)->block) + index;
+    if (values_match(cells_of(t->block)[index], wanted, action::EQUAL)) {
+      return cells_of(table_of(table)->block) + index;
     }
   }
 }
@@ -948,7 +947,7 @@ void remove_cell(uint32_t table, const Cell* cell) {
   Table* t = table_of(table);
   uint32_t index = index_of(table, cell);
   if (t->kind == kMap) {
-    Cell& value = cells(t->block)[index + 1];
+    Cell& value = cells_of(t->block)[index + 1];
     if (value.header == 0) return;  // already removed: the size counts it once
     value.header = 0;
     t->size--;

@@ -20,6 +20,10 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace unicode {
 
+__attribute__((noinline)) void bad_unit() {
+  rt::runtime_error(rt::kFatalNoSwitchMatch, __builtin_return_address(0));
+}
+
 using alloc::Series;
 
 namespace {
@@ -60,32 +64,6 @@ inline uint32_t dfa_step(uint32_t state, uint8_t byte, uint32_t& code_point) {
 }
 
 // --- Units and failures --------------------------------------------------------------------------
-
-[[noreturn]] __attribute__((noinline)) void bad_unit() {
-  rt::runtime_error(rt::kFatalNoSwitchMatch, __builtin_return_address(0));
-}
-
-inline void check_unit(uint32_t unit) {
-  if (unit != 1 && unit != 2 && unit != 4) bad_unit();
-}
-
-inline uint32_t read_unit(const uint8_t* p, uint32_t unit) {
-  switch (unit) {
-    case 1: return *p;
-    case 2: { uint16_t v; std::memcpy(&v, p, 2); return v; }
-    case 4: { uint32_t v; std::memcpy(&v, p, 4); return v; }
-  }
-  bad_unit();
-}
-
-inline void write_unit(uint8_t* p, uint32_t unit, uint32_t value) {
-  switch (unit) {
-    case 1: *p = static_cast<uint8_t>(value); return;
-    case 2: { auto v = static_cast<uint16_t>(value); std::memcpy(p, &v, 2); return; }
-    case 4: std::memcpy(p, &value, 4); return;
-  }
-  bad_unit();
-}
 
 inline uint32_t read_utf16(const uint8_t* text, size_t i) { return read_unit(text + 2 * i, 2); }
 

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/alloc.h"
 #include "runtime/cell.h"
@@ -36,6 +37,31 @@ struct ByteSource {
 };
 
 constexpr uint32_t kMaxCodePoint = 0x10FFFF;
+
+// --- Code units ----------------------------------------------------------------------------------
+
+// A unit width other than 1, 2 or 4: fatal (kFatalNoSwitchMatch), reported at the caller.
+[[noreturn]] void bad_unit();
+inline void check_unit(uint32_t unit) {
+  if (unit != 1 && unit != 2 && unit != 4) bad_unit();
+}
+// The code unit of the given width at p, and its write.
+inline uint32_t read_unit(const uint8_t* p, uint32_t unit) {
+  switch (unit) {
+    case 1: return *p;
+    case 2: { uint16_t v; std::memcpy(&v, p, 2); return v; }
+    case 4: { uint32_t v; std::memcpy(&v, p, 4); return v; }
+  }
+  bad_unit();
+}
+inline void write_unit(uint8_t* p, uint32_t unit, uint32_t value) {
+  switch (unit) {
+    case 1: *p = static_cast<uint8_t>(value); return;
+    case 2: { auto v = static_cast<uint16_t>(value); std::memcpy(p, &v, 2); return; }
+    case 4: std::memcpy(p, &value, 4); return;
+  }
+  bad_unit();
+}
 
 // --- Permissive UTF-8 decoding (the lexer's) ----------------------------------------------------
 

@@ -39,10 +39,8 @@ uint32_t text_series(const std::string& text, uint32_t unit = 1) {
   return node;
 }
 
-Cell* cells_of(uint32_t block) {
-  return reinterpret_cast<Cell*>(alloc::series_of(block)->head_ptr());
-}
-uint32_t length_of(uint32_t block) { return alloc::series_of(block)->used() / sizeof(Cell); }
+using cell::cell_count;
+using cell::cells_of;
 
 void append(uint32_t block, const Cell& value) {
   Cell copy = value;  // the block may move while it grows
@@ -124,7 +122,7 @@ uint32_t make_over_block(uint32_t size, uint32_t kind) {
 void hash_append(uint32_t table, const Cell& value) {
   append(block_of(table), value);
   uint32_t block = block_of(table);
-  hashtable::put(table, cells_of(block) + length_of(block) - 1);
+  hashtable::put(table, cells_of(block) + cell_count(block) - 1);
 }
 
 int64_t find_index(uint32_t table, const Cell& key, uint32_t head = 0, uint32_t skip = 1,
@@ -135,7 +133,7 @@ int64_t find_index(uint32_t table, const Cell& key, uint32_t head = 0, uint32_t 
 
 // Every cell of a hash! block is found at its own index when the search starts there.
 void expect_consistent(uint32_t table) {
-  uint32_t n = length_of(block_of(table));
+  uint32_t n = cell_count(block_of(table));
   for (uint32_t i = 0; i < n; i++) {
     Cell key = cells_of(block_of(table))[i];
     ASSERT_EQ(find_index(table, key, i), int64_t(i)) << "cell " << i;
@@ -145,7 +143,7 @@ void expect_consistent(uint32_t table) {
 // The reverse index names each cell's bucket: dropping the cells one by one through it takes
 // every one of them out of the index. Ends with an empty index.
 void expect_reverse_consistent(uint32_t table) {
-  uint32_t n = length_of(block_of(table));
+  uint32_t n = cell_count(block_of(table));
   for (uint32_t i = 0; i < n; i++) {
     hashtable::remove_cell(table, cells_of(block_of(table)) + i);
     Cell key = cells_of(block_of(table))[i];
@@ -333,7 +331,7 @@ std::vector<KindCase> kind_cases(uint32_t context, uint32_t key_block) {
          uint32_t block = table_of(t)->block;
          append(block, integer(n));
          append(block, integer(-n));
-         hashtable::index_cells(t, length_of(block) - 2, 2);
+         hashtable::index_cells(t, cell_count(block) - 2, 2);
        },
        [](uint32_t t, int n) {
          Cell key = integer(n);
@@ -450,7 +448,7 @@ TEST_F(HashTables, AFullTableOfMostlyRemovedKeysDropsItsDeletedBucketsInsteadOfG
   EXPECT_EQ(table_of(table)->buckets, buckets);
   EXPECT_EQ(table_of(table)->size, 3u);
   EXPECT_EQ(table_of(table)->occupied, 3u);
-  EXPECT_EQ(length_of(block_of(table)), 3u * 2);  // only the live records were kept
+  EXPECT_EQ(cell_count(block_of(table)), 3u * 2);  // only the live records were kept
   for (int n : {0, 1, 60}) EXPECT_NE(hashtable::get_record(table, key(n)), nullptr);
   for (int n : {2, 30, 48}) EXPECT_EQ(hashtable::get_record(table, key(n)), nullptr);
 }
@@ -548,7 +546,7 @@ TEST_F(HashTables, HashFindReadsAKeyInTheBlockBeforeComparing) {
 // Moves cells in a hash! block the way the block actions do, then renumbers the index.
 void insert_at(uint32_t table, uint32_t at, const std::vector<int>& values) {
   uint32_t block = table_of(table)->block;
-  uint32_t length = length_of(block);
+  uint32_t length = cell_count(block);
   auto n = uint32_t(values.size());
   for (uint32_t i = 0; i < n; i++) append(block, integer(0));
   Cell* c = cells_of(block);
@@ -560,7 +558,7 @@ void insert_at(uint32_t table, uint32_t at, const std::vector<int>& values) {
 
 void remove_at(uint32_t table, uint32_t at, uint32_t n) {
   uint32_t block = table_of(table)->block;
-  uint32_t length = length_of(block);
+  uint32_t length = cell_count(block);
   hashtable::remove_range(table, at, n);
   Cell* c = cells_of(block);
   std::memmove(c + at, c + at + n, (length - at - n) * sizeof(Cell));
@@ -669,7 +667,7 @@ TEST_F(HashTables, AMapKeepsOnePairPerKeyAndTheLastValueWins) {
   for (int v : std::vector<int>{1, 10, 2, 20, 1, 11, 3, 30, 2, 21}) append(block, integer(v));
   uint32_t table = keep(hashtable::make(0, block, hashtable::kMap, 2));
   EXPECT_EQ(table_of(table)->size, 3u);
-  ASSERT_EQ(length_of(block), 6u);
+  ASSERT_EQ(cell_count(block), 6u);
   std::vector<uint32_t> words;
   for (uint32_t i = 0; i < 6; i++) words.push_back(cells_of(block)[i].w2);
   EXPECT_EQ(words, (std::vector<uint32_t>{1, 11, 2, 21, 3, 30}));
@@ -733,7 +731,7 @@ TEST_F(HashTables, ARemovedMapKeyLeavesAHoleAndComesBackOnceWhenPutAgain) {
   append(block, integer(1));
   append(block, integer(12));
   hashtable::index_cells(table, 4, 2);
-  EXPECT_EQ(length_of(block), 4u);  // the new pair went into the hole
+  EXPECT_EQ(cell_count(block), 4u);  // the new pair went into the hole
   EXPECT_EQ(cells_of(block)[1].w2, 12u);
   EXPECT_EQ(cell::type_of(cells_of(block)[1]), TYPE_INTEGER);
   EXPECT_EQ(table_of(table)->size, 2u);
@@ -890,7 +888,7 @@ TEST_F(HashTables, ContextWordsAreFoundExactlyOrByCanonicalSymbol) {
     EXPECT_EQ(hashtable::find_word(words, c.symbol, c.any_case, 0, nullptr), c.index)
         << c.symbol << (c.any_case ? " any case" : " exact");
   }
-  EXPECT_EQ(length_of(block_of(words)), 1u);  // no context given: nothing added
+  EXPECT_EQ(cell_count(block_of(words)), 1u);  // no context given: nothing added
   EXPECT_EQ(hashtable::find_word(words, foo, false, context, &index), -1);
   EXPECT_EQ(index, 1);
   EXPECT_EQ(hashtable::find_word(words, foo, false, 0, nullptr), 1);
@@ -939,7 +937,7 @@ TEST_F(HashTables, RecordsArePutFoundRemovedAndReused) {
   EXPECT_EQ(table_of(table)->size, 1u);
   hashtable::put_record(table, key(2));
   hashtable::put_record(table, key(0));
-  EXPECT_EQ(length_of(block_of(table)), 2u * 4 + 4);   // one deleted record was taken again
+  EXPECT_EQ(cell_count(block_of(table)), 2u * 4 + 4);   // one deleted record was taken again
   Cell* again = hashtable::put_record(table, key(1));  // putting an existing key resets it
   EXPECT_EQ(cell::type_of(again[0]), TYPE_UNSET);
   EXPECT_EQ(table_of(table)->size, 3u);
