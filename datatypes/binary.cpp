@@ -138,12 +138,12 @@ std::string bytes_to_write(const Cell& value, int32_t part, bool only, int32_t d
 
 // --- Byte text ---------------------------------------------------------------------------------
 
-int32_t mold(Cell* value, Cell* out, bool only, bool, bool flat, Cell*, int32_t part,
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell*, int32_t part,
              int32_t indent) {
   Cell v = *value;
   uint32_t count = rest_length(v);
-  bool lines = !flat && count > kBytesPerLine;
-  std::string text = only ? "" : "#{";
+  bool lines = !options.flat && count > kBytesPerLine;
+  std::string text = options.only ? "" : "#{";
   auto new_line = [&text](int32_t depth) {
     text += '\n';
     text.append(size_t(std::max(depth, 0)) * 4, ' ');
@@ -155,12 +155,12 @@ int32_t mold(Cell* value, Cell* out, bool only, bool, bool flat, Cell*, int32_t 
     text += string::byte_to_hex(bytes[i]);
   }
   if (lines) new_line(indent);
-  if (!only) text += '}';
+  if (!options.only) text += '}';
   return part - cell::append_text(out, text.c_str());
 }
 
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
-  return mold(value, out, false, false, false, arg, part, 0);
+  return mold(value, out, {}, arg, part, 0);
 }
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
@@ -209,40 +209,41 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 
 // trim: zero bytes from the head and/or the tail (both when neither is asked for); with all,
 // every zero byte; with `with`, every byte of that value's bytes.
-void trim(Cell* series, bool head, bool tail, bool auto_flag, bool lines, bool all, Cell* with) {
-  if (auto_flag || lines) rt::fire_error("internal", "not-done");
+void trim(Cell* series, const action::TrimOptions& options) {
+  if (options.auto_ || options.lines) rt::fire_error("internal", "not-done");
   std::array<bool, 256> removed{};
-  if (with) {
+  if (options.with) {
     std::string set;
-    gather(*with, false, set);
+    gather(*options.with, false, set);
     for (char c : set) removed[uint8_t(c)] = true;
   } else {
     removed[0] = true;
   }
-  bool notified = ownership::notify_owner(series, "trim", with, int32_t(clamped_head(*series)), 0);
+  bool notified =
+      ownership::notify_owner(series, "trim", options.with, int32_t(clamped_head(*series)), 0);
   uint32_t start = clamped_head(*series);
   Series* s = cell::series_of(*series);
   uint8_t* p = s->head_ptr();
   uint32_t end = s->used();
   uint32_t kept = start;
-  if (with || all) {
+  if (options.with || options.all) {
     for (uint32_t i = start; i < end; i++) {
       if (!removed[p[i]]) p[kept++] = p[i];
     }
   } else {
-    bool both = !head && !tail;
+    bool both = !options.head && !options.tail;
     uint32_t first = start, last = end;
-    if (head || both) {
+    if (options.head || both) {
       while (first < last && p[first] == 0) first++;
     }
-    if (tail || both) {
+    if (options.tail || both) {
       while (last > first && p[last - 1] == 0) last--;
     }
     std::memmove(p + start, p + first, last - first);
     kept = start + (last - first);
   }
   s->tail = s->head + kept;
-  if (notified) ownership::notify_owner(series, "trimmed", with, int32_t(start), 0);
+  if (notified) ownership::notify_owner(series, "trimmed", options.with, int32_t(start), 0);
 }
 
 Cell* complement(Cell* value) {

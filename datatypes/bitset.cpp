@@ -160,7 +160,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t) { return make_from(proto, *spec, true
 
 // form and mold: "make bitset! #{...}", a complemented one as "[not #{...}]" over its inverted
 // bytes, so that the text makes the same set again.
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   bool inverted = complemented(*value);
   uint8_t flip = inverted ? 0xFF : 0x00;
   std::string text = inverted ? "make bitset! [not #{" : "make bitset! #{";
@@ -173,7 +173,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int3
 }
 
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
-  return mold(value, out, false, false, false, arg, part, 0);
+  return mold(value, out, {}, arg, part, 0);
 }
 
 Cell* pick(Cell* value, int32_t index, Cell* index_value) {
@@ -202,13 +202,12 @@ Cell* poke(Cell* value, int32_t index, Cell* new_value, Cell* index_value) {
   return new_value;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool,
-                bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   if (!names_one_bit(cell::type_of(*element))) {
     Cell type{TYPE_DATATYPE, cell::type_of(*element), 0, 0};
     rt::fire_error("script", "invalid-type", &type);
   }
-  if (value) return poke(parent, 0, value, element);
+  if (step.value) return poke(parent, 0, step.value, element);
   return stack::push_copy(logic::make(apply_spec(*element, *parent, kTest)));
 }
 
@@ -267,8 +266,7 @@ void copy(Cell* value, Cell* result, Cell*, bool, Cell*) {
   *result = Cell{TYPE_BITSET, 0, node, 0};
 }
 
-Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool,
-           bool, bool) {
+Cell* find(Cell* series, Cell* value, const action::FindOptions&) {
   bool found = apply_spec(*value, *series, kTest);
   *series = found ? constants::true_value : constants::none;
   return series;

@@ -160,10 +160,10 @@ void replace_copies(uint32_t node, int32_t first, int32_t end, int32_t step, boo
 
 // --- Printing ----------------------------------------------------------------------------------
 
-int32_t mold_value(Cell* value, Cell* out, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold_value(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
                    int32_t indent) {
   auto mold = datatype::implemented<action::MOLD>(cell::type_of(*value));
-  return mold(value, out, false, all, flat, arg, part, indent);
+  return mold(value, out, options.nested(), arg, part, indent);
 }
 
 // Whether the output so far ends with a line feed, carriage return or tab.
@@ -179,11 +179,11 @@ using cell::append_text;
 // The mold of block! and paren!, which differ only in their delimiters. A first cell that
 // starts a line opens the block on a line of its own, its cells one level deeper, and closes it
 // on a line of its own at the outer level.
-int32_t mold_cells(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg,
-                   int32_t part, int32_t indent, const char* open, const char* close) {
+int32_t mold_cells(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
+                   int32_t indent, const char* open, const char* close) {
   if (cycles::detect_and_emit(*value, out, &part, true)) return part;
   const Cell block = *value;
-  if (!only) part = append_text(out, open, part);
+  if (!options.only) part = append_text(out, open, part);
   {
     cycles::Entry entry(block.w2);
     bool first_break = false;
@@ -192,24 +192,24 @@ int32_t mold_cells(Cell* value, Cell* out, bool only, bool all, bool flat, Cell*
       if (arg && part <= 0) break;
       Cell item = first_cell(block)[i];
       bool first = i == head;
-      if (!flat && (item.header & cell::kNewLine)) {
-        if (!only && first) {
+      if (!options.flat && (item.header & cell::kNewLine)) {
+        if (!options.only && first) {
           first_break = true;
           indent++;
         }
-        if (!(only && first)) part = append_text(out, "\n", part);
+        if (!(options.only && first)) part = append_text(out, "\n", part);
         part = cell::mold_indent(out, indent, part);
       } else if (!first) {
         part = append_text(out, " ", part);
       }
-      part = mold_value(&item, out, all, flat, arg, part, indent);
+      part = mold_value(&item, out, options, arg, part, indent);
     }
     if (first_break) {
       part = append_text(out, "\n", part);
       part = cell::mold_indent(out, indent - 1, part);
     }
   }
-  if (!only) part = append_text(out, close, part);
+  if (!options.only) part = append_text(out, close, part);
   return part;
 }
 
@@ -446,9 +446,9 @@ int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
   return part;
 }
 
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent) {
-  return mold_cells(value, out, only, all, flat, arg, part, indent, "[", "]");
+  return mold_cells(value, out, options, arg, part, indent, "[", "]");
 }
 
 namespace {
@@ -483,14 +483,14 @@ int32_t find_selector(const Cell& block, Cell& selector, bool case_flag) {
 
 // An integer selects by position (pick/poke); a word the value after that word; anything else the
 // value after the first equal value.
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t,
-                bool case_flag, bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   if (cell::type_of(*element) == TYPE_INTEGER) {
     int32_t n = static_cast<int32_t>(element->w2);
-    return value ? series::poke(parent, n, value, element) : series::pick(parent, n, element);
+    return step.value ? series::poke(parent, n, step.value, element)
+                      : series::pick(parent, n, element);
   }
-  const int32_t found = find_selector(*parent, *element, case_flag);
-  if (!value) {
+  const int32_t found = find_selector(*parent, *element, step.case_sensitive);
+  if (!step.value) {
     if (found < 0 || found + 1 >= length_of(*parent)) {
       *parent = constants::none;
       return parent;
@@ -498,10 +498,10 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     *parent = first_cell(*parent)[found + 1];
     return parent;
   }
-  if (found < 0) rt::fire_error("script", "bad-path-set", path, element);
+  if (found < 0) rt::fire_error("script", "bad-path-set", step.path, element);
   Cell at = *parent;
   at.w1 = static_cast<uint32_t>(found);
-  return series::poke(&at, 2, value, element);
+  return series::poke(&at, 2, step.value, element);
 }
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
@@ -628,8 +628,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_flag) {
   auto find = datatype::implemented<action::FIND>(cell::type_of(*series));
   // find leaves its answer in the cell it searches: a copy searches, the series stays.
   Cell* probe = stack::push_copy(*series);
-  const Cell found = *find(probe, key, nullptr, false, case_flag, false, false, nullptr, nullptr,
-                           false, false, false, false);
+  const Cell found = *find(probe, key, {.case_sensitive = case_flag});
   stack::top = probe;
   bool hashed = cell::type_of(*series) == TYPE_HASH;
   int32_t length = length_of(*series);
@@ -689,7 +688,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
   return series;
 }
 
-void trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+void trim(Cell* series, const action::TrimOptions&) {
   bool notified = ownership::notify_owner(series, "trim", nullptr, clamped_head(*series), 0);
   int32_t head = clamped_head(*series);
   int32_t length = length_of(*series);
@@ -733,9 +732,9 @@ void init() {
 
 namespace paren {
 
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent) {
-  return block::mold_cells(value, out, only, all, flat, arg, part, indent, "(", ")");
+  return block::mold_cells(value, out, options, arg, part, indent, "(", ")");
 }
 
 }  // namespace paren

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/datatype.h"
 #include "runtime/cell.h"
 
 namespace block {
@@ -64,10 +65,9 @@ void copy_nested(uint32_t node, int32_t first, int32_t end, int32_t step, bool d
 Cell* make(Cell* proto, Cell* spec, uint8_t type);
 Cell* to(Cell* proto, Cell* spec, uint8_t type);
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part);
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent,
-                Cell* previous, int32_t index, bool case_flag, bool get, bool last, bool notify);
+Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step);
 int32_t compare(Cell* a, Cell* b, int32_t op);
 // append and insert: part -1 when absent, dup at least 1.
 void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
@@ -76,7 +76,7 @@ void copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_flag);
 void swap(Cell* a, Cell* b);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
-void trim(Cell* series, bool head, bool tail, bool auto_flag, bool lines, bool all, Cell* with);
+void trim(Cell* series, const action::TrimOptions& options);
 
 // Registers block! and paren! (series! must be registered first) and their collector marking.
 void init();
@@ -85,6 +85,6 @@ void init();
 
 namespace paren {
 // A paren! molds as its cells in parentheses (only: the cells alone).
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent);
 }  // namespace paren

@@ -87,10 +87,10 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
   return part - 1;
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell*, int32_t part, int32_t) {
   uint32_t code_point = value->w2;  // the value may lie in a buffer that the appends move
   string::append_c_string(*out, "#\"");
-  string::mold_char_escaped(*out, code_point, all);
+  string::mold_char_escaped(*out, code_point, options.all);
   string::append_c_string(*out, "\"");
   return part - 4;
 }

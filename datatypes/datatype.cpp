@@ -87,11 +87,11 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
   return part - int32_t(n.length_less_one);
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell*, int32_t part, int32_t) {
   const char* name = names[value->w1].name;  // the value may lie in a buffer that appends move
-  if (all) part -= cell::append_text(out, "#(");
+  if (options.all) part -= cell::append_text(out, "#(");
   part -= cell::append_text(out, name);
-  if (all) part -= cell::append_text(out, ")");
+  if (options.all) part -= cell::append_text(out, ")");
   return part;
 }
 

@@ -445,7 +445,7 @@ int32_t append(Cell* out, const char* text, int32_t part) {
   return part - cell::append_text(out, text);
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   const Cell date = *value;
   Local l = local_of(date);
   // A time that the text rounds up to midnight shows as the next day's 0:00, which loads back.
@@ -482,25 +482,24 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int3
 }
 
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
-  return mold(value, out, false, false, false, arg, part, 0);
+  return mold(value, out, {}, arg, part, 0);
 }
 
 // --- Path steps and pick ---------------------------------------------------------------------
 
 // Setting changes the date in the cell given, which the evaluator stores back where it came
 // from; the owner of that place is told here.
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent,
-                Cell*, int32_t, bool, bool, bool, bool notify) {
+Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   int32_t field = field_of(*element);
-  if (!field) rt::fire_error("script", "invalid-path", path, element);
-  if (!value) {
+  if (!field) rt::fire_error("script", "invalid-path", step.path, element);
+  if (!step.value) {
     *parent = field_value(*parent, field);
     return parent;
   }
-  set_field(parent, field, *value);
+  set_field(parent, field, *step.value);
   // An object holding the value runs its on-change* when the evaluator stores the value back.
-  if (notify) ownership::notify_owner(grandparent, "set-path", value, field, 1);
-  return value;
+  if (step.notify) ownership::notify_owner(step.grandparent, "set-path", step.value, field, 1);
+  return step.value;
 }
 
 Cell* pick(Cell* value, int32_t, Cell* index_value) {

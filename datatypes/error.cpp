@@ -330,7 +330,7 @@ int32_t write_value(Cell* out, Cell* value, Style style, Cell* arg, int32_t part
     return datatype::implemented<action::FORM>(type)(value, out, arg, part);
   }
   auto mold = datatype::implemented<action::MOLD>(type);
-  return mold(value, out, style == Style::kMoldFlatOnly, false, true, arg, part, 0);
+  return mold(value, out, {.only = style == Style::kMoldFlatOnly, .flat = true}, arg, part, 0);
 }
 
 // Appends the value written in the style, at most limit characters of it (kNoLimit: all);
@@ -468,11 +468,11 @@ struct CycleExit {
 };
 
 // The fields as object! molds them: one per line at the indentation (flat: one line).
-int32_t mold_fields(const Cell& error, Cell* out, bool only, bool all, bool flat, Cell* arg,
+int32_t mold_fields(const Cell& error, Cell* out, action::MoldOptions options, Cell* arg,
                     int32_t part, int32_t indent) {
   uint32_t node = error.w1;
   uint32_t count = context::word_count(node);
-  bool indenting = !flat && !only;
+  bool indenting = !options.flat && !options.only;
   if (indenting) part = append(out, "\n", part);
   cycles::push(node);
   CycleExit exit;
@@ -480,26 +480,26 @@ int32_t mold_fields(const Cell& error, Cell* out, bool only, bool all, bool flat
     if (indenting) part = cell::mold_indent(out, indent, part);
     Cell word = *context::word_at(node, i);
     auto mold_word = datatype::implemented<action::MOLD>(TYPE_WORD);
-    part = mold_word(&word, out, false, all, flat, arg, part, 0);
+    part = mold_word(&word, out, options.nested(), arg, part, 0);
     part = append(out, ": ", part);
     Cell value = *value_at(node, i);
     if (cell::type_of(value) == TYPE_WORD) part = append(out, "'", part);
     auto mold_value = datatype::implemented<action::MOLD>(cell::type_of(value));
-    part = mold_value(&value, out, false, all, flat, arg, part, indent);
-    if (indenting || i + 1 < count) part = append(out, flat ? " " : "\n", part);
+    part = mold_value(&value, out, options.nested(), arg, part, indent);
+    if (indenting || i + 1 < count) part = append(out, options.flat ? " " : "\n", part);
   }
   return part;
 }
 
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent) {
   if (cycles::detect_and_emit(*value, out, &part, true)) return part;
   Cell error = *value;
   gc::Guard guard(error);
-  if (!only) part = append(out, "make error! [", part);
-  part = mold_fields(error, out, only, all, flat, arg, part, indent + 1);
-  if (!flat && indent >= 1) part = cell::mold_indent(out, indent, part);
-  if (!only) part = append(out, "]", part);
+  if (!options.only) part = append(out, "make error! [", part);
+  part = mold_fields(error, out, options, arg, part, indent + 1);
+  if (!options.flat && indent >= 1) part = cell::mold_indent(out, indent, part);
+  if (!options.only) part = append(out, "]", part);
   return part;
 }
 

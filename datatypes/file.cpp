@@ -40,7 +40,7 @@ void append_quoted(const Cell& out, std::u32string_view text) {
 
 }  // namespace
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   const std::u32string text = url::text_of(*value);
   const uint32_t before = string::whole_length(*out);
   append(*out, "%");

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "datatypes/datatype.h"
 #include "runtime/cell.h"
 
 namespace file {
@@ -20,7 +21,7 @@ std::u32string os_current_dir();
 
 // file!'s mold: "%" and the path, bare when it reads back as one token, else in double quotes
 // with caret escapes ("%" and two double quotes for the empty path). url! registers file!'s row.
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent);
 
 }  // namespace file

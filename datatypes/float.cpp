@@ -239,7 +239,7 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
   return append_text(out, get(*value), kDouble, part);
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   return part - cell::append_text(out, dtoa::format_float(get(*value), 0, true));
 }
 
@@ -247,7 +247,7 @@ int32_t percent_form(Cell* value, Cell* out, Cell*, int32_t part) {
   return append_text(out, get(*value) * 100.0, kPercent, part);
 }
 
-int32_t percent_mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t percent_mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   return percent_form(value, out, nullptr, part);
 }
 
@@ -274,12 +274,8 @@ void power() {
   cell::set_double(*base, std::pow(get(*base), number_of(exponent)));
 }
 
-struct RoundFlags {
-  bool even, down, half_down, floor, ceiling, half_ceiling;
-};
-
 // The scaled value rounded to a whole number by the flags.
-double round_whole(double v, const RoundFlags& f) {
+double round_whole(double v, const action::RoundOptions& f) {
   if (f.down) return std::trunc(v);
   if (f.floor) return std::floor(v);
   if (f.ceiling) return std::ceil(v);
@@ -297,7 +293,7 @@ double round_whole(double v, const RoundFlags& f) {
 
 // value rounded to a multiple of scale (> 0). A scale whose reciprocal would overflow is used
 // through its mantissa, the value moved by its binary exponent and moved back after.
-double round_to(double value, double scale, const RoundFlags& flags) {
+double round_to(double value, double scale, const action::RoundOptions& flags) {
   if (scale >= 1.0) {
     double result = round_whole(value / scale, flags) * scale;
     if (std::isinf(result)) rt::fire_error("math", "overflow");
@@ -315,8 +311,7 @@ double round_to(double value, double scale, const RoundFlags& flags) {
   return std::ldexp(round_whole(value * reciprocal, flags) / reciprocal, exponent);
 }
 
-void round(Cell* value, Cell* scale_cell, bool even, bool down, bool half_down, bool floor,
-           bool ceiling, bool half_ceiling) {
+void round(Cell* value, Cell* scale_cell, const action::RoundOptions& options) {
   if (scale_cell && cell::type_of(*scale_cell) == TYPE_MONEY) {
     Cell name = stack::call_name();
     rt::fire_error("script", "not-related", &name, datatype::push(TYPE_MONEY));
@@ -336,7 +331,7 @@ void round(Cell* value, Cell* scale_cell, bool even, bool down, bool half_down, 
   double result = x;
   // A zero scale, or one below the value's precision, leaves the value as it is (NaN too).
   if (scale != 0.0 && std::fabs(x) * 0x1p-53 <= scale) {
-    result = round_to(x, scale, {even, down, half_down, floor, ceiling, half_ceiling});
+    result = round_to(x, scale, options);
   }
   if (result_type == TYPE_INTEGER) {
     if (!(result >= -2147483648.0 && result <= 2147483647.0)) rt::fire_error("math", "overflow");
@@ -532,7 +527,7 @@ namespace triple {
 namespace {
 
 // "make triple! [1 2 3]"
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   const uint32_t words[] = {value->w1, value->w2, value->w3};  // before appends move the value
   part -= cell::append_text(out, "make triple! [");
   for (int i = 0; i < 3; i++) {
@@ -543,7 +538,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int3
 }
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
-  return mold(value, out, false, false, false, nullptr, part, 0);
+  return mold(value, out, {}, nullptr, part, 0);
 }
 
 }  // namespace

@@ -382,16 +382,16 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
 
 // A function with no body (none!) shows it after a space, as a routine with a body that is not a
 // block does.
-int32_t mold(Cell* value, Cell* out, bool, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent) {
   const Cell v = *value;
   part -= cell::append_text(out, cell::type_of(v) == TYPE_ROUTINE ? "routine " : "func ");
   Cell spec{TYPE_BLOCK, 0, v.w2, 0};
-  part = block::mold(&spec, out, false, all, flat, arg, part, indent);
+  part = block::mold(&spec, out, options.nested(), arg, part, indent);
   Cell body = body_of(v);
   if (cell::type_of(body) != TYPE_BLOCK) part -= cell::append_text(out, " ");
   auto mold_body = datatype::lookup<action::MOLD>(cell::type_of(body));
-  return mold_body ? mold_body(&body, out, false, all, flat, arg, part, indent) : part;
+  return mold_body ? mold_body(&body, out, options.nested(), arg, part, indent) : part;
 }
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {

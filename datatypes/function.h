@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/datatype.h"
 #include "runtime/cell.h"
 
 namespace function {
@@ -67,7 +68,7 @@ void set_op_copy(const Cell& value);
 Cell* make(Cell* proto, Cell* spec, uint8_t type);
 void reflect(Cell* value, uint32_t field_symbol);
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part);
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent);
 int32_t compare(Cell* a, Cell* b, int32_t op);
 

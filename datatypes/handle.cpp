@@ -24,8 +24,8 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
 }
 
 // With all: #[handle! 00001A2Bh window]; without: the type's word alone.
-int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell*, int32_t part, int32_t) {
-  if (!all) return part - cell::append_text(out, "handle!");
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell*, int32_t part, int32_t) {
+  if (!options.all) return part - cell::append_text(out, "handle!");
   Cell handle = *value;  // read before appending: the output may move the value's block
   part -= cell::append_text(out, "#[handle! ");
   part = form(&handle, out, nullptr, part);

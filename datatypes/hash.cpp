@@ -51,19 +51,20 @@ void reorder(const Cell& hash, Reorder&& run) {
 // Whether the index can answer: a single value compared whole. Blocks match by content,
 // datatypes and typesets by type, objects field by field, /match and /same (without /only) by
 // position: block!'s search serves those.
-bool by_index(const Cell& value, bool only, bool same, bool match) {
+bool by_index(const Cell& value, const action::FindOptions& options) {
   uint8_t type = cell::type_of(value);
-  return !match && !series::any_block(type) && type != TYPE_DATATYPE && type != TYPE_TYPESET &&
-         type != TYPE_OBJECT && (!same || only);
+  return !options.match && !series::any_block(type) && type != TYPE_DATATYPE &&
+         type != TYPE_TYPESET && type != TYPE_OBJECT && (!options.same || options.only);
 }
 
 // The buffer index of the match, or -1: the first at or after the head (the last one with
 // /last, the last before the head with /reverse) on a record boundary, within the part.
-int64_t find_index(const Cell& hash, const Cell& value, const Cell* part, bool case_flag,
-                   bool same, const Cell* skip, bool last, bool reverse) {
+int64_t find_index(const Cell& hash, const Cell& value, const action::FindOptions& options) {
+  const Cell* part = options.part;
+  const Cell* skip = options.skip;
   auto length = static_cast<int64_t>(length_of(hash));
   int64_t head = std::max<int64_t>(static_cast<int32_t>(hash.w1), 0);
-  if (length == 0 || (head >= length && !reverse)) return -1;
+  if (length == 0 || (head >= length && !options.reverse)) return -1;
   head = std::min(head, length);
   uint32_t record = 1;
   if (skip) {
@@ -79,9 +80,11 @@ int64_t find_index(const Cell& hash, const Cell& value, const Cell* part, bool c
     if (count < 1) return -1;
     limit = std::min(limit, head + count - 1);
   }
-  int32_t op = same ? action::SAME : case_flag ? action::STRICT_EQUAL : action::FIND_EQUAL;
+  int32_t op = options.same             ? action::SAME
+               : options.case_sensitive ? action::STRICT_EQUAL
+                                        : action::FIND_EQUAL;
   const Cell* found = hashtable::find(hash.w3, &value, static_cast<uint32_t>(head), record, op,
-                                      last, reverse);
+                                      options.last, options.reverse);
   if (!found) return -1;
   int64_t index = found - block::cell_at(hash, 0);
   return index <= limit ? index : -1;
@@ -106,12 +109,12 @@ Cell* make(Cell* proto, Cell* spec, uint8_t) {
   return made;
 }
 
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent) {
   // Met again inside itself: the block's marker, without the constructor around it.
   if (cycles::detect_and_emit(*value, out, &part, true)) return part;
-  if (!only) part -= cell::append_text(out, "make hash! ");
-  return block::mold(value, out, only, all, flat, arg, part, indent);
+  if (!options.only) part -= cell::append_text(out, "make hash! ");
+  return block::mold(value, out, options, arg, part, indent);
 }
 
 // Copied as block! copies; the result is a hash! (deep copies included). A copy of the whole
@@ -130,42 +133,37 @@ void copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
   }
 }
 
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_flag, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match) {
-  if (!by_index(*value, only, same, match)) {
-    return datatype::implemented<action::FIND>(TYPE_BLOCK)(
-        series, value, part, only, case_flag, same, any, with, skip, last, reverse, tail, match);
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options) {
+  if (!by_index(*value, options)) {
+    return datatype::implemented<action::FIND>(TYPE_BLOCK)(series, value, options);
   }
-  int64_t index = find_index(*series, *value, part, case_flag, same, skip, last, reverse);
+  int64_t index = find_index(*series, *value, options);
   if (index < 0) {
     *series = constants::none;
   } else {
-    series->w1 = static_cast<uint32_t>(index + (tail ? 1 : 0));
+    series->w1 = static_cast<uint32_t>(index + (options.tail ? 1 : 0));
   }
   return series;
 }
 
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_flag, bool same,
-             bool any, Cell* with, Cell* skip, bool last, bool reverse) {
-  if (!by_index(*value, only, same, false)) {
-    return datatype::implemented<action::SELECT>(TYPE_BLOCK)(
-        series, value, part, only, case_flag, same, any, with, skip, last, reverse);
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options) {
+  if (!by_index(*value, options)) {
+    return datatype::implemented<action::SELECT>(TYPE_BLOCK)(series, value, options);
   }
-  int64_t index = find_index(*series, *value, part, case_flag, same, skip, last, reverse);
+  int64_t index = find_index(*series, *value, options);
   bool found = index >= 0 && index + 1 < length_of(*series);
   *series = found ? *block::cell_at(*series, static_cast<int32_t>(index + 1)) : constants::none;
   return series;
 }
 
-Cell* sort(Cell* series, bool case_flag, Cell* skip, Cell* compare, Cell* part, bool all,
-           bool reverse, bool stable) {
+Cell* sort(Cell* series, const action::SortOptions& options) {
   auto block_sort = datatype::implemented<action::SORT>(TYPE_BLOCK);
-  reorder(*series, [&] { block_sort(series, case_flag, skip, compare, part, all, reverse, stable); });
+  reorder(*series, [&] { block_sort(series, options); });
   return series;
 }
 
-void trim(Cell* series, bool head, bool tail, bool auto_flag, bool lines, bool all, Cell* with) {
-  reorder(*series, [&] { block::trim(series, head, tail, auto_flag, lines, all, with); });
+void trim(Cell* series, const action::TrimOptions& options) {
+  reorder(*series, [&] { block::trim(series, options); });
 }
 
 // A hash is its block and its index, which keeps the block alive too.

@@ -330,7 +330,7 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
   return part - cell::append_text(out, to_decimal_text(get_value(*value)));
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   return form(value, out, nullptr, part);
 }
 
@@ -422,8 +422,7 @@ void power() {
 
 // Rounds to a multiple of the scale. Worked in 64 bits, so -2147483648 and a -2147483648 scale
 // round like any other value, and only a result that really leaves the range overflows.
-void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-           bool ceiling, bool half_ceiling) {
+void round(Cell* value, Cell* scale, const action::RoundOptions& options) {
   if (scale && cell::type_of(*scale) == TYPE_MONEY) {
     Cell name = stack::call_name();
     rt::fire_error("script", "not-related", stack::push_copy(name), datatype::push(TYPE_MONEY));
@@ -431,7 +430,7 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
   if (scale && cell::type_of(*scale) != TYPE_INTEGER) {
     auto float_round = datatype::implemented<action::ROUND>(TYPE_FLOAT);
     become_float(value);
-    float_round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    float_round(value, scale, options);
     return;
   }
   const int64_t n = get_value(*value);
@@ -443,14 +442,14 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
   const int64_t d = s - r;
   const int64_t toward = a - r, away = a + d;
   int64_t magnitude;
-  if (down) magnitude = toward;
-  else if (floor) magnitude = n > 0 ? toward : away;
-  else if (ceiling) magnitude = n < 0 ? toward : away;
+  if (options.down) magnitude = toward;
+  else if (options.floor) magnitude = n > 0 ? toward : away;
+  else if (options.ceiling) magnitude = n < 0 ? toward : away;
   else if (r < d) magnitude = toward;
   else if (r > d) magnitude = away;
-  else if (even) magnitude = (a / s) % 2 == 0 ? toward : away;
-  else if (half_down) magnitude = toward;
-  else if (half_ceiling) magnitude = n < 0 ? toward : away;
+  else if (options.even) magnitude = (a / s) % 2 == 0 ? toward : away;
+  else if (options.half_down) magnitude = toward;
+  else if (options.half_ceiling) magnitude = n < 0 ? toward : away;
   else magnitude = away;
   const int64_t rounded = n < 0 ? -magnitude : magnitude;
   if (rounded < INT32_MIN || rounded > INT32_MAX) rt::fire_error("math", "overflow");

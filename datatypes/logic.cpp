@@ -38,8 +38,8 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
   return part - cell::append_text(out, value->w1 ? "true" : "false");
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell*, int32_t part, int32_t) {
-  if (!all) return form(value, out, nullptr, part);
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell*, int32_t part, int32_t) {
+  if (!options.all) return form(value, out, nullptr, part);
   return part - cell::append_text(out, value->w1 ? "#(true)" : "#(false)");
 }
 

@@ -115,17 +115,17 @@ void put_entry(const Cell& map, Cell key, Cell value, bool case_flag) {
 
 // --- Printing ------------------------------------------------------------------------------------
 
-int32_t mold_cell(Cell value, Cell* out, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold_cell(Cell value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
                   int32_t indent) {
   gc::Guard keep(value);
-  return actions::call_mold(&value, out, false, all, flat, arg, part, indent);
+  return actions::call_mold(&value, out, options.nested(), arg, part, indent);
 }
 
 // Writes each live entry as its key and value, molded, with one space between. With depth at 0
 // or more every entry begins a new line indented that deep; otherwise entries are separated by
 // the separator. Returns the remaining part limit.
-int32_t write_entries(const Cell& map, Cell* out, bool all, bool flat, Cell* arg, int32_t part,
-                      int32_t depth, const char* separator) {
+int32_t write_entries(const Cell& map, Cell* out, action::MoldOptions options, Cell* arg,
+                      int32_t part, int32_t depth, const char* separator) {
   cycles::Entry entry(map.w2);
   bool first = true;
   for (uint32_t i = 0; i + 1 < entry_cells(map) && part > 0; i += 2) {
@@ -137,9 +137,9 @@ int32_t write_entries(const Cell& map, Cell* out, bool all, bool flat, Cell* arg
       part = append_text(out, separator, part);
     }
     first = false;
-    part = mold_cell(entries(map)[i], out, all, flat, arg, part, std::max(depth, 0));
+    part = mold_cell(entries(map)[i], out, options, arg, part, std::max(depth, 0));
     part = append_text(out, " ", part);
-    part = mold_cell(entries(map)[i + 1], out, all, flat, arg, part, std::max(depth, 0));
+    part = mold_cell(entries(map)[i + 1], out, options, arg, part, std::max(depth, 0));
   }
   return part;
 }
@@ -238,21 +238,21 @@ int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
   if (cycles::detect_and_emit(*value, out, &part, false)) return part;
   const Cell map = *value;
   gc::Guard keep(map);
-  return write_entries(map, out, false, false, arg, part, -1, "\n");
+  return write_entries(map, out, {}, arg, part, -1, "\n");
 }
 
 // "#[", each entry on a line of its own one level deeper, "]" on a line at the map's level;
 // flat: the entries on one line; only: no brackets, one entry a line without indentation.
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent) {
   if (cycles::detect_and_emit(*value, out, &part, true)) return part;
   const Cell map = *value;
   gc::Guard keep(map);
-  const char* separator = flat ? " " : "\n";
-  if (only) return write_entries(map, out, all, flat, arg, part, -1, separator);
+  const char* separator = options.flat ? " " : "\n";
+  if (options.only) return write_entries(map, out, options, arg, part, -1, separator);
   part = append_text(out, "#[", part);
-  part = write_entries(map, out, all, flat, arg, part, flat ? -1 : indent + 1, separator);
-  if (!flat && key_count(map) > 0) {
+  part = write_entries(map, out, options, arg, part, options.flat ? -1 : indent + 1, separator);
+  if (!options.flat && key_count(map) > 0) {
     part = append_text(out, "\n", part);
     part = cell::mold_indent(out, indent, part);
   }
@@ -260,15 +260,14 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, 
 }
 
 // A key reads its value (none when absent); with a value, the value is put under the key.
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t,
-                bool case_flag, bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   const Cell map = *parent;
   gc::Guard keep(map);
-  if (value) {
-    put_entry(map, *element, *value, case_flag);
-    return value;
+  if (step.value) {
+    put_entry(map, *element, *step.value, step.case_sensitive);
+    return step.value;
   }
-  int64_t at = find_live_key(map, *element, lookup_op(case_flag, false));
+  int64_t at = find_live_key(map, *element, lookup_op(step.case_sensitive, false));
   *parent = at >= 0 ? entries(map)[at + 1] : constants::none;
   return parent;
 }
@@ -314,16 +313,14 @@ void clear(Cell* map) {
 int32_t length(Cell* map) { return static_cast<int32_t>(key_count(*map)); }
 
 // The stored key, as scripts get it, or none.
-Cell* find(Cell* map, Cell* key, Cell*, bool, bool case_flag, bool same, bool, Cell*, Cell*,
-           bool, bool, bool, bool) {
-  int64_t at = find_live_key(*map, *key, lookup_op(case_flag, same));
+Cell* find(Cell* map, Cell* key, const action::FindOptions& options) {
+  int64_t at = find_live_key(*map, *key, lookup_op(options.case_sensitive, options.same));
   *map = at >= 0 ? handed_out_key(entries(*map)[at], false) : constants::none;
   return map;
 }
 
-Cell* select(Cell* map, Cell* key, Cell*, bool, bool case_flag, bool same, bool, Cell*, Cell*,
-             bool, bool) {
-  int64_t at = find_live_key(*map, *key, lookup_op(case_flag, same));
+Cell* select(Cell* map, Cell* key, const action::FindOptions& options) {
+  int64_t at = find_live_key(*map, *key, lookup_op(options.case_sensitive, options.same));
   *map = at >= 0 ? entries(*map)[at + 1] : constants::none;
   return map;
 }

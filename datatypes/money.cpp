@@ -197,9 +197,9 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
   return print(v, out, true, false, part);
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell*, int32_t part, int32_t) {
   const Cell v = *value;
-  return print(v, out, false, all, part);
+  return print(v, out, false, options.all, part);
 }
 
 // --- Conversions -----------------------------------------------------------------------------
@@ -318,10 +318,9 @@ Cell field_value(const Cell& value, int32_t field_index) {
   return amount;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
-                bool, bool, bool) {
-  const Cell* shown = path ? path : parent;
-  if (value) rt::fire_error("script", "bad-path-set", shown, element);
+Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
+  const Cell* shown = step.path ? step.path : parent;
+  if (step.value) rt::fire_error("script", "bad-path-set", shown, element);
   int32_t field_index = field_of(*element);
   if (!field_index) rt::fire_error("script", "invalid-path", shown, element);
   *parent = field_value(*parent, field_index);
@@ -412,8 +411,7 @@ bool even_q(Cell* value) { return !odd_q(value); }
 
 // Rounds to a multiple of the scale (money, or a number converted); the tie is judged by twice
 // the remainder against the scale, exact for an odd scale too.
-void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-           bool ceiling, bool half_ceiling) {
+void round(Cell* value, Cell* scale, const action::RoundOptions& options) {
   const Cell v = *value;
   if (zero_q(v)) return;
   Amount s = kUnit;
@@ -434,13 +432,13 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
   const Amount q = a / s, r = a % s;
   const bool neg = negative(v);
   bool away;
-  if (r == 0 || down) away = false;
-  else if (floor) away = neg;
-  else if (ceiling) away = !neg;
+  if (r == 0 || options.down) away = false;
+  else if (options.floor) away = neg;
+  else if (options.ceiling) away = !neg;
   else if (2 * r != s) away = 2 * r > s;
-  else if (even) away = q % 2 == 1;
-  else if (half_down) away = false;
-  else if (half_ceiling) away = !neg;
+  else if (options.even) away = q % 2 == 1;
+  else if (options.half_down) away = false;
+  else if (options.half_ceiling) away = !neg;
   else away = true;
   Amount rounded;
   if (__builtin_mul_overflow(q + (away ? 1 : 0), s, &rounded) || rounded >= kLimit) {

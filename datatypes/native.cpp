@@ -34,10 +34,10 @@ bool wraps_function(uint8_t type) { return type == TYPE_FUNCTION || type == TYPE
 using cell::append_text;
 
 // A spec or body block molded with its brackets: `only` belongs to the outer value.
-int32_t mold_block(uint32_t node, Cell* out, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold_block(uint32_t node, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
                    int32_t indent) {
   Cell block{TYPE_BLOCK, 0, node, 0};
-  return block::mold(&block, out, false, all, flat, arg, part, indent);
+  return block::mold(&block, out, options.nested(), arg, part, indent);
 }
 
 // --- Collector -----------------------------------------------------------------------------------
@@ -178,27 +178,27 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
   return append_text(out, kNames[cell::type_of(*value) - TYPE_NATIVE], part);
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent) {
   const Cell v = *value;
   uint8_t type = cell::type_of(v);
   if (type != TYPE_OP) {
     part = append_text(out, type == TYPE_NATIVE ? "make native! [" : "make action! [", part);
-    part = mold_block(v.w2, out, all, flat, arg, part, indent);
+    part = mold_block(v.w2, out, options, arg, part, indent);
     return append_text(out, "]", part);
   }
   part = append_text(out, "make op! ", part);
   stack::mark_native(runtime_words::words.frame_anon);
   if (wrapped_type(v) == TYPE_FUNCTION) {
     part = append_text(out, "func ", part);
-    part = mold_block(v.w2, out, all, flat, arg, part, indent);
+    part = mold_block(v.w2, out, options, arg, part, indent);
     Cell body = function::body_of(v);
     if (cell::type_of(body) == TYPE_BLOCK) {
-      part = block::mold(&body, out, false, all, flat, arg, part, indent);
+      part = block::mold(&body, out, options.nested(), arg, part, indent);
     }
   } else {
     part = append_text(out, "[", part);
-    part = mold_block(v.w2, out, all, flat, arg, part, indent);
+    part = mold_block(v.w2, out, options, arg, part, indent);
     part = append_text(out, "]", part);
   }
   stack::unwind();  // leaves the frame's empty result cell, which goes too

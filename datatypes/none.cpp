@@ -17,8 +17,8 @@ int32_t form(Cell*, Cell* out, Cell*, int32_t part) {
   return part - cell::append_text(out, "none");
 }
 
-int32_t mold(Cell*, Cell* out, bool, bool all, bool, Cell*, int32_t part, int32_t) {
-  return part - cell::append_text(out, all ? "#(none)" : "none");
+int32_t mold(Cell*, Cell* out, action::MoldOptions options, Cell*, int32_t part, int32_t) {
+  return part - cell::append_text(out, options.all ? "#(none)" : "none");
 }
 
 int32_t compare(Cell*, Cell* other, int32_t op) {
@@ -35,12 +35,12 @@ int32_t compare(Cell*, Cell* other, int32_t op) {
 
 // clear, find, remove, select and take of none answer none.
 void clear(Cell*) { *stack::arg(0) = constants::none; }
-Cell* find(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+Cell* find(Cell*, Cell*, const action::FindOptions&) {
   return const_cast<Cell*>(&constants::none);
 }
 int32_t length(Cell*) { return -1; }
 void remove(Cell*, Cell*, Cell*) { *stack::arg(0) = constants::none; }
-Cell* select(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
+Cell* select(Cell*, Cell*, const action::FindOptions&) {
   return const_cast<Cell*>(&constants::none);
 }
 Cell* take(Cell*, Cell*, bool, bool) { return const_cast<Cell*>(&constants::none); }

@@ -321,11 +321,11 @@ void call_handler(const Cell& name, const Cell& object, Handler which, const Cel
 
 using cell::append_text;
 
-int32_t mold_cell(Cell value, Cell* out, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold_cell(Cell value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
                   int32_t indent) {
   gc::Guard guard(value);
   auto mold = datatype::implemented<action::MOLD>(cell::type_of(value));
-  return mold(&value, out, false, all, flat, arg, part, indent);
+  return mold(&value, out, options.nested(), arg, part, indent);
 }
 
 bool is_handler_word(const Cell& word) {
@@ -334,28 +334,30 @@ bool is_handler_word(const Cell& word) {
          symbol::same_canonical(word.w2, words.on_deep_change.w2);
 }
 
-// Writes the fields as "word: value", molded, each on a line of its own (indented) or separated
-// by single spaces (flat); the handler fields only with all. Returns the remaining part limit.
-int32_t mold_fields(const Cell& object, Cell* out, bool only, bool all, bool flat, Cell* arg,
-                    int32_t part, bool indenting, int32_t indent, bool leading_break) {
+// Writes the fields as "word: value", molded, the handler fields only with all. In mold's block
+// layout (not flat or only) a line break comes first and each field has an indented line of its
+// own; otherwise the fields are separated by single spaces (flat) or line breaks. Returns the
+// remaining part limit.
+int32_t mold_fields(const Cell& object, Cell* out, action::MoldOptions options, Cell* arg,
+                    int32_t part, int32_t indent, bool block_layout) {
   uint32_t context = object.w1;
   if (field_count(context) == 0) return part;
-  const char* separator = flat ? " " : "\n";
-  if (flat || only) indenting = false;
-  if (!flat && leading_break && !only) part = append_text(out, "\n", part);
+  const char* separator = options.flat ? " " : "\n";
+  const bool indenting = block_layout && !options.flat && !options.only;
+  if (indenting) part = append_text(out, "\n", part);
   cycles::Entry entry(context);
   bool first = true;
   for (uint32_t i = 0; i < field_count(context) && part > 0; i++) {
     Cell word = plain_word(context, i);
-    if (!all && is_handler_word(word)) continue;
+    if (!options.all && is_handler_word(word)) continue;
     if (!indenting && !first) part = append_text(out, separator, part);
     first = false;
     if (indenting) part = cell::mold_indent(out, indent, part);
-    part = mold_cell(word, out, all, flat, arg, part, indent);
+    part = mold_cell(word, out, options, arg, part, indent);
     part = append_text(out, ": ", part);
     Cell value = value_or_unset(context, i);
     if (cell::type_of(value) == TYPE_WORD) part = append_text(out, "'", part);
-    part = mold_cell(value, out, all, flat, arg, part, indent);
+    part = mold_cell(value, out, options, arg, part, indent);
     if (indenting) part = append_text(out, separator, part);
   }
   return part;
@@ -482,13 +484,13 @@ void fire_on_deep_change(const Cell& owner, const Cell& word, const Cell& target
                 integer::make(index), integer::make(count)});
 }
 
-void set_many(Cell* object, const Cell* value, bool any, bool only, bool some) {
+void set_many(Cell* object, const Cell* value, const SetOptions& options) {
   Cell* target = stack::push_copy(*object);
   Cell* source = stack::push_copy(*value);
   uint32_t context = target->w1;
   uint32_t count = field_count(context);
-  bool from_block = !only && cell::type_of(*source) == TYPE_BLOCK;
-  bool from_object = !only && cell::type_of(*source) == TYPE_OBJECT;
+  bool from_block = !options.only && cell::type_of(*source) == TYPE_BLOCK;
+  bool from_object = !options.only && cell::type_of(*source) == TYPE_OBJECT;
   // The value for field #i into *out; false when the field is left alone.
   auto value_for = [&](uint32_t i, Cell* out) {
     if (from_block) {
@@ -504,7 +506,7 @@ void set_many(Cell* object, const Cell* value, bool any, bool only, bool some) {
     return true;
   };
   Cell* next = stack::push_copy(constants::none);
-  if (!any && !only && !some) {
+  if (!options.any && !options.only && !options.some) {
     for (uint32_t i = 0; i < count; i++) {
       if (value_for(i, next) && cell::type_of(*next) == TYPE_UNSET) {
         Cell word = plain_word(context, i);
@@ -514,7 +516,7 @@ void set_many(Cell* object, const Cell* value, bool any, bool only, bool some) {
   }
   for (uint32_t i = 0; i < count; i++) {
     if (!value_for(i, next)) continue;
-    if (some && cell::type_of(*next) == TYPE_NONE) continue;
+    if (options.some && cell::type_of(*next) == TYPE_NONE) continue;
     Cell word = plain_word(context, i);
     bool handler_field = target->w3 && (i == handler_index(target->w3, kOnChange) ||
                                         i == handler_index(target->w3, kOnDeepChange));
@@ -624,25 +626,24 @@ void reflect(Cell* value, uint32_t field_symbol) {
 
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
   if (cycles::detect_and_emit(*value, out, &part, false)) return part;
-  return mold_fields(*value, out, false, false, false, arg, part, false, 0, false);
+  return mold_fields(*value, out, {}, arg, part, 0, false);
 }
 
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent) {
   if (cycles::detect_and_emit(*value, out, &part, true)) return part;
   const Cell object = *value;
-  if (!only) part = append_text(out, "make object! [", part);
-  part = mold_fields(object, out, only, all, flat, arg, part, true, indent + 1, true);
-  if (!flat && indent >= 1) part = cell::mold_indent(out, indent, part);
-  if (!only) part = append_text(out, "]", part);
+  if (!options.only) part = append_text(out, "make object! [", part);
+  part = mold_fields(object, out, options, arg, part, indent + 1, true);
+  if (!options.flat && indent >= 1) part = cell::mold_indent(out, indent, part);
+  if (!options.only) part = append_text(out, "]", part);
   return part;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
-                bool get, bool last, bool) {
+Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   switch (cell::type_of(*element)) {
     case TYPE_WORD: case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: break;
-    default: rt::fire_error("script", "invalid-path", path, element);
+    default: rt::fire_error("script", "invalid-path", step.path, element);
   }
   const Cell object = *parent;
   const Cell word = *element;
@@ -650,15 +651,17 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
   int32_t index = field_index(context, word);
   // A self bound to the object (no field of that name) reads as the object.
   bool own_self = index < 0 && word.w1 == context && context::is_self(word);
-  if (value) {
-    if (own_self) rt::fire_error("script", "invalid-path", path, element);
-    if (index < 0) return missing_field(path, word, get, last);
-    assign_field(object, uint32_t(index), word, *value);
-    return value;
+  if (step.value) {
+    if (own_self) rt::fire_error("script", "invalid-path", step.path, element);
+    if (index < 0) return missing_field(step.path, word, step.get, step.last);
+    assign_field(object, uint32_t(index), word, *step.value);
+    return step.value;
   }
   if (own_self) return context::owner_cell(context);
   Cell* field = index < 0 ? nullptr : value_at(context, uint32_t(index));
-  if (!field || cell::type_of(*field) == TYPE_UNSET) return missing_field(path, word, get, last);
+  if (!field || cell::type_of(*field) == TYPE_UNSET) {
+    return missing_field(step.path, word, step.get, step.last);
+  }
   return field;
 }
 
@@ -702,11 +705,11 @@ Cell* put(Cell* object, Cell* key, Cell* value, bool case_flag) {
     Cell datatype = datatype_of(*key);
     rt::fire_error("script", "invalid-key-type", &datatype);
   }
-  eval_path(object, key, value, nullptr, nullptr, nullptr, 0, case_flag, false, true, false);
+  eval_path(object, key, {.value = value, .index = 0, .case_sensitive = case_flag, .last = true});
   return value;
 }
 
-Cell* select(Cell* object, Cell* key, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
+Cell* select(Cell* object, Cell* key, const action::FindOptions&) {
   if (!series::any_word(cell::type_of(*key))) {
     Cell datatype = datatype_of(*key);
     rt::fire_error("script", "invalid-type", &datatype);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "datatypes/datatype.h"
 #include "runtime/cell.h"
 
 namespace object {
@@ -45,12 +46,19 @@ void fire_on_deep_change(const Cell& owner, const Cell& word, const Cell& target
                          const Cell& action, const Cell* new_value, int32_t index,
                          int32_t count);
 
+// The refinements of `set` that say how a value is spread over many words or fields.
+struct SetOptions {
+  bool any = false;   // unset! values are set too
+  bool only = false;  // a block or object value is set whole, not spread
+  bool some = false;  // none! values are skipped
+};
+
 // Sets many fields at once, as `set` does with an object target: from a block in field order
 // (none! past its end), from another object by field name, or every field to the value (any
 // other value, or with `only`). Without any, only or some an unset! among the values raises
 // script/need-value naming its field before anything is set; with some, none! values are
 // skipped. Each assignment but those of the handler fields fires on-change*. May run any code.
-void set_many(Cell* object, const Cell* value, bool any, bool only, bool some);
+void set_many(Cell* object, const Cell* value, const SetOptions& options);
 
 // Pushes a new object made from the block without evaluating it: each set-word becomes a field,
 // and a run of set-words takes the value after it (none! at the end of the block). Unless
@@ -65,17 +73,15 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type);
 // changed, class, words, values, body, owner, events?; the result replaces *value.
 void reflect(Cell* value, uint32_t field_symbol);
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part);
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent);
 // A field read or set through a path; a missing field gives unset! when `get` and `last` are
 // both set, script/invalid-path when only `last` is, script/unset-path otherwise.
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent,
-                Cell* previous, int32_t index, bool case_flag, bool get, bool last, bool notify);
+Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step);
 int32_t compare(Cell* a, Cell* b, int32_t op);
 void copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* put(Cell* object, Cell* key, Cell* value, bool case_flag);
-Cell* select(Cell* object, Cell* key, Cell* part, bool only, bool case_flag, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
+Cell* select(Cell* object, Cell* key, const action::FindOptions& options);
 Cell* modify(Cell* target, Cell* field, Cell* value, bool case_flag);
 
 // Registers object!, its collector entry and the object side of owner notification.

@@ -85,7 +85,7 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
   return part - cell::append_text(out, integer::to_decimal_text(y));
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   return form(value, out, nullptr, part);
 }
 
@@ -99,19 +99,18 @@ int32_t axis_of(const Cell& element) {
 }
 
 // A field set changes the step's parent, which path evaluation stores where the pair lives.
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
-                bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   int32_t axis = axis_of(*element);
-  if (!axis) rt::fire_error("script", "invalid-path", path ? path : parent, element);
-  if (!value) {
+  if (!axis) rt::fire_error("script", "invalid-path", step.path ? step.path : parent, element);
+  if (!step.value) {
     *parent = integer::make(axis == 1 ? x_of(*parent) : y_of(*parent));
     return parent;
   }
-  if (cell::type_of(*value) != TYPE_INTEGER) {
-    rt::fire_error("script", "invalid-type", datatype::push(cell::type_of(*value)));
+  if (cell::type_of(*step.value) != TYPE_INTEGER) {
+    rt::fire_error("script", "invalid-type", datatype::push(cell::type_of(*step.value)));
   }
-  (axis == 1 ? parent->w2 : parent->w3) = value->w2;
-  return value;
+  (axis == 1 ? parent->w2 : parent->w3) = step.value->w2;
+  return step.value;
 }
 
 Cell* pick(Cell* value, int32_t, Cell* index_value) {
@@ -172,8 +171,7 @@ void negate() {
 // Each coordinate as integer! round does it; a pair! scale rounds x by its x and y by its y. A
 // coordinate that comes back a float! (a float! scale) is truncated toward zero, and one beyond
 // the 32-bit range overflows.
-void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-           bool ceiling, bool half_ceiling) {
+void round(Cell* value, Cell* scale, const action::RoundOptions& options) {
   auto integer_round = datatype::implemented<action::ROUND>(TYPE_INTEGER);
   Cell scales[2] = {};
   if (scale) {
@@ -186,8 +184,7 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
   int32_t result[2];
   for (int i = 0; i < 2; i++) {
     Cell c = integer::make(i == 0 ? x_of(*value) : y_of(*value));
-    integer_round(&c, scale ? &scales[i] : nullptr, even, down, half_down, floor, ceiling,
-                  half_ceiling);
+    integer_round(&c, scale ? &scales[i] : nullptr, options);
     if (!truncated(c, result[i])) rt::fire_error("math", "overflow");
   }
   *value = pair::make(result[0], result[1]);

@@ -94,14 +94,14 @@ int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
 
 // `only` belongs to the path itself: passed on, it would strip a nested block's brackets or a
 // paren's parentheses and the text would no longer load as the same path.
-int32_t mold(Cell* value, Cell* out, bool, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent) {
   const Cell path = *value;  // read before the first append, which may move it
   uint8_t type = cell::type_of(path);
   if (type == TYPE_LIT_PATH) part -= cell::append_text(out, "'");
   if (type == TYPE_GET_PATH) part -= cell::append_text(out, ":");
   part = print_elements(path, out, arg, part, true, [&](Cell* element, int32_t left) {
-    return actions::call_mold(element, out, false, all, flat, arg, left, indent);
+    return actions::call_mold(element, out, options.nested(), arg, left, indent);
   });
   if (type == TYPE_SET_PATH) part -= cell::append_text(out, ":");
   return part;

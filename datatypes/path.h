@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/datatype.h"
 #include "runtime/cell.h"
 
 namespace path {
@@ -17,7 +18,7 @@ Cell* init_empty(Cell* cell, int32_t capacity);
 Cell* make(Cell* proto, Cell* spec, uint8_t type);
 Cell* to(Cell* proto, Cell* spec, uint8_t type);
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part);
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent);
 
 // Registers path! and then its three variants. Their rows copy block!'s: every module that fills

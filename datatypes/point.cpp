@@ -138,7 +138,7 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
 
 // Mold keeps every coordinate exactly, so that loading the text gives the same point back (the
 // pretty text shows tiny coordinates as 0.0).
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   return write(*value, out, part, float_::kSingleExact);
 }
 
@@ -154,21 +154,20 @@ int axis_of(uint8_t type, const Cell& element) {
 
 // A coordinate set changes the step's parent, which path evaluation stores where the point
 // lives.
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
-                bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   uint8_t type = cell::type_of(*parent);
   int axis = axis_of(type, *element);
-  if (!axis) rt::fire_error("script", "invalid-path", path ? path : parent, element);
-  if (!value) {
+  if (!axis) rt::fire_error("script", "invalid-path", step.path ? step.path : parent, element);
+  if (!step.value) {
     *parent = float_::make(coordinate(*parent, axis));
     return parent;
   }
-  uint8_t value_type = cell::type_of(*value);
+  uint8_t value_type = cell::type_of(*step.value);
   if (value_type != TYPE_INTEGER && value_type != TYPE_FLOAT) {
     rt::fire_error("script", "invalid-type", datatype::push(value_type));
   }
-  word_of(*parent, axis) = std::bit_cast<uint32_t>(to_single(number_of(*value)));
-  return value;
+  word_of(*parent, axis) = std::bit_cast<uint32_t>(to_single(number_of(*step.value)));
+  return step.value;
 }
 
 Cell* pick(Cell* value, int32_t, Cell* index_value) {
@@ -248,8 +247,7 @@ void negate() {
 // Each coordinate through float! round in double precision. The scale goes in as a float!, so
 // that an integer! scale rounds without leaving the float range (float! round would make its
 // result an integer! and refuse what does not fit).
-void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-           bool ceiling, bool half_ceiling) {
+void round(Cell* value, Cell* scale, const action::RoundOptions& options) {
   const uint8_t type = cell::type_of(*value);
   double scales[kMaxCount] = {1.0, 1.0, 1.0};
   if (scale) {
@@ -268,7 +266,7 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
   for (int i = 0; i < count_of(type); i++) {
     Cell c = float_::make(v[i]);
     Cell s = float_::make(scales[i]);
-    float_round(&c, scale ? &s : nullptr, even, down, half_down, floor, ceiling, half_ceiling);
+    float_round(&c, scale ? &s : nullptr, options);
     v[i] = float_::get(c);
   }
   make_at(value, type, v[0], v[1], v[2]);

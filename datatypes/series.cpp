@@ -274,7 +274,7 @@ uint32_t new_buffer(uint32_t count, uint32_t unit) {
 // --- Actions ---------------------------------------------------------------------------------
 
 // Shuffling and drawing need the random generator, which comes with its own module.
-void random(Cell*, bool, bool, bool) { cell::fire_not_done(); }
+void random(Cell*, const action::RandomOptions&) { cell::fire_not_done(); }
 
 void reflect(Cell* value, uint32_t field_symbol) {
   if (!is_owned_field(field_symbol)) cell::fire_not_done();
@@ -356,8 +356,7 @@ void remove(Cell* value, Cell* part, Cell* key) {
   if (key) {
     auto find = datatype::lookup<action::FIND>(cell::type_of(*value));
     if (!find) cell::fire_not_done();
-    Cell* found = find(value, key, nullptr, false, true, false, false, nullptr, nullptr, false,
-                       false, false, false);
+    Cell* found = find(value, key, {.case_sensitive = true});
     *value = *found;
     if (cell::type_of(*value) == TYPE_NONE) return;
     count++;

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/datatype.h"
 #include "runtime/alloc.h"
 #include "runtime/cell.h"
 
@@ -58,7 +59,7 @@ void hash_put_range(const Cell& value, int32_t first, int32_t count);
 // Series cells come in the current frame's cells (the dispatcher's arguments[0]); actions that
 // return the series change that cell in place.
 
-void random(Cell* value, bool seed, bool secure, bool only);
+void random(Cell* value, const action::RandomOptions& options);
 void reflect(Cell* value, uint32_t field_symbol);
 void at();      // on the frame: series, index
 void back();    // on the frame

@@ -35,11 +35,12 @@ int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
   return part - static_cast<int32_t>(length);
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell* arg, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
+             int32_t) {
   Cell text = *value;
   int64_t count = rest_of(text);
   if (arg && part != 0) count = std::clamp<int64_t>(part, 0, count);
-  string::mold_text(*out, text, static_cast<uint32_t>(count), all);
+  string::mold_text(*out, text, static_cast<uint32_t>(count), options.all);
   return part - static_cast<int32_t>(count) - 2;
 }
 
@@ -104,7 +105,8 @@ Cell* to(Cell* proto, Cell* spec, uint8_t type) {
     if (spec_type == TYPE_BLOCK || spec_type == TYPE_PAREN || spec_type == TYPE_HASH) {
       append_formed_elements(*spec, out);
     } else if (spec_type == TYPE_REFINEMENT && type != TYPE_STRING) {
-      actions::call_mold(spec, out, true, true, true, nullptr, INT32_MAX, 0);
+      actions::call_mold(spec, out, {.only = true, .all = true, .flat = true}, nullptr, INT32_MAX,
+                         0);
     } else {
       actions::call_form(spec, out, nullptr, INT32_MAX);
     }

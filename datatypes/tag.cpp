@@ -31,15 +31,15 @@ int32_t tag_form(Cell* value, Cell* out, Cell*, int32_t part) {
   return part - cell::append_text(out, ">");
 }
 
-int32_t tag_mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t tag_mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   return tag_form(value, out, nullptr, part);
 }
 
-int32_t email_mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t email_mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   return form_as_string(value, out, part);
 }
 
-int32_t ref_mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t ref_mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   Cell text = *value;
   part -= cell::append_text(out, "@");
   return form_as_string(&text, out, part);
@@ -93,12 +93,13 @@ void set_field(const Cell& email, Field field, Cell* value) {
   stack::pop_cells(1);
 }
 
-Cell* email_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*,
-                      int32_t, bool, bool, bool, bool) {
+Cell* email_eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   uint8_t type = cell::type_of(*element);
   if (type == TYPE_INTEGER) {
     int32_t index = static_cast<int32_t>(element->w2);
-    if (value) return datatype::lookup<action::POKE>(TYPE_STRING)(parent, index, value, element);
+    if (step.value) {
+      return datatype::lookup<action::POKE>(TYPE_STRING)(parent, index, step.value, element);
+    }
     return datatype::lookup<action::PICK>(TYPE_STRING)(parent, index, element);
   }
   uint32_t symbol = type == TYPE_WORD ? symbol::resolve_alias(element->w2) : 0;
@@ -108,10 +109,10 @@ Cell* email_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
   } else if (type == TYPE_WORD && symbol == symbol::resolve_alias(runtime_words::symbols.host)) {
     field = HOST;
   } else {
-    rt::fire_error("script", "invalid-path", path, element);
+    rt::fire_error("script", "invalid-path", step.path, element);
   }
-  if (value) {
-    set_field(*parent, field, value);
+  if (step.value) {
+    set_field(*parent, field, step.value);
     return parent;
   }
   *parent = get_field(*parent, field);

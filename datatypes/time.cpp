@@ -127,7 +127,7 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
   return form_hms(seconds_of(*value), out, part);
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   return form_hms(seconds_of(*value), out, part);
 }
 
@@ -182,17 +182,16 @@ double with_field(double t, Field field, const Cell& v) {
   return checked(result, v);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent,
-                Cell*, int32_t, bool, bool, bool, bool notify) {
+Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   Field field = field_index(*element, *parent);
-  if (field == kNoField) rt::fire_error("script", "invalid-path", path, element);
-  if (!value) {
+  if (field == kNoField) rt::fire_error("script", "invalid-path", step.path, element);
+  if (!step.value) {
     *parent = get_field(seconds_of(*parent), field);
     return parent;
   }
-  set_cell(parent, with_field(seconds_of(*parent), field, *value));
+  set_cell(parent, with_field(seconds_of(*parent), field, *step.value));
   // An object holding the value runs its on-change* when the evaluator stores the value back.
-  if (notify) ownership::notify_owner(grandparent, "set-path", value, field, 1);
+  if (step.notify) ownership::notify_owner(step.grandparent, "set-path", step.value, field, 1);
   return parent;
 }
 
@@ -239,8 +238,7 @@ void subtract() {
 
 // float!'s round, the result made a time again. An integer scale is passed as a float! so that
 // the rounded seconds are not held to the integer! range.
-void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-           bool ceiling, bool half_ceiling) {
+void round(Cell* value, Cell* scale, const action::RoundOptions& options) {
   Cell float_scale;
   if (scale && cell::type_of(*scale) == TYPE_MONEY) {
     Cell name = stack::call_name();
@@ -250,8 +248,7 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
     float_scale = float_::make(integer::get_value(*scale));
     scale = &float_scale;
   }
-  datatype::lookup<action::ROUND>(TYPE_FLOAT)(value, scale, even, down, half_down, floor,
-                                              ceiling, half_ceiling);
+  datatype::lookup<action::ROUND>(TYPE_FLOAT)(value, scale, options);
   double seconds = seconds_of(*value);
   if (!in_range(seconds)) rt::fire_error("math", "overflow");
   set_cell(value, seconds);

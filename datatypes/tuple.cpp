@@ -134,7 +134,7 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
   return part;
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   return form(value, out, nullptr, part);
 }
 
@@ -172,15 +172,14 @@ void poke(Cell* tuple, int32_t index, const Cell& new_value, const Cell& index_v
 }
 
 // A byte set changes the step's parent, which path evaluation stores where the tuple lives.
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool,
-                bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   if (cell::type_of(*element) != TYPE_INTEGER) {
     rt::fire_error("script", "invalid-type", datatype::push(cell::type_of(*element)));
   }
   int32_t n = integer::get_value(*element);
-  if (!value) return pick(parent, n, element);
-  poke(parent, n, *value, *element);
-  return value;
+  if (!step.value) return pick(parent, n, element);
+  poke(parent, n, *step.value, *element);
+  return step.value;
 }
 
 // --- Comparison ----------------------------------------------------------------------------------

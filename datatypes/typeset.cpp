@@ -89,7 +89,7 @@ Cell* make(Cell*, Cell* spec, uint8_t) {
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) { return write_names(*value, out, part); }
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   const Cell typeset = *value;  // read before the first append, which may move it
   part -= cell::append_text(out, "make typeset! [");
   part = write_names(typeset, out, part);
@@ -122,8 +122,7 @@ Cell* complement(Cell* value) {
   return value;
 }
 
-Cell* find_action(Cell* typeset, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool,
-                  bool, bool, bool) {
+Cell* find_action(Cell* typeset, Cell* value, const action::FindOptions&) {
   return stack::push_copy(logic::make(find(*typeset, *value)));
 }
 

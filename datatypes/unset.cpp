@@ -15,8 +15,8 @@ Cell* make(Cell*, Cell*, uint8_t) {
 
 int32_t form(Cell*, Cell*, Cell*, int32_t part) { return part; }
 
-int32_t mold(Cell*, Cell* out, bool, bool all, bool, Cell*, int32_t part, int32_t) {
-  return part - cell::append_text(out, all ? "#(unset)" : "unset");
+int32_t mold(Cell*, Cell* out, action::MoldOptions options, Cell*, int32_t part, int32_t) {
+  return part - cell::append_text(out, options.all ? "#(unset)" : "unset");
 }
 
 int32_t compare(Cell*, Cell* other, int32_t op) {

@@ -140,16 +140,15 @@ Cell* to(Cell* proto, Cell* spec, uint8_t type) {
 
 // --- mold and paths ------------------------------------------------------------------------------
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   std::string text = encode(text_of(*value), kept_by_mold);
   return part - cell::append_text(out, text.c_str());
 }
 
 // Joining: the element's form after the value's text, with exactly one "/" between them; the
 // result has the value's type, the value itself is left alone. Nothing can be set this way.
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
-                bool, bool, bool) {
-  if (value) rt::fire_error("script", "bad-path-set", path, element);
+Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
+  if (step.value) rt::fire_error("script", "bad-path-set", step.path, element);
   std::u32string joined = text_of(*parent);
   Cell* formed = stack::push_copy(constants::none);
   string::init_empty(formed, uint32_t(joined.size()) + 16);

@@ -60,7 +60,7 @@ constexpr Decoration kDecorations[] = {
     {"", ""}, {"", ":"}, {"'", ""}, {":", ""}, {"/", ""}, {"#", ""},
 };
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   const Decoration& d = kDecorations[cell::type_of(*value) - TYPE_WORD];
   uint32_t symbol = value->w2;  // the value may lie in a block that moves while we append
   int32_t length = cell::append_text(out, d.before);

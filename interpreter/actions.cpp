@@ -64,8 +64,10 @@ void make_or_to(const int32_t*) {
 }
 
 void do_random(const int32_t* r) {
+  enum { SEED, SECURE, ONLY };
   Refinements ref{r};
-  lookup_by_result<RANDOM>()(V(), ref.has(0), ref.has(1), ref.has(2));
+  lookup_by_result<RANDOM>()(
+      V(), {.seed = ref.has(SEED), .secure = ref.has(SECURE), .only = ref.has(ONLY)});
 }
 
 void do_reflect(const int32_t*) { lookup_by_result<REFLECT>()(V(), A()->w2); }
@@ -97,7 +99,8 @@ void do_mold(const int32_t* r) {
   enum { ONLY, ALL, FLAT, PART };
   Refinements ref{r};
   emit_text(ref.arg(PART), [&](Cell* out, Cell* part_arg, int32_t limit) {
-    call_mold(V(), out, ref.has(ONLY), ref.has(ALL), ref.has(FLAT), part_arg, limit, 0);
+    MoldOptions options{.only = ref.has(ONLY), .all = ref.has(ALL), .flat = ref.has(FLAT)};
+    call_mold(V(), out, options, part_arg, limit, 0);
   });
 }
 
@@ -105,7 +108,7 @@ void do_mold(const int32_t* r) {
 void do_eval_path(const int32_t* r) {
   Cell* value = Refinements{r}.arg(0);
   auto fn = lookup_for_path(*V(), nullptr, *A(), -1);
-  stack::set_result(*fn(V(), A(), value, nullptr, nullptr, nullptr, -1, false, false, true, false));
+  stack::set_result(*fn(V(), A(), {.value = value, .last = true}));
 }
 
 // No type fills the set-path slot (paths are set through the path step): an action! made for it
@@ -122,8 +125,10 @@ void do_compare(const int32_t*) { compare_op(cell::get_integer_arg(*stack::arg(2
 void do_round(const int32_t* r) {
   enum { TO, EVEN, DOWN, HALF_DOWN, FLOOR, CEILING, HALF_CEILING };
   Refinements ref{r};
-  lookup_by_result<ROUND>()(V(), ref.arg(TO), ref.has(EVEN), ref.has(DOWN), ref.has(HALF_DOWN),
-                            ref.has(FLOOR), ref.has(CEILING), ref.has(HALF_CEILING));
+  lookup_by_result<ROUND>()(V(), ref.arg(TO),
+                            {.even = ref.has(EVEN), .down = ref.has(DOWN),
+                             .half_down = ref.has(HALF_DOWN), .floor = ref.has(FLOOR),
+                             .ceiling = ref.has(CEILING), .half_ceiling = ref.has(HALF_CEILING)});
 }
 
 template <Slot S>
@@ -197,9 +202,12 @@ void do_find(const int32_t* r) {
   enum { PART, ONLY, CASE, SAME, ANY, WITH, SKIP, LAST, REVERSE, TAIL, MATCH };
   Refinements ref{r};
   auto fn = lookup_by_result<FIND>();
-  stack::set_result(*fn(V(), A(), ref.arg(PART), ref.has(ONLY), ref.has(CASE), ref.has(SAME),
-                        ref.has(ANY), ref.arg(WITH), ref.arg(SKIP), ref.has(LAST),
-                        ref.has(REVERSE), ref.has(TAIL), ref.has(MATCH)));
+  stack::set_result(*fn(V(), A(),
+                        {.part = ref.arg(PART), .only = ref.has(ONLY),
+                         .case_sensitive = ref.has(CASE), .same = ref.has(SAME),
+                         .any = ref.has(ANY), .with = ref.arg(WITH), .skip = ref.arg(SKIP),
+                         .last = ref.has(LAST), .reverse = ref.has(REVERSE),
+                         .tail = ref.has(TAIL), .match = ref.has(MATCH)}));
 }
 
 void do_length(const int32_t*) {
@@ -243,17 +251,21 @@ void do_select(const int32_t* r) {
   enum { PART, ONLY, CASE, SAME, ANY, WITH, SKIP, LAST, REVERSE };
   Refinements ref{r};
   auto fn = lookup_by_result<SELECT>();
-  stack::set_result(*fn(V(), A(), ref.arg(PART), ref.has(ONLY), ref.has(CASE), ref.has(SAME),
-                        ref.has(ANY), ref.arg(WITH), ref.arg(SKIP), ref.has(LAST),
-                        ref.has(REVERSE)));
+  stack::set_result(*fn(V(), A(),
+                        {.part = ref.arg(PART), .only = ref.has(ONLY),
+                         .case_sensitive = ref.has(CASE), .same = ref.has(SAME),
+                         .any = ref.has(ANY), .with = ref.arg(WITH), .skip = ref.arg(SKIP),
+                         .last = ref.has(LAST), .reverse = ref.has(REVERSE)}));
 }
 
 void do_sort(const int32_t* r) {
   enum { CASE, SKIP, COMPARE_WITH, PART, ALL, REVERSE, STABLE };
   Refinements ref{r};
   auto fn = lookup_by_result<SORT>();
-  stack::set_result(*fn(V(), ref.has(CASE), ref.arg(SKIP), ref.arg(COMPARE_WITH), ref.arg(PART),
-                        ref.has(ALL), ref.has(REVERSE), ref.has(STABLE)));
+  stack::set_result(*fn(V(), {.case_sensitive = ref.has(CASE), .skip = ref.arg(SKIP),
+                              .compare = ref.arg(COMPARE_WITH), .part = ref.arg(PART),
+                              .all = ref.has(ALL), .reverse = ref.has(REVERSE),
+                              .stable = ref.has(STABLE)}));
 }
 
 void do_swap(const int32_t*) { lookup_by_result<SWAP>()(V(), A()); }
@@ -268,8 +280,9 @@ void do_take(const int32_t* r) {
 void do_trim(const int32_t* r) {
   enum { HEAD, TAIL, AUTO, LINES, ALL, WITH };
   Refinements ref{r};
-  lookup_by_result<TRIM>()(V(), ref.has(HEAD), ref.has(TAIL), ref.has(AUTO), ref.has(LINES),
-                           ref.has(ALL), ref.arg(WITH));
+  lookup_by_result<TRIM>()(V(), {.head = ref.has(HEAD), .tail = ref.has(TAIL),
+                                .auto_ = ref.has(AUTO), .lines = ref.has(LINES),
+                                .all = ref.has(ALL), .with = ref.arg(WITH)});
 }
 
 // modify's result is its target, whatever the implementation returns.
@@ -281,16 +294,18 @@ void do_open(const int32_t* r) {
   enum { NEW, READ, WRITE, SEEK, ALLOW };
   Refinements ref{r};
   auto fn = lookup_by_result<OPEN>();
-  stack::set_result(*fn(V(), ref.has(NEW), ref.has(READ), ref.has(WRITE), ref.has(SEEK),
-                        ref.arg(ALLOW)));
+  stack::set_result(*fn(V(), {.new_ = ref.has(NEW), .read = ref.has(READ),
+                              .write = ref.has(WRITE), .seek = ref.has(SEEK),
+                              .allow = ref.arg(ALLOW)}));
 }
 
 void do_read(const int32_t* r) {
   enum { PART, SEEK, BINARY, LINES, INFO, AS };
   Refinements ref{r};
   auto fn = lookup_by_result<READ>();
-  stack::set_result(*fn(V(), ref.arg(PART), ref.arg(SEEK), ref.has(BINARY), ref.has(LINES),
-                        ref.has(INFO), ref.arg(AS)));
+  stack::set_result(*fn(V(), {.part = ref.arg(PART), .seek = ref.arg(SEEK),
+                              .binary = ref.has(BINARY), .lines = ref.has(LINES),
+                              .info = ref.has(INFO), .as = ref.arg(AS)}));
 }
 
 void do_rename(const int32_t*) { stack::set_result(*lookup_by_result<RENAME>()(V(), A())); }
@@ -299,9 +314,11 @@ void do_write(const int32_t* r) {
   enum { BINARY, LINES, INFO, APPEND_TO, PART, SEEK, ALLOW, AS };
   Refinements ref{r};
   auto fn = lookup_by_result<WRITE>();
-  stack::set_result(*fn(V(), A(), ref.has(BINARY), ref.has(LINES), ref.has(INFO),
-                        ref.has(APPEND_TO), ref.arg(PART), ref.arg(SEEK), ref.arg(ALLOW),
-                        ref.arg(AS)));
+  stack::set_result(*fn(V(), A(),
+                        {.binary = ref.has(BINARY), .lines = ref.has(LINES),
+                         .info = ref.has(INFO), .append = ref.has(APPEND_TO),
+                         .part = ref.arg(PART), .seek = ref.arg(SEEK), .allow = ref.arg(ALLOW),
+                         .as = ref.arg(AS)}));
 }
 
 [[noreturn]] void fire_unsupported(uint8_t type) {
@@ -408,9 +425,9 @@ int32_t call_form(Cell* value, Cell* out, Cell* arg, int32_t part) {
   return lookup_by_value<FORM>(*value)(value, out, arg, part);
 }
 
-int32_t call_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+int32_t call_mold(Cell* value, Cell* out, MoldOptions options, Cell* arg, int32_t part,
                   int32_t indent) {
-  return lookup_by_value<MOLD>(*value)(value, out, only, all, flat, arg, part, indent);
+  return lookup_by_value<MOLD>(*value)(value, out, options, arg, part, indent);
 }
 
 void call_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
@@ -423,12 +440,9 @@ void call_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
   fn(value, result, part, deep, types);
 }
 
-Cell* call_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent,
-                     Cell* previous, int32_t index, bool case_flag, bool get, bool last,
-                     bool notify) {
-  auto fn = lookup_for_path(*parent, path, *element, index);
-  return fn(parent, element, value, path, grandparent, previous, index, case_flag, get, last,
-            notify);
+Cell* call_eval_path(Cell* parent, Cell* element, const PathStep& step) {
+  auto fn = lookup_for_path(*parent, step.path, *element, step.index);
+  return fn(parent, element, step);
 }
 
 // --- Registration --------------------------------------------------------------------------------

@@ -87,12 +87,10 @@ std::optional<bool> integer_compare(int32_t op, int32_t a, int32_t b);  // actio
 // The implementation of the value's type called with the operands as given, no frame built.
 
 int32_t call_form(Cell* value, Cell* out, Cell* arg, int32_t part);
-int32_t call_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part,
+int32_t call_mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
                   int32_t indent);
 // A types cell that is neither a datatype! nor a typeset! raises script/expect-arg.
 void call_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* call_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent,
-                     Cell* previous, int32_t index, bool case_flag, bool get, bool last,
-                     bool notify);
+Cell* call_eval_path(Cell* parent, Cell* element, const action::PathStep& step);
 
 }  // namespace actions

@@ -282,7 +282,7 @@ void fetch(Gathering& g, uint32_t index) {
           Cell path = *at;
           feed.index++;
           gc::Guard guard(path);
-          eval_path(path, nullptr, false, true, true, nullptr, false);
+          get_path(path, false);
           return;
         }
         default:
@@ -293,10 +293,10 @@ void fetch(Gathering& g, uint32_t index) {
     default:
       if (g.site.mode & kSafer) {
         Feed single{feed.block, feed.index, feed.index + 1};
-        eval_expression(single, true, true, false);
+        eval_expression(single, {.no_infix = true, .push = true});
         feed.index = single.index;
       } else if (!push_inert(feed, g.site.infix)) {
-        eval_expression(feed, g.site.infix, true, false);
+        eval_expression(feed, {.no_infix = g.site.infix, .push = true});
       }
   }
 }
@@ -422,7 +422,7 @@ void gather_named_refinements(Gathering& g, bool from_feed) {
       } else {
         Feed truth = g.feed;
         if (g.site.mode & kSafer) truth.limit = truth.index + 1;
-        eval_expression(truth, false, true, false);
+        eval_expression(truth, {.push = true});
         if (pending) return;
         g.feed.index = truth.index;
         used = !logic::falsy(*stack::top_cell());
@@ -479,7 +479,7 @@ void gather_args(Gathering& g) {
           if (at) {
             Feed truth = g.feed;
             if (mode & kSafer) truth.limit = truth.index + 1;
-            eval_expression(truth, false, true, false);
+            eval_expression(truth, {.push = true});
             if (pending) return;
             g.feed.index = truth.index;
           } else {

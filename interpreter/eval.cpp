@@ -66,7 +66,7 @@ void set_word_expression(Feed& feed, const Cell& set_word, bool push) {
   stack::mark_native(name);
   stack::push_copy(name);
   if (!feed_cell(feed)) rt::fire_error("script", "need-value", &name);
-  eval_expression(feed, false, true, false);
+  eval_expression(feed, {.push = true});
   if (pending) return;
   absorb_exits([] { word::set_from_stack(*stack::arg(0)); });
   if (pending) return;
@@ -77,7 +77,7 @@ void set_path_expression(Feed& feed, const Cell& target, bool push) {
   Cell path = target;
   if (!feed_cell(feed)) rt::fire_error("script", "need-value", &path);
   stack::mark_native(runtime_words::words.set_path);
-  eval_expression(feed, false, true, false);
+  eval_expression(feed, {.push = true});
   if (pending) return;
   gc::Guard guard(path);
   set_path(path, stack::arg(0), false);
@@ -202,7 +202,7 @@ void eval_block(const Cell& block, bool keep) {
     for (;;) {
       eval_position = feed.block;
       eval_position.w1 = feed.index;
-      eval_expression(feed, false, false, false);
+      eval_expression(feed, {});
       if (pending) {
         eval_position = saved;
         return;
@@ -217,13 +217,14 @@ void eval_block(const Cell& block, bool keep) {
 
 uint32_t eval_next(Feed& feed, bool push) {
   stack::mark_interp_native(runtime_words::words.frame_body);
-  eval_expression(feed, false, false, false);
+  eval_expression(feed, {});
   if (pending) return feed.index;
   close_frame(push);
   return feed.index;
 }
 
-void eval_expression(Feed& feed, bool no_infix, bool push, bool literal_functions) {
+void eval_expression(Feed& feed, ExpressionOptions options) {
+  const bool push = options.push;
   Cell* operand = stack::top;
   const Cell* at = feed_cell(feed);
   feed.index++;
@@ -271,7 +272,7 @@ void eval_expression(Feed& feed, bool no_infix, bool push, bool literal_function
     case TYPE_PATH: case TYPE_GET_PATH: {
       Cell path = *at;
       gc::Guard guard(path);
-      eval_path(path, &feed, false, cell::type_of(path) == TYPE_GET_PATH, push, nullptr, false);
+      eval_path(path, &feed, {.get = cell::type_of(path) == TYPE_GET_PATH, .push = push});
       if (pending) return;
       break;
     }
@@ -289,7 +290,7 @@ void eval_expression(Feed& feed, bool no_infix, bool push, bool literal_function
     case TYPE_OP:
       cell::fire_not_done();
     case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: {
-      if (literal_functions) {
+      if (options.literal_functions) {
         stack::deliver(*at, push);
         break;
       }
@@ -311,7 +312,7 @@ void eval_expression(Feed& feed, bool no_infix, bool push, bool literal_function
     default:
       stack::deliver(*at, push);
   }
-  if (!no_infix) apply_operators(feed, push ? operand : stack::args, push);
+  if (!options.no_infix) apply_operators(feed, push ? operand : stack::args, push);
 }
 
 }  // namespace interp

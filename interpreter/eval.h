@@ -64,11 +64,15 @@ void skip_header(Cell* block);
 // arguments[0]; else it stays as the caller's newest cell.
 void eval_block(const Cell& block, bool keep);
 
-// One expression at the feed's position, advanced past it. push: the value is pushed as a new
-// cell; else it becomes the current frame's arguments[0] (the top is then arguments + 1).
-// no_infix skips the operator look-ahead after it; literal_functions takes a callable met directly
-// as data.
-void eval_expression(Feed& feed, bool no_infix, bool push, bool literal_functions);
+// How one expression is evaluated.
+struct ExpressionOptions {
+  bool no_infix = false;           // no operator look-ahead after it
+  bool push = false;               // the value is pushed as a new cell; else it becomes the
+                                   // current frame's arguments[0] (the top is then arguments + 1)
+  bool literal_functions = false;  // a callable met directly is taken as data
+};
+// One expression at the feed's position, advanced past it.
+void eval_expression(Feed& feed, ExpressionOptions options);
 
 // The expression at the feed when it is a single cell of data that evaluates to itself (no word,
 // path, paren or callable, and no operator after it unless no_infix): pushes it, advances the
@@ -79,12 +83,17 @@ bool push_inert(Feed& feed, bool no_infix);
 // newest cell, else it goes to the caller's arguments[0]. Returns the index after it.
 uint32_t eval_next(Feed& feed, bool push);
 
-// Evaluates a path: read (neither set nor get: a function it selects is called with the path's
-// remaining elements as refinements and its arguments from the feed), get mode (nothing is
-// called) or set mode (the last element is set to the value, a cell that stays put). The value
-// is pushed, or with push off becomes the current frame's only result.
-void eval_path(const Cell& path, Feed* feed, bool set, bool get, bool push, const Cell* value,
-               bool case_flag);
+// How a path is evaluated: read (neither set nor get: a function it selects is called with the
+// path's remaining elements as refinements and its arguments from the feed), get mode (nothing
+// is called) or set mode (the last element is set to the value, a cell that stays put).
+struct PathOptions {
+  bool set = false;
+  bool get = false;
+  bool push = false;             // the value is pushed; else it becomes the frame's only result
+  const Cell* value = nullptr;   // set mode's value
+  bool case_sensitive = false;   // handed to every path step
+};
+void eval_path(const Cell& path, Feed* feed, const PathOptions& options);
 
 // The value of a path (path!, lit-path!, get-path! or set-path!) read without calling anything
 // it selects, as `get` does; pushed.

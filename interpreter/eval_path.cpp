@@ -55,15 +55,17 @@ inline const Cell& element_at(const Cell& path, uint32_t offset) {
 // word, or the field it was selected from; a holder held in its cell is stored back in turn. An
 // object holder runs its on-change* as for any field set; a series holder was told by the step.
 void store_back(const Cell& head, Cell* trail, uint32_t level, const Cell& changed, Cell* path,
-                bool case_flag) {
+                bool case_sensitive) {
   Cell* value = stack::push_copy(changed);
   for (uint32_t i = level; i > 1; i--) {
     Cell* holder = stack::push_copy(trail[2 * (i - 2)]);
     Cell* element = &trail[2 * (i - 2) + 1];
     Cell none = constants::none;
     absorb_exits([&] {
-      actions::call_eval_path(holder, element, value, path, &none, &none, int32_t(i - 2),
-                              case_flag, false, true, false);
+      actions::call_eval_path(holder, element,
+                              {.value = value, .path = path, .grandparent = &none,
+                               .previous = &none, .index = int32_t(i - 2),
+                               .case_sensitive = case_sensitive, .last = true});
     });
     if (pending || !held_in_cell(cell::type_of(*holder))) return;
     *value = *holder;
@@ -74,8 +76,8 @@ void store_back(const Cell& head, Cell* trail, uint32_t level, const Cell& chang
 
 }  // namespace
 
-void eval_path(const Cell& path_in, Feed* feed, bool set, bool get, bool push, const Cell* value,
-               bool case_flag) {
+void eval_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
+  const bool set = options.set, get = options.get, push = options.push;
   Cell path = path_in;
   const uint32_t length = cell::cell_count(path.w2);
   if (path.w1 >= length) rt::fire_error("script", "empty-path", &path);
@@ -132,7 +134,7 @@ void eval_path(const Cell& path_in, Feed* feed, bool set, bool get, bool push, c
       rt::fire_error("script", "invalid-path", &path, &given);
     }
     const bool last = i + 1 == count;
-    const Cell* to_store = set && last ? value : nullptr;
+    const Cell* to_store = set && last ? options.value : nullptr;
     if (set) {
       stack::push_copy(*parent);
       stack::push_copy(*element);
@@ -147,9 +149,11 @@ void eval_path(const Cell& path_in, Feed* feed, bool set, bool get, bool push, c
     Cell selected;
     // Setting a field may run its object's change handler, which throws its exits.
     absorb_exits([&] {
-      selected = *actions::call_eval_path(step, element, const_cast<Cell*>(to_store), &path,
-                                          grandparent, previous, int32_t(i - 1), case_flag, get,
-                                          last, notify);
+      selected = *actions::call_eval_path(
+          step, element,
+          {.value = const_cast<Cell*>(to_store), .path = &path, .grandparent = grandparent,
+           .previous = previous, .index = int32_t(i - 1), .case_sensitive = options.case_sensitive,
+           .get = get, .last = last, .notify = notify});
     });
     if (pending) return;
     if (!set && !get && callable(cell::type_of(selected))) {
@@ -167,7 +171,7 @@ void eval_path(const Cell& path_in, Feed* feed, bool set, bool get, bool push, c
       return;
     }
     if (set && last && held_in_cell(cell::type_of(*parent))) {
-      store_back(head, trail, i, *step, &path, case_flag);
+      store_back(head, trail, i, *step, &path, options.case_sensitive);
       if (pending) return;
     }
     *previous = *element;
@@ -180,11 +184,12 @@ void eval_path(const Cell& path_in, Feed* feed, bool set, bool get, bool push, c
 }
 
 void get_path(const Cell& path, bool case_flag) {
-  eval_path(path, nullptr, false, true, true, nullptr, case_flag);
+  eval_path(path, nullptr, {.get = true, .push = true, .case_sensitive = case_flag});
 }
 
 void set_path(const Cell& path, const Cell* value, bool case_flag) {
-  eval_path(path, nullptr, true, false, true, value, case_flag);
+  eval_path(path, nullptr,
+            {.set = true, .push = true, .value = value, .case_sensitive = case_flag});
 }
 
 }  // namespace interp

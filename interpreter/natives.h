@@ -9,6 +9,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/object.h"
 #include "runtime/cell.h"
 
 namespace natives {
@@ -58,7 +59,7 @@ extern bool last_lf;
 // (or map) and only is off, else each to the source itself; unset! is refused unless any, none!
 // skipped with some. A non-word raises script/invalid-arg before anything is set. Shared with
 // foreach.
-void set_words_from(const Cell& words, const Cell& source, int32_t n, bool any, bool only,
-                    bool some);
+void set_words_from(const Cell& words, const Cell& source, int32_t n,
+                    const object::SetOptions& options);
 
 }  // namespace natives

@@ -90,7 +90,7 @@ void either(const int32_t*) {
 void any(const int32_t*) {
   interp::Feed feed{*arg(0), arg(0)->w1, interp::kToTail};
   while (interp::feed_cell(feed)) {
-    interp::eval_expression(feed, false, true, false);
+    interp::eval_expression(feed, {.push = true});
     if (pending) return;
     const Cell value = *stack::top_cell();
     if (!logic::falsy(value)) return stack::set_only_result(value);
@@ -103,7 +103,7 @@ void all(const int32_t*) {
   interp::Feed feed{*arg(0), arg(0)->w1, interp::kToTail};
   Cell last = constants::none;
   while (interp::feed_cell(feed)) {
-    interp::eval_expression(feed, false, true, false);
+    interp::eval_expression(feed, {.push = true});
     if (pending) return;
     last = *stack::top_cell();
     if (logic::falsy(last)) return stack::set_only_result(constants::none);
@@ -214,7 +214,7 @@ void case_(const int32_t* refinements) {
   Cell result = constants::none;
   stack::mark_native(runtime_words::words.frame_anon);
   while (interp::feed_cell(feed)) {
-    interp::eval_expression(feed, false, true, false);
+    interp::eval_expression(feed, {.push = true});
     if (pending) return;
     if (!interp::feed_cell(feed)) {
       Cell word = word::from_c_string("case");
@@ -233,7 +233,7 @@ void case_(const int32_t* refinements) {
       feed.index++;
       interp::eval_block(block, false);
     } else {
-      interp::eval_expression(feed, false, true, false);
+      interp::eval_expression(feed, {.push = true});
     }
     if (pending) return;
     result = *stack::top_cell();

@@ -39,7 +39,7 @@ void eval_single(const Cell& value) {
   block::init_empty(holder, 1);
   block::append_cell(*holder, value);
   interp::Feed feed{*holder, 0, interp::kToTail};
-  interp::eval_expression(feed, false, true, true);
+  interp::eval_expression(feed, {.push = true, .literal_functions = true});
   if (pending) return;
   Cell result = *stack::top_cell();
   stack::pop_cells(2);
@@ -144,7 +144,7 @@ void reduce(const int32_t* refinements) {
   const uint32_t start_length = cell_count(out.series->w2);
   interp::Feed feed{value, value.w1, interp::kToTail};
   while (interp::feed_cell(feed)) {
-    interp::eval_expression(feed, false, true, false);
+    interp::eval_expression(feed, {.push = true});
     if (pending) return;
     // The value stays pushed while it is added: adding may grow the output.
     Cell* result = stack::top_cell();

@@ -110,12 +110,12 @@ void get(const int32_t* refinements) {
 
 // set word value /any /case /only /some
 void set(const int32_t* refinements) {
-  bool any = present(refinements, 0);
-  bool only = present(refinements, 2);
-  bool some = present(refinements, 3);
+  const object::SetOptions options{.any = present(refinements, 0),
+                                   .only = present(refinements, 2),
+                                   .some = present(refinements, 3)};
   Cell target = *stack::arg(0);
   Cell* value = stack::arg(1);
-  if (!any && cell::type_of(*value) == TYPE_UNSET) {
+  if (!options.any && cell::type_of(*value) == TYPE_UNSET) {
     rt::fire_error("script", "need-value", &target);
   }
   uint8_t type = cell::type_of(target);
@@ -126,11 +126,11 @@ void set(const int32_t* refinements) {
     return;
   }
   if (type == TYPE_OBJECT) {
-    object::set_many(stack::arg(0), value, any, only, some);
+    object::set_many(stack::arg(0), value, options);
   } else if (type == TYPE_BLOCK) {
     Cell* caller_top = stack::top;
     stack::mark_native(runtime_words::words.frame_anon);  // names the frame of its errors
-    set_words_from(target, *value, block::rest_length(target), any, only, some);
+    set_words_from(target, *value, block::rest_length(target), options);
     stack::unwind();
     stack::top = caller_top;
   } else {
@@ -220,21 +220,21 @@ void new_line_q(const int32_t*) {
 
 }  // namespace
 
-void set_words_from(const Cell& words, const Cell& source, int32_t n, bool any, bool only,
-                    bool some) {
+void set_words_from(const Cell& words, const Cell& source, int32_t n,
+                    const object::SetOptions& options) {
   uint8_t type = cell::type_of(source);
-  bool from_series = !only && (series::any_block(type) || type == TYPE_MAP);
+  bool from_series = !options.only && (series::any_block(type) || type == TYPE_MAP);
   // Everything is checked before the first word changes, whatever the source: a bad words
   // block must not leave its first words set.
   for (int32_t i = 1; i <= n; i++) {
     Cell word = settable_word(words, i);
-    if (from_series && !any && cell::type_of(pick(source, i)) == TYPE_UNSET) {
+    if (from_series && !options.any && cell::type_of(pick(source, i)) == TYPE_UNSET) {
       rt::fire_error("script", "need-value", &word);
     }
   }
   for (int32_t i = 1; i <= n; i++) {
     Cell value = from_series ? pick(source, i) : source;
-    if (some && cell::type_of(value) == TYPE_NONE) continue;
+    if (options.some && cell::type_of(value) == TYPE_NONE) continue;
     Cell word = pick(words, i);
     context::write_word(word, value);
   }

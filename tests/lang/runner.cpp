@@ -228,7 +228,7 @@ std::string render(Cell* value, bool mold) {
   gc::Guard guard(text);
   string::init_empty(&text, 64);
   if (mold) {
-    actions::call_mold(value, &text, false, false, false, nullptr, INT32_MAX, 0);
+    actions::call_mold(value, &text, {}, nullptr, INT32_MAX, 0);
   } else {
     actions::call_form(value, &text, nullptr, INT32_MAX);
   }

@@ -132,7 +132,7 @@ class NumberTest : public word_test::WordTest {
   static std::string mold_all(const Cell& value) {
     Cell* copy = stack::push_copy(value);
     Cell* out = string::init_empty(empty_stack_cell(), 16);
-    datatype::lookup<action::MOLD>(cell::type_of(*copy))(copy, out, false, true, false, nullptr,
+    datatype::lookup<action::MOLD>(cell::type_of(*copy))(copy, out, {.all = true}, nullptr,
                                                            INT32_MAX, 0);
     std::string molded = text_of(*out);
     stack::pop_cells(2);

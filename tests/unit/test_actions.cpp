@@ -144,8 +144,8 @@ TEST_F(ActionsTest, PathStepErrorsNameTheElementOrThePathReached) {
     // A block stands for the path: path! cells have no collector entry yet.
     Cell* path = build("a b c");
     EXPECT_EQ(raised_by([&] {
-                actions::call_eval_path(&flag, &element, nullptr, path, nullptr, nullptr,
-                                        c.index, false, true, false, false);
+                actions::call_eval_path(&flag, &element,
+                                        {.path = path, .index = c.index, .get = true});
               }),
               "script/bad-path-type");
     EXPECT_EQ(error_arg(1).w2, path->w2);

@@ -23,7 +23,8 @@ class Binary : public byte_test::ByteTest {
     Cell* out = stack::push_new();
     *out = constants::none;
     string::init_empty(out, 16);
-    datatype::lookup<action::MOLD>(TYPE_BINARY)(v, out, only, false, flat, nullptr, part, indent);
+    datatype::lookup<action::MOLD>(TYPE_BINARY)(v, out, {.only = only, .flat = flat}, nullptr, part,
+                                                indent);
     return text_of(*out);
   }
   static int32_t compare(const Cell& a, const Cell& b, int32_t op) {
@@ -367,14 +368,14 @@ TEST_F(Binary, TrimRemovesZeroBytesOrTheWithBytes) {
   };
   for (const Case& c : cases) {
     Cell* b = bytes(input);
-    trim(b, c.head, c.tail, false, false, c.all, c.with);
+    trim(b, {.head = c.head, .tail = c.tail, .all = c.all, .with = c.with});
     EXPECT_EQ(read(*b), c.expected) << c.label;
   }
   Cell* b = bytes(input);
-  EXPECT_EQ(raised_by([&] { trim(b, false, false, true, false, false, nullptr); }),
+  EXPECT_EQ(raised_by([&] { trim(b, {.auto_ = true}); }),
             "internal/not-done");
   Cell* zeros = bytes(std::string(3, '\0'));
-  trim(zeros, false, false, false, false, false, nullptr);
+  trim(zeros, {});
   EXPECT_EQ(read(*zeros), "");
 }
 

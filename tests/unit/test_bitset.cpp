@@ -216,9 +216,7 @@ TEST_F(Bitset, FindIsTrueOnlyWhenEveryNamedBitIsAMember) {
   };
   for (const Case& c : cases) {
     Cell* target = stack::push_copy(*b);
-    Cell* r = datatype::lookup<action::FIND>(TYPE_BITSET)(target, c.value, nullptr, false, false,
-                                                         false, false, nullptr, nullptr, false,
-                                                         false, false, false);
+    Cell* r = datatype::lookup<action::FIND>(TYPE_BITSET)(target, c.value, {});
     EXPECT_EQ(cell::type_of(*r), c.found ? TYPE_LOGIC : TYPE_NONE) << mold(*c.value);
   }
 }
@@ -329,9 +327,8 @@ TEST_F(Bitset, BadSpecsRaiseTheirErrors) {
   Cell* b = make(integer(8));
   Cell* word = stack::push_copy(source_word("foo"));
   EXPECT_EQ(raised_by([&] {
-              datatype::lookup<action::EVAL_PATH>(TYPE_BITSET)(b, word, nullptr, nullptr, nullptr,
-                                                              nullptr, -1, false, true, true,
-                                                              false);
+              datatype::lookup<action::EVAL_PATH>(TYPE_BITSET)(b, word,
+                                                              {.get = true, .last = true});
             }),
             "script/invalid-type");
 }
@@ -341,8 +338,8 @@ TEST_F(Bitset, PathStepsReadAndWriteBits) {
   Cell* element = stack::push_copy(chr(3));
   Cell* value = stack::push_copy(constants::true_value);
   auto step = datatype::lookup<action::EVAL_PATH>(TYPE_BITSET);
-  step(b, element, value, nullptr, nullptr, nullptr, -1, false, false, true, false);
-  Cell* read = step(b, element, nullptr, nullptr, nullptr, nullptr, -1, false, true, true, false);
+  step(b, element, {.value = value, .last = true});
+  Cell* read = step(b, element, {.get = true, .last = true});
   EXPECT_EQ(cell::type_of(*read), TYPE_LOGIC);
   EXPECT_EQ(read->w1, 1u);
   EXPECT_EQ(mold(*b), "make bitset! #{10}");

@@ -316,10 +316,10 @@ TEST_F(Block, TakeGivesTheCellItselfOrABlock) {
 
 TEST_F(Block, TrimRemovesEveryNone) {
   Cell* b = build_at("none a none none b none", 0);
-  block::trim(b, false, false, false, false, false, nullptr);
+  block::trim(b, {});
   EXPECT_EQ(whole(*b), "a b");
   Cell* later = build_at("none a none", 1);
-  block::trim(later, false, false, false, false, false, nullptr);
+  block::trim(later, {});
   EXPECT_EQ(whole(*later), "none a");
 }
 

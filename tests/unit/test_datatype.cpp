@@ -70,8 +70,8 @@ TEST_F(Registry, DatatypeValuesFormMoldAndCompare) {
   Cell* out = stack::push_new();
   *out = constants::none;
   string::init_empty(out, 16);
-  int32_t left = datatype::lookup<action::MOLD>(TYPE_DATATYPE)(&none_type, out, false, true,
-                                                               false, nullptr, 100, 0);
+  auto mold = datatype::lookup<action::MOLD>(TYPE_DATATYPE);
+  int32_t left = mold(&none_type, out, {.all = true}, nullptr, 100, 0);
   EXPECT_EQ(text_of(*out), "#(none!)");
   EXPECT_EQ(left, 100 - 8);
   auto compare = datatype::lookup<action::COMPARE>(TYPE_DATATYPE);
@@ -118,8 +118,7 @@ TEST_F(Registry, FormAndMoldReadAValueInABlockBeforeAppending) {
       Cell* value = cell::block_head(*holder);
       uint8_t type = cell::type_of(*value);
       if (c.mold) {
-        datatype::lookup<action::MOLD>(type)(value, out, false, c.all, false, nullptr, INT32_MAX,
-                                             0);
+        datatype::lookup<action::MOLD>(type)(value, out, {.all = c.all}, nullptr, INT32_MAX, 0);
       } else {
         datatype::lookup<action::FORM>(type)(value, out, nullptr, INT32_MAX);
       }

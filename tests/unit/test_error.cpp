@@ -324,8 +324,8 @@ TEST_F(Error, MoldWritesTheFieldsAsAnObjectDoes) {
     Cell* out = stack::push_new();
     *out = constants::none;
     string::init_empty(out, 16);
-    datatype::lookup<action::MOLD>(TYPE_ERROR)(e, out, only_flag, false, flat_flag, nullptr,
-                                               INT32_MAX, indent);
+    datatype::lookup<action::MOLD>(TYPE_ERROR)(e, out, {.only = only_flag, .flat = flat_flag},
+                                               nullptr, INT32_MAX, indent);
     return text_of(*out);
   };
   EXPECT_EQ(mold_with(false, false, 0), "make error! [" + lines + "\n]");
@@ -371,7 +371,7 @@ TEST_F(Error, AnErrorInsideItselfShowsTheCycleMarker) {
   Cell* out = stack::push_new();
   *out = constants::none;
   string::init_empty(out, 16);
-  datatype::lookup<action::MOLD>(TYPE_ERROR)(e, out, false, false, true, nullptr, INT32_MAX, 0);
+  datatype::lookup<action::MOLD>(TYPE_ERROR)(e, out, {.flat = true}, nullptr, INT32_MAX, 0);
   EXPECT_EQ(text_of(*out), flat);
   EXPECT_EQ(form(*e), "*** Script Error: " + flat.substr(0, 80) + " has no value" + kNowhere);
 }

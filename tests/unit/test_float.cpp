@@ -40,8 +40,10 @@ class FloatTest : public number_test::NumberTest {
     Cell* s = scale ? stack::push_copy(*scale) : nullptr;
     auto has = [&](const char* f) { return flags.find(f) != std::string::npos; };
     datatype::lookup<action::ROUND>(cell::type_of(value))(
-        v, s, has("even"), has("down") && !has("half-down"), has("half-down"), has("floor"),
-        has("ceiling") && !has("half-ceiling"), has("half-ceiling"));
+        v, s,
+        {.even = has("even"), .down = has("down") && !has("half-down"),
+         .half_down = has("half-down"), .floor = has("floor"),
+         .ceiling = has("ceiling") && !has("half-ceiling"), .half_ceiling = has("half-ceiling")});
     Cell result = *stack::arg(0);
     stack::unwind();
     return result;

@@ -192,9 +192,10 @@ TEST_F(IntegerTest, Round) {
     std::string error = guarded([&] {
       Cell* value = stack::push_copy(n(c.value));
       Cell* scale = c.to ? stack::push_copy(n(c.scale)) : nullptr;
-      datatype::lookup<action::ROUND>(TYPE_INTEGER)(value, scale, r == "even", r == "down",
-                                                    r == "half-down", r == "floor",
-                                                    r == "ceiling", r == "half-ceiling");
+      datatype::lookup<action::ROUND>(TYPE_INTEGER)(
+          value, scale,
+          {.even = r == "even", .down = r == "down", .half_down = r == "half-down",
+           .floor = r == "floor", .ceiling = r == "ceiling", .half_ceiling = r == "half-ceiling"});
       result = *value;
     });
     EXPECT_EQ(error.empty() ? show(result) : error, c.expected)
@@ -206,19 +207,17 @@ TEST_F(IntegerTest, RoundToAFloatScaleIsFloatRounding) {
   static std::string seen;
   seen.clear();
   Stub float_round(TYPE_FLOAT, action::ROUND,
-                   reinterpret_cast<datatype::AnyFn>(+[](Cell* v, Cell* s, bool even, bool, bool,
-                                                        bool, bool, bool) {
-                     seen = show(*v) + " " + show(*s) + (even ? " even" : "");
-                   }));
+                   reinterpret_cast<datatype::AnyFn>(
+                       +[](Cell* v, Cell* s, const action::RoundOptions& options) {
+                         seen = show(*v) + " " + show(*s) + (options.even ? " even" : "");
+                       }));
   Cell* value = stack::push_copy(n(1234));
   Cell* scale = stack::push_copy(real(0.5));
-  datatype::lookup<action::ROUND>(TYPE_INTEGER)(value, scale, true, false, false, false, false,
-                                                false);
+  datatype::lookup<action::ROUND>(TYPE_INTEGER)(value, scale, {.even = true});
   EXPECT_EQ(seen, "f:1234 f:0.5 even");
   Cell money{TYPE_MONEY, 0, 0, 0};
   EXPECT_EQ(guarded([&] {
-              datatype::lookup<action::ROUND>(TYPE_INTEGER)(value, &money, false, false, false,
-                                                            false, false, false);
+              datatype::lookup<action::ROUND>(TYPE_INTEGER)(value, &money, {});
             }),
             "script/not-related");
 }

@@ -31,8 +31,10 @@ class TimeTest : public number_test::NumberTest {
       Cell* v = stack::push_copy(value);
       Cell* g = stack::push_copy(grandparent);
       Cell* p = stack::push_copy(previous);
-      result = *datatype::lookup<action::EVAL_PATH>(TYPE_TIME)(parent, e, v, nullptr, g, p, 0,
-                                                               false, false, true, notify);
+      result = *datatype::lookup<action::EVAL_PATH>(TYPE_TIME)(
+          parent, e,
+          {.value = v, .grandparent = g, .previous = p, .index = 0, .last = true,
+           .notify = notify});
     });
     return error.empty() ? show(result) : error;
   }

@@ -130,8 +130,7 @@ TEST_F(Typeset, FindTellsWhetherADatatypeIsAMember) {
             "script/invalid-arg");
   auto find = datatype::lookup<action::FIND>(TYPE_TYPESET);
   Cell type = datatype_cell(TYPE_BLOCK);
-  Cell* result = find(&set, &type, nullptr, false, false, false, false, nullptr, nullptr, false,
-                      false, false, false);
+  Cell* result = find(&set, &type, {});
   EXPECT_EQ(cell::type_of(*result), TYPE_LOGIC);
   EXPECT_EQ(result->w1, 1u);
 }

@@ -75,8 +75,8 @@ class WordTest : public testing::Test {
     Cell* copy = stack::push_copy(value);
     Cell* out = new_output();
     Cell* limit = part < 0 ? nullptr : stack::push_copy(integer(part));
-    datatype::lookup<action::MOLD>(cell::type_of(*copy))(copy, out, only, false, flat, limit,
-                                                           part < 0 ? INT32_MAX : part, 0);
+    datatype::lookup<action::MOLD>(cell::type_of(*copy))(
+        copy, out, {.only = only, .flat = flat}, limit, part < 0 ? INT32_MAX : part, 0);
     std::string text = text_of(*out);
     stack::pop_cells(limit ? 3 : 2);
     return text;
