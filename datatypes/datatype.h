@@ -122,8 +122,11 @@ Entry inherit() {
   return Entry{S, nullptr, true};
 }
 
-// Registers a type; the entries must come in ascending slot order (a misordered table is a
-// programming error reported at start-up).
+// Registers a type of the datatype list (runtime/types.h), which gives its name and parent; the
+// entries must come in ascending slot order (a misordered table is a programming error reported
+// at start-up).
+void register_type(uint8_t id, std::initializer_list<Entry> entries);
+// The same for a type outside the list (the registry's tests make their own).
 void register_type(uint8_t id, uint8_t parent, const char* name,
                    std::initializer_list<Entry> entries);
 

@@ -223,13 +223,13 @@ void register_datatypes() {
   using namespace action;
   using datatype::act;
   using datatype::inherit;
-  datatype::register_type(TYPE_NATIVE, TYPE_NONE_ID, "native!",
+  datatype::register_type(TYPE_NATIVE,
                           {act<MAKE>(make), act<REFLECT>(reflect), act<FORM>(form),
                            act<MOLD>(mold), act<COMPARE>(compare)});
-  datatype::register_type(TYPE_ACTION, TYPE_NATIVE, "action!",
+  datatype::register_type(TYPE_ACTION,
                           {inherit<MAKE>(), inherit<REFLECT>(), inherit<FORM>(),
                            inherit<MOLD>(), inherit<COMPARE>()});
-  datatype::register_type(TYPE_OP, TYPE_NATIVE, "op!",
+  datatype::register_type(TYPE_OP,
                           {act<MAKE>(make_op), inherit<REFLECT>(), inherit<FORM>(),
                            inherit<MOLD>(), inherit<COMPARE>()});
   gc::set_type_marker(TYPE_NATIVE, mark_native);

@@ -48,7 +48,7 @@ Cell* append_to_block(const Cell* block) { return cell::append_new_cell(block); 
 
 void init() {
   using namespace action;
-  datatype::register_type(TYPE_UNSET, 0, "unset!",
+  datatype::register_type(TYPE_UNSET,
                           {datatype::act<MAKE>(make), datatype::act<TO>(make),
                            datatype::act<FORM>(form), datatype::act<MOLD>(mold),
                            datatype::act<COMPARE>(compare)});

@@ -145,7 +145,7 @@ void edit_series(const int32_t* r) {
   Cell* target = V();
   Cell* value = A();
   uint8_t type = cell::type_of(*target);
-  if (series::series_like(type)) {
+  if (types::any_series(type)) {
     if (S == APPEND) target->w1 = 0;
     else if (!kChange || type != TYPE_IMAGE) clamp_to_tail(*target);
   }
@@ -155,7 +155,7 @@ void edit_series(const int32_t* r) {
     // append and insert limit the inserted value, change the changed stretch of the target.
     Cell* limited = kChange ? target : value;
     if (!kChange) {
-      if (!series::series_like(cell::type_of(*value))) {
+      if (!types::any_series(cell::type_of(*value))) {
         rt::fire_error("script", "invalid-part", value);
       }
       clamp_to_tail(*value);

@@ -127,7 +127,7 @@ void reduce(const int32_t* refinements) {
   const Cell value = *arg(0);
   const int32_t into = refinements[0];
   if (cell::type_of(value) != TYPE_BLOCK) {
-    if (interp::any_function(cell::type_of(value))) return stack::set_only_result(value);
+    if (types::any_function(cell::type_of(value))) return stack::set_only_result(value);
     eval_single(value);
     if (pending) return;
     if (into < 0) return stack::set_only_result(*stack::top_cell());
@@ -338,7 +338,7 @@ void apply(const int32_t* refinements) {
     default:
       break;
   }
-  if (!interp::any_function(cell::type_of(function))) {
+  if (!types::any_function(cell::type_of(function))) {
     rt::fire_error("script", "invalid-arg", &given);
   }
   if (cell::type_of(function) == TYPE_OP) function = native::unwrap_op(function);

@@ -13,7 +13,6 @@
 #include "datatypes/constants.h"
 #include "datatypes/file.h"
 #include "datatypes/integer.h"
-#include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
@@ -152,7 +151,7 @@ int as_class(uint8_t type) {
   if (type == TYPE_BLOCK || type == TYPE_PAREN || (type >= TYPE_PATH && type <= TYPE_GET_PATH)) {
     return 1;
   }
-  return series::any_string(type) ? 2 : 0;
+  return types::any_string(type) ? 2 : 0;
 }
 
 // as type spec: the spec as a value of the type (a datatype, or a value of it), sharing its

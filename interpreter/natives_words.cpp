@@ -14,7 +14,6 @@
 #include "datatypes/integer.h"
 #include "datatypes/object.h"
 #include "datatypes/runtime_words.h"
-#include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "interpreter/actions.h"
 #include "interpreter/eval.h"
@@ -223,7 +222,7 @@ void new_line_q(const int32_t*) {
 void set_words_from(const Cell& words, const Cell& source, int32_t n, bool any, bool only,
                     bool some) {
   uint8_t type = cell::type_of(source);
-  bool from_series = !only && (series::any_block(type) || type == TYPE_MAP);
+  bool from_series = !only && (types::any_block(type) || type == TYPE_MAP);
   // Everything is checked before the first word changes, whatever the source: a bad words
   // block must not leave its first words set.
   for (int32_t i = 1; i <= n; i++) {
