@@ -132,7 +132,7 @@ Cell* make(Cell*, Cell* spec, uint8_t type) {
   const Cell index = cell::block_head(make_spec)[1];
   if (cell::type_of(params) != TYPE_BLOCK || cell::type_of(index) != TYPE_INTEGER) refuse();
   int32_t slot = static_cast<int32_t>(index.w2);
-  if (slot < 1 || slot > (type == TYPE_ACTION ? kActionSlots : kNativeSlots)) refuse();
+  if (slot < 1 || slot > (type == TYPE_ACTION ? action::kSlotCount : kNativeSlots)) refuse();
 
   // The spec is kept from its start, as reflect and the argument cache read it.
   Cell* result = params.w1 ? block::push_clone(params, false, false) : stack::push_copy(params);

@@ -24,10 +24,10 @@
 
 namespace natives {
 
-namespace {
-
 using interp::pending;
 using stack::arg;
+
+namespace {
 
 inline Cell* cells_of(uint32_t node) {
   return reinterpret_cast<Cell*>(alloc::series_of(node)->head_ptr());
@@ -54,6 +54,8 @@ void clamp_index(Cell* block) {
   uint32_t length = length_of(block->w2);
   if (block->w1 > length) block->w1 = length;
 }
+
+}  // namespace
 
 // Refinements: /expand /args arg /next position /trace callback.
 void do_(const int32_t* refinements) {
@@ -98,6 +100,8 @@ void do_(const int32_t* refinements) {
   }
 }
 
+namespace {
+
 // Where reduce and compose put their values: a new block, or the /into series, appended to or
 // inserted at its position (which then advances).
 struct Output {
@@ -122,6 +126,8 @@ void add_value(Output& out, const Cell& value) {
     block::append_cell(*out.series, value);
   }
 }
+
+}  // namespace
 
 void reduce(const int32_t* refinements) {
   const Cell value = *arg(0);
@@ -165,6 +171,8 @@ void reduce(const int32_t* refinements) {
   stack::unwind_drop();
   stack::set_only_result(result);
 }
+
+namespace {
 
 void compose_block(Output& out, const Cell block, bool deep, bool only);
 
@@ -211,6 +219,8 @@ void compose_block(Output& out, const Cell block, bool deep, bool only) {
   }
 }
 
+}  // namespace
+
 void compose(const int32_t* refinements) {
   const Cell value = *arg(0);
   if (cell::type_of(value) != TYPE_BLOCK) {
@@ -252,6 +262,8 @@ void try_(const int32_t* refinements) {
   stack::set_only_result(result);
 }
 
+namespace {
+
 bool same_name(const Cell& a, const Cell& b) {
   return symbol::resolve_alias(a.w2) == symbol::resolve_alias(b.w2);
 }
@@ -273,6 +285,8 @@ bool name_matches(const Cell& thrown_name, const Cell& wanted) {
   }
   return found;
 }
+
+}  // namespace
 
 void catch_(const int32_t* refinements) {
   const Cell block = *arg(0);
@@ -368,6 +382,8 @@ void wait(const int32_t*) {
   platform::sleep(seconds);
 }
 
+namespace {
+
 // A /part limit: an integer! length, or a position in a series of the source's datatype.
 int64_t transcode_length(const Cell& source, int64_t rest, const int32_t part) {
   if (part < 0) return rest;
@@ -383,6 +399,8 @@ int64_t transcode_length(const Cell& source, int64_t rest, const int32_t part) {
   }
   return length < 0 ? 0 : length > rest ? rest : length;
 }
+
+}  // namespace
 
 // Refinements: /next /one /prescan /scan /part length /into dst /trace callback.
 void transcode(const int32_t* refinements) {
@@ -437,24 +455,6 @@ void transcode(const int32_t* refinements) {
     cells[1] = advanced;
   }
   stack::set_only_result(into ? *into : *result);
-}
-
-}  // namespace
-
-void register_flow() {
-  set_entry(DO, do_);
-  set_entry(REDUCE, reduce);
-  set_entry(COMPOSE, compose);
-  set_entry(TRY, try_);
-  set_entry(CATCH, catch_);
-  set_entry(THROW, throw_);
-  set_entry(BREAK, break_);
-  set_entry(CONTINUE, continue_);
-  set_entry(EXIT, exit_);
-  set_entry(RETURN, return_);
-  set_entry(APPLY, apply);
-  set_entry(WAIT, wait);
-  set_entry(TRANSCODE, transcode);
 }
 
 }  // namespace natives
