@@ -301,7 +301,7 @@ void structure(State& s, uint8_t kind, const Token& t, const uint8_t* text, bool
       const uint8_t* near = text;
       if (type == TYPE_BLOCK || type == TYPE_PAREN || types::any_path(uint8_t(type))) {
         near = nullptr;
-      } else if (t.previous_state == S_BRACES || t.previous_state == S_BRACES + 1) {
+      } else if (t.previous_state == S_BRACES || t.previous_state == S_BRACES_CARET) {
         near = s.brace_start;
       }
       throw_error(s, near, type);
