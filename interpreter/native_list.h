@@ -115,4 +115,4 @@
   R(104, DECOMPRESS,        "decompress")                             \
   R(105, RECYCLE,           "recycle")                                \
   X(106, TRANSCODE,         "transcode",         transcode)           \
-  X(107, APPLY,             "apply",             apply)              
+  X(107, APPLY,             "apply",             apply)
