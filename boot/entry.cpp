@@ -12,7 +12,6 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
-#include "interpreter/actions.h"
 #include "interpreter/eval.h"
 #include "interpreter/natives.h"
 #include "interpreter/stack.h"
@@ -53,7 +52,6 @@ void runtime_init() {
   alloc::init();
   extres::init();
   datatype::register_all();
-  actions::init();
   cycles::init();
   runtime_words::init_root_block();
   stack::init();

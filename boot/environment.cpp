@@ -3,6 +3,7 @@
 #include "boot/environment.h"
 
 #include <cstring>
+#include <string>
 
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -19,32 +20,39 @@ namespace boot {
 
 namespace {
 
-constexpr char kMakeSpec[] =
+struct ActionSpec {
+  action::Slot slot;
+  const char* spec;  // the parameter block of its make spec
+};
+
+constexpr ActionSpec kMake{
+    action::MAKE,
     "[\"Returns a new value made from a spec for that value's type\""
     " type \"The datatype, an example or prototype value\""
-    " spec \"What the new value is made from\"] 1";
+    " spec \"What the new value is made from\"]"};
 
 // The path step and compare are actions without a word of their own. Their specs are given here
 // so that an action! made for their slots takes what their dispatchers read: the path step's
 // value, element and, with /set, the value to store; compare's operator code.
-constexpr const char* kUnnamedActionSpecs[] = {
-    "[value [any-type!] element [any-type!] /set new [any-type!]] 7",
-    "[value1 [any-type!] value2 [any-type!] op [integer!]] 9",
+constexpr ActionSpec kUnnamedActions[] = {
+    {action::EVAL_PATH, "[value [any-type!] element [any-type!] /set new [any-type!]]"},
+    {action::COMPARE, "[value1 [any-type!] value2 [any-type!] op [integer!]]"},
 };
 
-// An action! from the text of its make spec, left on the data stack.
-Cell make_action(const char* text) {
+// An action! from its make spec [parameters slot], left on the data stack.
+Cell make_action(const ActionSpec& action) {
+  const std::string text = std::string(action.spec) + " " + std::to_string(action.slot);
   Cell* spec = stack::push_new();
   *spec = Cell{TYPE_NONE, 0, 0, 0};
-  lexer::scan(spec, reinterpret_cast<const uint8_t*>(text), std::strlen(text), lexer::Mode{},
+  lexer::scan(spec, reinterpret_cast<const uint8_t*>(text.data()), text.size(), lexer::Mode{},
               nullptr, nullptr, nullptr);
   Cell action_type{TYPE_DATATYPE, TYPE_ACTION, 0, 0};
   return *native::make(&action_type, spec, TYPE_ACTION);
 }
 
 void define_make() {
-  const Cell make = make_action(kMakeSpec);
-  Cell word = word::from_c_string("make");
+  const Cell make = make_action(kMake);
+  Cell word = word::from_c_string(action::name(kMake.slot));
   context::write_word(word, make);
   stack::reset();
 }
@@ -76,8 +84,8 @@ void load_environment() {
     interp::eval_block(*code, false);
     stack::reset();
   }
-  for (const char* text : kUnnamedActionSpecs) {  // kept as signatures only
-    make_action(text);
+  for (const ActionSpec& action : kUnnamedActions) {  // kept as signatures only
+    make_action(action);
     stack::reset();
   }
   interp::seal_signatures();

@@ -90,7 +90,7 @@ void gather(const Cell& value, bool only, std::string& bytes) {
       }
       return;
     default:
-      if (!series::any_string(type)) break;
+      if (!types::any_string(type)) break;
       for (uint32_t i = value.w1; i < string::whole_length(value); i++) {
         append_utf8(bytes, string::char_at(value, i));
       }
@@ -101,7 +101,7 @@ void gather(const Cell& value, bool only, std::string& bytes) {
 
 bool limited_by_part(uint8_t type) {
   return type == TYPE_CHAR || type == TYPE_BINARY || type == TYPE_TUPLE ||
-         series::any_string(type);
+         types::any_string(type);
 }
 
 // Replaces `replaced` bytes at byte position `at` (from the buffer start) with dup copies of the
@@ -544,7 +544,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t) {
     default:
       if (type == TYPE_CHAR || type == TYPE_BINARY || type == TYPE_TUPLE ||
           type == TYPE_BLOCK || type == TYPE_PAREN || type == TYPE_HASH ||
-          series::any_string(type)) {
+          types::any_string(type)) {
         gather(value, false, bytes);
         break;
       }
@@ -584,7 +584,7 @@ void init() {
   using datatype::act;
   using datatype::inherit;
   datatype::register_type(
-      TYPE_BINARY, TYPE_STRING, "binary!",
+      TYPE_BINARY,
       {inherit<MAKE>(), inherit<RANDOM>(), inherit<REFLECT>(), act<TO>(to), act<FORM>(form),
        act<MOLD>(mold), inherit<EVAL_PATH>(), act<COMPARE>(compare), act<AND_T>(and_t),
        act<COMPLEMENT>(complement), act<OR_T>(or_t), act<XOR_T>(xor_t), act<APPEND>(append),

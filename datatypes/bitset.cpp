@@ -99,7 +99,7 @@ void apply_block(Walk& walk, const Cell& block) {
   for (uint32_t i = block.w1; i < length() && walk.all; i++) {
     const Cell item = element(i);
     uint8_t type = cell::type_of(item);
-    if (series::any_string(type)) {
+    if (types::any_string(type)) {
       apply_text(walk, item);
       continue;
     }
@@ -124,7 +124,7 @@ void apply_value(Walk& walk, const Cell& value) {
   if (names_one_bit(type)) {
     uint32_t bit = bit_of(value);
     apply_range(walk, bit, bit);
-  } else if (series::any_string(type)) {
+  } else if (types::any_string(type)) {
     apply_text(walk, value);
   } else if (type == TYPE_BLOCK) {
     apply_block(walk, value);
@@ -396,7 +396,7 @@ Cell* make_from(Cell* cell, const Cell& spec_value, bool to_flag) {
     case TYPE_CHAR:
       break;
     default:
-      if (!series::any_string(type)) {
+      if (!types::any_string(type)) {
         rt::fire_error("script", to_flag ? "bad-to-arg" : "bad-make-arg", &kBitsetType, &spec);
       }
   }
@@ -445,7 +445,7 @@ void init() {
   using namespace action;
   using datatype::act;
   datatype::register_type(
-      TYPE_BITSET, TYPE_NONE_ID, "bitset!",
+      TYPE_BITSET,
       {act<MAKE>(make), act<REFLECT>(series::reflect), act<TO>(to), act<FORM>(form),
        act<MOLD>(mold), act<EVAL_PATH>(eval_path), act<COMPARE>(compare), act<NEGATE>(negate),
        act<AND_T>(and_t), act<COMPLEMENT>(complement), act<OR_T>(or_t), act<XOR_T>(xor_t),

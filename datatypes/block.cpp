@@ -63,10 +63,6 @@ int32_t compare_cells(Cell* a, Cell* b, int32_t op) {
   return fn ? fn(a, b, op) : action::kNotComparable;
 }
 
-bool number(uint8_t type) {
-  return type == TYPE_INTEGER || type == TYPE_FLOAT || type == TYPE_PERCENT;
-}
-
 // --- Splicing ----------------------------------------------------------------------------------
 
 // Where spliced cells come from: one stable cell (a data-stack cell or a C++ local), or a run
@@ -133,7 +129,7 @@ int32_t checked_total(int64_t count, int64_t dup) {
 // --- Copies ------------------------------------------------------------------------------------
 
 bool copiable_by_types(uint8_t type) {
-  return series::series_like(type) || type == TYPE_BITSET || type == TYPE_OBJECT ||
+  return types::any_series(type) || type == TYPE_BITSET || type == TYPE_OBJECT ||
          type == TYPE_ERROR || type == TYPE_MAP;
 }
 
@@ -148,7 +144,7 @@ void replace_copies(uint32_t node, int32_t first, int32_t end, int32_t step, boo
                                 (cell::type_of(*types) == TYPE_DATATYPE
                                      ? types->w1 == type
                                      : cell::typeset_has(*types, type))
-                          : series::series_like(type);
+                          : types::any_series(type);
     if (!selected) continue;
     Cell* slot = stack::push_copy(item);  // roots the original while its copy is made
     auto copy = datatype::implemented<action::COPY>(type);
@@ -392,7 +388,7 @@ Cell* body_of(Cell* proto, const Cell& spec, uint8_t type) {
 
 Cell* make(Cell* proto, Cell* spec, uint8_t type) {
   uint8_t spec_type = cell::type_of(*spec);
-  if (series::any_block(spec_type)) {
+  if (types::any_block(spec_type)) {
     return take_pushed(proto, push_clone(*spec, false, false), type);
   }
   if (spec_type == TYPE_INTEGER || spec_type == TYPE_FLOAT) {
@@ -424,7 +420,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t type) {
       return take_pushed(proto, members, type);
     }
     default: {
-      if (series::any_block(cell::type_of(source))) return make(proto, spec, type);
+      if (types::any_block(cell::type_of(source))) return make(proto, spec, type);
       Cell* single = push_new(1);
       append_cell(*single, source);
       return take_pushed(proto, single, type);
@@ -535,8 +531,8 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
       Cell* c2 = first_cell(y) + clamped_head(y) + i;
       uint8_t t1 = cell::type_of(*c1);
       uint8_t t2 = cell::type_of(*c2);
-      bool comparable = t1 == t2 || (series::any_word(t1) && series::any_word(t2)) ||
-                        (number(t1) && number(t2));
+      bool comparable = t1 == t2 || (types::all_word(t1) && types::all_word(t2)) ||
+                        (types::number(t1) && types::number(t2));
       if (!comparable) return t1 < t2 ? -1 : 1;
       result = compare_cells(c1, c2, op);
     }
@@ -547,7 +543,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 
 void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
   if (dup < 1) return;
-  bool splice = !only && series::any_block(cell::type_of(*value));
+  bool splice = !only && types::any_block(cell::type_of(*value));
   auto taken_cells = [&] {
     int32_t count = splice ? series::rest_length(*value, false) : 1;
     return part >= 0 && part <= count ? part : count;
@@ -574,7 +570,7 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
 
 void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
   if (dup < 1) return;
-  bool splice = !only && series::any_block(cell::type_of(*value));
+  bool splice = !only && types::any_block(cell::type_of(*value));
   auto source_count = [&] { return splice ? std::max(series::rest_length(*value, false), 0) : 1; };
   int32_t at = clamped_head(*series);
   series->w1 = static_cast<uint32_t>(at);
@@ -661,7 +657,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_flag) {
 }
 
 void swap(Cell* a, Cell* b) {
-  if (!series::any_block(cell::type_of(*b))) rt::fire_error("script", "invalid-arg", b);
+  if (!types::any_block(cell::type_of(*b))) rt::fire_error("script", "invalid-arg", b);
   if (series::at_tail(*a) || series::at_tail(*b)) return;
   bool notified_a = ownership::notify_owner(a, "swap", b, clamped_head(*a), 1);
   bool notified_b = ownership::notify_owner(b, "swap", a, clamped_head(*b), 1);
@@ -706,7 +702,7 @@ void init() {
   using datatype::act;
   using datatype::inherit;
   datatype::register_type(
-      TYPE_BLOCK, TYPE_SERIES, "block!",
+      TYPE_BLOCK,
       {act<MAKE>(make), inherit<RANDOM>(), inherit<REFLECT>(), act<TO>(to), act<FORM>(form),
        act<MOLD>(mold), act<EVAL_PATH>(eval_path), act<COMPARE>(compare), act<APPEND>(insert),
        inherit<AT>(), inherit<BACK>(), act<CHANGE>(change), inherit<CLEAR>(), act<COPY>(copy),
@@ -716,7 +712,7 @@ void init() {
        inherit<TAIL>(), inherit<TAIL_Q>(), act<TAKE>(take), act<TRIM>(trim),
        inherit<MODIFY>()});
   datatype::register_type(
-      TYPE_PAREN, TYPE_BLOCK, "paren!",
+      TYPE_PAREN,
       {inherit<MAKE>(), inherit<RANDOM>(), inherit<REFLECT>(), inherit<TO>(), inherit<FORM>(),
        act<MOLD>(paren::mold), inherit<EVAL_PATH>(), inherit<COMPARE>(), inherit<APPEND>(),
        inherit<AT>(), inherit<BACK>(), inherit<CHANGE>(), inherit<CLEAR>(), inherit<COPY>(),

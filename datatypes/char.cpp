@@ -8,7 +8,6 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
-#include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
 #include "interpreter/stack.h"
 #include "runtime/throw.h"
@@ -73,7 +72,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t) {
       code_point = from_binary(*spec);
       break;
     default:  // the first character of a text
-      if (!series::any_string(cell::type_of(*spec)) || string::at_tail(*spec)) {
+      if (!types::any_string(cell::type_of(*spec)) || string::at_tail(*spec)) {
         fire_bad_to_arg(spec);
       }
       code_point = string::char_at(*spec, spec->w1);
@@ -140,7 +139,7 @@ void init() {
   using datatype::inherit;
   namespace i = integer;
   datatype::register_type(
-      TYPE_CHAR, TYPE_INTEGER, "char!",
+      TYPE_CHAR,
       {act<a::MAKE>(to), inherit<a::RANDOM>(), act<a::TO>(to), act<a::FORM>(form),
        act<a::MOLD>(mold), act<a::COMPARE>(compare), inherit<a::ABSOLUTE>(),
        act<a::ADD>(math<i::ADD>), act<a::DIVIDE>(math<i::DIVIDE>),

@@ -223,7 +223,7 @@ void init() {
 }
 
 void register_datatype() {
-  datatype::register_type(TYPE_CONTEXT, TYPE_NONE_ID, "context!", {});
+  datatype::register_type(TYPE_CONTEXT, {});
   gc::set_type_marker(TYPE_CONTEXT, mark_context);
 }
 

@@ -52,6 +52,10 @@ void register_type(uint8_t id, uint8_t parent, const char* name,
   }
 }
 
+void register_type(uint8_t id, std::initializer_list<Entry> entries) {
+  register_type(id, types::parent(id), types::name(id), entries);
+}
+
 uint8_t highest_type() { return highest; }
 uint8_t parent_of(uint8_t type) { return names[type].parent; }
 const char* name_of(uint8_t type) { return names[type].name; }
@@ -109,7 +113,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 
 void init() {
   using namespace action;
-  register_type(TYPE_DATATYPE, 0, "datatype!",
+  register_type(TYPE_DATATYPE,
                 {act<FORM>(form), act<MOLD>(mold), act<COMPARE>(compare)});
 }
 

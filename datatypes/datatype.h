@@ -11,19 +11,48 @@
 #include <initializer_list>
 #include <cstdint>
 
+#include "datatypes/action_list.h"
 #include "runtime/cell.h"
 #include "runtime/throw.h"
 
 namespace action {
 
+// Action slots, from the action list.
 enum Slot : uint8_t {
-  MAKE = 1, RANDOM, REFLECT, TO, FORM, MOLD, EVAL_PATH, SET_PATH, COMPARE, ABSOLUTE, ADD, DIVIDE,
-  MULTIPLY, NEGATE, POWER, REMAINDER, ROUND, SUBTRACT, EVEN_Q, ODD_Q, AND_T, COMPLEMENT, OR_T,
-  XOR_T, APPEND, AT, BACK, CHANGE, CLEAR, COPY, FIND, HEAD, HEAD_Q, INDEX_Q, INSERT, LENGTH_Q,
-  MOVE, NEXT, PICK, POKE, PUT, REMOVE, REVERSE, SELECT, SORT, SKIP, SWAP, TAIL, TAIL_Q, TAKE,
-  TRIM, CREATE, CLOSE, DELETE, MODIFY, OPEN, OPEN_Q, QUERY, READ, RENAME, UPDATE, WRITE,
+#define ZEL_ACTION_SLOT(slot, index, name) slot = index,
+  ZEL_ACTIONS(ZEL_ACTION_SLOT)
+#undef ZEL_ACTION_SLOT
 };
-constexpr int kSlotCount = 62;
+
+constexpr int kSlotCount = [] {
+  int count = 0;
+#define ZEL_ACTION_COUNT(slot, index, name) count++;
+  ZEL_ACTIONS(ZEL_ACTION_COUNT)
+#undef ZEL_ACTION_COUNT
+  return count;
+}();
+
+// The slots run 1, 2, 3... in the list's order, with no gap.
+static_assert([] {
+  int expected = 1;
+  bool ok = true;
+#define ZEL_ACTION_CHECK(slot, index, name) ok = ok && index == expected++;
+  ZEL_ACTIONS(ZEL_ACTION_CHECK)
+#undef ZEL_ACTION_CHECK
+  return ok;
+}());
+
+// The action's word, or null for a slot without one.
+constexpr const char* name(Slot slot) {
+  switch (slot) {
+#define ZEL_ACTION_NAME(slot, index, name) \
+  case slot:                               \
+    return name;
+    ZEL_ACTIONS(ZEL_ACTION_NAME)
+#undef ZEL_ACTION_NAME
+  }
+  return nullptr;
+}
 
 // Comparison operators passed to every compare implementation.
 enum CompareOp : int32_t {
@@ -214,8 +243,11 @@ Entry inherit() {
   return Entry{S, nullptr, true};
 }
 
-// Registers a type; the entries must come in ascending slot order (a misordered table is a
-// programming error reported at start-up).
+// Registers a type of the datatype list (runtime/types.h), which gives its name and parent; the
+// entries must come in ascending slot order (a misordered table is a programming error reported
+// at start-up).
+void register_type(uint8_t id, std::initializer_list<Entry> entries);
+// The same for a type outside the list (the registry's tests make their own).
 void register_type(uint8_t id, uint8_t parent, const char* name,
                    std::initializer_list<Entry> entries);
 

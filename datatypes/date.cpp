@@ -635,7 +635,7 @@ void register_datatype() {
   using namespace action;
   using datatype::act;
   datatype::register_type(
-      TYPE_DATE, TYPE_NONE_ID, "date!",
+      TYPE_DATE,
       {act<MAKE>(make), act<TO>(to), act<FORM>(form), act<MOLD>(mold),
        act<EVAL_PATH>(eval_path), act<COMPARE>(compare), act<ADD>(math<integer::ADD>),
        act<SUBTRACT>(math<integer::SUBTRACT>), act<PICK>(pick)});

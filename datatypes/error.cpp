@@ -503,11 +503,6 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int
   return part;
 }
 
-bool any_word(uint8_t type) { return type >= TYPE_WORD && type <= TYPE_ISSUE; }
-bool number(uint8_t type) {
-  return type == TYPE_INTEGER || type == TYPE_FLOAT || type == TYPE_PERCENT;
-}
-
 // The fields of two errors in order, as objects compare: words by symbol, then values.
 int32_t compare_fields(uint32_t a, uint32_t b, int32_t op) {
   cycles::push(a);
@@ -521,8 +516,8 @@ int32_t compare_fields(uint32_t a, uint32_t b, int32_t op) {
     Cell value_a = *value_at(a, i), value_b = *value_at(b, i);
     uint8_t type_a = cell::type_of(value_a), type_b = cell::type_of(value_b);
     int32_t result;
-    if (type_a == type_b || (any_word(type_a) && any_word(type_b)) ||
-        (number(type_a) && number(type_b))) {
+    if (type_a == type_b || (types::all_word(type_a) && types::all_word(type_b)) ||
+        (types::number(type_a) && types::number(type_b))) {
       auto fn = datatype::lookup<action::COMPARE>(type_a);
       result = fn ? fn(&value_a, &value_b, op) : action::kNotComparable;
     } else {
@@ -572,7 +567,7 @@ void register_datatype() {
   using namespace action;
   using datatype::act;
   using datatype::inherit;
-  datatype::register_type(TYPE_ERROR, TYPE_OBJECT, "error!",
+  datatype::register_type(TYPE_ERROR,
                           {act<MAKE>(make), inherit<REFLECT>(), act<FORM>(form), act<MOLD>(mold),
                            inherit<EVAL_PATH>(), act<COMPARE>(compare), inherit<COPY>(),
                            inherit<FIND>(), inherit<SELECT>()});

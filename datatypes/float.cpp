@@ -16,7 +16,6 @@
 #include "datatypes/datatype.h"
 #include "datatypes/money.h"
 #include "datatypes/runtime_words.h"
-#include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/time.h"
 #include "interpreter/stack.h"
@@ -222,7 +221,7 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
       value = money::to_float(*spec);
       break;
     default:
-      if (!series::any_string(spec_type)) fire_bad_to_arg(type, *spec);
+      if (!types::any_string(spec_type)) fire_bad_to_arg(type, *spec);
       value = type == TYPE_PERCENT ? percent_from_text(*spec) : from_text(*spec, type);
   }
   *proto = typed(type, value);
@@ -552,7 +551,7 @@ void float_::register_datatypes() {
   using datatype::act;
   using datatype::inherit;
   datatype::register_type(
-      TYPE_FLOAT, 0, "float!",
+      TYPE_FLOAT,
       {act<MAKE>(make), act<TO>(make), act<FORM>(form), act<MOLD>(mold), act<COMPARE>(compare),
        act<ABSOLUTE>(absolute), act<ADD>(math<integer::ADD>),
        act<DIVIDE>(math<integer::DIVIDE>), act<MULTIPLY>(math<integer::MULTIPLY>),
@@ -560,7 +559,7 @@ void float_::register_datatypes() {
        act<ROUND>(round), act<SUBTRACT>(math<integer::SUBTRACT>), act<EVEN_Q>(even_q),
        act<ODD_Q>(odd_q)});
   datatype::register_type(
-      TYPE_PERCENT, TYPE_FLOAT, "percent!",
+      TYPE_PERCENT,
       {inherit<MAKE>(), inherit<TO>(), act<FORM>(percent_form), act<MOLD>(percent_mold),
        inherit<COMPARE>(), inherit<ABSOLUTE>(), inherit<ADD>(), inherit<DIVIDE>(),
        inherit<MULTIPLY>(), inherit<NEGATE>(), inherit<POWER>(), inherit<REMAINDER>(),
@@ -570,5 +569,5 @@ void float_::register_datatypes() {
 void triple::register_datatype() {
   using namespace action;
   using datatype::act;
-  datatype::register_type(TYPE_TRIPLE, 0, "triple!", {act<FORM>(form), act<MOLD>(mold)});
+  datatype::register_type(TYPE_TRIPLE, {act<FORM>(form), act<MOLD>(mold)});
 }

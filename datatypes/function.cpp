@@ -403,11 +403,11 @@ void register_datatypes() {
   using namespace action;
   using datatype::act;
   using datatype::inherit;
-  datatype::register_type(TYPE_FUNCTION, TYPE_CONTEXT, "function!",
+  datatype::register_type(TYPE_FUNCTION,
                           {act<MAKE>(make), act<REFLECT>(reflect), act<FORM>(form),
                            act<MOLD>(mold), act<COMPARE>(compare)});
   // A routine is made from machine code by the start-up code, never by make.
-  datatype::register_type(TYPE_ROUTINE, TYPE_FUNCTION, "routine!",
+  datatype::register_type(TYPE_ROUTINE,
                           {inherit<REFLECT>(), inherit<FORM>(), inherit<MOLD>(),
                            inherit<COMPARE>()});
   gc::set_type_marker(TYPE_FUNCTION, mark_function);

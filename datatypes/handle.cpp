@@ -47,7 +47,7 @@ int32_t compare(Cell* a, Cell* b, int32_t) {
 void register_datatype() {
   using namespace action;
   using datatype::act;
-  datatype::register_type(TYPE_HANDLE, TYPE_INTEGER, "handle!",
+  datatype::register_type(TYPE_HANDLE,
                           {act<FORM>(form), act<MOLD>(mold), act<COMPARE>(compare)});
   gc::set_type_marker(TYPE_HANDLE, extres::mark_handle_cell);
 }

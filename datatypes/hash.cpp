@@ -53,7 +53,7 @@ void reorder(const Cell& hash, Reorder&& run) {
 // position: block!'s search serves those.
 bool by_index(const Cell& value, const action::FindOptions& options) {
   uint8_t type = cell::type_of(value);
-  return !options.match && !series::any_block(type) && type != TYPE_DATATYPE &&
+  return !options.match && !types::any_block(type) && type != TYPE_DATATYPE &&
          type != TYPE_TYPESET && type != TYPE_OBJECT && (!options.same || options.only);
 }
 
@@ -179,7 +179,7 @@ void register_datatype() {
   using datatype::act;
   using datatype::inherit;
   datatype::register_type(
-      TYPE_HASH, TYPE_BLOCK, "hash!",
+      TYPE_HASH,
       {act<MAKE>(make), inherit<RANDOM>(), inherit<REFLECT>(), act<TO>(make), inherit<FORM>(),
        act<MOLD>(mold), inherit<EVAL_PATH>(), inherit<COMPARE>(), inherit<APPEND>(),
        inherit<AT>(), inherit<BACK>(), inherit<CHANGE>(), inherit<CLEAR>(), act<COPY>(copy),

@@ -13,7 +13,6 @@
 #include "datatypes/datatype.h"
 #include "datatypes/date.h"
 #include "datatypes/money.h"
-#include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -311,7 +310,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t) {
       break;
     }
     default:
-      if (!series::any_string(cell::type_of(*spec))) fire_bad_to_arg(spec);
+      if (!types::any_string(cell::type_of(*spec))) fire_bad_to_arg(spec);
       value = from_text(*spec);
   }
   *proto = make(value);
@@ -462,7 +461,7 @@ void init() {
   namespace a = action;
   using datatype::act;
   datatype::register_type(
-      TYPE_INTEGER, 0, "integer!",
+      TYPE_INTEGER,
       {act<a::MAKE>(make_entry), act<a::TO>(to), act<a::FORM>(form), act<a::MOLD>(mold),
        act<a::COMPARE>(compare), act<a::ABSOLUTE>(absolute), act<a::ADD>(math<ADD>),
        act<a::DIVIDE>(math<DIVIDE>), act<a::MULTIPLY>(math<MULTIPLY>), act<a::NEGATE>(negate),

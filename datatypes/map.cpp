@@ -86,7 +86,7 @@ int64_t find_live_key(const Cell& map, const Cell& key, int32_t op) {
 Cell handed_out_key(Cell key, bool keep_set_words) {
   uint8_t type = cell::type_of(key);
   if (type == TYPE_SET_WORD && !keep_set_words) cell::set_type(key, TYPE_WORD);
-  if (series::any_string(type) || type == TYPE_BINARY) {
+  if (types::any_string(type) || type == TYPE_BINARY) {
     actions::call_copy(&key, &key, nullptr, false, nullptr);
   }
   return key;
@@ -369,7 +369,7 @@ void register_datatypes() {
   using namespace action;
   using datatype::act;
   datatype::register_type(
-      TYPE_MAP, TYPE_NONE_ID, "map!",
+      TYPE_MAP,
       {act<MAKE>(make), act<REFLECT>(reflect), act<TO>(to), act<FORM>(form), act<MOLD>(mold),
        act<EVAL_PATH>(eval_path), act<COMPARE>(compare), act<CLEAR>(clear), act<COPY>(copy),
        act<FIND>(find), act<LENGTH_Q>(length), act<PUT>(put), act<REMOVE>(remove),

@@ -274,7 +274,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t) {
       *proto = from_float(cell::get_double(*spec));
       return proto;
     default:
-      if (!series::any_string(type)) rt::fire_error("script", "bad-to-arg", &kMoneyType, spec);
+      if (!types::any_string(type)) rt::fire_error("script", "bad-to-arg", &kMoneyType, spec);
       *proto = from_text(*spec);
       return proto;
   }
@@ -304,7 +304,7 @@ int32_t field_of(const Cell& element) {
     int32_t index = integer::get_value(element);
     return index == 1 || index == 2 ? index : 0;
   }
-  if (!series::any_word(type) || type == TYPE_REFINEMENT || type == TYPE_ISSUE) return 0;
+  if (!types::any_word(type)) return 0;
   uint32_t symbol = symbol::resolve_alias(element.w2);
   if (symbol == symbol::resolve_alias(runtime_words::symbols.code)) return 1;
   if (symbol == symbol::resolve_alias(runtime_words::symbols.amount)) return 2;
@@ -651,7 +651,7 @@ void register_datatype() {
   using namespace action;
   using datatype::act;
   datatype::register_type(
-      TYPE_MONEY, 0, "money!",
+      TYPE_MONEY,
       {act<MAKE>(make), act<TO>(to), act<FORM>(form), act<MOLD>(mold),
        act<EVAL_PATH>(eval_path), act<COMPARE>(compare), act<ABSOLUTE>(absolute),
        act<ADD>(math<integer::ADD>), act<DIVIDE>(math<integer::DIVIDE>),

@@ -124,7 +124,7 @@ Cell* make(Cell*, Cell* spec, uint8_t type) {
   const Cell index = cell::block_head(make_spec)[1];
   if (cell::type_of(params) != TYPE_BLOCK || cell::type_of(index) != TYPE_INTEGER) refuse();
   int32_t slot = static_cast<int32_t>(index.w2);
-  if (slot < 1 || slot > (type == TYPE_ACTION ? kActionSlots : kNativeSlots)) refuse();
+  if (slot < 1 || slot > (type == TYPE_ACTION ? action::kSlotCount : kNativeSlots)) refuse();
 
   // The spec is kept from its start, as reflect and the argument cache read it.
   Cell* result = params.w1 ? block::push_clone(params, false, false) : stack::push_copy(params);
@@ -215,13 +215,13 @@ void register_datatypes() {
   using namespace action;
   using datatype::act;
   using datatype::inherit;
-  datatype::register_type(TYPE_NATIVE, TYPE_NONE_ID, "native!",
+  datatype::register_type(TYPE_NATIVE,
                           {act<MAKE>(make), act<REFLECT>(reflect), act<FORM>(form),
                            act<MOLD>(mold), act<COMPARE>(compare)});
-  datatype::register_type(TYPE_ACTION, TYPE_NATIVE, "action!",
+  datatype::register_type(TYPE_ACTION,
                           {inherit<MAKE>(), inherit<REFLECT>(), inherit<FORM>(),
                            inherit<MOLD>(), inherit<COMPARE>()});
-  datatype::register_type(TYPE_OP, TYPE_NATIVE, "op!",
+  datatype::register_type(TYPE_OP,
                           {act<MAKE>(make_op), inherit<REFLECT>(), inherit<FORM>(),
                            inherit<MOLD>(), inherit<COMPARE>()});
   gc::set_type_marker(TYPE_NATIVE, mark_native);

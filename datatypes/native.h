@@ -13,8 +13,8 @@ namespace native {
 // native! and action! cell: word 1 the 1-based index in the native table or the action
 // dispatcher table, word 2 the spec block's node, word 3 the node of the 2-cell internal block.
 // op! cell: the wrapped callable's payload, header op! with the wrapped type in bits 16-23.
+// Slots of the native table (the action slots are action::kSlotCount).
 constexpr int32_t kNativeSlots = 120;
-constexpr int32_t kActionSlots = 62;
 constexpr uint32_t kWrappedShift = 16;
 
 // Cells of the internal block. The argument context's cell is a copy of the context record's

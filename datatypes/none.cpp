@@ -50,7 +50,7 @@ Cell* take(Cell*, Cell*, bool, bool) { return const_cast<Cell*>(&constants::none
 void init() {
   using namespace action;
   using datatype::act;
-  datatype::register_type(TYPE_NONE, 0, "none!",
+  datatype::register_type(TYPE_NONE,
                           {act<MAKE>(make), act<TO>(make), act<FORM>(form), act<MOLD>(mold),
                            act<COMPARE>(compare), act<CLEAR>(clear), act<FIND>(find),
                            act<LENGTH_Q>(length), act<REMOVE>(remove), act<SELECT>(select),

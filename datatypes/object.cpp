@@ -188,9 +188,9 @@ void copy_values_rebind(uint32_t source, uint32_t target) {
     uint8_t type = cell::type_of(*value_at(target, i));
     if (type == TYPE_FUNCTION) {
       rebind_function_at(target, i);
-    } else if (series::series_like(type)) {
+    } else if (types::any_series(type)) {
       copy_value_at(target, i, true);
-      if (series::any_block(type)) context::bind_block(*value_at(target, i), target, true);
+      if (types::any_block(type)) context::bind_block(*value_at(target, i), target, true);
     }
   }
 }
@@ -205,7 +205,7 @@ bool extend_from(uint32_t target, uint32_t source) {
   for (uint32_t i = 0; i < value_count(target); i++) {
     uint8_t type = cell::type_of(*value_at(target, i));
     if (type == TYPE_FUNCTION) rebind_function_at(target, i);
-    else if (series::series_like(type)) copy_value_at(target, i, true);
+    else if (types::any_series(type)) copy_value_at(target, i, true);
   }
   return field_count(target) > before;
 }
@@ -681,7 +681,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
     Cell value_x = value_or_unset(x.w1, i), value_y = value_or_unset(y.w1, i);
     uint8_t type_x = cell::type_of(value_x), type_y = cell::type_of(value_y);
     int32_t r;
-    if (type_x == type_y || (series::any_word(type_x) && series::any_word(type_y)) ||
+    if (type_x == type_y || (types::all_word(type_x) && types::all_word(type_y)) ||
         (is_number(type_x) && is_number(type_y))) {
       auto fn = datatype::lookup<action::COMPARE>(type_x);
       r = fn ? fn(&value_x, &value_y, op) : action::kNotComparable;
@@ -710,7 +710,7 @@ Cell* put(Cell* object, Cell* key, Cell* value, bool case_flag) {
 }
 
 Cell* select(Cell* object, Cell* key, const action::FindOptions&) {
-  if (!series::any_word(cell::type_of(*key))) {
+  if (!types::all_word(cell::type_of(*key))) {
     Cell datatype = datatype_of(*key);
     rt::fire_error("script", "invalid-type", &datatype);
   }
@@ -720,7 +720,7 @@ Cell* select(Cell* object, Cell* key, const action::FindOptions&) {
 }
 
 Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
-  if (!series::any_word(cell::type_of(*field))) return value;
+  if (!types::all_word(cell::type_of(*field))) return value;
   const auto& symbols = runtime_words::symbols;
   uint32_t name = canonical(field->w2);
   if (name == canonical(runtime_words::words.changed.w2)) {
@@ -734,7 +734,7 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
     } else if (cell::type_of(*value) == TYPE_BLOCK && block::rest_length(*value) >= 2) {
       const Cell owner = block::cell_at(*value, int32_t(value->w1))[0];
       const Cell word = block::cell_at(*value, int32_t(value->w1))[1];
-      if (cell::type_of(owner) == TYPE_OBJECT && series::any_word(cell::type_of(word))) {
+      if (cell::type_of(owner) == TYPE_OBJECT && types::all_word(cell::type_of(word))) {
         ownership::set_owner(*target, owner, word);
       }
     }
@@ -761,7 +761,7 @@ void mark_object(const Cell& value) {
 void register_datatype() {
   using namespace action;
   using datatype::act;
-  datatype::register_type(TYPE_OBJECT, TYPE_NONE_ID, "object!",
+  datatype::register_type(TYPE_OBJECT,
                           {act<MAKE>(make), act<REFLECT>(reflect), act<FORM>(form),
                            act<MOLD>(mold), act<EVAL_PATH>(eval_path), act<COMPARE>(compare),
                            act<COPY>(copy), act<PUT>(put), act<SELECT>(select),

@@ -24,16 +24,6 @@ uint32_t owner_table = 0;
 // The record's cells after its key cell.
 enum RecordCell { kValue = 0, kOwner = 1, kWord = 2 };
 
-bool is_block_like(uint8_t type) {
-  switch (type) {
-    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_PATH: case TYPE_LIT_PATH:
-    case TYPE_SET_PATH: case TYPE_GET_PATH:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // Types whose buffer carries the owned flag and gets a record.
 bool is_ownable_series(uint8_t type) {
   switch (type) {
@@ -41,7 +31,7 @@ bool is_ownable_series(uint8_t type) {
     case TYPE_REF: case TYPE_BINARY: case TYPE_VECTOR: case TYPE_BITSET:
       return true;
     default:
-      return is_block_like(type);
+      return types::any_block(type);
   }
 }
 
@@ -87,7 +77,7 @@ void own(const Cell& value, const Cell& owner, const Cell& word) {
       record[kOwner] = owner;
       record[kWord] = word;
     }
-    if (is_block_like(type)) {
+    if (types::any_block(type)) {
       for_each_cell(value.w2, value.w1, [&](const Cell& c) { own(c, owner, word); });
     }
   } else if (type == TYPE_OBJECT) {
@@ -107,7 +97,7 @@ void disown(const Cell& value) {
         for (uint32_t i = 0; i < kRecordCells; i++) record[i].header = kUnsetHeader;
       }
     }
-    if (is_block_like(type)) for_each_cell(value.w2, value.w1, disown);
+    if (types::any_block(type)) for_each_cell(value.w2, value.w1, disown);
   } else if (type == TYPE_OBJECT) {
     for_each_field(value, disown);
   }

@@ -245,7 +245,7 @@ void register_datatype() {
   using namespace action;
   using datatype::act;
   datatype::register_type(
-      TYPE_PAIR, 0, "pair!",
+      TYPE_PAIR,
       {act<MAKE>(make), act<TO>(make), act<FORM>(form), act<MOLD>(mold),
        act<EVAL_PATH>(eval_path), act<COMPARE>(compare), act<ABSOLUTE>(absolute),
        act<ADD>(math<integer::ADD>), act<DIVIDE>(math<integer::DIVIDE>),

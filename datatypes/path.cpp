@@ -62,7 +62,7 @@ Cell* init_empty(Cell* cell, int32_t capacity) {
 
 Cell* make(Cell* proto, Cell* spec, uint8_t type) {
   uint8_t spec_type = cell::type_of(*spec);
-  if (series::any_block(spec_type) || spec_type == TYPE_INTEGER || spec_type == TYPE_FLOAT) {
+  if (types::any_block(spec_type) || spec_type == TYPE_INTEGER || spec_type == TYPE_FLOAT) {
     return block::make(proto, spec, type);
   }
   if (spec_type == TYPE_PERCENT) {  // a capacity like any other number
@@ -110,19 +110,11 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int
 void register_datatypes() {
   using namespace action;
   using datatype::inherit;
-  struct Row {
-    uint8_t id;
-    uint8_t parent;
-    const char* name;
-  };
   // Each variant's own mold is path!'s, which decorates by type.
-  for (const Row& row : {Row{TYPE_PATH, TYPE_BLOCK, "path!"},
-                         Row{TYPE_LIT_PATH, TYPE_PATH, "lit-path!"},
-                         Row{TYPE_SET_PATH, TYPE_PATH, "set-path!"},
-                         Row{TYPE_GET_PATH, TYPE_PATH, "get-path!"}}) {
-    bool own = row.id == TYPE_PATH;
+  for (uint8_t type : {TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH}) {
+    bool own = type == TYPE_PATH;
     datatype::register_type(
-        row.id, row.parent, row.name,
+        type,
         {own_or_inherited<MAKE>(own, make), inherit<REFLECT>(), own_or_inherited<TO>(own, to),
          own_or_inherited<FORM>(own, form), own_or_inherited<MOLD>(own, mold),
          inherit<EVAL_PATH>(), inherit<COMPARE>(), inherit<APPEND>(), inherit<AT>(),
@@ -132,7 +124,7 @@ void register_datatypes() {
          inherit<PICK>(), inherit<POKE>(), inherit<PUT>(), inherit<REMOVE>(),
          inherit<REVERSE>(), inherit<SELECT>(), inherit<SKIP>(), inherit<SWAP>(),
          inherit<TAIL>(), inherit<TAIL_Q>(), inherit<TAKE>(), inherit<MODIFY>()});
-    gc::set_type_marker(row.id, gc::mark_block_cell);
+    gc::set_type_marker(type, gc::mark_block_cell);
   }
 }
 

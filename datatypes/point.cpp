@@ -47,10 +47,6 @@ void coordinates(const Cell& point, double* out) {
   rt::fire_error("script", "cannot-use", stack::push_copy(name), datatype::push(type));
 }
 
-bool number(uint8_t type) {
-  return type == TYPE_INTEGER || type == TYPE_FLOAT || type == TYPE_PERCENT;
-}
-
 double number_of(const Cell& value) {
   return cell::type_of(value) == TYPE_INTEGER ? integer::get_value(value)
                                               : cell::get_double(value);
@@ -60,7 +56,7 @@ double number_of(const Cell& value) {
 // another type.
 bool operand_coordinates(uint8_t type, const Cell& operand, double* out) {
   uint8_t other = cell::type_of(operand);
-  if (number(other)) {
+  if (types::number(other)) {
     for (int i = 0; i < kMaxCount; i++) out[i] = number_of(operand);
   } else if (other == TYPE_PAIR && type == TYPE_POINT2D) {
     out[0] = pair::x_of(operand);
@@ -318,7 +314,7 @@ void register_datatypes() {
   using datatype::act;
   for (uint8_t type : {TYPE_POINT2D, TYPE_POINT3D}) {
     datatype::register_type(
-        type, 0, datatype::name_of(type),
+        type,
         {act<MAKE>(make), act<TO>(make), act<FORM>(form), act<MOLD>(mold),
          act<EVAL_PATH>(eval_path), act<COMPARE>(compare), act<ABSOLUTE>(absolute),
          act<ADD>(math<integer::ADD>), act<DIVIDE>(math<integer::DIVIDE>),

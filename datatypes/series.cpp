@@ -50,7 +50,7 @@ bool is_owned_field(uint32_t symbol_id) {
 Cell* box_element(const Cell& value, int32_t i, Cell* out) {
   uint8_t type = cell::type_of(value);
   Series* s = cell::series_of(value);
-  if (any_block(type) || type == TYPE_MAP) return reinterpret_cast<Cell*>(element(s, i));
+  if (types::any_block(type) || type == TYPE_MAP) return reinterpret_cast<Cell*>(element(s, i));
   if (type == TYPE_BINARY) {
     *out = Cell{TYPE_INTEGER, 0, *element(s, i), 0};
     return out;
@@ -63,7 +63,7 @@ Cell* box_element(const Cell& value, int32_t i, Cell* out) {
 // poke's store of one element at index i.
 void store_element(const Cell& target, int32_t i, const Cell& value) {
   uint8_t type = cell::type_of(target);
-  if (any_block(type)) {
+  if (types::any_block(type)) {
     auto* c = reinterpret_cast<Cell*>(element(cell::series_of(target), i));
     if (type == TYPE_HASH) hashtable::remove_cell(target.w3, c);
     *c = value;
@@ -141,7 +141,7 @@ Cell* move_within(Cell* origin, Cell* target, int32_t count) {
 Cell* move_between(Cell* origin, Cell* target, int32_t count) {
   uint8_t from_type = cell::type_of(*origin);
   uint8_t to_type = cell::type_of(*target);
-  if (any_block(from_type) != any_block(to_type)) fire_move_bad(*origin, *target);
+  if (types::any_block(from_type) != types::any_block(to_type)) fire_move_bad(*origin, *target);
   if (to_type == TYPE_IMAGE) cell::fire_not_done();
   bool same_unit = cell::series_of(*origin)->unit() == cell::series_of(*target)->unit();
   bool raw_bytes = from_type == TYPE_BINARY || from_type == TYPE_VECTOR ||
@@ -197,23 +197,6 @@ Cell* move_between(Cell* origin, Cell* target, int32_t count) {
 }  // namespace
 
 uint32_t unit_shift(const alloc::Series* s) { return uint32_t(std::countr_zero(s->unit())); }
-
-bool any_block(uint8_t type) {
-  return type == TYPE_BLOCK || type == TYPE_PAREN || (type >= TYPE_PATH && type <= TYPE_GET_PATH) ||
-         type == TYPE_HASH;
-}
-
-bool any_string(uint8_t type) {
-  return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG ||
-         type == TYPE_EMAIL || type == TYPE_REF;
-}
-
-bool any_word(uint8_t type) { return type >= TYPE_WORD && type <= TYPE_ISSUE; }
-
-bool series_like(uint8_t type) {
-  return any_block(type) || any_string(type) || type == TYPE_VECTOR || type == TYPE_BINARY ||
-         type == TYPE_IMAGE;
-}
 
 void hash_removed(const Cell& value, int32_t first, int32_t count, int32_t later) {
   if (cell::type_of(value) != TYPE_HASH || later <= 0) return;
@@ -284,14 +267,14 @@ void reflect(Cell* value, uint32_t field_symbol) {
 }
 
 Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
-  if (!any_word(cell::type_of(*field)) || !is_owned_field(field->w2)) return value;
+  if (!types::all_word(cell::type_of(*field)) || !is_owned_field(field->w2)) return value;
   if (cell::type_of(*value) == TYPE_NONE) {
     ownership::unset_owner(*target);
   } else if (cell::type_of(*value) == TYPE_BLOCK && rest_length(*value, false) >= 2) {
     const Cell* cells = cell::cells_of(value->w2) + head_of(*value);
     const Cell owner = cells[0];  // read before set_owner allocates
     const Cell word = cells[1];
-    if (cell::type_of(owner) == TYPE_OBJECT && any_word(cell::type_of(word))) {
+    if (cell::type_of(owner) == TYPE_OBJECT && types::all_word(cell::type_of(word))) {
       ownership::set_owner(*target, owner, word);
     }
   }
@@ -530,7 +513,7 @@ Cell* take(Cell* value, Cell* part, bool, bool last) {
 }
 
 Cell* move(Cell* origin, Cell* target, Cell* part) {
-  if (!series_like(cell::type_of(*target))) cell::fire_expect_arg(*target, 1);
+  if (!types::any_series(cell::type_of(*target))) cell::fire_expect_arg(*target, 1);
   if (at_tail(*origin)) return target;
   int32_t count = 1;
   if (part) {
@@ -549,7 +532,7 @@ void init() {
   using namespace action;
   using datatype::act;
   datatype::register_type(
-      TYPE_SERIES, TYPE_NONE_ID, "series!",
+      TYPE_SERIES,
       {act<RANDOM>(random), act<REFLECT>(reflect), act<AT>(at), act<BACK>(back),
        act<CLEAR>(clear), act<COPY>(copy), act<HEAD>(head), act<HEAD_Q>(head_q),
        act<INDEX_Q>(index), act<LENGTH_Q>(length), act<MOVE>(move), act<NEXT>(next),

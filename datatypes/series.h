@@ -15,15 +15,6 @@ namespace series {
 // log2 of the buffer's element width.
 uint32_t unit_shift(const alloc::Series* s);
 
-// Type families. any-block: block!, paren!, the four paths, hash!. any-string: string!, file!,
-// url!, tag!, email!, ref!. Series-like: either, or vector!, binary!, image!. any-word: word!,
-// set-word!, lit-word!, get-word!, refinement!, issue! (the cells series actions meet as field
-// words and compare as one family).
-bool any_block(uint8_t type);
-bool any_string(uint8_t type);
-bool any_word(uint8_t type);
-bool series_like(uint8_t type);
-
 // --- Positions -------------------------------------------------------------------------------
 
 // Whether the head lies at or past the tail.

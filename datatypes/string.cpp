@@ -59,7 +59,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
   if (cell::type_of(*a) != cell::type_of(*b)) {
     // Texts of different types are only ever equal or not; they have no order.
     bool equality = op == action::EQUAL || op == action::NOT_EQUAL;
-    if (!equality || !series::any_string(cell::type_of(*b))) return action::kNotComparable;
+    if (!equality || !types::any_string(cell::type_of(*b))) return action::kNotComparable;
   }
   return string::compare_strings(*a, *b, op, false);
 }
@@ -98,7 +98,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t type) {
     uint32_t length = binary::rest_length(bytes);
     *out = *string::load_utf8_strict(bytes.w2, bytes.w1, length);
     stack::pop_cells(1);
-  } else if (series::any_string(spec_type)) {
+  } else if (types::any_string(spec_type)) {
     series::copy(spec, out, nullptr, false, nullptr);
   } else {
     string::init_empty(out, 16);
@@ -121,7 +121,7 @@ void register_datatype() {
   using datatype::act;
   using datatype::inherit;
   datatype::register_type(
-      TYPE_STRING, TYPE_SERIES, "string!",
+      TYPE_STRING,
       {act<MAKE>(make), act<TO>(to), act<FORM>(form),
        act<MOLD>(mold), act<COMPARE>(compare), inherit<AT>(), inherit<BACK>(), inherit<CLEAR>(),
        inherit<COPY>(), inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(),

@@ -603,7 +603,7 @@ bool match_at_head(const Cell& input, const Cell& value, int32_t op) {
     after.w1 = static_cast<uint32_t>(head_of(input, s, checked_unit(s)) + 1);
     return compare_strings(after, value, op, true) == 0;
   }
-  return series::any_string(type) && compare_strings(input, value, op, true) == 0;
+  return types::any_string(type) && compare_strings(input, value, op, true) == 0;
 }
 
 bool tag_delimiters_at_head(const Cell& input, const Cell& tag) {

@@ -123,7 +123,7 @@ void init() {
 }
 
 void register_datatype() {
-  datatype::register_type(TYPE_SYMBOL, TYPE_NONE_ID, "symbol!",
+  datatype::register_type(TYPE_SYMBOL,
                           {datatype::act<action::COMPARE>(compare)});
   gc::set_type_marker(TYPE_SYMBOL, gc::mark_series_cell);  // the decoded and UTF-8 names
 }

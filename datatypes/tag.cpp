@@ -126,7 +126,7 @@ void register_datatypes() {
   using datatype::act;
   using datatype::inherit;
   datatype::register_type(
-      TYPE_TAG, TYPE_STRING, "tag!",
+      TYPE_TAG,
       {inherit<MAKE>(), inherit<REFLECT>(), inherit<TO>(), act<FORM>(tag_form),
        act<MOLD>(tag_mold), inherit<EVAL_PATH>(), inherit<COMPARE>(), inherit<APPEND>(),
        inherit<AT>(), inherit<BACK>(), inherit<CHANGE>(), inherit<CLEAR>(), inherit<COPY>(),
@@ -136,7 +136,7 @@ void register_datatypes() {
        inherit<SKIP>(), inherit<SWAP>(), inherit<TAIL>(), inherit<TAIL_Q>(), inherit<TAKE>(),
        inherit<MODIFY>()});
   datatype::register_type(
-      TYPE_EMAIL, TYPE_STRING, "email!",
+      TYPE_EMAIL,
       {inherit<MAKE>(), inherit<REFLECT>(), inherit<TO>(), inherit<FORM>(),
        act<MOLD>(email_mold), act<EVAL_PATH>(email_eval_path), inherit<COMPARE>(),
        inherit<APPEND>(), inherit<AT>(), inherit<BACK>(), inherit<CHANGE>(), inherit<CLEAR>(),
@@ -146,7 +146,7 @@ void register_datatypes() {
        inherit<SKIP>(), inherit<SWAP>(), inherit<TAIL>(), inherit<TAIL_Q>(), inherit<TAKE>(),
        inherit<MODIFY>()});
   datatype::register_type(
-      TYPE_REF, TYPE_STRING, "ref!",
+      TYPE_REF,
       {inherit<MAKE>(), inherit<REFLECT>(), inherit<TO>(), inherit<FORM>(), act<MOLD>(ref_mold),
        inherit<COMPARE>(), inherit<AT>(), inherit<BACK>(), inherit<CHANGE>(), inherit<CLEAR>(),
        inherit<COPY>(), inherit<FIND>(), inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(),

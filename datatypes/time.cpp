@@ -16,7 +16,6 @@
 #include "datatypes/object.h"
 #include "datatypes/ownership.h"
 #include "datatypes/runtime_words.h"
-#include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "interpreter/stack.h"
 #include "runtime/throw.h"
@@ -114,7 +113,7 @@ Cell* make_entry(Cell* proto, Cell* spec, uint8_t) {
       seconds = checked(seconds_of(*spec), *spec);
       break;
     default:
-      if (!series::any_string(type)) fire_bad_to_arg(*spec);
+      if (!types::any_string(type)) fire_bad_to_arg(*spec);
       seconds = from_text(*spec);
   }
   *proto = make(seconds);
@@ -326,7 +325,7 @@ void register_datatype() {
   using datatype::act;
   using datatype::inherit;
   datatype::register_type(
-      TYPE_TIME, TYPE_FLOAT, "time!",
+      TYPE_TIME,
       {act<MAKE>(make_entry), act<TO>(make_entry), act<FORM>(form), act<MOLD>(mold),
        act<EVAL_PATH>(eval_path), inherit<COMPARE>(), inherit<ABSOLUTE>(), act<ADD>(add),
        act<DIVIDE>(divide), act<MULTIPLY>(multiply), inherit<NEGATE>(), inherit<REMAINDER>(),

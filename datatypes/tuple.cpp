@@ -115,7 +115,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t) {
       made = from_binary(*spec);
       break;
     default:
-      if (!series::any_string(type)) fire_bad_to_arg(*spec);
+      if (!types::any_string(type)) fire_bad_to_arg(*spec);
       return compound::load_from_text(proto, *spec, TYPE_TUPLE);
   }
   *proto = made;
@@ -312,7 +312,7 @@ void register_datatype() {
   using namespace action;
   using datatype::act;
   datatype::register_type(
-      TYPE_TUPLE, 0, "tuple!",
+      TYPE_TUPLE,
       {act<MAKE>(to), act<TO>(to), act<FORM>(form), act<MOLD>(mold), act<EVAL_PATH>(eval_path),
        act<COMPARE>(compare), act<ADD>(math<integer::ADD>), act<DIVIDE>(math<integer::DIVIDE>),
        act<MULTIPLY>(math<integer::MULTIPLY>), act<REMAINDER>(math<integer::REMAINDER>),

@@ -215,7 +215,7 @@ void init() {
   using namespace action;
   using datatype::act;
   datatype::register_type(
-      TYPE_TYPESET, 0, "typeset!",
+      TYPE_TYPESET,
       {act<MAKE>(make), act<TO>(make), act<FORM>(form), act<MOLD>(mold), act<COMPARE>(compare),
        act<AND_T>(and_t), act<COMPLEMENT>(complement), act<OR_T>(or_t), act<XOR_T>(xor_t),
        act<FIND>(find_action)});

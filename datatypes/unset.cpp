@@ -34,7 +34,7 @@ int32_t compare(Cell*, Cell* other, int32_t op) {
 
 void init() {
   using namespace action;
-  datatype::register_type(TYPE_UNSET, 0, "unset!",
+  datatype::register_type(TYPE_UNSET,
                           {datatype::act<MAKE>(make), datatype::act<TO>(make),
                            datatype::act<FORM>(form), datatype::act<MOLD>(mold),
                            datatype::act<COMPARE>(compare)});

@@ -248,12 +248,12 @@ void encode_percent(const Cell& source, const Cell& destination, uint32_t mode) 
 }
 
 // url! and file! share their row but for these entries; sort and trim stay unsupported.
-void register_row(uint8_t id, uint8_t parent, const char* name, datatype::Entry make,
-                  datatype::Entry to, datatype::Entry mold, datatype::Entry eval_path) {
+void register_row(uint8_t id, datatype::Entry make, datatype::Entry to, datatype::Entry mold,
+                  datatype::Entry eval_path) {
   using namespace action;
   using datatype::inherit;
   datatype::register_type(
-      id, parent, name,
+      id,
       {make, to, inherit<FORM>(), mold, eval_path, inherit<COMPARE>(), inherit<APPEND>(),
        inherit<AT>(), inherit<BACK>(), inherit<CHANGE>(), inherit<CLEAR>(), inherit<COPY>(),
        inherit<FIND>(), inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), inherit<INSERT>(),
@@ -266,10 +266,9 @@ void register_datatypes() {
   using namespace action;
   using datatype::act;
   using datatype::inherit;
-  register_row(TYPE_URL, TYPE_STRING, "url!", act<MAKE>(make), act<TO>(to), act<MOLD>(mold),
-               act<EVAL_PATH>(eval_path));
-  register_row(TYPE_FILE, TYPE_URL, "file!", inherit<MAKE>(), inherit<TO>(),
-               act<MOLD>(file::mold), inherit<EVAL_PATH>());
+  register_row(TYPE_URL, act<MAKE>(make), act<TO>(to), act<MOLD>(mold), act<EVAL_PATH>(eval_path));
+  register_row(TYPE_FILE, inherit<MAKE>(), inherit<TO>(), act<MOLD>(file::mold),
+               inherit<EVAL_PATH>());
 }
 
 }  // namespace url

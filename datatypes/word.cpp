@@ -26,8 +26,6 @@ namespace {
   rt::fire_error("script", id, &word);
 }
 
-inline bool is_word_type(uint8_t type) { return type >= TYPE_WORD && type <= TYPE_ISSUE; }
-
 Cell global_word(uint32_t symbol) {
   uint32_t index = context::add_word(context::global, Cell{TYPE_WORD, 0, symbol, 0});
   return Cell{TYPE_WORD, context::global, symbol, index};
@@ -74,7 +72,7 @@ int32_t differ(bool same) { return same ? 0 : 1; }
 int32_t compare(Cell* a, Cell* b, int32_t op) {
   uint8_t ta = cell::type_of(*a);
   uint8_t tb = cell::type_of(*b);
-  if (!is_word_type(tb) || (tb == TYPE_ISSUE && ta != TYPE_ISSUE)) return action::kNotComparable;
+  if (!types::all_word(tb) || (tb == TYPE_ISSUE && ta != TYPE_ISSUE)) return action::kNotComparable;
   bool word_and_lit = (ta == TYPE_WORD && tb == TYPE_LIT_WORD) ||
                       (ta == TYPE_LIT_WORD && tb == TYPE_WORD);
   bool same_canonical = symbol::same_canonical(a->w2, b->w2);
@@ -116,7 +114,7 @@ void index_q() {
 // The global word a text names: the text's first value, which must be of the word family.
 Cell word_from_text(const Cell& text) {
   const Cell value = cell::scan_first_value(text);
-  if (!is_word_type(cell::type_of(value))) rt::fire_error("script", "invalid-chars");
+  if (!types::all_word(cell::type_of(value))) rt::fire_error("script", "invalid-chars");
   return context::add_global_word(value.w2, true, true);
 }
 
@@ -171,7 +169,7 @@ Cell* make_issue_value(Cell* proto, Cell* spec, uint8_t type) {
   } else if (spec_type == TYPE_CHAR) {
     uint8_t bytes[4];
     *spec = issue_of(symbol::intern_bytes(bytes, unicode::encode_utf8_char(spec->w2, bytes)));
-  } else if (is_word_type(spec_type)) {
+  } else if (types::all_word(spec_type)) {
     *spec = issue_of(spec->w2);
   } else {
     make(proto, spec, type);
@@ -186,22 +184,16 @@ void register_datatypes() {
   using namespace action;
   using datatype::act;
   using datatype::inherit;
-  datatype::register_type(TYPE_WORD, TYPE_SYMBOL, "word!",
+  datatype::register_type(TYPE_WORD,
                           {act<MAKE>(make), act<TO>(make), act<FORM>(form), act<MOLD>(mold),
                            act<COMPARE>(compare), act<INDEX_Q>(index_q)});
   // The children differ from word! only in their mold decoration (kDecorations).
-  struct Child {
-    uint8_t id;
-    const char* name;
-  };
-  constexpr Child kChildren[] = {{TYPE_LIT_WORD, "lit-word!"}, {TYPE_SET_WORD, "set-word!"},
-                                 {TYPE_GET_WORD, "get-word!"}, {TYPE_REFINEMENT, "refinement!"}};
-  for (const Child& c : kChildren) {
-    datatype::register_type(c.id, TYPE_WORD, c.name,
+  for (uint8_t child : {TYPE_LIT_WORD, TYPE_SET_WORD, TYPE_GET_WORD, TYPE_REFINEMENT}) {
+    datatype::register_type(child,
                             {inherit<MAKE>(), inherit<TO>(), inherit<FORM>(), inherit<MOLD>(),
                              inherit<COMPARE>(), inherit<INDEX_Q>()});
   }
-  datatype::register_type(TYPE_ISSUE, TYPE_WORD, "issue!",
+  datatype::register_type(TYPE_ISSUE,
                           {act<MAKE>(make_issue_value), act<TO>(make_issue_value),
                            inherit<FORM>(), inherit<MOLD>(), act<COMPARE>(compare_issue),
                            inherit<INDEX_Q>()});

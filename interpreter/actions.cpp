@@ -6,6 +6,8 @@
 #include "interpreter/actions.h"
 
 #include <algorithm>
+#include <array>
+#include <initializer_list>
 #include <iterator>
 #include <optional>
 
@@ -20,8 +22,6 @@
 namespace actions {
 
 using namespace action;
-
-Dispatcher dispatchers[kSlotCount];
 
 namespace {
 
@@ -148,7 +148,7 @@ void edit_series(const int32_t* r) {
   Cell* target = V();
   Cell* value = A();
   uint8_t type = cell::type_of(*target);
-  if (series::series_like(type)) {
+  if (types::any_series(type)) {
     if (S == APPEND) target->w1 = 0;
     else if (!kChange || type != TYPE_IMAGE) clamp_to_tail(*target);
   }
@@ -158,7 +158,7 @@ void edit_series(const int32_t* r) {
     // append and insert limit the inserted value, change the changed stretch of the target.
     Cell* limited = kChange ? target : value;
     if (!kChange) {
-      if (!series::series_like(cell::type_of(*value))) {
+      if (!types::any_series(cell::type_of(*value))) {
         rt::fire_error("script", "invalid-part", value);
       }
       clamp_to_tail(*value);
@@ -445,28 +445,69 @@ Cell* call_eval_path(Cell* parent, Cell* element, const PathStep& step) {
   return fn(parent, element, step);
 }
 
-// --- Registration --------------------------------------------------------------------------------
+// --- The dispatcher table --------------------------------------------------------------------------
 
-void register_dispatchers(std::span<const Dispatcher> entries) {
-  std::copy(entries.begin(), entries.end(), dispatchers);
-}
+namespace {
 
-void init() {
-  static constexpr Dispatcher kEntries[] = {
-      make_or_to<MAKE>, do_random, do_reflect, make_or_to<TO>, do_form, do_mold, do_eval_path,
-      do_set_path, do_compare, on_frame<ABSOLUTE>, on_frame<ADD>, on_frame<DIVIDE>,
-      on_frame<MULTIPLY>, on_frame<NEGATE>, on_frame<POWER>, on_frame<REMAINDER>, do_round,
-      on_frame<SUBTRACT>, parity<EVEN_Q>, parity<ODD_Q>, on_frame<AND_T>, value_returns<COMPLEMENT>,
-      on_frame<OR_T>, on_frame<XOR_T>, edit_series<APPEND>, on_frame<AT>, on_frame<BACK>,
-      edit_series<CHANGE>, do_clear, do_copy, do_find, on_frame<HEAD>, on_frame<HEAD_Q>,
-      on_frame<INDEX_Q>, edit_series<INSERT>, do_length, do_move, on_frame<NEXT>, do_pick, do_poke,
-      do_put, do_remove, do_reverse, do_select, do_sort, on_frame<SKIP>, do_swap, on_frame<TAIL>,
-      on_frame<TAIL_Q>, do_take, do_trim, value_returns<CREATE>, value_returns<CLOSE>,
-      value_returns<DELETE>, do_modify, do_open, value_returns<OPEN_Q>, value_returns<QUERY>,
-      do_read, do_rename, value_returns<UPDATE>, do_write,
-  };
-  static_assert(std::size(kEntries) == action::kSlotCount);
-  register_dispatchers(kEntries);
+// Each slot's dispatcher, by the slot's name.
+struct Binding {
+  Slot slot;
+  Dispatcher dispatcher;
+};
+constexpr Binding kBindings[] = {
+    {MAKE, make_or_to<MAKE>},        {RANDOM, do_random},
+    {REFLECT, do_reflect},           {TO, make_or_to<TO>},
+    {FORM, do_form},                 {MOLD, do_mold},
+    {EVAL_PATH, do_eval_path},       {SET_PATH, do_set_path},
+    {COMPARE, do_compare},           {ABSOLUTE, on_frame<ABSOLUTE>},
+    {ADD, on_frame<ADD>},            {DIVIDE, on_frame<DIVIDE>},
+    {MULTIPLY, on_frame<MULTIPLY>},  {NEGATE, on_frame<NEGATE>},
+    {POWER, on_frame<POWER>},        {REMAINDER, on_frame<REMAINDER>},
+    {ROUND, do_round},               {SUBTRACT, on_frame<SUBTRACT>},
+    {EVEN_Q, parity<EVEN_Q>},        {ODD_Q, parity<ODD_Q>},
+    {AND_T, on_frame<AND_T>},        {COMPLEMENT, value_returns<COMPLEMENT>},
+    {OR_T, on_frame<OR_T>},          {XOR_T, on_frame<XOR_T>},
+    {APPEND, edit_series<APPEND>},   {AT, on_frame<AT>},
+    {BACK, on_frame<BACK>},          {CHANGE, edit_series<CHANGE>},
+    {CLEAR, do_clear},               {COPY, do_copy},
+    {FIND, do_find},                 {HEAD, on_frame<HEAD>},
+    {HEAD_Q, on_frame<HEAD_Q>},      {INDEX_Q, on_frame<INDEX_Q>},
+    {INSERT, edit_series<INSERT>},   {LENGTH_Q, do_length},
+    {MOVE, do_move},                 {NEXT, on_frame<NEXT>},
+    {PICK, do_pick},                 {POKE, do_poke},
+    {PUT, do_put},                   {REMOVE, do_remove},
+    {REVERSE, do_reverse},           {SELECT, do_select},
+    {SORT, do_sort},                 {SKIP, on_frame<SKIP>},
+    {SWAP, do_swap},                 {TAIL, on_frame<TAIL>},
+    {TAIL_Q, on_frame<TAIL_Q>},      {TAKE, do_take},
+    {TRIM, do_trim},                 {CREATE, value_returns<CREATE>},
+    {CLOSE, value_returns<CLOSE>},   {DELETE, value_returns<DELETE>},
+    {MODIFY, do_modify},             {OPEN, do_open},
+    {OPEN_Q, value_returns<OPEN_Q>}, {QUERY, value_returns<QUERY>},
+    {READ, do_read},                 {RENAME, do_rename},
+    {UPDATE, value_returns<UPDATE>}, {WRITE, do_write},
+};
+
+// Every slot bound exactly once, whatever the order of the bindings.
+constexpr bool binds_every_slot_once() {
+  std::array<int, kSlotCount> seen{};
+  for (const Binding& b : kBindings) {
+    if (b.slot < 1 || b.slot > kSlotCount) return false;
+    seen[b.slot - 1]++;
+  }
+  for (int count : seen) {
+    if (count != 1) return false;
+  }
+  return true;
 }
+static_assert(binds_every_slot_once(), "each action slot needs exactly one dispatcher");
+
+}  // namespace
+
+constexpr std::array<Dispatcher, kSlotCount> dispatchers = [] {
+  std::array<Dispatcher, kSlotCount> table{};
+  for (const Binding& b : kBindings) table[b.slot - 1] = b.dispatcher;
+  return table;
+}();
 
 }  // namespace actions

@@ -4,9 +4,9 @@
 // computes without a call. Relies on the frame convention of interpreter/stack.h: arguments in
 // the current frame's cells, the result in stack::arg(0).
 #pragma once
+#include <array>
 #include <cstdint>
 #include <optional>
-#include <span>
 
 #include "datatypes/datatype.h"
 #include "interpreter/stack.h"
@@ -22,13 +22,10 @@ namespace actions {
 // position from 0 on). Actions without refinements ignore it, so null is fine for them.
 using Dispatcher = void (*)(const int32_t* refinements);
 
-// By slot - 1; set-path (slot 8) has none.
-extern Dispatcher dispatchers[action::kSlotCount];
+// By slot - 1, each slot's dispatcher bound by its name (set-path's raises the unsupported-action
+// error: no type fills that slot).
+extern const std::array<Dispatcher, action::kSlotCount> dispatchers;
 inline Dispatcher dispatcher(action::Slot slot) { return dispatchers[slot - 1]; }
-
-void init();  // fills the table in slot order
-// Copies the entries into the table from slot 1 on.
-void register_dispatchers(std::span<const Dispatcher> entries);
 
 // --- Lookup ------------------------------------------------------------------------------------
 

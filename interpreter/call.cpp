@@ -75,7 +75,7 @@ struct Signature {
   std::vector<uint32_t> symbols;
 };
 Signature native_signatures[native::kNativeSlots];
-Signature action_signatures[native::kActionSlots];
+Signature action_signatures[action::kSlotCount];
 
 Signature& signature_of(const Cell& callable) {
   const uint32_t slot = callable.w1;

@@ -11,13 +11,11 @@
 
 namespace interp {
 
-// The values the dispatcher calls, and with op! (called as the value it wraps) the language's
-// function values.
+// The values the dispatcher calls (an op! is called as the value it wraps).
 inline bool callable(uint8_t type) {
   return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION ||
          type == TYPE_ROUTINE;
 }
-inline bool any_function(uint8_t type) { return callable(type) || type == TYPE_OP; }
 
 // How the arguments are read: an ordinary call, or `apply` (ApplyAll: every argument and a truth
 // value per refinement; Apply: the mandatory arguments, then refinement! values each followed by

@@ -18,33 +18,11 @@ namespace interp {
 
 namespace {
 
-bool block_like(uint8_t type) {
-  switch (type) {
-    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
-    case TYPE_GET_PATH: case TYPE_HASH:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Values whose whole state is in their cell: a path step that sets one of their fields changes
-// the step's copy, which must then be stored where the value came from.
-bool held_in_cell(uint8_t type) {
-  switch (type) {
-    case TYPE_PAIR: case TYPE_POINT2D: case TYPE_POINT3D: case TYPE_TUPLE: case TYPE_TIME:
-    case TYPE_DATE: case TYPE_MONEY:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // The owner of a series changed through the last element is told of it when it is an object
 // with change handlers or a block-like series.
 bool notifies(const Cell& grandparent) {
   uint8_t type = cell::type_of(grandparent);
-  return (type == TYPE_OBJECT && grandparent.w3 != 0) || block_like(type);
+  return (type == TYPE_OBJECT && grandparent.w3 != 0) || types::any_block(type);
 }
 
 inline const Cell& element_at(const Cell& path, uint32_t offset) {
@@ -67,7 +45,7 @@ void store_back(const Cell& head, Cell* trail, uint32_t level, const Cell& chang
                                .previous = &none, .index = int32_t(i - 2),
                                .case_sensitive = case_sensitive, .last = true});
     });
-    if (pending || !held_in_cell(cell::type_of(*holder))) return;
+    if (pending || !types::held_in_cell(cell::type_of(*holder))) return;
     *value = *holder;
   }
   Cell word = head;
@@ -144,7 +122,7 @@ void eval_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
     // A field of a value held in its cell is stored back into an object's field below, which
     // runs the object's on-change* itself.
     const bool notify = set && last && notifies(*grandparent) &&
-                        !(held_in_cell(cell::type_of(*parent)) &&
+                        !(types::held_in_cell(cell::type_of(*parent)) &&
                           cell::type_of(*grandparent) == TYPE_OBJECT);
     Cell selected;
     // Setting a field may run its object's change handler, which throws its exits.
@@ -170,7 +148,7 @@ void eval_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
       stack::deliver(result, push);
       return;
     }
-    if (set && last && held_in_cell(cell::type_of(*parent))) {
+    if (set && last && types::held_in_cell(cell::type_of(*parent))) {
       store_back(head, trail, i, *step, &path, options.case_sensitive);
       if (pending) return;
     }

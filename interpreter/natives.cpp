@@ -1,23 +1,20 @@
-// The native table: each family of natives registers its entries by index at start-up; the
-// evaluator calls a native!'s entry through its index.
+// The native table, made at compile time from the native list (interpreter/native_list.h); the
+// evaluator calls a native!'s entry through its index. Also the two truth tests that the control
+// natives share.
 #include "interpreter/natives.h"
 
 namespace natives {
 
-Native table[kTableSize];
+constexpr std::array<Native, kTableSize> table = [] {
+  std::array<Native, kTableSize> entries{};
+#define ZEL_NATIVE_ENTRY(index, id, name, function) entries[index - 1] = function;
+#define ZEL_NATIVE_RESERVED(index, id, name)
+  ZEL_NATIVES(ZEL_NATIVE_ENTRY, ZEL_NATIVE_RESERVED)
+#undef ZEL_NATIVE_ENTRY
+#undef ZEL_NATIVE_RESERVED
+  return entries;
+}();
 
-void set_entry(int32_t index, Native native) { table[index - 1] = native; }
-
-void init() {
-  register_control();
-  register_flow();
-  register_compare();
-  register_math();
-  register_words();
-  register_objects();
-  register_print();
-  register_text();
-  register_system();
-}
+void init() { init_print(); }
 
 }  // namespace natives

@@ -7,50 +7,55 @@
 // A native that evaluates code returns at once when interp::pending is set after the evaluation
 // (a break, return... travelling to its target), unless it is that exit's target.
 #pragma once
+#include <array>
 #include <cstdint>
 
+#include "datatypes/native.h"
 #include "datatypes/object.h"
+#include "interpreter/native_list.h"
 #include "runtime/cell.h"
 
 namespace natives {
 
 using Native = void (*)(const int32_t* refinements);
 
-constexpr int32_t kTableSize = 120;
+constexpr int32_t kTableSize = native::kNativeSlots;
 
-// Native indexes, in table order.
+// Native indexes, from the native list.
 enum Index : int32_t {
-  IF = 1, UNLESS, EITHER, ANY, ALL, WHILE, UNTIL, LOOP, REPEAT, FOREVER, FOREACH, FORALL,
-  REMOVE_EACH, FUNC, FUNCTION, DOES, HAS, SWITCH, CASE, DO, GET, SET, PRINT, PRIN, EQUAL_Q,
-  NOT_EQUAL_Q, STRICT_EQUAL_Q, LESSER_Q, GREATER_Q, LESSER_OR_EQUAL_Q, GREATER_OR_EQUAL_Q, SAME_Q,
-  NOT, TYPE_Q, REDUCE, COMPOSE, STATS, BIND, IN, PARSE, UNION, INTERSECT, UNIQUE, DIFFERENCE,
-  EXCLUDE, COMPLEMENT_Q, DEHEX, ENHEX, NEGATIVE_Q, POSITIVE_Q, MAX, MIN, SHIFT, TO_HEX, SINE,
-  COSINE, TANGENT, ARCSINE, ARCCOSINE, ARCTANGENT, ARCTANGENT2, NAN_Q, LOG_2, LOG_10, LOG_E, EXP,
-  SQUARE_ROOT, CONSTRUCT, VALUE_Q, TRY, UPPERCASE, LOWERCASE, AS_PAIR, AS_POINT2D, AS_POINT3D,
-  AS_MONEY, BREAK, CONTINUE, EXIT, RETURN, THROW, CATCH, EXTEND, DEBASE, TO_LOCAL_FILE, WAIT,
-  CHECKSUM, UNSET, NEW_LINE, NEW_LINE_Q, ENBASE, CONTEXT_Q, SET_ENV, GET_ENV, LIST_ENV, NOW,
-  SIGN_Q, AS, CALL, ZERO_Q, SIZE_Q, BROWSE, COMPRESS, DECOMPRESS, RECYCLE, TRANSCODE, APPLY,
+#define ZEL_NATIVE_INDEX(index, id, ...) id = index,
+  ZEL_NATIVES(ZEL_NATIVE_INDEX, ZEL_NATIVE_INDEX)
+#undef ZEL_NATIVE_INDEX
 };
 
-// The entry of a 1-based index; null when that native is not built.
-extern Native table[kTableSize];
+// The indexes rise down the list, within the table.
+static_assert([] {
+  int32_t previous = 0;
+  bool ok = true;
+#define ZEL_NATIVE_CHECK(index, ...)                      \
+  ok = ok && index > previous && index <= kTableSize; \
+  previous = index;
+  ZEL_NATIVES(ZEL_NATIVE_CHECK, ZEL_NATIVE_CHECK)
+#undef ZEL_NATIVE_CHECK
+  return ok;
+}());
+
+// The function of each native that is built (each defined in its interpreter/natives_*.cpp).
+#define ZEL_NATIVE_FUNCTION(index, id, name, function) void function(const int32_t* refinements);
+#define ZEL_NATIVE_RESERVED(index, id, name)
+ZEL_NATIVES(ZEL_NATIVE_FUNCTION, ZEL_NATIVE_RESERVED)
+#undef ZEL_NATIVE_FUNCTION
+#undef ZEL_NATIVE_RESERVED
+
+// The table, made from the native list: by index - 1, null where the native is not built.
+extern const std::array<Native, kTableSize> table;
 inline Native entry(int32_t index) {
   return index >= 1 && index <= kTableSize ? table[index - 1] : nullptr;
 }
 
-// Fills the table (each family registers its entries) and makes the print scratch block.
+// What the natives need at start-up: the print scratch block (init_print, natives_print.cpp).
 void init();
-// Each family's registration, called by init.
-void set_entry(int32_t index, Native native);
-void register_control();   // if ... case
-void register_flow();      // do, reduce, compose, try, catch, throw, break ... apply
-void register_words();     // func, function, does, has, get, set, unset, value?, bind, new-line...
-void register_objects();   // construct, extend, in, context?
-void register_print();     // print, prin
-void register_text();      // uppercase, lowercase, dehex, enhex, debase, enbase, to-hex, as...
-void register_system();    // now, get-env, set-env
-void register_compare();   // equal? ... same?, not, type?
-void register_math();      // sign and zero tests, max, min, shift, trigonometry, as-pair...
+void init_print();
 
 // Whether the last print ended its line (print) or not (prin).
 extern bool last_lf;

@@ -9,12 +9,15 @@
 
 namespace natives {
 
-namespace {
-
-template <int32_t Op>
-void compare(const int32_t*) {
-  actions::compare_op(Op);
-}
+// The comparison natives, one per operator.
+void equal_q(const int32_t*) { actions::compare_op(action::EQUAL); }
+void not_equal_q(const int32_t*) { actions::compare_op(action::NOT_EQUAL); }
+void strict_equal_q(const int32_t*) { actions::compare_op(action::STRICT_EQUAL); }
+void lesser_q(const int32_t*) { actions::compare_op(action::LESSER); }
+void greater_q(const int32_t*) { actions::compare_op(action::GREATER); }
+void lesser_or_equal_q(const int32_t*) { actions::compare_op(action::LESSER_OR_EQUAL); }
+void greater_or_equal_q(const int32_t*) { actions::compare_op(action::GREATER_OR_EQUAL); }
+void same_q(const int32_t*) { actions::compare_op(action::SAME); }
 
 void not_(const int32_t*) { stack::set_only_result(logic::make(logic::falsy(*stack::arg(0)))); }
 
@@ -23,21 +26,6 @@ void type_q(const int32_t* refinements) {
   if (refinements[0] < 0) return stack::set_only_result(Cell{TYPE_DATATYPE, type, 0, 0});
   Cell name = word::from_c_string(datatype::name_of(type));
   stack::set_only_result(name);
-}
-
-}  // namespace
-
-void register_compare() {
-  set_entry(EQUAL_Q, compare<action::EQUAL>);
-  set_entry(NOT_EQUAL_Q, compare<action::NOT_EQUAL>);
-  set_entry(STRICT_EQUAL_Q, compare<action::STRICT_EQUAL>);
-  set_entry(LESSER_Q, compare<action::LESSER>);
-  set_entry(GREATER_Q, compare<action::GREATER>);
-  set_entry(LESSER_OR_EQUAL_Q, compare<action::LESSER_OR_EQUAL>);
-  set_entry(GREATER_OR_EQUAL_Q, compare<action::GREATER_OR_EQUAL>);
-  set_entry(SAME_Q, compare<action::SAME>);
-  set_entry(NOT, not_);
-  set_entry(TYPE_Q, type_q);
 }
 
 }  // namespace natives

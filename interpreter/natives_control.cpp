@@ -19,10 +19,10 @@
 
 namespace natives {
 
-namespace {
-
 using interp::pending;
 using stack::arg;
+
+namespace {
 
 const Cell& body_word() { return runtime_words::words.frame_body; }
 
@@ -70,6 +70,8 @@ int32_t loop_count(Cell* count) {
   }
   return int32_t(count->w2);
 }
+
+}  // namespace
 
 void if_(const int32_t*) {
   if (logic::falsy(*arg(0))) return stack::set_only_result(constants::none);
@@ -242,23 +244,6 @@ void case_(const int32_t* refinements) {
   }
   stack::unwind_drop();
   stack::set_only_result(result);
-}
-
-}  // namespace
-
-void register_control() {
-  set_entry(IF, if_);
-  set_entry(UNLESS, unless);
-  set_entry(EITHER, either);
-  set_entry(ANY, any);
-  set_entry(ALL, all);
-  set_entry(WHILE, while_);
-  set_entry(UNTIL, until);
-  set_entry(LOOP, loop);
-  set_entry(REPEAT, repeat);
-  set_entry(FOREVER, forever);
-  set_entry(SWITCH, switch_);
-  set_entry(CASE, case_);
 }
 
 }  // namespace natives

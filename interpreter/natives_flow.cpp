@@ -24,13 +24,13 @@
 
 namespace natives {
 
-namespace {
-
 using interp::pending;
 using stack::arg;
 
 using cell::cell_count;
 using cell::cells_of;
+
+namespace {
 
 // A value evaluated as an expression of its own, a callable taken as data: the value is put in a
 // one-cell block (kept on the stack) that the evaluator walks. Pushes the value.
@@ -50,6 +50,8 @@ void clamp_index(Cell* block) {
   uint32_t length = cell_count(block->w2);
   if (block->w1 > length) block->w1 = length;
 }
+
+}  // namespace
 
 // Refinements: /expand /args arg /next position /trace callback.
 void do_(const int32_t* refinements) {
@@ -94,6 +96,8 @@ void do_(const int32_t* refinements) {
   }
 }
 
+namespace {
+
 // Where reduce and compose put their values: a new block, or the /into series, appended to or
 // inserted at its position (which then advances).
 struct Output {
@@ -119,11 +123,13 @@ void add_value(Output& out, const Cell& value) {
   }
 }
 
+}  // namespace
+
 void reduce(const int32_t* refinements) {
   const Cell value = *arg(0);
   const int32_t into = refinements[0];
   if (cell::type_of(value) != TYPE_BLOCK) {
-    if (interp::any_function(cell::type_of(value))) return stack::set_only_result(value);
+    if (types::any_function(cell::type_of(value))) return stack::set_only_result(value);
     eval_single(value);
     if (pending) return;
     if (into < 0) return stack::set_only_result(*stack::top_cell());
@@ -161,6 +167,8 @@ void reduce(const int32_t* refinements) {
   stack::unwind_drop();
   stack::set_only_result(result);
 }
+
+namespace {
 
 void compose_block(Output& out, const Cell block, bool deep, bool only);
 
@@ -207,6 +215,8 @@ void compose_block(Output& out, const Cell block, bool deep, bool only) {
   }
 }
 
+}  // namespace
+
 void compose(const int32_t* refinements) {
   const Cell value = *arg(0);
   if (cell::type_of(value) != TYPE_BLOCK) {
@@ -248,6 +258,7 @@ void try_(const int32_t* refinements) {
   stack::set_only_result(result);
 }
 
+namespace {
 
 // Whether a throw's name matches the /name refinement's word or block of words.
 bool name_matches(const Cell& thrown_name, const Cell& wanted) {
@@ -266,6 +277,8 @@ bool name_matches(const Cell& thrown_name, const Cell& wanted) {
   }
   return found;
 }
+
+}  // namespace
 
 void catch_(const int32_t* refinements) {
   const Cell block = *arg(0);
@@ -331,7 +344,7 @@ void apply(const int32_t* refinements) {
     default:
       break;
   }
-  if (!interp::any_function(cell::type_of(function))) {
+  if (!types::any_function(cell::type_of(function))) {
     rt::fire_error("script", "invalid-arg", &given);
   }
   if (cell::type_of(function) == TYPE_OP) function = native::unwrap_op(function);
@@ -361,6 +374,8 @@ void wait(const int32_t*) {
   platform::sleep(seconds);
 }
 
+namespace {
+
 // A /part limit: an integer! length, or a position in a series of the source's datatype.
 int64_t transcode_length(const Cell& source, int64_t rest, const int32_t part) {
   if (part < 0) return rest;
@@ -376,6 +391,8 @@ int64_t transcode_length(const Cell& source, int64_t rest, const int32_t part) {
   }
   return length < 0 ? 0 : length > rest ? rest : length;
 }
+
+}  // namespace
 
 // Refinements: /next /one /prescan /scan /part length /into dst /trace callback.
 void transcode(const int32_t* refinements) {
@@ -430,24 +447,6 @@ void transcode(const int32_t* refinements) {
     cells[1] = advanced;
   }
   stack::set_only_result(into ? *into : *result);
-}
-
-}  // namespace
-
-void register_flow() {
-  set_entry(DO, do_);
-  set_entry(REDUCE, reduce);
-  set_entry(COMPOSE, compose);
-  set_entry(TRY, try_);
-  set_entry(CATCH, catch_);
-  set_entry(THROW, throw_);
-  set_entry(BREAK, break_);
-  set_entry(CONTINUE, continue_);
-  set_entry(EXIT, exit_);
-  set_entry(RETURN, return_);
-  set_entry(APPLY, apply);
-  set_entry(WAIT, wait);
-  set_entry(TRANSCODE, transcode);
 }
 
 }  // namespace natives

@@ -66,6 +66,8 @@ int32_t sign_of(const Cell& value) {
   }
 }
 
+}  // namespace
+
 void negative_q(const int32_t*) {
   stack::set_only_result(logic::make(sign_of(*stack::arg(0)) < 0));
 }
@@ -73,6 +75,8 @@ void positive_q(const int32_t*) {
   stack::set_only_result(logic::make(sign_of(*stack::arg(0)) > 0));
 }
 void sign_q(const int32_t*) { stack::set_only_result(integer::make(sign_of(*stack::arg(0)))); }
+
+namespace {
 
 bool is_zero(const Cell& value) {
   uint8_t type = cell::type_of(value);
@@ -91,9 +95,13 @@ bool is_zero(const Cell& value) {
   }
 }
 
+}  // namespace
+
 void zero_q(const int32_t*) { stack::set_only_result(logic::make(is_zero(*stack::arg(0)))); }
 
 // --- max and min ---------------------------------------------------------------------------------
+
+namespace {
 
 // A float! truncated toward zero to a 32-bit integer; false when it is not finite or out of range.
 bool truncated(double x, int32_t* out) {
@@ -207,6 +215,8 @@ void extremum(const int32_t*) {
   stack::set_only_result(*first);
 }
 
+}  // namespace
+
 // --- shift ---------------------------------------------------------------------------------------
 
 // shift data bits /left /logical: a negative count is 0; counts past 31 leave 0 (or -1 for a
@@ -227,6 +237,8 @@ void shift(const int32_t* refinements) {
 }
 
 // --- Trigonometry, logarithms and roots ----------------------------------------------------------
+
+namespace {
 
 enum AngleMode { kTangent = 0, kCosine = 1, kSine = 2 };  // the degree reduction's modes
 
@@ -256,20 +268,24 @@ void inverse_trigonometric(const int32_t* refinements) {
   float_result(in_degrees(Fn(double_of(*stack::arg(0))), refinements));
 }
 
+}  // namespace
+
 // arctangent2 y x /radians
 void arctangent2(const int32_t* refinements) {
   float_result(in_degrees(std::atan2(double_of(*stack::arg(0)), double_of(*stack::arg(1))),
                           refinements));
 }
 
-double log_2(double x) { return std::log(x) / 0.6931471805599453; }
-double exp_(double x) { return std::pow(2.718281828459045, x); }
-double log_10(double x) { return std::log10(x); }
-double log_e(double x) { return std::log(x); }
-double square_root(double x) { return std::sqrt(x); }
-double arcsine(double x) { return std::asin(x); }
-double arccosine(double x) { return std::acos(x); }
-double arctangent(double x) { return std::atan(x); }
+namespace {
+
+double log2_of(double x) { return std::log(x) / 0.6931471805599453; }
+double exp_of(double x) { return std::pow(2.718281828459045, x); }
+double log10_of(double x) { return std::log10(x); }
+double ln_of(double x) { return std::log(x); }
+double sqrt_of(double x) { return std::sqrt(x); }
+double asin_of(double x) { return std::asin(x); }
+double acos_of(double x) { return std::acos(x); }
+double atan_of(double x) { return std::atan(x); }
 
 // log-2, log-10, log-e, exp, square-root value: outside the domain, the NaN or infinity itself.
 template <double (*Fn)(double)>
@@ -277,9 +293,13 @@ void function_of(const int32_t*) {
   float_result(Fn(double_of(*stack::arg(0))));
 }
 
+}  // namespace
+
 void nan_q(const int32_t*) { stack::set_only_result(logic::make(is_nan(*stack::arg(0)))); }
 
 // --- Constructors --------------------------------------------------------------------------------
+
+namespace {
 
 // A pair coordinate: an integer! as it is, a float! truncated toward zero; a float that is not a
 // finite 32-bit value raises script/invalid-arg.
@@ -290,11 +310,15 @@ int32_t pair_coordinate(const Cell& value) {
   return n;
 }
 
+}  // namespace
+
 void as_pair(const int32_t*) {
   Cell made{};
   pair::make_at(&made, pair_coordinate(*stack::arg(0)), pair_coordinate(*stack::arg(1)));
   stack::set_only_result(made);
 }
+
+namespace {
 
 template <uint8_t Type>
 void as_point(const int32_t*) {
@@ -304,38 +328,28 @@ void as_point(const int32_t*) {
   stack::set_only_result(made);
 }
 
+}  // namespace
+
 // as-money currency amount
 void as_money(const int32_t*) {
   stack::set_only_result(money::in_currency(*stack::arg(0), *stack::arg(1)));
 }
 
-}  // namespace
-
-void register_math() {
-  set_entry(NEGATIVE_Q, negative_q);
-  set_entry(POSITIVE_Q, positive_q);
-  set_entry(MAX, extremum<true>);
-  set_entry(MIN, extremum<false>);
-  set_entry(SHIFT, shift);
-  set_entry(SINE, trigonometric<kSine>);
-  set_entry(COSINE, trigonometric<kCosine>);
-  set_entry(TANGENT, trigonometric<kTangent>);
-  set_entry(ARCSINE, inverse_trigonometric<arcsine>);
-  set_entry(ARCCOSINE, inverse_trigonometric<arccosine>);
-  set_entry(ARCTANGENT, inverse_trigonometric<arctangent>);
-  set_entry(ARCTANGENT2, arctangent2);
-  set_entry(NAN_Q, nan_q);
-  set_entry(LOG_2, function_of<log_2>);
-  set_entry(LOG_10, function_of<log_10>);
-  set_entry(LOG_E, function_of<log_e>);
-  set_entry(EXP, function_of<exp_>);
-  set_entry(SQUARE_ROOT, function_of<square_root>);
-  set_entry(AS_PAIR, as_pair);
-  set_entry(AS_POINT2D, as_point<TYPE_POINT2D>);
-  set_entry(AS_POINT3D, as_point<TYPE_POINT3D>);
-  set_entry(AS_MONEY, as_money);
-  set_entry(SIGN_Q, sign_q);
-  set_entry(ZERO_Q, zero_q);
-}
+// The natives made from the templates above.
+void max(const int32_t* refinements) { extremum<true>(refinements); }
+void min(const int32_t* refinements) { extremum<false>(refinements); }
+void sine(const int32_t* refinements) { trigonometric<kSine>(refinements); }
+void cosine(const int32_t* refinements) { trigonometric<kCosine>(refinements); }
+void tangent(const int32_t* refinements) { trigonometric<kTangent>(refinements); }
+void arcsine(const int32_t* refinements) { inverse_trigonometric<asin_of>(refinements); }
+void arccosine(const int32_t* refinements) { inverse_trigonometric<acos_of>(refinements); }
+void arctangent(const int32_t* refinements) { inverse_trigonometric<atan_of>(refinements); }
+void log_2(const int32_t* refinements) { function_of<log2_of>(refinements); }
+void log_10(const int32_t* refinements) { function_of<log10_of>(refinements); }
+void log_e(const int32_t* refinements) { function_of<ln_of>(refinements); }
+void exp_(const int32_t* refinements) { function_of<exp_of>(refinements); }
+void square_root(const int32_t* refinements) { function_of<sqrt_of>(refinements); }
+void as_point2d(const int32_t* refinements) { as_point<TYPE_POINT2D>(refinements); }
+void as_point3d(const int32_t* refinements) { as_point<TYPE_POINT3D>(refinements); }
 
 }  // namespace natives

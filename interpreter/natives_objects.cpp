@@ -11,8 +11,6 @@
 
 namespace natives {
 
-namespace {
-
 // construct block /with object /only
 void construct(const int32_t* refinements) {
   enum { WITH, ONLY };
@@ -47,15 +45,6 @@ void in(const int32_t*) {
 void context_q(const int32_t*) {
   uint32_t context = stack::arg(0)->w1;
   stack::set_result(context ? *context::owner_cell(context) : constants::none);
-}
-
-}  // namespace
-
-void register_objects() {
-  set_entry(CONSTRUCT, construct);
-  set_entry(EXTEND, extend);
-  set_entry(IN, in);
-  set_entry(CONTEXT_Q, context_q);
 }
 
 }  // namespace natives

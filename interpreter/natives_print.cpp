@@ -84,15 +84,11 @@ void print_value(int newline) {
   stack::set_only_result(constants::unset);
 }
 
+}  // namespace
+
 void print(const int32_t*) { print_value(1); }
 void prin(const int32_t*) { print_value(0); }
 
-}  // namespace
-
-void register_print() {
-  scratch = block::append_to_block(nullptr, kScratchCells)->w2;
-  set_entry(PRINT, print);
-  set_entry(PRIN, prin);
-}
+void init_print() { scratch = block::append_to_block(nullptr, kScratchCells)->w2; }
 
 }  // namespace natives

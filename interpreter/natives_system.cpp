@@ -15,8 +15,6 @@
 
 namespace natives {
 
-namespace {
-
 // now /year /month /day /time /zone /date /weekday /yearday /precise /utc
 void now(const int32_t* refinements) {
   enum { YEAR, MONTH, DAY, TIME, ZONE, DATE, WEEKDAY, YEARDAY, PRECISE, UTC };
@@ -54,6 +52,8 @@ void now(const int32_t* refinements) {
   stack::set_only_result(today);
 }
 
+namespace {
+
 // A text's characters in UTF-8, or a word's spelling (a variable's name).
 std::string text_of(Cell value) {
   if (cell::type_of(value) != TYPE_STRING) value = symbol::name_string(value.w2);
@@ -61,6 +61,8 @@ std::string text_of(Cell value) {
   const uint8_t* bytes = unicode::string_to_utf8(value, length);
   return std::string(reinterpret_cast<const char*>(bytes), size_t(length));
 }
+
+}  // namespace
 
 // get-env var: the variable's value as a new string, or none when it is not set.
 void get_env(const int32_t*) {
@@ -84,14 +86,6 @@ void set_env(const int32_t*) {
     platform::set_env(name.c_str(), text_of(value).c_str());
   }
   stack::set_only_result(value);
-}
-
-}  // namespace
-
-void register_system() {
-  set_entry(SET_ENV, set_env);
-  set_entry(GET_ENV, get_env);
-  set_entry(NOW, now);
 }
 
 }  // namespace natives

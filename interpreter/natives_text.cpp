@@ -13,7 +13,6 @@
 #include "datatypes/constants.h"
 #include "datatypes/file.h"
 #include "datatypes/integer.h"
-#include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
@@ -38,6 +37,8 @@ void new_text(Fill fill) {
   stack::set_only_result(*out);
 }
 
+}  // namespace
+
 void dehex(const int32_t*) {
   new_text([](const Cell& source, const Cell& out) { url::decode_percent(source, out); });
 }
@@ -54,6 +55,8 @@ void to_local_file(const int32_t* refinements) {
   new_text([full](const Cell& source, const Cell& out) { file::to_os_path(source, out, full); });
 }
 
+namespace {
+
 // uppercase string /part limit, lowercase string /part limit: a char! or the text in place.
 template <bool Upper>
 void change_case(const int32_t* refinements) {
@@ -61,6 +64,8 @@ void change_case(const int32_t* refinements) {
   casefold::change_case(stack::arg(0), part, Upper);
   stack::set_only_result(*stack::arg(0));
 }
+
+}  // namespace
 
 // to-hex value /size length: the integer's eight hex digits (a negative value's left part "F"),
 // or the last `length` of them, as an issue!.
@@ -77,6 +82,8 @@ void to_hex(const int32_t* refinements) {
   word::init_issue_from_c_string(&issue, digits.substr(digits.size() - count).c_str());
   stack::set_only_result(issue);
 }
+
+namespace {
 
 // The base of enbase and debase: 64 unless /base gives one, which must be 2, 16, 58 or 64.
 int base_of(const int32_t* refinements) {
@@ -101,6 +108,8 @@ void check_encoded_size(int base, uint64_t n) {
   }
   if (size > uint64_t(INT32_MAX)) rt::fire_error("script", "too-long");
 }
+
+}  // namespace
 
 // enbase value /base base-value: a string! is encoded as its UTF-8 bytes, a binary! as its bytes
 // from the head; the text is a new string!.
@@ -147,13 +156,17 @@ void debase(const int32_t* refinements) {
   stack::set_only_result(decoded ? *out : constants::none);
 }
 
+namespace {
+
 // The classes within which as retypes: 1 the blocks and paths, 2 the texts, 0 anything else.
 int as_class(uint8_t type) {
   if (type == TYPE_BLOCK || type == TYPE_PAREN || (type >= TYPE_PATH && type <= TYPE_GET_PATH)) {
     return 1;
   }
-  return series::any_string(type) ? 2 : 0;
+  return types::any_string(type) ? 2 : 0;
 }
+
+}  // namespace
 
 // as type spec: the spec as a value of the type (a datatype, or a value of it), sharing its
 // buffer.
@@ -171,18 +184,8 @@ void as(const int32_t*) {
   stack::set_only_result(spec);
 }
 
-}  // namespace
-
-void register_text() {
-  set_entry(UPPERCASE, change_case<true>);
-  set_entry(LOWERCASE, change_case<false>);
-  set_entry(DEHEX, dehex);
-  set_entry(ENHEX, enhex);
-  set_entry(DEBASE, debase);
-  set_entry(ENBASE, enbase);
-  set_entry(TO_HEX, to_hex);
-  set_entry(TO_LOCAL_FILE, to_local_file);
-  set_entry(AS, as);
-}
+// The natives made from the templates above.
+void uppercase(const int32_t* refinements) { change_case<true>(refinements); }
+void lowercase(const int32_t* refinements) { change_case<false>(refinements); }
 
 }  // namespace natives

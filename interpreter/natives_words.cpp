@@ -14,7 +14,6 @@
 #include "datatypes/integer.h"
 #include "datatypes/object.h"
 #include "datatypes/runtime_words.h"
-#include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "interpreter/actions.h"
 #include "interpreter/eval.h"
@@ -61,6 +60,8 @@ void make_function() {
   stack::set_only_result(*made);
 }
 
+}  // namespace
+
 void func(const int32_t*) { make_function(); }
 
 // The spec is a copy the local collector may extend; /extern is read from inside the spec.
@@ -88,6 +89,10 @@ void has(const int32_t*) {
 }
 
 // --- Reading and writing words -------------------------------------------------------------------
+
+namespace {
+
+}  // namespace
 
 // get word /any /case
 void get(const int32_t* refinements) {
@@ -155,6 +160,8 @@ void unset(const int32_t*) {
   stack::set_only_result(constants::unset);
 }
 
+namespace {
+
 // A word that cannot be read (unbound, or not in its context's table) has no value: the answer
 // is false, not the no-value error a read would raise.
 bool has_value(const Cell& value) {
@@ -167,12 +174,18 @@ bool has_value(const Cell& value) {
   return cell::type_of(*context::word_value_cell(value)) != TYPE_UNSET;
 }
 
+}  // namespace
+
 void value_q(const int32_t*) {
   bool answer = has_value(*stack::arg(0));
   stack::set_only_result(logic::make(answer));
 }
 
 // --- Binding -------------------------------------------------------------------------------------
+
+namespace {
+
+}  // namespace
 
 // bind word context /copy
 void bind(const int32_t* refinements) {
@@ -190,6 +203,10 @@ void bind(const int32_t* refinements) {
 }
 
 // --- New-line markers ----------------------------------------------------------------------------
+
+namespace {
+
+}  // namespace
 
 // new-line list value /all /skip size
 void new_line(const int32_t* refinements) {
@@ -218,12 +235,10 @@ void new_line_q(const int32_t*) {
   stack::set_only_result(logic::make(marked));
 }
 
-}  // namespace
-
 void set_words_from(const Cell& words, const Cell& source, int32_t n,
                     const object::SetOptions& options) {
   uint8_t type = cell::type_of(source);
-  bool from_series = !options.only && (series::any_block(type) || type == TYPE_MAP);
+  bool from_series = !options.only && (types::any_block(type) || type == TYPE_MAP);
   // Everything is checked before the first word changes, whatever the source: a bad words
   // block must not leave its first words set.
   for (int32_t i = 1; i <= n; i++) {
@@ -238,20 +253,6 @@ void set_words_from(const Cell& words, const Cell& source, int32_t n,
     Cell word = pick(words, i);
     context::write_word(word, value);
   }
-}
-
-void register_words() {
-  set_entry(FUNC, func);
-  set_entry(FUNCTION, function_native);
-  set_entry(DOES, does);
-  set_entry(HAS, has);
-  set_entry(GET, get);
-  set_entry(SET, set);
-  set_entry(BIND, bind);
-  set_entry(VALUE_Q, value_q);
-  set_entry(UNSET, unset);
-  set_entry(NEW_LINE, new_line);
-  set_entry(NEW_LINE_Q, new_line_q);
 }
 
 }  // namespace natives

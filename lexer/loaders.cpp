@@ -382,33 +382,11 @@ void load_word(State& s, const uint8_t* text, const uint8_t* end, uint8_t type, 
   emit(s, value);
 }
 
-// By kind - 1: kinds 1-13 are structure, handled by the scanner.
+// By kind - 1, from the token kinds' list (tables.h); null for the structure the scanner handles.
 const Routine loaders[kKindCount] = {
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr, nullptr, nullptr,
-    load_string,         // STRING
-    load_word_token,     // WORD
-    load_issue,          // ISSUE
-    load_integer,        // INTEGER
-    load_refinement,     // REFINEMENT
-    load_char,           // CHAR
-    load_file,           // FILE
-    load_binary,         // BINARY
-    load_percent,        // PERCENT
-    load_float,          // FLOAT
-    load_special_float,  // FLOAT-SPECIAL
-    load_tuple,          // TUPLE
-    load_date,           // DATE
-    load_pair,           // PAIR
-    load_point,          // POINT
-    load_time,           // TIME
-    load_money,          // MONEY
-    load_tag,            // TAG
-    load_url,            // URL
-    load_email,          // EMAIL
-    load_hex_integer,    // HEX-INTEGER
-    load_raw_string,     // RAW-STRING
-    load_ref,            // REF
+#define ZEL_TOKEN_LOADER(kind, type, loader) loader,
+    ZEL_TOKEN_KINDS(ZEL_TOKEN_LOADER)
+#undef ZEL_TOKEN_LOADER
 };
 
 }  // namespace lexer

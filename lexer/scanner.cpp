@@ -88,8 +88,6 @@ Cell* innermost_marker(State& s) {
   return s.series_start > s.base ? &output[s.series_start - 1] : nullptr;
 }
 
-bool is_path_type(uint32_t type) { return type >= TYPE_PATH && type <= TYPE_GET_PATH; }
-
 void open_series(State& s, uint8_t type, const uint8_t* at) {
   uint32_t index = s.tail;
   Cell* marker = output_cell(s);
@@ -137,7 +135,7 @@ void check_map_pairs(State& s, uint32_t first, uint32_t count) {
 // The start state after a series or a point literal ends: a path's element state inside a path.
 uint8_t resume_state(State& s) {
   Cell* enclosing = innermost_marker(s);
-  return enclosing && is_path_type(enclosing->w2) ? S_PATH : S_TOKEN;
+  return enclosing && types::any_path(uint8_t(enclosing->w2)) ? S_PATH : S_TOKEN;
 }
 
 // Turns the cells after the innermost marker into one value of the type in the marker's place.
@@ -301,9 +299,9 @@ void structure(State& s, uint8_t kind, const Token& t, const uint8_t* text, bool
     case K_ERROR: {
       int32_t type = state_types[t.previous_state] ? state_types[t.previous_state] : kErrBadChar;
       const uint8_t* near = text;
-      if (type == TYPE_BLOCK || type == TYPE_PAREN || is_path_type(static_cast<uint32_t>(type))) {
+      if (type == TYPE_BLOCK || type == TYPE_PAREN || types::any_path(uint8_t(type))) {
         near = nullptr;
-      } else if (t.previous_state == S_BRACES || t.previous_state == S_BRACES + 1) {
+      } else if (t.previous_state == S_BRACES || t.previous_state == S_BRACES_CARET) {
         near = s.brace_start;
       }
       throw_error(s, near, type);

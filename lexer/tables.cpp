@@ -4,6 +4,7 @@
 // the build. Relies on runtime/cell.h for the datatype ids.
 #include "lexer/tables.h"
 
+#include <iterator>
 #include <string_view>
 
 #include "runtime/cell.h"
@@ -64,89 +65,113 @@ constexpr std::array<uint32_t, 256> build_class_table() {
 }
 
 // --- The automaton ----------------------------------------------------------------------------
-// Row n is state n. Clauses are separated by " | "; each names classes, "->", then a target: an
-// inner state number or a token kind. "otherwise" takes every class the row leaves unnamed.
+// One row per inner state, in state order. Clauses are separated by " | "; each names classes,
+// "->", then a target: an inner state in lower case (the scan goes on) or a token kind in
+// capitals (the token ends). "otherwise" takes every class the row leaves unnamed.
 
-constexpr std::string_view kRows[kInnerStates] = {
-    /* 0 start */ R"rows(blank LF control -> 0 | 1-9 0 -> 23 | [ -> BLOCK-OPEN | ] -> BLOCK-CLOSE | ( -> PAREN-OPEN | ) -> PAREN-CLOSE | { -> BRACE-OPEN | } \ continuation invalid -> ERROR | " -> 2 | # -> 16 | ' : -> 51 | E A-F -> 40 | / -> 13 | < -> 43 | = -> 58 | % -> 6 | , -> COMMA | ; -> 1 | @ -> 57 | . -> 49 | $ -> 36 | + - -> 47 | end -> END | otherwise -> 52)rows",
-    /* 1 comment */ R"rows(LF end -> COMMENT | invalid -> ERROR | otherwise -> 1)rows",
-    /* 2 quoted string */ R"rows(LF invalid end -> ERROR | " -> STRING | ^ -> 3 | otherwise -> 2)rows",
-    /* 3 ^ in string */ R"rows(invalid end -> ERROR | otherwise -> 2)rows",
-    /* 4 in braces */ R"rows({ -> BRACE-OPEN | } -> BRACE-CLOSE | ^ -> 5 | invalid end -> ERROR | otherwise -> 4)rows",
-    /* 5 ^ in braces */ R"rows(invalid end -> ERROR | otherwise -> 4)rows",
-    /* 6 after % */ R"rows(blank LF [ ] ( ) } ; @ control end -> WORD | { -> 10 | " -> 8 | : -> 54 | % -> 9 | invalid -> ERROR | otherwise -> 7)rows",
-    /* 7 file */ R"rows(blank LF [ ] ( ) { } : ; @ end -> FILE | " invalid -> ERROR | otherwise -> 7)rows",
-    /* 8 %" file */ R"rows(LF invalid end -> ERROR | " -> FILE | otherwise -> 8)rows",
-    /* 9 %% */ R"rows(blank LF [ ] ( ) } " \ ; control end -> WORD | { -> 10 | % -> 9 | invalid -> ERROR | otherwise -> 7)rows",
-    /* 10 raw body */ R"rows(} -> 11 | invalid end -> ERROR | otherwise -> 10)rows",
-    /* 11 raw } */ R"rows(} -> 11 | % -> 12 | invalid end -> ERROR | otherwise -> 10)rows",
-    /* 12 raw }% */ R"rows(blank LF [ ] ( ) { " < ; control end -> RAW-STRING | % -> 12 | otherwise -> ERROR)rows",
-    /* 13 after / */ R"rows(blank LF [ ] ( ) { } " # ; @ control end -> WORD | : -> 53 | / -> 15 | , invalid -> ERROR | otherwise -> 14)rows",
-    /* 14 refinement */ R"rows(blank LF [ ] ( ) { } " / ; @ control end -> REFINEMENT | : , invalid -> ERROR | otherwise -> 14)rows",
-    /* 15 after // */ R"rows(blank LF [ ] ( ) { } " # ; @ control end -> WORD | / -> 15 | % , $ invalid -> ERROR | otherwise -> 52)rows",
-    /* 16 after # */ R"rows(blank LF ] ) } : < > , invalid -> ERROR | [ -> MAP-OPEN | ( -> 21 | { -> 17 | " -> 19 | ; @ control end -> ISSUE | otherwise -> 22)rows",
-    /* 17 binary */ R"rows(blank LF 1-9 0 x T h e E a-f A-F / = + other -> 17 | } -> BINARY | ; -> 18 | otherwise -> ERROR)rows",
-    /* 18 ; in binary */ R"rows(LF -> 17 | invalid end -> ERROR | otherwise -> 18)rows",
-    /* 19 char */ R"rows(" -> CHAR | ^ -> 20 | invalid end -> ERROR | otherwise -> 19)rows",
-    /* 20 ^ in char */ R"rows(invalid end -> ERROR | otherwise -> 19)rows",
-    /* 21 #( */ R"rows() -> CONSTRUCT | invalid end -> ERROR | otherwise -> 21)rows",
-    /* 22 issue */ R"rows(blank LF [ ] ( ) { } " ; @ control end -> ISSUE | : / invalid -> ERROR | otherwise -> 22)rows",
-    /* 23 integer */ R"rows(1-9 0 ' -> 23 | # -> 16 | : -> 31 | x -> 33 | T / - -> 30 | h -> 42 | e -> 26 | E -> 27 | a-f \ > = $ + ^ continuation other invalid -> ERROR | A-F -> 39 | % -> PERCENT | @ -> 56 | . -> 24 | otherwise -> INTEGER)rows",
-    /* 24 digits . */ R"rows(blank LF [ ] ( ) { } " / < , ; control end -> FLOAT | 1-9 0 ' -> 25 | # -> 28 | x -> 33 | e E -> 26 | % -> PERCENT | otherwise -> ERROR)rows",
-    /* 25 fraction */ R"rows(1-9 0 ' -> 25 | # T h a-f A-F \ > = $ + - ^ continuation other invalid -> ERROR | x -> 33 | e E -> 26 | % -> PERCENT | @ -> 56 | . -> 29 | otherwise -> FLOAT)rows",
-    /* 26 exponent */ R"rows(blank LF [ ] ( ) { } " : / < , ; control end -> FLOAT | 1-9 0 + - -> 26 | @ -> 56 | otherwise -> ERROR)rows",
-    /* 27 digits E */ R"rows(1-9 0 -> 27 | # ' x T e a-f \ > = ; $ ^ continuation other invalid -> ERROR | h -> 42 | E A-F -> 40 | % -> PERCENT | @ -> 56 | . -> 29 | + - -> 26 | otherwise -> FLOAT)rows",
-    /* 28 digits .# */ R"rows(1-9 -> FLOAT | # ' : % @ $ ^ invalid -> ERROR | x T h e E a-f A-F > = . + - continuation other -> 28 | otherwise -> FLOAT-SPECIAL)rows",
-    /* 29 tuple */ R"rows(blank LF [ ] ( ) { } " : / < ; control end -> TUPLE | 1-9 0 . -> 29 | otherwise -> ERROR)rows",
-    /* 30 date */ R"rows(blank LF [ ] ( ) { } " < ; $ control end -> DATE | % , @ ^ continuation invalid -> ERROR | otherwise -> 30)rows",
-    /* 31 digits : */ R"rows(1-9 0 -> 32 | otherwise -> ERROR)rows",
-    /* 32 time */ R"rows(blank LF [ ] ( ) { } " / < ; control end -> TIME | 1-9 0 : . -> 32 | otherwise -> ERROR)rows",
-    /* 33 pair x */ R"rows(1-9 0 + - -> 34 | @ -> 56 | otherwise -> ERROR)rows",
-    /* 34 pair */ R"rows(blank LF [ ] ( ) { } " : / < ; control end -> PAIR | 1-9 0 e E . -> 34 | @ -> 56 | otherwise -> ERROR)rows",
-    /* 35 point */ R"rows(blank 1-9 0 ] # e E a-f A-F , . + - other -> 35 | ) -> POINT | otherwise -> ERROR)rows",
-    /* 36 after $ */ R"rows(1-9 0 -> 37 | otherwise -> ERROR)rows",
-    /* 37 money */ R"rows(blank LF [ ] ( ) { } " # : / < ; control end -> MONEY | 1-9 0 ' -> 37 | . -> 38 | otherwise -> ERROR)rows",
-    /* 38 money fraction */ R"rows(blank LF [ ] ( ) { } " # : / < ; control end -> MONEY | 1-9 0 ' -> 38 | otherwise -> ERROR)rows",
-    /* 39 digits hex */ R"rows(1-9 0 E A-F -> 39 | h -> 41 | @ -> 56 | otherwise -> ERROR)rows",
-    /* 40 hex word */ R"rows(1-9 0 E A-F -> 40 | ' x T e a-f < > = . + - ^ continuation other -> 52 | : -> 53 | h -> 41 | / -> PATH-SLASH | % , invalid -> ERROR | @ -> 56 | $ -> 37 | otherwise -> WORD)rows",
-    /* 41 hex h */ R"rows(blank LF [ ] ( ) { } " \ ; control end -> HEX-INTEGER | # % , invalid -> ERROR | : -> 53 | / -> PATH-SLASH | @ -> 56 | $ -> 37 | otherwise -> 52)rows",
-    /* 42 digits h */ R"rows(blank LF [ ] ( ) { } " \ < ; control end -> HEX-INTEGER | / -> PATH-SLASH | @ -> 56 | $ -> 37 | otherwise -> ERROR)rows",
-    /* 43 after < */ R"rows(blank LF [ ] ( ) { } " ; control end -> WORD | ' -> 46 | : -> 53 | < -> 43 | > = - -> 52 | invalid -> ERROR | otherwise -> 44)rows",
-    /* 44 tag */ R"rows(" -> 45 | ' -> 46 | > -> TAG | invalid end -> ERROR | otherwise -> 44)rows",
-    /* 45 tag "" */ R"rows(" -> 44 | invalid end -> ERROR | otherwise -> 45)rows",
-    /* 46 tag '' */ R"rows(' -> 44 | invalid end -> ERROR | otherwise -> 46)rows",
-    /* 47 sign */ R"rows(blank LF [ ] ( ) { } " # \ ; control end -> WORD | 1-9 0 -> 23 | ' % ^ invalid -> ERROR | / -> PATH-SLASH | . -> 49 | $ -> 37 | otherwise -> 52)rows",
-    /* 48 ' sign */ R"rows(blank LF [ ] ( ) { } " # \ ; control end -> WORD | ' % $ ^ invalid -> ERROR | / -> PATH-SLASH | otherwise -> 52)rows",
-    /* 49 leading . */ R"rows(blank LF [ ] ( ) { } " # \ ; control end -> WORD | 1-9 0 + - -> 50 | : -> 53 | / -> PATH-SLASH | % , $ invalid -> ERROR | @ -> 56 | otherwise -> 52)rows",
-    /* 50 . digits */ R"rows(blank LF [ ] ( ) { } " : / < control end -> FLOAT | 1-9 0 e E + - -> 50 | x -> 33 | % -> PERCENT | @ -> 56 | otherwise -> ERROR)rows",
-    /* 51 leading ' : */ R"rows(x T h e E a-f A-F > . ^ continuation other -> 52 | / -> 13 | < -> 43 | = -> 58 | % -> 54 | + - -> 48 | otherwise -> ERROR)rows",
-    /* 52 word */ R"rows(blank LF [ ] ( ) { } " # \ < ; control end -> WORD | : -> 53 | / -> PATH-SLASH | % , invalid -> ERROR | @ -> 56 | $ -> 36 | otherwise -> 52)rows",
-    /* 53 word : */ R"rows(blank LF [ ] ( ) { } " \ ; control end -> WORD | < invalid -> ERROR | otherwise -> 55)rows",
-    /* 54 % : */ R"rows(blank LF [ ] ( ) { } \ ; control end -> WORD | % -> 54 | otherwise -> ERROR)rows",
-    /* 55 url */ R"rows(blank LF [ ] ( ) { } " \ < ; control end -> URL | > ^ invalid -> ERROR | otherwise -> 55)rows",
-    /* 56 email */ R"rows(1-9 0 x T h e E a-f A-F % . + - continuation other -> 56 | # ' : > = , @ $ ^ invalid -> ERROR | otherwise -> EMAIL)rows",
-    /* 57 ref */ R"rows(blank LF [ ] ( ) { } " < ; control end -> REF | # ' \ > = , @ $ ^ invalid -> ERROR | otherwise -> 57)rows",
-    /* 58 leading = */ R"rows(blank LF [ ] ( ) { } " : \ ; control end -> WORD | # % , @ $ invalid -> ERROR | / -> PATH-SLASH | otherwise -> 52)rows",
-    /* 59 path element */ R"rows(1-9 0 -> 60 | ( -> PAREN-OPEN | ) -> PAREN-CLOSE | " -> 2 | # -> 63 | ' : -> 61 | x T h e E a-f A-F > = . continuation other -> 62 | < -> 43 | @ -> 57 | $ -> 36 | + - -> 64 | otherwise -> ERROR)rows",
-    /* 60 path integer */ R"rows(blank LF [ ] ( ) { } " : / < ; control end -> INTEGER | 1-9 0 ' -> 60 | x -> 33 | e E -> 26 | % -> PERCENT | @ -> 56 | . -> 24 | otherwise -> ERROR)rows",
-    /* 61 path ' : */ R"rows(x T h e E a-f A-F < > = . + - continuation other -> 62 | otherwise -> ERROR)rows",
-    /* 62 path word */ R"rows(blank LF [ ] ( ) { } " : / \ ; control end -> WORD | # % , invalid -> ERROR | @ -> 56 | $ -> 36 | otherwise -> 62)rows",
-    /* 63 path # */ R"rows(blank LF ] ( ) { } : / < > = , ; @ control invalid end -> ERROR | [ -> 21 | " -> 19 | otherwise -> 22)rows",
-    /* 64 path sign */ R"rows(1-9 0 -> 60 | # ' < % , ^ invalid -> ERROR | x T h e E a-f A-F > = . continuation other -> 62 | @ -> 56 | $ -> 36 | + - -> 64 | otherwise -> WORD)rows",
+struct Row {
+  InnerState state;
+  std::string_view clauses;
 };
+
+constexpr Row kRows[] = {
+    {S_TOKEN, R"rows(blank LF control -> token | 1-9 0 -> integer | [ -> BLOCK-OPEN | ] -> BLOCK-CLOSE | ( -> PAREN-OPEN | ) -> PAREN-CLOSE | { -> BRACE-OPEN | } \ continuation invalid -> ERROR | " -> string | # -> hash | ' : -> leading-quote | E A-F -> hex-word | / -> slash | < -> less | = -> leading-equal | % -> percent | , -> COMMA | ; -> comment | @ -> ref | . -> leading-dot | $ -> dollar | + - -> sign | end -> END | otherwise -> word)rows"},
+    {S_COMMENT, R"rows(LF end -> COMMENT | invalid -> ERROR | otherwise -> comment)rows"},
+    {S_STRING, R"rows(LF invalid end -> ERROR | " -> STRING | ^ -> string-caret | otherwise -> string)rows"},
+    {S_STRING_CARET, R"rows(invalid end -> ERROR | otherwise -> string)rows"},
+    {S_BRACES, R"rows({ -> BRACE-OPEN | } -> BRACE-CLOSE | ^ -> braces-caret | invalid end -> ERROR | otherwise -> braces)rows"},
+    {S_BRACES_CARET, R"rows(invalid end -> ERROR | otherwise -> braces)rows"},
+    {S_PERCENT, R"rows(blank LF [ ] ( ) } ; @ control end -> WORD | { -> raw | " -> quoted-file | : -> percent-colon | % -> percent2 | invalid -> ERROR | otherwise -> file)rows"},
+    {S_FILE, R"rows(blank LF [ ] ( ) { } : ; @ end -> FILE | " invalid -> ERROR | otherwise -> file)rows"},
+    {S_QUOTED_FILE, R"rows(LF invalid end -> ERROR | " -> FILE | otherwise -> quoted-file)rows"},
+    {S_PERCENT2, R"rows(blank LF [ ] ( ) } " \ ; control end -> WORD | { -> raw | % -> percent2 | invalid -> ERROR | otherwise -> file)rows"},
+    {S_RAW, R"rows(} -> raw-brace | invalid end -> ERROR | otherwise -> raw)rows"},
+    {S_RAW_BRACE, R"rows(} -> raw-brace | % -> raw-end | invalid end -> ERROR | otherwise -> raw)rows"},
+    {S_RAW_END, R"rows(blank LF [ ] ( ) { " < ; control end -> RAW-STRING | % -> raw-end | otherwise -> ERROR)rows"},
+    {S_SLASH, R"rows(blank LF [ ] ( ) { } " # ; @ control end -> WORD | : -> word-colon | / -> slash2 | , invalid -> ERROR | otherwise -> refinement)rows"},
+    {S_REFINEMENT, R"rows(blank LF [ ] ( ) { } " / ; @ control end -> REFINEMENT | : , invalid -> ERROR | otherwise -> refinement)rows"},
+    {S_SLASH2, R"rows(blank LF [ ] ( ) { } " # ; @ control end -> WORD | / -> slash2 | % , $ invalid -> ERROR | otherwise -> word)rows"},
+    {S_HASH, R"rows(blank LF ] ) } : < > , invalid -> ERROR | [ -> MAP-OPEN | ( -> construct | { -> binary | " -> char | ; @ control end -> ISSUE | otherwise -> issue)rows"},
+    {S_BINARY, R"rows(blank LF 1-9 0 x T h e E a-f A-F / = + other -> binary | } -> BINARY | ; -> binary-comment | otherwise -> ERROR)rows"},
+    {S_BINARY_COMMENT, R"rows(LF -> binary | invalid end -> ERROR | otherwise -> binary-comment)rows"},
+    {S_CHAR, R"rows(" -> CHAR | ^ -> char-caret | invalid end -> ERROR | otherwise -> char)rows"},
+    {S_CHAR_CARET, R"rows(invalid end -> ERROR | otherwise -> char)rows"},
+    {S_CONSTRUCT, R"rows() -> CONSTRUCT | invalid end -> ERROR | otherwise -> construct)rows"},
+    {S_ISSUE, R"rows(blank LF [ ] ( ) { } " ; @ control end -> ISSUE | : / invalid -> ERROR | otherwise -> issue)rows"},
+    {S_INTEGER, R"rows(1-9 0 ' -> integer | # -> hash | : -> digits-colon | x -> pair-x | T / - -> date | h -> digits-h | e -> exponent | E -> digits-e | a-f \ > = $ + ^ continuation other invalid -> ERROR | A-F -> digits-hex | % -> PERCENT | @ -> email | . -> digits-dot | otherwise -> INTEGER)rows"},
+    {S_DIGITS_DOT, R"rows(blank LF [ ] ( ) { } " / < , ; control end -> FLOAT | 1-9 0 ' -> fraction | # -> digits-dot-hash | x -> pair-x | e E -> exponent | % -> PERCENT | otherwise -> ERROR)rows"},
+    {S_FRACTION, R"rows(1-9 0 ' -> fraction | # T h a-f A-F \ > = $ + - ^ continuation other invalid -> ERROR | x -> pair-x | e E -> exponent | % -> PERCENT | @ -> email | . -> tuple | otherwise -> FLOAT)rows"},
+    {S_EXPONENT, R"rows(blank LF [ ] ( ) { } " : / < , ; control end -> FLOAT | 1-9 0 + - -> exponent | @ -> email | otherwise -> ERROR)rows"},
+    {S_DIGITS_E, R"rows(1-9 0 -> digits-e | # ' x T e a-f \ > = ; $ ^ continuation other invalid -> ERROR | h -> digits-h | E A-F -> hex-word | % -> PERCENT | @ -> email | . -> tuple | + - -> exponent | otherwise -> FLOAT)rows"},
+    {S_DIGITS_DOT_HASH, R"rows(1-9 -> FLOAT | # ' : % @ $ ^ invalid -> ERROR | x T h e E a-f A-F > = . + - continuation other -> digits-dot-hash | otherwise -> FLOAT-SPECIAL)rows"},
+    {S_TUPLE, R"rows(blank LF [ ] ( ) { } " : / < ; control end -> TUPLE | 1-9 0 . -> tuple | otherwise -> ERROR)rows"},
+    {S_DATE, R"rows(blank LF [ ] ( ) { } " < ; $ control end -> DATE | % , @ ^ continuation invalid -> ERROR | otherwise -> date)rows"},
+    {S_DIGITS_COLON, R"rows(1-9 0 -> time | otherwise -> ERROR)rows"},
+    {S_TIME, R"rows(blank LF [ ] ( ) { } " / < ; control end -> TIME | 1-9 0 : . -> time | otherwise -> ERROR)rows"},
+    {S_PAIR_X, R"rows(1-9 0 + - -> pair | @ -> email | otherwise -> ERROR)rows"},
+    {S_PAIR, R"rows(blank LF [ ] ( ) { } " : / < ; control end -> PAIR | 1-9 0 e E . -> pair | @ -> email | otherwise -> ERROR)rows"},
+    {S_POINT, R"rows(blank 1-9 0 ] # e E a-f A-F , . + - other -> point | ) -> POINT | otherwise -> ERROR)rows"},
+    {S_DOLLAR, R"rows(1-9 0 -> money | otherwise -> ERROR)rows"},
+    {S_MONEY, R"rows(blank LF [ ] ( ) { } " # : / < ; control end -> MONEY | 1-9 0 ' -> money | . -> money-fraction | otherwise -> ERROR)rows"},
+    {S_MONEY_FRACTION, R"rows(blank LF [ ] ( ) { } " # : / < ; control end -> MONEY | 1-9 0 ' -> money-fraction | otherwise -> ERROR)rows"},
+    {S_DIGITS_HEX, R"rows(1-9 0 E A-F -> digits-hex | h -> hex-h | @ -> email | otherwise -> ERROR)rows"},
+    {S_HEX_WORD, R"rows(1-9 0 E A-F -> hex-word | ' x T e a-f < > = . + - ^ continuation other -> word | : -> word-colon | h -> hex-h | / -> PATH-SLASH | % , invalid -> ERROR | @ -> email | $ -> money | otherwise -> WORD)rows"},
+    {S_HEX_H, R"rows(blank LF [ ] ( ) { } " \ ; control end -> HEX-INTEGER | # % , invalid -> ERROR | : -> word-colon | / -> PATH-SLASH | @ -> email | $ -> money | otherwise -> word)rows"},
+    {S_DIGITS_H, R"rows(blank LF [ ] ( ) { } " \ < ; control end -> HEX-INTEGER | / -> PATH-SLASH | @ -> email | $ -> money | otherwise -> ERROR)rows"},
+    {S_LESS, R"rows(blank LF [ ] ( ) { } " ; control end -> WORD | ' -> tag-quote | : -> word-colon | < -> less | > = - -> word | invalid -> ERROR | otherwise -> tag)rows"},
+    {S_TAG, R"rows(" -> tag-dquote | ' -> tag-quote | > -> TAG | invalid end -> ERROR | otherwise -> tag)rows"},
+    {S_TAG_DQUOTE, R"rows(" -> tag | invalid end -> ERROR | otherwise -> tag-dquote)rows"},
+    {S_TAG_QUOTE, R"rows(' -> tag | invalid end -> ERROR | otherwise -> tag-quote)rows"},
+    {S_SIGN, R"rows(blank LF [ ] ( ) { } " # \ ; control end -> WORD | 1-9 0 -> integer | ' % ^ invalid -> ERROR | / -> PATH-SLASH | . -> leading-dot | $ -> money | otherwise -> word)rows"},
+    {S_QUOTE_SIGN, R"rows(blank LF [ ] ( ) { } " # \ ; control end -> WORD | ' % $ ^ invalid -> ERROR | / -> PATH-SLASH | otherwise -> word)rows"},
+    {S_LEADING_DOT, R"rows(blank LF [ ] ( ) { } " # \ ; control end -> WORD | 1-9 0 + - -> dot-digits | : -> word-colon | / -> PATH-SLASH | % , $ invalid -> ERROR | @ -> email | otherwise -> word)rows"},
+    {S_DOT_DIGITS, R"rows(blank LF [ ] ( ) { } " : / < control end -> FLOAT | 1-9 0 e E + - -> dot-digits | x -> pair-x | % -> PERCENT | @ -> email | otherwise -> ERROR)rows"},
+    {S_LEADING_QUOTE, R"rows(x T h e E a-f A-F > . ^ continuation other -> word | / -> slash | < -> less | = -> leading-equal | % -> percent-colon | + - -> quote-sign | otherwise -> ERROR)rows"},
+    {S_WORD, R"rows(blank LF [ ] ( ) { } " # \ < ; control end -> WORD | : -> word-colon | / -> PATH-SLASH | % , invalid -> ERROR | @ -> email | $ -> dollar | otherwise -> word)rows"},
+    {S_WORD_COLON, R"rows(blank LF [ ] ( ) { } " \ ; control end -> WORD | < invalid -> ERROR | otherwise -> url)rows"},
+    {S_PERCENT_COLON, R"rows(blank LF [ ] ( ) { } \ ; control end -> WORD | % -> percent-colon | otherwise -> ERROR)rows"},
+    {S_URL, R"rows(blank LF [ ] ( ) { } " \ < ; control end -> URL | > ^ invalid -> ERROR | otherwise -> url)rows"},
+    {S_EMAIL, R"rows(1-9 0 x T h e E a-f A-F % . + - continuation other -> email | # ' : > = , @ $ ^ invalid -> ERROR | otherwise -> EMAIL)rows"},
+    {S_REF, R"rows(blank LF [ ] ( ) { } " < ; control end -> REF | # ' \ > = , @ $ ^ invalid -> ERROR | otherwise -> ref)rows"},
+    {S_LEADING_EQUAL, R"rows(blank LF [ ] ( ) { } " : \ ; control end -> WORD | # % , @ $ invalid -> ERROR | / -> PATH-SLASH | otherwise -> word)rows"},
+    {S_PATH, R"rows(1-9 0 -> path-integer | ( -> PAREN-OPEN | ) -> PAREN-CLOSE | " -> string | # -> path-hash | ' : -> path-quote | x T h e E a-f A-F > = . continuation other -> path-word | < -> less | @ -> ref | $ -> dollar | + - -> path-sign | otherwise -> ERROR)rows"},
+    {S_PATH_INTEGER, R"rows(blank LF [ ] ( ) { } " : / < ; control end -> INTEGER | 1-9 0 ' -> path-integer | x -> pair-x | e E -> exponent | % -> PERCENT | @ -> email | . -> digits-dot | otherwise -> ERROR)rows"},
+    {S_PATH_QUOTE, R"rows(x T h e E a-f A-F < > = . + - continuation other -> path-word | otherwise -> ERROR)rows"},
+    {S_PATH_WORD, R"rows(blank LF [ ] ( ) { } " : / \ ; control end -> WORD | # % , invalid -> ERROR | @ -> email | $ -> dollar | otherwise -> path-word)rows"},
+    {S_PATH_HASH, R"rows(blank LF ] ( ) { } : / < > = , ; @ control invalid end -> ERROR | [ -> construct | " -> char | otherwise -> issue)rows"},
+    {S_PATH_SIGN, R"rows(1-9 0 -> path-integer | # ' < % , ^ invalid -> ERROR | x T h e E a-f A-F > = . continuation other -> path-word | @ -> email | $ -> dollar | + - -> path-sign | otherwise -> WORD)rows"},
+};
+static_assert(std::size(kRows) == kInnerStates, "one row per inner state");
 
 constexpr std::string_view kClassNames[kClassCount] = {
     "blank", "LF", "1-9", "0", "[", "]", "(", ")", "{", "}", "\"", "#", "'", ":", "x", "T", "h",
     "e", "E", "a-f", "A-F", "/", "\\", "<", ">", "=", "%", ",", ";", "@", ".", "$", "+", "-",
     "^", "control", "continuation", "other", "invalid", "end"};
 
-constexpr std::string_view kKindNames[kKindCount] = {
-    "END", "ERROR", "BLOCK-OPEN", "BLOCK-CLOSE", "PAREN-OPEN", "PAREN-CLOSE", "BRACE-OPEN",
-    "BRACE-CLOSE", "MAP-OPEN", "PATH-SLASH", "CONSTRUCT", "COMMENT", "COMMA", "STRING", "WORD",
-    "ISSUE", "INTEGER", "REFINEMENT", "CHAR", "FILE", "BINARY", "PERCENT", "FLOAT",
-    "FLOAT-SPECIAL", "TUPLE", "DATE", "PAIR", "POINT", "TIME", "MONEY", "TAG", "URL", "EMAIL",
-    "HEX-INTEGER", "RAW-STRING", "REF"};
+// The names the rows give the token kinds and the inner states, from their lists (tables.h).
+constexpr std::string_view kKindNames[] = {
+#define ZEL_TOKEN_KIND_NAME(kind, type, loader) #kind,
+    ZEL_TOKEN_KINDS(ZEL_TOKEN_KIND_NAME)
+#undef ZEL_TOKEN_KIND_NAME
+};
+constexpr std::string_view kStateNames[] = {
+#define ZEL_LEXER_STATE_NAME(state, type) #state,
+    ZEL_LEXER_STATES(ZEL_LEXER_STATE_NAME)
+#undef ZEL_LEXER_STATE_NAME
+};
 
+// Whether a row's word spells the listed name (KIND or STATE_NAME): a kind in capitals, a state
+// in lower case, hyphens for the underscores.
+constexpr bool spells(std::string_view word, std::string_view listed, bool lower) {
+  if (word.size() != listed.size()) return false;
+  for (size_t i = 0; i < word.size(); i++) {
+    char c = listed[i];
+    if (c == '_') c = '-';
+    if (lower && c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    if (word[i] != c) return false;
+  }
+  return true;
+}
 
 constexpr uint8_t class_named(std::string_view name) {
   for (uint8_t c = 0; c < kClassCount; c++) {
@@ -157,15 +182,12 @@ constexpr uint8_t class_named(std::string_view name) {
 
 constexpr uint8_t target_named(std::string_view name) {
   for (uint8_t k = 0; k < kKindCount; k++) {
-    if (kKindNames[k] == name) return static_cast<uint8_t>(kFinalBase + k + 1);
+    if (spells(name, kKindNames[k], false)) return static_cast<uint8_t>(kFinalBase + k + 1);
   }
-  uint32_t state = 0;
-  for (char c : name) {
-    if (c < '0' || c > '9') throw "unknown target in a lexer row";
-    state = state * 10 + static_cast<uint32_t>(c - '0');
+  for (uint8_t state = 0; state < kInnerStates; state++) {
+    if (spells(name, kStateNames[state], true)) return state;
   }
-  if (name.empty() || state >= kInnerStates) throw "bad state number in a lexer row";
-  return static_cast<uint8_t>(state);
+  throw "unknown target in a lexer row";
 }
 
 constexpr std::array<uint8_t, kClassCount> compile_row(std::string_view row) {
@@ -208,7 +230,10 @@ constexpr std::array<uint8_t, kClassCount> compile_row(std::string_view row) {
 
 constexpr std::array<std::array<uint8_t, kClassCount>, kInnerStates> build_transitions() {
   std::array<std::array<uint8_t, kClassCount>, kInnerStates> t{};
-  for (uint32_t s = 0; s < kInnerStates; s++) t[s] = compile_row(kRows[s]);
+  for (uint32_t s = 0; s < kInnerStates; s++) {
+    if (kRows[s].state != s) throw "lexer rows out of state order";
+    t[s] = compile_row(kRows[s].clauses);
+  }
   return t;
 }
 
@@ -216,28 +241,14 @@ constexpr std::array<std::array<uint8_t, kClassCount>, kInnerStates> build_trans
 
 constexpr std::array<uint8_t, kStateCount> build_state_types() {
   std::array<uint8_t, kStateCount> t{};
-  struct Range {
-    uint8_t first, last, type;
-  };
-  constexpr Range inner[] = {
-      {2, 5, TYPE_STRING}, {6, 9, TYPE_FILE}, {13, 13, TYPE_WORD}, {14, 14, TYPE_REFINEMENT},
-      {15, 15, TYPE_WORD}, {16, 16, TYPE_ISSUE}, {17, 17, TYPE_BINARY}, {19, 20, TYPE_CHAR},
-      {22, 22, TYPE_ISSUE}, {23, 23, TYPE_INTEGER}, {24, 28, TYPE_FLOAT}, {29, 29, TYPE_TUPLE},
-      {30, 30, TYPE_DATE}, {31, 32, TYPE_TIME}, {33, 34, TYPE_PAIR}, {35, 35, TYPE_POINT2D},
-      {36, 38, TYPE_MONEY}, {40, 40, TYPE_INTEGER}, {41, 41, TYPE_WORD}, {42, 42, TYPE_INTEGER},
-      {43, 46, TYPE_TAG}, {47, 49, TYPE_WORD}, {50, 50, TYPE_FLOAT}, {51, 52, TYPE_WORD},
-      {53, 53, TYPE_SET_WORD}, {54, 54, TYPE_WORD}, {55, 55, TYPE_URL}, {56, 56, TYPE_EMAIL},
-      {57, 57, TYPE_REF}, {58, 58, TYPE_WORD}, {59, 59, TYPE_PATH}, {60, 60, TYPE_INTEGER},
-      {61, 62, TYPE_WORD}, {63, 63, TYPE_ISSUE}, {64, 64, TYPE_WORD}};
-  for (const Range& r : inner) {
-    for (uint32_t s = r.first; s <= r.last; s++) t[s] = r.type;
-  }
-  constexpr uint8_t kinds[kKindCount] = {
-      0, TYPE_ERROR, 0, 0, 0, 0, 0, TYPE_STRING, 0, 0, 0, 0, 0, TYPE_STRING, TYPE_WORD,
-      TYPE_ISSUE, TYPE_INTEGER, TYPE_REFINEMENT, TYPE_CHAR, TYPE_FILE, TYPE_BINARY, TYPE_PERCENT,
-      TYPE_FLOAT, TYPE_FLOAT, TYPE_TUPLE, TYPE_DATE, TYPE_PAIR, TYPE_POINT2D, TYPE_TIME,
-      TYPE_MONEY, TYPE_TAG, TYPE_URL, TYPE_EMAIL, TYPE_INTEGER, TYPE_STRING, TYPE_REF};
-  for (uint32_t k = 0; k < kKindCount; k++) t[kFinalBase + 1 + k] = kinds[k];
+  uint32_t s = 0;
+#define ZEL_LEXER_STATE_TYPE(state, type) t[s++] = TYPE_##type;
+  ZEL_LEXER_STATES(ZEL_LEXER_STATE_TYPE)
+#undef ZEL_LEXER_STATE_TYPE
+  s = kFinalBase + 1;
+#define ZEL_TOKEN_KIND_TYPE(kind, type, loader) t[s++] = TYPE_##type;
+  ZEL_TOKEN_KINDS(ZEL_TOKEN_KIND_TYPE)
+#undef ZEL_TOKEN_KIND_TYPE
   return t;
 }
 

@@ -68,7 +68,7 @@ Cell* change_case(Cell* value, const Cell* part, bool upper) {
     value->w2 = fold_char(value->w2, upper);
     return value;
   }
-  if (!series::any_string(type)) return value;
+  if (!types::any_string(type)) return value;
 
   int32_t rest = series::rest_length(*value, false);  // a head past the tail: back to the tail
   // The count stops at the tail, whatever /part asks for.

@@ -16,10 +16,6 @@ using namespace action;
 
 class ActionsTest : public word_test::WordTest {
  protected:
-  static void SetUpTestSuite() {
-    if (!actions::dispatcher(MAKE)) actions::init();
-  }
-
   static const Cell& frame_word() { return runtime_words::words.append; }
 
   // Runs the slot's dispatcher in a native frame named `append` over copies of the operands;
