@@ -10,12 +10,13 @@
 #include "datatypes/error.h"
 #include "datatypes/ownership.h"
 #include "datatypes/runtime_words.h"
+#include "datatypes/stack.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "interpreter/actions.h"
 #include "interpreter/eval.h"
+#include "interpreter/frames.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
 #include "lexer/lexer.h"
 #include "platform/os/platform.h"
 #include "runtime/alloc.h"
@@ -57,17 +58,18 @@ void runtime_init() {
   cycles::init();
   runtime_words::init_root_block();
   stack::init();
+  frames::init();
   lexer::init();
   symbol::init();
   context::init();
   casefold::init_tables();
   datatype::make_name_words();
   runtime_words::init();
-  error::init();  // the catalog, then the raiser that builds errors from it
+  error::init();  // the catalog
   ownership::init();
   slot_pool::init();
   gc::init();
-  interp::init();
+  interp::init();  // the upcalls and the raiser that builds errors from the catalog
   natives::init();
   gc::enabled = true;
   load_environment();

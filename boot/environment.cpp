@@ -11,7 +11,7 @@
 #include "datatypes/word.h"
 #include "interpreter/call.h"
 #include "interpreter/eval.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "lexer/lexer.h"
 #include "runtime/gc.h"
 

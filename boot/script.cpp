@@ -5,7 +5,7 @@
 #include <iterator>
 
 #include "interpreter/eval.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "lexer/lexer.h"
 #include "platform/os/console.h"
 #include "runtime/print.h"

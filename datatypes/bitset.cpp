@@ -16,7 +16,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"

@@ -20,8 +20,8 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "interpreter/actions.h"
-#include "interpreter/stack.h"
-#include "lexer/lexer.h"
+#include "datatypes/stack.h"
+#include "datatypes/upcall.h"
 #include "runtime/gc.h"
 #include "runtime/hashtable.h"
 #include "runtime/throw.h"
@@ -421,7 +421,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t type) {
       return make(proto, spec, type);
     case TYPE_STRING: {
       Cell* loaded = stack::push_copy(constants::none);
-      lexer::scan_string(loaded, source, -1, lexer::Mode{}, nullptr, nullptr);
+      upcall::lexer.scan_text(loaded, source, true);
       return take_pushed(proto, loaded, type);
     }
     case TYPE_TYPESET: {

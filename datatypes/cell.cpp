@@ -8,8 +8,8 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/string_buffer.h"
-#include "interpreter/stack.h"
-#include "lexer/lexer.h"
+#include "datatypes/stack.h"
+#include "datatypes/upcall.h"
 #include "runtime/throw.h"
 
 namespace cell {
@@ -60,6 +60,14 @@ uint8_t* replicate_bytes(uint8_t* start, uint32_t unit, uint32_t count) {
   return start + total;
 }
 
+void fire_expect_arg(const Cell& value, int ordinal) {
+  // The type first: naming the callee may add its word, and the value may lie in a buffer.
+  Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
+  Cell argument = upcall::interpreter.parameter_word(ordinal);
+  Cell name = upcall::interpreter.call_name();
+  rt::fire_error("script", "expect-arg", &name, &type, &argument);
+}
+
 }  // namespace cell
 
 namespace cell {
@@ -82,11 +90,9 @@ namespace {
 Cell scan_value(const Cell& text, bool only) {
   const Cell source = text;
   Cell* out = stack::push_copy(constants::none);  // the loaded block, rooted
-  lexer::Mode check;
-  check.load = false;
   Cell value = constants::none;
-  if (lexer::scan_string(out, source, -1, check, nullptr, nullptr) != TYPE_ERROR) {
-    lexer::scan_string(out, source, -1, lexer::Mode{}, nullptr, nullptr);
+  if (upcall::lexer.scan_text(out, source, false) != TYPE_ERROR) {
+    upcall::lexer.scan_text(out, source, true);
     int32_t count = block::rest_length(*out);
     if (count == 0) value = Cell{TYPE_UNSET, 0, 0, 0};
     else if (count == 1 || !only) value = *block::cell_at(*out, static_cast<int32_t>(out->w1));

@@ -10,7 +10,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
 

@@ -10,7 +10,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/gc.h"
 #include "runtime/hashtable.h"
 #include "runtime/throw.h"

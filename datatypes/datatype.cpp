@@ -10,7 +10,7 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/word.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/print.h"
 
 namespace datatype {

@@ -24,7 +24,7 @@
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/throw.h"
 
 namespace date {

@@ -1,7 +1,7 @@
 // float!, percent! and triple!: conversions into floats, the two float texts (form through %g
 // with the pretty tidying, mold through the shortest round-trip digits), the tolerant
 // comparison, arithmetic and its result types, power and round. Compound operands go to their
-// own type's entries. Relies on runtime/dtoa.h, the frame convention of interpreter/stack.h,
+// own type's entries. Relies on runtime/dtoa.h, the frame convention of datatypes/stack.h,
 // datatypes/integer.h (op codes, slot runner) and the lexer's float scanner for text.
 #include "datatypes/float.h"
 
@@ -19,7 +19,8 @@
 #include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/time.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
+#include "datatypes/upcall.h"
 #include "lexer/number.h"
 #include "runtime/dtoa.h"
 #include "runtime/throw.h"
@@ -318,7 +319,7 @@ double round_to(double value, double scale, const RoundFlags& flags) {
 void round(Cell* value, Cell* scale_cell, bool even, bool down, bool half_down, bool floor,
            bool ceiling, bool half_ceiling) {
   if (scale_cell && cell::type_of(*scale_cell) == TYPE_MONEY) {
-    Cell name = stack::call_name();
+    Cell name = upcall::interpreter.call_name();
     rt::fire_error("script", "not-related", &name, datatype::push(TYPE_MONEY));
   }
   uint8_t type = cell::type_of(*value);
@@ -433,7 +434,7 @@ Cell* do_math(integer::Op op) {
   uint8_t left_type = cell::type_of(*left);
   uint8_t right_type = cell::type_of(*right);
   if (op > integer::REMAINDER) {
-    Cell name = stack::call_name();
+    Cell name = upcall::interpreter.call_name();
     rt::fire_error("script", "cannot-use", &name, datatype::push(TYPE_FLOAT));
   }
   switch (right_type) {

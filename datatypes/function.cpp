@@ -17,7 +17,7 @@
 #include "datatypes/native.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 

@@ -17,7 +17,8 @@
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
+#include "datatypes/upcall.h"
 #include "lexer/number.h"
 #include "runtime/fatal.h"
 #include "runtime/throw.h"
@@ -181,7 +182,7 @@ Cell* do_math_args(Op op) {
     case TYPE_TIME:
       // Float arithmetic has no bitwise operations.
       if (op >= OR) {
-        Cell name = stack::call_name();
+        Cell name = upcall::interpreter.call_name();
         rt::fire_error("script", "cannot-use", stack::push_copy(name), datatype::push(TYPE_FLOAT));
       }
       become_float(left);
@@ -424,7 +425,7 @@ void power() {
 void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
            bool ceiling, bool half_ceiling) {
   if (scale && cell::type_of(*scale) == TYPE_MONEY) {
-    Cell name = stack::call_name();
+    Cell name = upcall::interpreter.call_name();
     rt::fire_error("script", "not-related", stack::push_copy(name), datatype::push(TYPE_MONEY));
   }
   if (scale && cell::type_of(*scale) != TYPE_INTEGER) {

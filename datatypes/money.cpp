@@ -19,7 +19,8 @@
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
+#include "datatypes/upcall.h"
 #include "lexer/load_money.h"
 #include "runtime/dtoa.h"
 #include "runtime/hashtable.h"
@@ -420,7 +421,7 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
   if (scale) {
     uint8_t type = cell::type_of(*scale);
     if (type != TYPE_MONEY && type != TYPE_INTEGER && type != TYPE_FLOAT) {
-      Cell name = stack::call_name();
+      Cell name = upcall::interpreter.call_name();
       rt::fire_error("script", "not-related", &name, datatype::push(type));
     }
     const Cell by = as_money(*scale);

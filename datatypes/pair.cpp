@@ -13,7 +13,7 @@
 #include "datatypes/float.h"
 #include "datatypes/point.h"
 #include "datatypes/symbol.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/throw.h"
 
 namespace pair {

@@ -11,7 +11,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/series.h"
 #include "interpreter/actions.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 

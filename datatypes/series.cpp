@@ -18,7 +18,7 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/gc.h"
 #include "runtime/hashtable.h"
 #include "runtime/throw.h"

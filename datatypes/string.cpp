@@ -16,7 +16,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
 #include "interpreter/actions.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 
 namespace string_type {
 

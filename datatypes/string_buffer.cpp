@@ -15,7 +15,7 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/datatype.h"
 #include "datatypes/series.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/casefold.h"
 #include "runtime/fatal.h"
 #include "runtime/gc.h"

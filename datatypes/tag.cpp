@@ -13,7 +13,7 @@
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "interpreter/actions.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/throw.h"
 
 namespace tag {

@@ -1,7 +1,7 @@
 // time!: construction from numbers, blocks and text, the h:mm:ss text, the hour/minute/second
 // fields by path and pick, and the rules that keep results time values (round, the operand
 // checks of the arithmetic). The arithmetic itself is float!'s, which also refuses time results
-// out of range. Relies on the frame convention of interpreter/stack.h and on the lexer for text.
+// out of range. Relies on the frame convention of datatypes/stack.h and on the lexer for text.
 #include "datatypes/time.h"
 
 #include <cmath>
@@ -18,7 +18,8 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
+#include "datatypes/upcall.h"
 #include "runtime/throw.h"
 
 namespace time_ {
@@ -243,7 +244,7 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
            bool ceiling, bool half_ceiling) {
   Cell float_scale;
   if (scale && cell::type_of(*scale) == TYPE_MONEY) {
-    Cell name = stack::call_name();
+    Cell name = upcall::interpreter.call_name();
     rt::fire_error("script", "not-related", &name, datatype::push(TYPE_MONEY));
   }
   if (scale && cell::type_of(*scale) == TYPE_INTEGER) {

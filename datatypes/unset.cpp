@@ -2,7 +2,7 @@
 #include "datatypes/constants.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/datatype.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 
 namespace constants {
 const Cell unset{TYPE_UNSET, 0, 0, 0};

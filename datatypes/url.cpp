@@ -17,7 +17,7 @@
 #include "datatypes/string.h"
 #include "datatypes/string_buffer.h"
 #include "interpreter/actions.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/alloc.h"
 #include "runtime/unicode.h"
 

@@ -13,7 +13,7 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"

@@ -18,6 +18,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
 #include "runtime/throw.h"
+#include "interpreter/frames.h"
 
 namespace actions {
 
@@ -313,10 +314,10 @@ void do_write(const int32_t* r) {
 // absent; the other slots called here have no refinements.
 Cell* call_in_frame(const Cell& word, Slot slot, std::initializer_list<Cell> operands) {
   static constexpr int32_t kNoSet[] = {-1};
-  stack::mark_native(word);
+  frames::mark_native(word);
   for (const Cell& operand : operands) stack::push_copy(operand);
   dispatcher(slot)(kNoSet);
-  stack::unwind();
+  frames::unwind();
   return stack::top_cell();
 }
 
@@ -345,12 +346,12 @@ bool compare_truth(int32_t op, const Cell& word, const Cell& first, const Cell& 
     auto truth = integer_compare(op, integer::get_value(first), integer::get_value(second));
     if (truth) return *truth;
   }
-  stack::mark_native(word);
+  frames::mark_native(word);
   stack::push_copy(first);
   stack::push_copy(second);
   compare_op(op);
   bool truth = logic::value_of(*stack::arg(0)) != 0;
-  stack::unwind();
+  frames::unwind();
   stack::pop_cells(1);
   return truth;
 }

@@ -2,14 +2,14 @@
 // a value's implementation in the registry (datatypes/datatype.h), the direct calls the runtime
 // makes without a frame, comparison by operator code, and the fast paths compiled code takes for
 // arithmetic, comparison, block picks and series navigation. Relies on the frame convention of
-// interpreter/stack.h: arguments in the current frame's cells, the result in stack::arg(0).
+// datatypes/stack.h: arguments in the current frame's cells, the result in stack::arg(0).
 #pragma once
 #include <cstdint>
 #include <optional>
 #include <span>
 
 #include "datatypes/datatype.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/cell.h"
 
 namespace actions {

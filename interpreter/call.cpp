@@ -10,6 +10,7 @@
 #include "interpreter/call.h"
 
 #include <algorithm>
+#include <span>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -25,7 +26,8 @@
 #include "datatypes/word.h"
 #include "interpreter/actions.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
+#include "interpreter/frames.h"
 #include "runtime/alloc.h"
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
@@ -277,10 +279,10 @@ void fetch(Gathering& g, uint32_t index) {
         case TYPE_PAREN: {
           Cell paren = *at;
           feed.index++;
-          stack::mark_interp_native(runtime_words::words.frame_anon);
+          frames::mark_interp_native(runtime_words::words.frame_anon);
           eval_block(paren, true);
           if (pending) return;
-          stack::unwind();
+          frames::unwind();
           return;
         }
         case TYPE_GET_WORD:
@@ -638,7 +640,7 @@ bool integer_operator(const Cell& callable, const Cell& left, const Cell& right,
 void run_function(const Cell& function, uint32_t) {
   const uint32_t context = function.w1;
   context::set_values_position(context, stack::cell_index(stack::args));
-  stack::set_body_flag(true);
+  frames::set_body_flag(true);
   const Cell body = function::body_of(function);
   if (cell::type_of(body) == TYPE_BLOCK) {
     eval_block(body, true);
@@ -650,7 +652,23 @@ void run_function(const Cell& function, uint32_t) {
   } else if (pending) {
     return;
   }
-  stack::set_body_flag(false);
+  frames::set_body_flag(false);
+}
+
+void call_handler(const Cell& name, const Cell& function, uint32_t self,
+                  std::span<const Cell> arguments, uint32_t params, int32_t locals) {
+  Cell* caller_top = stack::top;
+  frames::mark_call(name, function.w1);
+  uint32_t pushed = 0;
+  for (const Cell& argument : arguments) {
+    if (pushed++ < params) stack::push_copy(argument);
+  }
+  for (; pushed < params; pushed++) stack::push_copy(constants::none);
+  function::push_locals(locals);
+  run_function(function, self);
+  if (exiting()) raise_pending();
+  frames::unwind_call_drop();
+  stack::top = caller_top;
 }
 
 void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
@@ -670,9 +688,9 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
   // collector sees it, also while the argument cache is built.
   if (site.infix) --stack::top;
   if (is_function) {
-    stack::mark_interp_call(name, callable.w1);
+    frames::mark_interp_call(name, callable.w1);
   } else {
-    stack::mark_interp_native(name);
+    frames::mark_interp_native(name);
   }
   if (site.infix) ++stack::top;
   // Every position the native's code may read starts absent, also those of refinements that a
@@ -705,18 +723,18 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
     }
     if (pending) return;
     if (site.push) {
-      stack::unwind();
+      frames::unwind();
     } else {
-      stack::unwind_last();
+      frames::unwind_last();
     }
   } else {
     if (!is_function) cell::fire_not_done();  // routines come with the routine table
     run_function(callable, 0);
     if (pending) return;
     if (site.push) {
-      stack::unwind_call();
+      frames::unwind_call();
     } else {
-      stack::unwind_call_last();
+      frames::unwind_call_last();
     }
   }
   if (slot) {

@@ -10,7 +10,7 @@
 #include "interpreter/actions.h"
 #include "interpreter/call.h"
 #include "interpreter/eval.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
 

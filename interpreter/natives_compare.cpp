@@ -5,7 +5,7 @@
 #include "datatypes/word.h"
 #include "interpreter/actions.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 
 namespace natives {
 

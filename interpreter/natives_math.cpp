@@ -18,7 +18,7 @@
 #include "datatypes/tuple.h"
 #include "interpreter/actions.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/fatal.h"
 #include "runtime/throw.h"
 

@@ -7,7 +7,7 @@
 #include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 
 namespace natives {
 

@@ -11,7 +11,8 @@
 #include "interpreter/actions.h"
 #include "interpreter/eval.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
+#include "interpreter/frames.h"
 #include "runtime/print.h"
 #include "runtime/throw.h"
 
@@ -33,13 +34,13 @@ Cell scratch_at(int32_t index) { return Cell{TYPE_BLOCK, uint32_t(index), scratc
 // Returns false when an exit (break, return...) is on its way to a frame further out.
 bool reduce_into_scratch(const Cell& block, int32_t mark) {
   Cell* caller_top = stack::top;
-  stack::mark_native(runtime_words::words.frame_anon);
+  frames::mark_native(runtime_words::words.frame_anon);
   stack::push_copy(block);
   stack::push_copy(scratch_at(mark));
   const int32_t into[] = {1};
   entry(REDUCE)(into);
   if (interp::exiting()) return false;  // the stacks are already shaped for the exit's target
-  stack::unwind();
+  frames::unwind();
   stack::top = caller_top;
   return true;
 }

@@ -8,7 +8,7 @@
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "platform/os/platform.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"

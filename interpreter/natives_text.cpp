@@ -18,7 +18,7 @@
 #include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/casefold.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"

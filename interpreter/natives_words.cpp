@@ -19,7 +19,8 @@
 #include "interpreter/actions.h"
 #include "interpreter/eval.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
+#include "interpreter/frames.h"
 #include "runtime/throw.h"
 
 namespace natives {
@@ -129,9 +130,9 @@ void set(const int32_t* refinements) {
     object::set_many(stack::arg(0), value, any, only, some);
   } else if (type == TYPE_BLOCK) {
     Cell* caller_top = stack::top;
-    stack::mark_native(runtime_words::words.frame_anon);  // names the frame of its errors
+    frames::mark_native(runtime_words::words.frame_anon);  // names the frame of its errors
     set_words_from(target, *value, block::rest_length(target), any, only, some);
-    stack::unwind();
+    frames::unwind();
     stack::top = caller_top;
   } else {
     object::write_word(target, *value);

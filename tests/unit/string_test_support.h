@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "datatypes/string_buffer.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/alloc.h"
 
 class TextTest : public testing::Test {

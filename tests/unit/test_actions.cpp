@@ -10,6 +10,7 @@
 #include "datatypes/float.h"
 #include "interpreter/actions.h"
 #include "word_test_support.h"
+#include "interpreter/frames.h"
 
 namespace {
 
@@ -29,10 +30,10 @@ class ActionsTest : public word_test::WordTest {
   static Cell* call(Slot slot, std::initializer_list<Cell> operands,
                     std::vector<int32_t> refinements = {}) {
     refinements.resize(11, -1);  // find has the most refinements
-    stack::mark_native(frame_word());
+    frames::mark_native(frame_word());
     for (const Cell& c : operands) stack::push_copy(c);
     actions::dispatcher(slot)(refinements.data());
-    stack::unwind();
+    frames::unwind();
     return stack::top_cell();
   }
 
@@ -42,9 +43,9 @@ class ActionsTest : public word_test::WordTest {
   template <class Body>
   static std::string raised_by(Body&& body) {
     Cell* caller_args = stack::args;
-    stack::mark_native(runtime_words::words.frame_anon);
+    frames::mark_native(runtime_words::words.frame_anon);
     std::string error = WordTest::raised_by(body);
-    stack::set_ctop(stack::top_frame());
+    frames::set_ctop(frames::top_frame());
     stack::args = caller_args;
     return error;
   }
@@ -529,12 +530,12 @@ TEST_F(ActionsTest, CompareFastPathsAgreeWithTheComparisonActions) {
     EXPECT_EQ(actions::compare_test(op, word, apple, banana, false), expected);
     EXPECT_EQ(actions::compare_test(op, word, apple, banana, true), !expected);
     Cell* before = stack::top;
-    stack::mark_native(word);
+    frames::mark_native(word);
     stack::push_copy(constants::none);
     actions::compare_set_result(op, word, apple, banana);
     EXPECT_EQ(cell::type_of(*stack::arg(0)), TYPE_LOGIC);
     EXPECT_EQ(stack::arg(0)->w1 != 0, expected);
-    stack::unwind();
+    frames::unwind();
     stack::top = before;
   }
 }
@@ -548,7 +549,7 @@ TEST_F(ActionsTest, IntegerCompareFastPaths) {
   };
   const Case cases[] = {{1, 2, "FTFTTFF"}, {2, 1, "FTFFFTT"}, {-5, -5, "TFTFTFT"},
                         {-2147483647 - 1, 2147483647, "FTFTTFF"}};
-  stack::mark_native(word);  // the frame whose result compare_int_set_result writes
+  frames::mark_native(word);  // the frame whose result compare_int_set_result writes
   stack::push_copy(constants::none);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.a);
@@ -568,7 +569,7 @@ TEST_F(ActionsTest, IntegerCompareFastPaths) {
     EXPECT_EQ(topped, c.truths);
     EXPECT_EQ(set, c.truths);
   }
-  stack::unwind();
+  frames::unwind();
 }
 
 TEST_F(ActionsTest, PickIntPushOnABlock) {

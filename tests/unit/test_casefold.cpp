@@ -9,7 +9,7 @@
 #include "runtime/throw.h"
 #include "string_test_support.h"
 #include "datatypes/runtime_words.h"
-#include "interpreter/stack.h"
+#include "interpreter/frames.h"
 
 namespace {
 
@@ -133,7 +133,7 @@ TEST_F(CasefoldTest, PartInAnotherSeriesIsRejected) {
   Cell* other = text(U"xyz");
   other->w1 = 1;
   Cell part = *other;
-  uint32_t code = stack::try_catch(runtime_words::words.try_, [&] {
+  uint32_t code = frames::try_catch(runtime_words::words.try_, [&] {
     casefold::change_case(value, &part, true);
   });
   EXPECT_EQ(code, rt::kThrowError);

@@ -12,7 +12,8 @@
 #include "runtime/heap.h"
 #include "runtime/throw.h"
 #include "datatypes/runtime_words.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
+#include "interpreter/frames.h"
 
 namespace {
 
@@ -159,7 +160,7 @@ void overflow_stack() { recurse(0, false); }
 bool overflow_is_a_language_error() {
   rt::raised = {nullptr, nullptr};
   Cell* saved_top = stack::top;
-  uint32_t code = stack::try_catch(runtime_words::words.try_, [] { recurse(0, true); });
+  uint32_t code = frames::try_catch(runtime_words::words.try_, [] { recurse(0, true); });
   stack::top = saved_top;  // drops the error value: the data stack is shared with later suites
   return code == rt::kThrowError && rt::raised.id &&
          std::strcmp(rt::raised.id, "stack-overflow") == 0 &&

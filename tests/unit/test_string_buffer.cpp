@@ -12,7 +12,7 @@
 #include "datatypes/datatype.h"
 #include "runtime/throw.h"
 #include "string_test_support.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/gc.h"
 
 namespace {

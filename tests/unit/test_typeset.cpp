@@ -8,7 +8,8 @@
 #include "datatypes/typeset.h"
 #include "word_test_support.h"
 #include "datatypes/runtime_words.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
+#include "interpreter/frames.h"
 
 namespace {
 
@@ -211,7 +212,7 @@ TEST_F(Typeset, SpecTypeBlocksBuildTheArgumentTypesets) {
     Cell* types = build(c.types);
     Cell* holder = block::push_new(2);
     Cell* raised = nullptr;
-    uint32_t code = stack::try_catch(runtime_words::words.try_, [&] {
+    uint32_t code = frames::try_catch(runtime_words::words.try_, [&] {
       typeset::append_from_spec(*holder, *types);
     });
     if (code) raised = stack::top - 1;
