@@ -13,7 +13,7 @@
 #include "datatypes/stack.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
-#include "interpreter/actions.h"
+#include "interpreter/dispatch.h"
 #include "interpreter/eval.h"
 #include "interpreter/frames.h"
 #include "interpreter/natives.h"
@@ -54,7 +54,7 @@ void runtime_init() {
   alloc::init();
   extres::init();
   datatype::register_all();
-  actions::init();
+  dispatch::init();
   cycles::init();
   runtime_words::init_root_block();
   stack::init();

@@ -19,7 +19,6 @@
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
-#include "interpreter/actions.h"
 #include "datatypes/stack.h"
 #include "datatypes/upcall.h"
 #include "runtime/gc.h"
@@ -477,7 +476,7 @@ int32_t find_selector(const Cell& block, Cell& selector, bool case_flag) {
                             : symbol::resolve_alias(item.w2) == symbol::resolve_alias(selector.w2);
       if (same) return i;
     } else if (cell::type_of(item) == cell::type_of(selector) &&
-               actions::compare(&item, &selector,
+               datatype::compare(&item, &selector,
                                 case_flag ? action::STRICT_EQUAL : action::FIND_EQUAL)) {
       return i;
     }

@@ -15,7 +15,6 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
-#include "interpreter/actions.h"
 #include "datatypes/stack.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
@@ -93,7 +92,7 @@ Cell handed_out_key(Cell key, bool keep_set_words) {
   uint8_t type = cell::type_of(key);
   if (type == TYPE_SET_WORD && !keep_set_words) cell::set_type(key, TYPE_WORD);
   if (series::any_string(type) || type == TYPE_BINARY) {
-    actions::call_copy(&key, &key, nullptr, false, nullptr);
+    datatype::call_copy(&key, &key, nullptr, false, nullptr);
   }
   return key;
 }
@@ -124,7 +123,7 @@ void put_entry(const Cell& map, Cell key, Cell value, bool case_flag) {
 int32_t mold_cell(Cell value, Cell* out, bool all, bool flat, Cell* arg, int32_t part,
                   int32_t indent) {
   gc::Guard keep(value);
-  return actions::call_mold(&value, out, false, all, flat, arg, part, indent);
+  return datatype::call_mold(&value, out, false, all, flat, arg, part, indent);
 }
 
 // Writes each live entry as its key and value, molded, with one space between. With depth at 0
@@ -153,7 +152,7 @@ int32_t write_entries(const Cell& map, Cell* out, bool all, bool flat, Cell* arg
 // --- Comparison ----------------------------------------------------------------------------------
 
 bool values_equal(Cell a, Cell b, int32_t op) {
-  return actions::call_compare(&a, &b, op) == 0;
+  return datatype::call_compare(&a, &b, op) == 0;
 }
 
 // Whether the other map holds the key with an equal value: strictly (case-sensitive key,

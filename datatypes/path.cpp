@@ -10,7 +10,6 @@
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/series.h"
-#include "interpreter/actions.h"
 #include "datatypes/stack.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
@@ -93,7 +92,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t type) {
 
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
   return print_elements(*value, out, arg, part, false, [&](Cell* element, int32_t left) {
-    return actions::call_form(element, out, arg, left);
+    return datatype::call_form(element, out, arg, left);
   });
 }
 
@@ -106,7 +105,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool all, bool flat, Cell* arg, int32
   if (type == TYPE_LIT_PATH) part -= cell::append_text(out, "'");
   if (type == TYPE_GET_PATH) part -= cell::append_text(out, ":");
   part = print_elements(path, out, arg, part, true, [&](Cell* element, int32_t left) {
-    return actions::call_mold(element, out, false, all, flat, arg, left, indent);
+    return datatype::call_mold(element, out, false, all, flat, arg, left, indent);
   });
   if (type == TYPE_SET_PATH) part -= cell::append_text(out, ":");
   return part;

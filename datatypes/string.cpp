@@ -15,7 +15,6 @@
 #include "datatypes/datatype.h"
 #include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
-#include "interpreter/actions.h"
 #include "datatypes/stack.h"
 
 namespace string_type {
@@ -49,7 +48,7 @@ void append_formed_elements(const Cell& block, Cell* out) {
   Cell* element = stack::push_copy(constants::none);
   for (int32_t i = int32_t(block.w1); i < series::buffer_length(block); i++) {
     *element = *block::cell_at(block, i);
-    actions::call_form(element, out, nullptr, INT32_MAX);
+    datatype::call_form(element, out, nullptr, INT32_MAX);
   }
   stack::pop_cells(1);
 }
@@ -104,9 +103,9 @@ Cell* to(Cell* proto, Cell* spec, uint8_t type) {
     if (spec_type == TYPE_BLOCK || spec_type == TYPE_PAREN || spec_type == TYPE_HASH) {
       append_formed_elements(*spec, out);
     } else if (spec_type == TYPE_REFINEMENT && type != TYPE_STRING) {
-      actions::call_mold(spec, out, true, true, true, nullptr, INT32_MAX, 0);
+      datatype::call_mold(spec, out, true, true, true, nullptr, INT32_MAX, 0);
     } else {
-      actions::call_form(spec, out, nullptr, INT32_MAX);
+      datatype::call_form(spec, out, nullptr, INT32_MAX);
     }
   }
   *proto = cell::make_series(type, out->w2, out->w1);

@@ -12,7 +12,6 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
-#include "interpreter/actions.h"
 #include "datatypes/stack.h"
 #include "runtime/throw.h"
 
@@ -81,7 +80,7 @@ Cell get_field(const Cell& email, Field field) {
 void set_field(const Cell& email, Field field, Cell* value) {
   Cell* text = stack::push_copy(constants::none);
   string::init_empty(text, 16);
-  actions::call_form(value, text, nullptr, INT_MAX);
+  datatype::call_form(value, text, nullptr, INT_MAX);
   Stretch s = stretch_of(email, field);
   if (s.start < 0) {
     string::append_char(email.w2, '@');

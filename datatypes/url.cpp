@@ -16,7 +16,6 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/string_buffer.h"
-#include "interpreter/actions.h"
 #include "datatypes/stack.h"
 #include "runtime/alloc.h"
 #include "runtime/unicode.h"
@@ -95,7 +94,7 @@ Cell* from_block(Cell* proto, Cell* spec) {
   auto type_at = [&](int32_t i) { return cell::type_of(*block::cell_at(block, head + i)); };
   auto form_at = [&](int32_t i) {
     *element = *block::cell_at(block, head + i);
-    actions::call_form(element, out, nullptr, INT32_MAX);
+    datatype::call_form(element, out, nullptr, INT32_MAX);
   };
   form_at(0);
   string::append_c_string(*out, "://");
@@ -153,7 +152,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
   std::u32string joined = text_of(*parent);
   Cell* formed = stack::push_copy(constants::none);
   string::init_empty(formed, uint32_t(joined.size()) + 16);
-  actions::call_form(element, formed, nullptr, INT32_MAX);
+  datatype::call_form(element, formed, nullptr, INT32_MAX);
   const std::u32string right = text_of(*formed);
   stack::pop_cells(1);
   bool left_slash = !joined.empty() && joined.back() == U'/';

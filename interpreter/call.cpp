@@ -24,7 +24,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "interpreter/dispatch.h"
 #include "interpreter/natives.h"
 #include "datatypes/stack.h"
 #include "interpreter/frames.h"
@@ -576,7 +576,7 @@ void run_native(const Cell& callable, const Gathering& g) {
   // An action may run a change handler, which throws its exits.
   absorb_exits([&] {
     if (cell::type_of(callable) == TYPE_ACTION) {
-      actions::dispatchers[index - 1](g.positions);
+      dispatch::dispatchers[index - 1](g.positions);
     } else {
       natives::Native entry = natives::entry(index);
       if (!entry) cell::fire_not_done();
@@ -618,7 +618,7 @@ bool integer_operator(const Cell& callable, const Cell& left, const Cell& right,
       case action::REMAINDER: op = integer::REMAINDER; break;
       default: return false;
     }
-    std::optional<Cell> value = actions::integer_math(op, left, right);
+    std::optional<Cell> value = dispatch::integer_math(op, left, right);
     if (value) *result = *value;
     return value.has_value();
   }
@@ -631,7 +631,7 @@ bool integer_operator(const Cell& callable, const Cell& left, const Cell& right,
                                            action::LESSER, action::GREATER,
                                            action::LESSER_OR_EQUAL, action::GREATER_OR_EQUAL};
   std::optional<bool> truth =
-      actions::integer_compare(kCompareOp[callable.w1 - natives::EQUAL_Q],
+      dispatch::integer_compare(kCompareOp[callable.w1 - natives::EQUAL_Q],
                                integer::get_value(left), integer::get_value(right));
   if (truth) *result = natives::logic_value(*truth);
   return truth.has_value();

@@ -11,7 +11,7 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "interpreter/dispatch.h"
 #include "interpreter/call.h"
 #include "datatypes/stack.h"
 #include "datatypes/upcall.h"

@@ -7,7 +7,7 @@
 #include "datatypes/context.h"
 #include "datatypes/object.h"
 #include "datatypes/runtime_words.h"
-#include "interpreter/actions.h"
+#include "interpreter/dispatch.h"
 #include "interpreter/call.h"
 #include "interpreter/eval.h"
 #include "datatypes/stack.h"
@@ -70,7 +70,7 @@ void store_back(const Cell& head, Cell* trail, uint32_t level, const Cell& chang
     Cell* element = &trail[2 * (i - 2) + 1];
     Cell none = constants::none;
     absorb_exits([&] {
-      actions::call_eval_path(holder, element, value, path, &none, &none, int32_t(i - 2),
+      dispatch::call_eval_path(holder, element, value, path, &none, &none, int32_t(i - 2),
                               case_flag, false, true, false);
     });
     if (pending || !held_in_cell(cell::type_of(*holder))) return;
@@ -155,7 +155,7 @@ void eval_path(const Cell& path_in, Feed* feed, bool set, bool get, bool push, c
     Cell selected;
     // Setting a field may run its object's change handler, which throws its exits.
     absorb_exits([&] {
-      selected = *actions::call_eval_path(step, element, const_cast<Cell*>(to_store), &path,
+      selected = *dispatch::call_eval_path(step, element, const_cast<Cell*>(to_store), &path,
                                           grandparent, previous, int32_t(i - 1), case_flag, get,
                                           last, notify);
     });

@@ -3,7 +3,7 @@
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "interpreter/dispatch.h"
 #include "interpreter/natives.h"
 #include "datatypes/stack.h"
 
@@ -13,7 +13,7 @@ namespace {
 
 template <int32_t Op>
 void compare(const int32_t*) {
-  actions::compare_op(Op);
+  dispatch::compare_op(Op);
 }
 
 void not_(const int32_t*) { stack::set_only_result(logic_value(falsy(*stack::arg(0)))); }

@@ -11,7 +11,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "interpreter/dispatch.h"
 #include "interpreter/eval.h"
 #include "interpreter/natives.h"
 #include "datatypes/stack.h"
@@ -198,7 +198,7 @@ void switch_(const int32_t* refinements) {
       if (!matched) {
         if (cell::type_of(item) != type) continue;
         Cell left = value;
-        matched = actions::compare(&left, &item, action::EQUAL);
+        matched = datatype::compare(&left, &item, action::EQUAL);
       } else if (cell::type_of(item) == TYPE_BLOCK) {
         return interp::eval_block(item, true);
       }

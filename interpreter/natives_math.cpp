@@ -16,7 +16,7 @@
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
 #include "datatypes/tuple.h"
-#include "interpreter/actions.h"
+#include "interpreter/dispatch.h"
 #include "interpreter/natives.h"
 #include "datatypes/stack.h"
 #include "runtime/fatal.h"
@@ -198,7 +198,7 @@ void extremum(const int32_t*) {
     case TYPE_TUPLE: done = tuple_extremum(first, *second, Max); break;
     default: break;
   }
-  if (!done && actions::compare(first, second, action::LESSER) == Max) *first = *second;
+  if (!done && datatype::compare(first, second, action::LESSER) == Max) *first = *second;
   stack::set_only_result(*first);
 }
 

@@ -8,7 +8,7 @@
 #include "datatypes/constants.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/string_buffer.h"
-#include "interpreter/actions.h"
+#include "interpreter/dispatch.h"
 #include "interpreter/eval.h"
 #include "interpreter/natives.h"
 #include "datatypes/stack.h"
@@ -61,7 +61,7 @@ bool emit(int newline, int32_t mark) {
     Cell* text = stack::push_new();
     *text = constants::none;
     string::init_empty(text, 64);
-    actions::call_form(stack::arg(0), text, nullptr, INT32_MAX);
+    datatype::call_form(stack::arg(0), text, nullptr, INT32_MAX);
     *stack::arg(0) = *text;
   }
   hooks::run_print_hooks(stack::arg(0), newline);

@@ -16,7 +16,7 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
-#include "interpreter/actions.h"
+#include "interpreter/dispatch.h"
 #include "interpreter/eval.h"
 #include "interpreter/natives.h"
 #include "datatypes/stack.h"
@@ -44,7 +44,7 @@ bool is_settable_word(uint8_t type) {
 Cell pick(const Cell& series, int32_t i) {
   Cell holder = series;  // pick writes its result over the value it is given
   Cell index = integer::make(i);
-  return *actions::dispatch<action::PICK>(cell::type_of(series), series)(&holder, i, &index);
+  return *datatype::resolve<action::PICK>(cell::type_of(series), series)(&holder, i, &index);
 }
 
 Cell settable_word(const Cell& words, int32_t i) {

@@ -28,7 +28,7 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
-#include "interpreter/actions.h"
+#include "interpreter/dispatch.h"
 #include "interpreter/eval.h"
 #include "datatypes/stack.h"
 #include "interpreter/frames.h"
@@ -229,9 +229,9 @@ std::string render(Cell* value, bool mold) {
   gc::Guard guard(text);
   string::init_empty(&text, 64);
   if (mold) {
-    actions::call_mold(value, &text, false, false, false, nullptr, INT32_MAX, 0);
+    datatype::call_mold(value, &text, false, false, false, nullptr, INT32_MAX, 0);
   } else {
-    actions::call_form(value, &text, nullptr, INT32_MAX);
+    datatype::call_form(value, &text, nullptr, INT32_MAX);
   }
   return text_of(text);
 }

@@ -8,7 +8,7 @@
 
 #include "datatypes/error.h"
 #include "datatypes/float.h"
-#include "interpreter/actions.h"
+#include "interpreter/dispatch.h"
 #include "word_test_support.h"
 #include "interpreter/frames.h"
 
@@ -19,7 +19,7 @@ using namespace action;
 class ActionsTest : public word_test::WordTest {
  protected:
   static void SetUpTestSuite() {
-    if (!actions::dispatcher(MAKE)) actions::init();
+    if (!dispatch::dispatcher(MAKE)) dispatch::init();
   }
 
   static const Cell& frame_word() { return runtime_words::words.append; }
@@ -32,7 +32,7 @@ class ActionsTest : public word_test::WordTest {
     refinements.resize(11, -1);  // find has the most refinements
     frames::mark_native(frame_word());
     for (const Cell& c : operands) stack::push_copy(c);
-    actions::dispatcher(slot)(refinements.data());
+    dispatch::dispatcher(slot)(refinements.data());
     frames::unwind();
     return stack::top_cell();
   }
@@ -147,7 +147,7 @@ TEST_F(ActionsTest, PathStepErrorsNameTheElementOrThePathReached) {
     // A block stands for the path: path! cells have no collector entry yet.
     Cell* path = build("a b c");
     EXPECT_EQ(raised_by([&] {
-                actions::call_eval_path(&flag, &element, nullptr, path, nullptr, nullptr,
+                dispatch::call_eval_path(&flag, &element, nullptr, path, nullptr, nullptr,
                                         c.index, false, true, false, false);
               }),
               "script/bad-path-type");
@@ -234,7 +234,7 @@ TEST_F(CompareTest, RawComparisonNeverRaises) {
     SCOPED_TRACE(c.name);
     Cell a = c.a, b = c.b;
     int32_t result = 0;
-    EXPECT_EQ(raised_by([&] { result = actions::call_compare(&a, &b, c.op); }), "");
+    EXPECT_EQ(raised_by([&] { result = datatype::call_compare(&a, &b, c.op); }), "");
     EXPECT_EQ(result, c.expected);
   }
 }
@@ -454,13 +454,13 @@ TEST_F(ActionsTest, FloatArithmeticFastPath) {
                         {integer::MULTIPLY, 1.5, -4, -6}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.op);
-    Cell* pushed = actions::math_push(c.op, runtime_words::words.add, real(c.a), real(c.b));
+    Cell* pushed = dispatch::math_push(c.op, runtime_words::words.add, real(c.a), real(c.b));
     EXPECT_EQ(pushed, stack::top_cell());
     ASSERT_EQ(cell::type_of(*pushed), TYPE_FLOAT);
     EXPECT_EQ(cell::get_double(*pushed), c.expected);
     // The same with the first operand the newest cell, which the result replaces.
     Cell* first = stack::push_copy(real(c.a));
-    Cell* replaced = actions::math_top(c.op, runtime_words::words.add, real(c.b));
+    Cell* replaced = dispatch::math_top(c.op, runtime_words::words.add, real(c.b));
     EXPECT_EQ(replaced, first);
     EXPECT_EQ(stack::top_cell(), first);
     EXPECT_EQ(cell::get_double(*replaced), c.expected);
@@ -470,7 +470,7 @@ TEST_F(ActionsTest, FloatArithmeticFastPath) {
 TEST_F(ActionsTest, ArithmeticGeneralPathRunsTheActionInANamedFrame) {
   Cell* words = build("a b");
   EXPECT_EQ(raised_by([&] {
-              actions::math_push(integer::ADD, runtime_words::words.subtract, *at(*words, {0}),
+              dispatch::math_push(integer::ADD, runtime_words::words.subtract, *at(*words, {0}),
                                  *at(*words, {1}));
             }),
             "script/expect-arg");
@@ -504,11 +504,11 @@ TEST_F(ActionsTest, IntegerArithmeticFastPathOverflowsToFloat) {
     auto value = [](const Cell& r) {
       return cell::type_of(r) == TYPE_FLOAT ? cell::get_double(r) : double(int32_t(r.w2));
     };
-    Cell* pushed = actions::math_int_push(c.op, runtime_words::words.add, integer(c.a), c.b);
+    Cell* pushed = dispatch::math_int_push(c.op, runtime_words::words.add, integer(c.a), c.b);
     EXPECT_EQ(cell::type_of(*pushed), c.type);
     EXPECT_EQ(value(*pushed), c.expected);
     Cell* first = stack::push_copy(integer(c.a));
-    Cell* replaced = actions::math_top_int(c.op, runtime_words::words.add, c.b);
+    Cell* replaced = dispatch::math_top_int(c.op, runtime_words::words.add, c.b);
     EXPECT_EQ(replaced, first);
     EXPECT_EQ(stack::top_cell(), first);
     EXPECT_EQ(value(*replaced), c.expected);
@@ -522,17 +522,17 @@ TEST_F(ActionsTest, CompareFastPathsAgreeWithTheComparisonActions) {
   for (int32_t op : kOps) {
     SCOPED_TRACE(op);
     bool expected = call(COMPARE, {apple, banana, integer(op)})->w1 != 0;
-    EXPECT_EQ(actions::compare_push(op, word, apple, banana)->w1 != 0, expected);
+    EXPECT_EQ(dispatch::compare_push(op, word, apple, banana)->w1 != 0, expected);
     stack::push_copy(apple);
-    Cell* replaced = actions::compare_top(op, word, banana);
+    Cell* replaced = dispatch::compare_top(op, word, banana);
     EXPECT_EQ(cell::type_of(*replaced), TYPE_LOGIC);
     EXPECT_EQ(replaced->w1 != 0, expected);
-    EXPECT_EQ(actions::compare_test(op, word, apple, banana, false), expected);
-    EXPECT_EQ(actions::compare_test(op, word, apple, banana, true), !expected);
+    EXPECT_EQ(dispatch::compare_test(op, word, apple, banana, false), expected);
+    EXPECT_EQ(dispatch::compare_test(op, word, apple, banana, true), !expected);
     Cell* before = stack::top;
     frames::mark_native(word);
     stack::push_copy(constants::none);
-    actions::compare_set_result(op, word, apple, banana);
+    dispatch::compare_set_result(op, word, apple, banana);
     EXPECT_EQ(cell::type_of(*stack::arg(0)), TYPE_LOGIC);
     EXPECT_EQ(stack::arg(0)->w1 != 0, expected);
     frames::unwind();
@@ -555,12 +555,12 @@ TEST_F(ActionsTest, IntegerCompareFastPaths) {
     SCOPED_TRACE(c.a);
     std::string pushed, tested, negated, topped, set;
     for (int32_t op : kOps) {
-      pushed += actions::compare_int_push(op, word, integer(c.a), c.k)->w1 ? "T" : "F";
-      tested += actions::compare_int_test(op, word, integer(c.a), c.k, false) ? "T" : "F";
-      negated += actions::compare_int_test(op, word, integer(c.a), c.k, true) ? "F" : "T";
+      pushed += dispatch::compare_int_push(op, word, integer(c.a), c.k)->w1 ? "T" : "F";
+      tested += dispatch::compare_int_test(op, word, integer(c.a), c.k, false) ? "T" : "F";
+      negated += dispatch::compare_int_test(op, word, integer(c.a), c.k, true) ? "F" : "T";
       stack::push_copy(integer(c.a));
-      topped += actions::compare_top_int(op, word, c.k)->w1 ? "T" : "F";
-      actions::compare_int_set_result(op, word, integer(c.a), c.k);
+      topped += dispatch::compare_top_int(op, word, c.k)->w1 ? "T" : "F";
+      dispatch::compare_int_set_result(op, word, integer(c.a), c.k);
       set += stack::arg(0)->w1 ? "T" : "F";
     }
     EXPECT_EQ(pushed, c.truths);
@@ -584,7 +584,7 @@ TEST_F(ActionsTest, PickIntPushOnABlock) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.head << " " << c.index);
     Cell* block = build_at("a b c", c.head);
-    Cell* picked = actions::pick_int_push(*block, c.index, runtime_words::words.pick);
+    Cell* picked = dispatch::pick_int_push(*block, c.index, runtime_words::words.pick);
     EXPECT_EQ(picked, stack::top_cell());
     Cell* shown = block::push_new(1);
     block::append_cell(*shown, *picked);
@@ -592,7 +592,7 @@ TEST_F(ActionsTest, PickIntPushOnABlock) {
   }
   // Other types take their path step, in a frame named by the word.
   EXPECT_EQ(raised_by([] {
-              actions::pick_int_push(constants::true_value, 1, runtime_words::words.pick);
+              dispatch::pick_int_push(constants::true_value, 1, runtime_words::words.pick);
             }),
             "script/bad-path-type2");
   EXPECT_EQ(error_arg(1).w2, 1u);
@@ -607,12 +607,12 @@ TEST_F(ActionsTest, NavigatePushOnBlocksAndOtherSeries) {
     uint32_t payload;     // an integer's value, a logic's truth, a series' index
   };
   const Case cases[] = {
-      {actions::NAV_LENGTH_Q, 1, TYPE_INTEGER, 2}, {actions::NAV_INDEX_Q, 1, TYPE_INTEGER, 2},
-      {actions::NAV_HEAD_Q, 0, TYPE_LOGIC, 1},     {actions::NAV_HEAD_Q, 1, TYPE_LOGIC, 0},
-      {actions::NAV_TAIL_Q, 3, TYPE_LOGIC, 1},     {actions::NAV_TAIL_Q, 1, TYPE_LOGIC, 0},
-      {actions::NAV_NEXT, 1, 0, 2},                {actions::NAV_NEXT, 3, 0, 3},
-      {actions::NAV_BACK, 1, 0, 0},                {actions::NAV_BACK, 0, 0, 0},
-      {actions::NAV_HEAD, 2, 0, 0},                {actions::NAV_TAIL, 1, 0, 3},
+      {dispatch::NAV_LENGTH_Q, 1, TYPE_INTEGER, 2}, {dispatch::NAV_INDEX_Q, 1, TYPE_INTEGER, 2},
+      {dispatch::NAV_HEAD_Q, 0, TYPE_LOGIC, 1},     {dispatch::NAV_HEAD_Q, 1, TYPE_LOGIC, 0},
+      {dispatch::NAV_TAIL_Q, 3, TYPE_LOGIC, 1},     {dispatch::NAV_TAIL_Q, 1, TYPE_LOGIC, 0},
+      {dispatch::NAV_NEXT, 1, 0, 2},                {dispatch::NAV_NEXT, 3, 0, 3},
+      {dispatch::NAV_BACK, 1, 0, 0},                {dispatch::NAV_BACK, 0, 0, 0},
+      {dispatch::NAV_HEAD, 2, 0, 0},                {dispatch::NAV_TAIL, 1, 0, 3},
   };
   for (uint8_t series_type : {TYPE_BLOCK, TYPE_PAREN}) {
     for (const Case& c : cases) {
@@ -621,7 +621,7 @@ TEST_F(ActionsTest, NavigatePushOnBlocksAndOtherSeries) {
       Cell* series = build_at("a b c", int32_t(c.index));
       cell::set_type(*series, series_type);
       Cell* args = stack::args;
-      Cell* result = actions::navigate_push(*series, c.op, runtime_words::words.next);
+      Cell* result = dispatch::navigate_push(*series, c.op, runtime_words::words.next);
       EXPECT_EQ(result, stack::top_cell());
       EXPECT_EQ(result, series + 1) << "pushed";
       EXPECT_EQ(stack::args, args);
@@ -634,7 +634,7 @@ TEST_F(ActionsTest, NavigatePushOnBlocksAndOtherSeries) {
     }
   }
   EXPECT_EQ(raised_by([] {
-              actions::navigate_push(constants::true_value, actions::NAV_NEXT,
+              dispatch::navigate_push(constants::true_value, dispatch::NAV_NEXT,
                                      runtime_words::words.next);
             }),
             "script/expect-arg");
