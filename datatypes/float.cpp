@@ -21,7 +21,7 @@
 #include "datatypes/time.h"
 #include "datatypes/stack.h"
 #include "datatypes/upcall.h"
-#include "lexer/number.h"
+#include "runtime/number_text.h"
 #include "runtime/dtoa.h"
 #include "runtime/throw.h"
 
@@ -181,7 +181,7 @@ double from_text(Cell spec, uint8_t type) {
   int32_t error = 0;
   double value = 0.0;
   if (length > 0) {
-    value = lexer::scan_float(string::head_address(spec), length, cell::series_of(spec)->unit(),
+    value = number_text::scan_float(string::head_address(spec), length, cell::series_of(spec)->unit(),
                               error);
   }
   if (length == 0 || error) fire_bad_to_arg(type, spec);

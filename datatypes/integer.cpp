@@ -1,7 +1,7 @@
 // integer!: its action entries, conversions, decimal text and the 32-bit arithmetic core.
 // Mixed arithmetic and comparison with other numeric types go to those types' own entries
 // through the action table, so this file needs none of their internals; text is read by the
-// lexer's integer scanner (lexer/number.h). Operands live in the current frame's cells
+// lexer's integer scanner (runtime/number_text.h). Operands live in the current frame's cells
 // (rooted); nothing here keeps a buffer address across an allocation.
 #include "datatypes/integer.h"
 
@@ -19,7 +19,7 @@
 #include "datatypes/word.h"
 #include "datatypes/stack.h"
 #include "datatypes/upcall.h"
-#include "lexer/number.h"
+#include "runtime/number_text.h"
 #include "runtime/fatal.h"
 #include "runtime/throw.h"
 
@@ -269,7 +269,7 @@ int32_t from_text(const Cell& text) {
     has_digit = c >= '0' && c <= '9';
   }
   int32_t error = 0;
-  int32_t value = lexer::scan_integer(p, length, unit, error);
+  int32_t value = number_text::scan_integer(p, length, unit, error);
   if (!has_digit || error) fire_bad_to_arg(&text);
   return value;
 }

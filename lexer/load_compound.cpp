@@ -7,7 +7,7 @@
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
 #include "datatypes/tuple.h"
-#include "lexer/number.h"
+#include "runtime/number_text.h"
 #include "lexer/state.h"
 #include "lexer/tables.h"
 
@@ -32,7 +32,7 @@ bool pair_half(const uint8_t* text, const uint8_t* end, int32_t& value) {
     separator = false;
   }
   int32_t error = 0;
-  value = scan_integer(text, uint32_t(end - text), 1, error);
+  value = number_text::scan_integer(text, uint32_t(end - text), 1, error);
   return digits && error == 0;
 }
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "datatypes/date.h"
-#include "lexer/number.h"
+#include "runtime/number_text.h"
 #include "lexer/state.h"
 
 namespace lexer {
@@ -50,7 +50,7 @@ struct Reader {
     if (take('.')) {
       while (p < end && digit(*p)) p++;
     }
-    return convert_float(start, static_cast<size_t>(p - start), 0, value);
+    return number_text::convert_float(start, static_cast<size_t>(p - start), 0, value);
   }
 };
 

@@ -87,6 +87,12 @@ inline void write_unit(uint8_t* p, uint32_t unit, uint32_t value) {
   bad_unit();
 }
 
+}  // namespace
+
+uint32_t code_unit(const uint8_t* address, uint32_t unit) { return read_unit(address, unit); }
+
+namespace {
+
 inline uint32_t read_utf16(const uint8_t* text, size_t i) { return read_unit(text + 2 * i, 2); }
 
 inline uint32_t unit_for(uint32_t code_point) {

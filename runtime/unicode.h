@@ -24,6 +24,9 @@
 
 namespace unicode {
 
+// The code unit at the address, of the given width (1, 2 or 4).
+uint32_t code_unit(const uint8_t* address, uint32_t unit);
+
 // Where bytes being decoded live: outside series memory, or in a series at an offset from its
 // head, derived again after an allocation.
 struct ByteSource {

@@ -1,14 +1,14 @@
 // Number scanners over code units of any width, and the float syntax automaton shared with the
 // lexer's float, percent and point loaders. Relies on runtime/dtoa.h for the correctly rounded
-// reading of decimal text and datatypes/string_buffer.h for reading code units.
-#include "lexer/number.h"
+// reading of decimal text and runtime/unicode.h for reading code units.
+#include "runtime/number_text.h"
 
 #include <cstring>
 
-#include "datatypes/string_buffer.h"
 #include "runtime/dtoa.h"
+#include "runtime/unicode.h"
 
-namespace lexer {
+namespace number_text {
 
 namespace {
 
@@ -68,7 +68,7 @@ int32_t scan_integer(const uint8_t* text, uint32_t length, uint32_t unit, int32_
   uint32_t i = 0;
   bool negative = false;
   if (length > 0) {
-    uint32_t c = string::read_char(text, unit);
+    uint32_t c = unicode::code_unit(text, unit);
     if (c == '+' || c == '-') {
       negative = c == '-';
       i = 1;
@@ -77,7 +77,7 @@ int32_t scan_integer(const uint8_t* text, uint32_t length, uint32_t unit, int32_
   // The magnitude is gathered as a negative number so that -2147483648 fits.
   int64_t value = 0;
   for (; i < length; i++) {
-    uint32_t c = string::read_char(text + i * unit, unit);
+    uint32_t c = unicode::code_unit(text + i * unit, unit);
     if (c == '\'') continue;
     if (c < '0' || c > '9') {
       error = kBadChar;
@@ -99,7 +99,7 @@ double scan_float(const uint8_t* text, uint32_t length, uint32_t unit, int32_t& 
   }
   uint8_t bytes[kMaxFloatText];
   for (uint32_t i = 0; i < length; i++) {
-    uint32_t c = string::read_char(text + i * unit, unit);
+    uint32_t c = unicode::code_unit(text + i * unit, unit);
     if (c > 127) {  // a wide code point is no digit, whatever its low byte says
       error = -1;
       return quiet_nan();
@@ -114,4 +114,4 @@ double scan_float(const uint8_t* text, uint32_t length, uint32_t unit, int32_t& 
   return value;
 }
 
-}  // namespace lexer
+}  // namespace number_text
