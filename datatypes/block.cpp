@@ -22,7 +22,7 @@
 #include "datatypes/stack.h"
 #include "datatypes/upcall.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
+#include "datatypes/hashtable.h"
 #include "runtime/throw.h"
 
 namespace block {

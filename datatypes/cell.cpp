@@ -25,21 +25,6 @@ Cell* buffer_append_new_cell(uint32_t node) {
   return c;
 }
 
-uint8_t* buffer_reserve_bytes(uint32_t node, uint32_t n) {
-  alloc::Series* s = alloc::series_of(node);
-  uint64_t needed = uint64_t(s->tail) + n;
-  if (needed > s->capacity) {
-    uint64_t grown = s->capacity < n ? uint64_t(s->capacity) + 2 * uint64_t(n)
-                                     : uint64_t(s->capacity) * 2;
-    if (grown < needed) grown = needed;
-    if (grown > alloc::kMaxCapacity) rt::fire_error("internal", "no-memory");
-    s = alloc::expand_series(node, static_cast<uint32_t>(grown));
-  }
-  uint8_t* old_tail = s->tail_ptr();
-  s->tail += n;
-  return old_tail;
-}
-
 int32_t get_integer_arg(const Cell& value) {
   if (cell::type_of(value) != TYPE_FLOAT) return static_cast<int32_t>(value.w2);
   double d = cell::get_double(value);

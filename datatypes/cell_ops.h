@@ -22,9 +22,6 @@ inline Cell* copy_cell(const Cell* source, Cell* destination) {
 // (doubling) when full. The address is valid until the next allocation.
 Cell* append_new_cell(const Cell* block);
 Cell* buffer_append_new_cell(uint32_t node);
-// Advances the tail by n bytes, growing the buffer when needed; returns the old tail address,
-// valid until the next allocation.
-uint8_t* buffer_reserve_bytes(uint32_t node, uint32_t n);
 
 // Series cells.
 inline alloc::Series* series_of(const Cell& value) { return alloc::series_of(value.w2); }

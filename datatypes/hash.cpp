@@ -14,7 +14,7 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
+#include "datatypes/hashtable.h"
 #include "runtime/throw.h"
 
 namespace hash {

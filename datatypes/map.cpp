@@ -1,7 +1,7 @@
 // map!: making maps (from pairs, a size or another map), putting, finding, selecting and removing
 // keys, path access, reflection, printing, comparison and copies. Entries are reached by their
 // index in the entry block and re-derived after every call that can allocate (rooting rule,
-// runtime/gc.h); keys are found through the map's hash table (runtime/hashtable.h).
+// runtime/gc.h); keys are found through the map's hash table (datatypes/hashtable.h).
 #include "datatypes/map.h"
 
 #include <algorithm>
@@ -18,7 +18,7 @@
 #include "datatypes/stack.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
+#include "datatypes/hashtable.h"
 #include "runtime/throw.h"
 
 namespace map {

@@ -7,7 +7,7 @@
 #include "datatypes/cycles.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
+#include "datatypes/hashtable.h"
 #include "datatypes/word.h"
 
 namespace ownership {
@@ -135,6 +135,7 @@ void mark_table() { hashtable::mark(owner_table); }
 void init() {
   owner_table = hashtable::make(kTableSize, 0, hashtable::kOwners, kRecordCells);
   gc::add_marker(mark_table);
+  gc::set_owner_pass({.mark = mark_owners, .sweep = sweep});
 }
 
 void set_owner(const Cell& value, const Cell& owner, const Cell& word) {

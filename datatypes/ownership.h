@@ -41,9 +41,9 @@ using DeepChangeHandler = void (*)(const Cell& owner, const Cell& word, const Ce
                                    int32_t count);
 DeepChangeHandler set_deep_change_handler(DeepChangeHandler handler);
 
-// Collector hooks. The owner table keeps nothing alive by itself: an owner lives while a series
-// it owns does, and a record goes with its series. In this order within a cycle, after every
-// root is marked:
+// The collector's owner pass (gc::set_owner_pass, installed by init). The owner table keeps
+// nothing alive by itself: an owner lives while a series it owns does, and a record goes with
+// its series. In this order within a cycle, after every root is marked:
 //  - while (mark_owners()) drain the mark stack: marks the owner and word of each record whose
 //    series is marked; true when that reached an owner not marked before;
 //  - sweep(), before compaction: drops the records whose series is unmarked.

@@ -20,7 +20,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/stack.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
+#include "datatypes/hashtable.h"
 #include "runtime/throw.h"
 
 namespace series {

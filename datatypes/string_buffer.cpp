@@ -14,6 +14,7 @@
 
 #include "datatypes/cell_ops.h"
 #include "datatypes/datatype.h"
+#include "datatypes/ownership.h"
 #include "datatypes/series.h"
 #include "datatypes/stack.h"
 #include "runtime/casefold.h"
@@ -335,7 +336,7 @@ Cell* load_utf8_strict(uint32_t source, size_t offset, size_t length) {
 
 Series* append_char(uint32_t node, uint32_t code_point) {
   uint32_t unit = fit(node, code_point, 0x7F)->unit();
-  write_unit(cell::buffer_reserve_bytes(node, unit), unit, code_point);
+  write_unit(alloc::reserve_bytes(node, unit), unit, code_point);
   return alloc::series_of(node);
 }
 
@@ -363,7 +364,7 @@ Series* poke_char_at(uint32_t node, uint32_t position, uint32_t code_point) {
 
 Series* insert_char_at(uint32_t node, uint32_t position, uint32_t code_point) {
   uint32_t unit = fit(node, code_point, 0xFF)->unit();
-  cell::buffer_reserve_bytes(node, unit);
+  alloc::reserve_bytes(node, unit);
   Series* s = alloc::series_of(node);
   uint64_t length = s->used() / unit - 1;
   uint64_t at = std::min<uint64_t>(position, length);
@@ -708,6 +709,31 @@ void mold_text(const Cell& out, const Cell& value, uint32_t count, bool all) {
     }
   }
   append_char(to, '}');
+}
+
+Cell* change_case(Cell* value, const Cell* part, bool upper) {
+  uint8_t type = cell::type_of(*value);
+  if (type == TYPE_CHAR) {
+    value->w2 = casefold::fold_char(value->w2, upper);
+    return value;
+  }
+  if (!series::any_string(type)) return value;
+
+  int32_t rest = series::rest_length(*value, false);  // a head past the tail: back to the tail
+  // The count stops at the tail, whatever /part asks for.
+  int32_t count = part ? std::clamp(series::part_count(*value, *part), 0, rest) : rest;
+  Cell changed = *value;  // the cell may lie in a buffer that the widening moves
+  int64_t head = std::max(static_cast<int32_t>(changed.w1), 0);
+  for (int64_t i = head; i < head + count; i++) {
+    // A fold that widens the buffer moves it: the address is derived again for every unit.
+    alloc::Series* s = alloc::series_of(changed.w2);
+    uint8_t* at = s->head_ptr() + i * s->unit();
+    uint32_t code_point = read_char(at, s->unit());
+    uint32_t folded = casefold::fold_char(code_point, upper);
+    if (folded != code_point) poke_char(changed.w2, at, folded);
+  }
+  ownership::notify_owner(&changed, upper ? "uppercase" : "lowercase", nullptr, 0, count);
+  return value;
 }
 
 }  // namespace string

@@ -197,4 +197,13 @@ bool braces_balanced(const uint8_t* start, const uint8_t* end, uint32_t unit);
 // feeds or the whole rest is 50 units or longer. May allocate.
 void mold_text(const Cell& out, const Cell& value, uint32_t count, bool all);
 
+// The body of uppercase and lowercase: a char! is folded in place; a string-family value from
+// its head for `part` units (null: to the tail; an integer!, or a position in the same series;
+// anything else raises script/invalid-refine-arg; a negative count changes nothing, and the
+// count never reaches past the tail). A string widens when a folded code point needs it; its
+// owner, if any, is then told once (uppercase or lowercase, index 0, the count). Returns the
+// value. May allocate: the value's buffer must be rooted, and the cell itself is only read
+// before the first allocation.
+Cell* change_case(Cell* value, const Cell* part, bool upper);
+
 }  // namespace string

@@ -13,7 +13,7 @@
 #include "runtime/alloc.h"
 #include "runtime/casefold.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
+#include "datatypes/hashtable.h"
 #include "runtime/unicode.h"
 
 namespace symbol {

@@ -58,7 +58,7 @@ void to_local_file(const int32_t* refinements) {
 template <bool Upper>
 void change_case(const int32_t* refinements) {
   const Cell* part = refinements[0] >= 0 ? stack::arg(refinements[0]) : nullptr;
-  casefold::change_case(stack::arg(0), part, Upper);
+  string::change_case(stack::arg(0), part, Upper);
   stack::set_only_result(*stack::arg(0));
 }
 

@@ -296,6 +296,21 @@ Series* expand_series(uint32_t node, uint32_t new_capacity) {
   return fresh;
 }
 
+uint8_t* reserve_bytes(uint32_t node, uint32_t n) {
+  Series* s = series_of(node);
+  uint64_t needed = uint64_t(s->tail) + n;
+  if (needed > s->capacity) {
+    uint64_t grown = s->capacity < n ? uint64_t(s->capacity) + 2 * uint64_t(n)
+                                     : uint64_t(s->capacity) * 2;
+    if (grown < needed) grown = needed;
+    if (grown > kMaxCapacity) rt::fire_error("internal", "no-memory");
+    s = expand_series(node, static_cast<uint32_t>(grown));
+  }
+  uint8_t* old_tail = s->tail_ptr();
+  s->tail += n;
+  return old_tail;
+}
+
 Series* expand_series_filled(uint32_t node, uint32_t new_capacity, uint8_t byte) {
   auto [old, fresh] = relink(node, new_capacity);
   uint32_t copied = copy_from_head(old, fresh);

@@ -79,6 +79,10 @@ Series* move_series_buffer(uint32_t node, uint32_t new_capacity = 0);
 // As move_series_buffer, with the elements kept (from the new buffer's data start).
 Series* expand_series(uint32_t node, uint32_t new_capacity = 0);
 Series* expand_series_filled(uint32_t node, uint32_t new_capacity, uint8_t byte);
+// Advances the tail by n bytes, growing the buffer when needed (doubling; beyond kMaxCapacity
+// raises internal/no-memory); returns the old tail address, valid until the next allocation.
+// May collect.
+uint8_t* reserve_bytes(uint32_t node, uint32_t n);
 // A new buffer with the same flags, unit, capacity and elements.
 uint32_t copy_series(uint32_t node);
 

@@ -41,7 +41,7 @@ class NumberTest : public word_test::WordTest {
   static Cell binary(std::initializer_list<uint8_t> bytes, uint32_t index = 0) {
     Cell* b = string::init_empty(empty_stack_cell(), 16);
     cell::set_type(*b, TYPE_BINARY);
-    uint8_t* at = cell::buffer_reserve_bytes(b->w2, static_cast<uint32_t>(bytes.size()));
+    uint8_t* at = alloc::reserve_bytes(b->w2, static_cast<uint32_t>(bytes.size()));
     if (bytes.size()) std::memcpy(at, bytes.begin(), bytes.size());
     b->w1 = index;
     return *b;

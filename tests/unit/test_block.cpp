@@ -2,7 +2,7 @@
 // themselves), comparison, deep copies, and edits that splice a block into itself.
 #include "child_process.h"
 #include "word_test_support.h"
-#include "runtime/hashtable.h"
+#include "datatypes/hashtable.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "runtime/alloc.h"
 #include "runtime/array.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
+#include "datatypes/hashtable.h"
 #include "runtime/throw.h"
 #include "word_test_support.h"
 

@@ -6,7 +6,7 @@
 
 #include "datatypes/money.h"
 #include "lexer/lexer.h"
-#include "runtime/hashtable.h"
+#include "datatypes/hashtable.h"
 #include "tests/unit/word_test_support.h"
 
 namespace {
