@@ -4,8 +4,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "interpreter/eval.h"
 #include "datatypes/stack.h"
+#include "interpreter/eval.h"
 #include "lexer/lexer.h"
 #include "platform/os/console.h"
 #include "runtime/print.h"

@@ -7,8 +7,8 @@
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
-#include "datatypes/string_buffer.h"
 #include "datatypes/stack.h"
+#include "datatypes/string.h"
 #include "datatypes/upcall.h"
 #include "runtime/throw.h"
 

@@ -2,8 +2,8 @@
 // type checks, integer arguments, mold indentation, and reading and writing words' values from
 // the data stack. The cell layout itself is runtime/cell.h.
 #pragma once
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/alloc.h"
 #include "runtime/cell.h"

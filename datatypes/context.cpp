@@ -8,11 +8,11 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
-#include "datatypes/runtime_words.h"
-#include "datatypes/symbol.h"
-#include "datatypes/stack.h"
-#include "runtime/gc.h"
 #include "datatypes/hashtable.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/stack.h"
+#include "datatypes/symbol.h"
+#include "runtime/gc.h"
 #include "runtime/throw.h"
 
 namespace context {

@@ -9,9 +9,9 @@
 
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
-#include "datatypes/string_buffer.h"
-#include "datatypes/word.h"
 #include "datatypes/stack.h"
+#include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "runtime/print.h"
 
 namespace datatype {

@@ -8,8 +8,8 @@
 // (call_form, call_mold... below): the text of a block is the form of its elements.
 #pragma once
 #include <array>
-#include <initializer_list>
 #include <cstdint>
+#include <initializer_list>
 
 #include "datatypes/action.h"
 #include "runtime/cell.h"

@@ -17,12 +17,12 @@
 #include "datatypes/money.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
-#include "datatypes/string_buffer.h"
-#include "datatypes/time.h"
 #include "datatypes/stack.h"
+#include "datatypes/string.h"
+#include "datatypes/time.h"
 #include "datatypes/upcall.h"
-#include "runtime/number_text.h"
 #include "runtime/dtoa.h"
+#include "runtime/number_text.h"
 #include "runtime/throw.h"
 
 namespace float_ {

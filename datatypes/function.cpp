@@ -16,8 +16,8 @@
 #include "datatypes/datatype.h"
 #include "datatypes/native.h"
 #include "datatypes/runtime_words.h"
-#include "datatypes/symbol.h"
 #include "datatypes/stack.h"
+#include "datatypes/symbol.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 

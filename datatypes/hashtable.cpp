@@ -13,7 +13,7 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/string.h"
 #include "runtime/array.h"
 #include "runtime/casefold.h"
 #include "runtime/gc.h"

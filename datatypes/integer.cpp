@@ -14,13 +14,13 @@
 #include "datatypes/date.h"
 #include "datatypes/money.h"
 #include "datatypes/series.h"
-#include "datatypes/string_buffer.h"
-#include "datatypes/symbol.h"
-#include "datatypes/word.h"
 #include "datatypes/stack.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/upcall.h"
-#include "runtime/number_text.h"
+#include "datatypes/word.h"
 #include "runtime/fatal.h"
+#include "runtime/number_text.h"
 #include "runtime/throw.h"
 
 namespace integer {

@@ -12,13 +12,13 @@
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/hash.h"
+#include "datatypes/hashtable.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
-#include "datatypes/symbol.h"
 #include "datatypes/stack.h"
+#include "datatypes/symbol.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
-#include "datatypes/hashtable.h"
 #include "runtime/throw.h"
 
 namespace map {

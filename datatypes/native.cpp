@@ -12,9 +12,9 @@
 #include "datatypes/datatype.h"
 #include "datatypes/function.h"
 #include "datatypes/runtime_words.h"
+#include "datatypes/stack.h"
 #include "datatypes/symbol.h"
 #include "datatypes/upcall.h"
-#include "datatypes/stack.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 

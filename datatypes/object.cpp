@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <initializer_list>
-#include <span>
 #include <optional>
+#include <span>
 
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
@@ -20,8 +20,8 @@
 #include "datatypes/ownership.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
-#include "datatypes/symbol.h"
 #include "datatypes/stack.h"
+#include "datatypes/symbol.h"
 #include "datatypes/upcall.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"

@@ -5,10 +5,10 @@
 
 #include "datatypes/context.h"
 #include "datatypes/cycles.h"
-#include "runtime/alloc.h"
-#include "runtime/gc.h"
 #include "datatypes/hashtable.h"
 #include "datatypes/word.h"
+#include "runtime/alloc.h"
+#include "runtime/gc.h"
 
 namespace ownership {
 

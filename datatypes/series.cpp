@@ -13,14 +13,14 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
+#include "datatypes/hashtable.h"
 #include "datatypes/ownership.h"
 #include "datatypes/pair.h"
 #include "datatypes/runtime_words.h"
-#include "datatypes/string_buffer.h"
-#include "datatypes/symbol.h"
 #include "datatypes/stack.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "runtime/gc.h"
-#include "datatypes/hashtable.h"
 #include "runtime/throw.h"
 
 namespace series {

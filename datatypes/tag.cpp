@@ -10,9 +10,9 @@
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
 #include "datatypes/runtime_words.h"
-#include "datatypes/string_buffer.h"
-#include "datatypes/symbol.h"
 #include "datatypes/stack.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "runtime/throw.h"
 
 namespace tag {

@@ -4,8 +4,8 @@
 // out of range. Relies on the frame convention of datatypes/stack.h and on the lexer for text.
 #include "datatypes/time.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -17,8 +17,8 @@
 #include "datatypes/ownership.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
-#include "datatypes/symbol.h"
 #include "datatypes/stack.h"
+#include "datatypes/symbol.h"
 #include "datatypes/upcall.h"
 #include "runtime/throw.h"
 

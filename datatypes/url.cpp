@@ -14,9 +14,8 @@
 #include "datatypes/datatype.h"
 #include "datatypes/file.h"
 #include "datatypes/series.h"
-#include "datatypes/string.h"
-#include "datatypes/string_buffer.h"
 #include "datatypes/stack.h"
+#include "datatypes/string.h"
 #include "runtime/alloc.h"
 #include "runtime/unicode.h"
 
@@ -129,12 +128,12 @@ bool block_spec(const Cell& spec) {
 // file! takes these from url! but always converts as string! does.
 Cell* make(Cell* proto, Cell* spec, uint8_t type) {
   if (type == TYPE_URL && block_spec(*spec)) return from_block(proto, spec);
-  return string_type::make(proto, spec, type);
+  return string::make(proto, spec, type);
 }
 
 Cell* to(Cell* proto, Cell* spec, uint8_t type) {
   if (type == TYPE_URL && block_spec(*spec)) return from_block(proto, spec);
-  return string_type::to(proto, spec, type);
+  return string::to(proto, spec, type);
 }
 
 // --- mold and paths ------------------------------------------------------------------------------

@@ -16,9 +16,9 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
-#include "datatypes/string_buffer.h"
-#include "runtime/throw.h"
+#include "datatypes/string.h"
 #include "interpreter/frames.h"
+#include "runtime/throw.h"
 
 namespace dispatch {
 

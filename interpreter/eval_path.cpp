@@ -7,10 +7,10 @@
 #include "datatypes/context.h"
 #include "datatypes/object.h"
 #include "datatypes/runtime_words.h"
-#include "interpreter/dispatch.h"
-#include "interpreter/call.h"
-#include "interpreter/eval.h"
 #include "datatypes/stack.h"
+#include "interpreter/call.h"
+#include "interpreter/dispatch.h"
+#include "interpreter/eval.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
 

@@ -3,15 +3,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "datatypes/cell_ops.h"
 #include "datatypes/block.h"
+#include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/native.h"
 #include "datatypes/runtime_words.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "interpreter/frames.h"
 #include "platform/os/platform.h"

@@ -2,10 +2,10 @@
 // operators. Each compares its two arguments through the first one's compare implementation.
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
+#include "datatypes/stack.h"
 #include "datatypes/word.h"
 #include "interpreter/dispatch.h"
 #include "interpreter/natives.h"
-#include "datatypes/stack.h"
 
 namespace natives {
 

@@ -10,12 +10,12 @@
 #include "datatypes/context.h"
 #include "datatypes/integer.h"
 #include "datatypes/runtime_words.h"
+#include "datatypes/stack.h"
 #include "datatypes/word.h"
 #include "interpreter/dispatch.h"
 #include "interpreter/eval.h"
-#include "interpreter/natives.h"
-#include "datatypes/stack.h"
 #include "interpreter/frames.h"
+#include "interpreter/natives.h"
 #include "runtime/alloc.h"
 
 namespace natives {

@@ -15,10 +15,10 @@
 #include "datatypes/money.h"
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
+#include "datatypes/stack.h"
 #include "datatypes/tuple.h"
 #include "interpreter/dispatch.h"
 #include "interpreter/natives.h"
-#include "datatypes/stack.h"
 #include "runtime/fatal.h"
 #include "runtime/throw.h"
 

@@ -15,12 +15,12 @@
 #include "datatypes/object.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
+#include "datatypes/stack.h"
 #include "datatypes/symbol.h"
 #include "interpreter/dispatch.h"
 #include "interpreter/eval.h"
-#include "interpreter/natives.h"
-#include "datatypes/stack.h"
 #include "interpreter/frames.h"
+#include "interpreter/natives.h"
 #include "runtime/throw.h"
 
 namespace natives {

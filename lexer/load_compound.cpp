@@ -7,9 +7,9 @@
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
 #include "datatypes/tuple.h"
-#include "runtime/number_text.h"
 #include "lexer/state.h"
 #include "lexer/tables.h"
+#include "runtime/number_text.h"
 
 namespace lexer {
 

@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "datatypes/date.h"
-#include "runtime/number_text.h"
 #include "lexer/state.h"
+#include "runtime/number_text.h"
 
 namespace lexer {
 

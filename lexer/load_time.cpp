@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "datatypes/time.h"
-#include "runtime/number_text.h"
 #include "lexer/state.h"
+#include "runtime/number_text.h"
 
 namespace lexer {
 

@@ -10,13 +10,13 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/context.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "runtime/number_text.h"
 #include "lexer/state.h"
 #include "lexer/tables.h"
 #include "runtime/alloc.h"
+#include "runtime/number_text.h"
 #include "runtime/unicode.h"
 
 namespace lexer {

@@ -14,7 +14,7 @@
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/map.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/string.h"
 #include "datatypes/upcall.h"
 #include "lexer/lexer.h"
 #include "lexer/state.h"

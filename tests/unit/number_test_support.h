@@ -9,8 +9,8 @@
 #include <initializer_list>
 #include <string>
 
-#include "word_test_support.h"
 #include "interpreter/frames.h"
+#include "word_test_support.h"
 
 namespace number_test {
 

@@ -9,8 +9,8 @@
 #include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "interpreter/dispatch.h"
-#include "word_test_support.h"
 #include "interpreter/frames.h"
+#include "word_test_support.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 
 #include <string>
 
+#include "datatypes/runtime_words.h"
+#include "interpreter/frames.h"
 #include "runtime/casefold.h"
 #include "runtime/throw.h"
 #include "string_test_support.h"
-#include "datatypes/runtime_words.h"
-#include "interpreter/frames.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/word.h"
+#include "interpreter/frames.h"
 #include "runtime/alloc.h"
 #include "word_test_support.h"
-#include "interpreter/frames.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include "child_process.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/error.h"
-#include "datatypes/word.h"
-#include "runtime/gc.h"
-#include "word_test_support.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/stack.h"
+#include "datatypes/word.h"
 #include "interpreter/frames.h"
+#include "runtime/gc.h"
+#include "word_test_support.h"
 
 namespace {
 

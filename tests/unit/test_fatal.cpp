@@ -8,12 +8,12 @@
 #include <cstring>
 #include <string>
 
-#include "runtime/fatal.h"
-#include "runtime/heap.h"
-#include "runtime/throw.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/stack.h"
 #include "interpreter/frames.h"
+#include "runtime/fatal.h"
+#include "runtime/heap.h"
+#include "runtime/throw.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
-#include "number_test_support.h"
 #include "interpreter/frames.h"
+#include "number_test_support.h"
 
 namespace {
 

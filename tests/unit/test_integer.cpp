@@ -6,8 +6,8 @@
 #include <cmath>
 
 #include "datatypes/integer.h"
-#include "number_test_support.h"
 #include "interpreter/frames.h"
+#include "number_test_support.h"
 
 namespace {
 

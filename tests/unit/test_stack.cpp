@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "datatypes/runtime_words.h"
-#include "interpreter/eval.h"
 #include "datatypes/stack.h"
+#include "interpreter/eval.h"
 #include "interpreter/frames.h"
 #include "runtime/throw.h"
 

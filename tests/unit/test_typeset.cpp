@@ -5,11 +5,11 @@
 
 #include "datatypes/cell_ops.h"
 #include "datatypes/error.h"
-#include "datatypes/typeset.h"
-#include "word_test_support.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/stack.h"
+#include "datatypes/typeset.h"
 #include "interpreter/frames.h"
+#include "word_test_support.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/word.h"
-#include "word_test_support.h"
 #include "interpreter/frames.h"
+#include "word_test_support.h"
 
 namespace {
 

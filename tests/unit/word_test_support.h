@@ -18,16 +18,16 @@
 #include "datatypes/context.h"
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
-#include "datatypes/series.h"
-#include "datatypes/string_buffer.h"
-#include "datatypes/symbol.h"
 #include "datatypes/runtime_words.h"
+#include "datatypes/series.h"
 #include "datatypes/stack.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "gc_stress.h"
 #include "interpreter/frames.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
-#include "gc_stress.h"
 
 namespace word_test {
 
