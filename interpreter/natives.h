@@ -51,6 +51,10 @@ void register_system();    // now, get-env, set-env
 void register_compare();   // equal? ... same?, not, type?
 void register_math();      // sign and zero tests, max, min, shift, trigonometry, as-pair...
 
+// Angle reduction for the trigonometric natives (natives_math.cpp): degrees brought into the
+// range where the function keeps its value, then to radians; mode 0 tangent, 1 cosine, 2 sine.
+double degrees_to_radians(double degrees, int mode);
+
 inline Cell logic_value(bool value) { return Cell{TYPE_LOGIC, value ? 1u : 0u, 0, 0}; }
 
 // Whether the last print ended its line (print) or not (prin).

@@ -46,8 +46,8 @@ size_t page_size() {
   static const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   return size;
 }
-size_t round_to_pages(size_t n) { return (n + page_size() - 1) & ~(page_size() - 1); }
-uint32_t align16(uint64_t n) { return static_cast<uint32_t>((n + 15) & ~uint64_t(15)); }
+size_t round_to_pages(size_t n) { return align_up(n, page_size()); }
+uint32_t align16(uint64_t n) { return static_cast<uint32_t>(align_up(n, 16)); }
 
 inline uintptr_t free_link(uint32_t next) { return (uintptr_t(next) << 1) | 1; }
 

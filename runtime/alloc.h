@@ -11,6 +11,11 @@
 
 namespace alloc {
 
+// value rounded up to a multiple of alignment, a power of two.
+constexpr size_t align_up(size_t value, size_t alignment) {
+  return (value + alignment - 1) & ~(alignment - 1);
+}
+
 // Series buffer header; the data follows it. head and tail are byte offsets into the data, so a
 // moved buffer needs no fixing up.
 struct Series {
