@@ -49,7 +49,7 @@ void start(int argc, char** argv) { rt::start(argc, argv); }
 
 void runtime_init() {
   gc::enabled = false;  // nothing collects while the roots are being made
-  hooks::init();
+  rt::init_hooks();
   platform::init();
   alloc::init();
   extres::init();

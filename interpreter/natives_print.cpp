@@ -64,7 +64,7 @@ bool emit(int newline, int32_t mark) {
     datatype::call_form(stack::arg(0), text, nullptr, INT32_MAX);
     *stack::arg(0) = *text;
   }
-  hooks::run_print_hooks(stack::arg(0), newline);
+  rt::run_print_hooks(stack::arg(0), newline);
   return true;
 }
 

@@ -448,7 +448,7 @@ bool read_normal_outcomes() {
 }
 
 int run() {
-  hooks::register_hooks(capture_print, nullptr);
+  rt::register_hooks(capture_print, nullptr);
   if (gc::stress() && !options.outcomes && !read_normal_outcomes()) {
     rt::print_line({"the run without the stress mode, for comparison, failed"});
     return 1;
