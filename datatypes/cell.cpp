@@ -1,5 +1,6 @@
-// Cell helpers shared by every datatype: appending to block buffers, reserving bytes, integer
-// arguments, indentation, byte replication and the first value of a text. Word and context
+// Cell helpers shared by every datatype: appending to block buffers, integer arguments,
+// indentation, byte replication, the first value of a text (through the lexer's upcall) and the
+// expect-arg error (naming the call through the interpreter's). Word and context
 // helpers are in cell_words.cpp.
 #include <cmath>
 #include <cstring>

@@ -1,8 +1,9 @@
 // error!: making errors (from a code, a block of two words or a text), the report text that form
 // writes, mold and compare; the catalog contexts built at start-up from error_catalog.cpp; and
 // the errors that rt::fire_error raises (its raiser is the interpreter's, interpreter/frames.h).
-// Every error is a context renewed from one prototype of the ten field words. Errors are made on the data stack; cells handed in are copied into guarded
-// locals before anything allocates (runtime/gc.h).
+// Every error is a context renewed from one prototype of the ten field words. Errors are made on
+// the data stack; cells handed in are copied into guarded locals before anything allocates
+// (runtime/gc.h).
 #include "datatypes/error.h"
 
 #include <algorithm>

@@ -2,7 +2,8 @@
 // with the pretty tidying, mold through the shortest round-trip digits), the tolerant
 // comparison, arithmetic and its result types, power and round. Compound operands go to their
 // own type's entries. Relies on runtime/dtoa.h, the frame convention of datatypes/stack.h,
-// datatypes/integer.h (op codes, slot runner) and the lexer's float scanner for text.
+// datatypes/integer.h (op codes, slot runner) and the float scanner of runtime/number_text.h
+// for text.
 #include "datatypes/float.h"
 
 #include <bit>
@@ -175,14 +176,15 @@ double from_mantissa_exponent(const Cell& spec, uint8_t type) {
   return dtoa::parse_float(digits, digits + std::strlen(digits), power, &unconsumed);
 }
 
-// The text from the head to the tail, read by the lexer's float scanner; empty text fails.
+// The text from the head to the tail, read by the float scanner (runtime/number_text.h); empty
+// text fails.
 double from_text(Cell spec, uint8_t type) {
   uint32_t length = string::rest_length(spec);
   int32_t error = 0;
   double value = 0.0;
   if (length > 0) {
-    value = number_text::scan_float(string::head_address(spec), length, cell::series_of(spec)->unit(),
-                              error);
+    value = number_text::scan_float(string::head_address(spec), length,
+                                    cell::series_of(spec)->unit(), error);
   }
   if (length == 0 || error) fire_bad_to_arg(type, spec);
   return value;

@@ -1,7 +1,7 @@
 // integer!: its action entries, conversions, decimal text and the 32-bit arithmetic core.
 // Mixed arithmetic and comparison with other numeric types go to those types' own entries
 // through the action table, so this file needs none of their internals; text is read by the
-// lexer's integer scanner (runtime/number_text.h). Operands live in the current frame's cells
+// integer scanner of runtime/number_text.h. Operands live in the current frame's cells
 // (rooted); nothing here keeps a buffer address across an allocation.
 #include "datatypes/integer.h"
 
@@ -256,8 +256,8 @@ int32_t from_binary(const Cell& binary) {
   return static_cast<int32_t>(value);
 }
 
-// The text from the position to the tail through the lexer's integer scanner; a text without a
-// digit ("", "-") is refused like any other scan failure rather than read as 0.
+// The text from the position to the tail through the integer scanner (runtime/number_text.h); a
+// text without a digit ("", "-") is refused like any other scan failure rather than read as 0.
 int32_t from_text(const Cell& text) {
   Cell copy = text;
   uint32_t length = string::rest_length(copy);

@@ -1,7 +1,8 @@
 // time!: construction from numbers, blocks and text, the h:mm:ss text, the hour/minute/second
 // fields by path and pick, and the rules that keep results time values (round, the operand
 // checks of the arithmetic). The arithmetic itself is float!'s, which also refuses time results
-// out of range. Relies on the frame convention of datatypes/stack.h and on the lexer for text.
+// out of range. Relies on the frame convention of datatypes/stack.h and on the lexer (through
+// datatypes/upcall.h) for text.
 #include "datatypes/time.h"
 
 #include <algorithm>

@@ -1,8 +1,9 @@
 // Action dispatch: the dispatchers that action! values call (one per action slot), each reading
 // the frame's cells and calling the implementation the registry (datatypes/datatype.h) holds for
 // the first argument's type; comparison by operator code, the path step, and the fast paths
-// compiled code takes for arithmetic, comparison, block picks and series navigation. Relies on the frame convention of
-// datatypes/stack.h: arguments in the current frame's cells, the result in stack::arg(0).
+// compiled code takes for arithmetic, comparison, block picks and series navigation. Relies on
+// the frame convention of datatypes/stack.h: arguments in the current frame's cells, the result
+// in stack::arg(0).
 #pragma once
 #include <cstdint>
 #include <optional>
