@@ -25,6 +25,7 @@
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
 #include "runtime/print.h"
+#include "runtime/slot_pool.h"
 #include "runtime/throw.h"
 
 namespace boot {
