@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "lexer/lexer.h"
 
 namespace {

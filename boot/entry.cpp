@@ -10,11 +10,13 @@
 #include "datatypes/error.h"
 #include "datatypes/ownership.h"
 #include "datatypes/runtime_words.h"
+#include "datatypes/stack.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "interpreter/dispatch.h"
 #include "interpreter/eval.h"
+#include "interpreter/frames.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
 #include "lexer/lexer.h"
 #include "platform/os/platform.h"
 #include "runtime/alloc.h"
@@ -23,6 +25,7 @@
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
 #include "runtime/print.h"
+#include "runtime/slot_pool.h"
 #include "runtime/throw.h"
 
 namespace boot {
@@ -47,7 +50,7 @@ void start(int argc, char** argv) { rt::start(argc, argv); }
 
 void runtime_init() {
   gc::enabled = false;  // nothing collects while the roots are being made
-  hooks::init();
+  rt::init_hooks();
   platform::init();
   alloc::init();
   extres::init();
@@ -55,17 +58,18 @@ void runtime_init() {
   cycles::init();
   runtime_words::init_root_block();
   stack::init();
+  frames::init();
   lexer::init();
   symbol::init();
   context::init();
   casefold::init_tables();
   datatype::make_name_words();
   runtime_words::init();
-  error::init();  // the catalog, then the raiser that builds errors from it
+  error::init();  // the catalog
   ownership::init();
   slot_pool::init();
   gc::init();
-  interp::init();
+  interp::init();  // the upcalls and the raiser that builds errors from the catalog
   natives::init();
   gc::enabled = true;
   load_environment();

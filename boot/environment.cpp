@@ -8,11 +8,11 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/native.h"
+#include "datatypes/stack.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "interpreter/call.h"
 #include "interpreter/eval.h"
-#include "interpreter/stack.h"
 #include "lexer/lexer.h"
 #include "runtime/gc.h"
 

@@ -4,8 +4,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "datatypes/stack.h"
 #include "interpreter/eval.h"
-#include "interpreter/stack.h"
 #include "lexer/lexer.h"
 #include "platform/os/console.h"
 #include "runtime/print.h"
@@ -37,7 +37,7 @@ bool read_script_file(const char* path, std::string& text) {
 void set_script(std::string text) { script = std::move(text); }
 
 int run_script() {
-  hooks::register_hooks(print_to_standard_output, nullptr);
+  rt::register_hooks(print_to_standard_output, nullptr);
   Cell* code = stack::push_new();
   *code = Cell{TYPE_NONE, 0, 0, 0};
   // Editors may start UTF-8 text with a byte-order mark, which is no part of the source.

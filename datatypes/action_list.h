@@ -1,7 +1,7 @@
 // The action list: every action's slot and its name in the language, written once. The slot
 // enum (action::Slot in datatypes/datatype.h) is made from it; the build checks the names and
 // slots against the actions' definitions in boot/env/*.zel (boot/check_lists.py), and
-// the interpreter binds each slot's dispatcher by its name (interpreter/actions.cpp). The slots
+// the interpreter binds each slot's dispatcher by its name (interpreter/dispatch.cpp). The slots
 // are fixed: action! values and the datatypes' tables rely on them.
 #pragma once
 

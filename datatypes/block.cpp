@@ -13,17 +13,16 @@
 #include "datatypes/constants.h"
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
+#include "datatypes/hashtable.h"
 #include "datatypes/ownership.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
-#include "interpreter/actions.h"
-#include "interpreter/stack.h"
-#include "lexer/lexer.h"
+#include "datatypes/upcall.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
 
@@ -411,7 +410,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t type) {
       return make(proto, spec, type);
     case TYPE_STRING: {
       Cell* loaded = stack::push_copy(constants::none);
-      lexer::scan_string(loaded, source, -1, lexer::Mode{}, nullptr, nullptr);
+      upcall::lexer.scan_text(loaded, source, true);
       return take_pushed(proto, loaded, type);
     }
     case TYPE_TYPESET: {
@@ -467,7 +466,7 @@ int32_t find_selector(const Cell& block, Cell& selector, bool case_flag) {
                             : symbol::same_canonical(item.w2, selector.w2);
       if (same) return i;
     } else if (cell::type_of(item) == cell::type_of(selector) &&
-               actions::compare(&item, &selector,
+               datatype::compare(&item, &selector,
                                 case_flag ? action::STRICT_EQUAL : action::FIND_EQUAL)) {
       return i;
     }

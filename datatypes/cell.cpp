@@ -1,5 +1,6 @@
-// Cell helpers shared by every datatype: appending to block buffers, reserving bytes, integer
-// arguments, indentation, byte replication and the first value of a text. Word and context
+// Cell helpers shared by every datatype: appending to block buffers, integer arguments,
+// indentation, byte replication, the first value of a text (through the lexer's upcall) and the
+// expect-arg error (naming the call through the interpreter's). Word and context
 // helpers are in cell_words.cpp.
 #include <cmath>
 #include <cstring>
@@ -7,9 +8,9 @@
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
-#include "datatypes/string_buffer.h"
-#include "interpreter/stack.h"
-#include "lexer/lexer.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
+#include "datatypes/upcall.h"
 #include "runtime/throw.h"
 
 namespace cell {
@@ -23,21 +24,6 @@ Cell* buffer_append_new_cell(uint32_t node) {
   c->header = TYPE_UNSET;
   s->tail += sizeof(Cell);
   return c;
-}
-
-uint8_t* buffer_reserve_bytes(uint32_t node, uint32_t n) {
-  alloc::Series* s = alloc::series_of(node);
-  uint64_t needed = uint64_t(s->tail) + n;
-  if (needed > s->capacity) {
-    uint64_t grown = s->capacity < n ? uint64_t(s->capacity) + 2 * uint64_t(n)
-                                     : uint64_t(s->capacity) * 2;
-    if (grown < needed) grown = needed;
-    if (grown > alloc::kMaxCapacity) rt::fire_error("internal", "no-memory");
-    s = alloc::expand_series(node, static_cast<uint32_t>(grown));
-  }
-  uint8_t* old_tail = s->tail_ptr();
-  s->tail += n;
-  return old_tail;
 }
 
 int32_t get_integer_arg(const Cell& value) {
@@ -58,6 +44,14 @@ uint8_t* replicate_bytes(uint8_t* start, uint32_t unit, uint32_t count) {
   }
   std::memcpy(start + filled, start, total - filled);
   return start + total;
+}
+
+void fire_expect_arg(const Cell& value, int ordinal) {
+  // The type first: naming the callee may add its word, and the value may lie in a buffer.
+  Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
+  Cell argument = upcall::interpreter.parameter_word(ordinal);
+  Cell name = upcall::interpreter.call_name();
+  rt::fire_error("script", "expect-arg", &name, &type, &argument);
 }
 
 }  // namespace cell
@@ -82,11 +76,9 @@ namespace {
 Cell scan_value(const Cell& text, bool only) {
   const Cell source = text;
   Cell* out = stack::push_copy(constants::none);  // the loaded block, rooted
-  lexer::Mode check;
-  check.load = false;
   Cell value = constants::none;
-  if (lexer::scan_string(out, source, -1, check, nullptr, nullptr) != TYPE_ERROR) {
-    lexer::scan_string(out, source, -1, lexer::Mode{}, nullptr, nullptr);
+  if (upcall::lexer.scan_text(out, source, false) != TYPE_ERROR) {
+    upcall::lexer.scan_text(out, source, true);
     int32_t count = block::rest_length(*out);
     if (count == 0) value = constants::unset;
     else if (count == 1 || !only) value = *block::cell_at(*out, static_cast<int32_t>(out->w1));

@@ -2,8 +2,8 @@
 // integer arguments, text output for form and mold, and reading and writing words' values from
 // the data stack. The cell layout itself is runtime/cell.h.
 #pragma once
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/alloc.h"
 #include "runtime/cell.h"
@@ -17,9 +17,6 @@ inline void clear_new_line_flag(uint32_t& header) { header &= ~kNewLine; }
 // (doubling) when full. The address is valid until the next allocation.
 Cell* append_new_cell(const Cell* block);
 Cell* buffer_append_new_cell(uint32_t node);
-// Advances the tail by n bytes, growing the buffer when needed; returns the old tail address,
-// valid until the next allocation.
-uint8_t* buffer_reserve_bytes(uint32_t node, uint32_t n);
 
 // Series cells.
 inline alloc::Series* series_of(const Cell& value) { return alloc::series_of(value.w2); }

@@ -4,7 +4,7 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/throw.h"
 
 namespace cell {

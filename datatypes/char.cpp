@@ -1,6 +1,6 @@
 // char!: its action entries. Arithmetic goes through the integer core (datatypes/integer.h) and
 // must land in the code point range; mold writes the caret escapes shared with strings
-// (datatypes/string_buffer.h). Operands live in the current frame's cells (rooted).
+// (datatypes/string.h). Operands live in the current frame's cells (rooted).
 #include "datatypes/char.h"
 
 #include <utility>
@@ -8,8 +8,9 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
-#include "datatypes/string_buffer.h"
-#include "interpreter/stack.h"
+#include "datatypes/series.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
 

@@ -1,6 +1,6 @@
 // Contexts and binding: making contexts, finding and adding words, reading and writing word
 // values, the global context, and binding blocks of code to a context.
-// Relies on the word tables of runtime/hashtable.h, the cycle stack (datatypes/cycles.h) and the
+// Relies on the word tables of datatypes/hashtable.h, the cycle stack (datatypes/cycles.h) and the
 // rooting rule of runtime/gc.h: records, word blocks and values blocks move at any allocation,
 // so everything here keeps nodes and indexes and re-derives addresses after allocating.
 #include "datatypes/context.h"
@@ -9,11 +9,11 @@
 #include "datatypes/constants.h"
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
+#include "datatypes/hashtable.h"
 #include "datatypes/runtime_words.h"
+#include "datatypes/stack.h"
 #include "datatypes/symbol.h"
-#include "interpreter/stack.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
 #include "runtime/throw.h"
 
 namespace context {

@@ -32,7 +32,7 @@ inline void set_values_position(uint32_t node, uint32_t position) {
 // --- Contexts and binding --------------------------------------------------------------------
 //
 // A context is named by its record's node everywhere below: the record may move, the node not.
-// The word table is a hash table (runtime/hashtable.h) over the word block, whose word #i is a
+// The word table is a hash table (datatypes/hashtable.h) over the word block, whose word #i is a
 // word! bound to the context with index i; value #i belongs to word #i. In the global context a
 // case variant of a word added on its own shares the value of the first spelling: its word cell
 // carries that spelling's index, and every lookup below answers with the index a word cell

@@ -1,6 +1,6 @@
-// The datatype registry: the per-type action table and the name table. Registration copies a
-// type's entries into its row, taking the parent's entry wherever the type inherits, so dispatch
-// is one table read.
+// The datatype registry: the per-type action table and the name table, and the calls that reach
+// a value's implementation through it. Registration copies a type's entries into its row, taking
+// the parent's entry wherever the type inherits, so a lookup is one table read.
 #include "datatypes/datatype.h"
 
 #include <cstdio>
@@ -8,9 +8,10 @@
 #include <cstring>
 
 #include "datatypes/cell_ops.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/constants.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "interpreter/stack.h"
 #include "runtime/print.h"
 
 namespace datatype {
@@ -80,6 +81,77 @@ Cell* append_to_block(Cell* block, uint8_t type) {
   return c;
 }
 
+namespace {
+
+[[noreturn]] void fire_unsupported(uint8_t type) {
+  // Only the type of the cell is reported, and for make and to that is the type made.
+  cell::fire_expect_arg(Cell{type, 0, 0, 0}, 0);
+}
+
+}  // namespace
+
+// --- Lookup and direct calls --------------------------------------------------------------------
+
+using namespace action;
+
+AnyFn resolve(uint8_t type, [[maybe_unused]] const Cell& value, action::Slot slot) {
+  AnyFn fn = table[type][slot - 1];
+  if (!fn) fire_unsupported(type);
+  return fn;
+}
+
+bool compare(Cell* value1, Cell* value2, int32_t op) {
+  int32_t r = resolve_for<COMPARE>(*value1)(value1, value2, op);
+  bool ordering = op >= LESSER && op <= GREATER_OR_EQUAL;
+  if (r == kNotComparable && ordering) {
+    rt::fire_error("script", "invalid-compare", value1, value2);
+  }
+  switch (op) {
+    case NOT_EQUAL: return r != 0;
+    case LESSER: return r < 0;
+    case LESSER_OR_EQUAL: return r <= 0;
+    case GREATER: return r > 0;
+    case GREATER_OR_EQUAL: return r >= 0;
+    default: return r == 0;
+  }
+}
+
+int32_t call_compare(Cell* value1, Cell* value2, int32_t op) {
+  auto order = [](uint32_t a, uint32_t b) {
+    return int32_t(a) < int32_t(b) ? -1 : int32_t(a) > int32_t(b) ? 1 : 0;
+  };
+  uint8_t type = cell::type_of(*value1);
+  if (type == cell::type_of(*value2)) {
+    switch (type) {
+      case TYPE_LOGIC: return int32_t(logic::value_of(*value1)) - int32_t(logic::value_of(*value2));
+      case TYPE_NATIVE: case TYPE_ACTION: case TYPE_OP: return order(value1->w1, value2->w1);
+      case TYPE_FUNCTION: case TYPE_ROUTINE: return order(value1->w3, value2->w3);
+      default: break;
+    }
+  }
+  auto fn = lookup<COMPARE>(type);
+  return fn ? fn(value1, value2, op) : kNotComparable;
+}
+
+int32_t call_form(Cell* value, Cell* out, Cell* arg, int32_t part) {
+  return resolve_for<FORM>(*value)(value, out, arg, part);
+}
+
+int32_t call_mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
+                  int32_t indent) {
+  return resolve_for<MOLD>(*value)(value, out, options, arg, part, indent);
+}
+
+void call_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
+  auto fn = resolve_for<COPY>(*value);
+  if (types && cell::type_of(*types) != TYPE_DATATYPE && cell::type_of(*types) != TYPE_TYPESET) {
+    // The types argument is the sixth entry of copy's spec: value /part range /deep /types kind.
+    constexpr int kTypesOrdinal = 5;
+    cell::fire_expect_arg(*types, kTypesOrdinal);
+  }
+  fn(value, result, part, deep, types);
+}
+
 // --- datatype! ----------------------------------------------------------------------------------
 
 namespace {
@@ -99,7 +171,7 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell*, int32_t
   return part;
 }
 
-int32_t compare(Cell* a, Cell* b, int32_t op) {
+int32_t compare_datatypes(Cell* a, Cell* b, int32_t op) {
   switch (op) {
     case action::EQUAL: case action::NOT_EQUAL: case action::STRICT_EQUAL: case action::SAME:
     case action::FIND_EQUAL:
@@ -114,7 +186,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 void init() {
   using namespace action;
   register_type(TYPE_DATATYPE,
-                {act<FORM>(form), act<MOLD>(mold), act<COMPARE>(compare)});
+                {act<FORM>(form), act<MOLD>(mold), act<COMPARE>(compare_datatypes)});
 }
 
 }  // namespace datatype

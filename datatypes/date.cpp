@@ -21,10 +21,10 @@
 #include "datatypes/ownership.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
-#include "interpreter/stack.h"
 #include "runtime/throw.h"
 
 namespace date {

@@ -1,8 +1,9 @@
 // error!: making errors (from a code, a block of two words or a text), the report text that form
 // writes, mold and compare; the catalog contexts built at start-up from error_catalog.cpp; and
-// the raiser that rt::fire_error calls. Every error is a context renewed from one prototype of the
-// ten field words. Errors are made on the data stack; cells handed in are copied into guarded
-// locals before anything allocates (runtime/gc.h).
+// the errors that rt::fire_error raises (its raiser is the interpreter's, interpreter/frames.h).
+// Every error is a context renewed from one prototype of the ten field words. Errors are made on
+// the data stack; cells handed in are copied into guarded locals before anything allocates
+// (runtime/gc.h).
 #include "datatypes/error.h"
 
 #include <algorithm>
@@ -18,10 +19,10 @@
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "interpreter/eval.h"
-#include "interpreter/stack.h"
+#include "datatypes/upcall.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
@@ -45,7 +46,6 @@ uint32_t category_nodes[kCategoryCount] = {};
 uint32_t prototype = 0;  // a context of the ten field words, which every error renews
 // The raiser's lookup of an id's number by its name, per category.
 std::unordered_map<std::string_view, uint32_t> id_numbers[kCategoryCount];
-bool raising = false;  // an error is being built for the raiser
 
 // Marks the texts among the cells, and in the blocks among them.
 void mark_texts(uint32_t block) {
@@ -251,8 +251,7 @@ Cell* make_from_body(const Cell& spec) {
   const uint32_t node = e->w1;
   *value_at(node, kCode) = constants::none;
   context::bind_block(body, node, true);
-  interp::eval_block(body, false);
-  if (interp::exiting()) interp::raise_pending();
+  upcall::interpreter.run_spec(body);
   stack::top = e + 1;  // the body's value is dropped
   for (uint32_t f = 0; f < kFieldCount; f++) cell::clear_new_line_flag(value_at(node, f)->header);
   const Cell type = *value_at(node, kType);
@@ -538,27 +537,6 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
   return compare_fields(a->w1, b->w1, op);
 }
 
-// --- Raising -------------------------------------------------------------------------------------
-
-struct Raising {
-  Raising() { raising = true; }
-  ~Raising() { raising = false; }
-};
-
-// rt::fire_error's raiser: builds the error and throws it. An error raised while the error is
-// being built (memory or stacks exhausted) is thrown without a value: nothing sound is left.
-[[noreturn]] void raise(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
-                        const Cell* arg3) {
-  rt::raised = rt::RaisedError{category, id};
-  if (raising) rt::throw_code(rt::kThrowError);
-  Cell* error;
-  {
-    Raising building;
-    error = create_from_names(category, id, arg1, arg2, arg3);
-  }
-  stack::throw_error(error);
-}
-
 }  // namespace
 
 // --- Start-up ------------------------------------------------------------------------------------
@@ -577,7 +555,6 @@ void register_datatype() {
 void init() {
   gc::add_marker(mark_catalog);
   build_catalog();
-  rt::set_error_raiser(raise);
 }
 
 uint32_t catalog() { return catalog_node; }
@@ -595,9 +572,8 @@ Cell* create(const Cell& category, const Cell& id, const Cell* arg1, const Cell*
   Cell* e = make_from_words(words[0], &words[1]);
   std::copy(args, args + 3, context::values_of(e->w1) + kArg1);
   // The expression being evaluated when the error arose.
-  if (cell::type_of(interp::eval_position) != TYPE_UNSET) {
-    context::values_of(e->w1)[kNear] = interp::eval_position;
-  }
+  Cell near = upcall::interpreter.eval_position();
+  if (cell::type_of(near) != TYPE_UNSET) context::values_of(e->w1)[kNear] = near;
   return e;
 }
 
@@ -633,20 +609,6 @@ uint32_t type_symbol(const Cell& error) {
 uint32_t id_symbol(const Cell& error) {
   const Cell* id = field(error, kId);
   return is_word(*id) ? id->w2 : 0;
-}
-
-void capture_stack_trace(Cell* value) {
-  if (cell::type_of(*value) != TYPE_ERROR) return;
-  Cell error = *value;
-  const Cell* position = field(error, kStack);
-  if (cell::type_of(*position) != TYPE_INTEGER) return;
-  uint32_t limit = position->w2;
-  Cell trace = constants::none;
-  gc::Guard guard_error(error), guard_trace(trace);
-  block::init_empty(&trace, 20);
-  // The stack-trace setting of the system object comes with it; until then, level 1.
-  stack::collect_trace(1, &trace, limit);
-  *field(error, kStack) = trace;
 }
 
 }  // namespace error

@@ -1,7 +1,7 @@
 // error!: the value every failure reports to a script, an object of ten fixed fields naming a
 // category and an id of the error catalog; the catalog itself (one context of the ten category
-// words, each category a context of code, type and its ids' message templates); and the raiser
-// behind rt::fire_error. Relies on datatypes/context.h and the rooting rule of runtime/gc.h:
+// words, each category a context of code, type and its ids' message templates); and the errors
+// that rt::fire_error raises. Relies on datatypes/context.h and the rooting rule of runtime/gc.h:
 // errors are made on the data stack, and cells handed in are copied before anything allocates.
 #pragma once
 #include <cstdint>
@@ -35,8 +35,8 @@ extern const CatalogCategory catalog_content[kCategoryCount];
 
 // Registers error! and its collector entry.
 void register_datatype();
-// Builds the catalog contexts from the content and installs the raiser; once the global context
-// and the runtime's words exist. May allocate.
+// Builds the catalog contexts from the content; once the global context and the runtime's words
+// exist. May allocate.
 void init();
 
 // The catalog context and the context of category number c; nodes kept alive for the whole run.
@@ -62,9 +62,5 @@ void set_where_if_none(const Cell& error, const Cell& value);
 uint32_t type_symbol(const Cell& error);
 uint32_t id_symbol(const Cell& error);
 constexpr uint32_t stack_field_index() { return kStack; }
-
-// When the value is an error! whose stack field holds the frame position saved at its throw,
-// replaces it by the block of the names of the calls up to there. May allocate.
-void capture_stack_trace(Cell* value);
 
 }  // namespace error

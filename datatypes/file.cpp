@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "datatypes/string_buffer.h"
+#include "datatypes/string.h"
 #include "datatypes/url.h"
 #include "platform/os/platform.h"
 #include "runtime/unicode.h"

@@ -1,8 +1,9 @@
 // float!, percent! and triple!: conversions into floats, the two float texts (form through %g
 // with the pretty tidying, mold through the shortest round-trip digits), the tolerant
 // comparison, arithmetic and its result types, power and round. Compound operands go to their
-// own type's entries. Relies on runtime/dtoa.h, the frame convention of interpreter/stack.h,
-// datatypes/integer.h (op codes, slot runner) and the lexer's float scanner for text.
+// own type's entries. Relies on runtime/dtoa.h, the frame convention of datatypes/stack.h,
+// datatypes/integer.h (op codes, slot runner) and the float scanner of runtime/number_text.h
+// for text.
 #include "datatypes/float.h"
 
 #include <bit>
@@ -16,11 +17,13 @@
 #include "datatypes/datatype.h"
 #include "datatypes/money.h"
 #include "datatypes/runtime_words.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/series.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
 #include "datatypes/time.h"
-#include "interpreter/stack.h"
-#include "lexer/number.h"
+#include "datatypes/upcall.h"
 #include "runtime/dtoa.h"
+#include "runtime/number_text.h"
 #include "runtime/throw.h"
 
 namespace float_ {
@@ -173,14 +176,15 @@ double from_mantissa_exponent(const Cell& spec, uint8_t type) {
   return dtoa::parse_float(digits, digits + std::strlen(digits), power, &unconsumed);
 }
 
-// The text from the head to the tail, read by the lexer's float scanner; empty text fails.
+// The text from the head to the tail, read by the float scanner (runtime/number_text.h); empty
+// text fails.
 double from_text(Cell spec, uint8_t type) {
   uint32_t length = string::rest_length(spec);
   int32_t error = 0;
   double value = 0.0;
   if (length > 0) {
-    value = lexer::scan_float(string::head_address(spec), length, cell::series_of(spec)->unit(),
-                              error);
+    value = number_text::scan_float(string::head_address(spec), length,
+                                    cell::series_of(spec)->unit(), error);
   }
   if (length == 0 || error) fire_bad_to_arg(type, spec);
   return value;
@@ -312,7 +316,7 @@ double round_to(double value, double scale, const action::RoundOptions& flags) {
 
 void round(Cell* value, Cell* scale_cell, const action::RoundOptions& options) {
   if (scale_cell && cell::type_of(*scale_cell) == TYPE_MONEY) {
-    Cell name = stack::call_name();
+    Cell name = upcall::interpreter.call_name();
     rt::fire_error("script", "not-related", &name, datatype::push(TYPE_MONEY));
   }
   uint8_t type = cell::type_of(*value);
@@ -427,7 +431,7 @@ Cell* do_math(integer::Op op) {
   uint8_t left_type = cell::type_of(*left);
   uint8_t right_type = cell::type_of(*right);
   if (op > integer::REMAINDER) {
-    Cell name = stack::call_name();
+    Cell name = upcall::interpreter.call_name();
     rt::fire_error("script", "cannot-use", &name, datatype::push(TYPE_FLOAT));
   }
   switch (right_type) {

@@ -17,9 +17,9 @@
 #include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/runtime_words.h"
+#include "datatypes/stack.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "interpreter/stack.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 

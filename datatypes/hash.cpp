@@ -11,10 +11,10 @@
 #include "datatypes/constants.h"
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
+#include "datatypes/hashtable.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
 #include "runtime/throw.h"
 
 namespace hash {

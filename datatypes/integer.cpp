@@ -1,7 +1,7 @@
 // integer!: its action entries, conversions, decimal text and the 32-bit arithmetic core.
 // Mixed arithmetic and comparison with other numeric types go to those types' own entries
 // through the action table, so this file needs none of their internals; text is read by the
-// lexer's integer scanner (lexer/number.h). Operands live in the current frame's cells
+// integer scanner of runtime/number_text.h. Operands live in the current frame's cells
 // (rooted); nothing here keeps a buffer address across an allocation.
 #include "datatypes/integer.h"
 
@@ -13,12 +13,14 @@
 #include "datatypes/datatype.h"
 #include "datatypes/date.h"
 #include "datatypes/money.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/series.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/upcall.h"
 #include "datatypes/word.h"
-#include "interpreter/stack.h"
-#include "lexer/number.h"
 #include "runtime/fatal.h"
+#include "runtime/number_text.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
 
@@ -181,7 +183,7 @@ Cell* do_math_args(Op op) {
     case TYPE_TIME:
       // Float arithmetic has no bitwise operations.
       if (op >= OR) {
-        Cell name = stack::call_name();
+        Cell name = upcall::interpreter.call_name();
         rt::fire_error("script", "cannot-use", stack::push_copy(name), datatype::push(TYPE_FLOAT));
       }
       become_float(left);
@@ -255,8 +257,8 @@ int32_t from_binary(const Cell& binary) {
   return static_cast<int32_t>(value);
 }
 
-// The text from the position to the tail through the lexer's integer scanner; a text without a
-// digit ("", "-") is refused like any other scan failure rather than read as 0.
+// The text from the position to the tail through the integer scanner (runtime/number_text.h); a
+// text without a digit ("", "-") is refused like any other scan failure rather than read as 0.
 int32_t from_text(const Cell& text) {
   Cell copy = text;
   uint32_t length = string::rest_length(copy);
@@ -268,7 +270,7 @@ int32_t from_text(const Cell& text) {
     has_digit = c >= '0' && c <= '9';
   }
   int32_t error = 0;
-  int32_t value = lexer::scan_integer(p, length, unit, error);
+  int32_t value = number_text::scan_integer(p, length, unit, error);
   if (!has_digit || error) fire_bad_to_arg(&text);
   return value;
 }
@@ -423,7 +425,7 @@ void power() {
 // round like any other value, and only a result that really leaves the range overflows.
 void round(Cell* value, Cell* scale, const action::RoundOptions& options) {
   if (scale && cell::type_of(*scale) == TYPE_MONEY) {
-    Cell name = stack::call_name();
+    Cell name = upcall::interpreter.call_name();
     rt::fire_error("script", "not-related", stack::push_copy(name), datatype::push(TYPE_MONEY));
   }
   if (scale && cell::type_of(*scale) != TYPE_INTEGER) {

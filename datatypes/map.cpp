@@ -1,7 +1,7 @@
 // map!: making maps (from pairs, a size or another map), putting, finding, selecting and removing
 // keys, path access, reflection, printing, comparison and copies. Entries are reached by their
 // index in the entry block and re-derived after every call that can allocate (rooting rule,
-// runtime/gc.h); keys are found through the map's hash table (runtime/hashtable.h).
+// runtime/gc.h); keys are found through the map's hash table (datatypes/hashtable.h).
 #include "datatypes/map.h"
 
 #include <algorithm>
@@ -12,14 +12,13 @@
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/hash.h"
+#include "datatypes/hashtable.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
+#include "datatypes/stack.h"
 #include "datatypes/symbol.h"
-#include "interpreter/actions.h"
-#include "interpreter/stack.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
 #include "runtime/throw.h"
 
 namespace map {
@@ -87,7 +86,7 @@ Cell handed_out_key(Cell key, bool keep_set_words) {
   uint8_t type = cell::type_of(key);
   if (type == TYPE_SET_WORD && !keep_set_words) cell::set_type(key, TYPE_WORD);
   if (types::any_string(type) || type == TYPE_BINARY) {
-    actions::call_copy(&key, &key, nullptr, false, nullptr);
+    datatype::call_copy(&key, &key, nullptr, false, nullptr);
   }
   return key;
 }
@@ -118,7 +117,7 @@ void put_entry(const Cell& map, Cell key, Cell value, bool case_flag) {
 int32_t mold_cell(Cell value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
                   int32_t indent) {
   gc::Guard keep(value);
-  return actions::call_mold(&value, out, options.nested(), arg, part, indent);
+  return datatype::call_mold(&value, out, options.nested(), arg, part, indent);
 }
 
 // Writes each live entry as its key and value, molded, with one space between. With depth at 0
@@ -147,7 +146,7 @@ int32_t write_entries(const Cell& map, Cell* out, action::MoldOptions options, C
 // --- Comparison ----------------------------------------------------------------------------------
 
 bool values_equal(Cell a, Cell b, int32_t op) {
-  return actions::call_compare(&a, &b, op) == 0;
+  return datatype::call_compare(&a, &b, op) == 0;
 }
 
 // Whether the other map holds the key with an equal value: strictly (case-sensitive key,

@@ -1,7 +1,8 @@
 // map!: the key/value dictionary. Its entries sit in a block, pairs of key and value in insertion
-// order, beside a map-kind hash table (runtime/hashtable.h) that finds keys; a removed entry stays
-// in the block with a value header of 0 until its key is put again. Relies on the rooting rule of
-// runtime/gc.h: entries are reached by index and re-derived after anything that can allocate.
+// order, beside a map-kind hash table (datatypes/hashtable.h) that finds keys; a removed entry
+// stays in the block with a value header of 0 until its key is put again. Relies on the rooting
+// rule of runtime/gc.h: entries are reached by index and re-derived after anything that can
+// allocate.
 #pragma once
 #include <cstdint>
 

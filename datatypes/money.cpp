@@ -13,17 +13,18 @@
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
+#include "datatypes/hashtable.h"
 #include "datatypes/object.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/upcall.h"
 #include "datatypes/word.h"
-#include "interpreter/stack.h"
-#include "lexer/load_money.h"
 #include "runtime/dtoa.h"
-#include "runtime/hashtable.h"
 #include "runtime/throw.h"
+#include "runtime/unicode.h"
 
 namespace money {
 
@@ -249,14 +250,57 @@ Cell from_block(const Cell& spec) {
   return result;
 }
 
-// The text from the series position to its tail, read by the lexer's money scanner.
+bool letter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool digit(uint8_t c) { return c >= '0' && c <= '9'; }
+
+// An amount read from text of any unit width, with the literal's rules for separators: an
+// optional sign, an optional 3-letter code followed by "$" ("$" optional without a code), digits
+// with "'" separators and at most one ".". The whole text must be used. False for bad text,
+// which never raises: the caller words its own conversion error. May allocate (the code's
+// symbol); text may lie in series memory: it is copied first.
+bool scan_text(const uint8_t* text, uint32_t length, uint32_t unit, Cell* out) {
+  std::string copy;
+  for (uint32_t i = 0; i < length; i++) {
+    uint32_t c = unicode::read_unit(text + i * unit, unit);
+    if (c > 0x7F) return false;  // nothing beyond ASCII belongs in an amount
+    copy += static_cast<char>(c);
+  }
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(copy.data());
+  const uint8_t* end = p + copy.size();
+  if (p == end) return false;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') p++;
+  const uint8_t* currency = nullptr;
+  if (p < end && letter(*p)) {
+    if (end - p < 5 || !letter(p[1]) || !letter(p[2]) || p[3] != '$') return false;
+    currency = p;
+    p += 4;
+  } else if (p < end && *p == '$') {
+    p++;
+  }
+  if (p == end) return false;
+  const uint8_t* point = nullptr;
+  for (const uint8_t* q = p; q < end; q++) {
+    if (*q == '\'' || *q == '.') {
+      if (q == p || q[-1] == '\'' || q + 1 == end || point) return false;
+      if (*q == '.') point = q;
+    } else if (!digit(*q)) {
+      return false;
+    }
+  }
+  Cell value{};
+  if (!make_at_digits(&value, negative, currency, p, point, end)) return false;
+  *out = value;
+  return true;
+}
+
+// The text from the series position to its tail.
 Cell from_text(const Cell& spec) {
   Cell text = spec;
   uint32_t length = string::rest_length(text);
   uint32_t unit = alloc::series_of(text.w2)->unit();
   Cell result{};
-  lexer::scan_money(string::head_address(text), length, unit, &result);
-  if (result.header == lexer::kScanFailed) {
+  if (!scan_text(string::head_address(text), length, unit, &result)) {
     rt::fire_error("script", "bad-to-arg", &kMoneyType, &spec);
   }
   return result;
@@ -418,7 +462,7 @@ void round(Cell* value, Cell* scale, const action::RoundOptions& options) {
   if (scale) {
     uint8_t type = cell::type_of(*scale);
     if (type != TYPE_MONEY && type != TYPE_INTEGER && type != TYPE_FLOAT) {
-      Cell name = stack::call_name();
+      Cell name = upcall::interpreter.call_name();
       rt::fire_error("script", "not-related", &name, datatype::push(type));
     }
     const Cell by = as_money(*scale);

@@ -12,9 +12,9 @@
 #include "datatypes/datatype.h"
 #include "datatypes/function.h"
 #include "datatypes/runtime_words.h"
+#include "datatypes/stack.h"
 #include "datatypes/symbol.h"
-#include "interpreter/call.h"
-#include "interpreter/stack.h"
+#include "datatypes/upcall.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 
@@ -139,7 +139,7 @@ Cell* make(Cell*, Cell* spec, uint8_t type) {
   block::append_cell(*internal, constants::none);
   *result = Cell{type, uint32_t(slot), result->w2, internal->w2};
   stack::pop_cells(1);  // the internal block is held by the value now
-  interp::make_native_cache(*result);
+  upcall::interpreter.native_made(*result);
   return result;
 }
 
@@ -188,7 +188,7 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int
     return append_text(out, "]", part);
   }
   part = append_text(out, "make op! ", part);
-  stack::mark_native(runtime_words::words.frame_anon);
+  upcall::interpreter.enter_frame(runtime_words::words.frame_anon);
   if (wrapped_type(v) == TYPE_FUNCTION) {
     part = append_text(out, "func ", part);
     part = mold_block(v.w2, out, options, arg, part, indent);
@@ -201,7 +201,7 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int
     part = mold_block(v.w2, out, options, arg, part, indent);
     part = append_text(out, "]", part);
   }
-  stack::unwind();  // leaves the frame's empty result cell, which goes too
+  upcall::interpreter.leave_frame();  // leaves the frame's empty result cell, which goes too
   stack::pop_cells(1);
   return part;
 }

@@ -2,7 +2,7 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 
 namespace none {
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <initializer_list>
 #include <optional>
+#include <span>
 
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
@@ -20,10 +21,9 @@
 #include "datatypes/ownership.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
+#include "datatypes/stack.h"
 #include "datatypes/symbol.h"
-#include "interpreter/call.h"
-#include "interpreter/eval.h"
-#include "interpreter/stack.h"
+#include "datatypes/upcall.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
@@ -303,18 +303,9 @@ void call_handler(const Cell& name, const Cell& object, Handler which, const Cel
   if (entry->w3 != function.w2) count_frame(entry, function);
   uint32_t params = entry->w1;
   int32_t rest = int32_t(entry->w2 & 0xFFFF);
-  Cell* caller_top = stack::top;
-  stack::mark_call(name, function.w1);
-  uint32_t pushed = 0;
-  for (const Cell& argument : arguments) {
-    if (pushed++ < params) stack::push_copy(argument);
-  }
-  for (; pushed < params; pushed++) stack::push_copy(constants::none);
-  function::push_locals(rest);
-  interp::run_function(function);
-  if (interp::exiting()) interp::raise_pending();
-  stack::unwind_call_drop();
-  stack::top = caller_top;
+  upcall::interpreter.call_handler(name, function, object.w1,
+                                   std::span<const Cell>(arguments.begin(), arguments.size()),
+                                   params, rest);
 }
 
 // --- Printing ------------------------------------------------------------------------------------
@@ -564,8 +555,7 @@ Cell* make(Cell* proto, Cell* spec, uint8_t) {
   if (spec_type == TYPE_BLOCK) {
     context::bind_block(*spec, context, true);
     if (from_prototype) copy_values_rebind(proto->w1, context);
-    interp::eval_block(*spec, false);
-    if (interp::exiting()) interp::raise_pending();
+    upcall::interpreter.run_spec(*spec);
     stack::top = result + 1;  // the spec's value is dropped
     clear_new_line_flags(values_node(context));
   }

@@ -1,15 +1,15 @@
-// Series ownership (the owner table and the walks that set and remove owners) and the value slot
-// pool. Walks keep node indexes and re-derive cell addresses after each step, since recording an
+// Series ownership: the owner table and the walks that set and remove owners. Walks keep node
+// indexes and re-derive cell addresses after each step, since recording an
 // owner may allocate; the shared cycle stack stops them at containers met again.
 #include "datatypes/ownership.h"
 
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
 #include "datatypes/cycles.h"
+#include "datatypes/hashtable.h"
+#include "datatypes/word.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
-#include "datatypes/word.h"
 
 namespace ownership {
 
@@ -124,6 +124,7 @@ void mark_table() { hashtable::mark(owner_table); }
 void init() {
   owner_table = hashtable::make(kTableSize, 0, hashtable::kOwners, kRecordCells);
   gc::add_marker(mark_table);
+  gc::set_owner_pass({.mark = mark_owners, .sweep = sweep});
 }
 
 void set_owner(const Cell& value, const Cell& owner, const Cell& word) {
@@ -204,66 +205,3 @@ bool mark_owners() {
 void sweep() { hashtable::sweep(owner_table); }
 
 }  // namespace ownership
-
-namespace slot_pool {
-
-namespace {
-
-constexpr uint32_t kInitialSlots = 100;
-constexpr int32_t kNoFreeSlot = -1;
-
-uint32_t pool = 0;
-uint32_t slots = 0;
-int32_t free_head = kNoFreeSlot;
-
-Cell* cells() { return cell::cells_of(pool); }
-
-// Links slots [first, slots) as free, in order, ending the list.
-void link_free(uint32_t first) {
-  Cell* c = cells();
-  for (uint32_t i = first; i < slots; i++) {
-    c[i] = Cell{TYPE_INTEGER, 0, i + 1 < slots ? i + 1 : uint32_t(kNoFreeSlot), 0};
-  }
-  alloc::Series* s = alloc::series_of(pool);
-  s->tail = s->head + slots * sizeof(Cell);
-  free_head = int32_t(first);
-}
-
-void mark_pool() { gc::mark_block(pool); }
-
-}  // namespace
-
-void init() {
-  slots = kInitialSlots;
-  pool = alloc::new_cell_series(slots);
-  link_free(0);
-  gc::add_marker(mark_pool);
-}
-
-uint32_t alloc(const Cell& value) {
-  Cell v = value;
-  if (free_head == kNoFreeSlot) {
-    gc::Guard guard(v);
-    uint32_t old = slots;
-    alloc::expand_series(pool, old * 2 * sizeof(Cell));
-    slots = old * 2;
-    link_free(old);
-  }
-  uint32_t index = uint32_t(free_head);
-  Cell* slot = &cells()[index];
-  free_head = int32_t(slot->w2);
-  *slot = v;
-  return index + 1;
-}
-
-Cell* slot_at(uint32_t index) { return &cells()[index - 1]; }
-
-void free(uint32_t index) {
-  if (index == 0 || index > slots) return;
-  cells()[index - 1] = Cell{TYPE_INTEGER, 0, uint32_t(free_head), 0};
-  free_head = int32_t(index - 1);
-}
-
-uint32_t capacity() { return slots; }
-
-}  // namespace slot_pool

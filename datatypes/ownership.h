@@ -1,8 +1,7 @@
 // Series ownership: an object owns the series held (deeply) in its fields and is told of every
 // in-place change to them (reactivity, face updates). A series has at most one owner, recorded
-// in the owner table under its node as (owned value, owner object, owner word). Also the value
-// slot pool, which parks values that only a 1-based integer kept outside the runtime names.
-// Relies on the rooting rule of runtime/gc.h and on the collector hooks below.
+// in the owner table under its node as (owned value, owner object, owner word). Relies on the
+// rooting rule of runtime/gc.h and on the collector hooks below.
 #pragma once
 #include <cstdint>
 
@@ -41,9 +40,9 @@ using DeepChangeHandler = void (*)(const Cell& owner, const Cell& word, const Ce
                                    int32_t count);
 DeepChangeHandler set_deep_change_handler(DeepChangeHandler handler);
 
-// Collector hooks. The owner table keeps nothing alive by itself: an owner lives while a series
-// it owns does, and a record goes with its series. In this order within a cycle, after every
-// root is marked:
+// The collector's owner pass (gc::set_owner_pass, installed by init). The owner table keeps
+// nothing alive by itself: an owner lives while a series it owns does, and a record goes with
+// its series. In this order within a cycle, after every root is marked:
 //  - while (mark_owners()) drain the mark stack: marks the owner and word of each record whose
 //    series is marked; true when that reached an owner not marked before;
 //  - sweep(), before compaction: drops the records whose series is unmarked.
@@ -51,16 +50,3 @@ bool mark_owners();
 void sweep();
 
 }  // namespace ownership
-
-namespace slot_pool {
-
-void init();  // 100 free slots, and the pool's root marker
-// Parks a copy of the value; returns its slot's 1-based index. May allocate (doubles the pool).
-uint32_t alloc(const Cell& value);
-// The slot's cell; valid until the next allocation.
-Cell* slot_at(uint32_t index);
-// Gives the slot back; 0 (and an index past the pool) is ignored.
-void free(uint32_t index);
-uint32_t capacity();
-
-}  // namespace slot_pool

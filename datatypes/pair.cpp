@@ -12,8 +12,8 @@
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/point.h"
+#include "datatypes/stack.h"
 #include "datatypes/symbol.h"
-#include "interpreter/stack.h"
 #include "runtime/throw.h"
 
 namespace pair {

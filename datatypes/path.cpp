@@ -10,8 +10,7 @@
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/series.h"
-#include "interpreter/actions.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 
@@ -88,7 +87,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t type) {
 
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
   return print_elements(*value, out, arg, part, false, [&](Cell* element, int32_t left) {
-    return actions::call_form(element, out, arg, left);
+    return datatype::call_form(element, out, arg, left);
   });
 }
 
@@ -101,7 +100,7 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int
   if (type == TYPE_LIT_PATH) part -= cell::append_text(out, "'");
   if (type == TYPE_GET_PATH) part -= cell::append_text(out, ":");
   part = print_elements(path, out, arg, part, true, [&](Cell* element, int32_t left) {
-    return actions::call_mold(element, out, options.nested(), arg, left, indent);
+    return datatype::call_mold(element, out, options.nested(), arg, left, indent);
   });
   if (type == TYPE_SET_PATH) part -= cell::append_text(out, ":");
   return part;

@@ -14,7 +14,8 @@
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/pair.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
+#include "datatypes/upcall.h"
 #include "runtime/throw.h"
 
 namespace point {
@@ -43,7 +44,7 @@ void coordinates(const Cell& point, double* out) {
 
 // The call's name and the point's type: the operation has no meaning for points.
 [[noreturn]] void fire_cannot_use(uint8_t type) {
-  Cell name = stack::call_name();
+  Cell name = upcall::interpreter.call_name();
   rt::fire_error("script", "cannot-use", stack::push_copy(name), datatype::push(type));
 }
 
@@ -249,7 +250,7 @@ void round(Cell* value, Cell* scale, const action::RoundOptions& options) {
   if (scale) {
     uint8_t scale_type = cell::type_of(*scale);
     if (scale_type == TYPE_MONEY) {
-      Cell name = stack::call_name();
+      Cell name = upcall::interpreter.call_name();
       rt::fire_error("script", "not-related", stack::push_copy(name), datatype::push(TYPE_MONEY));
     }
     if (!operand_coordinates(type, *scale, scales)) {

@@ -8,8 +8,8 @@
 #include "datatypes/char.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
-#include "datatypes/date.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
@@ -52,7 +52,7 @@ void register_all() {
   char_::init();  // inherits from integer!
   series::init();
   block::init();
-  string_type::register_datatype();  // after series!, its parent
+  string::register_datatype();  // after series!, its parent
   symbol::register_datatype();
   context::register_datatype();
   word::register_datatypes();

@@ -1,37 +1,746 @@
-// string!: make and to build text from sizes, blocks, other texts, binaries and the form of any
-// value; form appends the text itself; mold writes it in double quotes or in braces, with caret
-// escapes; compare folds letter case except for the strict operators (string_buffer.h holds the
-// text primitives). Relies on the rooting rule (runtime/gc.h): text under construction sits on
-// the data stack while elements are formed into it.
+// string!: the text buffers (reading, writing, widening, copying, comparing and molding text in
+// series buffers of 1-, 2- or 4-byte code units), then the datatype's entries: make and to build
+// text from sizes, blocks, other texts, binaries and the form of any value; form appends the
+// text itself; mold writes it in double quotes or in braces, with caret escapes; compare folds
+// letter case except for the strict operators. Relies on runtime/unicode.h for widening and
+// decoding, runtime/casefold.h for case-insensitive comparison, and the data stack for new
+// values and for text under construction. Every function that allocates keeps nodes and unit
+// positions across the allocation, never addresses (see string.h).
 #include "datatypes/string.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
+#include "datatypes/ownership.h"
 #include "datatypes/series.h"
-#include "datatypes/string_buffer.h"
-#include "interpreter/actions.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
+#include "runtime/casefold.h"
+#include "runtime/fatal.h"
+#include "runtime/gc.h"
+#include "runtime/heap.h"
+#include "runtime/throw.h"
+#include "runtime/unicode.h"
 
-namespace string_type {
+namespace string {
+
+using alloc::Series;
+
+namespace {
+
+// --- Units ---------------------------------------------------------------------------------------
+
+[[noreturn]] __attribute__((noinline)) void fatal(rt::FatalCode number) {
+  rt::runtime_error(number, __builtin_return_address(0));
+}
+
+inline uint32_t checked_unit(const Series* s) {
+  uint32_t unit = s->unit();
+  unicode::check_unit(unit);
+  return unit;
+}
+
+using unicode::write_unit;
+
+inline uint32_t fold(uint32_t code_point) { return casefold::fold_char(code_point, true); }
+
+[[noreturn]] void no_memory() { rt::fire_error("internal", "no-memory"); }
+
+// --- Positions -----------------------------------------------------------------------------------
+
+// The head index as a unit position: a negative one reads as 0, one past the tail as the tail.
+uint64_t head_of(const Cell& value, const Series* s, uint32_t unit) {
+  auto head = static_cast<int32_t>(value.w1);
+  return head < 0 ? 0 : std::min<uint64_t>(uint32_t(head), s->used() / unit);
+}
+
+// A text value as a string cell: a symbol! reads as its decoded name from position 0.
+Cell text_cell(const Cell& value) {
+  if (cell::type_of(value) == TYPE_SYMBOL) return cell::make_series(TYPE_STRING, value.w2);
+  return value;
+}
+
+// The units of a text value from its head to its tail; valid until the next allocation.
+struct Span {
+  const uint8_t* start;
+  uint32_t unit;
+  uint64_t count;
+  uint32_t at(uint64_t i) const { return unicode::read_unit(start + i * unit, unit); }
+};
+
+Span span_of(const Cell& value) {
+  Cell text = text_cell(value);
+  Series* s = alloc::series_of(text.w2);
+  uint32_t unit = checked_unit(s);
+  uint64_t head = head_of(text, s, unit);
+  return Span{s->head_ptr() + head * unit, unit, s->used() / unit - head};
+}
+
+// --- Growth and widening -------------------------------------------------------------------------
+
+// Makes the room from the buffer's first element at least `need` bytes; when it must grow it
+// takes `preferred` bytes (or `need`, whichever is more), in whole 16-byte steps so that any
+// unit divides it. May allocate.
+Series* ensure_room(uint32_t node, uint64_t need, uint64_t preferred) {
+  Series* s = alloc::series_of(node);
+  if (need <= s->capacity - s->head) return s;
+  if (need > alloc::kMaxCapacity) no_memory();
+  uint64_t capacity = (std::max(need, preferred) + 15) & ~uint64_t(15);
+  capacity = std::min<uint64_t>(capacity, alloc::kMaxCapacity);
+  return alloc::expand_series(node, static_cast<uint32_t>(capacity));
+}
+
+// Widens the buffer when the code point does not fit its unit; `latin` is the largest code point
+// that unit 1 takes (127 when appending, 255 otherwise). May allocate.
+Series* fit(uint32_t node, uint32_t code_point, uint32_t latin) {
+  Series* s = alloc::series_of(node);
+  uint32_t unit = checked_unit(s);
+  uint32_t need = code_point <= latin ? 1 : code_point <= 0xFFFF ? 2 : 4;
+  return need > unit ? widen(node, unit, need) : s;
+}
+
+void append_ascii(uint32_t node, const char* text) {
+  for (; *text; text++) append_char(node, static_cast<uint8_t>(*text));
+}
+
+void remove_units(uint32_t node, uint64_t position, uint64_t count) {
+  Series* s = alloc::series_of(node);
+  uint32_t unit = checked_unit(s);
+  uint64_t length = s->used() / unit;
+  if (position >= length) return;
+  count = std::min(count, length - position);
+  uint8_t* at = s->head_ptr() + position * unit;
+  std::memmove(at, at + count * unit, (length - position - count) * unit);
+  s->tail -= static_cast<uint32_t>(count * unit);
+}
+
+// --- Loading -------------------------------------------------------------------------------------
+
+[[noreturn]] void unsupported_encoding() {
+  std::fputs("*** Loading Error: input encoding unsupported\n", stderr);
+  std::fflush(stderr);
+  std::exit(1);
+}
+
+uint32_t load_utf16_bytes(const uint8_t* bytes, size_t length) {
+  size_t count = length / 2;
+  if (reinterpret_cast<uintptr_t>(bytes) % alignof(uint16_t) == 0) {
+    return unicode::load_utf16(reinterpret_cast<const uint16_t*>(bytes), count, nullptr, false);
+  }
+  std::vector<uint16_t> aligned(count);
+  std::memcpy(aligned.data(), bytes, count * 2);
+  return unicode::load_utf16(aligned.data(), count, nullptr, false);
+}
+
+
+Cell* load_strict(const unicode::ByteSource& source, size_t length) {
+  uint32_t remaining = 0;
+  uint32_t node = source.node
+                      ? unicode::load_utf8(source.node, source.offset, length, 0, &remaining, false)
+                      : unicode::load_utf8(source.bytes, length, 0, &remaining, false);
+  if (remaining) {
+    uint32_t binary = alloc::new_byte_series(remaining);
+    gc::Guard guard(binary);
+    Series* b = alloc::series_of(binary);
+    std::memcpy(b->head_ptr(), source.address() + length - remaining, remaining);
+    b->tail = b->head + remaining;
+    Cell arg = cell::make_series(TYPE_BINARY, binary);
+    rt::fire_error("access", "invalid-utf8", &arg);
+  }
+  Cell* cell = stack::push_new();
+  *cell = cell::make_series(TYPE_STRING, node);
+  return cell;
+}
+
+// --- Rotation scratch ----------------------------------------------------------------------------
+
+constexpr size_t kScratchStanding = 4096;
+uint8_t* scratch = nullptr;
+size_t scratch_size = 0;
+
+// --- Hex -----------------------------------------------------------------------------------------
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+char int_hex[9] = "00000000";
+char byte_hex[3] = "00";
+
+// --- Mold ----------------------------------------------------------------------------------------
+
+// The letter after "^" for the code points below 95 that mold as a caret escape; 0: none.
+// 0-31 run from ^@ through ^A..^Z, ^[ ^\ ^] ^^ to ^_, except tab and line feed.
+constexpr std::array<char, 95> kEscapeLetters = [] {
+  std::array<char, 95> letters{};
+  for (int c = 0; c < 32; c++) letters[c] = static_cast<char>('@' + c);
+  letters['\t'] = '-';
+  letters['\n'] = '/';
+  letters['"'] = '"';
+  letters['^'] = '^';
+  return letters;
+}();
+
+void escape_char(uint32_t out, uint32_t code_point, bool all) {
+  // A surrogate is no character of UTF-8 text: only its escape loads back.
+  bool hex = code_point == 30 || (code_point >= 0x80 && code_point <= 0x9F) ||
+             (code_point >= 0xD800 && code_point <= 0xDFFF) || (all && code_point > 0x7F);
+  if (hex) {
+    append_ascii(out, "^(");
+    append_ascii(out, int_to_hex(static_cast<int32_t>(code_point), true));
+    append_char(out, ')');
+  } else if (code_point < kEscapeLetters.size() && kEscapeLetters[code_point]) {
+    append_char(out, '^');
+    append_char(out, static_cast<uint8_t>(kEscapeLetters[code_point]));
+  } else if (code_point == 0x7F) {
+    append_ascii(out, "^~");
+  } else {
+    append_char(out, code_point);
+  }
+}
+
+bool is_equality(int32_t op) {
+  return op == action::EQUAL || op == action::NOT_EQUAL || op == action::STRICT_EQUAL ||
+         op == action::FIND_EQUAL;
+}
+
+constexpr uint32_t kComplemented = 0x80000;  // series flag of a complemented bitset
+
+}  // namespace
+
+// --- Reading and positions -------------------------------------------------------------------
+
+uint8_t* head_address(Cell& value) {
+  rest_length(value);
+  Series* s = alloc::series_of(value.w2);
+  uint32_t unit = checked_unit(s);
+  return s->head_ptr() + head_of(value, s, unit) * unit;
+}
+
+bool at_tail(const Cell& value) { return series::at_tail(value); }
+
+uint8_t* tail_address(const Cell& value) { return alloc::series_of(value.w2)->tail_ptr(); }
+
+uint32_t char_at(const Cell& value, uint32_t index) {
+  Series* s = alloc::series_of(value.w2);
+  uint32_t unit = checked_unit(s);
+  return unicode::read_unit(s->head_ptr() + uint64_t(index) * unit, unit);
+}
+
+uint32_t rest_length(Cell& value) { return uint32_t(series::rest_length(value, false)); }
+
+uint32_t whole_length(const Cell& value) { return uint32_t(series::buffer_length(value)); }
+
+bool skip(Cell& value, int32_t delta) { return series::skip_head(value, delta); }
+
+bool next(Cell& value) { return skip(value, 1); }
+
+int32_t find_char(const Cell& value, uint32_t code_point) {
+  Span text = span_of(value);
+  for (uint64_t i = 0; i < text.count; i++) {
+    if (text.at(i) == code_point) return static_cast<int32_t>(i);
+  }
+  return -1;
+}
+
+bool find_char_skip(const Cell& value, uint32_t code_point, uint32_t skip, bool case_sensitive) {
+  Span text = span_of(value);
+  if (!case_sensitive) code_point = fold(code_point);
+  for (uint64_t i = 0; i < text.count; i += skip) {
+    uint32_t c = text.at(i);
+    if ((case_sensitive ? c : fold(c)) == code_point) return true;
+    if (skip == 0) break;
+  }
+  return false;
+}
+
+bool starts_with(const Cell& value, const char* text) {
+  Span units = span_of(value);
+  for (uint64_t i = 0; text[i]; i++) {
+    if (i >= units.count || units.at(i) != static_cast<uint8_t>(text[i])) return false;
+  }
+  return true;
+}
+
+// --- Creation --------------------------------------------------------------------------------
+
+Cell* init_empty(Cell* cell, uint32_t size) {
+  uint32_t node = alloc::new_series(size ? size : 1, 1);
+  *cell = cell::make_series(TYPE_STRING, node);
+  return cell;
+}
+
+Cell* init_empty_of_unit(Cell* cell, uint32_t size, uint32_t unit) {
+  unicode::check_unit(unit);
+  uint32_t node = alloc::new_unit_series(size, unit);
+  *cell = cell::make_series(TYPE_STRING, node);
+  return cell;
+}
+
+Cell* push(const Cell& value) { return stack::push_copy(value); }
+
+Cell* load_encoded(const uint8_t* bytes, size_t length, Cell* cell, int32_t encoding) {
+  uint32_t node;
+  if (encoding == kUtf8) {
+    node = unicode::decode_utf8_new(bytes, length);
+  } else if (encoding == kUtf16le) {
+    node = load_utf16_bytes(bytes, length);
+  } else {
+    unsupported_encoding();
+  }
+  if (!cell) cell = stack::push_new();
+  *cell = cell::make_series(TYPE_STRING, node);
+  return cell;
+}
+
+Cell* load_encoded_to_block(const uint8_t* bytes, size_t length, const Cell& block,
+                            int32_t encoding) {
+  uint32_t block_node = block.w2;
+  Cell text;
+  load_encoded(bytes, length, &text, encoding);
+  uint32_t node = text.w2;
+  gc::Guard guard(node);
+  Cell* cell = cell::buffer_append_new_cell(block_node);
+  *cell = text;
+  return cell;
+}
+
+Cell* load_encoded_push(const uint8_t* bytes, size_t length, int32_t encoding) {
+  return load_encoded(bytes, length, nullptr, encoding);
+}
+
+Cell* load_utf8_strict(const uint8_t* bytes, size_t length) {
+  return load_strict(unicode::ByteSource{bytes, 0, 0}, length);
+}
+
+Cell* load_utf8_strict(uint32_t source, size_t offset, size_t length) {
+  return load_strict(unicode::ByteSource{nullptr, source, offset}, length);
+}
+
+// --- Writing ---------------------------------------------------------------------------------
+
+Series* append_char(uint32_t node, uint32_t code_point) {
+  uint32_t unit = fit(node, code_point, 0x7F)->unit();
+  write_unit(alloc::reserve_bytes(node, unit), unit, code_point);
+  return alloc::series_of(node);
+}
+
+Series* poke_char(uint32_t node, uint8_t* address, uint32_t code_point) {
+  Series* s = alloc::series_of(node);
+  uint64_t position = uint64_t(address - s->head_ptr()) / checked_unit(s);
+  s = fit(node, code_point, 0xFF);
+  write_unit(s->head_ptr() + position * s->unit(), s->unit(), code_point);
+  return s;
+}
+
+Series* poke_char_at(uint32_t node, uint32_t position, uint32_t code_point) {
+  Series* s = fit(node, code_point, 0xFF);
+  uint32_t unit = s->unit();
+  uint64_t at = uint64_t(position) * unit;
+  uint64_t end = at + unit;
+  s = ensure_room(node, end, uint64_t(s->capacity) * 2);
+  if (end > s->used()) {
+    std::memset(s->tail_ptr(), 0, at - s->used());  // the units skipped read as code point 0
+    s->tail = static_cast<uint32_t>(s->head + end);
+  }
+  write_unit(s->head_ptr() + at, unit, code_point);
+  return s;
+}
+
+Series* insert_char_at(uint32_t node, uint32_t position, uint32_t code_point) {
+  uint32_t unit = fit(node, code_point, 0xFF)->unit();
+  alloc::reserve_bytes(node, unit);
+  Series* s = alloc::series_of(node);
+  uint64_t length = s->used() / unit - 1;
+  uint64_t at = std::min<uint64_t>(position, length);
+  uint8_t* p = s->head_ptr() + at * unit;
+  std::memmove(p + unit, p, (length - at) * unit);
+  write_unit(p, unit, code_point);
+  return s;
+}
+
+void remove_at(const Cell& value, uint32_t position, uint32_t count) {
+  remove_units(value.w2, position, count);
+}
+
+void remove_one_at(const Cell& value, uint32_t position) { remove_units(value.w2, position, 1); }
+
+void move_chars(const Cell& source, const Cell& destination, uint32_t byte_count) {
+  uint32_t from = source.w2;
+  uint32_t to = destination.w2;
+  Series* s = alloc::series_of(from);
+  uint32_t unit = checked_unit(s);
+  uint64_t head = head_of(source, s, unit);
+  uint64_t count = std::min<uint64_t>(byte_count / unit, s->used() / unit - head);
+  Series* d = alloc::series_of(to);
+  uint64_t at = head_of(destination, d, checked_unit(d));
+  for (uint64_t i = 0; i < count; i++) {
+    s = alloc::series_of(from);  // the insertion may have moved both buffers
+    uint32_t code_point = unicode::read_unit(s->head_ptr() + (head + i) * unit, unit);
+    insert_char_at(to, static_cast<uint32_t>(at + i), code_point);
+  }
+  if (count) remove_units(from, head, count);
+}
+
+void append_c_string(const Cell& value, const char* text) { append_ascii(value.w2, text); }
+
+void append_c_chars(const Cell& value, const char* bytes, size_t count) {
+  uint32_t node = value.w2;
+  for (size_t i = 0; i < count; i++) append_char(node, static_cast<uint8_t>(bytes[i]));
+}
+
+void truncate_units(uint32_t node, uint32_t count) {
+  Series* s = alloc::series_of(node);
+  uint64_t end = uint64_t(count) * checked_unit(s);
+  if (end <= s->capacity - s->head && end < s->used()) {
+    s->tail = static_cast<uint32_t>(s->head + end);
+  }
+}
+
+Cell* clear_all(Cell& value) {
+  Series* s = alloc::series_of(value.w2);
+  s->flags = (s->flags & ~Series::kUnitMask) | 1;
+  s->tail = s->head;
+  value.w1 = 0;
+  return &value;
+}
+
+Series* widen(uint32_t node, uint32_t from, uint32_t to) {
+  if (to == 2 && from == 1) return unicode::widen_latin1_to_ucs2(node);
+  if (to == 4 && from == 1) return unicode::widen_latin1_to_ucs4(node);
+  if (to == 4 && from == 2) return unicode::widen_ucs2_to_ucs4(node);
+  unicode::bad_unit();
+}
+
+uint32_t copy_widened(uint32_t source, uint32_t destination, uint32_t size, uint32_t target_unit,
+                      uint32_t source_offset, uint32_t destination_offset, int64_t length,
+                      bool keep_tail) {
+  Series* s = alloc::series_of(source);
+  uint32_t from = checked_unit(s);
+  if (!(from == 1 && (target_unit == 2 || target_unit == 4)) && !(from == 2 && target_unit == 4)) {
+    fatal(rt::kFatalNoCaseMatch);
+  }
+  uint64_t available = s->used() / from;
+  uint64_t offset = std::min<uint64_t>(source_offset, available);
+  uint64_t count = length >= 1 ? std::min<uint64_t>(uint64_t(length), available - offset)
+                               : available - offset;
+  uint64_t at = uint64_t(destination_offset) * target_unit;
+  uint64_t end = at + count * target_unit;
+  if (end > alloc::kMaxCapacity) no_memory();
+
+  Series* d;
+  if (destination) {
+    d = ensure_room(destination, end, end);
+  } else {
+    destination = alloc::new_unit_series(std::max<uint32_t>(size, uint32_t(end / target_unit)),
+                                         target_unit);
+    d = alloc::series_of(destination);
+  }
+  if (at > d->used()) std::memset(d->tail_ptr(), 0, at - d->used());
+  s = alloc::series_of(source);  // the destination's allocation may have moved it
+  const uint8_t* in = s->head_ptr() + offset * from;
+  uint8_t* out = d->head_ptr() + at;
+  for (uint64_t i = 0; i < count; i++) {
+    write_unit(out + i * target_unit, target_unit, unicode::read_unit(in + i * from, from));
+  }
+  if (!keep_tail) {
+    d->tail = static_cast<uint32_t>(d->head + end);
+    d->flags = (d->flags & ~Series::kUnitMask) | target_unit;
+  }
+  return destination;
+}
+
+void concatenate(const Cell& destination, const Cell& source, int64_t part, uint32_t offset,
+                 bool keep_source, ConcatMode mode) {
+  Cell text = text_cell(source);
+  uint32_t to = destination.w2;
+  uint32_t from = text.w2;
+  Series* d = alloc::series_of(to);
+  Series* s = alloc::series_of(from);
+  uint32_t unit = checked_unit(d);
+  uint32_t source_unit = checked_unit(s);
+  uint64_t head = head_of(destination, d, unit);
+  uint64_t source_head = head_of(text, s, source_unit);
+
+  if (unit < source_unit) {
+    widen(to, unit, source_unit);
+    unit = source_unit;
+  } else if (source_unit < unit && !keep_source) {
+    widen(from, source_unit, unit);
+    source_unit = unit;
+  }
+
+  s = alloc::series_of(from);
+  uint64_t count = s->used() / source_unit - source_head;
+  if (part >= 0 && uint64_t(part) < count) count = uint64_t(part);
+  uint64_t bytes = count * unit;
+  if (bytes == 0) return;
+
+  uint64_t used = alloc::series_of(to)->used();
+  d = ensure_room(to, used + bytes, 2 * (used + bytes));
+  s = alloc::series_of(from);
+  uint64_t length = used / unit;
+  uint64_t at = mode == kAppend ? length : std::min(head + offset, length);
+  uint8_t* write = d->head_ptr() + at * unit;
+  const uint8_t* read = s->head_ptr() + source_head * source_unit;
+  if (mode == kInsert) std::memmove(write + bytes, write, used - at * unit);
+
+  if (source_unit != unit) {
+    for (uint64_t i = 0; i < count; i++) {
+      write_unit(write + i * unit, unit, unicode::read_unit(read + i * source_unit, source_unit));
+    }
+  } else if (from == to && mode == kInsert) {
+    // The insertion moved the source's units from the write position on up by `bytes`.
+    uint64_t before = at > source_head ? std::min(count, at - source_head) * unit : 0;
+    std::memcpy(write, read, before);
+    std::memcpy(write + before, read + before + bytes, bytes - before);
+  } else {
+    std::memmove(write, read, bytes);
+  }
+
+  uint64_t end = at * unit + bytes;
+  uint64_t tail = mode == kInsert ? used + bytes : mode == kAppend ? end : std::max(used, end);
+  d->tail = static_cast<uint32_t>(d->head + tail);
+}
+
+void rotate_regions(uint8_t* first, size_t first_length, size_t second_length, size_t gap) {
+  bool first_shorter = first_length <= second_length;
+  size_t saved = (first_shorter ? first_length : second_length) + gap;
+  if (saved > scratch_size || !scratch) {
+    scratch_size = std::max(saved, kScratchStanding);
+    scratch = static_cast<uint8_t*>(rt::heap_realloc(scratch, scratch_size));
+  }
+  uint8_t* gap_at = first + first_length;
+  uint8_t* second = gap_at + gap;
+  // The shorter region travels with the gap through the scratch area; the longer one moves once.
+  if (first_shorter) {
+    std::memcpy(scratch, first, first_length + gap);
+    std::memmove(first, second, second_length);
+    std::memcpy(first + second_length, scratch + first_length, gap);
+    std::memcpy(first + second_length + gap, scratch, first_length);
+  } else {
+    std::memcpy(scratch, gap_at, gap + second_length);
+    std::memmove(first + second_length + gap, first, first_length);
+    std::memcpy(first, scratch + gap, second_length);
+    std::memcpy(first + second_length, scratch, gap);
+  }
+  if (scratch_size > kScratchStanding) {
+    scratch_size = kScratchStanding;
+    scratch = static_cast<uint8_t*>(rt::heap_realloc(scratch, scratch_size));
+  }
+}
+
+// --- Hex output ------------------------------------------------------------------------------
+
+const char* byte_to_hex(uint8_t byte) {
+  byte_hex[0] = kHexDigits[byte >> 4];
+  byte_hex[1] = kHexDigits[byte & 15];
+  return byte_hex;
+}
+
+const char* int_to_hex(int32_t value, bool trim) {
+  int32_t done = value < 0 ? -1 : 0;  // what is left once the significant digits are out
+  int first = 8;
+  while (value != done && first > 0) {
+    int_hex[--first] = kHexDigits[value & 15];
+    value >>= 4;
+  }
+  if (trim) return first == 8 && done == 0 ? "00" : int_hex + first;
+  std::memset(int_hex, done ? 'F' : '0', first);
+  return int_hex;
+}
+
+// --- Comparison and matching -----------------------------------------------------------------
+
+int32_t compare_strings(const Cell& value1, const Cell& value2, int32_t op, bool prefix) {
+  Span a = span_of(value1);
+  Span b = span_of(value2);
+  if (a.start == b.start) {
+    if (op == action::SAME || is_equality(op)) return 0;
+  } else if (op == action::SAME) {
+    return -1;
+  }
+  uint64_t length2 = b.count;
+  auto slice = static_cast<int32_t>(value2.w3);
+  if (cell::type_of(value2) == kSliceMarker && slice >= 0) {
+    length2 = std::min<uint64_t>(uint32_t(slice), b.count);
+  }
+
+  uint64_t n;
+  if (prefix) {
+    if (length2 == 0) return op == action::FIND_EQUAL ? 1 : 0;
+    if (a.count < length2) return 1;
+    n = length2;
+  } else {
+    if (a.count != length2 && is_equality(op)) return 1;
+    n = std::min(a.count, length2);
+  }
+  bool folded = op != action::STRICT_EQUAL && op != action::SORT_CASE_ORDER;
+  for (uint64_t i = 0; i < n; i++) {
+    uint32_t x = a.at(i);
+    uint32_t y = b.at(i);
+    if (folded) {
+      x = fold(x);
+      y = fold(y);
+    }
+    if (x != y) return x > y ? 1 : -1;
+  }
+  if (prefix || a.count == length2) return 0;
+  return a.count > length2 ? 1 : -1;
+}
+
+bool match_at_head(const Cell& input, const Cell& value, int32_t op) {
+  uint8_t type = cell::type_of(value);
+  if (type == TYPE_CHAR) {
+    Span text = span_of(input);
+    if (text.count == 0) return false;
+    uint32_t c = text.at(0);
+    if (op == action::STRICT_EQUAL) return c == value.w2;
+    return fold(c) == fold(value.w2);
+  }
+  if (type == TYPE_TAG) {
+    if (!tag_delimiters_at_head(input, value)) return false;
+    Series* s = alloc::series_of(input.w2);
+    Cell after = input;
+    after.w1 = static_cast<uint32_t>(head_of(input, s, checked_unit(s)) + 1);
+    return compare_strings(after, value, op, true) == 0;
+  }
+  return types::any_string(type) && compare_strings(input, value, op, true) == 0;
+}
+
+bool tag_delimiters_at_head(const Cell& input, const Cell& tag) {
+  Span text = span_of(input);
+  uint64_t close = span_of(tag).count + 1;
+  return close < text.count && text.at(0) == '<' && text.at(close) == '>';
+}
+
+bool head_char_in_bitset(const Cell& value, const Cell& bitset) {
+  Span text = span_of(value);
+  if (text.count == 0) return false;
+  uint32_t c = text.at(0);
+  Series* bits = alloc::series_of(bitset.w2);
+  if (c >> 3 >= bits->used()) return bits->flags & kComplemented;
+  return bits->head_ptr()[c >> 3] & (0x80 >> (c & 7));
+}
+
+// --- Mold ------------------------------------------------------------------------------------
+
+void mold_char_escaped(const Cell& out, uint32_t code_point, bool all) {
+  escape_char(out.w2, code_point, all);
+}
+
+void count_quotes_and_newlines(const uint8_t* start, const uint8_t* end, uint32_t unit,
+                               uint32_t& quotes, uint32_t& newlines) {
+  for (const uint8_t* p = start; p < end; p += unit) {
+    uint32_t c = unicode::read_unit(p, unit);
+    if (c == '"') quotes++;
+    if (c == '\n') newlines++;
+  }
+}
+
+bool braces_balanced(const uint8_t* start, const uint8_t* end, uint32_t unit) {
+  int64_t depth = 0;
+  for (const uint8_t* p = start; p < end; p += unit) {
+    uint32_t c = unicode::read_unit(p, unit);
+    if (c == '{') depth++;
+    if (c == '}' && depth-- == 1) return true;
+  }
+  return false;
+}
+
+void mold_text(const Cell& out, const Cell& value, uint32_t count, bool all) {
+  uint32_t to = out.w2;
+  uint32_t from = value.w2;
+  Series* s = alloc::series_of(from);
+  uint32_t unit = checked_unit(s);
+  uint64_t head = head_of(value, s, unit);
+  uint64_t rest = s->used() / unit - head;
+  uint64_t end = head + std::min<uint64_t>(count, rest);
+  uint32_t quotes = 0;
+  uint32_t newlines = 0;
+  count_quotes_and_newlines(s->head_ptr() + head * unit, s->head_ptr() + end * unit, unit, quotes,
+                            newlines);
+
+  // Each append may move (and, when out shares the buffer, widen) the text: read by position.
+  auto char_at_position = [&](uint64_t i, const uint8_t** address) {
+    s = alloc::series_of(from);
+    unit = s->unit();
+    *address = s->head_ptr() + i * unit;
+    return unicode::read_unit(*address, unit);
+  };
+  const uint8_t* p;
+  if (newlines < 3 && quotes == 0 && rest < 50) {
+    append_char(to, '"');
+    for (uint64_t i = head; i < end; i++) escape_char(to, char_at_position(i, &p), all);
+    append_char(to, '"');
+    return;
+  }
+  append_char(to, '{');
+  uint32_t depth = 0;
+  bool balanced = true;  // until a { without its } is met
+  for (uint64_t i = head; i < end; i++) {
+    uint32_t c = char_at_position(i, &p);
+    if (c == '{') {
+      balanced = balanced && braces_balanced(p, s->head_ptr() + end * unit, unit);
+      if (balanced) depth++;
+      append_ascii(to, balanced ? "{" : "^{");
+    } else if (c == '}') {
+      append_ascii(to, depth ? "}" : "^}");
+      if (depth) depth--;
+    } else if (c == '"') {
+      append_char(to, '"');
+    } else {
+      escape_char(to, c, all);
+    }
+  }
+  append_char(to, '}');
+}
+
+Cell* change_case(Cell* value, const Cell* part, bool upper) {
+  uint8_t type = cell::type_of(*value);
+  if (type == TYPE_CHAR) {
+    value->w2 = casefold::fold_char(value->w2, upper);
+    return value;
+  }
+  if (!types::any_string(type)) return value;
+
+  int32_t rest = series::rest_length(*value, false);  // a head past the tail: back to the tail
+  // The count stops at the tail, whatever /part asks for.
+  int32_t count = part ? std::clamp(series::part_count(*value, *part), 0, rest) : rest;
+  Cell changed = *value;  // the cell may lie in a buffer that the widening moves
+  int64_t head = std::max(static_cast<int32_t>(changed.w1), 0);
+  for (int64_t i = head; i < head + count; i++) {
+    // A fold that widens the buffer moves it: the address is derived again for every unit.
+    alloc::Series* s = alloc::series_of(changed.w2);
+    uint8_t* at = s->head_ptr() + i * s->unit();
+    uint32_t code_point = unicode::read_unit(at, s->unit());
+    uint32_t folded = casefold::fold_char(code_point, upper);
+    if (folded != code_point) poke_char(changed.w2, at, folded);
+  }
+  ownership::notify_owner(&changed, upper ? "uppercase" : "lowercase", nullptr, 0, count);
+  return value;
+}
+
+// --- string! -------------------------------------------------------------------------------------
 
 namespace {
 
 int64_t rest_of(const Cell& value) {
   Cell copy = value;
-  return string::rest_length(copy);
+  return rest_length(copy);
 }
 
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
   Cell text = *value;  // read before appending: the output may move the value's block
   int64_t length = rest_of(text);
   int64_t count = arg ? std::min<int64_t>(length, cell::get_integer_arg(*arg)) : length;
-  string::concatenate(*out, text, count, 0, true, string::kAppend);
+  concatenate(*out, text, count, 0, true, kAppend);
   return part - static_cast<int32_t>(length);
 }
 
@@ -40,7 +749,7 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int
   Cell text = *value;
   int64_t count = rest_of(text);
   if (arg && part != 0) count = std::clamp<int64_t>(part, 0, count);
-  string::mold_text(*out, text, static_cast<uint32_t>(count), options.all);
+  mold_text(*out, text, static_cast<uint32_t>(count), options.all);
   return part - static_cast<int32_t>(count) - 2;
 }
 
@@ -50,7 +759,7 @@ void append_formed_elements(const Cell& block, Cell* out) {
   Cell* element = stack::push_copy(constants::none);
   for (int32_t i = int32_t(block.w1); i < series::buffer_length(block); i++) {
     *element = *block::cell_at(block, i);
-    actions::call_form(element, out, nullptr, INT32_MAX);
+    datatype::call_form(element, out, nullptr, INT32_MAX);
   }
   stack::pop_cells(1);
 }
@@ -61,7 +770,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
     bool equality = op == action::EQUAL || op == action::NOT_EQUAL;
     if (!equality || !types::any_string(cell::type_of(*b))) return action::kNotComparable;
   }
-  return string::compare_strings(*a, *b, op, false);
+  return compare_strings(*a, *b, op, false);
 }
 
 }  // namespace
@@ -72,7 +781,7 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
     int32_t size = cell::get_integer_arg(*spec);
     if (size < 0) rt::fire_error("script", "out-of-range", spec);
     if (type == TYPE_BINARY) return binary::make_at(proto, uint32_t(size));
-    string::init_empty(proto, uint32_t(size));
+    init_empty(proto, uint32_t(size));
     cell::set_type(*proto, type);
     return proto;
   }
@@ -96,19 +805,19 @@ Cell* to(Cell* proto, Cell* spec, uint8_t type) {
   if (spec_type == TYPE_BINARY) {
     Cell bytes = *spec;
     uint32_t length = binary::rest_length(bytes);
-    *out = *string::load_utf8_strict(bytes.w2, bytes.w1, length);
+    *out = *load_utf8_strict(bytes.w2, bytes.w1, length);
     stack::pop_cells(1);
   } else if (types::any_string(spec_type)) {
     series::copy(spec, out, nullptr, false, nullptr);
   } else {
-    string::init_empty(out, 16);
+    init_empty(out, 16);
     if (spec_type == TYPE_BLOCK || spec_type == TYPE_PAREN || spec_type == TYPE_HASH) {
       append_formed_elements(*spec, out);
     } else if (spec_type == TYPE_REFINEMENT && type != TYPE_STRING) {
-      actions::call_mold(spec, out, {.only = true, .all = true, .flat = true}, nullptr, INT32_MAX,
-                         0);
+      datatype::call_mold(spec, out, {.only = true, .all = true, .flat = true}, nullptr,
+                          INT32_MAX, 0);
     } else {
-      actions::call_form(spec, out, nullptr, INT32_MAX);
+      datatype::call_form(spec, out, nullptr, INT32_MAX);
     }
   }
   *proto = cell::make_series(type, out->w2, out->w1);
@@ -130,4 +839,4 @@ void register_datatype() {
        inherit<TAIL_Q>(), inherit<MODIFY>()});
 }
 
-}  // namespace string_type
+}  // namespace string

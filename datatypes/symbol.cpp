@@ -9,11 +9,11 @@
 #include <string>
 
 #include "datatypes/datatype.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/hashtable.h"
+#include "datatypes/string.h"
 #include "runtime/alloc.h"
 #include "runtime/casefold.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
 #include "runtime/unicode.h"
 
 namespace symbol {

@@ -1,7 +1,7 @@
 // The symbol table: every word names a symbol, an interned spelling with a 1-based id that never
 // changes. Case variants are distinct symbols aliased to the first spelling met (canonical), so
 // case-insensitive word comparison compares alias-resolved ids. The table is one block of
-// symbol! cells (cell id - 1 is symbol id) indexed by a hash table (runtime/hashtable.h).
+// symbol! cells (cell id - 1 is symbol id) indexed by a hash table (datatypes/hashtable.h).
 // Relies on the rooting rule of runtime/gc.h: addresses of symbol cells go stale at allocation.
 #pragma once
 #include <cstdint>

@@ -10,10 +10,9 @@
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
 #include "datatypes/runtime_words.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "interpreter/actions.h"
-#include "interpreter/stack.h"
 #include "runtime/throw.h"
 
 namespace tag {
@@ -81,7 +80,7 @@ Cell get_field(const Cell& email, Field field) {
 void set_field(const Cell& email, Field field, Cell* value) {
   Cell* text = stack::push_copy(constants::none);
   string::init_empty(text, 16);
-  actions::call_form(value, text, nullptr, INT_MAX);
+  datatype::call_form(value, text, nullptr, INT_MAX);
   Stretch s = stretch_of(email, field);
   if (s.start < 0) {
     string::append_char(email.w2, '@');

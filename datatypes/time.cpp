@@ -1,11 +1,12 @@
 // time!: construction from numbers, blocks and text, the h:mm:ss text, the hour/minute/second
 // fields by path and pick, and the rules that keep results time values (round, the operand
 // checks of the arithmetic). The arithmetic itself is float!'s, which also refuses time results
-// out of range. Relies on the frame convention of interpreter/stack.h and on the lexer for text.
+// out of range. Relies on the frame convention of datatypes/stack.h and on the lexer (through
+// datatypes/upcall.h) for text.
 #include "datatypes/time.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -16,8 +17,10 @@
 #include "datatypes/object.h"
 #include "datatypes/ownership.h"
 #include "datatypes/runtime_words.h"
+#include "datatypes/series.h"
+#include "datatypes/stack.h"
 #include "datatypes/symbol.h"
-#include "interpreter/stack.h"
+#include "datatypes/upcall.h"
 #include "runtime/throw.h"
 
 namespace time_ {
@@ -240,7 +243,7 @@ void subtract() {
 void round(Cell* value, Cell* scale, const action::RoundOptions& options) {
   Cell float_scale;
   if (scale && cell::type_of(*scale) == TYPE_MONEY) {
-    Cell name = stack::call_name();
+    Cell name = upcall::interpreter.call_name();
     rt::fire_error("script", "not-related", &name, datatype::push(TYPE_MONEY));
   }
   if (scale && cell::type_of(*scale) == TYPE_INTEGER) {

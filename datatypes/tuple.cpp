@@ -17,9 +17,10 @@
 #include "datatypes/pair.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "interpreter/stack.h"
+#include "datatypes/upcall.h"
 #include "runtime/alloc.h"
 #include "runtime/throw.h"
 
@@ -238,7 +239,7 @@ Cell* do_math(integer::Op op) {
     case TYPE_FLOAT:
     case TYPE_PERCENT:
       if (op > integer::REMAINDER) {
-        Cell name = stack::call_name();
+        Cell name = upcall::interpreter.call_name();
         rt::fire_error("script", "cannot-use", stack::push_copy(name), datatype::push(TYPE_FLOAT));
       }
       for (uint32_t i = 0; i < bytes.count; i++) {

@@ -1,6 +1,6 @@
 // tuple!: 3 to 12 bytes (colours, versions, addresses) held in the cell itself: the byte count in
 // header bits 19-22, the bytes from the first payload byte on, bytes past the count kept 0 (the
-// hash of runtime/hashtable.cpp reads them this way).
+// hash of datatypes/hashtable.cpp reads them this way).
 #pragma once
 #include <cstdint>
 

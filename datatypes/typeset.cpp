@@ -9,7 +9,7 @@
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/throw.h"
 
 namespace typeset {

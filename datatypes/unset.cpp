@@ -1,8 +1,8 @@
 // unset!: the value of nothing (a word without value, a function that returned nothing).
-#include "datatypes/constants.h"
 #include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
 #include "datatypes/datatype.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 
 namespace unset {
 

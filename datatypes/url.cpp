@@ -14,10 +14,8 @@
 #include "datatypes/datatype.h"
 #include "datatypes/file.h"
 #include "datatypes/series.h"
+#include "datatypes/stack.h"
 #include "datatypes/string.h"
-#include "datatypes/string_buffer.h"
-#include "interpreter/actions.h"
-#include "interpreter/stack.h"
 #include "runtime/alloc.h"
 #include "runtime/unicode.h"
 
@@ -95,7 +93,7 @@ Cell* from_block(Cell* proto, Cell* spec) {
   auto type_at = [&](int32_t i) { return cell::type_of(*block::cell_at(block, head + i)); };
   auto form_at = [&](int32_t i) {
     *element = *block::cell_at(block, head + i);
-    actions::call_form(element, out, nullptr, INT32_MAX);
+    datatype::call_form(element, out, nullptr, INT32_MAX);
   };
   form_at(0);
   string::append_c_string(*out, "://");
@@ -130,12 +128,12 @@ bool block_spec(const Cell& spec) {
 // file! takes these from url! but always converts as string! does.
 Cell* make(Cell* proto, Cell* spec, uint8_t type) {
   if (type == TYPE_URL && block_spec(*spec)) return from_block(proto, spec);
-  return string_type::make(proto, spec, type);
+  return string::make(proto, spec, type);
 }
 
 Cell* to(Cell* proto, Cell* spec, uint8_t type) {
   if (type == TYPE_URL && block_spec(*spec)) return from_block(proto, spec);
-  return string_type::to(proto, spec, type);
+  return string::to(proto, spec, type);
 }
 
 // --- mold and paths ------------------------------------------------------------------------------
@@ -152,7 +150,7 @@ Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   std::u32string joined = text_of(*parent);
   Cell* formed = stack::push_copy(constants::none);
   string::init_empty(formed, uint32_t(joined.size()) + 16);
-  actions::call_form(element, formed, nullptr, INT32_MAX);
+  datatype::call_form(element, formed, nullptr, INT32_MAX);
   const std::u32string right = text_of(*formed);
   stack::pop_cells(1);
   bool left_slash = !joined.empty() && joined.back() == U'/';

@@ -10,6 +10,7 @@
 #include "interpreter/call.h"
 
 #include <algorithm>
+#include <span>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -20,12 +21,13 @@
 #include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/runtime_words.h"
+#include "datatypes/stack.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "interpreter/dispatch.h"
+#include "interpreter/frames.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
 #include "runtime/alloc.h"
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
@@ -268,10 +270,10 @@ void fetch(Gathering& g, uint32_t index) {
         case TYPE_PAREN: {
           Cell paren = *at;
           feed.index++;
-          stack::mark_interp_native(runtime_words::words.frame_anon);
+          frames::mark_interp_native(runtime_words::words.frame_anon);
           eval_block(paren, true);
           if (pending) return;
-          stack::unwind();
+          frames::unwind();
           return;
         }
         case TYPE_GET_WORD:
@@ -565,7 +567,7 @@ void run_native(const Cell& callable, const Gathering& g) {
   // An action may run a change handler, which throws its exits.
   absorb_exits([&] {
     if (cell::type_of(callable) == TYPE_ACTION) {
-      actions::dispatchers[index - 1](g.positions);
+      dispatch::dispatchers[index - 1](g.positions);
     } else {
       natives::Native entry = natives::entry(index);
       if (!entry) cell::fire_not_done();
@@ -607,7 +609,7 @@ bool integer_operator(const Cell& callable, const Cell& left, const Cell& right,
       case action::REMAINDER: op = integer::REMAINDER; break;
       default: return false;
     }
-    std::optional<Cell> value = actions::integer_math(op, left, right);
+    std::optional<Cell> value = dispatch::integer_math(op, left, right);
     if (value) *result = *value;
     return value.has_value();
   }
@@ -620,7 +622,7 @@ bool integer_operator(const Cell& callable, const Cell& left, const Cell& right,
                                            action::LESSER, action::GREATER,
                                            action::LESSER_OR_EQUAL, action::GREATER_OR_EQUAL};
   std::optional<bool> truth =
-      actions::integer_compare(kCompareOp[callable.w1 - natives::EQUAL_Q],
+      dispatch::integer_compare(kCompareOp[callable.w1 - natives::EQUAL_Q],
                                integer::get_value(left), integer::get_value(right));
   if (truth) *result = logic::make(*truth);
   return truth.has_value();
@@ -629,7 +631,7 @@ bool integer_operator(const Cell& callable, const Cell& left, const Cell& right,
 void run_function(const Cell& function) {
   const uint32_t context = function.w1;
   context::set_values_position(context, stack::cell_index(stack::args));
-  stack::set_body_flag(true);
+  frames::set_body_flag(true);
   const Cell body = function::body_of(function);
   if (cell::type_of(body) == TYPE_BLOCK) {
     eval_block(body, true);
@@ -641,7 +643,23 @@ void run_function(const Cell& function) {
   } else if (pending) {
     return;
   }
-  stack::set_body_flag(false);
+  frames::set_body_flag(false);
+}
+
+void call_handler(const Cell& name, const Cell& function, uint32_t,
+                  std::span<const Cell> arguments, uint32_t params, int32_t locals) {
+  Cell* caller_top = stack::top;
+  frames::mark_call(name, function.w1);
+  uint32_t pushed = 0;
+  for (const Cell& argument : arguments) {
+    if (pushed++ < params) stack::push_copy(argument);
+  }
+  for (; pushed < params; pushed++) stack::push_copy(constants::none);
+  function::push_locals(locals);
+  run_function(function);
+  if (exiting()) raise_pending();
+  frames::unwind_call_drop();
+  stack::top = caller_top;
 }
 
 void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
@@ -661,9 +679,9 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
   // collector sees it, also while the argument cache is built.
   if (site.infix) --stack::top;
   if (is_function) {
-    stack::mark_interp_call(name, callable.w1);
+    frames::mark_interp_call(name, callable.w1);
   } else {
-    stack::mark_interp_native(name);
+    frames::mark_interp_native(name);
   }
   if (site.infix) ++stack::top;
   // Every position the native's code may read starts absent, also those of refinements that a
@@ -696,18 +714,18 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
     }
     if (pending) return;
     if (site.push) {
-      stack::unwind();
+      frames::unwind();
     } else {
-      stack::unwind_last();
+      frames::unwind_last();
     }
   } else {
     if (!is_function) cell::fire_not_done();  // routines come with the routine table
     run_function(callable);
     if (pending) return;
     if (site.push) {
-      stack::unwind_call();
+      frames::unwind_call();
     } else {
-      stack::unwind_call_last();
+      frames::unwind_call_last();
     }
   }
   if (slot) {

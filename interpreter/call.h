@@ -5,6 +5,7 @@
 // cache), fills in refinements and runs the callable.
 #pragma once
 #include <cstdint>
+#include <span>
 
 #include "interpreter/eval.h"
 #include "runtime/cell.h"
@@ -41,6 +42,11 @@ void call(const Cell& callable, Feed& feed, const CallSite& site);
 // change handler is: points its context at the frame's cells, evaluates the body and leaves the
 // result in the frame's arguments[0]. A return or exit ends here; other pending exits travel on.
 void run_function(const Cell& function);
+// A change handler's call (upcall::Interpreter::call_handler): marks the call frame, pushes the
+// arguments and locals, runs the function and drops the frame and its cells; an exit leaving it
+// is thrown.
+void call_handler(const Cell& name, const Cell& function, uint32_t self,
+                  std::span<const Cell> arguments, uint32_t params, int32_t locals);
 
 // The common operators (+ - * % and the comparisons) over two integers, computed without a call:
 // the same result as the action or native would give. False when the call must be made (other

@@ -1,6 +1,6 @@
 // The block walker: block evaluation, one expression by the datatype of its first cell, the
 // left-to-right operator look-ahead, set-words and set-paths. Paths are eval_path.cpp, calls
-// call.cpp. Relies on the frame convention of interpreter/stack.h and on the rooting rule:
+// call.cpp. Relies on the frame convention of datatypes/stack.h and on the rooting rule:
 // values that must outlive a step sit on the data stack, positions are (node, index) pairs.
 #include "interpreter/eval.h"
 
@@ -9,11 +9,13 @@
 #include "datatypes/context.h"
 #include "datatypes/native.h"
 #include "datatypes/runtime_words.h"
+#include "datatypes/stack.h"
 #include "datatypes/symbol.h"
+#include "datatypes/upcall.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
 #include "interpreter/call.h"
-#include "interpreter/stack.h"
+#include "interpreter/dispatch.h"
+#include "interpreter/frames.h"
 #include "runtime/alloc.h"
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
@@ -55,15 +57,15 @@ inline const Cell* operator_of(const Cell& word) {
 // newest cell, else it goes to the caller's arguments[0].
 inline void close_frame(bool push) {
   if (push) {
-    stack::unwind();
+    frames::unwind();
   } else {
-    stack::unwind_last();
+    frames::unwind_last();
   }
 }
 
 void set_word_expression(Feed& feed, const Cell& set_word, bool push) {
   Cell name = set_word;
-  stack::mark_native(name);
+  frames::mark_native(name);
   stack::push_copy(name);
   if (!feed_cell(feed)) rt::fire_error("script", "need-value", &name);
   eval_expression(feed, {.push = true});
@@ -76,7 +78,7 @@ void set_word_expression(Feed& feed, const Cell& set_word, bool push) {
 void set_path_expression(Feed& feed, const Cell& target, bool push) {
   Cell path = target;
   if (!feed_cell(feed)) rt::fire_error("script", "need-value", &path);
-  stack::mark_native(runtime_words::words.set_path);
+  frames::mark_native(runtime_words::words.set_path);
   eval_expression(feed, {.push = true});
   if (pending) return;
   gc::Guard guard(path);
@@ -172,9 +174,25 @@ const Cell* feed_cell(const Feed& feed) {
   return cell::cells_of(feed.block.w2) + feed.index;
 }
 
+void run_spec(const Cell& block) {
+  eval_block(block, false);
+  if (exiting()) raise_pending();
+}
+
 void init() {
   eval_position = constants::unset;
   gc::add_marker([] { gc::mark_series_cell(eval_position); });
+  upcall::interpreter = upcall::Interpreter{
+      .run_spec = run_spec,
+      .call_handler = call_handler,
+      .native_made = make_native_cache,
+      .call_name = frames::call_name,
+      .parameter_word = frames::callee_parameter_word,
+      .eval_position = [] { return eval_position; },
+      .enter_frame = frames::mark_native,
+      .leave_frame = [] { frames::unwind(); },
+  };
+  rt::set_error_raiser(frames::raise);  // the error catalog exists by now
 }
 
 void skip_header(Cell* block) {
@@ -195,7 +213,7 @@ void eval_block(const Cell& block, bool keep) {
   // The walked block may lose its last holder while it runs (a paren whose code clears the
   // block around it): the walk keeps it alive itself.
   gc::Guard walked(feed.block);
-  stack::mark_eval(runtime_words::words.frame_body);
+  frames::mark_eval(runtime_words::words.frame_body);
   if (!feed_cell(feed)) {
     stack::set_only_result(constants::unset);
   } else {
@@ -216,7 +234,7 @@ void eval_block(const Cell& block, bool keep) {
 }
 
 uint32_t eval_next(Feed& feed, bool push) {
-  stack::mark_interp_native(runtime_words::words.frame_body);
+  frames::mark_interp_native(runtime_words::words.frame_body);
   eval_expression(feed, {});
   if (pending) return feed.index;
   close_frame(push);

@@ -6,8 +6,8 @@
 // allocate or run code: the code being evaluated may itself be cleared, shortened or moved, and
 // the walk then stops at the block's current tail.
 //
-// Non-local exits. Errors are C++ throws (rt::Throw, stack::throw_error). break, continue,
-// return, exit and throw are cheap: stack::throw_* reshapes the stacks for the target frame and
+// Non-local exits. Errors are C++ throws (rt::Throw, frames::throw_error). break, continue,
+// return, exit and throw are cheap: frames::throw_* reshapes the stacks for the target frame and
 // sets `pending`; every evaluator function returns at once while it is set, and the target
 // (a loop, a function body, catch) clears it. C++ code that runs language code but knows nothing
 // of pending exits (change handlers, sort comparators) calls raise_pending() afterwards; the
@@ -53,7 +53,14 @@ constexpr uint32_t kToTail = 0xFFFFFFFF;
 // The cell at the feed's position, or null at its end. Valid until the next allocation.
 const Cell* feed_cell(const Feed& feed);
 
-void init();  // the evaluation-position cell and the interpreter's root cell
+// The evaluation-position cell and the interpreter's root cell; fills the upcalls the datatypes
+// make (datatypes/upcall.h) and installs the error raiser (frames::raise). Once the error
+// catalog exists.
+void init();
+
+// make object! and make error!: evaluates the spec block; its value stays as the newest cell and
+// a pending exit is thrown.
+void run_spec(const Cell& block);
 
 // A script's `Zel [...]` header, when the block starts with one, is stepped over (the block's
 // index moves past it).

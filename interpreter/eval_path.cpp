@@ -7,10 +7,10 @@
 #include "datatypes/context.h"
 #include "datatypes/object.h"
 #include "datatypes/runtime_words.h"
-#include "interpreter/actions.h"
+#include "datatypes/stack.h"
 #include "interpreter/call.h"
+#include "interpreter/dispatch.h"
 #include "interpreter/eval.h"
-#include "interpreter/stack.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
 
@@ -40,7 +40,7 @@ void store_back(const Cell& head, Cell* trail, uint32_t level, const Cell& chang
     Cell* element = &trail[2 * (i - 2) + 1];
     Cell none = constants::none;
     absorb_exits([&] {
-      actions::call_eval_path(holder, element,
+      dispatch::call_eval_path(holder, element,
                               {.value = value, .path = path, .grandparent = &none,
                                .previous = &none, .index = int32_t(i - 2),
                                .case_sensitive = case_sensitive, .last = true});
@@ -127,7 +127,7 @@ void eval_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
     Cell selected;
     // Setting a field may run its object's change handler, which throws its exits.
     absorb_exits([&] {
-      selected = *actions::call_eval_path(
+      selected = *dispatch::call_eval_path(
           step, element,
           {.value = const_cast<Cell*>(to_store), .path = &path, .grandparent = grandparent,
            .previous = previous, .index = int32_t(i - 1), .case_sensitive = options.case_sensitive,

@@ -57,6 +57,10 @@ inline Native entry(int32_t index) {
 void init();
 void init_print();
 
+// Angle reduction for the trigonometric natives (natives_math.cpp): degrees brought into the
+// range where the function keeps its value, then to radians; mode 0 tangent, 1 cosine, 2 sine.
+double degrees_to_radians(double degrees, int mode);
+
 // Whether the last print ended its line (print) or not (prin).
 extern bool last_lf;
 

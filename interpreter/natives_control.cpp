@@ -10,11 +10,12 @@
 #include "datatypes/context.h"
 #include "datatypes/integer.h"
 #include "datatypes/runtime_words.h"
+#include "datatypes/stack.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "interpreter/dispatch.h"
 #include "interpreter/eval.h"
+#include "interpreter/frames.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
 #include "runtime/alloc.h"
 
 namespace natives {
@@ -47,7 +48,7 @@ LoopExit run_body(const Cell& body) {
 
 // Leaves the loop frame; the value becomes the native's result.
 void end_loop(const Cell& result) {
-  stack::unwind_drop();
+  frames::unwind_drop();
   stack::set_only_result(result);
 }
 
@@ -117,7 +118,7 @@ void all(const int32_t*) {
 void while_(const int32_t*) {
   const Cell condition = *arg(0);
   const Cell body = *arg(1);
-  stack::mark_loop(body_word());
+  frames::mark_loop(body_word());
   for (;;) {
     interp::eval_block(condition, true);
     switch (take_loop_exit()) {
@@ -135,7 +136,7 @@ void while_(const int32_t*) {
 
 void until(const int32_t*) {
   const Cell body = *arg(0);
-  stack::mark_loop(body_word());
+  frames::mark_loop(body_word());
   for (;;) {
     LoopExit exit = run_body(body);
     if (exit == LoopExit::kBreak) break;
@@ -150,7 +151,7 @@ void loop(const int32_t*) {
   int32_t count = loop_count(arg(0));
   if (count <= 0) return stack::set_only_result(constants::none);
   const Cell body = *arg(1);
-  stack::mark_loop(body_word());
+  frames::mark_loop(body_word());
   for (int32_t i = 0; i < count; i++) {
     LoopExit exit = run_body(body);
     if (exit == LoopExit::kBreak) break;
@@ -166,7 +167,7 @@ void repeat(const int32_t*) {
   counter->w2 = 1;
   const Cell body = *arg(2);
   Cell* word = arg(0);
-  stack::mark_loop(body_word());
+  frames::mark_loop(body_word());
   for (;;) {
     context::write_word(*word, *counter);
     LoopExit exit = run_body(body);
@@ -180,7 +181,7 @@ void repeat(const int32_t*) {
 
 void forever(const int32_t*) {
   const Cell body = *arg(0);
-  stack::mark_loop(body_word());
+  frames::mark_loop(body_word());
   for (;;) {
     LoopExit exit = run_body(body);
     if (exit == LoopExit::kBreak) return end_loop(*arg(0));
@@ -199,7 +200,7 @@ void switch_(const int32_t* refinements) {
       if (!matched) {
         if (cell::type_of(item) != type) continue;
         Cell left = value;
-        matched = actions::compare(&left, &item, action::EQUAL);
+        matched = datatype::compare(&left, &item, action::EQUAL);
       } else if (cell::type_of(item) == TYPE_BLOCK) {
         return interp::eval_block(item, true);
       }
@@ -214,7 +215,7 @@ void case_(const int32_t* refinements) {
   const bool all = refinements[0] >= 0;
   interp::Feed feed{*arg(0), arg(0)->w1, interp::kToTail};
   Cell result = constants::none;
-  stack::mark_native(runtime_words::words.frame_anon);
+  frames::mark_native(runtime_words::words.frame_anon);
   while (interp::feed_cell(feed)) {
     interp::eval_expression(feed, {.push = true});
     if (pending) return;
@@ -242,7 +243,7 @@ void case_(const int32_t* refinements) {
     stack::reset();
     if (!all) break;
   }
-  stack::unwind_drop();
+  frames::unwind_drop();
   stack::set_only_result(result);
 }
 

@@ -11,12 +11,13 @@
 #include "datatypes/native.h"
 #include "datatypes/ownership.h"
 #include "datatypes/runtime_words.h"
+#include "datatypes/stack.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "interpreter/call.h"
 #include "interpreter/eval.h"
+#include "interpreter/frames.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
 #include "lexer/lexer.h"
 #include "platform/os/platform.h"
 #include "runtime/alloc.h"
@@ -86,7 +87,7 @@ void do_(const int32_t* refinements) {
       if (pending) return;
       return stack::set_only_result(*stack::top_cell());
     case TYPE_ERROR:
-      stack::throw_error(value);
+      frames::throw_error(value);
     case TYPE_FILE: case TYPE_URL:
       cell::fire_not_done();  // scripts from files come with the library's do-file
     default:
@@ -138,7 +139,7 @@ void reduce(const int32_t* refinements) {
     return stack::set_only_result(*out.series);
   }
   const Cell given_target = into >= 0 ? *arg(into) : Cell{};
-  stack::mark_native(runtime_words::words.frame_body);
+  frames::mark_native(runtime_words::words.frame_body);
   stack::push_copy(value);  // the frame's arguments[0]: keeps the block alive
   Output out;
   if (into >= 0) {
@@ -164,7 +165,7 @@ void reduce(const int32_t* refinements) {
                             int32_t(cell_count(target.w2) - start_length));
   }
   const Cell result = *out.series;
-  stack::unwind_drop();
+  frames::unwind_drop();
   stack::set_only_result(result);
 }
 
@@ -237,9 +238,9 @@ void try_(const int32_t* refinements) {
   Cell* const base = stack::top;
   const Cell position = interp::eval_position;
   if (all) {
-    stack::mark_try_all(runtime_words::words.try_, keep);
+    frames::mark_try_all(runtime_words::words.try_, keep);
   } else {
-    stack::mark_try(runtime_words::words.try_, keep);
+    frames::mark_try(runtime_words::words.try_, keep);
   }
   try {
     interp::eval_block(block, true);
@@ -249,12 +250,12 @@ void try_(const int32_t* refinements) {
     stack::top = base;
     // The evaluations the error cut short left their position behind: this one is current.
     interp::eval_position = position;
-    if (keep) error::capture_stack_trace(&error);
+    if (keep) frames::capture_trace(&error);
     return stack::set_only_result(error);
   }
   if (pending) return;
   const Cell result = *arg(0);
-  stack::unwind_drop();
+  frames::unwind_drop();
   stack::set_only_result(result);
 }
 
@@ -282,28 +283,28 @@ bool name_matches(const Cell& thrown_name, const Cell& wanted) {
 
 void catch_(const int32_t* refinements) {
   const Cell block = *arg(0);
-  stack::mark_catch(runtime_words::words.frame_body);
+  frames::mark_catch(runtime_words::words.frame_body);
   interp::eval_block(block, true);
   if (pending && pending != rt::kThrowThrow) return;
   if (!pending) {
     const Cell result = *arg(0);
-    stack::unwind_drop();
+    frames::unwind_drop();
     return stack::set_only_result(result);
   }
   // A throw: the catch frame is innermost, holding the value and its name.
   const Cell thrown = *arg(0);
   const Cell name = *arg(1);
-  stack::unwind_drop();
+  frames::unwind_drop();
   pending = 0;
   if (refinements[0] < 0 || name_matches(name, *arg(refinements[0]))) {
-    stack::clear_throwing_frame();
+    frames::clear_throwing_frame();
     return stack::set_only_result(thrown);
   }
   // On to the next catch outward, from this native's frame.
   stack::reset();
   stack::push_copy(thrown);
   stack::push_copy(name);
-  stack::exit_throw();
+  frames::exit_throw();
 }
 
 void throw_(const int32_t* refinements) {
@@ -311,13 +312,13 @@ void throw_(const int32_t* refinements) {
     stack::keep();
     stack::push_copy(constants::unset);
   }
-  stack::exit_throw();
+  frames::exit_throw();
 }
 
-void break_(const int32_t* refinements) { stack::exit_break(refinements[0] >= 0, false); }
-void continue_(const int32_t*) { stack::exit_break(false, true); }
-void exit_(const int32_t*) { stack::exit_return(false); }
-void return_(const int32_t*) { stack::exit_return(true); }
+void break_(const int32_t* refinements) { frames::exit_break(refinements[0] >= 0, false); }
+void continue_(const int32_t*) { frames::exit_break(false, true); }
+void exit_(const int32_t*) { frames::exit_return(false); }
+void return_(const int32_t*) { frames::exit_return(true); }
 
 void apply(const int32_t* refinements) {
   const Cell given = *arg(0);
@@ -348,7 +349,7 @@ void apply(const int32_t* refinements) {
     rt::fire_error("script", "invalid-arg", &given);
   }
   if (cell::type_of(function) == TYPE_OP) function = native::unwrap_op(function);
-  stack::set_interp_flag();
+  frames::set_interp_flag();
   interp::Feed feed{*arg(1), arg(1)->w1, interp::kToTail};
   interp::CallSite site;
   site.path = path_ptr;

@@ -16,10 +16,10 @@
 #include "datatypes/money.h"
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
+#include "datatypes/stack.h"
 #include "datatypes/tuple.h"
-#include "interpreter/actions.h"
+#include "interpreter/dispatch.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
 #include "runtime/fatal.h"
 #include "runtime/throw.h"
 
@@ -211,7 +211,7 @@ void extremum(const int32_t*) {
     case TYPE_TUPLE: done = tuple_extremum(first, *second, Max); break;
     default: break;
   }
-  if (!done && actions::compare(first, second, action::LESSER) == Max) *first = *second;
+  if (!done && datatype::compare(first, second, action::LESSER) == Max) *first = *second;
   stack::set_only_result(*first);
 }
 
@@ -246,7 +246,7 @@ enum AngleMode { kTangent = 0, kCosine = 1, kSine = 2 };  // the degree reductio
 template <AngleMode Mode>
 void trigonometric(const int32_t* refinements) {
   double x = double_of(*stack::arg(0));
-  if (refinements[0] < 0) x = rt::degrees_to_radians(x, Mode);
+  if (refinements[0] < 0) x = degrees_to_radians(x, Mode);
   double result;
   if (Mode == kTangent) {
     // The poles, which tan itself misses by a rounding.
@@ -329,6 +329,18 @@ void as_point(const int32_t*) {
 }
 
 }  // namespace
+
+double degrees_to_radians(double degrees, int mode) {
+  double x = std::fmod(degrees, 360.0);
+  if (x > 180 || x < -180) x += x >= 0 ? -360 : 360;
+  if (x > 90 || x < -90) {
+    if (mode == 0)
+      x += x >= 0 ? -180 : 180;
+    else if (mode == 2)
+      x = (x >= 0 ? 180 : -180) - x;
+  }
+  return x * 3.141592653589793 / 180;
+}
 
 // as-money currency amount
 void as_money(const int32_t*) {

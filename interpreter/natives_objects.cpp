@@ -6,8 +6,8 @@
 #include "datatypes/context.h"
 #include "datatypes/map.h"
 #include "datatypes/object.h"
+#include "datatypes/stack.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
 
 namespace natives {
 

@@ -7,11 +7,12 @@
 #include "datatypes/block.h"
 #include "datatypes/constants.h"
 #include "datatypes/runtime_words.h"
-#include "datatypes/string_buffer.h"
-#include "interpreter/actions.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
+#include "interpreter/dispatch.h"
 #include "interpreter/eval.h"
+#include "interpreter/frames.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
 #include "runtime/print.h"
 #include "runtime/throw.h"
 
@@ -33,13 +34,13 @@ Cell scratch_at(int32_t index) { return Cell{TYPE_BLOCK, uint32_t(index), scratc
 // Returns false when an exit (break, return...) is on its way to a frame further out.
 bool reduce_into_scratch(const Cell& block, int32_t mark) {
   Cell* caller_top = stack::top;
-  stack::mark_native(runtime_words::words.frame_anon);
+  frames::mark_native(runtime_words::words.frame_anon);
   stack::push_copy(block);
   stack::push_copy(scratch_at(mark));
   const int32_t into[] = {1};
   entry(REDUCE)(into);
   if (interp::exiting()) return false;  // the stacks are already shaped for the exit's target
-  stack::unwind();
+  frames::unwind();
   stack::top = caller_top;
   return true;
 }
@@ -60,10 +61,10 @@ bool emit(int newline, int32_t mark) {
     Cell* text = stack::push_new();
     *text = constants::none;
     string::init_empty(text, 64);
-    actions::call_form(stack::arg(0), text, nullptr, INT32_MAX);
+    datatype::call_form(stack::arg(0), text, nullptr, INT32_MAX);
     *stack::arg(0) = *text;
   }
-  hooks::run_print_hooks(stack::arg(0), newline);
+  rt::run_print_hooks(stack::arg(0), newline);
   return true;
 }
 

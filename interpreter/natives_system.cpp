@@ -5,10 +5,10 @@
 
 #include "datatypes/constants.h"
 #include "datatypes/date.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
 #include "platform/os/platform.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"

@@ -13,11 +13,12 @@
 #include "datatypes/constants.h"
 #include "datatypes/file.h"
 #include "datatypes/integer.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/series.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
 #include "runtime/casefold.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
@@ -61,7 +62,7 @@ namespace {
 template <bool Upper>
 void change_case(const int32_t* refinements) {
   const Cell* part = refinements[0] >= 0 ? stack::arg(refinements[0]) : nullptr;
-  casefold::change_case(stack::arg(0), part, Upper);
+  string::change_case(stack::arg(0), part, Upper);
   stack::set_only_result(*stack::arg(0));
 }
 

@@ -14,11 +14,13 @@
 #include "datatypes/integer.h"
 #include "datatypes/object.h"
 #include "datatypes/runtime_words.h"
+#include "datatypes/series.h"
+#include "datatypes/stack.h"
 #include "datatypes/symbol.h"
-#include "interpreter/actions.h"
+#include "interpreter/dispatch.h"
 #include "interpreter/eval.h"
+#include "interpreter/frames.h"
 #include "interpreter/natives.h"
-#include "interpreter/stack.h"
 #include "runtime/throw.h"
 
 namespace natives {
@@ -42,7 +44,7 @@ bool is_settable_word(uint8_t type) {
 Cell pick(const Cell& series, int32_t i) {
   Cell holder = series;  // pick writes its result over the value it is given
   Cell index = integer::make(i);
-  return *actions::dispatch<action::PICK>(cell::type_of(series), series)(&holder, i, &index);
+  return *datatype::resolve<action::PICK>(cell::type_of(series), series)(&holder, i, &index);
 }
 
 Cell settable_word(const Cell& words, int32_t i) {
@@ -134,9 +136,9 @@ void set(const int32_t* refinements) {
     object::set_many(stack::arg(0), value, options);
   } else if (type == TYPE_BLOCK) {
     Cell* caller_top = stack::top;
-    stack::mark_native(runtime_words::words.frame_anon);  // names the frame of its errors
+    frames::mark_native(runtime_words::words.frame_anon);  // names the frame of its errors
     set_words_from(target, *value, block::rest_length(target), options);
-    stack::unwind();
+    frames::unwind();
     stack::top = caller_top;
   } else {
     object::write_word(target, *value);

@@ -18,8 +18,8 @@ struct Mode {
   bool always_block = false;  // with one: still hand the value back inside a block
 };
 
-// Allocates the output and scratch buffers and hooks the output into the collector. Once, at
-// start-up; scan calls it when start-up has not.
+// Allocates the output and scratch buffers, hooks the output into the collector and fills the
+// datatypes' upcall (datatypes/upcall.h). Once, at start-up; scan calls it when start-up has not.
 void init();
 
 // Scans length bytes (a NUL byte ends the input early). With load, out (or a new cell at the

@@ -7,9 +7,9 @@
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
 #include "datatypes/tuple.h"
-#include "lexer/number.h"
 #include "lexer/state.h"
 #include "lexer/tables.h"
+#include "runtime/number_text.h"
 
 namespace lexer {
 
@@ -30,7 +30,7 @@ bool pair_half(const uint8_t* text, const uint8_t* end, int32_t& value) {
     separator = false;
   }
   int32_t error = 0;
-  value = scan_integer(text, uint32_t(end - text), 1, error);
+  value = number_text::scan_integer(text, uint32_t(end - text), 1, error);
   return digits && error == 0;
 }
 

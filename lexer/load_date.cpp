@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "datatypes/date.h"
-#include "lexer/number.h"
 #include "lexer/state.h"
+#include "runtime/number_text.h"
 
 namespace lexer {
 
@@ -47,7 +47,7 @@ struct Reader {
     if (take('.')) {
       while (p < end && is_digit(*p)) p++;
     }
-    return convert_float(start, static_cast<size_t>(p - start), 0, value);
+    return number_text::convert_float(start, static_cast<size_t>(p - start), 0, value);
   }
 };
 

@@ -1,14 +1,9 @@
-// Money literals ($1'000.50, -USD$12, EUR$0.5) and the money scanner of `to money!` on strings.
-// Both check the text and leave the value to money::make_at_digits, which reads the digits and
-// looks the currency code up. The scanner copies its text out of series memory before that call,
-// which may allocate (runtime/gc.h).
-#include "lexer/load_money.h"
-
+// Money literals ($1'000.50, -USD$12, EUR$0.5): the text is checked here and the value left to
+// money::make_at_digits, which reads the digits and looks the currency code up (as `to money!`
+// on strings does, datatypes/money.cpp).
 #include <cstring>
-#include <string>
 
 #include "datatypes/money.h"
-#include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "lexer/state.h"
 #include "runtime/unicode.h"
@@ -68,42 +63,6 @@ void load_money(State& s, const uint8_t* text, const uint8_t* end, uint32_t, boo
   Cell* c = output_cell(s);
   value.header |= c->header & cell::kNewLine;
   *c = value;
-}
-
-Cell* scan_money(const uint8_t* text, uint32_t length, uint32_t unit, Cell* out) {
-  out->header = kScanFailed;
-  std::string copy;
-  for (uint32_t i = 0; i < length; i++) {
-    uint32_t c = unicode::read_unit(text + i * unit, unit);
-    if (c > 0x7F) return out;  // nothing beyond ASCII belongs in an amount
-    copy += static_cast<char>(c);
-  }
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(copy.data());
-  const uint8_t* end = p + copy.size();
-  if (p == end) return out;
-  const bool negative = *p == '-';
-  if (*p == '-' || *p == '+') p++;
-  const uint8_t* currency = nullptr;
-  if (p < end && is_letter(*p)) {
-    if (end - p < 5 || !is_letter(p[1]) || !is_letter(p[2]) || p[3] != '$') return out;
-    currency = p;
-    p += 4;
-  } else if (p < end && *p == '$') {
-    p++;
-  }
-  if (p == end) return out;
-  const uint8_t* point = nullptr;
-  for (const uint8_t* q = p; q < end; q++) {
-    if (*q == '\'' || *q == '.') {
-      if (q == p || q[-1] == '\'' || q + 1 == end || point) return out;
-      if (*q == '.') point = q;
-    } else if (!is_digit(*q)) {
-      return out;
-    }
-  }
-  Cell value{};
-  if (money::make_at_digits(&value, negative, currency, p, point, end)) *out = value;
-  return out;
 }
 
 }  // namespace lexer

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "datatypes/time.h"
-#include "lexer/number.h"
 #include "lexer/state.h"
+#include "runtime/number_text.h"
 
 namespace lexer {
 
@@ -47,7 +47,7 @@ void load_time(State& s, const uint8_t* text, const uint8_t* end, uint32_t, bool
     }
     int32_t error = 0;
     if (from == end || *from == '-' || *from == '+') throw_error(s, text, TYPE_TIME);
-    seconds = scan_float(from, static_cast<uint32_t>(end - from), 1, error);
+    seconds = number_text::scan_float(from, static_cast<uint32_t>(end - from), 1, error);
     if (error) throw_error(s, text, TYPE_TIME);
   }
   double value = hours * 3600.0 + minutes * 60.0 + seconds;

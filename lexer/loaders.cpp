@@ -10,13 +10,13 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/context.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "lexer/number.h"
 #include "lexer/state.h"
 #include "lexer/tables.h"
 #include "runtime/alloc.h"
+#include "runtime/number_text.h"
 #include "runtime/unicode.h"
 
 namespace lexer {
@@ -169,7 +169,8 @@ void load_decimal(State& s, const uint8_t* text, const uint8_t* end, bool load, 
   size_t length = static_cast<size_t>(end - text);
   double value;
   int32_t adjust = type == TYPE_PERCENT ? -2 : 0;
-  if (!float_syntax_ok(text, length) || !convert_float(text, length, adjust, value)) {
+  if (!number_text::float_syntax_ok(text, length) ||
+      !number_text::convert_float(text, length, adjust, value)) {
     throw_error(s, text, TYPE_FLOAT);
   }
   if (load) {

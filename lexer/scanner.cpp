@@ -14,7 +14,8 @@
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/map.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/string.h"
+#include "datatypes/upcall.h"
 #include "lexer/lexer.h"
 #include "lexer/state.h"
 #include "lexer/tables.h"
@@ -490,7 +491,19 @@ void throw_error(State& s, const uint8_t* start, int32_t type) {
 
 // --- Entry points ----------------------------------------------------------------------------------
 
+namespace {
+
+// upcall::Lexer::scan_text: `to block!` and the text conversions of the datatypes.
+uint8_t scan_text(Cell* out, const Cell& text, bool load) {
+  Mode mode;
+  mode.load = load;
+  return scan_string(out, text, -1, mode, nullptr, nullptr);
+}
+
+}  // namespace
+
 void init() {
+  upcall::lexer.scan_text = scan_text;
   if (output) return;
   output = static_cast<Cell*>(std::malloc(kOutputCells * sizeof(Cell)));
   scratch = static_cast<uint8_t*>(std::malloc(kScratchBytes));

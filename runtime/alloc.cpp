@@ -47,8 +47,8 @@ size_t page_size() {
   static const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   return size;
 }
-size_t round_to_pages(size_t n) { return (n + page_size() - 1) & ~(page_size() - 1); }
-uint32_t align16(uint64_t n) { return static_cast<uint32_t>((n + 15) & ~uint64_t(15)); }
+size_t round_to_pages(size_t n) { return align_up(n, page_size()); }
+uint32_t align16(uint64_t n) { return static_cast<uint32_t>(align_up(n, 16)); }
 
 inline uintptr_t free_link(uint32_t next) { return (uintptr_t(next) << 1) | 1; }
 
@@ -307,6 +307,21 @@ Series* expand_series(uint32_t node, uint32_t new_capacity) {
   copy_from_head(old, fresh);
   give_up(old);
   return fresh;
+}
+
+uint8_t* reserve_bytes(uint32_t node, uint32_t n) {
+  Series* s = series_of(node);
+  uint64_t needed = uint64_t(s->tail) + n;
+  if (needed > s->capacity) {
+    uint64_t grown = s->capacity < n ? uint64_t(s->capacity) + 2 * uint64_t(n)
+                                     : uint64_t(s->capacity) * 2;
+    if (grown < needed) grown = needed;
+    if (grown > kMaxCapacity) rt::fire_error("internal", "no-memory");
+    s = expand_series(node, static_cast<uint32_t>(grown));
+  }
+  uint8_t* old_tail = s->tail_ptr();
+  s->tail += n;
+  return old_tail;
 }
 
 Series* expand_series_filled(uint32_t node, uint32_t new_capacity, uint8_t byte) {

@@ -11,6 +11,11 @@
 
 namespace alloc {
 
+// value rounded up to a multiple of alignment, a power of two.
+constexpr size_t align_up(size_t value, size_t alignment) {
+  return (value + alignment - 1) & ~(alignment - 1);
+}
+
 // Series buffer header; the data follows it. head and tail are byte offsets into the data, so a
 // moved buffer needs no fixing up.
 struct Series {
@@ -91,6 +96,10 @@ Series* move_series_buffer(uint32_t node, uint32_t new_capacity = 0);
 // As move_series_buffer, with the elements kept (from the new buffer's data start).
 Series* expand_series(uint32_t node, uint32_t new_capacity = 0);
 Series* expand_series_filled(uint32_t node, uint32_t new_capacity, uint8_t byte);
+// Advances the tail by n bytes, growing the buffer when needed (doubling; beyond kMaxCapacity
+// raises internal/no-memory); returns the old tail address, valid until the next allocation.
+// May collect.
+uint8_t* reserve_bytes(uint32_t node, uint32_t n);
 // A new buffer with the same flags, unit, capacity and elements.
 uint32_t copy_series(uint32_t node);
 

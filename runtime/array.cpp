@@ -1,10 +1,9 @@
 // Growable arrays of 32-bit words in unit-4 series buffers (see array.h). Growth goes through
-// the cell helpers' byte reservation, so an array grows like every other buffer.
+// the memory manager's byte reservation, so an array grows like every other buffer.
 #include "runtime/array.h"
 
 #include <cstring>
 
-#include "datatypes/cell_ops.h"
 
 namespace array {
 
@@ -21,7 +20,7 @@ alloc::Series* clear(uint32_t node) {
 }
 
 int32_t* append_int(uint32_t node, int32_t value) {
-  auto* slot = reinterpret_cast<int32_t*>(cell::buffer_reserve_bytes(node, sizeof(int32_t)));
+  auto* slot = reinterpret_cast<int32_t*>(alloc::reserve_bytes(node, sizeof(int32_t)));
   *slot = value;
   return slot;
 }

@@ -1,7 +1,7 @@
 // Case folding: one code point to one code point (simple case mapping), so no text changes
 // length. Used wherever text is compared without regard to case and by uppercase/lowercase.
 // The mappings are generated at build time from UnicodeData.txt (runtime/gen_casefold.py).
-// change_case writes through the string layer (datatypes/string_buffer.h) and may allocate.
+// Changing the case of a string value is the string layer's (string::change_case).
 #pragma once
 #include <cstdint>
 
@@ -15,14 +15,5 @@ void init_tables();
 
 // The code point mapped to upper case (upper) or to lower case; unchanged when it has no mapping.
 uint32_t fold_char(uint32_t code_point, bool upper);
-
-// The body of uppercase and lowercase: a char! is folded in place; a string-family value from
-// its head for `part` units (null: to the tail; an integer!, or a position in the same series;
-// anything else raises script/invalid-refine-arg; a negative count changes nothing, and the
-// count never reaches past the tail). A string widens when a folded code point needs it; its
-// owner, if any, is then told once (uppercase or lowercase, index 0, the count). Returns the
-// value. May allocate: the value's buffer must be rooted, and the cell itself is only read
-// before the first allocation.
-Cell* change_case(Cell* value, const Cell* part, bool upper);
 
 }  // namespace casefold

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -275,20 +274,6 @@ void uncaught_throw() {
 }
 
 void free_at_exit() { heap_free_all(); }
-
-// --- Arithmetic helpers --------------------------------------------------------------------
-
-double degrees_to_radians(double degrees, int mode) {
-  double x = std::fmod(degrees, 360.0);
-  if (x > 180 || x < -180) x += x >= 0 ? -360 : 360;
-  if (x > 90 || x < -90) {
-    if (mode == 0)
-      x += x >= 0 ? -180 : 180;
-    else if (mode == 2)
-      x = (x >= 0 ? 180 : -180) - x;
-  }
-  return x * 3.141592653589793 / 180;
-}
 
 // --- Interpreter stack ---------------------------------------------------------------------
 

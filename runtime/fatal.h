@@ -69,14 +69,6 @@ const char* fatal_text(int number);  // the table's text ("unknown error code!" 
 
 void free_at_exit();  // the whole tracked heap back to the system
 
-// Angle reduction for the trigonometric natives: mode 0 tangent, 1 cosine, 2 sine.
-double degrees_to_radians(double degrees, int mode);
-
-// value rounded up to a multiple of alignment, a power of two.
-constexpr size_t align_up(size_t value, size_t alignment) {
-  return (value + alignment - 1) & ~(alignment - 1);
-}
-
 // --- Machine-stack guard ---------------------------------------------------------------------
 
 // Lowest frame address the current thread may reach before the language's stack-overflow error

@@ -17,7 +17,6 @@
 #include <deque>
 #include <vector>
 
-#include "datatypes/ownership.h"
 #include "runtime/alloc.h"
 #include "runtime/extres.h"
 #include "runtime/fatal.h"
@@ -27,6 +26,8 @@ namespace gc {
 bool enabled = false;
 
 namespace {
+
+OwnerPass owner_pass{};
 
 using alloc::Series;
 using alloc::SeriesFrame;
@@ -349,6 +350,8 @@ void remove_marker(Marker fn) {
   }
 }
 
+void set_owner_pass(OwnerPass pass) { owner_pass = pass; }
+
 bool active() { return collecting; }
 uint64_t collections() { return cycles; }
 
@@ -365,10 +368,12 @@ void collect() {
     drain_mark_stack();
   }
   // An owner lives while a series it owns does, so owners are marked to a fixpoint.
-  while (ownership::mark_owners()) drain_mark_stack();
+  if (owner_pass.mark) {
+    while (owner_pass.mark()) drain_mark_stack();
+  }
 
   extres::sweep();
-  ownership::sweep();
+  if (owner_pass.sweep) owner_pass.sweep();
   if (stress_every) compact_by_moving_everything();
   else compact_frames();
   sweep_big_blocks();

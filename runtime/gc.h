@@ -34,6 +34,17 @@ using Marker = void (*)();
 void add_marker(Marker fn);
 void remove_marker(Marker fn);
 
+// The pass over a table that keeps nothing alive by itself but whose entries live while their
+// key does (series ownership, datatypes/ownership.h). Within a cycle, after every root is
+// marked: mark() is called until it returns false (true: it marked something new), the mark
+// stack drained after each call; sweep() runs before compaction. One such pass; null entries are
+// skipped.
+struct OwnerPass {
+  bool (*mark)();
+  void (*sweep)();
+};
+void set_owner_pass(OwnerPass pass);
+
 // Marking, for markers and the per-type table.
 bool mark_node(uint32_t node);                      // the buffer only; true if newly marked
 void mark_block(uint32_t node);                     // the buffer and the cells it holds

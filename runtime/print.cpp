@@ -9,7 +9,7 @@
 #include "platform/os/console.h"
 #include "runtime/heap.h"
 
-namespace hooks {
+namespace rt {
 
 namespace {
 
@@ -45,7 +45,7 @@ HookList<OutputHook> output_hooks{nullptr, 0, 0};
 
 }  // namespace
 
-void init() {
+void init_hooks() {
   print_hooks.reset();
   output_hooks.reset();
 }
@@ -63,15 +63,12 @@ void run_output_hooks(const void* text, size_t length, int unit) {
   for (uint32_t i = 0; i < output_hooks.count; ++i) output_hooks.entries[i](text, length, unit);
 }
 
-}  // namespace hooks
-
-namespace rt {
 
 namespace {
 
 void emit(const char* text, size_t length) {
   platform::write_text(text, length, 0);
-  hooks::run_output_hooks(text, length, 0);
+  rt::run_output_hooks(text, length, 0);
 }
 
 void emit_item(const PrintItem& item) {

@@ -42,17 +42,14 @@ void print(std::initializer_list<PrintItem> items);       // back to back, no se
 void print_line(std::initializer_list<PrintItem> items);  // the same, then a line feed
 void print_byte(uint8_t byte);
 
-}  // namespace rt
-
-namespace hooks {
 
 using PrintHook = void (*)(const Cell* value, int flag);
 // text: length units of the given unit (0: UTF-8 bytes, 1, 2, 4: as platform::write_text).
 using OutputHook = void (*)(const void* text, size_t length, int unit);
 
-void init();  // both lists empty, room for 5 each; first of all at start-up
+void init_hooks();  // both lists empty, room for 5 each; first of all at start-up
 void register_hooks(PrintHook print_hook, OutputHook output_hook);  // nulls are skipped
 void run_print_hooks(const Cell* value, int flag);                  // in registration order
 void run_output_hooks(const void* text, size_t length, int unit);
 
-}  // namespace hooks
+}  // namespace rt

@@ -8,19 +8,20 @@
 
 #include "boot/entry.h"
 #include "datatypes/runtime_words.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
+#include "interpreter/frames.h"
 #include "lexer/lexer.h"
 
 namespace {
 
 // Runs one scan under a try frame; true when it raised a language error.
 bool raises(const uint8_t* data, size_t size, const lexer::Mode& mode, uint8_t* type) {
-  uint32_t code = stack::try_catch(runtime_words::words.try_, [&] {
+  uint32_t code = frames::try_catch(runtime_words::words.try_, [&] {
     Cell* out = stack::push_new();
     *out = Cell{TYPE_NONE, 0, 0, 0};
     *type = lexer::scan(out, data, size, mode, nullptr, nullptr, nullptr);
   });
-  stack::reset_all();
+  frames::reset_all();
   return code != 0;
 }
 

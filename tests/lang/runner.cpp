@@ -7,7 +7,7 @@
 // Under the stress mode (ZEL_GC_STRESS) a checking run also requires each case to answer exactly
 // as it does without it (result, error message, printed text): it runs itself once without the
 // stress mode first, for those outcomes, since a rooting fault may still pass the expectation.
-// Relies on the lexer for loading, interp::eval_block for running, stack::try_catch for catching
+// Relies on the lexer for loading, interp::eval_block for running, frames::try_catch for catching
 // errors and the print hooks for capturing output; values are kept on the data stack or under
 // gc::Guard.
 #include <spawn.h>
@@ -26,11 +26,12 @@
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/runtime_words.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "interpreter/actions.h"
+#include "interpreter/dispatch.h"
 #include "interpreter/eval.h"
-#include "interpreter/stack.h"
+#include "interpreter/frames.h"
 #include "lexer/lexer.h"
 #include "runtime/gc.h"
 #include "runtime/print.h"
@@ -228,9 +229,9 @@ std::string render(Cell* value, bool mold) {
   gc::Guard guard(text);
   string::init_empty(&text, 64);
   if (mold) {
-    actions::call_mold(value, &text, {}, nullptr, INT32_MAX, 0);
+    datatype::call_mold(value, &text, {}, nullptr, INT32_MAX, 0);
   } else {
-    actions::call_form(value, &text, nullptr, INT32_MAX);
+    datatype::call_form(value, &text, nullptr, INT32_MAX);
   }
   return text_of(text);
 }
@@ -292,10 +293,10 @@ bool run_case(const char* path, const Case& c) {
   printed.clear();
   Cell* saved_top = stack::top;
   Cell* saved_args = stack::args;
-  stack::Frame* saved_frames = stack::frame_top;
+  frames::Frame* saved_frames = frames::frame_top;
   uint32_t code = 0;
   try {
-    code = stack::try_catch(runtime_words::words.try_, [&] {
+    code = frames::try_catch(runtime_words::words.try_, [&] {
       Cell* code_block = stack::push_new();
       *code_block = Cell{TYPE_NONE, 0, 0, 0};
       lexer::scan(code_block, reinterpret_cast<const uint8_t*>(c.source.data()), c.source.size(),
@@ -321,15 +322,15 @@ bool run_case(const char* path, const Case& c) {
     if (o.fault.empty()) o.fault = "an exit was left pending";
     interp::pending = 0;
   }
-  if (stack::frame_top != saved_frames && o.fault.empty()) {
+  if (frames::frame_top != saved_frames && o.fault.empty()) {
     o.fault = "the call-frame stack was left unbalanced";
   }
-  if (stack::frame_top > saved_frames) stack::set_ctop(saved_frames);
+  if (frames::frame_top > saved_frames) frames::set_ctop(saved_frames);
   stack::top = saved_top;
   stack::args = saved_args;
   std::string message;
   if (o.error && (options.outcomes || gc::stress() || !passed(c, o))) {
-    stack::try_catch(runtime_words::words.try_, [&] { message = render(&error, false); });
+    frames::try_catch(runtime_words::words.try_, [&] { message = render(&error, false); });
     stack::top = saved_top;
   }
   std::string where = std::string(path) + ":" + std::to_string(c.line);
@@ -378,7 +379,7 @@ void run_file(const char* path, Totals& totals) {
   std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
   std::vector<Item> items;
   Cell* saved_top = stack::top;
-  uint32_t code = stack::try_catch(runtime_words::words.try_, [&] { items = load_items(text); });
+  uint32_t code = frames::try_catch(runtime_words::words.try_, [&] { items = load_items(text); });
   if (code) {
     Cell error = *stack::top_cell();
     gc::Guard guard(error);
@@ -447,7 +448,7 @@ bool read_normal_outcomes() {
 }
 
 int run() {
-  hooks::register_hooks(capture_print, nullptr);
+  rt::register_hooks(capture_print, nullptr);
   if (gc::stress() && !options.outcomes && !read_normal_outcomes()) {
     rt::print_line({"the run without the stress mode, for comparison, failed"});
     return 1;

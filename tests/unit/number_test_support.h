@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "interpreter/frames.h"
 #include "word_test_support.h"
 
 namespace number_test {
@@ -40,7 +41,7 @@ class NumberTest : public word_test::WordTest {
   static Cell binary(std::initializer_list<uint8_t> bytes, uint32_t index = 0) {
     Cell* b = string::init_empty(empty_stack_cell(), 16);
     cell::set_type(*b, TYPE_BINARY);
-    uint8_t* at = cell::buffer_reserve_bytes(b->w2, static_cast<uint32_t>(bytes.size()));
+    uint8_t* at = alloc::reserve_bytes(b->w2, static_cast<uint32_t>(bytes.size()));
     if (bytes.size()) std::memcpy(at, bytes.begin(), bytes.size());
     b->w1 = index;
     return *b;
@@ -82,9 +83,9 @@ class NumberTest : public word_test::WordTest {
   // category/id, or "" when body returned.
   template <class Body>
   static std::string guarded(Body&& body) {
-    stack::mark_native(source_word("test-call"));
+    frames::mark_native(source_word("test-call"));
     std::string error = raised_by(body);
-    stack::unwind();
+    frames::unwind();
     stack::pop_cells(1);
     return error;
   }
@@ -95,13 +96,13 @@ class NumberTest : public word_test::WordTest {
   static std::string run(action::Slot slot, std::initializer_list<Cell> operands) {
     Cell result{};
     std::string error = guarded([&] {
-      stack::mark_native(source_word("test-call"));
+      frames::mark_native(source_word("test-call"));
       for (const Cell& c : operands) stack::push_copy(c);
       auto fn = reinterpret_cast<action::OnFrame>(
           datatype::table[cell::type_of(*operands.begin())][slot - 1]);
       fn();
       result = *stack::arg(0);
-      stack::unwind();
+      frames::unwind();
     });
     if (!handed.empty()) return handed;
     return error.empty() ? show(result) : error;
@@ -111,12 +112,12 @@ class NumberTest : public word_test::WordTest {
   static std::string convert(action::Slot slot, uint8_t type, const Cell& spec) {
     Cell result{};
     std::string error = guarded([&] {
-      stack::mark_native(source_word("test-call"));
+      frames::mark_native(source_word("test-call"));
       Cell* proto = datatype::push(type);
       Cell* copy = stack::push_copy(spec);
       result = slot == action::MAKE ? *datatype::lookup<action::MAKE>(type)(proto, copy, type)
                                     : *datatype::lookup<action::TO>(type)(proto, copy, type);
-      stack::unwind();
+      frames::unwind();
     });
     return error.empty() ? show(result) : error;
   }

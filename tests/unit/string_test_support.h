@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "datatypes/string_buffer.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
 #include "runtime/alloc.h"
 
 class TextTest : public testing::Test {

@@ -7,7 +7,10 @@
 #include <vector>
 
 #include "datatypes/error.h"
-#include "interpreter/actions.h"
+#include "datatypes/datatype.h"
+#include "datatypes/float.h"
+#include "interpreter/dispatch.h"
+#include "interpreter/frames.h"
 #include "word_test_support.h"
 
 namespace {
@@ -24,10 +27,10 @@ class ActionsTest : public word_test::WordTest {
   static Cell* call(Slot slot, std::initializer_list<Cell> operands,
                     std::vector<int32_t> refinements = {}) {
     refinements.resize(11, -1);  // find has the most refinements
-    stack::mark_native(frame_word());
+    frames::mark_native(frame_word());
     for (const Cell& c : operands) stack::push_copy(c);
-    actions::dispatcher(slot)(refinements.data());
-    stack::unwind();
+    dispatch::dispatcher(slot)(refinements.data());
+    frames::unwind();
     return stack::top_cell();
   }
 
@@ -37,9 +40,9 @@ class ActionsTest : public word_test::WordTest {
   template <class Body>
   static std::string raised_by(Body&& body) {
     Cell* caller_args = stack::args;
-    stack::mark_native(runtime_words::words.frame_anon);
+    frames::mark_native(runtime_words::words.frame_anon);
     std::string error = WordTest::raised_by(body);
-    stack::set_ctop(stack::top_frame());
+    frames::set_ctop(frames::top_frame());
     stack::args = caller_args;
     return error;
   }
@@ -140,7 +143,7 @@ TEST_F(ActionsTest, PathStepErrorsNameTheElementOrThePathReached) {
     // A block stands for the path: path! cells have no collector entry yet.
     Cell* path = build("a b c");
     EXPECT_EQ(raised_by([&] {
-                actions::call_eval_path(&flag, &element,
+                dispatch::call_eval_path(&flag, &element,
                                         {.path = path, .index = c.index, .get = true});
               }),
               "script/bad-path-type");
@@ -227,7 +230,7 @@ TEST_F(CompareTest, RawComparisonNeverRaises) {
     SCOPED_TRACE(c.name);
     Cell a = c.a, b = c.b;
     int32_t result = 0;
-    EXPECT_EQ(raised_by([&] { result = actions::call_compare(&a, &b, c.op); }), "");
+    EXPECT_EQ(raised_by([&] { result = datatype::call_compare(&a, &b, c.op); }), "");
     EXPECT_EQ(result, c.expected);
   }
 }

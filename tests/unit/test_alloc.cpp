@@ -253,4 +253,11 @@ TEST(Alloc, MoreNodesThanOneFrameHoldOpenASecondFrame) {
   });
 }
 
+TEST(Alloc, AlignUpRoundsToAPowerOfTwo) {
+  struct {
+    size_t value, alignment, expected;
+  } cases[] = {{17, 16, 32}, {32, 16, 32}, {0, 16, 0}, {1, 4096, 4096}, {4097, 4096, 8192}};
+  for (const auto& c : cases) EXPECT_EQ(alloc::align_up(c.value, c.alignment), c.expected);
+}
+
 }  // namespace

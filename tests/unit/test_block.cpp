@@ -1,8 +1,8 @@
 // block! and paren!: mold and form layout (new-line markers, nesting limits, blocks inside
 // themselves), comparison, deep copies, and edits that splice a block into itself.
 #include "child_process.h"
+#include "datatypes/hashtable.h"
 #include "word_test_support.h"
-#include "runtime/hashtable.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 
 #include <string>
 
+#include "datatypes/runtime_words.h"
+#include "interpreter/frames.h"
 #include "runtime/casefold.h"
 #include "runtime/throw.h"
 #include "string_test_support.h"
-#include "datatypes/runtime_words.h"
-#include "interpreter/stack.h"
 
 namespace {
 
@@ -92,7 +92,7 @@ TEST_F(CasefoldTest, ChangesTheCaseOfStrings) {
     Cell part = c.part == PartGiven::kInteger
                     ? Cell{TYPE_INTEGER, 0, uint32_t(c.count), 0}
                     : Cell{TYPE_STRING, uint32_t(c.count), value->w2, 0};
-    casefold::change_case(value, c.part == PartGiven::kNone ? nullptr : &part, c.upper);
+    string::change_case(value, c.part == PartGiven::kNone ? nullptr : &part, c.upper);
     Cell whole = *value;
     whole.w1 = 0;
     EXPECT_EQ(read(whole), c.expected) << "case " << (&c - cases);
@@ -106,7 +106,7 @@ TEST_F(CasefoldTest, PartCountBeyondTheTailStopsAtTheTail) {
     Cell* value = text(U"abcdef");
     string::truncate_units(value->w2, 3);
     Cell part{TYPE_INTEGER, 0, uint32_t(count), 0};
-    casefold::change_case(value, &part, true);
+    string::change_case(value, &part, true);
     EXPECT_EQ(read(*value), U"ABC");
     alloc::Series* s = alloc::series_of(value->w2);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(s->head_ptr()) + 3, 3), "def") << count;
@@ -116,7 +116,7 @@ TEST_F(CasefoldTest, PartCountBeyondTheTailStopsAtTheTail) {
 TEST_F(CasefoldTest, HeadPastTheTailIsSetBackToTheTail) {
   Cell* value = text(U"abc");
   value->w1 = 7;
-  casefold::change_case(value, nullptr, true);
+  string::change_case(value, nullptr, true);
   EXPECT_EQ(value->w1, 3u);
   value->w1 = 0;
   EXPECT_EQ(read(*value), U"abc");
@@ -124,8 +124,8 @@ TEST_F(CasefoldTest, HeadPastTheTailIsSetBackToTheTail) {
 
 TEST_F(CasefoldTest, FoldsAChar) {
   Cell c{TYPE_CHAR, 0, 0x1E943, 0};
-  EXPECT_EQ(casefold::change_case(&c, nullptr, true)->w2, 0x1E921u);
-  EXPECT_EQ(casefold::change_case(&c, nullptr, false)->w2, 0x1E943u);
+  EXPECT_EQ(string::change_case(&c, nullptr, true)->w2, 0x1E921u);
+  EXPECT_EQ(string::change_case(&c, nullptr, false)->w2, 0x1E943u);
 }
 
 TEST_F(CasefoldTest, PartInAnotherSeriesIsRejected) {
@@ -133,8 +133,8 @@ TEST_F(CasefoldTest, PartInAnotherSeriesIsRejected) {
   Cell* other = text(U"xyz");
   other->w1 = 1;
   Cell part = *other;
-  uint32_t code = stack::try_catch(runtime_words::words.try_, [&] {
-    casefold::change_case(value, &part, true);
+  uint32_t code = frames::try_catch(runtime_words::words.try_, [&] {
+    string::change_case(value, &part, true);
   });
   EXPECT_EQ(code, rt::kThrowError);
   EXPECT_STREQ(rt::raised.category, "script");

@@ -7,6 +7,7 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/word.h"
+#include "interpreter/frames.h"
 #include "runtime/alloc.h"
 #include "word_test_support.h"
 
@@ -216,7 +217,7 @@ TEST_F(Context, AStackHeldContextReadsTheCallsCells) {
   gc::Guard guard(fn);
   EXPECT_FALSE(context::has_values(fn));
   // The call's arguments start at the data stack's very first cell.
-  stack::reset_all();
+  frames::reset_all();
   for (int32_t v : {10, 20, 30}) stack::push_copy(integer(v));
   context::set_values_position(fn, 0);
   EXPECT_TRUE(context::has_values(fn));

@@ -7,11 +7,12 @@
 #include "child_process.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/error.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/stack.h"
 #include "datatypes/word.h"
+#include "interpreter/frames.h"
 #include "runtime/gc.h"
 #include "word_test_support.h"
-#include "datatypes/runtime_words.h"
-#include "interpreter/stack.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ class Error : public WordTest {
   // The error the body raised (the newest stack cell after the throw), or null.
   template <class Body>
   static Cell* caught(Body&& body) {
-    uint32_t code = stack::try_catch(runtime_words::words.try_, body);
+    uint32_t code = frames::try_catch(runtime_words::words.try_, body);
     cycles::reset();
     if (code != rt::kThrowError) return nullptr;
     Cell* e = stack::top - 1;
@@ -418,8 +419,8 @@ TEST_F(Error, ExpectArgReadsTheValueBeforeNamingTheCallee) {
     uint32_t code = 0;
     {
       StressEveryAllocation stress;
-      code = stack::try_catch(runtime_words::words.frame_anon, [&] {
-        stack::mark_native(callee);
+      code = frames::try_catch(runtime_words::words.frame_anon, [&] {
+        frames::mark_native(callee);
         cell::fire_expect_arg(*cell::block_head(*holder), 0);
       });
     }

@@ -4,15 +4,15 @@
 
 #include <signal.h>
 
-#include <cmath>
 #include <cstring>
 #include <string>
 
+#include "datatypes/runtime_words.h"
+#include "datatypes/stack.h"
+#include "interpreter/frames.h"
 #include "runtime/fatal.h"
 #include "runtime/heap.h"
 #include "runtime/throw.h"
-#include "datatypes/runtime_words.h"
-#include "interpreter/stack.h"
 
 namespace {
 
@@ -159,7 +159,7 @@ void overflow_stack() { recurse(0, false); }
 bool overflow_is_a_language_error() {
   rt::raised = {nullptr, nullptr};
   Cell* saved_top = stack::top;
-  uint32_t code = stack::try_catch(runtime_words::words.try_, [] { recurse(0, true); });
+  uint32_t code = frames::try_catch(runtime_words::words.try_, [] { recurse(0, true); });
   stack::top = saved_top;  // drops the error value: the data stack is shared with later suites
   return code == rt::kThrowError && rt::raised.id &&
          std::strcmp(rt::raised.id, "stack-overflow") == 0 &&
@@ -201,46 +201,6 @@ TEST(Start, ArgumentsAreCopiedOntoTheTrackedHeap) {
     for (rt::HeapBlock* b = rt::heap.first; b; b = b->next) found = found || b->data() == wanted;
     EXPECT_TRUE(found);
   }
-}
-
-// --- Helpers -----------------------------------------------------------------------------------
-
-constexpr double kPi = 3.141592653589793;
-
-struct AngleCase {
-  double degrees;
-  int mode;
-  double expected_degrees;  // the reduced angle
-};
-
-const AngleCase kAngleCases[] = {
-    {540, 1, 180}, {100, 2, 80}, {100, 0, -80},  {-100, 2, -80}, {-100, 0, 80},   {100, 1, 100},
-    {270, 2, -90}, {190, 0, 10}, {-190, 1, 170}, {725, 2, 5},    {-540, 1, -180}, {45, 0, 45},
-};
-
-TEST(Helpers, DegreesToRadiansReducesByMode) {
-  for (const AngleCase& c : kAngleCases)
-    EXPECT_DOUBLE_EQ(rt::degrees_to_radians(c.degrees, c.mode), c.expected_degrees * kPi / 180)
-        << c.degrees << " mode " << c.mode;
-}
-
-TEST(Helpers, ReducedAnglesKeepTheFunctionValues) {
-  for (double d = -1000; d <= 1000; d += 7.5) {
-    double r = d * kPi / 180;
-    EXPECT_NEAR(std::sin(rt::degrees_to_radians(d, 2)), std::sin(r), 1e-12) << d;
-    EXPECT_NEAR(std::cos(rt::degrees_to_radians(d, 1)), std::cos(r), 1e-12) << d;
-    if (std::fabs(std::cos(r)) > 1e-3) {
-      EXPECT_NEAR(std::tan(rt::degrees_to_radians(d, 0)), std::tan(r), 1e-9) << d;
-    }
-    EXPECT_LE(std::fabs(rt::degrees_to_radians(d, 2)), kPi / 2 + 1e-15) << d;
-  }
-}
-
-TEST(Helpers, AlignUp) {
-  struct {
-    size_t value, alignment, expected;
-  } cases[] = {{17, 16, 32}, {32, 16, 32}, {0, 16, 0}, {1, 4096, 4096}, {4097, 4096, 8192}};
-  for (const auto& c : cases) EXPECT_EQ(rt::align_up(c.value, c.alignment), c.expected);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "interpreter/frames.h"
 #include "number_test_support.h"
 
 namespace {
@@ -35,7 +36,7 @@ class FloatTest : public number_test::NumberTest {
 
   // round as its dispatcher calls it: the scale cell (null without /to) and the flags named.
   static Cell round(Cell value, const Cell* scale, const std::string& flags) {
-    stack::mark_native(source_word("round"));
+    frames::mark_native(source_word("round"));
     Cell* v = stack::push_copy(value);
     Cell* s = scale ? stack::push_copy(*scale) : nullptr;
     auto has = [&](const char* f) { return flags.find(f) != std::string::npos; };
@@ -45,7 +46,7 @@ class FloatTest : public number_test::NumberTest {
          .half_down = has("half-down"), .floor = has("floor"),
          .ceiling = has("ceiling") && !has("half-ceiling"), .half_ceiling = has("half-ceiling")});
     Cell result = *stack::arg(0);
-    stack::unwind();
+    frames::unwind();
     return result;
   }
 
@@ -207,12 +208,12 @@ TEST_F(FloatTest, Cells) {
   float_::make_at(&c, -0.5);
   EXPECT_EQ(show(c), "f:-0.5");
   EXPECT_TRUE(c.header & cell::kNewLine);
-  stack::mark_native(source_word("test-call"));
+  frames::mark_native(source_word("test-call"));
   stack::push_copy(c);
   float_::set_result(0.25);
   EXPECT_EQ(stack::arg(0)->header, TYPE_FLOAT);  // a fresh result: no flags
   EXPECT_EQ(show(*stack::arg(0)), "f:0.25");
-  stack::unwind();
+  frames::unwind();
 
   struct Rounded {
     double value;
@@ -384,7 +385,7 @@ TEST_F(FloatTest, CompoundOperandsGoToTheirType) {
 
 TEST_F(FloatTest, OtherOperationCodes) {
   EXPECT_EQ(raised_by([&] {
-              stack::mark_native(source_word("or~"));
+              frames::mark_native(source_word("or~"));
               stack::push_copy(F(1.0));
               stack::push_copy(F(2.0));
               float_::do_math(integer::OR);

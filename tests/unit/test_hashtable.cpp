@@ -12,10 +12,10 @@
 
 #include "datatypes/cell_ops.h"
 #include "datatypes/datatype.h"
+#include "datatypes/hashtable.h"
 #include "runtime/alloc.h"
 #include "runtime/array.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
 #include "runtime/throw.h"
 #include "word_test_support.h"
 

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "datatypes/integer.h"
+#include "interpreter/frames.h"
 #include "number_test_support.h"
 
 namespace {
@@ -351,7 +352,7 @@ TEST_F(IntegerTest, DecimalText) {
 }
 
 TEST_F(IntegerTest, CellOperations) {
-  stack::mark_native(source_word("test-call"));
+  frames::mark_native(source_word("test-call"));
   integer::push(-3);
   integer::push(8);
   EXPECT_EQ(show(*stack::top_cell()), "8");
@@ -368,7 +369,7 @@ TEST_F(IntegerTest, CellOperations) {
   EXPECT_EQ(integer::sign(INT_MIN), -1);
   EXPECT_TRUE(integer::float_out_of_range(real(NAN)));
   EXPECT_FALSE(integer::float_out_of_range(real(-2147483648.0)));
-  stack::unwind();
+  frames::unwind();
 }
 
 // Callers that want integer division (char!, tuple!) pass no result cell.

@@ -4,9 +4,9 @@
 
 #include <string>
 
+#include "datatypes/hashtable.h"
 #include "datatypes/money.h"
 #include "lexer/lexer.h"
-#include "runtime/hashtable.h"
 #include "tests/unit/word_test_support.h"
 
 namespace {

@@ -2,6 +2,7 @@
 // argument names, reflection, printing, comparison, and what the collector keeps of them.
 #include "callable_test_support.h"
 #include "datatypes/native.h"
+#include "interpreter/frames.h"
 
 namespace {
 
@@ -128,12 +129,12 @@ TEST_F(Native, FormAndMold) {
        "?op?"},
       {*over_routine, "make op! [[a b]]", "?op?"},
   };
-  stack::Frame* frames_before = stack::frame_top;
+  frames::Frame* frames_before = frames::frame_top;
   for (const Case& c : cases) {
     EXPECT_EQ(mold(c.value), c.molded);
     EXPECT_EQ(form(c.value), c.formed);
   }
-  EXPECT_EQ(stack::frame_top, frames_before);  // the <anon> frame of an op's mold is gone
+  EXPECT_EQ(frames::frame_top, frames_before);  // the <anon> frame of an op's mold is gone
 }
 
 TEST_F(Native, ComparesByEntry) {
@@ -154,7 +155,7 @@ TEST_F(Native, ComparesByEntry) {
 TEST_F(Native, TheCollectorKeepsWhatAnOpWraps) {
   Cell* op = make_value(TYPE_OP, *function_of("left right", "[left] right"));
   Cell kept = *op;
-  stack::reset_all();
+  frames::reset_all();
   Cell* held = stack::push_copy(kept);
   gc::collect();
   gc::verify();

@@ -10,6 +10,7 @@
 #include "datatypes/ownership.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "runtime/slot_pool.h"
 #include "word_test_support.h"
 
 namespace {

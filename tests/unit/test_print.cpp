@@ -33,11 +33,11 @@ void numbered_print_hook(const Cell*, int) {
 class Print : public testing::Test {
  protected:
   void SetUp() override {
-    hooks::init();
+    rt::init_hooks();
     hooked.clear();
     calls.clear();
   }
-  void TearDown() override { hooks::init(); }
+  void TearDown() override { rt::init_hooks(); }
 };
 
 struct FormatCase {
@@ -64,7 +64,7 @@ TEST_F(Print, ItemFormats) {
       {{reinterpret_cast<const void*>(0xABCDEF12)}, "ABCDEF12"},
       {{reinterpret_cast<const void*>(0x7FFD12345678)}, "7FFD12345678"},
   };
-  hooks::register_hooks(nullptr, record_output);
+  rt::register_hooks(nullptr, record_output);
   for (const FormatCase& c : cases) {
     hooked.clear();
     StdoutCapture out;
@@ -75,7 +75,7 @@ TEST_F(Print, ItemFormats) {
 }
 
 TEST_F(Print, PrintLineEndsWithALineFeedOnly) {
-  hooks::register_hooks(nullptr, record_output);
+  rt::register_hooks(nullptr, record_output);
   StdoutCapture out;
   rt::print_line({});
   rt::print_line({"x=", int32_t{3}});
@@ -85,8 +85,8 @@ TEST_F(Print, PrintLineEndsWithALineFeedOnly) {
 }
 
 TEST_F(Print, OutputHookRegisteredTwiceIsCalledTwice) {
-  hooks::register_hooks(nullptr, record_output);
-  hooks::register_hooks(nullptr, record_output);
+  rt::register_hooks(nullptr, record_output);
+  rt::register_hooks(nullptr, record_output);
   StdoutCapture out;
   rt::print({"ab"});
   EXPECT_EQ(hooked, "abab");
@@ -94,19 +94,19 @@ TEST_F(Print, OutputHookRegisteredTwiceIsCalledTwice) {
 }
 
 TEST_F(Print, SixthRegistrationGrowsTheListsAndKeepsTheOrder) {
-  hooks::register_hooks(numbered_print_hook<1>, numbered_output_hook<1>);
-  hooks::register_hooks(numbered_print_hook<2>, numbered_output_hook<2>);
-  hooks::register_hooks(numbered_print_hook<3>, nullptr);
-  hooks::register_hooks(nullptr, numbered_output_hook<3>);
-  hooks::register_hooks(numbered_print_hook<4>, numbered_output_hook<4>);
-  hooks::register_hooks(numbered_print_hook<5>, numbered_output_hook<5>);
-  hooks::register_hooks(numbered_print_hook<6>, numbered_output_hook<6>);
-  for (int i = 7; i <= 11; ++i) hooks::register_hooks(nullptr, numbered_output_hook<0>);
+  rt::register_hooks(numbered_print_hook<1>, numbered_output_hook<1>);
+  rt::register_hooks(numbered_print_hook<2>, numbered_output_hook<2>);
+  rt::register_hooks(numbered_print_hook<3>, nullptr);
+  rt::register_hooks(nullptr, numbered_output_hook<3>);
+  rt::register_hooks(numbered_print_hook<4>, numbered_output_hook<4>);
+  rt::register_hooks(numbered_print_hook<5>, numbered_output_hook<5>);
+  rt::register_hooks(numbered_print_hook<6>, numbered_output_hook<6>);
+  for (int i = 7; i <= 11; ++i) rt::register_hooks(nullptr, numbered_output_hook<0>);
 
-  hooks::run_output_hooks("x", 1, 0);
+  rt::run_output_hooks("x", 1, 0);
   EXPECT_EQ(calls, (std::vector<int>{1, 2, 3, 4, 5, 6, 0, 0, 0, 0, 0}));
   calls.clear();
-  hooks::run_print_hooks(nullptr, 0);
+  rt::run_print_hooks(nullptr, 0);
   EXPECT_EQ(calls, (std::vector<int>{1, 2, 3, 4, 5, 6}));
 }
 
@@ -120,8 +120,8 @@ void record_print(const Cell* value, int flag) {
 
 TEST_F(Print, PrintHooksGetTheValueAndFlag) {
   Cell value{};
-  hooks::register_hooks(record_print, nullptr);
-  hooks::run_print_hooks(&value, 7);
+  rt::register_hooks(record_print, nullptr);
+  rt::run_print_hooks(&value, 7);
   EXPECT_EQ(printed_value, &value);
   EXPECT_EQ(printed_flag, 7);
 }

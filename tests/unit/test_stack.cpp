@@ -5,8 +5,9 @@
 #include <utility>
 
 #include "datatypes/runtime_words.h"
+#include "datatypes/stack.h"
 #include "interpreter/eval.h"
-#include "interpreter/stack.h"
+#include "interpreter/frames.h"
 #include "runtime/throw.h"
 
 namespace {
@@ -19,11 +20,11 @@ Cell integer(int32_t n) { return Cell{TYPE_INTEGER, 0, uint32_t(n), 0}; }
 class Stack : public testing::Test {
  protected:
   void SetUp() override {
-    stack::reset_all();
+    frames::reset_all();
     saved_raiser_ = rt::set_error_raiser(nullptr);
   }
   void TearDown() override {
-    stack::reset_all();
+    frames::reset_all();
     rt::set_error_raiser(saved_raiser_);
   }
   rt::ErrorRaiser saved_raiser_ = nullptr;
@@ -43,23 +44,23 @@ TEST_F(Stack, PushingPastTheLimitRaisesStackOverflowAndLeavesRoom) {
 TEST_F(Stack, OverflowIsAnErrorValueThatATryFrameCatches) {
   rt::set_error_raiser(saved_raiser_);
   // Filled cells: building the error may collect, and the collector marks every pushed cell.
-  uint32_t code = stack::try_catch(runtime_words::words.try_, [] {
+  uint32_t code = frames::try_catch(runtime_words::words.try_, [] {
     for (;;) stack::push_copy(integer(0));
   });
   EXPECT_EQ(code, rt::kThrowError);
   ASSERT_EQ(cell::type_of(*stack::top_cell()), TYPE_ERROR);
   EXPECT_STREQ(rt::raised.id, "stack-overflow");
   // The runtime goes on: the stacks are usable again once the error is dropped.
-  stack::reset_all();
+  frames::reset_all();
   for (int i = 0; i < 100; i++) stack::push_copy(integer(0));
-  stack::mark_native(word(1));
-  stack::unwind();
+  frames::mark_native(word(1));
+  frames::unwind();
 }
 
 // Building the error value may itself mark frames: this raiser does, as the real one may.
 int frames_marked_while_raising = 0;
 void raiser_that_marks_frames(const char*, const char* id, const Cell*, const Cell*, const Cell*) {
-  for (int i = 0; i < 8; i++) stack::mark_native(word(2));
+  for (int i = 0; i < 8; i++) frames::mark_native(word(2));
   frames_marked_while_raising = 8;
   rt::raised = {"internal", id};
   throw rt::Throw{rt::kThrowError};
@@ -68,19 +69,19 @@ void raiser_that_marks_frames(const char*, const char* id, const Cell*, const Ce
 TEST_F(Stack, FrameStackOverflowKeepsAReserveForTheError) {
   rt::ErrorRaiser previous = rt::set_error_raiser(raiser_that_marks_frames);
   uint32_t code = rt::catch_codes(rt::kThrowError, [] {
-    for (;;) stack::mark_native(word(1));
+    for (;;) frames::mark_native(word(1));
   });
   rt::set_error_raiser(previous);
   EXPECT_EQ(code, rt::kThrowError);
   EXPECT_STREQ(rt::raised.id, "stack-overflow");
   EXPECT_EQ(frames_marked_while_raising, 8);
-  EXPECT_LE(stack::frame_top, stack::frame_end);
+  EXPECT_LE(frames::frame_top, frames::frame_end);
   // Once the frames are unwound the reserve is closed again: the next overflow raises the same way.
-  stack::reset_all();
+  frames::reset_all();
   frames_marked_while_raising = 0;
   previous = rt::set_error_raiser(raiser_that_marks_frames);
   code = rt::catch_codes(rt::kThrowError, [] {
-    for (;;) stack::mark_native(word(1));
+    for (;;) frames::mark_native(word(1));
   });
   rt::set_error_raiser(previous);
   EXPECT_EQ(code, rt::kThrowError);
@@ -91,23 +92,23 @@ TEST_F(Stack, MarkAndUnwindKeepTheCallersCells) {
   stack::push_copy(integer(1));
   stack::push_copy(integer(2));
   Cell* caller_args = stack::args;
-  stack::mark_native(word(7));
+  frames::mark_native(word(7));
   EXPECT_EQ(stack::args, stack::top);
-  EXPECT_EQ(stack::top_frame()->header, stack::kNative | 7u);
+  EXPECT_EQ(frames::top_frame()->header, frames::kNative | 7u);
   stack::push_copy(integer(42));
   stack::push_copy(integer(43));
-  stack::unwind_last();  // the callee's result lands in the caller's result slot
+  frames::unwind_last();  // the callee's result lands in the caller's result slot
   EXPECT_EQ(stack::args, caller_args);
   EXPECT_EQ(stack::args[0].w2, 42u);
   EXPECT_EQ(stack::top, caller_args + 3);  // the popped frame's result slot is the newest cell
 }
 
 TEST_F(Stack, UnwindToKindStopsAtATryAllFrame) {
-  stack::mark_loop(word(1));
-  stack::mark_try_all(word(2));
-  stack::mark_native(word(3));
-  stack::Frame* found = stack::unwind_to_kind(stack::kLoop, false);
-  EXPECT_EQ(found->header & stack::kKindMask, stack::kTryAll & stack::kKindMask);
+  frames::mark_loop(word(1));
+  frames::mark_try_all(word(2));
+  frames::mark_native(word(3));
+  frames::Frame* found = frames::unwind_to_kind(frames::kLoop, false);
+  EXPECT_EQ(found->header & frames::kKindMask, frames::kTryAll & frames::kKindMask);
 }
 
 // The exits, as a table: what frames stand below the exit native's own, the exit, and where it
@@ -122,47 +123,47 @@ struct ExitCase {
 };
 
 const ExitCase kExits[] = {
-    {"break reaches its loop", {stack::kLoop, stack::kNative, stack::kNative}, 0, 0,
+    {"break reaches its loop", {frames::kLoop, frames::kNative, frames::kNative}, 0, 0,
      rt::kThrowBreak, nullptr},
-    {"continue reaches the inner loop", {stack::kLoop, stack::kLoop, stack::kNative}, 1, 1,
+    {"continue reaches the inner loop", {frames::kLoop, frames::kLoop, frames::kNative}, 1, 1,
      rt::kThrowContinue, nullptr},
-    {"break through a try frame", {stack::kLoop, stack::kTry, stack::kNative}, 0, 0,
+    {"break through a try frame", {frames::kLoop, frames::kTry, frames::kNative}, 0, 0,
      rt::kThrowBreak, nullptr},
-    {"try-all between break and loop", {stack::kLoop, stack::kTryAll, stack::kNative}, 0, -1,
+    {"try-all between break and loop", {frames::kLoop, frames::kTryAll, frames::kNative}, 0, -1,
      rt::kThrowError, "break"},
-    {"continue with no loop", {stack::kNative, stack::kNative}, 1, -1, rt::kThrowError,
+    {"continue with no loop", {frames::kNative, frames::kNative}, 1, -1, rt::kThrowError,
      "continue"},
-    {"return reaches the body", {stack::kBody, stack::kLoop, stack::kNative}, 2, 0,
+    {"return reaches the body", {frames::kBody, frames::kLoop, frames::kNative}, 2, 0,
      rt::kThrowReturn, nullptr},
-    {"exit reaches the body", {stack::kNative, stack::kBody, stack::kNative}, 3, 1,
+    {"exit reaches the body", {frames::kNative, frames::kBody, frames::kNative}, 3, 1,
      rt::kThrowExit, nullptr},
-    {"return outside a function", {stack::kLoop, stack::kNative}, 2, -1, rt::kThrowError,
+    {"return outside a function", {frames::kLoop, frames::kNative}, 2, -1, rt::kThrowError,
      "return"},
-    {"throw reaches its catch", {stack::kCatch, stack::kLoop, stack::kNative}, 4, 0,
+    {"throw reaches its catch", {frames::kCatch, frames::kLoop, frames::kNative}, 4, 0,
      rt::kThrowThrow, nullptr},
-    {"throw blocked by try-all", {stack::kCatch, stack::kTryAll, stack::kNative}, 4, -1,
+    {"throw blocked by try-all", {frames::kCatch, frames::kTryAll, frames::kNative}, 4, -1,
      rt::kThrowError, "throw"},
 };
 
 TEST_F(Stack, ExitsReachTheirTargets) {
   for (const ExitCase& c : kExits) {
-    stack::reset_all();  // not SetUp(): that would save the plain raiser as the one to restore
+    frames::reset_all();  // not SetUp(): that would save the plain raiser as the one to restore
     std::vector<Cell*> bases;
     for (uint32_t header : c.frames) {
       stack::push_copy(integer(0));
-      stack::mark(word(10), header);
+      frames::mark(word(10), header);
       bases.push_back(stack::args);
     }
     stack::push_copy(integer(5));  // the exit native's argument
-    stack::Frame* before = stack::frame_top;
+    frames::Frame* before = frames::frame_top;
     rt::raised = {};
     uint32_t code = rt::catch_codes(rt::kCatchAll, [&] {
       switch (c.exit) {
-        case 0: return stack::exit_break(true, false);
-        case 1: return stack::exit_break(false, true);
-        case 2: return stack::exit_return(true);
-        case 3: return stack::exit_return(false);
-        default: return stack::exit_throw();
+        case 0: return frames::exit_break(true, false);
+        case 1: return frames::exit_break(false, true);
+        case 2: return frames::exit_return(true);
+        case 3: return frames::exit_return(false);
+        default: return frames::exit_throw();
       }
     });
     if (code == 0) code = std::exchange(interp::pending, 0u);  // exits travel as a pending code
@@ -170,10 +171,10 @@ TEST_F(Stack, ExitsReachTheirTargets) {
     if (c.target < 0) {
       EXPECT_STREQ(rt::raised.id, c.error_id) << c.name;
       EXPECT_STREQ(rt::raised.category, "throw") << c.name;
-      EXPECT_EQ(stack::frame_top, before) << c.name << ": stacks left as before";
+      EXPECT_EQ(frames::frame_top, before) << c.name << ": stacks left as before";
       continue;
     }
-    EXPECT_EQ(stack::frame_top - stack::frame_bottom, c.target + 1) << c.name;
+    EXPECT_EQ(frames::frame_top - frames::frame_bottom, c.target + 1) << c.name;
     EXPECT_EQ(stack::args, bases[c.target]) << c.name;
     uint8_t result = cell::type_of(stack::args[0]);
     if (c.exit == 0 || c.exit == 2) {
@@ -189,21 +190,21 @@ TEST_F(Stack, ExitsReachTheirTargets) {
 }
 
 TEST_F(Stack, BodyFlagIsClaimedOnlyOnce) {
-  stack::mark_native(word(1));
-  stack::mark_native(word(2));
-  stack::Frame* claimed = stack::claim_body_flag();
+  frames::mark_native(word(1));
+  frames::mark_native(word(2));
+  frames::Frame* claimed = frames::claim_body_flag();
   ASSERT_NE(claimed, nullptr);
-  EXPECT_EQ(stack::claim_body_flag(), nullptr);
-  stack::clear_body_flag(claimed);
-  EXPECT_EQ(stack::claim_body_flag(), claimed);
+  EXPECT_EQ(frames::claim_body_flag(), nullptr);
+  frames::clear_body_flag(claimed);
+  EXPECT_EQ(frames::claim_body_flag(), claimed);
 }
 
 TEST_F(Stack, InterpretedBelowFindsTheInterpreterFlag) {
-  stack::mark_interp_native(word(1));
-  stack::mark_native(word(2));
-  stack::mark_native(word(3));
-  EXPECT_TRUE(stack::interpreted_below(nullptr, false));
-  EXPECT_FALSE(stack::interpreted_below(nullptr, true));
+  frames::mark_interp_native(word(1));
+  frames::mark_native(word(2));
+  frames::mark_native(word(3));
+  EXPECT_TRUE(frames::interpreted_below(nullptr, false));
+  EXPECT_FALSE(frames::interpreted_below(nullptr, true));
 }
 
 }  // namespace

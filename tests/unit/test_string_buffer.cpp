@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "datatypes/datatype.h"
+#include "datatypes/stack.h"
+#include "runtime/gc.h"
 #include "runtime/throw.h"
 #include "string_test_support.h"
-#include "interpreter/stack.h"
-#include "runtime/gc.h"
 
 namespace {
 

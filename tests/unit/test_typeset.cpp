@@ -5,10 +5,11 @@
 
 #include "datatypes/cell_ops.h"
 #include "datatypes/error.h"
-#include "datatypes/typeset.h"
-#include "word_test_support.h"
 #include "datatypes/runtime_words.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
+#include "datatypes/typeset.h"
+#include "interpreter/frames.h"
+#include "word_test_support.h"
 
 namespace {
 
@@ -210,7 +211,7 @@ TEST_F(Typeset, SpecTypeBlocksBuildTheArgumentTypesets) {
     Cell* types = build(c.types);
     Cell* holder = block::push_new(2);
     Cell* raised = nullptr;
-    uint32_t code = stack::try_catch(runtime_words::words.try_, [&] {
+    uint32_t code = frames::try_catch(runtime_words::words.try_, [&] {
       typeset::append_from_spec(*holder, *types);
     });
     if (code) raised = stack::top - 1;

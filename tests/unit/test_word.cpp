@@ -3,6 +3,7 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/word.h"
+#include "interpreter/frames.h"
 #include "word_test_support.h"
 
 namespace {
@@ -101,7 +102,7 @@ TEST_F(Word, IndexIsNoneForAnUnboundWord) {
       {bound, TYPE_INTEGER, bound.w3 + 1},
   };
   for (const Case& c : cases) {
-    stack::reset_all();
+    frames::reset_all();
     stack::push_copy(c.word);
     datatype::lookup<action::INDEX_Q>(cell::type_of(c.word))();
     EXPECT_EQ(cell::type_of(*stack::arg(0)), c.type);
@@ -178,13 +179,13 @@ TEST_F(Word, ValuesPushedAndStoredThroughTheStack) {
   EXPECT_EQ(cell::type_of(*word::push_value(word)), TYPE_UNSET);
 
   // set-from-stack: arguments[1] is the value; it is also the result.
-  stack::reset_all();
+  frames::reset_all();
   stack::push_copy(constants::none);
   stack::push_copy(integer(8));
   word::set_from_stack(word);
   EXPECT_EQ(stack::arg(0)->w2, 8u);
   EXPECT_EQ(word::push_value_checked(word)->w2, 8u);
-  stack::reset_all();
+  frames::reset_all();
   EXPECT_EQ(raised_by([&] {
               // The native's frame: the result slot, then the value.
               stack::push_copy(constants::none);

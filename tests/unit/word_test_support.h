@@ -18,15 +18,16 @@
 #include "datatypes/context.h"
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
-#include "datatypes/series.h"
-#include "datatypes/string_buffer.h"
-#include "datatypes/symbol.h"
 #include "datatypes/runtime_words.h"
-#include "interpreter/stack.h"
+#include "datatypes/series.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "gc_stress.h"
+#include "interpreter/frames.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
-#include "gc_stress.h"
 
 namespace word_test {
 
@@ -35,11 +36,11 @@ using ::StressEveryAllocation;
 class WordTest : public testing::Test {
  protected:
   void SetUp() override {
-    stack::reset_all();
+    frames::reset_all();
     rt::raised = {};
   }
   void TearDown() override {
-    stack::reset_all();
+    frames::reset_all();
     cycles::reset();
   }
 
@@ -109,7 +110,7 @@ class WordTest : public testing::Test {
   template <class Body>
   static std::string raised_by(Body&& body) {
     rt::raised = {};
-    uint32_t code = stack::try_catch(runtime_words::words.try_, body);
+    uint32_t code = frames::try_catch(runtime_words::words.try_, body);
     cycles::reset();
     if (!code) return "";
     return std::string(rt::raised.category) + "/" + rt::raised.id;

@@ -1,18 +1,18 @@
-// Action dispatch: the dispatchers that action! values call (one per action slot), the lookup of
-// a value's implementation in the registry (datatypes/datatype.h), the direct calls the runtime
-// makes without a frame, comparison by operator code, and the integer operations the evaluator
-// computes without a call. Relies on the frame convention of interpreter/stack.h: arguments in
-// the current frame's cells, the result in stack::arg(0).
+// Action dispatch: the dispatchers that action! values call (one per action slot), each reading
+// the frame's cells and calling the implementation the registry (datatypes/datatype.h) holds for
+// the first argument's type; comparison by operator code, the path step, and the integer
+// operations the evaluator computes without a call. Relies on the frame convention of
+// datatypes/stack.h: arguments in the current frame's cells, the result in stack::arg(0).
 #pragma once
 #include <array>
 #include <cstdint>
 #include <optional>
 
 #include "datatypes/datatype.h"
-#include "interpreter/stack.h"
+#include "datatypes/stack.h"
 #include "runtime/cell.h"
 
-namespace actions {
+namespace dispatch {
 
 // Every dispatcher is called the same way, so the interpreter can call any of them through the
 // table: the action's arguments are the current frame's cells (stack::arg(0) is the first
@@ -29,22 +29,10 @@ inline Dispatcher dispatcher(action::Slot slot) { return dispatchers[slot - 1]; 
 
 // --- Lookup ------------------------------------------------------------------------------------
 
-// The implementation of the slot for a value of the given type; an unsupported action raises
-// script/expect-arg naming the innermost frame, the type and the first parameter. `value` is the
-// value the action applies to: port! actors, which take over the series and port actions of a
-// port, come with port! and will read it.
-datatype::AnyFn dispatch(uint8_t type, [[maybe_unused]] const Cell& value, action::Slot slot);
-template <action::Slot S>
-action::Fn<S> dispatch(uint8_t type, const Cell& value) {
-  return reinterpret_cast<action::Fn<S>>(dispatch(type, value, S));
-}
-template <action::Slot S>
-action::Fn<S> lookup_by_value(const Cell& value) {
-  return dispatch<S>(cell::type_of(value), value);
-}
+// The implementation of slot S for the frame's first argument (datatype::resolve_for).
 template <action::Slot S>
 action::Fn<S> lookup_by_result() {
-  return lookup_by_value<S>(*stack::arg(0));
+  return datatype::resolve_for<S>(*stack::arg(0));
 }
 
 // The path step of the value's type. Unsupported: without a path, script/bad-path-type2 (the
@@ -60,16 +48,8 @@ int32_t index_arg();
 
 // --- Comparison ----------------------------------------------------------------------------------
 
-// The truth of comparing value1 with value2 under the operator (action::CompareOp) through
-// value1's compare implementation. Values that cannot be compared are unequal; ordering them
-// (lesser?, lesser-or-equal?, greater?, greater-or-equal?) raises script/invalid-compare.
-bool compare(Cell* value1, Cell* value2, int32_t op);
 // Compares arg(0) with arg(1) and leaves the logic! in arg(0): the comparison natives.
 void compare_op(int32_t op);
-// The raw result (negative, 0, positive, or action::kNotComparable) without errors: logic! by
-// truth, native!/action!/op! by their entry, function!/routine! by their body block, when both
-// values have the same type; anything else through the compare implementation.
-int32_t call_compare(Cell* value1, Cell* value2, int32_t op);
 
 // --- Integer operations without a call ----------------------------------------------------------
 // What the action or comparison gives for two integer!s, computed directly (the arithmetic
@@ -83,11 +63,6 @@ std::optional<bool> integer_compare(int32_t op, int32_t a, int32_t b);  // actio
 // --- Direct calls --------------------------------------------------------------------------------
 // The implementation of the value's type called with the operands as given, no frame built.
 
-int32_t call_form(Cell* value, Cell* out, Cell* arg, int32_t part);
-int32_t call_mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
-                  int32_t indent);
-// A types cell that is neither a datatype! nor a typeset! raises script/expect-arg.
-void call_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* call_eval_path(Cell* parent, Cell* element, const action::PathStep& step);
 
-}  // namespace actions
+}  // namespace dispatch

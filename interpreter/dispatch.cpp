@@ -3,7 +3,7 @@
 // operands its slot signature names, then places the result in stack::arg(0). Relies on the
 // rooting rule (runtime/gc.h): operands live on the data stack, which never moves, and a cell an
 // implementation returns is copied into the result before anything else can allocate.
-#include "interpreter/actions.h"
+#include "interpreter/dispatch.h"
 
 #include <algorithm>
 #include <array>
@@ -16,10 +16,10 @@
 #include "datatypes/constants.h"
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/string.h"
 #include "runtime/throw.h"
 
-namespace actions {
+namespace dispatch {
 
 using namespace action;
 
@@ -59,7 +59,7 @@ template <Slot S>
 void make_or_to(const int32_t*) {
   uint8_t type = cell::type_of(*V());
   if (type == TYPE_DATATYPE) type = static_cast<uint8_t>(V()->w1);
-  auto fn = dispatch<S>(type, *V());
+  auto fn = datatype::resolve<S>(type, *V());
   stack::set_result(*fn(V(), A(), type));
 }
 
@@ -91,7 +91,7 @@ void emit_text(const Cell* part, Emit emit) {
 
 void do_form(const int32_t* r) {
   emit_text(Refinements{r}.arg(0), [](Cell* out, Cell* part_arg, int32_t limit) {
-    call_form(V(), out, part_arg, limit);
+    datatype::call_form(V(), out, part_arg, limit);
   });
 }
 
@@ -100,7 +100,7 @@ void do_mold(const int32_t* r) {
   Refinements ref{r};
   emit_text(ref.arg(PART), [&](Cell* out, Cell* part_arg, int32_t limit) {
     MoldOptions options{.only = ref.has(ONLY), .all = ref.has(ALL), .flat = ref.has(FLAT)};
-    call_mold(V(), out, options, part_arg, limit, 0);
+    datatype::call_mold(V(), out, options, part_arg, limit, 0);
   });
 }
 
@@ -195,7 +195,7 @@ void do_clear(const int32_t*) { lookup_by_result<CLEAR>()(V()); }
 void do_copy(const int32_t* r) {
   enum { PART, DEEP, TYPES };
   Refinements ref{r};
-  call_copy(V(), V(), ref.arg(PART), ref.has(DEEP), ref.arg(TYPES));
+  datatype::call_copy(V(), V(), ref.arg(PART), ref.has(DEEP), ref.arg(TYPES));
 }
 
 void do_find(const int32_t* r) {
@@ -321,20 +321,9 @@ void do_write(const int32_t* r) {
                          .as = ref.arg(AS)}));
 }
 
-[[noreturn]] void fire_unsupported(uint8_t type) {
-  // Only the type of the cell is reported, and for make and to that is the type made.
-  cell::fire_expect_arg(Cell{type, 0, 0, 0}, 0);
-}
-
 }  // namespace
 
 // --- Lookup --------------------------------------------------------------------------------------
-
-datatype::AnyFn dispatch(uint8_t type, [[maybe_unused]] const Cell& value, action::Slot slot) {
-  datatype::AnyFn fn = datatype::table[type][slot - 1];
-  if (!fn) fire_unsupported(type);
-  return fn;
-}
 
 action::Fn<EVAL_PATH> lookup_for_path(const Cell& value, const Cell* path, const Cell& element,
                                       int32_t index) {
@@ -358,40 +347,7 @@ int32_t index_arg() {
 
 // --- Comparison ----------------------------------------------------------------------------------
 
-bool compare(Cell* value1, Cell* value2, int32_t op) {
-  int32_t r = lookup_by_value<COMPARE>(*value1)(value1, value2, op);
-  bool ordering = op >= LESSER && op <= GREATER_OR_EQUAL;
-  if (r == kNotComparable && ordering) {
-    rt::fire_error("script", "invalid-compare", value1, value2);
-  }
-  switch (op) {
-    case NOT_EQUAL: return r != 0;
-    case LESSER: return r < 0;
-    case LESSER_OR_EQUAL: return r <= 0;
-    case GREATER: return r > 0;
-    case GREATER_OR_EQUAL: return r >= 0;
-    default: return r == 0;
-  }
-}
-
-void compare_op(int32_t op) { logic::set_result(compare(V(), A(), op)); }
-
-int32_t call_compare(Cell* value1, Cell* value2, int32_t op) {
-  auto order = [](uint32_t a, uint32_t b) {
-    return int32_t(a) < int32_t(b) ? -1 : int32_t(a) > int32_t(b) ? 1 : 0;
-  };
-  uint8_t type = cell::type_of(*value1);
-  if (type == cell::type_of(*value2)) {
-    switch (type) {
-      case TYPE_LOGIC: return int32_t(logic::value_of(*value1)) - int32_t(logic::value_of(*value2));
-      case TYPE_NATIVE: case TYPE_ACTION: case TYPE_OP: return order(value1->w1, value2->w1);
-      case TYPE_FUNCTION: case TYPE_ROUTINE: return order(value1->w3, value2->w3);
-      default: break;
-    }
-  }
-  auto fn = datatype::lookup<COMPARE>(type);
-  return fn ? fn(value1, value2, op) : kNotComparable;
-}
+void compare_op(int32_t op) { logic::set_result(datatype::compare(V(), A(), op)); }
 
 // --- Integer operations without a call -----------------------------------------------------------
 
@@ -420,25 +376,6 @@ std::optional<bool> integer_compare(int32_t op, int32_t a, int32_t b) {
 }
 
 // --- Direct calls --------------------------------------------------------------------------------
-
-int32_t call_form(Cell* value, Cell* out, Cell* arg, int32_t part) {
-  return lookup_by_value<FORM>(*value)(value, out, arg, part);
-}
-
-int32_t call_mold(Cell* value, Cell* out, MoldOptions options, Cell* arg, int32_t part,
-                  int32_t indent) {
-  return lookup_by_value<MOLD>(*value)(value, out, options, arg, part, indent);
-}
-
-void call_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
-  auto fn = lookup_by_value<COPY>(*value);
-  if (types && cell::type_of(*types) != TYPE_DATATYPE && cell::type_of(*types) != TYPE_TYPESET) {
-    // The types argument is the sixth entry of copy's spec: value /part range /deep /types kind.
-    constexpr int kTypesOrdinal = 5;
-    cell::fire_expect_arg(*types, kTypesOrdinal);
-  }
-  fn(value, result, part, deep, types);
-}
 
 Cell* call_eval_path(Cell* parent, Cell* element, const PathStep& step) {
   auto fn = lookup_for_path(*parent, step.path, *element, step.index);
@@ -510,4 +447,4 @@ constexpr std::array<Dispatcher, kSlotCount> dispatchers = [] {
   return table;
 }();
 
-}  // namespace actions
+}  // namespace dispatch

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "lexer/number.h"
+#include "runtime/number_text.h"
 
 namespace {
 
@@ -31,17 +31,17 @@ TEST(LexerNumber, ScanInteger) {
   const Case cases[] = {
       {U"0", 0, 0}, {U"+42", 42, 0}, {U"-13", -13, 0}, {U"1'000", 1000, 0},
       {U"2147483647", 2147483647, 0}, {U"-2147483648", INT32_MIN, 0},
-      {U"2147483648", 0, lexer::kOverflow}, {U"-2147483649", 0, lexer::kOverflow},
-      {U"-21474836480", 0, lexer::kOverflow}, {U"12a", 12, lexer::kBadChar},
-      {U"-7x", -7, lexer::kBadChar}, {U"1\u0135", 1, lexer::kBadChar},
+      {U"2147483648", 0, number_text::kOverflow}, {U"-2147483649", 0, number_text::kOverflow},
+      {U"-21474836480", 0, number_text::kOverflow}, {U"12a", 12, number_text::kBadChar},
+      {U"-7x", -7, number_text::kBadChar}, {U"1\u0135", 1, number_text::kBadChar},
   };
   for (uint32_t unit : {1u, 2u, 4u}) {
     for (const Case& c : cases) {
       if (unit == 1 && c.text.find(U'\u0135') != std::u32string::npos) continue;
       std::vector<uint8_t> bytes = units(c.text, unit);
       int32_t error = 0;
-      int32_t value = lexer::scan_integer(bytes.data(), static_cast<uint32_t>(c.text.size()),
-                                          unit, error);
+      int32_t value = number_text::scan_integer(
+          bytes.data(), static_cast<uint32_t>(c.text.size()), unit, error);
       EXPECT_EQ(value, c.value) << "unit " << unit << " case " << std::string(c.text.begin(), c.text.end());
       EXPECT_EQ(error, c.error) << "unit " << unit;
     }
@@ -69,8 +69,8 @@ TEST(LexerNumber, ScanFloat) {
       if (unit == 1 && wide) continue;
       std::vector<uint8_t> bytes = units(c.text, unit);
       int32_t error = 0;
-      double value = lexer::scan_float(bytes.data(), static_cast<uint32_t>(c.text.size()), unit,
-                                       error);
+      double value = number_text::scan_float(
+          bytes.data(), static_cast<uint32_t>(c.text.size()), unit, error);
       std::string shown(c.text.begin(), c.text.begin() + std::min<size_t>(c.text.size(), 20));
       if (std::isnan(c.value)) {
         EXPECT_EQ(error, -1) << "unit " << unit << " " << shown;
@@ -95,12 +95,14 @@ TEST(LexerNumber, FloatSyntax) {
       {"1ee2", false}, {"12a", false},  {"12ab", false}, {"1.5xx", false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(lexer::float_syntax_ok(reinterpret_cast<const uint8_t*>(c.text), std::strlen(c.text)),
+    EXPECT_EQ(number_text::float_syntax_ok(reinterpret_cast<const uint8_t*>(c.text),
+                                           std::strlen(c.text)),
               c.ok)
         << c.text;
   }
   std::string long_text(313, '1');
-  EXPECT_FALSE(lexer::float_syntax_ok(reinterpret_cast<const uint8_t*>(long_text.data()), 313));
+  EXPECT_FALSE(
+      number_text::float_syntax_ok(reinterpret_cast<const uint8_t*>(long_text.data()), 313));
 }
 
 }  // namespace

@@ -1,12 +1,13 @@
-// Number scanners: read a number straight from text of any unit width (1, 2 or 4 bytes a code
-// unit) without the automaton, for the conversions of strings to numbers; and the float syntax
-// check they share with the lexer's float loaders. They report failure through an error code
-// and never raise: the caller words its own conversion error. Relies on runtime/dtoa.h.
+// Number text: read a number straight from text of any unit width (1, 2 or 4 bytes a code unit),
+// for the conversions of strings to numbers (to integer!, to float!); and the float syntax check
+// and conversion the lexer's float, percent and point loaders share. They report failure through
+// an error code and never raise: the caller words its own conversion error. Relies on
+// runtime/dtoa.h.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
-namespace lexer {
+namespace number_text {
 
 // Error codes of scan_integer.
 constexpr int32_t kBadChar = -1;
@@ -30,4 +31,4 @@ bool float_syntax_ok(const uint8_t* text, size_t length);
 // (-2 for percent). Returns false when the text does not convert.
 bool convert_float(const uint8_t* text, size_t length, int32_t exponent_adjust, double& value);
 
-}  // namespace lexer
+}  // namespace number_text

@@ -1,15 +1,14 @@
 // Number scanners over code units of any width, and the float syntax automaton shared with the
 // lexer's float, percent and point loaders. Relies on runtime/dtoa.h for the correctly rounded
-// reading of decimal text and datatypes/string_buffer.h for reading code units.
-#include "lexer/number.h"
+// reading of decimal text and runtime/unicode.h for reading code units.
+#include "runtime/number_text.h"
 
 #include <cstring>
 
-#include "datatypes/string_buffer.h"
 #include "runtime/dtoa.h"
 #include "runtime/unicode.h"
 
-namespace lexer {
+namespace number_text {
 
 namespace {
 
@@ -115,4 +114,4 @@ double scan_float(const uint8_t* text, uint32_t length, uint32_t unit, int32_t& 
   return value;
 }
 
-}  // namespace lexer
+}  // namespace number_text

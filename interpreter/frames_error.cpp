@@ -3,23 +3,28 @@
 #include <cstdlib>
 #include <string>
 
-#include "datatypes/cell_ops.h"
 #include "datatypes/block.h"
+#include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/native.h"
 #include "datatypes/runtime_words.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "interpreter/stack.h"
+#include "interpreter/frames.h"
 #include "platform/os/platform.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
 
-namespace stack {
+namespace frames {
+
+using stack::args;
+using stack::bottom;
+using stack::push_copy;
+using stack::top;
 
 namespace {
 
@@ -81,7 +86,7 @@ void throw_error(Cell* error) {
   if (frame_top > frame_bottom) {
     error::set_where_if_none(e, call_name());
     save_error_frame(&e);
-    if (catcher_keeps_trace()) error::capture_stack_trace(&e);
+    if (catcher_keeps_trace()) capture_trace(&e);
     Cell* remembered_top = top;
     Frame* found = unwind_to_kind(kTry, false);
     uint32_t kind = found->header & kKindMask;
@@ -151,6 +156,45 @@ int32_t form_trace(int level, const Cell* limit, Cell* out, int32_t part) {
   return part;
 }
 
+void capture_trace(Cell* value) {
+  if (cell::type_of(*value) != TYPE_ERROR) return;
+  Cell error = *value;
+  const Cell* position = error::field(error, error::kStack);
+  if (cell::type_of(*position) != TYPE_INTEGER) return;
+  uint32_t limit = position->w2;
+  Cell trace = constants::none;
+  gc::Guard guard_error(error), guard_trace(trace);
+  block::init_empty(&trace, 20);
+  // The stack-trace setting of the system object comes with it; until then, level 1.
+  collect_trace(1, &trace, limit);
+  *error::field(error, error::kStack) = trace;
+}
+
+namespace {
+
+bool raising = false;  // an error is being built for the raiser
+
+struct Raising {
+  Raising() { raising = true; }
+  ~Raising() { raising = false; }
+};
+
+}  // namespace
+
+// An error raised while the error is being built (memory or stacks exhausted) is thrown without
+// a value: nothing sound is left.
+void raise(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
+           const Cell* arg3) {
+  rt::raised = rt::RaisedError{category, id};
+  if (raising) rt::throw_code(rt::kThrowError);
+  Cell* error;
+  {
+    Raising building;
+    error = error::create_from_names(category, id, arg1, arg2, arg3);
+  }
+  throw_error(error);
+}
+
 void collect_calls(Cell* block) {
   for (Frame* f = frame_top - 1; f > frame_bottom; f--) {
     if (unnamed(f)) continue;
@@ -162,16 +206,4 @@ void collect_calls(Cell* block) {
   }
 }
 
-}  // namespace stack
-
-namespace cell {
-
-void fire_expect_arg(const Cell& value, int ordinal) {
-  // The type first: naming the callee may add its word, and the value may lie in a buffer.
-  Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
-  Cell argument = stack::callee_parameter_word(ordinal);
-  Cell name = stack::call_name();
-  rt::fire_error("script", "expect-arg", &name, &type, &argument);
-}
-
-}  // namespace cell
+}  // namespace frames

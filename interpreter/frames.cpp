@@ -1,7 +1,6 @@
-// The data stack and the call-frame stack: positions, marks, unwinds and the non-local exits
-// break, continue, return, exit and throw. Errors and the reports that name frames are in
-// stack_error.cpp.
-#include "interpreter/stack.h"
+// The call-frame stack: marks, unwinds and the non-local exits break, continue, return, exit and
+// throw. Errors and the reports that name frames are in frames_error.cpp.
+#include "interpreter/frames.h"
 
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
@@ -12,19 +11,19 @@
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 
-namespace stack {
+namespace frames {
 
-Cell* bottom = nullptr;
-Cell* top = nullptr;
-Cell* args = nullptr;
-Cell* end = nullptr;
+using stack::args;
+using stack::bottom;
+using stack::push_copy;
+using stack::top;
+
 Frame* frame_bottom = nullptr;
 Frame* frame_top = nullptr;
 Frame* frame_end = nullptr;
 
 namespace {
 
-uint32_t data_node = 0;
 uint32_t frame_node = 0;
 Frame* throwing_frame = nullptr;  // where the last throw started, for the error that names it
 
@@ -37,20 +36,6 @@ constexpr uint32_t kFrameReserve = 16;
 
 Frame* frame_limit = nullptr;
 
-namespace {
-
-[[noreturn]] void raise_overflow() {
-  cycles::reset();
-  rt::fire_error("internal", "stack-overflow");
-}
-
-}  // namespace
-
-// The data stack is full: a few cells are freed for building the report.
-[[noreturn]] void overflow() {
-  top = top - 5 < bottom ? bottom : top - 5;
-  raise_overflow();
-}
 
 // The frame stack is full: open the reserve for the report and raise. The cells stay as they
 // are: few may be in use, and those below top belong to frames that may catch the error. Should
@@ -60,7 +45,8 @@ void frames_full() {
     rt::runtime_error(rt::kFatalStackError, reinterpret_cast<const void*>(&frames_full));
   }
   frame_limit = frame_end;
-  raise_overflow();
+  cycles::reset();
+  rt::fire_error("internal", "stack-overflow");
 }
 
 namespace {
@@ -80,43 +66,20 @@ void restore_callee_context(const Frame* f) {
 }
 
 void mark_roots() {
-  gc::mark_node(data_node);
   gc::mark_node(frame_node);
-  gc::mark_values(bottom, top);
   mark_frames();
 }
 
 }  // namespace
 
 void init() {
-  data_node = alloc::new_series_on_heap(kDataCells, sizeof(Cell));
   frame_node = alloc::new_series_on_heap(kFrameRecords * sizeof(Frame) / sizeof(Cell),
                                          sizeof(Cell));
-  bottom = args = top = reinterpret_cast<Cell*>(alloc::series_of(data_node)->data());
-  end = bottom + kDataCells;
   frame_bottom = frame_top = reinterpret_cast<Frame*>(alloc::series_of(frame_node)->data());
   frame_end = frame_bottom + kFrameRecords;
   frame_limit = frame_end - kFrameReserve;
   throwing_frame = nullptr;
   gc::add_marker(mark_roots);
-}
-
-// --- Cells ----------------------------------------------------------------------------------------
-
-void pop_cells(uint32_t n) { top = uint32_t(top - bottom) < n ? bottom : top - n; }
-uint8_t top_type() { return cell::type_of(*top_cell()); }
-void set_result(const Cell& value) { *args = value; }
-
-
-Cell* keep() {
-  top = args + 1;
-  return args;
-}
-
-void keep_try_result() {
-  Cell* newest = top_cell();
-  if (cell::type_of(*newest) == TYPE_ERROR) *args = *newest;
-  top = args + 1;
 }
 
 // --- Frames ---------------------------------------------------------------------------------------
@@ -148,7 +111,7 @@ void mark_interp_call(const Cell& word, uint32_t callee_context) {
 }
 
 void mark_body(const Cell& word, uint32_t function_context) {
-  context::set_values_position(function_context, cell_index(args));
+  context::set_values_position(function_context, stack::cell_index(args));
   mark(word, kBody);
 }
 
@@ -323,4 +286,4 @@ void mark_frames() {
   }
 }
 
-}  // namespace stack
+}  // namespace frames

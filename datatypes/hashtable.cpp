@@ -3,7 +3,7 @@
 // address is derived again from its node after such a call; bucket numbers stay valid because
 // only this module resizes a table. Relies on the memory manager, the collector's marking and
 // guards, the datatype registry's compare slot and the case folding of texts.
-#include "runtime/hashtable.h"
+#include "datatypes/hashtable.h"
 
 #include <algorithm>
 #include <array>
@@ -13,7 +13,7 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
-#include "datatypes/string_buffer.h"
+#include "datatypes/string.h"
 #include "runtime/array.h"
 #include "runtime/casefold.h"
 #include "runtime/gc.h"
@@ -1064,7 +1064,7 @@ Cell* put_record(uint32_t table, uint32_t key) {
       offset = words(t->keys)[slot.free];  // the removed record that kept this bucket
     } else {
       uint32_t block = t->block;
-      uint8_t* at = cell::buffer_reserve_bytes(block, t->record_bytes);
+      uint8_t* at = alloc::reserve_bytes(block, t->record_bytes);
       offset = static_cast<uint32_t>(at - alloc::series_of(block)->head_ptr());
     }
     occupy(table, slot.free, offset);

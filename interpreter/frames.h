@@ -1,21 +1,18 @@
-// The data stack and the call-frame stack: the calling convention of the whole system.
-//
-// Values travel on the data stack; a callee's cells run from the arguments base (args) to top,
-// and cell 0 (arg(0)) is both its first argument and its result slot. Every call, protected
-// evaluation, loop and function body is a frame record on the call-frame stack. Both stacks live
-// on the tracked heap and never move, so Cell* into them stay valid while the cells are live.
-// Non-local exits (errors, break, continue, return, exit, throw) find their target frame here,
-// reshape both stacks for it, then throw their code (runtime/throw.h).
+// The call-frame stack: every call, protected evaluation, loop and function body is a frame
+// record here, saving the caller's arguments base of the data stack (datatypes/stack.h). The
+// frame stack lives on the tracked heap and never moves. Non-local exits (errors, break,
+// continue, return, exit, throw) find their target frame here, reshape both stacks for it, then
+// throw their code (runtime/throw.h).
 #pragma once
 #include <cstdint>
 
+#include "datatypes/stack.h"
 #include "interpreter/eval.h"
 #include "runtime/cell.h"
 #include "runtime/throw.h"
 
-namespace stack {
+namespace frames {
 
-constexpr uint32_t kDataCells = 20000;
 constexpr uint32_t kFrameRecords = 12000;
 
 // Frame header: bits 0-23 the naming word's symbol id, 24-27 the kind, 28 the body flag (target
@@ -48,64 +45,23 @@ struct Frame {
   uint32_t saved_values;    // that context's values position at the call, else 0
 };
 
-// Positions. Invariant: bottom <= args <= top < end.
-extern Cell* bottom;
-extern Cell* top;
-extern Cell* args;
-extern Cell* end;
 extern Frame* frame_bottom;
 extern Frame* frame_top;  // the next free record; the innermost frame is frame_top - 1
 extern Frame* frame_end;
 
-void init();  // makes both stacks (on the tracked heap) and keeps the frame-name symbols
+void init();  // makes the frame stack (on the tracked heap)
 
-inline Cell* arg(int i) { return args + i; }
-inline uint32_t cell_index(const Cell* c) { return static_cast<uint32_t>(c - bottom); }
-
-// The slow ends of the inline operations below: a full data stack raises stack-overflow, a full
-// frame stack too (from a reserve of frames kept for the report).
-[[noreturn]] void overflow();
+// The slow end of mark: a full frame stack raises stack-overflow (from a reserve of frames kept
+// for the report).
 [[noreturn]] void frames_full();
 extern Frame* frame_limit;
-
-inline Cell* push_new() {  // the cell at top (contents left to the caller)
-  Cell* c = top++;
-  if (top >= end) [[unlikely]] overflow();
-  return c;
-}
-inline Cell* push_copy(const Cell& value) {
-  Cell copy = value;  // the value may be the cell at top
-  Cell* c = push_new();
-  *c = copy;
-  return c;
-}
-void pop_cells(uint32_t n);
-inline Cell* top_cell() { return top > bottom ? top - 1 : bottom; }  // bottom when empty
-uint8_t top_type();
-void set_result(const Cell& value);  // into arg(0)
-inline void set_only_result(const Cell& value) {  // top = args + 1, then into arg(0)
-  Cell copy = value;
-  top = args + 1;
-  *args = copy;
-}
-// An expression's value placed as its caller asks: pushed as a new cell, or as the current
-// frame's only result.
-inline void deliver(const Cell& value, bool push) {
-  if (push) {
-    push_copy(value);
-  } else {
-    set_only_result(value);
-  }
-}
-inline Cell* reset() { return top = args; }
-Cell* keep();  // top = args + 1
-void keep_try_result();
 
 // Frames. A word cell names each frame (its symbol id and context).
 inline void mark(const Cell& word, uint32_t header) {
   if (frame_top >= frame_limit) [[unlikely]] frames_full();
-  *frame_top++ = Frame{header | (word.w2 & kSymbolMask), cell_index(args), word.w1, 0, 0};
-  args = top;
+  *frame_top++ =
+      Frame{header | (word.w2 & kSymbolMask), stack::cell_index(stack::args), word.w1, 0, 0};
+  stack::args = stack::top;
 }
 void mark_call(const Cell& word, uint32_t callee_context);
 void mark_native(const Cell& word);
@@ -119,13 +75,13 @@ void mark_interp_call(const Cell& word, uint32_t callee_context);
 void mark_body(const Cell& word, uint32_t function_context);
 inline void unwind() {
   Frame* f = --frame_top;
-  top = args + 1;
-  args = bottom + f->saved_base;
+  stack::top = stack::args + 1;
+  stack::args = stack::bottom + f->saved_base;
 }
 inline void unwind_last() {
-  Cell result = *args;
+  Cell result = *stack::args;
   unwind();
-  *args = result;
+  *stack::args = result;
 }
 void unwind_call();
 void unwind_call_last();
@@ -146,6 +102,10 @@ bool interpreted_below(Frame* from, bool only_next);
 
 // Errors: unwinds to the nearest try frame and throws the error code.
 [[noreturn]] void throw_error(Cell* error);
+// rt::fire_error's raiser (interp::init installs it once the error catalog exists): builds the
+// error from the catalog's names and throws it as throw_error does.
+[[noreturn]] void raise(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
+                        const Cell* arg3);
 // The other exits reshape the stacks for their target (the target frame innermost, its cells
 // emptied, the exit's value in its arguments[0]; a thrown value and its name as its two cells)
 // and set interp::pending to their code; no target raises the throw-category error.
@@ -158,7 +118,7 @@ void exit_throw();  // value: arguments[0], its name: arguments[1] when pushed
 // is then the newest cell. Other codes travel on.
 template <class Body>
 uint32_t try_catch(const Cell& name, Body&& body) {
-  Cell* caller_top = top;
+  Cell* caller_top = stack::top;
   const Cell position = interp::eval_position;
   mark_try(name);
   try {
@@ -170,7 +130,7 @@ uint32_t try_catch(const Cell& name, Body&& body) {
     return t.code;  // throw_error has popped the try frame
   }
   unwind_drop();
-  top = caller_top;  // the caller's own cells stay; what the body pushed goes
+  stack::top = caller_top;  // the caller's own cells stay; what the body pushed goes
   return 0;
 }
 
@@ -182,6 +142,9 @@ Cell call_name();  // the word naming the innermost named frame
 // callable or the callable has no such parameter.
 Cell callee_parameter_word(int ordinal);
 void collect_trace(int level, Cell* block, uint32_t limit_frame);
+// When the value is an error! whose stack field holds the frame position saved at its throw,
+// replaces it by the block of the names of the calls up to there. May allocate.
+void capture_trace(Cell* value);
 int32_t form_trace(int level, const Cell* limit, Cell* out, int32_t part);
 void collect_calls(Cell* block);
 Frame* throwing_frame_position();  // where the last throw started, or null
@@ -189,4 +152,4 @@ void clear_throwing_frame();
 
 void mark_frames();  // collector pass over the frames
 
-}  // namespace stack
+}  // namespace frames

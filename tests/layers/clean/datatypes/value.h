@@ -1,0 +1,3 @@
+// Fixture: a value layer header.
+#pragma once
+#include "runtime/base.h"

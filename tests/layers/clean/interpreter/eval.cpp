@@ -1,0 +1,3 @@
+// Fixture: the evaluator, above the values.
+#include "datatypes/value.h"
+#include "runtime/base.h"

@@ -1,0 +1,2 @@
+// Fixture: a platform header.
+#pragma once

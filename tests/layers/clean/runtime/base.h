@@ -1,0 +1,2 @@
+// Fixture: a runtime header.
+#pragma once

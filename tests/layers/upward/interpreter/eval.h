@@ -1,0 +1,2 @@
+// Fixture: the evaluator header.
+#pragma once

@@ -1,0 +1,2 @@
+// Fixture: the throw codes, the floor under every layer.
+#pragma once
