@@ -28,6 +28,14 @@ enum MoreCell : uint32_t {
 };
 constexpr int32_t kMoreCells = 5;
 
+// The payload (see above).
+inline uint32_t context_of(const Cell& function) { return function.w1; }
+inline uint32_t spec_of(const Cell& function) { return function.w2; }
+inline uint32_t internals_of(const Cell& function) { return function.w3; }
+inline void set_context(Cell& function, uint32_t node) { function.w1 = node; }
+inline void set_spec(Cell& function, uint32_t node) { function.w2 = node; }
+inline void set_internals(Cell& function, uint32_t node) { function.w3 = node; }
+
 // Pushes a new function!. The spec is kept from its head (a spec positioned further is copied
 // from there); the body, a block or none!, is copied deeply and, when no context is given, bound
 // to the context made from the spec. A code entry or extra word of 0 is left unset!. May

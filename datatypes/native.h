@@ -22,6 +22,14 @@ constexpr uint32_t kWrappedShift = 16;
 // can be bound to that context.
 enum InternalCell : uint32_t { kArgContext = 0, kArgCache = 1 };
 
+// The payload of native!, action! and op! (see above).
+inline uint32_t index_of(const Cell& native) { return native.w1; }
+inline uint32_t spec_of(const Cell& native) { return native.w2; }
+inline uint32_t internals_of(const Cell& native) { return native.w3; }
+inline void set_index(Cell& native, uint32_t index) { native.w1 = index; }
+inline void set_spec(Cell& native, uint32_t node) { native.w2 = node; }
+inline void set_internals(Cell& native, uint32_t node) { native.w3 = node; }
+
 inline uint8_t wrapped_type(const Cell& op) {
   return static_cast<uint8_t>((op.header >> kWrappedShift) & 0xFF);
 }

@@ -23,6 +23,13 @@ namespace object {
 // were taken from (when the field later holds a function with another spec they are counted
 // again). The collector keeps that spec alive, so the node cannot be reused meanwhile.
 
+inline uint32_t context_of(const Cell& object) { return object.w1; }
+inline uint32_t class_of(const Cell& object) { return object.w2; }
+inline uint32_t handlers_of(const Cell& object) { return object.w3; }
+inline void set_context(Cell& object, uint32_t node) { object.w1 = node; }
+inline void set_class(Cell& object, uint32_t id) { object.w2 = id; }
+inline void set_handlers(Cell& object, uint32_t node) { object.w3 = node; }
+
 // Sets the word to the value in its context, and when that context is an object's with change
 // handlers, calls its on-change* handler as a path assignment does. The word cell is written
 // after allocating: it must stay put. May run any code.

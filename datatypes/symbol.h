@@ -13,6 +13,12 @@ namespace symbol {
 // symbol! cell: word 1 the alias (kCanonical when the symbol is its own canonical spelling),
 // word 2 the node of the name decoded as a string (0 until first needed), word 3 the node of the
 // name's UTF-8 bytes (a NUL lies just past the buffer's tail).
+inline uint32_t alias_of(const Cell& symbol) { return symbol.w1; }
+inline uint32_t string_node_of(const Cell& symbol) { return symbol.w2; }
+inline uint32_t utf8_node_of(const Cell& symbol) { return symbol.w3; }
+inline void set_alias(Cell& symbol, uint32_t id) { symbol.w1 = id; }
+inline void set_string_node(Cell& symbol, uint32_t node) { symbol.w2 = node; }
+inline void set_utf8_node(Cell& symbol, uint32_t node) { symbol.w3 = node; }
 constexpr uint32_t kCanonical = 0xFFFFFFFF;
 
 extern uint32_t block;  // node of the symbol block, the symbol table's indexed block

@@ -10,6 +10,18 @@
 
 namespace word {
 
+// The payload of the word family (see above).
+inline uint32_t context_of(const Cell& word) { return word.w1; }
+inline uint32_t symbol_of(const Cell& word) { return word.w2; }
+inline uint32_t index_of(const Cell& word) { return word.w3; }
+inline void set_context(Cell& word, uint32_t context) { word.w1 = context; }
+inline void set_symbol(Cell& word, uint32_t symbol) { word.w2 = symbol; }
+inline void set_index(Cell& word, uint32_t index) { word.w3 = index; }
+inline void bind_to(Cell& word, uint32_t context, uint32_t index) {
+  word.w1 = context;
+  word.w3 = index;
+}
+
 // Registers word! and its five children (word! first: the children inherit from it).
 void register_datatypes();
 

@@ -41,6 +41,21 @@ inline void set_double(Cell& c, double d) { std::memcpy(&c.w2, &d, sizeof d); }
 inline Cell make_series(uint8_t type, uint32_t node, uint32_t index = 0) {
   return Cell{type, index, node, 0};
 }
+inline uint32_t series_index(const Cell& c) { return c.w1; }
+inline int32_t series_index_signed(const Cell& c) { return static_cast<int32_t>(c.w1); }
+inline void set_series_index(Cell& c, uint32_t index) { c.w1 = index; }
+inline uint32_t series_node(const Cell& c) { return c.w2; }
+inline void set_series_node(Cell& c, uint32_t node) { c.w2 = node; }
+inline uint32_t series_extra(const Cell& c) { return c.w3; }
+inline void set_series_extra(Cell& c, uint32_t node) { c.w3 = node; }
+
+// datatype! cells: word 1 the type id.
+inline uint8_t datatype_id(const Cell& c) { return static_cast<uint8_t>(c.w1); }
+inline Cell make_datatype(uint8_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
+
+// Cells keeping one 32-bit value in word 2 (integer!, char!...), or a flag in word 1 (logic!).
+inline uint32_t value_word(const Cell& c) { return c.w2; }
+inline void set_value_word(Cell& c, uint32_t value) { c.w2 = value; }
 
 // The cells of a cell series (a block's buffer, a context's values...) from its buffer's head,
 // valid until the next allocation; and how many there are.
