@@ -70,7 +70,7 @@ Cell* get_context_value_cell(uint32_t context, uint32_t index) {
 // `first_arg` is the refinement's own cell in the callee's frame; its arguments follow it.
 void set_refinement_args(const Cell& refinement, Cell* first_arg, uint32_t count) {
   if (!logic::falsy(refinement)) {
-    first_arg->w1 = 1;
+    logic::set_value(*first_arg, 1);
     return;
   }
   for (uint32_t i = 1; i <= count; i++) first_arg[i].header = TYPE_NONE;

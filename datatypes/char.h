@@ -9,6 +9,8 @@
 namespace char_ {
 
 inline Cell make(uint32_t code_point) { return Cell{TYPE_CHAR, 0, code_point, 0}; }
+inline uint32_t code_point_of(const Cell& c) { return c.w2; }
+inline void set_code_point(Cell& c, uint32_t code_point) { c.w2 = code_point; }
 
 Cell* push(uint32_t code_point);
 Cell* append_to_block(const Cell* block, uint32_t code_point);

@@ -25,11 +25,12 @@ void init();
 inline Cell make(bool value) { return Cell{TYPE_LOGIC, value ? 1u : 0u, 0, 0}; }
 void set_result(bool value);  // arg(0) becomes the logic!
 inline uint32_t value_of(const Cell& value) { return value.w1; }
+inline void set_value(Cell& value, uint32_t truth) { value.w1 = truth; }
 // The truth tests of conditionals: none! and false are falsy, anything else is true; the strict
 // test raises script/no-return for unset!.
 inline bool falsy(const Cell& value) {
   uint8_t type = cell::type_of(value);
-  return type == TYPE_NONE || (type == TYPE_LOGIC && value.w1 == 0);
+  return type == TYPE_NONE || (type == TYPE_LOGIC && value_of(value) == 0);
 }
 bool strict_true(const Cell& value);
 }  // namespace logic

@@ -12,7 +12,9 @@
 #include "datatypes/hashtable.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/stack.h"
+#include "datatypes/object.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 
@@ -22,7 +24,7 @@ uint32_t global = 0;
 
 namespace {
 
-inline uint32_t table_of(uint32_t node) { return context_cell(node)->w1; }
+inline uint32_t table_of(uint32_t node) { return words_node_of(*context_cell(node)); }
 
 using cell::cells_of;
 
@@ -33,7 +35,8 @@ using cell::cells_of;
 
 // The index a word cell of the word block carries (see the header on case variants).
 int32_t index_at(uint32_t node, int32_t position) {
-  return position < 0 ? -1 : static_cast<int32_t>(word_at(node, uint32_t(position))->w3);
+  if (position < 0) return -1;
+  return static_cast<int32_t>(word::index_of(*word_at(node, uint32_t(position))));
 }
 
 // One unset! value for a word just added to a heap context.
@@ -42,8 +45,8 @@ void append_value(uint32_t node) {
 }
 
 void mark_context(const Cell& c) {
-  hashtable::mark(c.w1);
-  if (!(c.header & kStackHeld)) gc::mark_block(c.w2);
+  hashtable::mark(words_node_of(c));
+  if (!(c.header & kStackHeld)) gc::mark_block(values_position_of(c));
 }
 
 void mark_global() { gc::mark_block(global); }
@@ -51,7 +54,7 @@ void mark_global() { gc::mark_block(global); }
 }  // namespace
 
 bool is_self(const Cell& word) {
-  return symbol::same_canonical(word.w2, runtime_words::symbols.self);
+  return symbol::same_canonical(word::symbol_of(word), runtime_words::symbols.self);
 }
 
 // --- Records -------------------------------------------------------------------------------------
@@ -85,21 +88,21 @@ uint32_t create(uint32_t slots, bool stack_held, bool self, uint32_t words_sourc
   s->tail = s->head + 2 * sizeof(Cell);
 
   uint32_t table = hashtable::make(slots, words_source, hashtable::kSymbols, 2);
-  context_cell(node)->w1 = table;
+  set_words_node(*context_cell(node), table);
   if (!stack_held) {
     // A copied word table brings its words: each gets its value, so value #i stays word #i's.
     uint32_t words = words_source ? word_count(node) : 0;
     uint32_t values = alloc::new_cell_series_unset(words > slots ? words : slots);
     alloc::Series* v = alloc::series_of(values);
     v->tail = v->head + words * sizeof(Cell);
-    context_cell(node)->w2 = values;
+    set_values_position(node, values);
   }
   return node;
 }
 
 uint32_t make_from_spec(const Cell& spec, bool stack_held, bool self, Kind kind) {
-  uint32_t series = spec.w2;
-  uint32_t head = spec.w1;
+  uint32_t series = cell::series_node(spec);
+  uint32_t head = cell::series_index(spec);
   uint32_t tail = cell::cell_count(series);
   uint32_t node = create(head < tail ? tail - head : 0, stack_held, self, 0, kind);
   gc::Guard guard(node);
@@ -108,7 +111,7 @@ uint32_t make_from_spec(const Cell& spec, bool stack_held, bool self, Kind kind)
     switch (cell::type_of(entry)) {
       case TYPE_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: case TYPE_REFINEMENT: {
         int32_t added;
-        find_or_add_symbol(node, entry.w2, true, &added);
+        find_or_add_symbol(node, word::symbol_of(entry), true, &added);
         break;
       }
       default: break;
@@ -134,7 +137,7 @@ int32_t find_or_add_symbol(uint32_t node, uint32_t symbol, bool any_case, int32_
 
 uint32_t add_word(uint32_t node, const Cell& word) {
   int32_t added;
-  int32_t index = find_or_add_symbol(node, word.w2, true, &added);
+  int32_t index = find_or_add_symbol(node, word::symbol_of(word), true, &added);
   if (index >= 0) return uint32_t(index);
   append_value(node);
   return uint32_t(added);
@@ -143,7 +146,7 @@ uint32_t add_word(uint32_t node, const Cell& word) {
 Cell* add_word_with_value(uint32_t node, const Cell& word, const Cell& value) {
   Cell copy = value;
   int32_t added;
-  if (find_or_add_symbol(node, word.w2, true, &added) >= 0) return nullptr;
+  if (find_or_add_symbol(node, word::symbol_of(word), true, &added) >= 0) return nullptr;
   Cell* slot = stack_held(node) ? cell::get_context_value_cell(node, uint32_t(added))
                                 : cell::buffer_append_new_cell(values_position(node));
   *slot = copy;
@@ -158,9 +161,9 @@ Cell* put_word_value(uint32_t node, const Cell& word, const Cell& value) {
 }
 
 bool add_set_words(uint32_t node, const Cell& block) {
-  uint32_t series = block.w2;
+  uint32_t series = cell::series_node(block);
   uint32_t before = word_count(node);
-  for (uint32_t i = block.w1; i < cell::cell_count(series); i++) {
+  for (uint32_t i = cell::series_index(block); i < cell::cell_count(series); i++) {
     Cell entry = cells_of(series)[i];
     if (cell::type_of(entry) == TYPE_SET_WORD) add_word(node, entry);
   }
@@ -176,28 +179,28 @@ Cell* value_cell_of_symbol(uint32_t symbol, uint32_t node) {
 }
 
 Cell* word_value_cell_in(const Cell& word, uint32_t node) {
-  if (word.w3 == kUnresolved) {
+  if (word::index_of(word) == kUnresolved) {
     if (is_self(word)) return owner_cell(node);
     fire_word_error("no-value", word);
   }
   if (!has_values(node)) fire_word_error("not-in-context", word);
-  return values_of(node) + word.w3;
+  return values_of(node) + word::index_of(word);
 }
 
 Cell* word_value_cell(const Cell& word) {
-  if (!word.w1) fire_word_error("no-value", word);
-  return word_value_cell_in(word, word.w1);
+  if (!word::context_of(word)) fire_word_error("no-value", word);
+  return word_value_cell_in(word, word::context_of(word));
 }
 
 Cell* write_word_value(Cell& word, const Cell& value, uint32_t node) {
   Cell copy = value;
-  uint32_t index = word.w3;
+  uint32_t index = word::index_of(word);
   if (index == kUnresolved) {
-    int32_t found = find_symbol(node, word.w2, true);
+    int32_t found = find_symbol(node, word::symbol_of(word), true);
     // A new word takes the next index: the word cell learns it now, as it may move once the
     // word is added.
     index = found >= 0 ? uint32_t(found) : word_count(node);
-    if (word.w1 == node) word.w3 = index;
+    if (word::context_of(word) == node) word::set_index(word, index);
     if (found < 0) add_word(node, word);  // reads the word before it allocates
   }
   return set_value_at(node, index, copy);
@@ -211,8 +214,8 @@ Cell* set_value_at(uint32_t node, uint32_t index, const Cell& value) {
 }
 
 Cell* write_word(Cell& word, const Cell& value) {
-  if (!word.w1) fire_word_error("not-defined", word);
-  return write_word_value(word, value, word.w1);
+  if (!word::context_of(word)) fire_word_error("not-defined", word);
+  return write_word_value(word, value, word::context_of(word));
 }
 
 // --- The global context --------------------------------------------------------------------------
@@ -232,7 +235,7 @@ Cell add_global_word(uint32_t symbol, bool any_case, bool keep_case) {
   int32_t position = hashtable::find_word(table, symbol, any_case, 0, nullptr);
   if (position >= 0) {
     Cell word = *word_at(global, uint32_t(position));
-    if (any_case && keep_case) word.w2 = symbol;  // keeps the spelling asked for
+    if (any_case && keep_case) word::set_symbol(word, symbol);  // keeps the spelling asked for
     return word;
   }
   // A case variant already in the context lends its value to the new spelling, whichever of
@@ -240,7 +243,7 @@ Cell add_global_word(uint32_t symbol, bool any_case, bool keep_case) {
   int32_t variant = any_case ? -1 : find_symbol(global, symbol, true);
   int32_t added;
   hashtable::find_word(table, symbol, any_case, global, &added);
-  if (variant >= 0) word_at(global, uint32_t(added))->w3 = uint32_t(variant);
+  if (variant >= 0) word::set_index(*word_at(global, uint32_t(added)), uint32_t(variant));
   append_value(global);
   return *word_at(global, uint32_t(added));
 }
@@ -250,22 +253,19 @@ Cell intern_global_word(uint32_t symbol) { return add_global_word(symbol, false,
 // --- Binding -------------------------------------------------------------------------------------
 
 int32_t bind_word(uint32_t node, Cell& word) {
-  int32_t index = find_symbol(node, word.w2, true);
-  if (index >= 0) {
-    word.w1 = node;
-    word.w3 = uint32_t(index);
-  }
+  int32_t index = find_symbol(node, word::symbol_of(word), true);
+  if (index >= 0) word::bind_to(word, node, uint32_t(index));
   return index;
 }
 
 // Nothing here allocates, so the cells of the block stay where they are during the walk.
 const Cell& bind_block(const Cell& block, uint32_t node, bool self_too) {
-  uint32_t series = block.w2;
+  uint32_t series = cell::series_node(block);
   if (cycles::find(series)) return block;
   cycles::push(series);
   Cell* cells = cells_of(series);
   uint32_t tail = cell::cell_count(series);
-  for (uint32_t i = block.w1; i < tail; i++) {
+  for (uint32_t i = cell::series_index(block); i < tail; i++) {
     Cell& c = cells[i];
     switch (cell::type_of(c)) {
       case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
@@ -274,8 +274,7 @@ const Cell& bind_block(const Cell& block, uint32_t node, bool self_too) {
         break;
       case TYPE_WORD:
         if (self_too && is_self(c)) {
-          c.w1 = node;
-          c.w3 = kUnresolved;
+          word::bind_to(c, node, kUnresolved);
           break;
         }
         bind_word(node, c);
@@ -291,13 +290,13 @@ const Cell& bind_block(const Cell& block, uint32_t node, bool self_too) {
 }
 
 uint32_t renew_with_same_words(Cell& cell, Kind kind) {
-  uint32_t old = cell.w1;
+  uint32_t old = object::context_of(cell);
   gc::Guard old_guard(old);
   uint32_t count = word_count(old);
   uint32_t fresh = create(count, stack_held(old), context_cell(old)->header & kHasSelf, old, kind);
   Cell* words = word_at(fresh, 0);
-  for (uint32_t i = 0; i < count; i++) words[i].w1 = fresh;
-  cell.w1 = fresh;
+  for (uint32_t i = 0; i < count; i++) word::set_context(words[i], fresh);
+  object::set_context(cell, fresh);
   return fresh;
 }
 

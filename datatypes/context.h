@@ -22,17 +22,19 @@ inline Cell* owner_cell(uint32_t node) { return context_cell(node) + 1; }
 // The context! cell's payload: word 1 the word table's node, word 2 the values position, word 3
 // the record's own node where a copy of the cell needs it (0 in the record).
 inline uint32_t words_node_of(const Cell& context) { return context.w1; }
+inline uint32_t values_position_of(const Cell& context) { return context.w2; }
 inline uint32_t record_of(const Cell& context) { return context.w3; }
 inline void set_words_node(Cell& context, uint32_t node) { context.w1 = node; }
+inline void set_values_position(Cell& context, uint32_t position) { context.w2 = position; }
 inline void set_record(Cell& context, uint32_t node) { context.w3 = node; }
 inline bool stack_held(uint32_t node) { return context_cell(node)->header & kStackHeld; }
 inline Kind kind_of(uint32_t node) {
   return Kind((context_cell(node)->header & kKindMask) >> kKindShift);
 }
 // The values position: a block node, or a data-stack index for a stack-held context.
-inline uint32_t values_position(uint32_t node) { return context_cell(node)->w2; }
+inline uint32_t values_position(uint32_t node) { return values_position_of(*context_cell(node)); }
 inline void set_values_position(uint32_t node, uint32_t position) {
-  context_cell(node)->w2 = position;
+  set_values_position(*context_cell(node), position);
 }
 
 // --- Contexts and binding --------------------------------------------------------------------

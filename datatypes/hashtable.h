@@ -154,6 +154,7 @@ uint32_t copy(uint32_t table, uint32_t block);
 
 // --- Record tables -----------------------------------------------------------------------------
 // A record is a key cell (header unset!, word 1 the key node) and the record's cells after it.
+inline uint32_t record_key_of(const Cell& key_cell) { return key_cell.w1; }
 
 // The cells after the key cell of the key's record, new or existing; every cell of the record
 // is then unset!. May allocate.

@@ -24,6 +24,7 @@
 #include "datatypes/stack.h"
 #include "datatypes/symbol.h"
 #include "datatypes/upcall.h"
+#include "datatypes/word.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
@@ -44,7 +45,7 @@ uint32_t new_class_id() { return ++class_counter; }
 
 inline uint32_t canonical(uint32_t symbol) { return symbol::resolve_alias(symbol); }
 
-Cell datatype_of(const Cell& value) { return Cell{TYPE_DATATYPE, cell::type_of(value), 0, 0}; }
+Cell datatype_of(const Cell& value) { return cell::make_datatype(cell::type_of(value)); }
 
 // --- Fields --------------------------------------------------------------------------------------
 
@@ -89,11 +90,11 @@ bool is_owner(uint32_t context) {
 void own_series(const Cell& object) {
   Cell owner = object;
   gc::Guard guard(owner);
-  for (uint32_t i = 0; i < field_count(owner.w1); i++) {
-    Cell word = plain_word(owner.w1, i);
-    ownership::set_owner(value_or_unset(owner.w1, i), owner, word);
+  for (uint32_t i = 0; i < field_count(context_of(owner)); i++) {
+    Cell word = plain_word(context_of(owner), i);
+    ownership::set_owner(value_or_unset(context_of(owner), i), owner, word);
   }
-  context::context_cell(owner.w1)->header |= ownership::kOwnerObject;
+  context::context_cell(context_of(owner))->header |= ownership::kOwnerObject;
 }
 
 // --- Making and copying --------------------------------------------------------------------------
@@ -127,7 +128,7 @@ void rebind_function_at(uint32_t context, uint32_t index) {
     body = *block::push_clone(body, true, true);
     context::bind_block(body, context, true);
   }
-  Cell spec{TYPE_BLOCK, 0, function.w2, 0};
+  Cell spec = cell::make_series(TYPE_BLOCK, function::spec_of(function));
   uint32_t flags = function.header & (function::kTrace | function::kNoTrace);
   Cell* made = function::make_function_value(spec, body, 0, 0, 0, flags);
   *value_at(context, index) = *made;
@@ -153,9 +154,9 @@ Cell* copy_into(const Cell& source, bool deep, const Cell* types, bool without_h
   Cell* made = stack::push_copy(source);
   const Cell original = source;  // the caller keeps the source alive
   uint32_t context = context::renew_with_same_words(*made, context::kObject);
-  uint32_t count = std::min(field_count(context), value_count(original.w1));
-  std::copy_n(context::values_of(original.w1), count, context::values_of(context));
-  if (without_handlers) made->w3 = 0;
+  uint32_t count = std::min(field_count(context), value_count(context_of(original)));
+  std::copy_n(context::values_of(context_of(original)), count, context::values_of(context));
+  if (without_handlers) set_handlers(*made, 0);
   *context::owner_cell(context) = *made;
 
   for (uint32_t i = 0; i < count; i++) {
@@ -169,11 +170,11 @@ Cell* copy_into(const Cell& source, bool deep, const Cell* types, bool without_h
   if (types) {
     std::optional<cycles::Entry> entry;
     if (deep) {
-      if (cycles::find(original.w1)) {
+      if (cycles::find(context_of(original))) {
         cycles::reset();
         rt::fire_error("internal", "no-cycle");
       }
-      entry.emplace(original.w1);
+      entry.emplace(context_of(original));
     }
     block::copy_nested(values_node(context), 0, int32_t(count), 1, deep, types);
   }
@@ -216,24 +217,24 @@ Cell* record_cell(uint32_t record, Handler which) {
   return cells_of(record) + which;
 }
 uint32_t handler_index(uint32_t record, Handler which) {
-  return record_cell(record, which)->w2 >> 16;
+  return handler_field_of(*record_cell(record, which));
 }
 
 // Counts the handler's parameters (the words before its first refinement) and the frame cells
 // after them, into the record cell.
 void count_frame(Cell* entry, const Cell& function) {
   uint32_t params = 0;
-  alloc::Series* spec = alloc::series_of(function.w2);
+  alloc::Series* spec = alloc::series_of(function::spec_of(function));
   auto* cells = reinterpret_cast<const Cell*>(spec->head_ptr());
   for (uint32_t i = 0; i < spec->length(); i++) {
     uint8_t type = cell::type_of(cells[i]);
     if (type == TYPE_REFINEMENT) break;
     if (type == TYPE_WORD || type == TYPE_LIT_WORD || type == TYPE_GET_WORD) params++;
   }
-  uint32_t rest = context::word_count(function.w1) - params;
-  entry->w1 = params;
-  entry->w2 = (entry->w2 & 0xFFFF0000) | rest;
-  entry->w3 = function.w2;
+  uint32_t rest = context::word_count(function::context_of(function)) - params;
+  set_handler_params(*entry, params);
+  set_handler_rest(*entry, rest);
+  set_handler_spec(*entry, function::spec_of(function));
 }
 
 // The indexes of the context's on-change* and on-deep-change* fields, -1 when absent.
@@ -244,44 +245,44 @@ struct HandlerFields {
 
 HandlerFields handler_fields(uint32_t context) {
   const auto& words = runtime_words::words;
-  return {{context::find_symbol(context, words.on_change.w2, true),
-           context::find_symbol(context, words.on_deep_change.w2, true)}};
+  return {{context::find_symbol(context, word::symbol_of(words.on_change), true),
+           context::find_symbol(context, word::symbol_of(words.on_deep_change), true)}};
 }
 
 // Gives the object (a stack cell) a handler record, its entries still absent, when its context
 // has handler fields, so that a copy of the object taken while its spec runs (self) already
 // carries the record; stores the object in its context's self slot.
 void prepare_handlers(Cell* object) {
-  object->w3 = 0;
-  if (handler_fields(object->w1).any()) {
+  set_handlers(*object, 0);
+  if (handler_fields(context_of(*object)).any()) {
     uint32_t record = alloc::new_cell_series(kHandlerCount);
     alloc::Series* s = alloc::series_of(record);
     s->tail = s->head + kHandlerCount * sizeof(Cell);
     for (uint32_t h = 0; h < kHandlerCount; h++) {
-      *record_cell(record, Handler(h)) = Cell{TYPE_PAIR, 0, kAbsent << 16, 0};
+      *record_cell(record, Handler(h)) = make_handler_entry(kAbsent);
     }
-    object->w3 = record;
+    set_handlers(*object, record);
   }
-  *context::owner_cell(object->w1) = *object;
+  *context::owner_cell(context_of(*object)) = *object;
 }
 
 // Fills the prepared record from the handler fields, each of which must hold a function! or
 // routine!; an on-deep-change* handler makes the object the owner of its series.
 void attach_handlers(const Cell& object) {
-  if (!object.w3) return;
-  HandlerFields fields = handler_fields(object.w1);
+  if (!handlers_of(object)) return;
+  HandlerFields fields = handler_fields(context_of(object));
   for (uint32_t h = 0; h < kHandlerCount; h++) {
     int32_t index = fields.index[h];
     if (index < 0) continue;
-    Cell value = value_or_unset(object.w1, uint32_t(index));
+    Cell value = value_or_unset(context_of(object), uint32_t(index));
     uint8_t type = cell::type_of(value);
     if (type != TYPE_FUNCTION && type != TYPE_ROUTINE) {
-      Cell word = plain_word(object.w1, uint32_t(index));
+      Cell word = plain_word(context_of(object), uint32_t(index));
       Cell datatype = datatype_of(value);
       rt::fire_error("script", "bad-field-set", &word, &datatype);
     }
-    Cell* entry = record_cell(object.w3, Handler(h));
-    entry->w2 = uint32_t(index) << 16;
+    Cell* entry = record_cell(handlers_of(object), Handler(h));
+    set_handler_field(*entry, uint32_t(index));
     count_frame(entry, value);
   }
   if (fields.index[kOnDeepChange] >= 0) own_series(object);
@@ -289,7 +290,7 @@ void attach_handlers(const Cell& object) {
 
 // The handler's function, or unset! when its field was never written.
 Cell handler_function(const Cell& object, Handler which) {
-  return value_or_unset(object.w1, handler_index(object.w3, which));
+  return value_or_unset(context_of(object), handler_index(handlers_of(object), which));
 }
 
 // Calls the handler in a call frame named by `name`: the arguments fill its parameters (none!
@@ -299,11 +300,11 @@ Cell handler_function(const Cell& object, Handler which) {
 // goes on as a C++ throw, the handler being foreign code to whoever assigned the field.
 void call_handler(const Cell& name, const Cell& object, Handler which, const Cell& function,
                   std::initializer_list<Cell> arguments) {
-  Cell* entry = record_cell(object.w3, which);
-  if (entry->w3 != function.w2) count_frame(entry, function);
-  uint32_t params = entry->w1;
-  int32_t rest = int32_t(entry->w2 & 0xFFFF);
-  upcall::interpreter.call_handler(name, function, object.w1,
+  Cell* entry = record_cell(handlers_of(object), which);
+  if (handler_spec_of(*entry) != function::spec_of(function)) count_frame(entry, function);
+  uint32_t params = handler_params_of(*entry);
+  int32_t rest = int32_t(handler_rest_of(*entry));
+  upcall::interpreter.call_handler(name, function, context_of(object),
                                    std::span<const Cell>(arguments.begin(), arguments.size()),
                                    params, rest);
 }
@@ -321,8 +322,8 @@ int32_t mold_cell(Cell value, Cell* out, action::MoldOptions options, Cell* arg,
 
 bool is_handler_word(const Cell& word) {
   const auto& words = runtime_words::words;
-  return symbol::same_canonical(word.w2, words.on_change.w2) ||
-         symbol::same_canonical(word.w2, words.on_deep_change.w2);
+  return symbol::same_canonical(word::symbol_of(word), word::symbol_of(words.on_change)) ||
+         symbol::same_canonical(word::symbol_of(word), word::symbol_of(words.on_deep_change));
 }
 
 // Writes the fields as "word: value", molded, the handler fields only with all. In mold's block
@@ -331,7 +332,7 @@ bool is_handler_word(const Cell& word) {
 // remaining part limit.
 int32_t mold_fields(const Cell& object, Cell* out, action::MoldOptions options, Cell* arg,
                     int32_t part, int32_t indent, bool block_layout) {
-  uint32_t context = object.w1;
+  uint32_t context = context_of(object);
   if (field_count(context) == 0) return part;
   const char* separator = options.flat ? " " : "\n";
   const bool indenting = block_layout && !options.flat && !options.only;
@@ -364,23 +365,25 @@ Cell* missing_field(const Cell* path, const Cell& word, bool get, bool last) {
 
 // The field a word names: its own index when bound to the context, else found by symbol.
 int32_t field_index(uint32_t context, const Cell& word) {
-  if (word.w1 == context && word.w3 < field_count(context)) return int32_t(word.w3);
-  return context::find_symbol(context, word.w2, true);
+  if (word::context_of(word) == context && word::index_of(word) < field_count(context)) {
+    return int32_t(word::index_of(word));
+  }
+  return context::find_symbol(context, word::symbol_of(word), true);
 }
 
 // Assigns the field, telling the object's on-change* handler (with the word, the old and the new
 // value) when it has handlers.
 void assign_field(const Cell& object, uint32_t index, const Cell& word, const Cell& value) {
-  if (!object.w3) {
-    context::set_value_at(object.w1, index, value);
+  if (!handlers_of(object)) {
+    context::set_value_at(context_of(object), index, value);
     return;
   }
   Cell* saved_top = stack::top;
-  Cell* old = stack::push_copy(value_or_unset(object.w1, index));
+  Cell* old = stack::push_copy(value_or_unset(context_of(object), index));
   Cell* fresh = stack::push_copy(value);
   Cell* holder = stack::push_copy(object);
   Cell* name = stack::push_copy(word);
-  context::set_value_at(holder->w1, index, *fresh);
+  context::set_value_at(context_of(*holder), index, *fresh);
   fire_on_change(*holder, *name, *old, *fresh);
   stack::top = saved_top;
 }
@@ -400,7 +403,7 @@ Cell literal_value(const Cell& value) {
       {s.off, constants::false_value},
   };
   for (const auto& literal : literals) {
-    if (symbol::same_canonical(value.w2, literal.symbol)) return literal.value;
+    if (symbol::same_canonical(word::symbol_of(value), literal.symbol)) return literal.value;
   }
   return value;
 }
@@ -417,7 +420,7 @@ int32_t order(uint32_t a, uint32_t b) { return a < b ? -1 : a > b ? 1 : 0; }
 
 Cell field_value(const Cell& object, uint32_t symbol) {
   if (cell::type_of(object) != TYPE_OBJECT) return constants::none;
-  const Cell* value = context::value_cell_of_symbol(symbol, object.w1);
+  const Cell* value = context::value_cell_of_symbol(symbol, context_of(object));
   return value ? *value : constants::none;
 }
 
@@ -430,13 +433,13 @@ Cell system_field(std::initializer_list<uint32_t> symbols) {
 }
 
 void write_word(Cell& word, const Cell& value) {
-  const uint32_t context = word.w1;
+  const uint32_t context = word::context_of(word);
   if (!context || context::kind_of(context) != context::kObject) {
     context::write_word(word, value);
     return;
   }
   const Cell object = *context::owner_cell(context);
-  if (cell::type_of(object) != TYPE_OBJECT || !object.w3) {
+  if (cell::type_of(object) != TYPE_OBJECT || !handlers_of(object)) {
     context::write_word(word, value);
     return;
   }
@@ -452,13 +455,13 @@ void write_word(Cell& word, const Cell& value) {
 
 void fire_on_change(const Cell& object, const Cell& word, const Cell& old_value,
                     const Cell& new_value) {
-  if (!object.w3 || handler_index(object.w3, kOnChange) == kAbsent) return;
+  if (!handlers_of(object) || handler_index(handlers_of(object), kOnChange) == kAbsent) return;
   Cell function = handler_function(object, kOnChange);
   if (cell::type_of(function) != TYPE_FUNCTION) {
     rt::fire_error("script", "invalid-obj-evt", &function);
   }
   Cell field = word;
-  if (field.w1 != object.w1) context::bind_word(object.w1, field);
+  if (word::context_of(field) != context_of(object)) context::bind_word(context_of(object), field);
   call_handler(runtime_words::words.on_change, object, kOnChange, function,
                {field, old_value, new_value});
 }
@@ -466,8 +469,8 @@ void fire_on_change(const Cell& object, const Cell& word, const Cell& old_value,
 void fire_on_deep_change(const Cell& owner, const Cell& word, const Cell& target,
                          const Cell& action, const Cell* new_value, int32_t index,
                          int32_t count) {
-  if (!owner.w3) rt::fire_error("script", "invalid-obj-evt", &owner);
-  if (handler_index(owner.w3, kOnDeepChange) == kAbsent) return;
+  if (!handlers_of(owner)) rt::fire_error("script", "invalid-obj-evt", &owner);
+  if (handler_index(handlers_of(owner), kOnDeepChange) == kAbsent) return;
   Cell function = handler_function(owner, kOnDeepChange);
   if (cell::type_of(function) != TYPE_FUNCTION) return;
   call_handler(runtime_words::words.on_deep_change, owner, kOnDeepChange, function,
@@ -478,19 +481,21 @@ void fire_on_deep_change(const Cell& owner, const Cell& word, const Cell& target
 void set_many(Cell* object, const Cell* value, const SetOptions& options) {
   Cell* target = stack::push_copy(*object);
   Cell* source = stack::push_copy(*value);
-  uint32_t context = target->w1;
+  uint32_t context = context_of(*target);
   uint32_t count = field_count(context);
   bool from_block = !options.only && cell::type_of(*source) == TYPE_BLOCK;
   bool from_object = !options.only && cell::type_of(*source) == TYPE_OBJECT;
   // The value for field #i into *out; false when the field is left alone.
   auto value_for = [&](uint32_t i, Cell* out) {
     if (from_block) {
-      uint32_t at = source->w1 + i;
-      *out = at < cell::cell_count(source->w2) ? cells_of(source->w2)[at] : constants::none;
+      uint32_t at = cell::series_index(*source) + i;
+      uint32_t node = cell::series_node(*source);
+      *out = at < cell::cell_count(node) ? cells_of(node)[at] : constants::none;
     } else if (from_object) {
-      int32_t at = context::find_symbol(source->w1, context::word_at(context, i)->w2, true);
+      int32_t at = context::find_symbol(context_of(*source),
+                                        word::symbol_of(*context::word_at(context, i)), true);
       if (at < 0) return false;
-      *out = value_or_unset(source->w1, uint32_t(at));
+      *out = value_or_unset(context_of(*source), uint32_t(at));
     } else {
       *out = *source;
     }
@@ -509,8 +514,9 @@ void set_many(Cell* object, const Cell* value, const SetOptions& options) {
     if (!value_for(i, next)) continue;
     if (options.some && cell::type_of(*next) == TYPE_NONE) continue;
     Cell word = plain_word(context, i);
-    bool handler_field = target->w3 && (i == handler_index(target->w3, kOnChange) ||
-                                        i == handler_index(target->w3, kOnDeepChange));
+    bool handler_field = handlers_of(*target) &&
+                         (i == handler_index(handlers_of(*target), kOnChange) ||
+                          i == handler_index(handlers_of(*target), kOnDeepChange));
     if (handler_field) context::set_value_at(context, i, *next);
     else assign_field(*target, i, word, *next);
   }
@@ -521,8 +527,8 @@ Cell* construct(const Cell& spec, const Cell* prototype, bool only) {
   Cell* source = stack::push_copy(spec);
   Cell* result = prototype ? copy_into(*prototype, true, nullptr, false)
                            : push_empty(new_class_id());
-  uint32_t node = source->w2;
-  for (uint32_t i = source->w1; i < alloc::series_of(node)->length(); i++) {
+  uint32_t node = cell::series_node(*source);
+  for (uint32_t i = cell::series_index(*source); i < alloc::series_of(node)->length(); i++) {
     const Cell* cells = cells_of(node);
     if (cell::type_of(cells[i]) != TYPE_SET_WORD) continue;
     const Cell word = cells[i];
@@ -531,7 +537,7 @@ Cell* construct(const Cell& spec, const Cell* prototype, bool only) {
     while (at < length && cell::type_of(cells[at]) == TYPE_SET_WORD) at++;
     Cell value = at >= length ? constants::none : only ? cells[at] : literal_value(cells[at]);
     cell::clear_new_line_flag(value.header);
-    context::put_word_value(result->w1, word, value);
+    context::put_word_value(context_of(*result), word, value);
   }
   *source = *result;
   stack::top = source + 1;
@@ -547,14 +553,14 @@ Cell* make(Cell* proto, Cell* spec, uint8_t) {
   }
   bool from_prototype = cell::type_of(*proto) == TYPE_OBJECT;
   Cell* result = from_prototype ? copy_into(*proto, false, nullptr, true) : push_empty(0);
-  uint32_t context = result->w1;
-  bool added = spec_type == TYPE_OBJECT ? extend_from(context, spec->w1)
+  uint32_t context = context_of(*result);
+  bool added = spec_type == TYPE_OBJECT ? extend_from(context, context_of(*spec))
                                         : context::add_set_words(context, *spec);
-  result->w2 = added || !from_prototype ? new_class_id() : proto->w2;
+  set_class(*result, added || !from_prototype ? new_class_id() : class_of(*proto));
   prepare_handlers(result);
   if (spec_type == TYPE_BLOCK) {
     context::bind_block(*spec, context, true);
-    if (from_prototype) copy_values_rebind(proto->w1, context);
+    if (from_prototype) copy_values_rebind(context_of(*proto), context);
     upcall::interpreter.run_spec(*spec);
     stack::top = result + 1;  // the spec's value is dropped
     clear_new_line_flags(values_node(context));
@@ -567,9 +573,9 @@ Cell* make(Cell* proto, Cell* spec, uint8_t) {
 void reflect(Cell* value, uint32_t field_symbol) {
   const auto& symbols = runtime_words::symbols;
   const Cell object = *value;
-  uint32_t context = object.w1;
+  uint32_t context = context_of(object);
   uint32_t field = canonical(field_symbol);
-  if (field == canonical(runtime_words::words.changed.w2)) {
+  if (field == canonical(word::symbol_of(runtime_words::words.changed))) {
     Cell* changed = block::push_new(int32_t(field_count(context)));
     for (uint32_t i = 0; i < field_count(context); i++) {
       if (context::word_at(context, i)->header & context::kAssigned) {
@@ -578,17 +584,17 @@ void reflect(Cell* value, uint32_t field_symbol) {
     }
     *value = *changed;
   } else if (field == canonical(symbols.class_)) {
-    *value = integer::make(int32_t(object.w2));
+    *value = integer::make(int32_t(class_of(object)));
     return;
   } else if (field == canonical(symbols.words)) {
-    Cell* words = block::push_clone(Cell{TYPE_BLOCK, 0, context::word_block_node(context), 0},
-                                    false, false);
-    alloc::Series* s = alloc::series_of(words->w2);
+    Cell* words = block::push_clone(
+        cell::make_series(TYPE_BLOCK, context::word_block_node(context)), false, false);
+    alloc::Series* s = alloc::series_of(cell::series_node(*words));
     auto* cells = reinterpret_cast<Cell*>(s->head_ptr());
     for (uint32_t i = 0; i < s->length(); i++) cells[i].header &= ~context::kAssigned;
     *value = *words;
   } else if (field == canonical(symbols.values)) {
-    *value = *block::push_clone(Cell{TYPE_BLOCK, 0, values_node(context), 0}, false, false);
+    *value = *block::push_clone(cell::make_series(TYPE_BLOCK, values_node(context)), false, false);
   } else if (field == canonical(symbols.body)) {
     Cell* body = block::push_new(int32_t(2 * field_count(context)));
     for (uint32_t i = 0; i < field_count(context); i++) {
@@ -606,7 +612,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
     *value = logic::make(is_owner(context));
     return;
   } else if (field == canonical(symbols.events_q)) {
-    *value = logic::make(object.w3 != 0);
+    *value = logic::make(handlers_of(object) != 0);
     return;
   } else {
     cell::fire_not_done();
@@ -637,10 +643,10 @@ Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   }
   const Cell object = *parent;
   const Cell word = *element;
-  uint32_t context = object.w1;
+  uint32_t context = context_of(object);
   int32_t index = field_index(context, word);
   // A self bound to the object (no field of that name) reads as the object.
-  bool own_self = index < 0 && word.w1 == context && context::is_self(word);
+  bool own_self = index < 0 && word::context_of(word) == context && context::is_self(word);
   if (step.value) {
     if (own_self) rt::fire_error("script", "invalid-path", step.path, element);
     if (index < 0) return missing_field(step.path, word, step.get, step.last);
@@ -658,17 +664,18 @@ Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
 int32_t compare(Cell* a, Cell* b, int32_t op) {
   if (cell::type_of(*a) != cell::type_of(*b)) return action::kNotComparable;
   const Cell x = *a, y = *b;
-  if (x.w1 == y.w1) return 0;
+  const uint32_t context_x = context_of(x), context_y = context_of(y);
+  if (context_x == context_y) return 0;
   if (op == action::SAME) return -1;
-  if (cycles::find(x.w1)) return cycles::find(y.w1) ? 0 : -1;
-  uint32_t count = field_count(x.w1);
-  if (count != field_count(y.w1)) return count > field_count(y.w1) ? 1 : -1;
-  cycles::Entry enter_x(x.w1), enter_y(y.w1);
+  if (cycles::find(context_x)) return cycles::find(context_y) ? 0 : -1;
+  uint32_t count = field_count(context_x);
+  if (count != field_count(context_y)) return count > field_count(context_y) ? 1 : -1;
+  cycles::Entry enter_x(context_x), enter_y(context_y);
   for (uint32_t i = 0; i < count; i++) {
-    uint32_t word_x = canonical(context::word_at(x.w1, i)->w2);
-    uint32_t word_y = canonical(context::word_at(y.w1, i)->w2);
+    uint32_t word_x = canonical(word::symbol_of(*context::word_at(context_x, i)));
+    uint32_t word_y = canonical(word::symbol_of(*context::word_at(context_y, i)));
     if (word_x != word_y) return order(word_x, word_y);
-    Cell value_x = value_or_unset(x.w1, i), value_y = value_or_unset(y.w1, i);
+    Cell value_x = value_or_unset(context_x, i), value_y = value_or_unset(context_y, i);
     uint8_t type_x = cell::type_of(value_x), type_y = cell::type_of(value_y);
     int32_t r;
     if (type_x == type_y || (types::all_word(type_x) && types::all_word(type_y)) ||
@@ -704,26 +711,26 @@ Cell* select(Cell* object, Cell* key, const action::FindOptions&) {
     Cell datatype = datatype_of(*key);
     rt::fire_error("script", "invalid-type", &datatype);
   }
-  int32_t index = context::find_symbol(object->w1, key->w2, true);
-  Cell* field = index < 0 ? nullptr : value_at(object->w1, uint32_t(index));
+  int32_t index = context::find_symbol(context_of(*object), word::symbol_of(*key), true);
+  Cell* field = index < 0 ? nullptr : value_at(context_of(*object), uint32_t(index));
   return field ? field : const_cast<Cell*>(&constants::none);
 }
 
 Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
   if (!types::all_word(cell::type_of(*field))) return value;
   const auto& symbols = runtime_words::symbols;
-  uint32_t name = canonical(field->w2);
-  if (name == canonical(runtime_words::words.changed.w2)) {
+  uint32_t name = canonical(word::symbol_of(*field));
+  if (name == canonical(word::symbol_of(runtime_words::words.changed))) {
     if (cell::type_of(*value) != TYPE_NONE) rt::fire_error("script", "invalid-arg", value);
-    clear_changed(target->w1);
+    clear_changed(context_of(*target));
   } else if (name == canonical(symbols.owner)) {
     own_series(*target);
   } else if (name == canonical(symbols.owned)) {
     if (cell::type_of(*value) == TYPE_NONE) {
       ownership::unset_owner(*target);
     } else if (cell::type_of(*value) == TYPE_BLOCK && block::rest_length(*value) >= 2) {
-      const Cell owner = block::cell_at(*value, int32_t(value->w1))[0];
-      const Cell word = block::cell_at(*value, int32_t(value->w1))[1];
+      const Cell owner = block::cell_at(*value, cell::series_index_signed(*value))[0];
+      const Cell word = block::cell_at(*value, cell::series_index_signed(*value))[1];
       if (cell::type_of(owner) == TYPE_OBJECT && types::all_word(cell::type_of(word))) {
         ownership::set_owner(*target, owner, word);
       }
@@ -738,11 +745,11 @@ namespace {
 
 // An object is its context record and its handler record, whose cached specs stay alive too.
 void mark_object(const Cell& value) {
-  gc::mark_block(value.w1);
-  if (!value.w3) return;
-  gc::mark_block(value.w3);
+  gc::mark_block(context_of(value));
+  if (!handlers_of(value)) return;
+  gc::mark_block(handlers_of(value));
   for (uint32_t h = 0; h < kHandlerCount; h++) {
-    gc::mark_block(record_cell(value.w3, Handler(h))->w3);
+    gc::mark_block(handler_spec_of(*record_cell(handlers_of(value), Handler(h))));
   }
 }
 

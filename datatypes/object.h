@@ -30,6 +30,20 @@ inline void set_context(Cell& object, uint32_t node) { object.w1 = node; }
 inline void set_class(Cell& object, uint32_t id) { object.w2 = id; }
 inline void set_handlers(Cell& object, uint32_t node) { object.w3 = node; }
 
+// The change-handler record's entries (see above).
+inline Cell make_handler_entry(uint32_t field) { return Cell{TYPE_PAIR, 0, field << 16, 0}; }
+inline uint32_t handler_params_of(const Cell& entry) { return entry.w1; }
+inline uint32_t handler_field_of(const Cell& entry) { return entry.w2 >> 16; }
+inline uint32_t handler_rest_of(const Cell& entry) { return entry.w2 & 0xFFFF; }
+inline uint32_t handler_spec_of(const Cell& entry) { return entry.w3; }
+inline void set_handler_params(Cell& entry, uint32_t count) { entry.w1 = count; }
+// Clears the frame count too: it is counted again for the field's function.
+inline void set_handler_field(Cell& entry, uint32_t field) { entry.w2 = field << 16; }
+inline void set_handler_rest(Cell& entry, uint32_t count) {
+  entry.w2 = (entry.w2 & 0xFFFF0000) | count;
+}
+inline void set_handler_spec(Cell& entry, uint32_t node) { entry.w3 = node; }
+
 // Sets the word to the value in its context, and when that context is an object's with change
 // handlers, calls its on-change* handler as a path assignment does. The word cell is written
 // after allocating: it must stay put. May run any code.

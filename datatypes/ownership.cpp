@@ -7,6 +7,7 @@
 #include "datatypes/context.h"
 #include "datatypes/cycles.h"
 #include "datatypes/hashtable.h"
+#include "datatypes/object.h"
 #include "datatypes/word.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
@@ -60,29 +61,32 @@ void for_each_cell(uint32_t node, uint32_t head, Visit visit) {
 // An object's fields, skipping the owner itself; nothing for an owner object.
 template <class Visit>
 void for_each_field(const Cell& object, Visit visit) {
-  if (is_owner_object(object.w1)) return;
-  for_each_cell(context::values_position(object.w1), 0, visit);
+  if (is_owner_object(object::context_of(object))) return;
+  for_each_cell(context::values_position(object::context_of(object)), 0, visit);
 }
 
 void own(const Cell& value, const Cell& owner, const Cell& word) {
   uint8_t type = cell::type_of(value);
   if (is_ownable_series(type)) {
-    alloc::Series* s = alloc::series_of(value.w2);
+    alloc::Series* s = alloc::series_of(cell::series_node(value));
     if (!(s->flags & alloc::kOwned)) {
       gc::Guard guard(value);
-      Cell* record = hashtable::put_record(owner_table, value.w2);
+      Cell* record = hashtable::put_record(owner_table, cell::series_node(value));
       // put_record may have moved the buffer: the flag goes on afterwards.
-      alloc::series_of(value.w2)->flags |= alloc::kOwned;
+      alloc::series_of(cell::series_node(value))->flags |= alloc::kOwned;
       record[kValue] = value;
       record[kOwner] = owner;
       record[kWord] = word;
     }
     if (types::any_block(type)) {
-      for_each_cell(value.w2, value.w1, [&](const Cell& c) { own(c, owner, word); });
+      for_each_cell(cell::series_node(value), cell::series_index(value),
+                    [&](const Cell& c) { own(c, owner, word); });
     }
   } else if (type == TYPE_OBJECT) {
     for_each_field(value, [&](const Cell& c) {
-      if (!(cell::type_of(c) == TYPE_OBJECT && c.w1 == owner.w1)) own(c, owner, word);
+      bool is_owner = cell::type_of(c) == TYPE_OBJECT &&
+                      object::context_of(c) == object::context_of(owner);
+      if (!is_owner) own(c, owner, word);
     });
   }
 }
@@ -90,14 +94,16 @@ void own(const Cell& value, const Cell& owner, const Cell& word) {
 void disown(const Cell& value) {
   uint8_t type = cell::type_of(value);
   if (is_ownable_series(type)) {
-    alloc::Series* s = alloc::series_of(value.w2);
+    alloc::Series* s = alloc::series_of(cell::series_node(value));
     if (s->flags & alloc::kOwned) {
       s->flags &= ~alloc::kOwned;
-      if (Cell* record = hashtable::remove_record(owner_table, value.w2)) {
+      if (Cell* record = hashtable::remove_record(owner_table, cell::series_node(value))) {
         for (uint32_t i = 0; i < kRecordCells; i++) record[i].header = kUnsetHeader;
       }
     }
-    if (types::any_block(type)) for_each_cell(value.w2, value.w1, disown);
+    if (types::any_block(type)) {
+      for_each_cell(cell::series_node(value), cell::series_index(value), disown);
+    }
   } else if (type == TYPE_OBJECT) {
     for_each_field(value, disown);
   }
@@ -106,11 +112,12 @@ void disown(const Cell& value) {
 // The record of the value's series or object context, or null.
 Cell* record_of(const Cell& value) {
   uint8_t type = cell::type_of(value);
-  if (type == TYPE_OBJECT) return hashtable::get_record(owner_table, value.w1);
-  if (!is_ownable_series(type) || !(alloc::series_of(value.w2)->flags & alloc::kOwned)) {
+  if (type == TYPE_OBJECT) return hashtable::get_record(owner_table, object::context_of(value));
+  uint32_t node = cell::series_node(value);
+  if (!is_ownable_series(type) || !(alloc::series_of(node)->flags & alloc::kOwned)) {
     return nullptr;
   }
-  return hashtable::get_record(owner_table, value.w2);
+  return hashtable::get_record(owner_table, node);
 }
 
 bool marked(uint32_t node) {
@@ -135,7 +142,7 @@ void set_owner(const Cell& value, const Cell& owner, const Cell& word) {
 }
 
 void own_value(const Cell& value, const Cell& owner, const Cell& word) {
-  uint32_t context_node = owner.w1;
+  uint32_t context_node = object::context_of(owner);
   set_owner(value, owner, word);
   context::context_cell(context_node)->header |= kOwnerObject;
 }
@@ -146,8 +153,9 @@ void unset_owner(const Cell& value) {
 }
 
 void unset_owner_range(const Cell& block, uint32_t index, uint32_t count) {
-  for (uint32_t i = index; i - index < count && i < cell::cell_count(block.w2); i++) {
-    Cell element = cell::cells_of(block.w2)[i];
+  const uint32_t node = cell::series_node(block);
+  for (uint32_t i = index; i - index < count && i < cell::cell_count(node); i++) {
+    Cell element = cell::cells_of(node)[i];
     disown(element);
   }
 }
@@ -170,7 +178,7 @@ DeepChangeHandler set_deep_change_handler(DeepChangeHandler handler) {
 bool notify_owner(const Cell* value, const char* action_word, const Cell* new_value,
                   int32_t index, int32_t count) {
   const Cell* record = record_of(*value);
-  if (!record || record[kOwner].w3 == 0) return false;
+  if (!record || object::handlers_of(record[kOwner]) == 0) return false;
   if (!deep_change_handler) return true;
   // Copied out: making the action word allocates, and the handler runs user code.
   Cell owner = record[kOwner], word = record[kWord], changed = *value;
@@ -187,15 +195,15 @@ bool mark_owners() {
   alloc::Series* records = alloc::series_of(t->block);
   for (uint32_t at = 0; at + t->record_bytes <= records->used(); at += t->record_bytes) {
     auto* key = reinterpret_cast<const Cell*>(records->head_ptr() + at);
-    if (key->header != kUnsetHeader || !marked(key->w1)) continue;
+    if (key->header != kUnsetHeader || !marked(hashtable::record_key_of(*key))) continue;
     const Cell* cells = key + 1;
     const Cell& owner = cells[kOwner];
-    if (cell::type_of(owner) == TYPE_OBJECT && !marked(owner.w1)) {
+    if (cell::type_of(owner) == TYPE_OBJECT && !marked(object::context_of(owner))) {
       reached = true;
       // Marked as its context record and handler record, not through the type table, so the
       // owner lives whether or not its type's marker is there.
-      gc::mark_block(owner.w1);
-      if (owner.w3) gc::mark_block(owner.w3);
+      gc::mark_block(object::context_of(owner));
+      if (object::handlers_of(owner)) gc::mark_block(object::handlers_of(owner));
     }
     gc::mark_value(cells[kWord]);
   }

@@ -77,24 +77,24 @@ uint32_t intern(const uint8_t* text, uint32_t length, bool any_case) {
   auto group_cell = [group] {
     return cells_of(hashtable::table_of(folded_table)->block) + (group - 1);
   };
-  uint32_t canonical = group_cell()->w1;
+  uint32_t canonical = alias_of(*group_cell());
   if (any_case && canonical != kCanonical) return canonical;
 
   uint32_t before = symbol_count();
   uint32_t id = hashtable::intern_symbol(
       table, reinterpret_cast<const uint8_t*>(name.data()), length, any_case);
   if (canonical == kCanonical) {
-    group_cell()->w1 = resolve_alias(id);
+    set_alias(*group_cell(), resolve_alias(id));
   } else if (symbol_count() > before && resolve_alias(id) != canonical) {
-    cell_of(id)->w1 = canonical;  // a new spelling of a known group
+    set_alias(*cell_of(id), canonical);  // a new spelling of a known group
   }
   return id;
 }
 
 // A string! over the decoded name of a symbol cell (decoding a copy when the cell has none).
 Cell decoded_name(const Cell& symbol) {
-  if (symbol.w2) return cell::make_series(TYPE_STRING, symbol.w2);
-  uint32_t name = symbol.w3;
+  if (string_node_of(symbol)) return cell::make_series(TYPE_STRING, string_node_of(symbol));
+  uint32_t name = utf8_node_of(symbol);
   return cell::make_series(
       TYPE_STRING, unicode::load_utf8(name, 0, alloc::series_of(name)->used(), 0, nullptr, false));
 }
@@ -104,9 +104,11 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
   if (cell::type_of(*b) != TYPE_SYMBOL) return action::kNotComparable;
   Cell second_symbol = *b;  // b may lie in a buffer that moves while the first name decodes
   Cell first = decoded_name(*a);
-  gc::Guard first_guard(first.w2);
+  const uint32_t first_node = cell::series_node(first);
+  gc::Guard first_guard(first_node);
   Cell second = decoded_name(second_symbol);
-  gc::Guard second_guard(second.w2);
+  const uint32_t second_node = cell::series_node(second);
+  gc::Guard second_guard(second_node);
   return string::compare_strings(first, second, op, false);
 }
 
@@ -140,7 +142,8 @@ uint32_t intern_bytes(const uint8_t* text, uint32_t length) { return intern(text
 
 uint32_t intern_string(const Cell& string, int64_t length) {
   Cell text = string;  // the conversion cache goes into this copy, not the caller's cell
-  gc::Guard guard(text.w2);
+  const uint32_t node = cell::series_node(text);
+  gc::Guard guard(node);
   int64_t count = length;
   const uint8_t* bytes = unicode::string_to_utf8(text, count);
   return intern(bytes, uint32_t(count), false);
@@ -148,10 +151,10 @@ uint32_t intern_string(const Cell& string, int64_t length) {
 
 uint32_t cache_string(uint32_t id) {
   const Cell* c = cell_of(id);
-  if (c->w2) return c->w2;
-  uint32_t name = c->w3;
+  if (string_node_of(*c)) return string_node_of(*c);
+  uint32_t name = utf8_node_of(*c);
   uint32_t decoded = unicode::load_utf8(name, 0, alloc::series_of(name)->used(), 0, nullptr, false);
-  cell_of(id)->w2 = decoded;
+  set_string_node(*cell_of(id), decoded);
   return decoded;
 }
 

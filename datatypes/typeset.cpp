@@ -10,13 +10,14 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/stack.h"
+#include "datatypes/word.h"
 #include "runtime/throw.h"
 
 namespace typeset {
 
 namespace {
 
-constexpr Cell kTypesetType{TYPE_DATATYPE, TYPE_TYPESET, 0, 0};
+const Cell kTypesetType = cell::make_datatype(TYPE_TYPESET);
 
 // The map's bytes: byte 0 is the first byte of word 1.
 uint8_t* map_of(Cell& typeset) {
@@ -24,9 +25,10 @@ uint8_t* map_of(Cell& typeset) {
 }
 
 void merge(Cell& typeset, const Cell& other) {
-  typeset.w1 |= other.w1;
-  typeset.w2 |= other.w2;
-  typeset.w3 |= other.w3;
+  Bits bits = bits_of(typeset);
+  const Bits more = bits_of(other);
+  for (size_t i = 0; i < bits.size(); i++) bits[i] |= more[i];
+  set_bits(typeset, bits);
 }
 
 // Applies fn(type) to each registered type in the set, in id order, while it returns true. An
@@ -60,7 +62,7 @@ Cell operand(const Cell& value) {
       return value;
     case TYPE_DATATYPE: {
       Cell typeset = empty();
-      set(typeset, uint8_t(value.w1));
+      set(typeset, cell::datatype_id(value));
       return typeset;
     }
     default:
@@ -77,8 +79,9 @@ Cell* make(Cell*, Cell* spec, uint8_t) {
     case TYPE_BLOCK: {
       Cell typeset = empty();
       const Cell elements = *spec;
-      for (uint32_t i = elements.w1; i < cell::cell_count(elements.w2); i++) {
-        add_value(typeset, cell::cells_of(elements.w2)[i]);
+      const uint32_t node = cell::series_node(elements);
+      for (uint32_t i = cell::series_index(elements); i < cell::cell_count(node); i++) {
+        add_value(typeset, cell::cells_of(node)[i]);
       }
       return stack::push_copy(typeset);
     }
@@ -101,7 +104,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
   switch (op) {
     case action::EQUAL: case action::NOT_EQUAL: case action::STRICT_EQUAL: case action::SAME:
     case action::FIND_EQUAL:
-      return a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3 ? 0 : 1;
+      return bits_of(*a) == bits_of(*b) ? 0 : 1;
     case action::SORT_ORDER: case action::SORT_CASE_ORDER: {
       uint32_t na = count(*a), nb = count(*b);
       return na == nb ? 0 : na < nb ? -1 : 1;
@@ -116,9 +119,9 @@ void or_t() { do_bitwise(5); }
 void xor_t() { do_bitwise(7); }
 
 Cell* complement(Cell* value) {
-  value->w1 = ~value->w1;
-  value->w2 = ~value->w2;
-  value->w3 = ~value->w3;
+  Bits bits = bits_of(*value);
+  for (uint32_t& word : bits) word = ~word;
+  set_bits(*value, bits);
   return value;
 }
 
@@ -128,7 +131,7 @@ Cell* find_action(Cell* typeset, Cell* value, const action::FindOptions&) {
 
 }  // namespace
 
-void clear(Cell& typeset) { typeset.w1 = typeset.w2 = typeset.w3 = 0; }
+void clear(Cell& typeset) { set_bits(typeset, {0, 0, 0}); }
 
 void set(Cell& typeset, uint8_t type) { map_of(typeset)[type >> 3] |= uint8_t(0x80 >> (type & 7)); }
 
@@ -142,26 +145,27 @@ uint32_t count(const Cell& typeset) {
 }
 
 Cell* append_bits(const Cell& block, uint32_t word1, uint32_t word2, uint32_t word3) {
-  return block::append_cell(block, Cell{TYPE_TYPESET, word1, word2, word3});
+  return block::append_cell(block, make({word1, word2, word3}));
 }
 
 Cell* append_all_but_unset(const Cell& block) {
-  Cell typeset{TYPE_TYPESET, ~0u, ~0u, ~0u};
+  Cell typeset = make({~0u, ~0u, ~0u});
   map_of(typeset)[TYPE_UNSET >> 3] &= uint8_t(~(0x80 >> (TYPE_UNSET & 7)));
   return block::append_cell(block, typeset);
 }
 
 Cell* append_from_spec(const Cell& block, const Cell& types) {
   Cell typeset = empty();
-  for (uint32_t i = types.w1; i < cell::cell_count(types.w2); i++) {
-    const Cell element = cell::cells_of(types.w2)[i];
+  const uint32_t node = cell::series_node(types);
+  for (uint32_t i = cell::series_index(types); i < cell::cell_count(node); i++) {
+    const Cell element = cell::cells_of(node)[i];
     Cell value = element;
     if (cell::type_of(element) == TYPE_WORD) {
-      const Cell* bound = context::value_cell_of_symbol(element.w2, context::global);
+      const Cell* bound = context::value_cell_of_symbol(word::symbol_of(element), context::global);
       value = bound ? *bound : constants::unset;
     }
     switch (cell::type_of(value)) {
-      case TYPE_DATATYPE: set(typeset, uint8_t(value.w1)); break;
+      case TYPE_DATATYPE: set(typeset, cell::datatype_id(value)); break;
       case TYPE_TYPESET: merge(typeset, value); break;
       case TYPE_WORD: set(typeset, TYPE_OBJECT); break;
       case TYPE_BLOCK: break;
@@ -174,7 +178,7 @@ Cell* append_from_spec(const Cell& block, const Cell& types) {
 void add_value(Cell& typeset, const Cell& value) {
   const Cell* v = cell::type_of(value) == TYPE_WORD ? context::word_value_cell(value) : &value;
   switch (cell::type_of(*v)) {
-    case TYPE_DATATYPE: set(typeset, uint8_t(v->w1)); break;
+    case TYPE_DATATYPE: set(typeset, cell::datatype_id(*v)); break;
     case TYPE_TYPESET: merge(typeset, *v); break;
     default: rt::fire_error("script", "invalid-arg", &value);
   }
@@ -183,17 +187,18 @@ void add_value(Cell& typeset, const Cell& value) {
 void do_bitwise(int32_t op) {
   Cell* first = stack::arg(0);
   Cell second = operand(*stack::arg(1));
-  uint32_t* a[3] = {&first->w1, &first->w2, &first->w3};
-  const uint32_t b[3] = {second.w1, second.w2, second.w3};
-  for (int i = 0; i < 3; i++) {
+  Bits a = bits_of(*first);
+  const Bits b = bits_of(second);
+  for (size_t i = 0; i < a.size(); i++) {
     switch (op) {
-      case 5: case 9: *a[i] |= b[i]; break;
-      case 6: case 10: *a[i] &= b[i]; break;
-      case 7: case 12: *a[i] ^= b[i]; break;
-      case 11: *a[i] &= ~b[i]; break;
+      case 5: case 9: a[i] |= b[i]; break;
+      case 6: case 10: a[i] &= b[i]; break;
+      case 7: case 12: a[i] ^= b[i]; break;
+      case 11: a[i] &= ~b[i]; break;
       default: break;  // 8: the first unchanged
     }
   }
+  set_bits(*first, a);
 }
 
 void to_block(const Cell& typeset, Cell* destination) {
@@ -208,7 +213,7 @@ void to_block(const Cell& typeset, Cell* destination) {
 
 bool find(const Cell& typeset, const Cell& value) {
   if (cell::type_of(value) != TYPE_DATATYPE) rt::fire_error("script", "invalid-arg", &value);
-  return cell::typeset_has(typeset, uint8_t(value.w1));
+  return cell::typeset_has(typeset, cell::datatype_id(value));
 }
 
 void init() {

@@ -3,6 +3,7 @@
 // against them; the set operations, find and to block! use them too. Relies on the datatype
 // name table and the global context for the words of type names.
 #pragma once
+#include <array>
 #include <cstdint>
 
 #include "runtime/cell.h"
@@ -10,6 +11,15 @@
 namespace typeset {
 
 inline Cell empty() { return Cell{TYPE_TYPESET, 0, 0, 0}; }
+// The map as its three payload words, word 1 first: what the set operations combine.
+using Bits = std::array<uint32_t, 3>;
+inline Cell make(const Bits& bits) { return Cell{TYPE_TYPESET, bits[0], bits[1], bits[2]}; }
+inline Bits bits_of(const Cell& typeset) { return {typeset.w1, typeset.w2, typeset.w3}; }
+inline void set_bits(Cell& typeset, const Bits& bits) {
+  typeset.w1 = bits[0];
+  typeset.w2 = bits[1];
+  typeset.w3 = bits[2];
+}
 void clear(Cell& typeset);
 void set(Cell& typeset, uint8_t type);
 // Members among the registered types.

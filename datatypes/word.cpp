@@ -6,9 +6,11 @@
 #include "datatypes/word.h"
 
 #include "datatypes/cell_ops.h"
+#include "datatypes/char.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/object.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/stack.h"
@@ -46,7 +48,7 @@ int32_t append_name(Cell* out, uint32_t symbol) {
 }
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
-  return part - append_name(out, value->w2);
+  return part - append_name(out, symbol_of(*value));
 }
 
 struct Decoration {
@@ -60,7 +62,7 @@ constexpr Decoration kDecorations[] = {
 
 int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
   const Decoration& d = kDecorations[cell::type_of(*value) - TYPE_WORD];
-  uint32_t symbol = value->w2;  // the value may lie in a block that moves while we append
+  uint32_t symbol = symbol_of(*value);  // the value may lie in a block that moves while we append
   int32_t length = cell::append_text(out, d.before);
   length += append_name(out, symbol);
   length += cell::append_text(out, d.after);
@@ -75,19 +77,22 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
   if (!types::all_word(tb) || (tb == TYPE_ISSUE && ta != TYPE_ISSUE)) return action::kNotComparable;
   bool word_and_lit = (ta == TYPE_WORD && tb == TYPE_LIT_WORD) ||
                       (ta == TYPE_LIT_WORD && tb == TYPE_WORD);
-  bool same_canonical = symbol::same_canonical(a->w2, b->w2);
+  bool same_canonical = symbol::same_canonical(symbol_of(*a), symbol_of(*b));
   switch (op) {
-    case action::SAME: return differ(a->w2 == b->w2 && a->w1 == b->w1 && ta == tb);
-    case action::STRICT_EQUAL: return differ(ta == tb && a->w2 == b->w2);
+    case action::SAME:
+      return differ(symbol_of(*a) == symbol_of(*b) && context_of(*a) == context_of(*b) &&
+                    ta == tb);
+    case action::STRICT_EQUAL: return differ(ta == tb && symbol_of(*a) == symbol_of(*b));
     case action::WORD_LIT_EQUAL:
-      return differ(word_and_lit ? a->w2 == b->w2 : ta == tb && a->w2 == b->w2);
+      return differ(word_and_lit ? symbol_of(*a) == symbol_of(*b)
+                                 : ta == tb && symbol_of(*a) == symbol_of(*b));
     case action::WORD_LIT_STRICT:
       return differ(word_and_lit ? same_canonical : ta == tb && same_canonical);
     case action::EQUAL: case action::NOT_EQUAL: case action::FIND_EQUAL:
       return differ(same_canonical);
     default: {
-      uint32_t second_symbol = b->w2;
-      Cell first = symbol::name_string(a->w2);
+      uint32_t second_symbol = symbol_of(*b);
+      Cell first = symbol::name_string(symbol_of(*a));
       Cell second = symbol::name_string(second_symbol);
       return string::compare_strings(first, second, op, false);
     }
@@ -101,8 +106,8 @@ int32_t compare_issue(Cell* a, Cell* b, int32_t op) {
 
 void index_q() {
   Cell* value = stack::arg(0);
-  if (value->w3 == context::kUnresolved) *value = constants::none;
-  else *value = Cell{TYPE_INTEGER, 0, value->w3 + 1, 0};
+  if (index_of(*value) == context::kUnresolved) *value = constants::none;
+  else *value = integer::make(int32_t(index_of(*value) + 1));
 }
 
 [[noreturn]] void fire_bad_to_arg(uint8_t type, const Cell& spec) {
@@ -115,13 +120,13 @@ void index_q() {
 Cell word_from_text(const Cell& text) {
   const Cell value = cell::scan_first_value(text);
   if (!types::all_word(cell::type_of(value))) rt::fire_error("script", "invalid-chars");
-  return context::add_global_word(value.w2, true, true);
+  return context::add_global_word(symbol_of(value), true, true);
 }
 
 Cell word_from_char(uint32_t code_point) {
   Cell* text = stack::push_copy(constants::none);
   string::init_empty(text, 1);
-  string::append_char(text->w2, code_point);
+  string::append_char(cell::series_node(*text), code_point);
   Cell word = word_from_text(*text);
   stack::pop_cells(1);
   return word;
@@ -130,10 +135,10 @@ Cell word_from_char(uint32_t code_point) {
 // A refinement's or issue's name becomes a word only when it reads back as one plain, set, lit
 // or get word; the word is bound in the global context.
 Cell word_from_name(const Cell& spec, uint8_t type) {
-  const Cell value = cell::scan_only_value(symbol::name_string(spec.w2));
+  const Cell value = cell::scan_only_value(symbol::name_string(symbol_of(spec)));
   uint8_t scanned = cell::type_of(value);
   if (scanned < TYPE_WORD || scanned > TYPE_GET_WORD) fire_bad_to_arg(type, spec);
-  return context::add_global_word(value.w2, true, true);
+  return context::add_global_word(symbol_of(value), true, true);
 }
 
 // make and to of the word types: the result is written over the spec, its whole header the
@@ -141,16 +146,16 @@ Cell word_from_name(const Cell& spec, uint8_t type) {
 Cell* make(Cell*, Cell* spec, uint8_t type) {
   Cell result{};
   switch (cell::type_of(*spec)) {
-    case TYPE_DATATYPE: result = from_c_string(datatype::name_of(uint8_t(spec->w1))); break;
+    case TYPE_DATATYPE: result = from_c_string(datatype::name_of(cell::datatype_id(*spec))); break;
     case TYPE_LOGIC:
-      result = context::intern_global_word(spec->w1 ? runtime_words::symbols.true_
+      result = context::intern_global_word(logic::value_of(*spec) ? runtime_words::symbols.true_
                                                     : runtime_words::symbols.false_);
       break;
     case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
       result = *spec;
       break;
     case TYPE_STRING: result = word_from_text(*spec); break;
-    case TYPE_CHAR: result = word_from_char(spec->w2); break;
+    case TYPE_CHAR: result = word_from_char(char_::code_point_of(*spec)); break;
     case TYPE_REFINEMENT: case TYPE_ISSUE: result = word_from_name(*spec, type); break;
     default: fire_bad_to_arg(type, *spec);
   }
@@ -168,12 +173,13 @@ Cell* make_issue_value(Cell* proto, Cell* spec, uint8_t type) {
     *spec = issue_of(symbol::intern_string(*spec, -1));
   } else if (spec_type == TYPE_CHAR) {
     uint8_t bytes[4];
-    *spec = issue_of(symbol::intern_bytes(bytes, unicode::encode_utf8_char(spec->w2, bytes)));
+    uint32_t length = unicode::encode_utf8_char(char_::code_point_of(*spec), bytes);
+    *spec = issue_of(symbol::intern_bytes(bytes, length));
   } else if (types::all_word(spec_type)) {
-    *spec = issue_of(spec->w2);
+    *spec = issue_of(symbol_of(*spec));
   } else {
     make(proto, spec, type);
-    *spec = issue_of(spec->w2);
+    *spec = issue_of(symbol_of(*spec));
   }
   return spec;
 }
@@ -199,14 +205,14 @@ void register_datatypes() {
                            inherit<INDEX_Q>()});
   // A word keeps the context it is bound to alive, a self bound with no index included.
   for (uint8_t type = TYPE_WORD; type <= TYPE_ISSUE; type++) {
-    gc::set_type_marker(type, [](const Cell& word) { gc::mark_block(word.w1); });
+    gc::set_type_marker(type, [](const Cell& word) { gc::mark_block(context_of(word)); });
   }
 }
 
 // --- Making words --------------------------------------------------------------------------------
 
 bool is_word_named(const Cell& value, uint32_t symbol) {
-  return cell::type_of(value) == TYPE_WORD && symbol::same_canonical(value.w2, symbol);
+  return cell::type_of(value) == TYPE_WORD && symbol::same_canonical(symbol_of(value), symbol);
 }
 
 Cell from_c_string(const char* name) {
@@ -221,7 +227,7 @@ Cell* init_global(uint32_t symbol, Cell* cell) {
 }
 
 Cell* append_global_to_block(uint32_t symbol, const Cell& block) {
-  uint32_t series = block.w2;
+  uint32_t series = cell::series_node(block);
   Cell word = global_word(symbol);
   Cell* c = cell::buffer_append_new_cell(series);
   *c = word;
@@ -279,9 +285,11 @@ Cell* push_context_value_checked(uint32_t context, uint32_t index) {
   return stack::push_copy(*cell::get_context_value_cell(context, index));
 }
 
-Cell* push_name_string(const Cell& word) { return stack::push_copy(symbol::name_string(word.w2)); }
+Cell* push_name_string(const Cell& word) {
+  return stack::push_copy(symbol::name_string(symbol_of(word)));
+}
 
-Cell* symbol_cell(const Cell& word) { return symbol::get_cell(word.w2); }
+Cell* symbol_cell(const Cell& word) { return symbol::get_cell(symbol_of(word)); }
 
 namespace {
 Cell* push_retyped(const Cell& value, uint8_t type) {
@@ -330,8 +338,8 @@ namespace refinement {
 Cell* from_c_string(const char* name, Cell* cell) {
   uint32_t symbol = symbol::intern_c_string(name);
   cell::set_type(*cell, TYPE_REFINEMENT);
-  cell->w1 = 0;
-  cell->w2 = symbol;
+  word::set_context(*cell, 0);
+  word::set_symbol(*cell, symbol);
   return cell;
 }
 

@@ -65,6 +65,10 @@ class Guard {
  public:
   explicit Guard(const uint32_t& node);
   explicit Guard(const Cell& value);
+  // A guard keeps the address of what it watches: a temporary (an accessor's result) would
+  // leave it watching a dead stack slot. Guard a named variable.
+  Guard(const uint32_t&&) = delete;
+  Guard(const Cell&&) = delete;
   ~Guard();
   Guard(const Guard&) = delete;
   Guard& operator=(const Guard&) = delete;
