@@ -23,6 +23,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/upcall.h"
+#include "datatypes/word.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
@@ -52,8 +53,8 @@ void mark_texts(uint32_t block) {
   alloc::Series* s = alloc::series_of(block);
   auto* cells = reinterpret_cast<const Cell*>(s->head_ptr());
   for (uint32_t i = 0; i < s->length(); i++) {
-    if (cell::type_of(cells[i]) == TYPE_STRING) gc::mark_node(cells[i].w2);
-    if (cell::type_of(cells[i]) == TYPE_BLOCK) mark_texts(cells[i].w2);
+    if (cell::type_of(cells[i]) == TYPE_STRING) gc::mark_node(cell::series_node(cells[i]));
+    if (cell::type_of(cells[i]) == TYPE_BLOCK) mark_texts(cell::series_node(cells[i]));
   }
 }
 
@@ -72,8 +73,8 @@ void mark_catalog() {
 // An error is marked as its context record (the context and the error itself) and its change
 // handler record, whether or not object! has its marker yet.
 void mark_error(const Cell& value) {
-  gc::mark_block(value.w1);
-  gc::mark_block(value.w3);
+  gc::mark_block(context_of(value));
+  gc::mark_block(handlers_of(value));
 }
 
 bool is_word(const Cell& c) { return cell::type_of(c) == TYPE_WORD; }
@@ -178,13 +179,13 @@ void build_catalog() {
 // Number of the category a word names, or -1.
 int32_t category_number(const Cell& word) {
   if (!is_word(word)) return -1;
-  return context::find_symbol(catalog_node, word.w2, true);
+  return context::find_symbol(catalog_node, word::symbol_of(word), true);
 }
 
 // Number of the id a word names within the category (code and type are no ids), or -1.
 int32_t id_number(uint32_t category, const Cell& word) {
   if (!is_word(word)) return -1;
-  int32_t index = context::find_symbol(category_nodes[category], word.w2, true);
+  int32_t index = context::find_symbol(category_nodes[category], word::symbol_of(word), true);
   return index < int32_t(kFirstId) ? -1 : index - int32_t(kFirstId);
 }
 
@@ -206,12 +207,12 @@ Cell* new_error(int32_t code, const Cell& type, const Cell& id) {
   Cell* e = stack::push_new();
   *e = Cell{TYPE_ERROR, prototype, kClassId, 0};
   context::renew_with_same_words(*e, context::kObject);
-  Cell* fields = context::values_of(e->w1);
+  Cell* fields = context::values_of(context_of(*e));
   std::fill(fields, fields + kFieldCount, constants::none);
   fields[kCode] = integer::make(code);
   fields[kType] = t;
   fields[kId] = i;
-  *context::owner_cell(e->w1) = *e;
+  *context::owner_cell(context_of(*e)) = *e;
   return e;
 }
 
@@ -232,7 +233,7 @@ Cell* make_from_words(const Cell& category, const Cell* id) {
 }
 
 Cell* make_from_code(const Cell& spec) {
-  int32_t code = int32_t(spec.w2);
+  int32_t code = integer::get_value(spec);
   uint32_t c = uint32_t(code) / 100, i = uint32_t(code) % 100;
   if (code < 0 || c >= kCategoryCount || i >= id_count(c)) {
     rt::fire_error("script", "out-of-range", &spec);
@@ -248,7 +249,7 @@ Cell* make_from_code(const Cell& spec) {
 Cell* make_from_body(const Cell& spec) {
   const Cell body = spec;
   Cell* e = new_error(0, constants::none, constants::none);
-  const uint32_t node = e->w1;
+  const uint32_t node = context_of(*e);
   *value_at(node, kCode) = constants::none;
   context::bind_block(body, node, true);
   upcall::interpreter.run_spec(body);
@@ -270,15 +271,15 @@ Cell* make_from_body(const Cell& spec) {
 }
 
 Cell* make_from_block(const Cell& spec) {
-  alloc::Series* s = alloc::series_of(spec.w2);
+  alloc::Series* s = alloc::series_of(cell::series_node(spec));
   auto* cells = reinterpret_cast<const Cell*>(s->head_ptr());
   uint32_t length = s->length();
-  if (spec.w1 >= length) rt::fire_error("internal", "invalid-error");
-  Cell first = cells[spec.w1];
+  if (cell::series_index(spec) >= length) rt::fire_error("internal", "invalid-error");
+  Cell first = cells[cell::series_index(spec)];
   switch (cell::type_of(first)) {
     case TYPE_WORD: {
-      if (spec.w1 + 1 >= length) return make_from_words(first, nullptr);
-      Cell second = cells[spec.w1 + 1];
+      if (cell::series_index(spec) + 1 >= length) return make_from_words(first, nullptr);
+      Cell second = cells[cell::series_index(spec) + 1];
       gc::Guard guard_first(first), guard_second(second);
       return make_from_words(first, &second);
     }
@@ -298,7 +299,7 @@ Cell* make(Cell*, Cell* spec, uint8_t) {
     case TYPE_STRING:
       return create_from_names("user", "message", spec, nullptr, nullptr);
     default: {
-      Cell type{TYPE_DATATYPE, TYPE_ERROR, 0, 0};
+      Cell type = cell::make_datatype(TYPE_ERROR);
       rt::fire_error("script", "bad-make-arg", &type, spec);
     }
   }
@@ -360,7 +361,7 @@ struct Message {
 // that name. On failure *offending is the value that names nothing in the catalog, or the
 // template that is neither text nor block.
 bool find_message(const Cell& error, Message* message, Cell* offending) {
-  const Cell* fields = context::values_of(error.w1);
+  const Cell* fields = context::values_of(context_of(error));
   int32_t c = category_number(fields[kType]);
   if (c < 0 || cell::type_of(*value_at(catalog_node, uint32_t(c))) != TYPE_OBJECT) {
     *offending = fields[kType];
@@ -374,7 +375,7 @@ bool find_message(const Cell& error, Message* message, Cell* offending) {
   Cell text = *value_at(category_nodes[c], kFirstId + uint32_t(i));
   uint8_t type = cell::type_of(text);
   if (type == TYPE_WORD || type == TYPE_GET_WORD) {
-    int32_t f = context::find_symbol(error.w1, text.w2, true);
+    int32_t f = context::find_symbol(context_of(error), word::symbol_of(text), true);
     if (f >= 0) text = fields[f];
   }
   if (!is_text(text) && cell::type_of(text) != TYPE_BLOCK) {
@@ -387,7 +388,7 @@ bool find_message(const Cell& error, Message* message, Cell* offending) {
 
 // The error becomes internal/invalid-error naming the offending value, as the report shows it.
 void make_invalid(const Cell& error, const Cell& offending) {
-  Cell* fields = context::values_of(error.w1);
+  Cell* fields = context::values_of(context_of(error));
   fields[kArg1] = offending;
   fields[kType] = *context::word_at(catalog_node, kInternal);
   fields[kId] = *context::word_at(category_nodes[kInternal],
@@ -407,9 +408,9 @@ int32_t append_message(Cell* out, const Cell& error, const Message& message, int
   if (is_text(message.text)) return append_string(out, message.text, part);
   if (cell::type_of(message.text) != TYPE_BLOCK) return part;
   Style style = message.category == kSyntax ? Style::kForm : Style::kMoldFlat;
-  uint32_t node = message.text.w2;
-  for (uint32_t i = message.text.w1; i < cell::cell_count(node); i++) {
-    if (i > message.text.w1) part = append(out, " ", part);
+  uint32_t node = cell::series_node(message.text);
+  for (uint32_t i = cell::series_index(message.text); i < cell::cell_count(node); i++) {
+    if (i > cell::series_index(message.text)) part = append(out, " ", part);
     Cell element = cell::cells_of(node)[i];
     if (is_text(element)) {
       part = append_string(out, element, part);
@@ -417,8 +418,8 @@ int32_t append_message(Cell* out, const Cell& error, const Message& message, int
     }
     uint8_t type = cell::type_of(element);
     if (type == TYPE_WORD || type == TYPE_GET_WORD) {
-      int32_t f = context::find_symbol(error.w1, element.w2, true);
-      if (f >= 0) element = *value_at(error.w1, uint32_t(f));
+      int32_t f = context::find_symbol(context_of(error), word::symbol_of(element), true);
+      if (f >= 0) element = *value_at(context_of(error), uint32_t(f));
     }
     part = append_value(out, element, style, kArgLimit, part);
   }
@@ -469,7 +470,7 @@ struct CycleExit {
 // The fields as object! molds them: one per line at the indentation (flat: one line).
 int32_t mold_fields(const Cell& error, Cell* out, action::MoldOptions options, Cell* arg,
                     int32_t part, int32_t indent) {
-  uint32_t node = error.w1;
+  uint32_t node = context_of(error);
   uint32_t count = context::word_count(node);
   bool indenting = !options.flat && !options.only;
   if (indenting) part = append(out, "\n", part);
@@ -509,8 +510,8 @@ int32_t compare_fields(uint32_t a, uint32_t b, int32_t op) {
   cycles::push(b);
   CycleExit exit_b;
   for (uint32_t i = 0; i < context::word_count(a); i++) {
-    uint32_t symbol_a = symbol::resolve_alias(context::word_at(a, i)->w2);
-    uint32_t symbol_b = symbol::resolve_alias(context::word_at(b, i)->w2);
+    uint32_t symbol_a = symbol::resolve_alias(word::symbol_of(*context::word_at(a, i)));
+    uint32_t symbol_b = symbol::resolve_alias(word::symbol_of(*context::word_at(b, i)));
     if (symbol_a != symbol_b) return symbol_a < symbol_b ? -1 : 1;
     Cell value_a = *value_at(a, i), value_b = *value_at(b, i);
     uint8_t type_a = cell::type_of(value_a), type_b = cell::type_of(value_b);
@@ -529,12 +530,13 @@ int32_t compare_fields(uint32_t a, uint32_t b, int32_t op) {
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
   if (cell::type_of(*b) != TYPE_ERROR) return action::kNotComparable;
-  if (a->w1 == b->w1) return 0;
+  if (context_of(*a) == context_of(*b)) return 0;
   if (op == action::SAME) return -1;
-  if (cycles::find(a->w1)) return cycles::find(b->w1) ? 0 : -1;
-  uint32_t count_a = context::word_count(a->w1), count_b = context::word_count(b->w1);
+  if (cycles::find(context_of(*a))) return cycles::find(context_of(*b)) ? 0 : -1;
+  uint32_t count_a = context::word_count(context_of(*a));
+  uint32_t count_b = context::word_count(context_of(*b));
   if (count_a != count_b) return count_a > count_b ? 1 : -1;
-  return compare_fields(a->w1, b->w1, op);
+  return compare_fields(context_of(*a), context_of(*b), op);
 }
 
 }  // namespace
@@ -570,10 +572,10 @@ Cell* create(const Cell& category, const Cell& id, const Cell* arg1, const Cell*
   gc::Guard guard_category(words[0]), guard_id(words[1]);
   gc::Guard guard_1(args[0]), guard_2(args[1]), guard_3(args[2]);
   Cell* e = make_from_words(words[0], &words[1]);
-  std::copy(args, args + 3, context::values_of(e->w1) + kArg1);
+  std::copy(args, args + 3, context::values_of(context_of(*e)) + kArg1);
   // The expression being evaluated when the error arose.
   Cell near = upcall::interpreter.eval_position();
-  if (cell::type_of(near) != TYPE_UNSET) context::values_of(e->w1)[kNear] = near;
+  if (cell::type_of(near) != TYPE_UNSET) context::values_of(context_of(*e))[kNear] = near;
   return e;
 }
 
@@ -594,7 +596,7 @@ Cell* create_from_names(const char* category, const char* id, const Cell* arg1,
   return create(type, id_word, &name, nullptr, nullptr);
 }
 
-Cell* field(const Cell& error, uint32_t index) { return value_at(error.w1, index); }
+Cell* field(const Cell& error, uint32_t index) { return value_at(context_of(error), index); }
 
 void set_where_if_none(const Cell& error, const Cell& value) {
   Cell* where = field(error, kWhere);
@@ -603,12 +605,12 @@ void set_where_if_none(const Cell& error, const Cell& value) {
 
 uint32_t type_symbol(const Cell& error) {
   const Cell* type = field(error, kType);
-  return is_word(*type) ? type->w2 : 0;
+  return is_word(*type) ? word::symbol_of(*type) : 0;
 }
 
 uint32_t id_symbol(const Cell& error) {
   const Cell* id = field(error, kId);
-  return is_word(*id) ? id->w2 : 0;
+  return is_word(*id) ? word::symbol_of(*id) : 0;
 }
 
 }  // namespace error

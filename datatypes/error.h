@@ -10,6 +10,11 @@
 
 namespace error {
 
+// error! cell (an object's layout): word 1 the node of the context holding the fields, word 2
+// the class id, word 3 the node of the change-handler record (0 when none).
+inline uint32_t context_of(const Cell& error) { return error.w1; }
+inline uint32_t handlers_of(const Cell& error) { return error.w3; }
+
 // The fields, by position (the runtime reaches them by position).
 enum Field : uint32_t {
   kCode = 0, kType, kId, kArg1, kArg2, kArg3, kNear, kWhere, kStack, kFiles,

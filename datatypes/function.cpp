@@ -29,10 +29,13 @@ namespace {
 
 using cell::cell_count;
 using cell::cells_of;
+using cell::series_index;
+using cell::series_node;
 
 inline uint32_t canonical(uint32_t symbol) { return symbol::resolve_alias(symbol); }
 bool is_refinement(const Cell& c, const Cell& refinement) {
-  return cell::type_of(c) == TYPE_REFINEMENT && symbol::same_canonical(c.w2, refinement.w2);
+  return cell::type_of(c) == TYPE_REFINEMENT &&
+         symbol::same_canonical(word::symbol_of(c), word::symbol_of(refinement));
 }
 bool is_local(const Cell& c) { return is_refinement(c, runtime_words::refinements.local); }
 
@@ -47,13 +50,14 @@ bool is_local(const Cell& c) { return is_refinement(c, runtime_words::refinement
 // A type block holds datatypes, typesets, and words naming either (or a word); a nested block
 // is left for other readers of the spec and adds no type.
 void check_type_block(const Cell& types) {
-  for (uint32_t i = types.w1; i < cell_count(types.w2); i++) {
-    const Cell element = cells_of(types.w2)[i];
+  for (uint32_t i = series_index(types); i < cell_count(series_node(types)); i++) {
+    const Cell element = cells_of(series_node(types))[i];
     switch (cell::type_of(element)) {
       case TYPE_DATATYPE: case TYPE_TYPESET: case TYPE_BLOCK: break;
       case TYPE_WORD: {
         // The same lookup as the argument cache's, so the two agree on every spec.
-        const Cell* value = context::value_cell_of_symbol(element.w2, context::global);
+        const Cell* value =
+            context::value_cell_of_symbol(word::symbol_of(element), context::global);
         if (!value || cell::type_of(*value) == TYPE_UNSET) refuse("no-value", element);
         uint8_t type = cell::type_of(*value);
         if (type != TYPE_DATATYPE && type != TYPE_TYPESET && type != TYPE_WORD) {
@@ -73,11 +77,15 @@ enum class After {
 
 uint32_t attribute_flags(const Cell& attributes) {
   uint32_t flags = 0;
-  for (uint32_t i = attributes.w1; i < cell_count(attributes.w2); i++) {
-    const Cell word = cells_of(attributes.w2)[i];
+  for (uint32_t i = series_index(attributes); i < cell_count(series_node(attributes)); i++) {
+    const Cell word = cells_of(series_node(attributes))[i];
     if (cell::type_of(word) != TYPE_WORD) refuse("bad-func-def", word);
-    if (symbol::same_canonical(word.w2, runtime_words::symbols.trace)) flags |= kTrace;
-    if (symbol::same_canonical(word.w2, runtime_words::symbols.no_trace)) flags |= kNoTrace;
+    if (symbol::same_canonical(word::symbol_of(word), runtime_words::symbols.trace)) {
+      flags |= kTrace;
+    }
+    if (symbol::same_canonical(word::symbol_of(word), runtime_words::symbols.no_trace)) {
+      flags |= kNoTrace;
+    }
   }
   return flags;
 }
@@ -90,10 +98,11 @@ struct Locals {
   std::vector<Cell> words;
 
   void collect(const Cell& word) {
-    uint32_t symbol = canonical(word.w2);
+    uint32_t symbol = canonical(word::symbol_of(word));
     if (std::find(ignored.begin(), ignored.end(), symbol) != ignored.end()) return;
     ignored.push_back(symbol);
-    words.push_back(Cell{TYPE_WORD, word.w1, word.w2, word.w3});
+    words.push_back(
+        Cell{TYPE_WORD, word::context_of(word), word::symbol_of(word), word::index_of(word)});
   }
 };
 
@@ -110,7 +119,9 @@ void collect_from_body(uint32_t node, uint32_t head, Locals& locals) {
     uint8_t next_type = next ? cell::type_of(*next) : uint8_t(TYPE_NONE_ID);
     bool next_is_word = next_type == TYPE_WORD || next_type == TYPE_SET_WORD;
     switch (cell::type_of(c)) {
-      case TYPE_BLOCK: case TYPE_PAREN: collect_from_body(c.w2, c.w1, locals); break;
+      case TYPE_BLOCK: case TYPE_PAREN:
+        collect_from_body(series_node(c), series_index(c), locals);
+        break;
       case TYPE_SET_WORD: locals.collect(c); break;
       case TYPE_WORD:
         if (word::is_word_named(c, symbols.repeat) && next_is_word) locals.collect(*next);
@@ -120,8 +131,8 @@ void collect_from_body(uint32_t node, uint32_t head, Locals& locals) {
         }
         if (next_is_word) locals.collect(*next);
         if (next_type != TYPE_BLOCK) break;
-        for (uint32_t j = next->w1; j < cell_count(next->w2); j++) {
-          const Cell item = cells_of(next->w2)[j];
+        for (uint32_t j = series_index(*next); j < cell_count(series_node(*next)); j++) {
+          const Cell item = cells_of(series_node(*next))[j];
           uint8_t type = cell::type_of(item);
           if (type == TYPE_WORD || type == TYPE_LIT_WORD || type == TYPE_GET_WORD) {
             locals.collect(item);
@@ -137,9 +148,9 @@ void collect_from_body(uint32_t node, uint32_t head, Locals& locals) {
 // --- Collector -----------------------------------------------------------------------------------
 
 void mark_function(const Cell& value) {
-  gc::mark_block(value.w1);
-  gc::mark_block(value.w2);
-  gc::mark_block(value.w3);
+  gc::mark_block(context_of(value));
+  gc::mark_block(spec_of(value));
+  gc::mark_block(internals_of(value));
 }
 
 }  // namespace
@@ -152,7 +163,7 @@ Cell* make_function_value(const Cell& spec, const Cell& body, uint32_t context,
   Cell* body_copy = stack::push_copy(body);
   block::head_cell(*result);  // clamps the head to the tail
   if (cell::type_of(*body_copy) == TYPE_BLOCK) block::head_cell(*body_copy);
-  if (result->w1) {
+  if (series_index(*result)) {
     *result = *block::push_clone(*result, false, false);
     stack::pop_cells(1);
   }
@@ -168,9 +179,9 @@ Cell* make_function_value(const Cell& spec, const Cell& body, uint32_t context,
     if (own_context) context::bind_block(*body_copy, context, false);
   }
 
-  const Cell value{TYPE_FUNCTION | flags, context, result->w2, more->w2};
+  const Cell value{TYPE_FUNCTION | flags, context, series_node(*result), series_node(*more)};
   *context::owner_cell(context) = value;
-  Cell* cells = cells_of(more->w2);
+  Cell* cells = cells_of(series_node(*more));
   cells[kBody] = *body_copy;
   if (code_entry) cells[kCodeEntry] = integer::make(int32_t(code_entry));
   if (extra) cells[kExtra] = integer::make(int32_t(extra));
@@ -185,7 +196,7 @@ Cell* make_routine_value(const Cell& spec, const Cell& body, uint32_t code_entry
       make_function_value(spec, body, 0, code_entry, extra, cell_args ? kCellArgs : 0);
   cell::set_type(*routine, TYPE_ROUTINE);
   set_arity(*routine);
-  *context::owner_cell(routine->w1) = *routine;
+  *context::owner_cell(context_of(*routine)) = *routine;
   return routine;
 }
 
@@ -197,9 +208,9 @@ uint32_t validate_spec(const Cell& spec) {
   bool in_locals = false;
   bool return_seen = false;
   std::vector<std::pair<uint32_t, Cell>> names;  // canonical symbol, the entry naming it
-  uint32_t head = std::min(spec.w1, cell_count(spec.w2));
-  for (uint32_t i = head; i < cell_count(spec.w2); i++) {
-    const Cell entry = cells_of(spec.w2)[i];
+  uint32_t head = std::min(series_index(spec), cell_count(series_node(spec)));
+  for (uint32_t i = head; i < cell_count(series_node(spec)); i++) {
+    const Cell entry = cells_of(series_node(spec))[i];
     uint8_t type = cell::type_of(entry);
     bool allowed = true;
     switch (after) {
@@ -229,15 +240,15 @@ uint32_t validate_spec(const Cell& spec) {
         if ((return_seen && !in_locals) || (in_locals && type != TYPE_WORD)) {
           refuse("bad-func-def", entry);
         }
-        names.emplace_back(canonical(entry.w2), entry);
+        names.emplace_back(canonical(word::symbol_of(entry)), entry);
         after = After::kParameter;
         break;
       case TYPE_STRING:
         after = After::kDoc;
         break;
       case TYPE_SET_WORD:
-        if (canonical(entry.w2) != canonical(runtime_words::symbols.return_) || return_seen ||
-            in_locals) {
+        if (canonical(word::symbol_of(entry)) != canonical(runtime_words::symbols.return_) ||
+            return_seen || in_locals) {
           refuse("bad-func-def", entry);
         }
         return_seen = true;
@@ -246,14 +257,16 @@ uint32_t validate_spec(const Cell& spec) {
       case TYPE_REFINEMENT:
         if ((in_locals || return_seen) && !is_local(entry)) refuse("bad-func-def", entry);
         in_locals = in_locals || is_local(entry);
-        names.emplace_back(canonical(entry.w2), entry);
+        names.emplace_back(canonical(word::symbol_of(entry)), entry);
         after = After::kRefinement;
         break;
       default: refuse("bad-func-def", entry);
     }
   }
   // return: needs its type block.
-  if (after == After::kReturn) refuse("bad-func-def", cells_of(spec.w2)[cell_count(spec.w2) - 1]);
+  if (after == After::kReturn) {
+    refuse("bad-func-def", cells_of(series_node(spec))[cell_count(series_node(spec)) - 1]);
+  }
   for (size_t i = 1; i < names.size(); i++) {
     for (size_t j = 0; j < i; j++) {
       if (names[i].first == names[j].first) refuse("dup-vars", names[i].second);
@@ -266,25 +279,26 @@ uint32_t validate_spec(const Cell& spec) {
 
 void collect_local_words(Cell& spec, const Cell& body) {
   Locals locals;
-  uint32_t head = std::min(spec.w1, cell_count(spec.w2));
+  uint32_t head = std::min(series_index(spec), cell_count(series_node(spec)));
   uint32_t extern_at = 0;
   bool has_extern = false;
-  for (uint32_t i = head; i < cell_count(spec.w2) && !has_extern; i++) {
-    has_extern = is_refinement(cells_of(spec.w2)[i], runtime_words::refinements.extern_);
+  for (uint32_t i = head; i < cell_count(series_node(spec)) && !has_extern; i++) {
+    has_extern = is_refinement(cells_of(series_node(spec))[i], runtime_words::refinements.extern_);
     extern_at = i;
   }
   bool after_local = false;
-  for (uint32_t i = head; i < cell_count(spec.w2); i++) {
-    const Cell entry = cells_of(spec.w2)[i];
+  for (uint32_t i = head; i < cell_count(series_node(spec)); i++) {
+    const Cell entry = cells_of(series_node(spec))[i];
     switch (cell::type_of(entry)) {
       case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
       case TYPE_REFINEMENT:
-        locals.ignored.push_back(canonical(entry.w2));
+        locals.ignored.push_back(canonical(word::symbol_of(entry)));
         // The locals listed after /extern stay locals once the spec is cut there.
         if (has_extern && i > extern_at) {
           if (is_local(entry)) after_local = true;
           if (after_local && cell::type_of(entry) == TYPE_WORD) {
-            locals.words.push_back(Cell{TYPE_WORD, entry.w1, entry.w2, entry.w3});
+            locals.words.push_back(Cell{TYPE_WORD, word::context_of(entry), word::symbol_of(entry),
+                                         word::index_of(entry)});
           }
         }
         break;
@@ -295,14 +309,17 @@ void collect_local_words(Cell& spec, const Cell& body) {
   }
   if (has_extern) block::set_tail_index(spec, static_cast<int32_t>(extern_at));
 
-  if (cell::type_of(body) == TYPE_BLOCK) collect_from_body(body.w2, body.w1, locals);
+  if (cell::type_of(body) == TYPE_BLOCK) {
+    collect_from_body(series_node(body), series_index(body), locals);
+  }
   std::erase_if(locals.words, [](const Cell& w) {
-    return symbol::same_canonical(w.w2, runtime_words::refinements.local.w2);
+    return symbol::same_canonical(word::symbol_of(w),
+                                  word::symbol_of(runtime_words::refinements.local));
   });
   if (locals.words.empty()) return;
   bool spec_has_local = false;
-  for (uint32_t i = head; i < cell_count(spec.w2); i++) {
-    spec_has_local = spec_has_local || is_local(cells_of(spec.w2)[i]);
+  for (uint32_t i = head; i < cell_count(series_node(spec)); i++) {
+    spec_has_local = spec_has_local || is_local(cells_of(series_node(spec))[i]);
   }
   if (!spec_has_local) block::append_cell(spec, runtime_words::refinements.local);
   for (const Cell& word : locals.words) block::append_cell(spec, word);
@@ -329,16 +346,16 @@ void push_locals(int32_t count) {
 
 void set_arity(Cell& routine) {
   uint32_t words = 0;
-  for (uint32_t i = 0; i < cell_count(routine.w2); i++) {
-    if (cell::type_of(cells_of(routine.w2)[i]) == TYPE_WORD) words++;
+  for (uint32_t i = 0; i < cell_count(spec_of(routine)); i++) {
+    if (cell::type_of(cells_of(spec_of(routine))[i]) == TYPE_WORD) words++;
   }
   // More words than the five bits hold would spill into the flags above them.
   words = std::min(words, kArityMax);
   routine.header = (routine.header & ~(kArityMax << kArityShift)) | (words << kArityShift);
 }
 
-Cell body_of(const Cell& value) { return cells_of(value.w3)[kBody]; }
-void set_op_copy(const Cell& value) { cells_of(value.w3)[kOpCopy] = value; }
+Cell body_of(const Cell& value) { return cells_of(internals_of(value))[kBody]; }
+void set_op_copy(const Cell& value) { cells_of(internals_of(value))[kOpCopy] = value; }
 
 // --- Actions -------------------------------------------------------------------------------------
 
@@ -359,15 +376,17 @@ void reflect(Cell* value, uint32_t field_symbol) {
   const auto& symbols = runtime_words::symbols;
   uint32_t field = canonical(field_symbol);
   if (field == canonical(symbols.spec)) {
-    *value = Cell{TYPE_BLOCK, 0, value->w2, 0};
+    *value = cell::make_series(TYPE_BLOCK, spec_of(*value));
   } else if (field == canonical(symbols.body)) {
     *value = body_of(*value);
   } else if (field == canonical(symbols.words)) {
-    uint32_t context = value->w1;
-    Cell* words = block::push_clone(Cell{TYPE_BLOCK, 0, context::word_block_node(context), 0},
-                                    false, false);
-    Cell* cells = cells_of(words->w2);
-    for (uint32_t i = 0; i < cell_count(words->w2); i++) cells[i].w1 = context;
+    uint32_t context = context_of(*value);
+    Cell* words = block::push_clone(
+        cell::make_series(TYPE_BLOCK, context::word_block_node(context)), false, false);
+    Cell* cells = cells_of(series_node(*words));
+    for (uint32_t i = 0; i < cell_count(series_node(*words)); i++) {
+      word::set_context(cells[i], context);
+    }
     *value = *words;
     stack::pop_cells(1);
   } else {
@@ -386,7 +405,7 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int
              int32_t indent) {
   const Cell v = *value;
   part -= cell::append_text(out, cell::type_of(v) == TYPE_ROUTINE ? "routine " : "func ");
-  Cell spec{TYPE_BLOCK, 0, v.w2, 0};
+  Cell spec = cell::make_series(TYPE_BLOCK, spec_of(v));
   part = block::mold(&spec, out, options.nested(), arg, part, indent);
   Cell body = body_of(v);
   if (cell::type_of(body) != TYPE_BLOCK) part -= cell::append_text(out, " ");
@@ -396,7 +415,7 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
   if (cell::type_of(*a) != cell::type_of(*b)) return action::kNotComparable;
-  return native::compare_words(op, a->w3, b->w3);
+  return native::compare_words(op, internals_of(*a), internals_of(*b));
 }
 
 void register_datatypes() {

@@ -11,10 +11,12 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/function.h"
+#include "datatypes/integer.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/stack.h"
 #include "datatypes/symbol.h"
 #include "datatypes/upcall.h"
+#include "datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 
@@ -36,7 +38,7 @@ using cell::append_text;
 // A spec or body block molded with its brackets: `only` belongs to the outer value.
 int32_t mold_block(uint32_t node, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
                    int32_t indent) {
-  Cell block{TYPE_BLOCK, 0, node, 0};
+  Cell block = cell::make_series(TYPE_BLOCK, node);
   return block::mold(&block, out, options.nested(), arg, part, indent);
 }
 
@@ -49,19 +51,19 @@ void mark_internal(uint32_t internal) {
   const alloc::Series* s = alloc::series_of(internal);
   if (s->used() < sizeof(Cell)) return;
   const Cell& context = cells_of(internal)[kArgContext];
-  if (cell::type_of(context) == TYPE_CONTEXT) gc::mark_block(context.w3);
+  if (cell::type_of(context) == TYPE_CONTEXT) gc::mark_block(context::record_of(context));
 }
 
 void mark_native(const Cell& value) {
-  gc::mark_block(value.w2);
-  mark_internal(value.w3);
+  gc::mark_block(spec_of(value));
+  mark_internal(internals_of(value));
 }
 
 void mark_op(const Cell& value) {
   if (!wraps_function(wrapped_type(value))) return mark_native(value);
-  gc::mark_block(value.w1);
-  gc::mark_block(value.w2);
-  gc::mark_block(value.w3);
+  gc::mark_block(function::context_of(value));
+  gc::mark_block(function::spec_of(value));
+  gc::mark_block(function::internals_of(value));
 }
 
 }  // namespace
@@ -72,7 +74,9 @@ Cell unwrap_op(const Cell& op) {
   return callable;
 }
 
-uint32_t arg_context(const Cell& value) { return cells_of(value.w3)[kArgContext].w3; }
+uint32_t arg_context(const Cell& value) {
+  return context::record_of(cells_of(internals_of(value))[kArgContext]);
+}
 
 bool check_op_spec(uint32_t spec_node) {
   int32_t count = 0;
@@ -91,8 +95,10 @@ bool check_op_spec(uint32_t spec_node) {
       case TYPE_SET_WORD:
         return count == 2;
       case TYPE_REFINEMENT:
-        if (symbol::same_canonical(entry.w2, runtime_words::refinements.local.w2) ||
-            symbol::same_canonical(entry.w2, runtime_words::refinements.extern_.w2)) {
+        if (symbol::same_canonical(word::symbol_of(entry),
+                                   word::symbol_of(runtime_words::refinements.local)) ||
+            symbol::same_canonical(word::symbol_of(entry),
+                                   word::symbol_of(runtime_words::refinements.extern_))) {
           return count == 2;
         }
         return false;
@@ -117,27 +123,28 @@ int32_t compare_words(int32_t op, uint32_t a, uint32_t b) {
 
 Cell* make(Cell*, Cell* spec, uint8_t type) {
   const Cell make_spec = *spec;
-  const Cell wanted{TYPE_DATATYPE, type, 0, 0};
+  const Cell wanted = cell::make_datatype(type);
   auto refuse = [&] { rt::fire_error("script", "bad-make-arg", &wanted, &make_spec); };
   if (cell::type_of(make_spec) != TYPE_BLOCK || block::rest_length(make_spec) != 2) refuse();
   const Cell params = cell::block_head(make_spec)[0];
   const Cell index = cell::block_head(make_spec)[1];
   if (cell::type_of(params) != TYPE_BLOCK || cell::type_of(index) != TYPE_INTEGER) refuse();
-  int32_t slot = static_cast<int32_t>(index.w2);
+  int32_t slot = integer::get_value(index);
   if (slot < 1 || slot > (type == TYPE_ACTION ? action::kSlotCount : kNativeSlots)) refuse();
 
   // The spec is kept from its start, as reflect and the argument cache read it.
-  Cell* result = params.w1 ? block::push_clone(params, false, false) : stack::push_copy(params);
+  Cell* result = cell::series_index(params) ? block::push_clone(params, false, false)
+                                            : stack::push_copy(params);
   // The names of the arguments and refinements come from the parameter spec: the refinements of
   // a path call are found there.
   uint32_t context = context::make_from_spec(*result, true, false, context::kFunction);
   gc::Guard keep_context(context);
   Cell* internal = block::push_new(2);
   Cell names = *context::context_cell(context);
-  names.w3 = context;
+  context::set_record(names, context);
   block::append_cell(*internal, names);
   block::append_cell(*internal, constants::none);
-  *result = Cell{type, uint32_t(slot), result->w2, internal->w2};
+  *result = Cell{type, uint32_t(slot), cell::series_node(*result), cell::series_node(*internal)};
   stack::pop_cells(1);  // the internal block is held by the value now
   upcall::interpreter.native_made(*result);
   return result;
@@ -147,10 +154,10 @@ Cell* make_op(Cell* proto, Cell* spec, uint8_t) {
   const Cell source = *spec;
   uint8_t source_type = cell::type_of(source);
   if (source_type != TYPE_NATIVE && source_type != TYPE_ACTION && !wraps_function(source_type)) {
-    const Cell type{TYPE_DATATYPE, source_type, 0, 0};
+    const Cell type = cell::make_datatype(source_type);
     rt::fire_error("script", "invalid-type", &type);
   }
-  if (!check_op_spec(source.w2)) rt::fire_error("script", "bad-op-spec");
+  if (!check_op_spec(spec_of(source))) rt::fire_error("script", "bad-op-spec");
   if (wraps_function(source_type)) function::set_op_copy(source);
   *proto = source;
   proto->header = (source.header & ~(cell::kTypeMask | kWrappedTypeBits | cell::kNewLine)) |
@@ -160,7 +167,7 @@ Cell* make_op(Cell* proto, Cell* spec, uint8_t) {
 
 void reflect(Cell* value, uint32_t field_symbol) {
   if (symbol::same_canonical(field_symbol, runtime_words::symbols.spec)) {
-    *value = Cell{TYPE_BLOCK, 0, value->w2, 0};
+    *value = cell::make_series(TYPE_BLOCK, spec_of(*value));
     return;
   }
   if (!symbol::same_canonical(field_symbol, runtime_words::symbols.body)) {
@@ -170,7 +177,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
     *value = function::body_of(*value);
     return;
   }
-  *value = Cell{TYPE_INTEGER, 0, value->w1, 0};
+  *value = integer::make(static_cast<int32_t>(index_of(*value)));
 }
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
@@ -184,21 +191,21 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int
   uint8_t type = cell::type_of(v);
   if (type != TYPE_OP) {
     part = append_text(out, type == TYPE_NATIVE ? "make native! [" : "make action! [", part);
-    part = mold_block(v.w2, out, options, arg, part, indent);
+    part = mold_block(spec_of(v), out, options, arg, part, indent);
     return append_text(out, "]", part);
   }
   part = append_text(out, "make op! ", part);
   upcall::interpreter.enter_frame(runtime_words::words.frame_anon);
   if (wrapped_type(v) == TYPE_FUNCTION) {
     part = append_text(out, "func ", part);
-    part = mold_block(v.w2, out, options, arg, part, indent);
+    part = mold_block(function::spec_of(v), out, options, arg, part, indent);
     Cell body = function::body_of(v);
     if (cell::type_of(body) == TYPE_BLOCK) {
       part = block::mold(&body, out, options.nested(), arg, part, indent);
     }
   } else {
     part = append_text(out, "[", part);
-    part = mold_block(v.w2, out, options, arg, part, indent);
+    part = mold_block(spec_of(v), out, options, arg, part, indent);
     part = append_text(out, "]", part);
   }
   upcall::interpreter.leave_frame();  // leaves the frame's empty result cell, which goes too
@@ -208,7 +215,7 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
   if (cell::type_of(*a) != cell::type_of(*b)) return action::kNotComparable;
-  return compare_words(op, a->w1, b->w1);
+  return compare_words(op, index_of(*a), index_of(*b));
 }
 
 void register_datatypes() {

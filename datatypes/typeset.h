@@ -20,6 +20,12 @@ inline void set_bits(Cell& typeset, const Bits& bits) {
   typeset.w2 = bits[1];
   typeset.w3 = bits[2];
 }
+// Keeps in the typeset only the types the other typeset has too.
+inline void intersect(Cell& typeset, const Cell& other) {
+  typeset.w1 &= other.w1;
+  typeset.w2 &= other.w2;
+  typeset.w3 &= other.w3;
+}
 void clear(Cell& typeset);
 void set(Cell& typeset, uint8_t type);
 // Members among the registered types.

@@ -51,10 +51,28 @@ using cell::cell_count;
 using cell::cells_of;
 inline bool is_native_like(uint8_t type) { return type == TYPE_NATIVE || type == TYPE_ACTION; }
 
+// Every callable keeps its spec in word 2 and its internal block in word 3, whose cell 1 holds
+// the argument cache (datatypes/function.h, native.h).
+static_assert(uint32_t(function::kArgCache) == uint32_t(native::kArgCache));
+inline uint32_t spec_of(const Cell& callable) { return native::spec_of(callable); }
+inline Cell& cache_cell(const Cell& callable) {
+  return cells_of(native::internals_of(callable))[native::kArgCache];
+}
+
+// The cache's block cell keeps in word 3 kPlain with the arity, and kConform.
+inline uint32_t cache_flags(const Cell& cache) { return cache.w3; }
+inline void set_cache_flags(Cell& cache, uint32_t flags) { cache.w3 = flags; }
+// A native's or action's refinement entry keeps its ordinal in word 3.
+inline uint32_t refinement_ordinal(const Cell& entry) { return entry.w3; }
+inline void set_refinement_ordinal(Cell& entry, uint32_t ordinal) { entry.w3 = ordinal; }
+// The cache's last entry, an integer!: the local slots (functions) or the refinements (natives
+// and actions).
+inline uint32_t count_entry_value(const Cell& entry) { return cell::value_word(entry); }
 
 // The context whose words name the callable's parameters.
 uint32_t parameter_context(const Cell& callable) {
-  return is_native_like(cell::type_of(callable)) ? native::arg_context(callable) : callable.w1;
+  return is_native_like(cell::type_of(callable)) ? native::arg_context(callable)
+                                                 : function::context_of(callable);
 }
 
 // --- Signatures ----------------------------------------------------------------------------------
@@ -80,15 +98,17 @@ Signature native_signatures[native::kNativeSlots];
 Signature action_signatures[action::kSlotCount];
 
 Signature& signature_of(const Cell& callable) {
-  const uint32_t slot = callable.w1;
+  const uint32_t slot = native::index_of(callable);
   return cell::type_of(callable) == TYPE_ACTION ? action_signatures[slot - 1]
                                                 : native_signatures[slot - 1];
 }
 
 // Whether the slot runs code: the set-path action slot and the natives not built have none.
 bool has_code(const Cell& callable) {
-  if (cell::type_of(callable) == TYPE_ACTION) return callable.w1 != uint32_t(action::SET_PATH);
-  return natives::entry(int32_t(callable.w1)) != nullptr;
+  if (cell::type_of(callable) == TYPE_ACTION) {
+    return native::index_of(callable) != uint32_t(action::SET_PATH);
+  }
+  return natives::entry(int32_t(native::index_of(callable))) != nullptr;
 }
 
 // A cache's arguments by group, as ranges of entries: group 0 the mandatory arguments, group k
@@ -120,9 +140,7 @@ bool fit_to_signature(const Cell& callable, Cell* entries, uint32_t length) {
     for (uint32_t j = 0; j < std::min(own[k].count, slot[k].count); j++) {
       Cell& typeset = entries[own[k].first + j];
       const Cell& accepted = signature.entries[slot[k].first + j];
-      typeset.w1 &= accepted.w1;
-      typeset.w2 &= accepted.w2;
-      typeset.w3 &= accepted.w3;
+      typeset::intersect(typeset, accepted);
     }
     conform |= own[k].count != slot[k].count;
   }
@@ -130,11 +148,12 @@ bool fit_to_signature(const Cell& callable, Cell* entries, uint32_t length) {
 }
 
 void make_arg_cache(const Cell& callable) {
-  const uint32_t spec = callable.w2;
+  const uint32_t spec = spec_of(callable);
   const bool native_like = is_native_like(cell::type_of(callable));
   // Not on the data stack: the frame being gathered owns its newest cells.
-  const Cell cache_block{TYPE_BLOCK, 0, alloc::new_cell_series(cell_count(spec) + 1), 0};
-  gc::Guard guard(cache_block.w2);
+  const uint32_t cache_node = alloc::new_cell_series(cell_count(spec) + 1);
+  gc::Guard guard(cache_node);
+  const Cell cache_block = cell::make_series(TYPE_BLOCK, cache_node);
   uint32_t entries = 0;
   uint32_t ordinal = 0;
   bool local_seen = false;
@@ -154,19 +173,21 @@ void make_arg_cache(const Cell& callable) {
         break;
       }
       case TYPE_REFINEMENT:
-        if (symbol::same_canonical(entry.w2, runtime_words::refinements.local.w2)) {
+        if (symbol::same_canonical(word::symbol_of(entry),
+                                   word::symbol_of(runtime_words::refinements.local))) {
           local_seen = true;
           break;
         }
         {
           Cell* copy = cell::append_new_cell(&cache_block);
           *copy = entry;
-          if (native_like) copy->w3 = ++ordinal;
+          if (native_like) set_refinement_ordinal(*copy, ++ordinal);
         }
         entries++;
         break;
       case TYPE_SET_WORD:
-        if (!symbol::same_canonical(entry.w2, runtime_words::words.return_.w2)) {
+        if (!symbol::same_canonical(word::symbol_of(entry),
+                                    word::symbol_of(runtime_words::words.return_))) {
           rt::fire_error("script", "bad-func-def", &entry);
         }
         break;
@@ -181,31 +202,31 @@ void make_arg_cache(const Cell& callable) {
   } else if (native_like && ordinal) {
     *cell::append_new_cell(&cache_block) = Cell{TYPE_INTEGER, 0, ordinal, 0};
   }
-  for (uint32_t i = 0; plain && i < cell_count(cache_block.w2); i++) {
-    const Cell& entry = cells_of(cache_block.w2)[i];
+  for (uint32_t i = 0; plain && i < cell_count(cache_node); i++) {
+    const Cell& entry = cells_of(cache_node)[i];
     plain = cell::type_of(entry) == TYPE_TYPESET && !(entry.header & kKindMask);
   }
   Cell cached = cache_block;
-  if (plain) cached.w3 = kPlain | entries;
+  if (plain) set_cache_flags(cached, kPlain | entries);
   if (native_like && signature_phase != SignaturePhase::kOff &&
-      fit_to_signature(callable, cells_of(cache_block.w2), cell_count(cache_block.w2))) {
-    cached.w3 |= kConform;
+      fit_to_signature(callable, cells_of(cache_node), cell_count(cache_node))) {
+    set_cache_flags(cached, cache_flags(cached) | kConform);
   }
-  cells_of(callable.w3)[1] = cached;
+  cache_cell(callable) = cached;
 }
 
 // The cache's block cell, built on first use.
 Cell arg_cache(const Cell& callable) {
-  const Cell& cached = cells_of(callable.w3)[1];
+  const Cell& cached = cache_cell(callable);
   if (cell::type_of(cached) == TYPE_BLOCK) return cached;
   make_arg_cache(callable);
-  return cells_of(callable.w3)[1];
+  return cache_cell(callable);
 }
 
 // Whether the callable takes only plain evaluated arguments (no refinements, locals, get-word or
 // lit-word parameters), and how many, as the cache's cell records it.
 uint32_t plain_arity(const Cell& cache) {
-  return cache.w3 & kPlain ? cache.w3 & kArityMask : kNotPlain;
+  return cache_flags(cache) & kPlain ? cache_flags(cache) & kArityMask : kNotPlain;
 }
 
 // The state of one call's gathering.
@@ -225,7 +246,7 @@ Cell parameter_word(const Gathering& g, uint32_t index) {
 }
 
 [[noreturn, gnu::noinline]] void fire_expect_arg(const Gathering& g, uint32_t index, uint8_t type) {
-  Cell datatype{TYPE_DATATYPE, type, 0, 0};
+  Cell datatype = cell::make_datatype(type);
   Cell word = parameter_word(g, index);
   Cell name = g.name;
   rt::fire_error("script", "expect-arg", &name, &datatype, &word);
@@ -349,17 +370,16 @@ int32_t find_refinement(const Gathering& g, Cell* element) {
   uint32_t context = parameter_context(g.callable);
   int32_t index;
   if (cell::type_of(*element) == TYPE_WORD) {
-    if (element->w1 == context && element->w3 != context::kUnresolved) {
-      index = int32_t(element->w3);
+    if (word::context_of(*element) == context && word::index_of(*element) != context::kUnresolved) {
+      index = int32_t(word::index_of(*element));
     } else {
-      index = context::find_symbol(context, element->w2, true);
+      index = context::find_symbol(context, word::symbol_of(*element), true);
       if (index >= 0) {  // bound for the next call through this path
-        element->w1 = context;
-        element->w3 = uint32_t(index);
+        word::bind_to(*element, context, uint32_t(index));
       }
     }
   } else {
-    index = context::find_symbol(context, element->w2, false);
+    index = context::find_symbol(context, word::symbol_of(*element), false);
   }
   if (index < 0 || uint32_t(index) >= cell_count(g.cache) ||
       cell::type_of(cells_of(g.cache)[index]) != TYPE_REFINEMENT) {
@@ -385,7 +405,7 @@ void gather_named_refinements(Gathering& g) {
 
 void gather_named_refinements(Gathering& g, bool from_feed) {
   const Cell path = g.site.path ? *g.site.path : Cell{};
-  uint32_t element_index = g.site.path ? path.w1 + g.site.first_refinement : 0;
+  uint32_t element_index = g.site.path ? cell::series_index(path) + g.site.first_refinement : 0;
   uint32_t seen[kMaxRefinements];
   int32_t seen_count = 0;
   const bool has_refinements = [&] {
@@ -399,7 +419,9 @@ void gather_named_refinements(Gathering& g, bool from_feed) {
     if (from_feed) {
       element = const_cast<Cell*>(feed_cell(g.feed));
     } else {
-      element = element_index < cell_count(path.w2) ? &cells_of(path.w2)[element_index] : nullptr;
+      element = element_index < cell_count(cell::series_node(path))
+                    ? &cells_of(cell::series_node(path))[element_index]
+                    : nullptr;
     }
     if (!element) return;
     if (!is_refinement_source(cell::type_of(*element), from_feed ? kApply : kOrdinary)) {
@@ -439,7 +461,7 @@ void gather_named_refinements(Gathering& g, bool from_feed) {
       }
     }
     if (g.native_like) {
-      if (used) record_position(g, cells_of(g.cache)[index].w3);
+      if (used) record_position(g, refinement_ordinal(cells_of(g.cache)[index]));
     } else {
       *stack::arg(index) = logic::make(used);
     }
@@ -489,10 +511,10 @@ void gather_args(Gathering& g) {
           }
           uint8_t type = cell::type_of(*stack::top_cell());
           if (type != TYPE_LOGIC && type != TYPE_NONE) fire_expect_arg(g, i, type);
-          active = stack::top_cell()->w1 != 0 && type == TYPE_LOGIC;
+          active = logic::value_of(*stack::top_cell()) != 0 && type == TYPE_LOGIC;
           if (g.native_like) {
             stack::pop_cells(1);
-            if (active) record_position(g, entry.w3);
+            if (active) record_position(g, refinement_ordinal(entry));
           } else {
             *stack::top_cell() = logic::make(active);
           }
@@ -506,7 +528,7 @@ void gather_args(Gathering& g) {
           if (!(mode & kApplyAll)) gather_named_refinements(g);
           if (pending) return;
           stack::push_copy(logic::make(false));
-          for (uint32_t k = 1; k < entry.w2; k++) stack::push_copy(constants::none);
+          for (uint32_t k = 1; k < count_entry_value(entry); k++) stack::push_copy(constants::none);
           return;
         }
         break;
@@ -563,7 +585,7 @@ void conform_to_signature(Gathering& g) {
 }
 
 void run_native(const Cell& callable, const Gathering& g) {
-  int32_t index = int32_t(callable.w1);
+  int32_t index = int32_t(native::index_of(callable));
   // An action may run a change handler, which throws its exits.
   absorb_exits([&] {
     if (cell::type_of(callable) == TYPE_ACTION) {
@@ -586,14 +608,14 @@ void make_native_cache(const Cell& callable) {
   if (signature_phase != SignaturePhase::kRecording) return;
   Signature& signature = signature_of(callable);
   if (signature.known) return;
-  const uint32_t cache = cells_of(callable.w3)[1].w2;
+  const uint32_t cache = cell::series_node(cache_cell(callable));
   const uint32_t context = parameter_context(callable);
   for (uint32_t i = 0; i < cell_count(cache); i++) {
     const Cell entry = cells_of(cache)[i];
     signature.entries.push_back(entry);
     signature.symbols.push_back(cell::type_of(entry) == TYPE_INTEGER
                                     ? 0
-                                    : context::word_at(context, i)->w2);
+                                    : word::symbol_of(*context::word_at(context, i)));
   }
   signature.known = true;
 }
@@ -602,7 +624,7 @@ bool integer_operator(const Cell& callable, const Cell& left, const Cell& right,
   if (cell::type_of(left) != TYPE_INTEGER || cell::type_of(right) != TYPE_INTEGER) return false;
   if (cell::type_of(callable) == TYPE_ACTION) {
     int32_t op;
-    switch (callable.w1) {
+    switch (native::index_of(callable)) {
       case action::ADD: op = integer::ADD; break;
       case action::SUBTRACT: op = integer::SUBTRACT; break;
       case action::MULTIPLY: op = integer::MULTIPLY; break;
@@ -613,8 +635,8 @@ bool integer_operator(const Cell& callable, const Cell& left, const Cell& right,
     if (value) *result = *value;
     return value.has_value();
   }
-  if (cell::type_of(callable) != TYPE_NATIVE || callable.w1 < natives::EQUAL_Q ||
-      callable.w1 > natives::GREATER_OR_EQUAL_Q) {
+  if (cell::type_of(callable) != TYPE_NATIVE || native::index_of(callable) < natives::EQUAL_Q ||
+      native::index_of(callable) > natives::GREATER_OR_EQUAL_Q) {
     return false;
   }
   // The compare operator of each comparison native, in the natives' order.
@@ -622,14 +644,14 @@ bool integer_operator(const Cell& callable, const Cell& left, const Cell& right,
                                            action::LESSER, action::GREATER,
                                            action::LESSER_OR_EQUAL, action::GREATER_OR_EQUAL};
   std::optional<bool> truth =
-      dispatch::integer_compare(kCompareOp[callable.w1 - natives::EQUAL_Q],
+      dispatch::integer_compare(kCompareOp[native::index_of(callable) - natives::EQUAL_Q],
                                integer::get_value(left), integer::get_value(right));
   if (truth) *result = logic::make(*truth);
   return truth.has_value();
 }
 
 void run_function(const Cell& function) {
-  const uint32_t context = function.w1;
+  const uint32_t context = function::context_of(function);
   context::set_values_position(context, stack::cell_index(stack::args));
   frames::set_body_flag(true);
   const Cell body = function::body_of(function);
@@ -649,7 +671,7 @@ void run_function(const Cell& function) {
 void call_handler(const Cell& name, const Cell& function, uint32_t,
                   std::span<const Cell> arguments, uint32_t params, int32_t locals) {
   Cell* caller_top = stack::top;
-  frames::mark_call(name, function.w1);
+  frames::mark_call(name, function::context_of(function));
   uint32_t pushed = 0;
   for (const Cell& argument : arguments) {
     if (pushed++ < params) stack::push_copy(argument);
@@ -679,7 +701,7 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
   // collector sees it, also while the argument cache is built.
   if (site.infix) --stack::top;
   if (is_function) {
-    frames::mark_interp_call(name, callable.w1);
+    frames::mark_interp_call(name, function::context_of(callable));
   } else {
     frames::mark_interp_native(name);
   }
@@ -689,7 +711,8 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
   int32_t positions[kMaxRefinements];
   if (is_native_like(type)) std::fill_n(positions, kMaxRefinements, -1);
   const Cell cache = arg_cache(callable);
-  Gathering g{callable, feed, site, name, cache.w2, is_native_like(type), 0, positions};
+  Gathering g{callable, feed, site, name, cell::series_node(cache), is_native_like(type), 0,
+              positions};
   const uint32_t arity = plain_arity(cache);
   if (arity != kNotPlain && !site.path && site.mode == kOrdinary) {
     uint32_t i = 0;
@@ -707,7 +730,7 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
     if (pending) return;
   }
   if (g.native_like) {
-    if (cache.w3 & kConform) conform_to_signature(g);
+    if (cache_flags(cache) & kConform) conform_to_signature(g);
     Cell* left = stack::arg(0);
     if (!(site.infix && integer_operator(callable, left[0], left[1], left))) {
       run_native(callable, g);

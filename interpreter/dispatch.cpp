@@ -17,6 +17,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "runtime/throw.h"
 
 namespace dispatch {
@@ -37,7 +38,8 @@ inline Cell* A() { return stack::arg(1); }
 
 // A series position past its tail reads as the tail.
 void clamp_to_tail(Cell& value) {
-  value.w1 = std::min(value.w1, static_cast<uint32_t>(series::buffer_length(value)));
+  cell::set_series_index(value, std::min(cell::series_index(value),
+                                         static_cast<uint32_t>(series::buffer_length(value))));
 }
 
 // --- Dispatchers, by kind of result placement ----------------------------------------------------
@@ -58,7 +60,7 @@ void value_returns(const int32_t*) {
 template <Slot S>
 void make_or_to(const int32_t*) {
   uint8_t type = cell::type_of(*V());
-  if (type == TYPE_DATATYPE) type = static_cast<uint8_t>(V()->w1);
+  if (type == TYPE_DATATYPE) type = cell::datatype_id(*V());
   auto fn = datatype::resolve<S>(type, *V());
   stack::set_result(*fn(V(), A(), type));
 }
@@ -70,7 +72,7 @@ void do_random(const int32_t* r) {
       V(), {.seed = ref.has(SEED), .secure = ref.has(SECURE), .only = ref.has(ONLY)});
 }
 
-void do_reflect(const int32_t*) { lookup_by_result<REFLECT>()(V(), A()->w2); }
+void do_reflect(const int32_t*) { lookup_by_result<REFLECT>()(V(), word::symbol_of(*A())); }
 
 // form and mold write into a new string that becomes the only cell of the frame; a part limit
 // of 0 or less gives the empty string without asking the value.
@@ -84,7 +86,7 @@ void emit_text(const Cell* part, Emit emit) {
   string::init_empty(out, 16);
   if (limit > 0) {
     emit(out, part ? &part_arg : nullptr, limit);
-    if (part) string::truncate_units(out->w2, static_cast<uint32_t>(limit));
+    if (part) string::truncate_units(cell::series_node(*out), static_cast<uint32_t>(limit));
   }
   stack::set_only_result(*out);
 }
@@ -149,7 +151,7 @@ void edit_series(const int32_t* r) {
   Cell* value = A();
   uint8_t type = cell::type_of(*target);
   if (types::any_series(type)) {
-    if (S == APPEND) target->w1 = 0;
+    if (S == APPEND) cell::set_series_index(*target, 0);
     else if (!kChange || type != TYPE_IMAGE) clamp_to_tail(*target);
   }
 
@@ -163,18 +165,21 @@ void edit_series(const int32_t* r) {
       }
       clamp_to_tail(*value);
     }
-    if (cell::type_of(*part_arg) == cell::type_of(*limited) && part_arg->w2 == limited->w2) {
+    if (cell::type_of(*part_arg) == cell::type_of(*limited) &&
+        cell::series_node(*part_arg) == cell::series_node(*limited)) {
       clamp_to_tail(*part_arg);
     }
     part = series::part_count(*limited, *part_arg);
-    if (part == 0 || (part < 0 && limited->w1 == 0)) return;
+    if (part == 0 || (part < 0 && cell::series_index(*limited) == 0)) return;
     if (part < 0 && kChange && (type == TYPE_PORT || type == TYPE_IMAGE)) {
       part = 0;
     } else if (part < 0) {
       // A part position before the index: the stretch runs from there up to the index.
       // In 64 bits: the most negative count has no 32-bit negation.
-      auto back = static_cast<int32_t>(std::min<int64_t>(-int64_t(part), limited->w1));
-      limited->w1 -= static_cast<uint32_t>(back);
+      auto back =
+          static_cast<int32_t>(std::min<int64_t>(-int64_t(part), cell::series_index(*limited)));
+      cell::set_series_index(*limited,
+                             cell::series_index(*limited) - static_cast<uint32_t>(back));
       part = back;
     }
   }
@@ -328,7 +333,7 @@ void do_write(const int32_t* r) {
 action::Fn<EVAL_PATH> lookup_for_path(const Cell& value, const Cell* path, const Cell& element,
                                       int32_t index) {
   if (auto fn = datatype::lookup<EVAL_PATH>(cell::type_of(value))) return fn;
-  Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
+  Cell type = cell::make_datatype(cell::type_of(value));
   if (!path) rt::fire_error("script", "bad-path-type2", &element, &type);
   Cell whole = *path;  // the path cell may lie in a buffer that the copy moves
   Cell* reached = block::push_clone(whole, false, false);
@@ -339,7 +344,7 @@ action::Fn<EVAL_PATH> lookup_for_path(const Cell& value, const Cell* path, const
 int32_t index_arg() {
   const Cell& index = *stack::arg(1);
   switch (cell::type_of(index)) {
-    case TYPE_INTEGER: case TYPE_CHAR: return static_cast<int32_t>(index.w2);
+    case TYPE_INTEGER: case TYPE_CHAR: return static_cast<int32_t>(cell::value_word(index));
     case TYPE_LOGIC: return logic::value_of(index) ? 1 : 2;
     default: return 0;
   }

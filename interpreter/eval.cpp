@@ -31,13 +31,14 @@ namespace {
 // The value cell of a word, looked up through its binding; raises as the word's context does.
 // Valid until the next allocation.
 inline Cell* word_value(const Cell& word) {
-  if (word.w1 && word.w3 != context::kUnresolved) {
-    const Cell* record = context::context_cell(word.w1);
-    uint32_t position = record->w2;
+  if (word::context_of(word) && word::index_of(word) != context::kUnresolved) {
+    const Cell* record = context::context_cell(word::context_of(word));
+    uint32_t position = context::values_position_of(*record);
+    uint32_t index = word::index_of(word);
     if (record->header & context::kStackHeld) {
-      if (position != context::kNoValues) return stack::bottom + position + word.w3;
+      if (position != context::kNoValues) return stack::bottom + position + index;
     } else if (position) {
-      return cell::cells_of(position) + word.w3;
+      return cell::cells_of(position) + index;
     }
   }
   return context::word_value_cell(word);
@@ -45,10 +46,11 @@ inline Cell* word_value(const Cell& word) {
 
 // The operator a word names, when the word is bound to a context whose values exist; else null.
 inline const Cell* operator_of(const Cell& word) {
-  if (cell::type_of(word) != TYPE_WORD || !word.w1 || word.w3 == context::kUnresolved) {
+  if (cell::type_of(word) != TYPE_WORD || !word::context_of(word) ||
+      word::index_of(word) == context::kUnresolved) {
     return nullptr;
   }
-  if (!context::has_values(word.w1)) return nullptr;
+  if (!context::has_values(word::context_of(word))) return nullptr;
   const Cell* value = word_value(word);
   return cell::type_of(*value) == TYPE_OP ? value : nullptr;
 }
@@ -89,7 +91,7 @@ void set_path_expression(Feed& feed, const Cell& target, bool push) {
 }
 
 bool is_system_issue(const Cell& issue) {
-  uint32_t symbol = symbol::resolve_alias(issue.w2);
+  uint32_t symbol = symbol::resolve_alias(word::symbol_of(issue));
   return symbol == symbol::resolve_alias(runtime_words::symbols.system) ||
          symbol == symbol::resolve_alias(runtime_words::symbols.system_global);
 }
@@ -99,8 +101,9 @@ bool is_system_issue(const Cell& issue) {
 const Cell* plain_integer_operand(const Cell* cell) {
   if (!cell) return nullptr;
   if (cell::type_of(*cell) == TYPE_INTEGER) return cell;
-  if (cell::type_of(*cell) != TYPE_WORD || !cell->w1 || cell->w3 == context::kUnresolved ||
-      !context::has_values(cell->w1)) {
+  if (cell::type_of(*cell) != TYPE_WORD || !word::context_of(*cell) ||
+      word::index_of(*cell) == context::kUnresolved ||
+      !context::has_values(word::context_of(*cell))) {
     return nullptr;
   }
   const Cell* held = word_value(*cell);
@@ -168,10 +171,10 @@ void raise_pending() {
 }
 
 const Cell* feed_cell(const Feed& feed) {
-  uint32_t length = cell::cell_count(feed.block.w2);
+  uint32_t length = cell::cell_count(cell::series_node(feed.block));
   uint32_t end = feed.limit < length ? feed.limit : length;
   if (feed.index >= end) return nullptr;
-  return cell::cells_of(feed.block.w2) + feed.index;
+  return cell::cells_of(cell::series_node(feed.block)) + feed.index;
 }
 
 void run_spec(const Cell& block) {
@@ -196,20 +199,23 @@ void init() {
 }
 
 void skip_header(Cell* block) {
-  Feed feed{*block, block->w1, kToTail};
+  Feed feed{*block, cell::series_index(*block), kToTail};
   const Cell* first = feed_cell(feed);
   if (!first || cell::type_of(*first) != TYPE_WORD) return;
-  if (symbol::resolve_alias(first->w2) != symbol::resolve_alias(symbol::intern_c_string("Zel"))) {
+  if (symbol::resolve_alias(word::symbol_of(*first)) !=
+      symbol::resolve_alias(symbol::intern_c_string("Zel"))) {
     return;
   }
   feed.index++;
   const Cell* header = feed_cell(feed);
-  if (header && cell::type_of(*header) == TYPE_BLOCK) block->w1 = feed.index + 1;
+  if (header && cell::type_of(*header) == TYPE_BLOCK) {
+    cell::set_series_index(*block, feed.index + 1);
+  }
 }
 
 void eval_block(const Cell& block, bool keep) {
   Cell saved = eval_position;
-  Feed feed{block, block.w1, kToTail};
+  Feed feed{block, cell::series_index(block), kToTail};
   // The walked block may lose its last holder while it runs (a paren whose code clears the
   // block around it): the walk keeps it alive itself.
   gc::Guard walked(feed.block);
@@ -219,7 +225,7 @@ void eval_block(const Cell& block, bool keep) {
   } else {
     for (;;) {
       eval_position = feed.block;
-      eval_position.w1 = feed.index;
+      cell::set_series_index(eval_position, feed.index);
       eval_expression(feed, {});
       if (pending) {
         eval_position = saved;
@@ -301,7 +307,7 @@ void eval_expression(Feed& feed, ExpressionOptions options) {
     case TYPE_LIT_PATH: {
       Cell path = *at;
       path.header = TYPE_PATH;
-      path.w3 = 0;
+      cell::set_series_extra(path, 0);
       stack::deliver(path, push);
       break;
     }

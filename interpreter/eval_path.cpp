@@ -8,6 +8,7 @@
 #include "datatypes/object.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/stack.h"
+#include "datatypes/word.h"
 #include "interpreter/call.h"
 #include "interpreter/dispatch.h"
 #include "interpreter/eval.h"
@@ -22,11 +23,11 @@ namespace {
 // with change handlers or a block-like series.
 bool notifies(const Cell& grandparent) {
   uint8_t type = cell::type_of(grandparent);
-  return (type == TYPE_OBJECT && grandparent.w3 != 0) || types::any_block(type);
+  return (type == TYPE_OBJECT && object::handlers_of(grandparent) != 0) || types::any_block(type);
 }
 
 inline const Cell& element_at(const Cell& path, uint32_t offset) {
-  return cell::cells_of(path.w2)[path.w1 + offset];
+  return cell::cells_of(cell::series_node(path))[cell::series_index(path) + offset];
 }
 
 // Stores the changed value of step `level` (held in its cell) where it came from: the head
@@ -57,9 +58,9 @@ void store_back(const Cell& head, Cell* trail, uint32_t level, const Cell& chang
 void eval_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
   const bool set = options.set, get = options.get, push = options.push;
   Cell path = path_in;
-  const uint32_t length = cell::cell_count(path.w2);
-  if (path.w1 >= length) rt::fire_error("script", "empty-path", &path);
-  const uint32_t count = length - path.w1;
+  const uint32_t length = cell::cell_count(cell::series_node(path));
+  if (cell::series_index(path) >= length) rt::fire_error("script", "empty-path", &path);
+  const uint32_t count = length - cell::series_index(path);
   const Cell head = element_at(path, 0);
   if (cell::type_of(head) != TYPE_WORD) rt::fire_error("script", "word-first", &path);
 
@@ -88,8 +89,8 @@ void eval_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
   // Set mode remembers each step's parent and element (cells [2i, 2i + 1] from here), so that a
   // field set on a value held in its cell can be stored back up the path.
   Cell* const trail = stack::top;
-  if (head.w1 && head.w1 != context::global) {
-    const Cell owner = *context::owner_cell(head.w1);
+  if (word::context_of(head) && word::context_of(head) != context::global) {
+    const Cell owner = *context::owner_cell(word::context_of(head));
     if (cell::type_of(owner) != TYPE_OBJECT) *grandparent = owner;
   }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "datatypes/stack.h"
+#include "datatypes/word.h"
 #include "interpreter/eval.h"
 #include "runtime/cell.h"
 #include "runtime/throw.h"
@@ -60,7 +61,8 @@ extern Frame* frame_limit;
 inline void mark(const Cell& word, uint32_t header) {
   if (frame_top >= frame_limit) [[unlikely]] frames_full();
   *frame_top++ =
-      Frame{header | (word.w2 & kSymbolMask), stack::cell_index(stack::args), word.w1, 0, 0};
+      Frame{header | (word::symbol_of(word) & kSymbolMask), stack::cell_index(stack::args),
+            word::context_of(word), 0, 0};
   stack::args = stack::top;
 }
 void mark_call(const Cell& word, uint32_t callee_context);

@@ -9,6 +9,8 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/string.h"
@@ -32,7 +34,8 @@ constexpr int kUncaughtStatus = 254;  // the -2 of the language's exit status, a
 
 bool unnamed(const Frame* f) {
   uint32_t symbol = f->header & kSymbolMask;
-  return symbol == runtime_words::words.frame_body.w2 || symbol == runtime_words::words.frame_anon.w2;
+  return symbol == word::symbol_of(runtime_words::words.frame_body) ||
+         symbol == word::symbol_of(runtime_words::words.frame_anon);
 }
 
 uint32_t symbol_of(const Frame* f) { return f->header & kSymbolMask; }
@@ -123,7 +126,7 @@ Cell callee_parameter_word(int ordinal) {
   uint32_t parameters = f->callee_context;
   if (!parameters) {
     const Cell* value;
-    if (symbol_of(f) == runtime_words::words.frame_applied.w2) {
+    if (symbol_of(f) == word::symbol_of(runtime_words::words.frame_applied)) {
       // apply calls a value that no word names; the call keeps it just below its arguments.
       Cell* frame_args = f + 1 < frame_top ? bottom + (f + 1)->saved_base : args;
       value = frame_args > bottom ? frame_args - 1 : nullptr;
@@ -135,7 +138,7 @@ Cell callee_parameter_word(int ordinal) {
     Cell callee = cell::type_of(*value) == TYPE_OP ? native::unwrap_op(*value) : *value;
     switch (cell::type_of(callee)) {
       case TYPE_NATIVE: case TYPE_ACTION: parameters = native::arg_context(callee); break;
-      case TYPE_FUNCTION: case TYPE_ROUTINE: parameters = callee.w1; break;
+      case TYPE_FUNCTION: case TYPE_ROUTINE: parameters = function::context_of(callee); break;
       default: return constants::none;
     }
   }
@@ -148,7 +151,7 @@ void collect_trace(int level, Cell* block, uint32_t limit_frame) {
 }
 
 int32_t form_trace(int level, const Cell* limit, Cell* out, int32_t part) {
-  for_each_traced_frame(level, limit->w2, [&](const Cell& word) {
+  for_each_traced_frame(level, uint32_t(integer::get_value(*limit)), [&](const Cell& word) {
     Cell w = word;
     part = datatype::lookup<action::FORM>(TYPE_WORD)(&w, out, nullptr, part);
     part -= cell::append_text(out, " ");
@@ -161,7 +164,7 @@ void capture_trace(Cell* value) {
   Cell error = *value;
   const Cell* position = error::field(error, error::kStack);
   if (cell::type_of(*position) != TYPE_INTEGER) return;
-  uint32_t limit = position->w2;
+  uint32_t limit = uint32_t(integer::get_value(*position));
   Cell trace = constants::none;
   gc::Guard guard_error(error), guard_trace(trace);
   block::init_empty(&trace, 20);
