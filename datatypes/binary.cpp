@@ -321,7 +321,7 @@ uint32_t rest_length(Cell& value) { return uint32_t(series::rest_length(value, f
 
 Cell* make_at(Cell* cell, uint32_t size) {
   uint32_t node = alloc::new_byte_series(size);
-  *cell = Cell{TYPE_BINARY, 0, node, 0};
+  *cell = cell::make_series(TYPE_BINARY, node);
   return cell;
 }
 

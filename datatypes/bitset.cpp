@@ -47,7 +47,7 @@ void init_bytes(Cell* cell, uint64_t count, uint8_t fill, bool is_complemented) 
   Series* s = alloc::series_of(node);
   s->tail = s->head + uint32_t(count);
   if (is_complemented) s->flags |= kComplemented;
-  *cell = Cell{TYPE_BITSET, 0, node, 0};
+  *cell = cell::make_series(TYPE_BITSET, node);
 }
 
 // The bit a char! or integer! names.
@@ -204,7 +204,7 @@ Cell* poke(Cell* value, int32_t index, Cell* new_value, Cell* index_value) {
 
 Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   if (!names_one_bit(cell::type_of(*element))) {
-    Cell type{TYPE_DATATYPE, cell::type_of(*element), 0, 0};
+    Cell type = cell::make_datatype(cell::type_of(*element));
     rt::fire_error("script", "invalid-type", &type);
   }
   if (step.value) return poke(parent, 0, step.value, element);
@@ -236,7 +236,7 @@ void negate() { invert(*stack::arg(0)); }
 
 Cell* complement(Cell* value) {
   uint32_t copy = alloc::copy_series(cell::series_node(*value));
-  *value = Cell{TYPE_BITSET, 0, copy, 0};
+  *value = cell::make_series(TYPE_BITSET, copy);
   invert(*value);
   return value;
 }
@@ -263,7 +263,7 @@ void clear(Cell* series) {
 
 void copy(Cell* value, Cell* result, Cell*, bool, Cell*) {
   uint32_t node = alloc::copy_series(cell::series_node(*value));
-  *result = Cell{TYPE_BITSET, 0, node, 0};
+  *result = cell::make_series(TYPE_BITSET, node);
 }
 
 Cell* find(Cell* series, Cell* value, const action::FindOptions&) {
@@ -408,7 +408,7 @@ Cell* make_from(Cell* cell, const Cell& spec_value, bool to_flag) {
 void do_bitwise(int32_t op) {
   const Cell* second = stack::arg(1);
   if (cell::type_of(*second) != TYPE_BITSET) {
-    Cell type{TYPE_DATATYPE, cell::type_of(*second), 0, 0};
+    Cell type = cell::make_datatype(cell::type_of(*second));
     rt::fire_error("script", "invalid-type", &type);
   }
   if (op == 8) return;

@@ -406,7 +406,7 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
   }
   if (spec_type == TYPE_OBJECT || spec_type == TYPE_MAP) return body_of(proto, *spec, type);
   if (spec_type == TYPE_VECTOR) cell::fire_not_done();  // a vector's values come with vector!
-  Cell wanted{TYPE_DATATYPE, type, 0, 0};
+  Cell wanted = cell::make_datatype(type);
   rt::fire_error("script", "bad-make-arg", &wanted, spec);
 }
 

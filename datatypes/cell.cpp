@@ -51,7 +51,7 @@ uint8_t* replicate_bytes(uint8_t* start, uint32_t unit, uint32_t count) {
 
 void fire_expect_arg(const Cell& value, int ordinal) {
   // The type first: naming the callee may add its word, and the value may lie in a buffer.
-  Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
+  Cell type = cell::make_datatype(cell::type_of(value));
   Cell argument = upcall::interpreter.parameter_word(ordinal);
   Cell name = upcall::interpreter.call_name();
   rt::fire_error("script", "expect-arg", &name, &type, &argument);

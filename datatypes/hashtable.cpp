@@ -243,7 +243,7 @@ bool map_key_accepted(uint8_t type) { return kKeyRules[type] != kKeyRefused; }
 void check_map_key(const Cell& key) {
   if (map_key_accepted(cell::type_of(key))) return;
   Cell refused = key;  // the key may lie in a buffer that raising the error moves
-  Cell type{TYPE_DATATYPE, cell::type_of(refused), 0, 0};
+  Cell type = cell::make_datatype(cell::type_of(refused));
   rt::fire_error("script", "invalid-path", &type, &refused);
 }
 

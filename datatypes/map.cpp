@@ -172,7 +172,7 @@ bool holds_pair(const Cell& other, const Cell& key, const Cell& value, bool stri
 // --- Making --------------------------------------------------------------------------------------
 
 [[noreturn]] void fire_bad_to(const Cell& spec) {
-  Cell wanted{TYPE_DATATYPE, TYPE_MAP, 0, 0};
+  Cell wanted = cell::make_datatype(TYPE_MAP);
   Cell given = spec;
   rt::fire_error("script", "bad-to-arg", &wanted, &given);
 }

@@ -69,7 +69,7 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
     cell::set_type(number, TYPE_FLOAT);
     return block::make(proto, &number, type);
   }
-  const Cell wanted{TYPE_DATATYPE, type, 0, 0};
+  const Cell wanted = cell::make_datatype(type);
   rt::fire_error("script", "bad-make-arg", &wanted, spec);
 }
 

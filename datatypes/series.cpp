@@ -59,7 +59,7 @@ Cell* box_element(const Cell& value, int32_t i, Cell* out) {
     return out;
   }
   if (type == TYPE_VECTOR || type == TYPE_IMAGE) cell::fire_not_done();
-  *out = Cell{TYPE_CHAR, 0, unicode::read_unit(element(s, i), s->unit()), 0};
+  *out = char_::make(unicode::read_unit(element(s, i), s->unit()));
   return out;
 }
 
@@ -106,8 +106,8 @@ void logic_result(Cell* value, bool truth) { *value = Cell{TYPE_LOGIC, truth ? 1
 // --- move ------------------------------------------------------------------------------------
 
 [[noreturn]] void fire_move_bad(const Cell& origin, const Cell& target) {
-  Cell from{TYPE_DATATYPE, cell::type_of(origin), 0, 0};
-  Cell to{TYPE_DATATYPE, cell::type_of(target), 0, 0};
+  Cell from = cell::make_datatype(cell::type_of(origin));
+  Cell to = cell::make_datatype(cell::type_of(target));
   rt::fire_error("script", "move-bad", &from, &to);
 }
 

@@ -796,7 +796,7 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
   }
   if (type == TYPE_BINARY) {
     if (spec_type == TYPE_MONEY) {
-      Cell wanted{TYPE_DATATYPE, TYPE_BINARY, 0, 0};
+      Cell wanted = cell::make_datatype(TYPE_BINARY);
       rt::fire_error("script", "bad-make-arg", &wanted, spec);
     }
     return binary::to(proto, spec, type);
@@ -807,7 +807,7 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
 Cell* to(Cell* proto, Cell* spec, uint8_t type) {
   const uint8_t spec_type = cell::type_of(*spec);
   if (spec_type == TYPE_NONE) {
-    Cell wanted{TYPE_DATATYPE, type, 0, 0};
+    Cell wanted = cell::make_datatype(type);
     rt::fire_error("script", "bad-to-arg", &wanted, spec);
   }
   Cell* out = stack::push_copy(constants::none);

@@ -84,7 +84,7 @@ Cell* from_block(Cell* proto, Cell* spec) {
   const int32_t head = std::min(cell::series_index_signed(block), series::buffer_length(block));
   const int32_t count = series::buffer_length(block) - head;
   if (count <= 0) {
-    Cell wanted{TYPE_DATATYPE, TYPE_URL, 0, 0};
+    Cell wanted = cell::make_datatype(TYPE_URL);
     rt::fire_error("script", "bad-to-arg", &wanted, spec);
   }
   Cell* out = stack::push_copy(constants::none);
