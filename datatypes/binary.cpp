@@ -12,12 +12,16 @@
 
 #include "datatypes/bitset.h"
 #include "datatypes/cell_ops.h"
+#include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/ownership.h"
 #include "datatypes/series.h"
 #include "datatypes/stack.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tuple.h"
+#include "datatypes/word.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
@@ -35,7 +39,7 @@ constexpr char kBase58Digits[] = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmn
 constexpr char kBase64Digits[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-inline int32_t head_of(const Cell& value) { return static_cast<int32_t>(value.w1); }
+inline int32_t head_of(const Cell& value) { return cell::series_index_signed(value); }
 inline uint32_t length_of(const Cell& value) { return cell::series_of(value)->used(); }
 inline uint32_t clamped_head(const Cell& value) {
   return uint32_t(std::clamp<int64_t>(head_of(value), 0, length_of(value)));
@@ -52,7 +56,8 @@ inline const uint8_t* head_bytes(const Cell& value) {
 // Tuple bytes: the count in header bits 19-22, the bytes from payload word 1 on. The field can
 // count past the 12 payload bytes; what lies beyond the cell is never read.
 std::string_view tuple_bytes(const Cell& tuple) {
-  return {reinterpret_cast<const char*>(&tuple.w1), std::min((tuple.header >> 19) & 0xF, 12u)};
+  return {reinterpret_cast<const char*>(tuple::data_of(tuple)),
+          std::min((tuple.header >> 19) & 0xF, 12u)};
 }
 
 void append_utf8(std::string& bytes, uint32_t code_point) {
@@ -67,10 +72,10 @@ void gather(const Cell& value, bool only, std::string& bytes) {
   uint8_t type = cell::type_of(value);
   switch (type) {
     case TYPE_CHAR:
-      append_utf8(bytes, value.w2);
+      append_utf8(bytes, char_::code_point_of(value));
       return;
     case TYPE_INTEGER: {
-      int32_t n = int32_t(value.w2);
+      int32_t n = integer::get_value(value);
       if (n < -128 || n > 255) rt::fire_error("script", "invalid-arg", &value);
       bytes += char(uint8_t(n));
       return;
@@ -86,12 +91,12 @@ void gather(const Cell& value, bool only, std::string& bytes) {
       if (only) break;
       // Nested blocks are refused (only), which also keeps a block inside itself finite.
       for (uint32_t i = clamped_head(value); i < uint32_t(series::buffer_length(value)); i++) {
-        gather(cell::cells_of(value.w2)[i], true, bytes);
+        gather(cell::cells_of(cell::series_node(value))[i], true, bytes);
       }
       return;
     default:
       if (!types::any_string(type)) break;
-      for (uint32_t i = value.w1; i < string::whole_length(value); i++) {
+      for (uint32_t i = cell::series_index(value); i < string::whole_length(value); i++) {
         append_utf8(bytes, string::char_at(value, i));
       }
       return;
@@ -115,7 +120,7 @@ void splice(const Cell& binary, uint32_t at, uint32_t replaced, std::string_view
   if (new_length > alloc::kMaxCapacity) no_memory();
   if (s->head + new_length > s->capacity) {
     uint64_t grown = std::min<uint64_t>(2 * new_length, alloc::kMaxCapacity);
-    s = alloc::expand_series(binary.w2, uint32_t(grown));
+    s = alloc::expand_series(cell::series_node(binary), uint32_t(grown));
   }
   uint8_t* p = s->head_ptr();
   std::memmove(p + at + inserted, p + at + replaced, length - at - replaced);
@@ -175,7 +180,7 @@ void append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
   if (dup < 1) return;
   const std::string bytes = bytes_to_write(*value, part, only, dup);
   int32_t total = int32_t(bytes.size() * size_t(dup));
-  series->w1 = clamped_head(*series);
+  cell::set_series_index(*series, clamped_head(*series));
   const char* word = at_tail ? "append" : "insert";
   uint32_t at = at_tail ? length_of(*series) : clamped_head(*series);
   bool notified = ownership::notify_owner(series, word, value, int32_t(at), total);
@@ -184,7 +189,7 @@ void append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
   if (notified) {
     ownership::notify_owner(series, at_tail ? "appended" : "inserted", value, int32_t(at), total);
   }
-  series->w1 = at_tail ? 0 : at + uint32_t(total);
+  cell::set_series_index(*series, at_tail ? 0 : at + uint32_t(total));
 }
 
 // change: overwrites from the head, as many bytes as written or, with part, part bytes; the head
@@ -194,7 +199,7 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
   const std::string bytes = bytes_to_write(*value, -1, only, dup);
   uint32_t written = uint32_t(bytes.size() * size_t(dup));
   uint32_t at = clamped_head(*series);
-  series->w1 = at;
+  cell::set_series_index(*series, at);
   auto replaced = [&] {
     uint32_t available = length_of(*series) - at;
     return std::min(part >= 0 ? uint32_t(part) : written, available);
@@ -204,7 +209,7 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
   at = clamped_head(*series);
   splice(*series, at, replaced(), bytes, uint32_t(dup));
   if (notified) ownership::notify_owner(series, "changed", value, int32_t(at), int32_t(written));
-  series->w1 = at + written;
+  cell::set_series_index(*series, at + written);
 }
 
 // trim: zero bytes from the head and/or the tail (both when neither is asked for); with all,
@@ -316,7 +321,7 @@ uint32_t rest_length(Cell& value) { return uint32_t(series::rest_length(value, f
 
 Cell* make_at(Cell* cell, uint32_t size) {
   uint32_t node = alloc::new_byte_series(size);
-  *cell = Cell{TYPE_BINARY, 0, node, 0};
+  *cell = cell::make_series(TYPE_BINARY, node);
   return cell;
 }
 
@@ -332,12 +337,13 @@ Cell* make_from_bytes(Cell* cell, const uint8_t* bytes, size_t length) {
 void store_byte(uint8_t* at, const Cell& value) {
   uint8_t type = cell::type_of(value);
   if (type != TYPE_INTEGER && type != TYPE_CHAR) rt::fire_error("script", "invalid-arg", &value);
-  *at = uint8_t(value.w2);
+  *at = uint8_t(integer::get_value(value));
 }
 
 int32_t compare_bytes(const Cell& binary, const Cell& other, int32_t op, bool prefix) {
   if (cell::type_of(other) != TYPE_BINARY) return action::kNotComparable;
-  bool same = binary.w2 == other.w2 && binary.w1 == other.w1;
+  bool same = cell::series_node(binary) == cell::series_node(other) &&
+              cell::series_index(binary) == cell::series_index(other);
   if (op == action::SAME) return same ? 0 : -1;
   uint32_t length_a = length_of(binary) - clamped_head(binary);
   uint32_t length_b = length_of(other) - clamped_head(other);
@@ -514,7 +520,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t) {
   uint8_t type = cell::type_of(value);
   switch (type) {
     case TYPE_INTEGER: {
-      uint32_t n = value.w2;
+      uint32_t n = static_cast<uint32_t>(integer::get_value(value));
       for (int shift = 24; shift >= 0; shift -= 8) bytes += char(uint8_t(n >> shift));
       break;
     }
@@ -524,7 +530,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t) {
       break;
     }
     case TYPE_ISSUE: {
-      Cell name = symbol::name_string(value.w2);
+      Cell name = symbol::name_string(word::symbol_of(value));
       std::string text;
       for (uint32_t i = 0; i < string::whole_length(name); i++) {
         uint32_t c = string::char_at(name, i);

@@ -34,7 +34,7 @@ constexpr Cell kBitsetType{TYPE_DATATYPE, TYPE_BITSET, 0, 0};
 inline uint8_t mask_of(uint64_t bit) { return uint8_t(0x80 >> (bit & 7)); }
 // Cell i of a block's buffer, copied out; counted from the buffer start.
 inline Cell block_cell(const Cell& block, uint32_t i) {
-  return cell::cells_of(block.w2)[i];
+  return cell::cells_of(cell::series_node(block))[i];
 }
 
 // The byte a bitset reads as beyond its stored bytes.
@@ -47,15 +47,15 @@ void init_bytes(Cell* cell, uint64_t count, uint8_t fill, bool is_complemented) 
   Series* s = alloc::series_of(node);
   s->tail = s->head + uint32_t(count);
   if (is_complemented) s->flags |= kComplemented;
-  *cell = Cell{TYPE_BITSET, 0, node, 0};
+  *cell = cell::make_series(TYPE_BITSET, node);
 }
 
 // The bit a char! or integer! names.
 uint32_t bit_of(const Cell& value) {
-  if (cell::type_of(value) == TYPE_INTEGER && int32_t(value.w2) < 0) {
+  if (cell::type_of(value) == TYPE_INTEGER && integer::get_value(value) < 0) {
     rt::fire_error("script", "out-of-range", &value);
   }
-  return value.w2;
+  return static_cast<uint32_t>(integer::get_value(value));
 }
 
 bool names_one_bit(uint8_t type) { return type == TYPE_CHAR || type == TYPE_INTEGER; }
@@ -87,7 +87,7 @@ void apply_range(Walk& walk, uint32_t first, uint32_t last) {
 // Each code point of the text from its head, read afresh each step (growing the bitset moves
 // buffers).
 void apply_text(Walk& walk, const Cell& text) {
-  for (uint32_t i = text.w1; i < string::whole_length(text) && walk.all; i++) {
+  for (uint32_t i = cell::series_index(text); i < string::whole_length(text) && walk.all; i++) {
     uint32_t c = string::char_at(text, i);
     apply_range(walk, c, c);
   }
@@ -96,7 +96,7 @@ void apply_text(Walk& walk, const Cell& text) {
 void apply_block(Walk& walk, const Cell& block) {
   auto length = [&] { return uint32_t(series::buffer_length(block)); };
   auto element = [&](uint32_t i) { return block_cell(block, i); };
-  for (uint32_t i = block.w1; i < length() && walk.all; i++) {
+  for (uint32_t i = cell::series_index(block); i < length() && walk.all; i++) {
     const Cell item = element(i);
     uint8_t type = cell::type_of(item);
     if (types::any_string(type)) {
@@ -187,8 +187,8 @@ Cell* pick(Cell* value, int32_t index, Cell* index_value) {
 bool clears(const Cell& value) {
   switch (cell::type_of(value)) {
     case TYPE_NONE: return true;
-    case TYPE_LOGIC: return value.w1 == 0;
-    case TYPE_INTEGER: return value.w2 == 0;
+    case TYPE_LOGIC: return logic::value_of(value) == 0;
+    case TYPE_INTEGER: return integer::get_value(value) == 0;
     case TYPE_FLOAT: return cell::get_double(value) == 0.0;
     default: return false;
   }
@@ -204,7 +204,7 @@ Cell* poke(Cell* value, int32_t index, Cell* new_value, Cell* index_value) {
 
 Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   if (!names_one_bit(cell::type_of(*element))) {
-    Cell type{TYPE_DATATYPE, cell::type_of(*element), 0, 0};
+    Cell type = cell::make_datatype(cell::type_of(*element));
     rt::fire_error("script", "invalid-type", &type);
   }
   if (step.value) return poke(parent, 0, step.value, element);
@@ -213,7 +213,7 @@ Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
   if (cell::type_of(*b) != TYPE_BITSET) return action::kNotComparable;
-  if (op == action::SAME) return a->w2 == b->w2 ? 0 : -1;
+  if (op == action::SAME) return cell::series_node(*a) == cell::series_node(*b) ? 0 : -1;
   uint32_t length_a = stored_bytes(*a), length_b = stored_bytes(*b);
   if (length_a != length_b) return length_a < length_b ? -1 : 1;
   if (complemented(*a) != complemented(*b)) return complemented(*a) ? 1 : -1;
@@ -235,8 +235,8 @@ void invert(const Cell& bitset) {
 void negate() { invert(*stack::arg(0)); }
 
 Cell* complement(Cell* value) {
-  uint32_t copy = alloc::copy_series(value->w2);
-  *value = Cell{TYPE_BITSET, 0, copy, 0};
+  uint32_t copy = alloc::copy_series(cell::series_node(*value));
+  *value = cell::make_series(TYPE_BITSET, copy);
   invert(*value);
   return value;
 }
@@ -262,8 +262,8 @@ void clear(Cell* series) {
 }
 
 void copy(Cell* value, Cell* result, Cell*, bool, Cell*) {
-  uint32_t node = alloc::copy_series(value->w2);
-  *result = Cell{TYPE_BITSET, 0, node, 0};
+  uint32_t node = alloc::copy_series(cell::series_node(*value));
+  *result = cell::make_series(TYPE_BITSET, node);
 }
 
 Cell* find(Cell* series, Cell* value, const action::FindOptions&) {
@@ -304,7 +304,7 @@ void ensure_bit(const Cell& bitset, uint32_t index) {
     // Doubling keeps a run of growing appends linear.
     uint64_t grown = std::min<uint64_t>(std::max<uint64_t>(need, 2ull * s->capacity),
                                         alloc::kMaxCapacity);
-    s = alloc::expand_series_filled(bitset.w2, uint32_t(grown), fill);
+    s = alloc::expand_series_filled(cell::series_node(bitset), uint32_t(grown), fill);
   }
   // The bytes past the old tail may hold stale data from before a shrink or a move.
   std::memset(s->tail_ptr(), fill, s->head + need - s->tail);
@@ -372,7 +372,7 @@ Cell* make_from(Cell* cell, const Cell& spec_value, bool to_flag) {
       return cell;
     }
     case TYPE_BITSET:
-      *cell = Cell{TYPE_BITSET, 0, alloc::copy_series(spec.w2), 0};
+      *cell = cell::make_series(TYPE_BITSET, alloc::copy_series(cell::series_node(spec)));
       return cell;
     case TYPE_BINARY:
       init_from_binary(cell, spec, false);
@@ -380,14 +380,15 @@ Cell* make_from(Cell* cell, const Cell& spec_value, bool to_flag) {
     case TYPE_BLOCK: {
       Cell rest = spec;
       int32_t count = series::rest_length(rest, false);
-      rest.w1 = uint32_t(series::buffer_length(rest) - count);  // a head before the start: 0
-      if (count == 0 ||
-          !word::is_word_named(block_cell(rest, rest.w1), runtime_words::symbols.not_)) {
+      // A head before the start: 0.
+      cell::set_series_index(rest, uint32_t(series::buffer_length(rest) - count));
+      if (count == 0 || !word::is_word_named(block_cell(rest, cell::series_index(rest)),
+                                             runtime_words::symbols.not_)) {
         break;
       }
-      rest.w1++;
-      if (count == 2 && cell::type_of(block_cell(rest, rest.w1)) == TYPE_BINARY) {
-        init_from_binary(cell, block_cell(rest, rest.w1), true);
+      cell::set_series_index(rest, cell::series_index(rest) + 1);
+      if (count == 2 && cell::type_of(block_cell(rest, cell::series_index(rest))) == TYPE_BINARY) {
+        init_from_binary(cell, block_cell(rest, cell::series_index(rest)), true);
       } else {
         init_from_spec(cell, rest, true);
       }
@@ -407,7 +408,7 @@ Cell* make_from(Cell* cell, const Cell& spec_value, bool to_flag) {
 void do_bitwise(int32_t op) {
   const Cell* second = stack::arg(1);
   if (cell::type_of(*second) != TYPE_BITSET) {
-    Cell type{TYPE_DATATYPE, cell::type_of(*second), 0, 0};
+    Cell type = cell::make_datatype(cell::type_of(*second));
     rt::fire_error("script", "invalid-type", &type);
   }
   if (op == 8) return;

@@ -13,7 +13,9 @@
 #include "datatypes/constants.h"
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
+#include "datatypes/hash.h"
 #include "datatypes/hashtable.h"
+#include "datatypes/integer.h"
 #include "datatypes/ownership.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
@@ -22,6 +24,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/upcall.h"
+#include "datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
@@ -33,10 +36,10 @@ namespace {
 using alloc::Series;
 
 using cell::cells_of;
-inline Cell* first_cell(const Cell& value) { return cells_of(value.w2); }
+inline Cell* first_cell(const Cell& value) { return cells_of(cell::series_node(value)); }
 inline int32_t length_of(uint32_t node) { return static_cast<int32_t>(cell::cell_count(node)); }
-inline int32_t length_of(const Cell& value) { return length_of(value.w2); }
-inline int32_t head_of(const Cell& value) { return static_cast<int32_t>(value.w1); }
+inline int32_t length_of(const Cell& value) { return length_of(cell::series_node(value)); }
+inline int32_t head_of(const Cell& value) { return cell::series_index_signed(value); }
 // The head clamped into [0, length].
 inline int32_t clamped_head(const Cell& value) {
   return std::clamp(head_of(value), 0, length_of(value));
@@ -90,7 +93,7 @@ void reserve_cells(const Cell& target, int64_t cells, bool exact) {
   if (needed <= s->capacity) return;
   if (needed > alloc::kMaxCapacity) no_memory();
   uint64_t grown = exact ? needed : std::min<uint64_t>(2 * needed, alloc::kMaxCapacity);
-  alloc::expand_series(target.w2, static_cast<uint32_t>(grown));
+  alloc::expand_series(cell::series_node(target), static_cast<uint32_t>(grown));
 }
 
 // Opens count × dup cells at `at` and fills them with the source's count cells, dup times; a
@@ -101,18 +104,18 @@ void splice_in(const Cell& target, Source source, int32_t count, int32_t dup, in
   int32_t length = length_of(target);
   uint32_t aside = 0;
   gc::Guard keep_aside(aside);
-  copy_aside(source, target.w2, count, aside);
+  copy_aside(source, cell::series_node(target), count, aside);
   reserve_cells(target, length + total, exact_growth);
   Cell* cells = first_cell(target);
   std::memmove(cells + at + total, cells + at, size_t(length - at) * sizeof(Cell));
-  set_length(target.w2, length + total);
+  set_length(cell::series_node(target), length + total);
   std::memcpy(cells + at, source.cells(), size_t(count) * sizeof(Cell));
   cell::replicate_bytes(reinterpret_cast<uint8_t*>(cells + at), count * sizeof(Cell),
                         static_cast<uint32_t>(dup));
   if (cell::type_of(target) != TYPE_HASH) return;
-  if (at < length &&
-      hashtable::shift_indexes(target.w3, at, length - at, static_cast<int32_t>(total))) {
-    hashtable::rehash(target.w3, static_cast<uint32_t>(length + total));
+  if (at < length && hashtable::shift_indexes(hash::table_node_of(target), at, length - at,
+                                              static_cast<int32_t>(total))) {
+    hashtable::rehash(hash::table_node_of(target), static_cast<uint32_t>(length + total));
   } else {
     series::hash_put_range(target, at, static_cast<int32_t>(total));
   }
@@ -141,7 +144,7 @@ void replace_copies(uint32_t node, int32_t first, int32_t end, int32_t step, boo
     uint8_t type = cell::type_of(item);
     bool selected = types ? copiable_by_types(type) &&
                                 (cell::type_of(*types) == TYPE_DATATYPE
-                                     ? types->w1 == type
+                                     ? cell::datatype_id(*types) == type
                                      : cell::typeset_has(*types, type))
                           : types::any_series(type);
     if (!selected) continue;
@@ -180,7 +183,7 @@ int32_t mold_cells(Cell* value, Cell* out, action::MoldOptions options, Cell* ar
   const Cell block = *value;
   if (!options.only) part = append_text(out, open, part);
   {
-    cycles::Entry entry(block.w2);
+    cycles::Entry entry(cell::series_node(block));
     bool first_break = false;
     int32_t head = std::max(head_of(block), 0);
     for (int32_t i = head; i < length_of(block); i++) {
@@ -215,23 +218,26 @@ int32_t mold_cells(Cell* value, Cell* out, action::MoldOptions options, Cell* ar
 int32_t rest_length(const Cell& block) { return length_of(block) - head_of(block); }
 
 bool next_head(Cell& block) {
-  if (head_of(block) < length_of(block)) block.w1++;
+  if (head_of(block) < length_of(block))
+    cell::set_series_index(block, cell::series_index(block) + 1);
   return head_of(block) >= length_of(block);
 }
 
 Cell* head_cell(Cell& block) {
   int32_t length = length_of(block);
-  if (head_of(block) > length) block.w1 = static_cast<uint32_t>(length);
+  if (head_of(block) > length) cell::set_series_index(block, static_cast<uint32_t>(length));
   return first_cell(block) + head_of(block);
 }
 
 Cell* tail_cell(const Cell& block) { return first_cell(block) + length_of(block); }
 bool at_tail(const Cell& block) { return head_of(block) == length_of(block); }
 Cell* cell_at(const Cell& block, int32_t index) { return first_cell(block) + index; }
-void set_tail_index(const Cell& block, int32_t index) { set_length(block.w2, index); }
+void set_tail_index(const Cell& block, int32_t index) {
+  set_length(cell::series_node(block), index);
+}
 
 void clear_from_head(const Cell& block) {
-  if (head_of(block) < length_of(block)) set_length(block.w2, head_of(block));
+  if (head_of(block) < length_of(block)) set_length(cell::series_node(block), head_of(block));
 }
 
 Cell* append_cell(const Cell& block, const Cell& value) {
@@ -243,7 +249,7 @@ Cell* append_cell(const Cell& block, const Cell& value) {
 
 Cell* append_all(Cell* target, const Cell& source) {
   int32_t from = clamped_head(source);
-  splice_in(*target, Source{nullptr, source.w2, from}, length_of(source) - from, 1,
+  splice_in(*target, Source{nullptr, cell::series_node(source), from}, length_of(source) - from, 1,
             length_of(*target), false);
   return target;
 }
@@ -253,7 +259,7 @@ Cell* insert_value(Cell& block, const Cell& value, bool advance, bool at_start) 
   int32_t head = clamped_head(block);
   int32_t at = at_start ? 0 : head;
   splice_in(block, Source{&copy, 0, 0}, 1, 1, at, false);
-  if (advance) block.w1 = static_cast<uint32_t>(head + 1);
+  if (advance) cell::set_series_index(block, static_cast<uint32_t>(head + 1));
   return first_cell(block) + at;
 }
 
@@ -261,8 +267,8 @@ Cell* insert_all(Cell& target, const Cell& source) {
   int32_t from = clamped_head(source);
   int32_t count = length_of(source) - from;
   int32_t at = clamped_head(target);
-  splice_in(target, Source{nullptr, source.w2, from}, count, 1, at, false);
-  target.w1 = static_cast<uint32_t>(at + count);
+  splice_in(target, Source{nullptr, cell::series_node(source), from}, count, 1, at, false);
+  cell::set_series_index(target, static_cast<uint32_t>(at + count));
   return &target;
 }
 
@@ -282,10 +288,11 @@ bool remove_value(const Cell& block, const Cell& value, bool from_start) {
   int32_t length = length_of(block);
   for (int32_t i = from_start ? 0 : std::max(head_of(block), 0); i < length; i++) {
     if (compare_cells(first_cell(block) + i, &key, action::FIND_EQUAL) != 0) continue;
-    if (cell::type_of(block) == TYPE_HASH) hashtable::remove_range(block.w3, i, 1);
+    if (cell::type_of(block) == TYPE_HASH)
+      hashtable::remove_range(hash::table_node_of(block), i, 1);
     Cell* cells = first_cell(block);
     std::memmove(cells + i, cells + i + 1, size_t(length - i - 1) * sizeof(Cell));
-    set_length(block.w2, length - 1);
+    set_length(cell::series_node(block), length - 1);
     series::hash_removed(block, i, 1, length - i - 1);
     return true;
   }
@@ -297,8 +304,8 @@ Cell* init_empty_ex(Cell* cell, int32_t capacity, bool outside_heap) {
   uint32_t node = outside_heap ? alloc::new_series_on_heap(count, sizeof(Cell))
                                : alloc::new_cell_series_unset(count);
   cell::set_type(*cell, TYPE_BLOCK);
-  cell->w1 = 0;
-  cell->w2 = node;
+  cell::set_series_index(*cell, 0);
+  cell::set_series_node(*cell, node);
   return cell;
 }
 
@@ -344,8 +351,8 @@ Cell* push_clone(const Cell& block, bool deep, bool all_blocks) {
   *result = Cell{cell::type_of(source), 0, node, 0};
   if (!deep) return result;
 
-  refuse_cycle(source.w2);
-  cycles::Entry entry(source.w2);
+  refuse_cycle(cell::series_node(source));
+  cycles::Entry entry(cell::series_node(source));
   for (int32_t i = 0; i < count; i++) {
     Cell item = cells_of(node)[i];
     uint8_t type = cell::type_of(item);
@@ -353,7 +360,7 @@ Cell* push_clone(const Cell& block, bool deep, bool all_blocks) {
     bool nested = type == TYPE_BLOCK || (all_blocks && (type == TYPE_PAREN || path));
     if (!nested) continue;
     Cell* clone = push_clone(item, true, all_blocks);
-    cells_of(node)[i] = Cell{item.header, 0, clone->w2, 0};
+    cells_of(node)[i] = Cell{item.header, 0, cell::series_node(*clone), 0};
     stack::pop_cells(1);
   }
   return result;
@@ -371,7 +378,7 @@ namespace {
 // The proto becomes the block (a new one, head 0) that the pushed cell holds, retyped; the
 // pushed cell and everything above it are dropped.
 Cell* take_pushed(Cell* proto, Cell* pushed, uint8_t type) {
-  *proto = Cell{type, 0, pushed->w2, 0};
+  *proto = cell::make_series(type, cell::series_node(*pushed));
   stack::top = pushed;
   return proto;
 }
@@ -399,7 +406,7 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
   }
   if (spec_type == TYPE_OBJECT || spec_type == TYPE_MAP) return body_of(proto, *spec, type);
   if (spec_type == TYPE_VECTOR) cell::fire_not_done();  // a vector's values come with vector!
-  Cell wanted{TYPE_DATATYPE, type, 0, 0};
+  Cell wanted = cell::make_datatype(type);
   rt::fire_error("script", "bad-make-arg", &wanted, spec);
 }
 
@@ -430,7 +437,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t type) {
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
   if (cycles::detect_and_emit(*value, out, &part, false)) return part;
   const Cell block = *value;
-  cycles::Entry entry(block.w2);
+  cycles::Entry entry(cell::series_node(block));
   int32_t head = std::max(head_of(block), 0);
   for (int32_t i = head; i < length_of(block); i++) {
     if (arg && part <= 0) break;
@@ -462,8 +469,9 @@ int32_t find_selector(const Cell& block, Cell& selector, bool case_flag) {
     Cell item = first_cell(block)[i];
     if (by_word) {
       if (!word_family(cell::type_of(item))) continue;
-      bool same = case_flag ? item.w2 == selector.w2
-                            : symbol::same_canonical(item.w2, selector.w2);
+      bool same = case_flag
+                      ? word::symbol_of(item) == word::symbol_of(selector)
+                      : symbol::same_canonical(word::symbol_of(item), word::symbol_of(selector));
       if (same) return i;
     } else if (cell::type_of(item) == cell::type_of(selector) &&
                datatype::compare(&item, &selector,
@@ -480,7 +488,7 @@ int32_t find_selector(const Cell& block, Cell& selector, bool case_flag) {
 // value after the first equal value.
 Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   if (cell::type_of(*element) == TYPE_INTEGER) {
-    int32_t n = static_cast<int32_t>(element->w2);
+    int32_t n = integer::get_value(*element);
     return step.value ? series::poke(parent, n, step.value, element)
                       : series::pick(parent, n, element);
   }
@@ -495,7 +503,7 @@ Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   }
   if (found < 0) rt::fire_error("script", "bad-path-set", step.path, element);
   Cell at = *parent;
-  at.w1 = static_cast<uint32_t>(found);
+  cell::set_series_index(at, static_cast<uint32_t>(found));
   return series::poke(&at, 2, step.value, element);
 }
 
@@ -508,10 +516,11 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
                          path_pair(type_a) && path_pair(type_b);
     if (!literal_paths) return action::kNotComparable;
   }
-  bool same = a->w2 == b->w2 && a->w1 == b->w1;
+  bool same = cell::series_node(*a) == cell::series_node(*b) &&
+              cell::series_index(*a) == cell::series_index(*b);
   if (op == action::SAME) return same ? 0 : -1;
   if (same) return 0;
-  if (cycles::find(a->w2)) return cycles::find(b->w2) ? 0 : -1;
+  if (cycles::find(cell::series_node(*a))) return cycles::find(cell::series_node(*b)) ? 0 : -1;
 
   Cell x = *a, y = *b;
   int32_t length_x = series::rest_length(x, false);
@@ -523,8 +532,8 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 
   int32_t result = 0;
   {
-    cycles::Entry entry_x(x.w2);
-    cycles::Entry entry_y(y.w2);
+    cycles::Entry entry_x(cell::series_node(x));
+    cycles::Entry entry_y(cell::series_node(y));
     for (int32_t i = 0; i < std::min(length_x, length_y) && result == 0; i++) {
       Cell* c1 = first_cell(x) + clamped_head(x) + i;
       Cell* c2 = first_cell(y) + clamped_head(y) + i;
@@ -550,7 +559,7 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
   int32_t taken = taken_cells();
   if (taken <= 0) return;
   int32_t total = checked_total(taken, dup);
-  series->w1 = static_cast<uint32_t>(clamped_head(*series));
+  cell::set_series_index(*series, static_cast<uint32_t>(clamped_head(*series)));
   int32_t at = append ? length_of(*series) : head_of(*series);
 
   bool notified = ownership::notify_owner(series, append ? "append" : "insert", value, at, total);
@@ -558,13 +567,15 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
   total = checked_total(std::max(taken, 0), dup);
   at = append ? length_of(*series) : clamped_head(*series);
   if (taken > 0) {
-    Source source = splice ? Source{nullptr, value->w2, clamped_head(*value)} : Source{value, 0, 0};
+    Source source = splice ? Source{nullptr, cell::series_node(*value), clamped_head(*value)}
+                           : Source{value, 0, 0};
     splice_in(*series, source, taken, dup, at, dup >= 5);
   }
   if (notified) {
     ownership::notify_owner(series, append ? "appended" : "inserted", value, at, total);
   }
-  series->w1 = append ? 0 : static_cast<uint32_t>(std::min(at + total, length_of(*series)));
+  cell::set_series_index(
+      *series, append ? 0 : static_cast<uint32_t>(std::min(at + total, length_of(*series))));
 }
 
 void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
@@ -572,7 +583,7 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
   bool splice = !only && types::any_block(cell::type_of(*value));
   auto source_count = [&] { return splice ? std::max(series::rest_length(*value, false), 0) : 1; };
   int32_t at = clamped_head(*series);
-  series->w1 = static_cast<uint32_t>(at);
+  cell::set_series_index(*series, static_cast<uint32_t>(at));
   int64_t avail = length_of(*series) - at;
   int64_t replaced = part >= 0 ? std::min<int64_t>(avail, part)
                                : std::min<int64_t>(avail, int64_t(source_count()) * dup);
@@ -587,23 +598,25 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
   int64_t new_length = int64_t(length) + inserted - replaced;
   if (new_length * int64_t(sizeof(Cell)) > alloc::kMaxCapacity) no_memory();
 
-  Source source = splice ? Source{nullptr, value->w2, clamped_head(*value)} : Source{value, 0, 0};
+  Source source = splice ? Source{nullptr, cell::series_node(*value), clamped_head(*value)}
+                         : Source{value, 0, 0};
   uint32_t aside = 0;
   gc::Guard keep_aside(aside);
-  copy_aside(source, series->w2, count, aside);
+  copy_aside(source, cell::series_node(*series), count, aside);
   reserve_cells(*series, new_length, true);
   Cell* cells = first_cell(*series);
   std::memmove(cells + at + inserted, cells + at + replaced,
                size_t(length - at - replaced) * sizeof(Cell));
-  set_length(series->w2, new_length);
+  set_length(cell::series_node(*series), new_length);
   std::memcpy(cells + at, source.cells(), size_t(count) * sizeof(Cell));
   cell::replicate_bytes(reinterpret_cast<uint8_t*>(cells + at), count * sizeof(Cell),
                         static_cast<uint32_t>(dup));
   if (cell::type_of(*series) == TYPE_HASH) {
-    hashtable::rehash(series->w3, static_cast<uint32_t>(new_length));
+    hashtable::rehash(hash::table_node_of(*series), static_cast<uint32_t>(new_length));
   }
   if (notified) ownership::notify_owner(series, "changed", value, at, inserted);
-  series->w1 = static_cast<uint32_t>(std::min<int64_t>(at + inserted, length_of(*series)));
+  cell::set_series_index(
+      *series, static_cast<uint32_t>(std::min<int64_t>(at + inserted, length_of(*series))));
 }
 
 void copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
@@ -613,10 +626,10 @@ void copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
   if (cell::type_of(source) == TYPE_HASH) cell::set_type(*result, TYPE_BLOCK);
   std::optional<cycles::Entry> entry;
   if (deep) {
-    refuse_cycle(source.w2);
-    entry.emplace(source.w2);
+    refuse_cycle(cell::series_node(source));
+    entry.emplace(cell::series_node(source));
   }
-  replace_copies(result->w2, 0, length_of(*result), 1, deep, types);
+  replace_copies(cell::series_node(*result), 0, length_of(*result), 1, deep, types);
 }
 
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_flag) {
@@ -632,8 +645,9 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_flag) {
     int32_t at = length_of(*series);
     append_cell(*series, *key);
     append_cell(*series, *value);
-    if (hashed && hashtable::put_with_status(series->w3, first_cell(*series) + at) != 2) {
-      hashtable::put(series->w3, first_cell(*series) + at + 1);
+    if (hashed &&
+        hashtable::put_with_status(hash::table_node_of(*series), first_cell(*series) + at) != 2) {
+      hashtable::put(hash::table_node_of(*series), first_cell(*series) + at + 1);
     }
     if (notified) ownership::notify_owner(series, "put-ed", value, length, 2);
     return value;
@@ -643,13 +657,13 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_flag) {
   if (at < length_of(*series)) {
     Cell* slot = first_cell(*series) + at;
     if (compare_cells(slot, value, action::FIND_EQUAL) != 0) {
-      if (hashed) hashtable::remove_cell(series->w3, slot);
+      if (hashed) hashtable::remove_cell(hash::table_node_of(*series), slot);
       *slot = *value;
-      if (hashed) hashtable::put(series->w3, slot);
+      if (hashed) hashtable::put(hash::table_node_of(*series), slot);
     }
   } else {
     Cell* slot = append_cell(*series, *value);
-    if (hashed) hashtable::put(series->w3, slot);
+    if (hashed) hashtable::put(hash::table_node_of(*series), slot);
   }
   if (notified) ownership::notify_owner(series, "put-ed", value, at, 1);
   return value;
@@ -664,11 +678,13 @@ void swap(Cell* a, Cell* b) {
     Cell* x = first_cell(*a) + clamped_head(*a);
     Cell* y = first_cell(*b) + clamped_head(*b);
     if (x != y) {
-      if (cell::type_of(*a) == TYPE_HASH) hashtable::remove_cell(a->w3, x);
-      if (cell::type_of(*b) == TYPE_HASH) hashtable::remove_cell(b->w3, y);
+      if (cell::type_of(*a) == TYPE_HASH) hashtable::remove_cell(hash::table_node_of(*a), x);
+      if (cell::type_of(*b) == TYPE_HASH) hashtable::remove_cell(hash::table_node_of(*b), y);
       std::swap(*x, *y);
-      if (cell::type_of(*a) == TYPE_HASH) hashtable::put(a->w3, first_cell(*a) + clamped_head(*a));
-      if (cell::type_of(*b) == TYPE_HASH) hashtable::put(b->w3, first_cell(*b) + clamped_head(*b));
+      if (cell::type_of(*a) == TYPE_HASH)
+        hashtable::put(hash::table_node_of(*a), first_cell(*a) + clamped_head(*a));
+      if (cell::type_of(*b) == TYPE_HASH)
+        hashtable::put(hash::table_node_of(*b), first_cell(*b) + clamped_head(*b));
     }
   }
   if (notified_a) ownership::notify_owner(a, "swaped", b, clamped_head(*a), 1);
@@ -678,7 +694,7 @@ void swap(Cell* a, Cell* b) {
 Cell* take(Cell* series, Cell* part, bool deep, bool last) {
   series::take(series, part, deep, last);
   if (cell::type_of(*series) == TYPE_NONE) return series;
-  if (deep) replace_copies(series->w2, 0, length_of(*series), 1, true, nullptr);
+  if (deep) replace_copies(cell::series_node(*series), 0, length_of(*series), 1, true, nullptr);
   if (!part && length_of(*series) == 1) *series = first_cell(*series)[0];
   return series;
 }
@@ -692,7 +708,7 @@ void trim(Cell* series, const action::TrimOptions&) {
   for (int32_t i = head; i < length; i++) {
     if (cell::type_of(cells[i]) != TYPE_NONE) cells[kept++] = cells[i];
   }
-  set_length(series->w2, kept);
+  set_length(cell::series_node(*series), kept);
   if (notified) ownership::notify_owner(series, "trimmed", nullptr, head, 0);
 }
 

@@ -8,6 +8,7 @@
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
+#include "datatypes/integer.h"
 #include "datatypes/stack.h"
 #include "datatypes/string.h"
 #include "datatypes/upcall.h"
@@ -15,7 +16,9 @@
 
 namespace cell {
 
-Cell* append_new_cell(const Cell* block) { return buffer_append_new_cell(block->w2); }
+Cell* append_new_cell(const Cell* block) {
+  return buffer_append_new_cell(cell::series_node(*block));
+}
 
 Cell* buffer_append_new_cell(uint32_t node) {
   alloc::Series* s = alloc::series_of(node);
@@ -27,7 +30,7 @@ Cell* buffer_append_new_cell(uint32_t node) {
 }
 
 int32_t get_integer_arg(const Cell& value) {
-  if (cell::type_of(value) != TYPE_FLOAT) return static_cast<int32_t>(value.w2);
+  if (cell::type_of(value) != TYPE_FLOAT) return integer::get_value(value);
   double d = cell::get_double(value);
   // Compared as doubles before converting, so NaN and huge values never reach the cast.
   if (!(d >= -2147483648.0 && d <= 2147483647.0)) rt::fire_error("script", "out-of-range", &value);
@@ -48,7 +51,7 @@ uint8_t* replicate_bytes(uint8_t* start, uint32_t unit, uint32_t count) {
 
 void fire_expect_arg(const Cell& value, int ordinal) {
   // The type first: naming the callee may add its word, and the value may lie in a buffer.
-  Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
+  Cell type = cell::make_datatype(cell::type_of(value));
   Cell argument = upcall::interpreter.parameter_word(ordinal);
   Cell name = upcall::interpreter.call_name();
   rt::fire_error("script", "expect-arg", &name, &type, &argument);
@@ -81,7 +84,8 @@ Cell scan_value(const Cell& text, bool only) {
     upcall::lexer.scan_text(out, source, true);
     int32_t count = block::rest_length(*out);
     if (count == 0) value = constants::unset;
-    else if (count == 1 || !only) value = *block::cell_at(*out, static_cast<int32_t>(out->w1));
+    else if (count == 1 || !only)
+      value = *block::cell_at(*out, cell::series_index_signed(*out));
     clear_new_line_flag(value.header);
   }
   stack::top = out;

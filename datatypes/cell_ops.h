@@ -19,9 +19,11 @@ Cell* append_new_cell(const Cell* block);
 Cell* buffer_append_new_cell(uint32_t node);
 
 // Series cells.
-inline alloc::Series* series_of(const Cell& value) { return alloc::series_of(value.w2); }
+inline alloc::Series* series_of(const Cell& value) {
+  return alloc::series_of(cell::series_node(value));
+}
 inline Cell* block_head(const Cell& block) {  // valid until the next allocation
-  return reinterpret_cast<Cell*>(series_of(block)->data()) + block.w1;
+  return reinterpret_cast<Cell*>(series_of(block)->data()) + cell::series_index(block);
 }
 inline Cell* block_tail(const Cell& block) {
   return reinterpret_cast<Cell*>(series_of(block)->tail_ptr());

@@ -76,19 +76,20 @@ Cell* to(Cell* proto, Cell* spec, uint8_t) {
       if (!types::any_string(cell::type_of(*spec)) || string::at_tail(*spec)) {
         fire_bad_to_arg(spec);
       }
-      code_point = string::char_at(*spec, spec->w1);
+      code_point = string::char_at(*spec, cell::series_index(*spec));
   }
   *proto = make(code_point);
   return proto;
 }
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
-  string::append_char(out->w2, value->w2);
+  string::append_char(cell::series_node(*out), code_point_of(*value));
   return part - 1;
 }
 
 int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell*, int32_t part, int32_t) {
-  uint32_t code_point = value->w2;  // the value may lie in a buffer that the appends move
+  // The value may lie in a buffer that the appends move.
+  uint32_t code_point = code_point_of(*value);
   string::append_c_string(*out, "#\"");
   string::mold_char_escaped(*out, code_point, options.all);
   string::append_c_string(*out, "\"");
@@ -129,7 +130,7 @@ void math() {
   if (cell::type_of(range) != TYPE_INTEGER || n < 0 || n > int32_t(unicode::kMaxCodePoint)) {
     rt::fire_error("math", "overflow");
   }
-  stack::arg(0)->w2 = static_cast<uint32_t>(n);
+  set_code_point(*stack::arg(0), static_cast<uint32_t>(n));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "datatypes/cycles.h"
 
 #include "datatypes/cell_ops.h"
+#include "datatypes/object.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 
@@ -49,7 +50,8 @@ bool find(uint32_t node) {
 
 bool detect_and_emit(const Cell& value, Cell* out, int32_t* part, bool mold) {
   uint8_t type = cell::type_of(value);
-  uint32_t node = type == TYPE_OBJECT || type == TYPE_ERROR ? value.w1 : value.w2;
+  uint32_t node = type == TYPE_OBJECT || type == TYPE_ERROR ? object::context_of(value)
+                                                            : cell::series_node(value);
   if (!find(node)) return false;
   const char* marker = "...";
   if (mold) {

@@ -47,7 +47,7 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, i
   if (text.empty() || !std::all_of(text.begin(), text.end(), bare)) {
     append_quoted(*out, text);
   } else {
-    for (char32_t c : text) string::append_char(out->w2, uint32_t(c));
+    for (char32_t c : text) string::append_char(cell::series_node(*out), uint32_t(c));
   }
   return part - int32_t(string::whole_length(*out) - before);
 }
@@ -69,7 +69,7 @@ std::u32string os_current_dir() {
 void to_os_path(const Cell& source, const Cell& destination, bool full) {
   std::u32string path = url::text_of(source);
   if (full && (path.empty() || path.front() != U'/')) path = os_current_dir() + path;
-  for (char32_t c : path) string::append_char(destination.w2, uint32_t(c));
+  for (char32_t c : path) string::append_char(cell::series_node(destination), uint32_t(c));
 }
 
 }  // namespace file

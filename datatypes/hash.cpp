@@ -12,6 +12,7 @@
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/hashtable.h"
+#include "datatypes/integer.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "runtime/gc.h"
@@ -27,7 +28,8 @@ inline uint32_t length_of(const Cell& hash) {
 
 // A new index over the hash's whole block, with room for at least `size` values.
 void index_all(Cell* hash, uint32_t size) {
-  hash->w3 = hashtable::make(std::max(size, length_of(*hash)), hash->w2, hashtable::kHash, 0);
+  set_table_node(*hash, hashtable::make(std::max(size, length_of(*hash)), cell::series_node(*hash),
+                                        hashtable::kHash, 0));
 }
 
 // Runs one of block!'s reorderings over the hash. The index is emptied first, so that user code
@@ -36,14 +38,14 @@ void index_all(Cell* hash, uint32_t size) {
 template <class Reorder>
 void reorder(const Cell& hash, Reorder&& run) {
   gc::Guard keep(hash);
-  hashtable::clear(hash.w3);
+  hashtable::clear(table_node_of(hash));
   try {
     run();
   } catch (const rt::Throw&) {
-    hashtable::rehash(hash.w3, length_of(hash));
+    hashtable::rehash(table_node_of(hash), length_of(hash));
     throw;
   }
-  hashtable::rehash(hash.w3, length_of(hash));
+  hashtable::rehash(table_node_of(hash), length_of(hash));
 }
 
 // --- Lookups through the index -------------------------------------------------------------------
@@ -63,7 +65,7 @@ int64_t find_index(const Cell& hash, const Cell& value, const action::FindOption
   const Cell* part = options.part;
   const Cell* skip = options.skip;
   auto length = static_cast<int64_t>(length_of(hash));
-  int64_t head = std::max<int64_t>(static_cast<int32_t>(hash.w1), 0);
+  int64_t head = std::max<int64_t>(cell::series_index_signed(hash), 0);
   if (length == 0 || (head >= length && !options.reverse)) return -1;
   head = std::min(head, length);
   uint32_t record = 1;
@@ -71,8 +73,8 @@ int64_t find_index(const Cell& hash, const Cell& value, const action::FindOption
     if (cell::type_of(*skip) != TYPE_INTEGER) {
       series::fire_invalid_refine(runtime_words::refinements.skip, *skip);
     }
-    if (static_cast<int32_t>(skip->w2) < 1) rt::fire_error("script", "out-of-range", skip);
-    record = skip->w2;
+    if (integer::get_value(*skip) < 1) rt::fire_error("script", "out-of-range", skip);
+    record = static_cast<uint32_t>(integer::get_value(*skip));
   }
   int64_t limit = length - 1;
   if (part) {
@@ -83,8 +85,8 @@ int64_t find_index(const Cell& hash, const Cell& value, const action::FindOption
   int32_t op = options.same             ? action::SAME
                : options.case_sensitive ? action::STRICT_EQUAL
                                         : action::FIND_EQUAL;
-  const Cell* found = hashtable::find(hash.w3, &value, static_cast<uint32_t>(head), record, op,
-                                      options.last, options.reverse);
+  const Cell* found = hashtable::find(table_node_of(hash), &value, static_cast<uint32_t>(head),
+                                      record, op, options.last, options.reverse);
   if (!found) return -1;
   int64_t index = found - block::cell_at(hash, 0);
   return index <= limit ? index : -1;
@@ -124,10 +126,10 @@ void copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
   gc::Guard keep(source);
   block::copy(value, result, part, deep, types);
   cell::set_type(*result, TYPE_HASH);
-  result->w3 = 0;
-  bool whole = !part && !deep && !types && source.w1 == 0;
+  set_table_node(*result, 0);
+  bool whole = !part && !deep && !types && cell::series_index(source) == 0;
   if (whole) {
-    result->w3 = hashtable::copy(source.w3, result->w2);
+    set_table_node(*result, hashtable::copy(table_node_of(source), cell::series_node(*result)));
   } else {
     index_all(result, 1);
   }
@@ -141,7 +143,7 @@ Cell* find(Cell* series, Cell* value, const action::FindOptions& options) {
   if (index < 0) {
     *series = constants::none;
   } else {
-    series->w1 = static_cast<uint32_t>(index + (options.tail ? 1 : 0));
+    cell::set_series_index(*series, static_cast<uint32_t>(index + (options.tail ? 1 : 0)));
   }
   return series;
 }
@@ -168,8 +170,8 @@ void trim(Cell* series, const action::TrimOptions& options) {
 
 // A hash is its block and its index, which keeps the block alive too.
 void mark_hash(const Cell& value) {
-  gc::mark_block(value.w2);
-  if (value.w3) hashtable::mark(value.w3);
+  gc::mark_block(cell::series_node(value));
+  if (table_node_of(value)) hashtable::mark(table_node_of(value));
 }
 
 }  // namespace

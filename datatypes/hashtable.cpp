@@ -13,7 +13,10 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/object.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "runtime/array.h"
 #include "runtime/casefold.h"
 #include "runtime/gc.h"
@@ -145,18 +148,18 @@ uint32_t murmur3_of(const uint8_t* bytes, uint32_t length, bool lower_ascii) {
 // Code points from the head to the tail, each folded to upper case and taken as one block: texts
 // that differ only in letter case hash alike.
 uint32_t text_hash(const Cell& value) {
-  Series* s = alloc::series_of(value.w2);
+  Series* s = alloc::series_of(cell::series_node(value));
   uint32_t unit = s->unit();
   uint32_t total = s->used() / unit;
   uint32_t h = seed;
   uint32_t count = 0;
-  for (uint32_t i = value.w1; i < total; i++, count++) {
+  for (uint32_t i = cell::series_index(value); i < total; i++, count++) {
     h = mix_block(h, casefold::fold_char(unicode::read_unit(s->head_ptr() + i * unit, unit), true));
   }
   return fmix32(h ^ (count * 4));
 }
 
-Series* name_of(const Cell& symbol) { return alloc::series_of(symbol.w3); }
+Series* name_of(const Cell& symbol) { return alloc::series_of(symbol::utf8_node_of(symbol)); }
 
 enum HashRule : uint8_t {
   kHashZero,
@@ -206,6 +209,13 @@ constexpr std::array<uint8_t, TYPE_COUNT> make_hash_rules() {
 }
 constexpr auto kHashRules = make_hash_rules();
 
+// Payload words by position, whatever the datatype: the hash rules above name them so, and a type
+// without a compare implementation is equal only to an identical payload.
+inline uint32_t payload_word(const Cell& c, int n) { return n == 1 ? c.w1 : n == 2 ? c.w2 : c.w3; }
+inline bool same_payload(const Cell& a, const Cell& b) {
+  return a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+}
+
 // --- Map keys ------------------------------------------------------------------------------------
 
 enum KeyRule : uint8_t { kKeyRefused, kKeyKept, kKeyCopied, kKeySetWord };
@@ -233,7 +243,7 @@ bool map_key_accepted(uint8_t type) { return kKeyRules[type] != kKeyRefused; }
 void check_map_key(const Cell& key) {
   if (map_key_accepted(cell::type_of(key))) return;
   Cell refused = key;  // the key may lie in a buffer that raising the error moves
-  Cell type{TYPE_DATATYPE, cell::type_of(refused), 0, 0};
+  Cell type = cell::make_datatype(cell::type_of(refused));
   rt::fire_error("script", "invalid-path", &type, &refused);
 }
 
@@ -241,12 +251,12 @@ namespace {
 
 // A new buffer holding the value's units from its head to its tail. May allocate.
 uint32_t copy_units(const Cell& value) {
-  Series* s = alloc::series_of(value.w2);
+  Series* s = alloc::series_of(cell::series_node(value));
   uint32_t unit = s->unit();
   uint32_t total = s->used() / unit;
-  uint32_t from = std::min(value.w1, total);
+  uint32_t from = std::min(cell::series_index(value), total);
   uint32_t node = alloc::new_unit_series(total - from, unit);
-  s = alloc::series_of(value.w2);
+  s = alloc::series_of(cell::series_node(value));
   Series* d = alloc::series_of(node);
   std::memcpy(d->head_ptr(), s->head_ptr() + from * unit, (total - from) * unit);
   d->tail = d->head + (total - from) * unit;
@@ -264,9 +274,9 @@ void normalize_key(uint32_t table, uint32_t index) {
     case kKeyCopied: {
       uint32_t copy = copy_units(key);
       Cell& stored = cells_of(table_of(table)->block)[index];
-      stored.w1 = 0;
-      stored.w2 = copy;
-      stored.w3 = 0;
+      cell::set_series_index(stored, 0);
+      cell::set_series_node(stored, copy);
+      cell::set_series_extra(stored, 0);
       break;
     }
     default:
@@ -282,7 +292,7 @@ bool values_match(const Cell& a, const Cell& b, int32_t op) {
   uint8_t type = cell::type_of(a);
   if (type != cell::type_of(b)) return false;
   auto compare = datatype::lookup<action::COMPARE>(type);
-  if (!compare) return a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+  if (!compare) return same_payload(a, b);
   Cell x = a;  // the implementation may allocate: hand it cells that do not move
   Cell y = b;
   return compare(&x, &y, op) == 0;
@@ -306,7 +316,7 @@ bool same_name(const Cell& a, const Cell& b) {
 
 // The id of the symbol at index `index` of a symbol block, its alias resolved.
 uint32_t canonical_in(uint32_t block, uint32_t index) {
-  int32_t alias = static_cast<int32_t>(cells_of(block)[index].w1);
+  int32_t alias = static_cast<int32_t>(symbol::alias_of(cells_of(block)[index]));
   return alias > 0 ? static_cast<uint32_t>(alias) : index + 1;
 }
 
@@ -562,7 +572,7 @@ void rebuild_records(uint32_t table, uint32_t buckets) {
     uint32_t at = to->used();
     std::memcpy(to->head_ptr() + at, record, record_bytes);
     to->tail += record_bytes;
-    uint32_t j = hash_int(record->w1) & mask;
+    uint32_t j = hash_int(record_key_of(*record)) & mask;
     for (uint32_t step = 1; !(bucket_state(new_flags, j) & kEmpty); step++) j = (j + step) & mask;
     set_live(new_flags, j);
     new_keys[j] = at;
@@ -589,7 +599,7 @@ bool same_key(uint32_t table, uint32_t key, const Cell& cell) {
       return values_match(block[key], cell, action::STRICT_EQUAL);
     default:
       if (cell::type_of(cell) == TYPE_SYMBOL) return same_name(block[key], cell);
-      return block[key].w2 == cell.w2;
+      return word::symbol_of(block[key]) == word::symbol_of(cell);
   }
 }
 
@@ -731,11 +741,11 @@ uint32_t hash_value(const Cell& value) {
     case kHashNone:
       return 0xFFFFFFFF;  // -1
     case kHashWord1:
-      return fmix32(value.w1);
+      return fmix32(payload_word(value, 1));
     case kHashWord2:
-      return fmix32(value.w2);
+      return fmix32(payload_word(value, 2));
     case kHashWord3:
-      return fmix32(value.w3);
+      return fmix32(payload_word(value, 3));
     case kHashWords12:
       return murmur3(payload, 8);
     case kHashWords23:
@@ -745,8 +755,8 @@ uint32_t hash_value(const Cell& value) {
     case kHashTuple:
       return murmur3(payload, std::min((value.header >> 19) & 0xF, 12u));
     case kHashBytes: {
-      Series* s = alloc::series_of(value.w2);
-      uint32_t from = std::min(value.w1, s->used());
+      Series* s = alloc::series_of(cell::series_node(value));
+      uint32_t from = std::min(cell::series_index(value), s->used());
       return murmur3(s->head_ptr() + from, s->used() - from);
     }
     case kHashMoney: {
@@ -758,11 +768,11 @@ uint32_t hash_value(const Cell& value) {
     case kHashText:
       return text_hash(value);
     case kHashSymbol: {
-      Series* s = alloc::series_of(value.w3);
+      Series* s = alloc::series_of(symbol::utf8_node_of(value));
       return murmur3_of(s->head_ptr(), s->used(), true);
     }
     case kHashWordFamily:
-      return fmix32(canonical_symbol(value.w2));
+      return fmix32(canonical_symbol(word::symbol_of(value)));
     default:
       return 0;
   }
@@ -824,7 +834,7 @@ int32_t find_word(uint32_t table, uint32_t symbol, bool any_case, uint32_t conte
   uint32_t canonical = canonical_symbol(symbol);
   uint32_t wanted = any_case ? canonical : symbol;
   Slot slot = probe(table, hash_int(canonical), [&](uint32_t index) {
-    uint32_t id = cells_of(table_of(table)->block)[index].w2;
+    uint32_t id = word::symbol_of(cells_of(table_of(table)->block)[index]);
     return (any_case ? canonical_symbol(id) : id) == wanted;
   });
   if (slot.found != kNone) return static_cast<int32_t>(words(table_of(table)->keys)[slot.found]);
@@ -842,7 +852,7 @@ int32_t find_word(uint32_t table, uint32_t symbol, bool any_case, uint32_t conte
 uint32_t make(uint32_t size, uint32_t block, uint32_t kind, uint32_t cells_per_record) {
   if (kind == kSymbols && cells_per_record == 2 && block) {
     // A context made from another starts with a copy of its word table.
-    uint32_t source = context::context_cell(block)->w1;
+    uint32_t source = context::words_node_of(*context::context_cell(block));
     uint32_t node = alloc::copy_series(source);
     Building root(node);
     uint32_t copied = alloc::copy_series(table_of(source)->flags);
@@ -1053,8 +1063,9 @@ uint32_t copy(uint32_t table, uint32_t block) {
 Cell* put_record(uint32_t table, uint32_t key) {
   Table* t = table_of(table);
   if (t->occupied >= t->upper) rebuild_records(table, grown_buckets(t));
-  Slot slot = probe(table, hash_int(key),
-                    [&](uint32_t offset) { return record_at(table, offset)->w1 == key; });
+  Slot slot = probe(table, hash_int(key), [&](uint32_t offset) {
+    return record_key_of(*record_at(table, offset)) == key;
+  });
   uint32_t offset;
   if (slot.found != kNone) {
     offset = words(table_of(table)->keys)[slot.found];
@@ -1077,15 +1088,17 @@ Cell* put_record(uint32_t table, uint32_t key) {
 }
 
 Cell* get_record(uint32_t table, uint32_t key) {
-  Slot slot = probe(table, hash_int(key),
-                    [&](uint32_t offset) { return record_at(table, offset)->w1 == key; });
+  Slot slot = probe(table, hash_int(key), [&](uint32_t offset) {
+    return record_key_of(*record_at(table, offset)) == key;
+  });
   if (slot.found == kNone) return nullptr;
   return record_at(table, words(table_of(table)->keys)[slot.found]) + 1;
 }
 
 Cell* remove_record(uint32_t table, uint32_t key) {
-  Slot slot = probe(table, hash_int(key),
-                    [&](uint32_t offset) { return record_at(table, offset)->w1 == key; });
+  Slot slot = probe(table, hash_int(key), [&](uint32_t offset) {
+    return record_key_of(*record_at(table, offset)) == key;
+  });
   if (slot.found == kNone) return nullptr;
   Table* t = table_of(table);
   set_deleted(words(t->flags), slot.found);
@@ -1133,11 +1146,11 @@ void mark(uint32_t table) {
     Series* block = alloc::series_of(t->block);
     for (uint32_t off = 0; off + t->record_bytes <= block->used(); off += t->record_bytes) {
       auto* record = reinterpret_cast<const Cell*>(block->head_ptr() + off);
-      if (record->header != kLiveRecord || !record->w1) continue;
-      if (alloc::series_of(record->w1)->unit() == sizeof(Cell))
-        gc::mark_block(record->w1);
+      if (record->header != kLiveRecord || !record_key_of(*record)) continue;
+      if (alloc::series_of(record_key_of(*record))->unit() == sizeof(Cell))
+        gc::mark_block(record_key_of(*record));
       else
-        gc::mark_node(record->w1);
+        gc::mark_node(record_key_of(*record));
     }
   }
   gc::mark_block(t->block);
@@ -1151,10 +1164,11 @@ void sweep(uint32_t table) {
   for (uint32_t off = 0; off + record_bytes <= block->used(); off += record_bytes) {
     auto* record = reinterpret_cast<Cell*>(block->head_ptr() + off);
     if (record->header != kLiveRecord) continue;
-    bool dead = !marked(record->w1) || (owners && record[2].w1 && !marked(record[2].w1));
+    bool dead = !marked(record_key_of(*record)) ||
+                (owners && object::context_of(record[2]) && !marked(object::context_of(record[2])));
     if (!dead) continue;
-    Slot slot =
-        probe(table, hash_int(record->w1), [off](uint32_t offset) { return offset == off; });
+    Slot slot = probe(table, hash_int(record_key_of(*record)),
+                      [off](uint32_t offset) { return offset == off; });
     if (slot.found != kNone) {
       set_deleted(words(t->flags), slot.found);
       t->size--;

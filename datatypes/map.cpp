@@ -32,13 +32,15 @@ using action::STRICT_EQUAL;
 // --- Entries -------------------------------------------------------------------------------------
 // Entry i is the key cell at index 2i of the entry block and its value cell after it.
 
-inline Cell* entries(const Cell& map) { return cell::cells_of(map.w2); }
-inline uint32_t entry_cells(const Cell& map) { return cell::cell_count(map.w2); }
+inline Cell* entries(const Cell& map) { return cell::cells_of(cell::series_node(map)); }
+inline uint32_t entry_cells(const Cell& map) { return cell::cell_count(cell::series_node(map)); }
 inline bool live(const Cell& map, int64_t key_index) {
   return entries(map)[key_index + 1].header != 0;
 }
-inline uint32_t key_count(const Cell& map) { return hashtable::table_of(map.w3)->size; }
-inline Cell entry_block(const Cell& map) { return Cell{TYPE_BLOCK, 0, map.w2, 0}; }
+inline uint32_t key_count(const Cell& map) { return hashtable::table_of(table_node_of(map))->size; }
+inline Cell entry_block(const Cell& map) {
+  return cell::make_series(TYPE_BLOCK, cell::series_node(map));
+}
 
 using cell::append_text;
 
@@ -61,13 +63,13 @@ int32_t lookup_op(bool case_flag, bool same) {
 // compare implementations may allocate.
 int64_t find_key(const Cell& map, const Cell& key, int32_t op) {
   const Cell wanted = stored_form(key);
-  Cell* found =
-      hashtable::find(map.w3, &wanted, 0, 1, op == EQUAL ? STRICT_EQUAL : op, false, false);
+  Cell* found = hashtable::find(table_node_of(map), &wanted, 0, 1, op == EQUAL ? STRICT_EQUAL : op,
+                                false, false);
   int64_t exact = found ? found - entries(map) : -1;
   if (op != EQUAL || (exact >= 0 && live(map, exact))) return exact;
   int64_t removed = -1;
   hashtable::Probe probe;
-  while (Cell* match = hashtable::find_next_equal(map.w3, &wanted, probe)) {
+  while (Cell* match = hashtable::find_next_equal(table_node_of(map), &wanted, probe)) {
     int64_t index = match - entries(map);
     if (live(map, index)) return index;
     if (removed < 0) removed = index;
@@ -100,7 +102,8 @@ void put_entry(const Cell& map, Cell key, Cell value, bool case_flag) {
   int64_t at = find_key(map, key, lookup_op(case_flag, false));
   if (at >= 0) {
     Cell& slot = entries(map)[at + 1];
-    if (slot.header == 0) hashtable::table_of(map.w3)->size++;  // a removed entry comes back
+    // A removed entry comes back.
+    if (slot.header == 0) hashtable::table_of(table_node_of(map))->size++;
     slot = value;
     return;
   }
@@ -109,7 +112,8 @@ void put_entry(const Cell& map, Cell key, Cell value, bool case_flag) {
   uint32_t first = entry_cells(map);
   block::append_cell(entry_block(map), key);
   block::append_cell(entry_block(map), value);
-  hashtable::index_cells(map.w3, first, 2);  // enters the key and stores it in its own form
+  // Enters the key and stores it in its own form.
+  hashtable::index_cells(table_node_of(map), first, 2);
 }
 
 // --- Printing ------------------------------------------------------------------------------------
@@ -125,7 +129,7 @@ int32_t mold_cell(Cell value, Cell* out, action::MoldOptions options, Cell* arg,
 // the separator. Returns the remaining part limit.
 int32_t write_entries(const Cell& map, Cell* out, action::MoldOptions options, Cell* arg,
                       int32_t part, int32_t depth, const char* separator) {
-  cycles::Entry entry(map.w2);
+  cycles::Entry entry(cell::series_node(map));
   bool first = true;
   for (uint32_t i = 0; i + 1 < entry_cells(map) && part > 0; i += 2) {
     if (!live(map, i)) continue;
@@ -158,7 +162,7 @@ bool holds_pair(const Cell& other, const Cell& key, const Cell& value, bool stri
     return at >= 0 && values_equal(value, entries(other)[at + 1], STRICT_EQUAL);
   }
   hashtable::Probe probe;
-  while (Cell* found = hashtable::find_next_equal(other.w3, &key, probe)) {
+  while (Cell* found = hashtable::find_next_equal(table_node_of(other), &key, probe)) {
     int64_t index = found - entries(other);
     if (live(other, index) && values_equal(value, entries(other)[index + 1], EQUAL)) return true;
   }
@@ -168,15 +172,15 @@ bool holds_pair(const Cell& other, const Cell& key, const Cell& value, bool stri
 // --- Making --------------------------------------------------------------------------------------
 
 [[noreturn]] void fire_bad_to(const Cell& spec) {
-  Cell wanted{TYPE_DATATYPE, TYPE_MAP, 0, 0};
+  Cell wanted = cell::make_datatype(TYPE_MAP);
   Cell given = spec;
   rt::fire_error("script", "bad-to-arg", &wanted, &given);
 }
 
 void copy_into(const Cell& source, Cell* result) {
-  uint32_t block = alloc::copy_series(source.w2);
+  uint32_t block = alloc::copy_series(cell::series_node(source));
   gc::Guard keep(block);
-  uint32_t table = hashtable::copy(source.w3, block);
+  uint32_t table = hashtable::copy(table_node_of(source), block);
   *result = Cell{TYPE_MAP, 0, block, table};
 }
 
@@ -276,12 +280,15 @@ Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
 int32_t compare(Cell* a, Cell* b, int32_t op) {
   if (cell::type_of(*b) != TYPE_MAP) return action::kNotComparable;
   const Cell x = *a, y = *b;
-  if (x.w2 == y.w2 && x.w1 == y.w1) return 0;
+  if (cell::series_node(x) == cell::series_node(y) &&
+      cell::series_index(x) == cell::series_index(y)) {
+    return 0;
+  }
   if (op == SAME) return 1;
   uint32_t count_x = key_count(x), count_y = key_count(y);
   if (count_x != count_y) return count_x < count_y ? -1 : 1;
-  if (cycles::find(x.w2)) return cycles::find(y.w2) ? 0 : 1;
-  cycles::Entry entry_x(x.w2), entry_y(y.w2);
+  if (cycles::find(cell::series_node(x))) return cycles::find(cell::series_node(y)) ? 0 : 1;
+  cycles::Entry entry_x(cell::series_node(x)), entry_y(cell::series_node(y));
   bool strict = op == STRICT_EQUAL;
   for (uint32_t i = 0; i + 1 < entry_cells(x); i += 2) {
     if (!live(x, i)) continue;
@@ -305,7 +312,7 @@ Cell* put(Cell* map, Cell* key, Cell* value, bool case_flag) {
 }
 
 void clear(Cell* map) {
-  hashtable::clear(map->w3);
+  hashtable::clear(table_node_of(*map));
   block::set_tail_index(entry_block(*map), 0);
 }
 
@@ -329,13 +336,13 @@ Cell* select(Cell* map, Cell* key, const action::FindOptions& options) {
 void remove(Cell* map, Cell*, Cell* key) {
   if (!key) rt::fire_error("script", "missing-arg");
   int64_t at = find_live_key(*map, *key, EQUAL);
-  if (at >= 0) hashtable::remove_cell(map->w3, entries(*map) + at);
+  if (at >= 0) hashtable::remove_cell(table_node_of(*map), entries(*map) + at);
 }
 
 // A map is its entry block and its table, which keeps the block alive too.
 void mark_map(const Cell& value) {
-  gc::mark_block(value.w2);
-  if (value.w3) hashtable::mark(value.w3);
+  gc::mark_block(cell::series_node(value));
+  if (table_node_of(value)) hashtable::mark(table_node_of(value));
 }
 
 }  // namespace
@@ -359,7 +366,7 @@ void extend(const Cell& map, const Cell& block, bool case_flag) {
   int32_t count = series::rest_length(spec, false);
   if (count % 2) rt::fire_error("script", "invalid-arg", &spec);
   for (int32_t i = 0; i < count; i += 2) {
-    const Cell* pair = block::cell_at(spec, static_cast<int32_t>(spec.w1) + i);
+    const Cell* pair = block::cell_at(spec, cell::series_index_signed(spec) + i);
     put_entry(map, pair[0], pair[1], case_flag);
   }
 }

@@ -10,6 +10,10 @@
 
 namespace map {
 
+// A map! cell is a series cell (runtime/cell.h) over the entry block, whose word 3 is the node
+// of its map-kind hash table.
+inline uint32_t table_node_of(const Cell& map) { return map.w3; }
+
 // Whether values of the type can be map keys (the lexer checks literal keys with it).
 bool valid_key_type_q(uint8_t type);
 

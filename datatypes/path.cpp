@@ -33,8 +33,8 @@ int32_t print_elements(const Cell& path, Cell* out, Cell* arg, int32_t part, boo
                        Emit emit) {
   if (cycles::detect_and_emit(path, out, &part, mold)) return part;
   const Cell p = path;
-  CycleScope scope(p.w2);
-  int32_t head = std::max(static_cast<int32_t>(p.w1), 0);
+  CycleScope scope(cell::series_node(p));
+  int32_t head = std::max(cell::series_index_signed(p), 0);
   for (int32_t i = head; i < series::buffer_length(p); i++) {
     if (arg && part < 1) break;
     if (i > head) part -= cell::append_text(out, "/");
@@ -53,7 +53,7 @@ datatype::Entry own_or_inherited(bool own, action::Fn<S> fn) {
 
 Cell* init_empty(Cell* cell, int32_t capacity) {
   block::init_empty(cell, capacity);
-  *cell = Cell{TYPE_PATH, 0, cell->w2, 0};
+  *cell = cell::make_series(TYPE_PATH, cell::series_node(*cell));
   return cell;
 }
 
@@ -69,7 +69,7 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
     cell::set_type(number, TYPE_FLOAT);
     return block::make(proto, &number, type);
   }
-  const Cell wanted{TYPE_DATATYPE, type, 0, 0};
+  const Cell wanted = cell::make_datatype(type);
   rt::fire_error("script", "bad-make-arg", &wanted, spec);
 }
 
@@ -80,7 +80,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t type) {
   }
   Cell* made = block::push_new(1);
   block::append_cell(*made, *spec);
-  *proto = Cell{type, 0, made->w2, 0};
+  *proto = cell::make_series(type, cell::series_node(*made));
   stack::pop_cells(1);
   return proto;
 }

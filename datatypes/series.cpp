@@ -11,8 +11,10 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/cell_ops.h"
+#include "datatypes/char.h"
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
+#include "datatypes/hash.h"
 #include "datatypes/hashtable.h"
 #include "datatypes/integer.h"
 #include "datatypes/ownership.h"
@@ -21,6 +23,7 @@
 #include "datatypes/stack.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
@@ -31,7 +34,7 @@ namespace {
 
 using alloc::Series;
 
-inline int32_t head_of(const Cell& value) { return static_cast<int32_t>(value.w1); }
+inline int32_t head_of(const Cell& value) { return cell::series_index_signed(value); }
 // The head as an index into the buffer: one before the first element counts as the first.
 inline int32_t start_of(const Cell& value) { return std::max(head_of(value), 0); }
 
@@ -56,7 +59,7 @@ Cell* box_element(const Cell& value, int32_t i, Cell* out) {
     return out;
   }
   if (type == TYPE_VECTOR || type == TYPE_IMAGE) cell::fire_not_done();
-  *out = Cell{TYPE_CHAR, 0, unicode::read_unit(element(s, i), s->unit()), 0};
+  *out = char_::make(unicode::read_unit(element(s, i), s->unit()));
   return out;
 }
 
@@ -65,9 +68,9 @@ void store_element(const Cell& target, int32_t i, const Cell& value) {
   uint8_t type = cell::type_of(target);
   if (types::any_block(type)) {
     auto* c = reinterpret_cast<Cell*>(element(cell::series_of(target), i));
-    if (type == TYPE_HASH) hashtable::remove_cell(target.w3, c);
+    if (type == TYPE_HASH) hashtable::remove_cell(hash::table_node_of(target), c);
     *c = value;
-    if (type == TYPE_HASH) hashtable::put(target.w3, c);
+    if (type == TYPE_HASH) hashtable::put(hash::table_node_of(target), c);
     return;
   }
   if (type == TYPE_BINARY) {
@@ -76,7 +79,8 @@ void store_element(const Cell& target, int32_t i, const Cell& value) {
   }
   if (type == TYPE_VECTOR || type == TYPE_IMAGE) cell::fire_not_done();
   if (cell::type_of(value) != TYPE_CHAR) rt::fire_error("script", "invalid-arg", &value);
-  string::poke_char(target.w2, element(cell::series_of(target), i), value.w2);
+  string::poke_char(cell::series_node(target), element(cell::series_of(target), i),
+                    char_::code_point_of(value));
 }
 
 // The buffer index pick and poke address: n counts from 1 at the head, -1 is the element just
@@ -90,10 +94,10 @@ void move_head(bool at_semantics) {
   Cell* value = stack::arg(0);
   const Cell* offset = stack::arg(1);
   if (cell::type_of(*offset) != TYPE_INTEGER) rt::fire_error("script", "invalid-arg", offset);
-  int64_t n = static_cast<int32_t>(offset->w2);
+  int64_t n = integer::get_value(*offset);
   if (at_semantics && n > 0) n--;
   int64_t target = std::clamp<int64_t>(head_of(*value) + n, 0, buffer_length(*value));
-  value->w1 = static_cast<uint32_t>(target);
+  cell::set_series_index(*value, static_cast<uint32_t>(target));
 }
 
 // Sets the logic! result in place (bare header).
@@ -102,8 +106,8 @@ void logic_result(Cell* value, bool truth) { *value = Cell{TYPE_LOGIC, truth ? 1
 // --- move ------------------------------------------------------------------------------------
 
 [[noreturn]] void fire_move_bad(const Cell& origin, const Cell& target) {
-  Cell from{TYPE_DATATYPE, cell::type_of(origin), 0, 0};
-  Cell to{TYPE_DATATYPE, cell::type_of(target), 0, 0};
+  Cell from = cell::make_datatype(cell::type_of(origin));
+  Cell to = cell::make_datatype(cell::type_of(target));
   rt::fire_error("script", "move-bad", &from, &to);
 }
 
@@ -125,11 +129,11 @@ Cell* move_within(Cell* origin, Cell* target, int32_t count) {
       int32_t end = to == length ? length : to + 1;
       std::rotate(element(s, from), element(s, from + count), element(s, end));
       final_index = end - count;
-      if (hashed) hashtable::move_range(target->w3, end - 1, from, count);
+      if (hashed) hashtable::move_range(hash::table_node_of(*target), end - 1, from, count);
     } else {
       std::rotate(element(s, to), element(s, from), element(s, from + count));
       final_index = to;
-      if (hashed) hashtable::move_range(target->w3, to, from, count);
+      if (hashed) hashtable::move_range(hash::table_node_of(*target), to, from, count);
     }
   }
   if (notified) ownership::notify_owner(target, "moved", origin, final_index, count);
@@ -159,7 +163,7 @@ Cell* move_between(Cell* origin, Cell* target, int32_t count) {
 
   if (count > 0 && !same_unit) {
     Cell at_target = *target;
-    at_target.w1 = static_cast<uint32_t>(to);
+    cell::set_series_index(at_target, static_cast<uint32_t>(to));
     uint32_t bytes = static_cast<uint32_t>(count) << unit_shift(cell::series_of(*origin));
     string::move_chars(*origin, at_target, bytes);
   } else if (count > 0) {
@@ -168,9 +172,9 @@ Cell* move_between(Cell* origin, Cell* target, int32_t count) {
     if (cell::series_of(*target)->head + needed > cell::series_of(*target)->capacity) {
       if (needed > alloc::kMaxCapacity) rt::fire_error("internal", "no-memory");
       uint64_t grown = std::min<uint64_t>(2 * needed, alloc::kMaxCapacity);
-      alloc::expand_series(target->w2, static_cast<uint32_t>(grown));
+      alloc::expand_series(cell::series_node(*target), static_cast<uint32_t>(grown));
     }
-    if (from_type == TYPE_HASH) hashtable::remove_range(origin->w3, from, count);
+    if (from_type == TYPE_HASH) hashtable::remove_range(hash::table_node_of(*origin), from, count);
     Series* ts = cell::series_of(*target);
     Series* os = cell::series_of(*origin);
     int32_t origin_length = buffer_length(*origin);
@@ -182,8 +186,8 @@ Cell* move_between(Cell* origin, Cell* target, int32_t count) {
     set_length(os, origin_length - count);
     hash_removed(*origin, from, count, origin_length - from - count);
     if (to_type == TYPE_HASH) {
-      if (hashtable::shift_indexes(target->w3, to, to_length - to, count)) {
-        hashtable::rehash(target->w3, to_length + count);
+      if (hashtable::shift_indexes(hash::table_node_of(*target), to, to_length - to, count)) {
+        hashtable::rehash(hash::table_node_of(*target), to_length + count);
       } else {
         hash_put_range(*target, to, count);
       }
@@ -200,15 +204,15 @@ uint32_t unit_shift(const alloc::Series* s) { return uint32_t(std::countr_zero(s
 
 void hash_removed(const Cell& value, int32_t first, int32_t count, int32_t later) {
   if (cell::type_of(value) != TYPE_HASH || later <= 0) return;
-  if (hashtable::shift_indexes(value.w3, first + count, later, -count)) {
-    hashtable::rehash(value.w3, buffer_length(value));
+  if (hashtable::shift_indexes(hash::table_node_of(value), first + count, later, -count)) {
+    hashtable::rehash(hash::table_node_of(value), buffer_length(value));
   }
 }
 
 void hash_put_range(const Cell& value, int32_t first, int32_t count) {
   for (int32_t i = first; i < first + count; i++) {
     auto* c = reinterpret_cast<Cell*>(element(cell::series_of(value), i));
-    if (hashtable::put_with_status(value.w3, c) == 2) return;
+    if (hashtable::put_with_status(hash::table_node_of(value), c) == 2) return;
   }
 }
 
@@ -224,7 +228,7 @@ int32_t buffer_length(const Cell& value) {
 bool skip_head(Cell& value, int32_t delta) {
   int64_t length = buffer_length(value);
   int64_t target = std::max<int64_t>(int64_t(head_of(value)) + delta, 0);
-  if (target <= length) value.w1 = static_cast<uint32_t>(target);
+  if (target <= length) cell::set_series_index(value, static_cast<uint32_t>(target));
   return target >= length;
 }
 
@@ -232,7 +236,7 @@ int32_t rest_length(Cell& value, bool whole) {
   int32_t length = buffer_length(value);
   int32_t head = whole ? 0 : std::max(head_of(value), 0);
   if (head > length) {
-    value.w1 = static_cast<uint32_t>(length);
+    cell::set_series_index(value, static_cast<uint32_t>(length));
     return 0;
   }
   return length - head;
@@ -243,8 +247,9 @@ void fire_invalid_refine(const Cell& refinement, const Cell& argument) {
 }
 
 int32_t part_count(const Cell& value, const Cell& part) {
-  if (cell::type_of(part) == TYPE_INTEGER) return static_cast<int32_t>(part.w2);
-  if (cell::type_of(part) != cell::type_of(value) || part.w2 != value.w2) {
+  if (cell::type_of(part) == TYPE_INTEGER) return integer::get_value(part);
+  if (cell::type_of(part) != cell::type_of(value) ||
+      cell::series_node(part) != cell::series_node(value)) {
     fire_invalid_refine(runtime_words::refinements.part, part);
   }
   return head_of(part) - head_of(value);
@@ -261,17 +266,19 @@ void random(Cell*, const action::RandomOptions&) { cell::fire_not_done(); }
 
 void reflect(Cell* value, uint32_t field_symbol) {
   if (!is_owned_field(field_symbol)) cell::fire_not_done();
-  const Cell* owner =
-      cell::series_of(*value)->flags & alloc::kOwned ? ownership::owner_of(value->w2) : nullptr;
+  const Cell* owner = cell::series_of(*value)->flags & alloc::kOwned
+                          ? ownership::owner_of(cell::series_node(*value))
+                          : nullptr;
   *value = owner ? *owner : constants::none;
 }
 
 Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
-  if (!types::all_word(cell::type_of(*field)) || !is_owned_field(field->w2)) return value;
+  if (!types::all_word(cell::type_of(*field)) || !is_owned_field(word::symbol_of(*field)))
+    return value;
   if (cell::type_of(*value) == TYPE_NONE) {
     ownership::unset_owner(*target);
   } else if (cell::type_of(*value) == TYPE_BLOCK && rest_length(*value, false) >= 2) {
-    const Cell* cells = cell::cells_of(value->w2) + head_of(*value);
+    const Cell* cells = cell::cells_of(cell::series_node(*value)) + head_of(*value);
     const Cell owner = cells[0];  // read before set_owner allocates
     const Cell word = cells[1];
     if (cell::type_of(owner) == TYPE_OBJECT && types::all_word(cell::type_of(word))) {
@@ -286,12 +293,14 @@ void skip() { move_head(false); }
 
 void back() {
   Cell* value = stack::arg(0);
-  if (head_of(*value) >= 1) value->w1--;
+  if (head_of(*value) >= 1) cell::set_series_index(*value, cell::series_index(*value) - 1);
 }
 
 void next() { skip_head(*stack::arg(0), 1); }
-void head() { stack::arg(0)->w1 = 0; }
-void tail() { stack::arg(0)->w1 = static_cast<uint32_t>(buffer_length(*stack::arg(0))); }
+void head() { cell::set_series_index(*stack::arg(0), 0); }
+void tail() {
+  cell::set_series_index(*stack::arg(0), static_cast<uint32_t>(buffer_length(*stack::arg(0))));
+}
 void head_q() { logic_result(stack::arg(0), head_of(*stack::arg(0)) == 0); }
 void tail_q() { logic_result(stack::arg(0), at_tail(*stack::arg(0))); }
 void index() { *stack::arg(0) = integer::make(head_of(*stack::arg(0)) + 1); }
@@ -327,7 +336,8 @@ void clear(Cell* value) {
   bool notified = ownership::notify_owner(value, "clear", nullptr, head, rest);
   rest = rest_length(*value, false);
   if (rest > 0) {
-    if (cell::type_of(*value) == TYPE_HASH) hashtable::remove_range(value->w3, head, rest);
+    if (cell::type_of(*value) == TYPE_HASH)
+      hashtable::remove_range(hash::table_node_of(*value), head, rest);
     set_length(cell::series_of(*value), head);
   }
   if (notified) ownership::notify_owner(value, "cleared", nullptr, head, 0);
@@ -352,7 +362,8 @@ void remove(Cell* value, Cell* part, Cell* key) {
   length = buffer_length(*value);
   count = std::min(count, length - head);
   if (count > 0) {
-    if (cell::type_of(*value) == TYPE_HASH) hashtable::remove_range(value->w3, head, count);
+    if (cell::type_of(*value) == TYPE_HASH)
+      hashtable::remove_range(hash::table_node_of(*value), head, count);
     Series* s = cell::series_of(*value);
     int32_t later = length - head - count;
     std::memmove(element(s, head), element(s, head + count), size_t(later) << unit_shift(s));
@@ -371,7 +382,7 @@ void reverse(Cell* value, Cell* part, Cell* skip_arg) {
     if (cell::type_of(*skip_arg) != TYPE_INTEGER) {
       fire_invalid_refine(runtime_words::refinements.skip, *skip_arg);
     }
-    record = static_cast<int32_t>(skip_arg->w2);
+    record = integer::get_value(*skip_arg);
     if (record == count) return;
     if (record <= 0) rt::fire_error("script", "out-of-range", skip_arg);
     if (record > count || count % record) {
@@ -389,7 +400,7 @@ void reverse(Cell* value, Cell* part, Cell* skip_arg) {
   count = fit(count);
   if (count > 0) {
     bool hashed = cell::type_of(*value) == TYPE_HASH;
-    if (hashed) hashtable::remove_range(value->w3, head, count);
+    if (hashed) hashtable::remove_range(hash::table_node_of(*value), head, count);
     Series* s = cell::series_of(*value);
     size_t record_bytes = size_t(record) << unit_shift(s);
     int32_t records = count / record;
@@ -439,7 +450,7 @@ void copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
   set_length(to, count);
   uint8_t type = cell::type_of(source);
   *result = Cell{type | (source.header & cell::kNewLine), 0, node,
-                 type == TYPE_VECTOR ? source.w3 : 0};
+                 type == TYPE_VECTOR ? cell::series_extra(source) : 0};
 }
 
 Cell* take(Cell* value, Cell* part, bool, bool last) {
@@ -494,10 +505,11 @@ Cell* take(Cell* value, Cell* part, bool, bool last) {
   // later take) may touch before the caller has read it. The value cell holds it from the start,
   // which keeps it rooted.
   uint32_t node = new_buffer(static_cast<uint32_t>(count), cell::series_of(source)->unit());
-  *value = Cell{type, 0, node, type == TYPE_VECTOR ? source.w3 : 0};
+  *value = Cell{type, 0, node, type == TYPE_VECTOR ? cell::series_extra(source) : 0};
   alloc::carry_flags(alloc::series_of(node), cell::series_of(source));
   if (count > 0) {
-    if (type == TYPE_HASH) hashtable::remove_range(source.w3, uint32_t(start), uint32_t(count));
+    if (type == TYPE_HASH)
+      hashtable::remove_range(hash::table_node_of(source), uint32_t(start), uint32_t(count));
     Series* from = cell::series_of(source);
     uint32_t shift = unit_shift(from);
     std::memcpy(alloc::series_of(node)->head_ptr(), element(from, start), size_t(count) << shift);
@@ -507,7 +519,9 @@ Cell* take(Cell* value, Cell* part, bool, bool last) {
     set_length(from, length - count);
     hash_removed(source, int32_t(start), int32_t(count), int32_t(later));
   }
-  if (type == TYPE_HASH) value->w3 = hashtable::make(uint32_t(count), node, hashtable::kHash, 0);
+  if (type == TYPE_HASH) {
+    hash::set_table_node(*value, hashtable::make(uint32_t(count), node, hashtable::kHash, 0));
+  }
   if (notified) ownership::notify_owner(&source, "taken", nullptr, int32_t(start), 0);
   return value;
 }
@@ -520,11 +534,12 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     if (cell::type_of(*part) != TYPE_INTEGER) {
       fire_invalid_refine(runtime_words::refinements.part, *part);
     }
-    count = static_cast<int32_t>(part->w2);
+    count = integer::get_value(*part);
     if (count <= 0) return target;
     count = std::min(count, rest_length(*origin, false));
   }
-  if (origin->w2 == target->w2) return move_within(origin, target, count);
+  if (cell::series_node(*origin) == cell::series_node(*target))
+    return move_within(origin, target, count);
   return move_between(origin, target, count);
 }
 

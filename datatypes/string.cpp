@@ -19,11 +19,13 @@
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
+#include "datatypes/char.h"
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
 #include "datatypes/ownership.h"
 #include "datatypes/series.h"
 #include "datatypes/stack.h"
+#include "datatypes/symbol.h"
 #include "runtime/casefold.h"
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
@@ -59,13 +61,14 @@ inline uint32_t fold(uint32_t code_point) { return casefold::fold_char(code_poin
 
 // The head index as a unit position: a negative one reads as 0, one past the tail as the tail.
 uint64_t head_of(const Cell& value, const Series* s, uint32_t unit) {
-  auto head = static_cast<int32_t>(value.w1);
+  auto head = cell::series_index_signed(value);
   return head < 0 ? 0 : std::min<uint64_t>(uint32_t(head), s->used() / unit);
 }
 
 // A text value as a string cell: a symbol! reads as its decoded name from position 0.
 Cell text_cell(const Cell& value) {
-  if (cell::type_of(value) == TYPE_SYMBOL) return cell::make_series(TYPE_STRING, value.w2);
+  if (cell::type_of(value) == TYPE_SYMBOL)
+    return cell::make_series(TYPE_STRING, symbol::string_node_of(value));
   return value;
 }
 
@@ -79,7 +82,7 @@ struct Span {
 
 Span span_of(const Cell& value) {
   Cell text = text_cell(value);
-  Series* s = alloc::series_of(text.w2);
+  Series* s = alloc::series_of(cell::series_node(text));
   uint32_t unit = checked_unit(s);
   uint64_t head = head_of(text, s, unit);
   return Span{s->head_ptr() + head * unit, unit, s->used() / unit - head};
@@ -218,17 +221,19 @@ constexpr uint32_t kComplemented = 0x80000;  // series flag of a complemented bi
 
 uint8_t* head_address(Cell& value) {
   rest_length(value);
-  Series* s = alloc::series_of(value.w2);
+  Series* s = alloc::series_of(cell::series_node(value));
   uint32_t unit = checked_unit(s);
   return s->head_ptr() + head_of(value, s, unit) * unit;
 }
 
 bool at_tail(const Cell& value) { return series::at_tail(value); }
 
-uint8_t* tail_address(const Cell& value) { return alloc::series_of(value.w2)->tail_ptr(); }
+uint8_t* tail_address(const Cell& value) {
+  return alloc::series_of(cell::series_node(value))->tail_ptr();
+}
 
 uint32_t char_at(const Cell& value, uint32_t index) {
-  Series* s = alloc::series_of(value.w2);
+  Series* s = alloc::series_of(cell::series_node(value));
   uint32_t unit = checked_unit(s);
   return unicode::read_unit(s->head_ptr() + uint64_t(index) * unit, unit);
 }
@@ -301,10 +306,10 @@ Cell* load_encoded(const uint8_t* bytes, size_t length, Cell* cell, int32_t enco
 
 Cell* load_encoded_to_block(const uint8_t* bytes, size_t length, const Cell& block,
                             int32_t encoding) {
-  uint32_t block_node = block.w2;
+  uint32_t block_node = cell::series_node(block);
   Cell text;
   load_encoded(bytes, length, &text, encoding);
-  uint32_t node = text.w2;
+  uint32_t node = cell::series_node(text);
   gc::Guard guard(node);
   Cell* cell = cell::buffer_append_new_cell(block_node);
   *cell = text;
@@ -366,14 +371,16 @@ Series* insert_char_at(uint32_t node, uint32_t position, uint32_t code_point) {
 }
 
 void remove_at(const Cell& value, uint32_t position, uint32_t count) {
-  remove_units(value.w2, position, count);
+  remove_units(cell::series_node(value), position, count);
 }
 
-void remove_one_at(const Cell& value, uint32_t position) { remove_units(value.w2, position, 1); }
+void remove_one_at(const Cell& value, uint32_t position) {
+  remove_units(cell::series_node(value), position, 1);
+}
 
 void move_chars(const Cell& source, const Cell& destination, uint32_t byte_count) {
-  uint32_t from = source.w2;
-  uint32_t to = destination.w2;
+  uint32_t from = cell::series_node(source);
+  uint32_t to = cell::series_node(destination);
   Series* s = alloc::series_of(from);
   uint32_t unit = checked_unit(s);
   uint64_t head = head_of(source, s, unit);
@@ -388,10 +395,12 @@ void move_chars(const Cell& source, const Cell& destination, uint32_t byte_count
   if (count) remove_units(from, head, count);
 }
 
-void append_c_string(const Cell& value, const char* text) { append_ascii(value.w2, text); }
+void append_c_string(const Cell& value, const char* text) {
+  append_ascii(cell::series_node(value), text);
+}
 
 void append_c_chars(const Cell& value, const char* bytes, size_t count) {
-  uint32_t node = value.w2;
+  uint32_t node = cell::series_node(value);
   for (size_t i = 0; i < count; i++) append_char(node, static_cast<uint8_t>(bytes[i]));
 }
 
@@ -404,10 +413,10 @@ void truncate_units(uint32_t node, uint32_t count) {
 }
 
 Cell* clear_all(Cell& value) {
-  Series* s = alloc::series_of(value.w2);
+  Series* s = alloc::series_of(cell::series_node(value));
   s->flags = (s->flags & ~Series::kUnitMask) | 1;
   s->tail = s->head;
-  value.w1 = 0;
+  cell::set_series_index(value, 0);
   return &value;
 }
 
@@ -459,8 +468,8 @@ uint32_t copy_widened(uint32_t source, uint32_t destination, uint32_t size, uint
 void concatenate(const Cell& destination, const Cell& source, int64_t part, uint32_t offset,
                  bool keep_source, ConcatMode mode) {
   Cell text = text_cell(source);
-  uint32_t to = destination.w2;
-  uint32_t from = text.w2;
+  uint32_t to = cell::series_node(destination);
+  uint32_t from = cell::series_node(text);
   Series* d = alloc::series_of(to);
   Series* s = alloc::series_of(from);
   uint32_t unit = checked_unit(d);
@@ -567,7 +576,7 @@ int32_t compare_strings(const Cell& value1, const Cell& value2, int32_t op, bool
     return -1;
   }
   uint64_t length2 = b.count;
-  auto slice = static_cast<int32_t>(value2.w3);
+  auto slice = slice_length_of(value2);
   if (cell::type_of(value2) == kSliceMarker && slice >= 0) {
     length2 = std::min<uint64_t>(uint32_t(slice), b.count);
   }
@@ -601,14 +610,14 @@ bool match_at_head(const Cell& input, const Cell& value, int32_t op) {
     Span text = span_of(input);
     if (text.count == 0) return false;
     uint32_t c = text.at(0);
-    if (op == action::STRICT_EQUAL) return c == value.w2;
-    return fold(c) == fold(value.w2);
+    if (op == action::STRICT_EQUAL) return c == char_::code_point_of(value);
+    return fold(c) == fold(char_::code_point_of(value));
   }
   if (type == TYPE_TAG) {
     if (!tag_delimiters_at_head(input, value)) return false;
-    Series* s = alloc::series_of(input.w2);
+    Series* s = alloc::series_of(cell::series_node(input));
     Cell after = input;
-    after.w1 = static_cast<uint32_t>(head_of(input, s, checked_unit(s)) + 1);
+    cell::set_series_index(after, static_cast<uint32_t>(head_of(input, s, checked_unit(s)) + 1));
     return compare_strings(after, value, op, true) == 0;
   }
   return types::any_string(type) && compare_strings(input, value, op, true) == 0;
@@ -624,7 +633,7 @@ bool head_char_in_bitset(const Cell& value, const Cell& bitset) {
   Span text = span_of(value);
   if (text.count == 0) return false;
   uint32_t c = text.at(0);
-  Series* bits = alloc::series_of(bitset.w2);
+  Series* bits = alloc::series_of(cell::series_node(bitset));
   if (c >> 3 >= bits->used()) return bits->flags & kComplemented;
   return bits->head_ptr()[c >> 3] & (0x80 >> (c & 7));
 }
@@ -632,7 +641,7 @@ bool head_char_in_bitset(const Cell& value, const Cell& bitset) {
 // --- Mold ------------------------------------------------------------------------------------
 
 void mold_char_escaped(const Cell& out, uint32_t code_point, bool all) {
-  escape_char(out.w2, code_point, all);
+  escape_char(cell::series_node(out), code_point, all);
 }
 
 void count_quotes_and_newlines(const uint8_t* start, const uint8_t* end, uint32_t unit,
@@ -655,8 +664,8 @@ bool braces_balanced(const uint8_t* start, const uint8_t* end, uint32_t unit) {
 }
 
 void mold_text(const Cell& out, const Cell& value, uint32_t count, bool all) {
-  uint32_t to = out.w2;
-  uint32_t from = value.w2;
+  uint32_t to = cell::series_node(out);
+  uint32_t from = cell::series_node(value);
   Series* s = alloc::series_of(from);
   uint32_t unit = checked_unit(s);
   uint64_t head = head_of(value, s, unit);
@@ -705,7 +714,7 @@ void mold_text(const Cell& out, const Cell& value, uint32_t count, bool all) {
 Cell* change_case(Cell* value, const Cell* part, bool upper) {
   uint8_t type = cell::type_of(*value);
   if (type == TYPE_CHAR) {
-    value->w2 = casefold::fold_char(value->w2, upper);
+    char_::set_code_point(*value, casefold::fold_char(char_::code_point_of(*value), upper));
     return value;
   }
   if (!types::any_string(type)) return value;
@@ -714,14 +723,14 @@ Cell* change_case(Cell* value, const Cell* part, bool upper) {
   // The count stops at the tail, whatever /part asks for.
   int32_t count = part ? std::clamp(series::part_count(*value, *part), 0, rest) : rest;
   Cell changed = *value;  // the cell may lie in a buffer that the widening moves
-  int64_t head = std::max(static_cast<int32_t>(changed.w1), 0);
+  int64_t head = std::max(cell::series_index_signed(changed), 0);
   for (int64_t i = head; i < head + count; i++) {
     // A fold that widens the buffer moves it: the address is derived again for every unit.
-    alloc::Series* s = alloc::series_of(changed.w2);
+    alloc::Series* s = alloc::series_of(cell::series_node(changed));
     uint8_t* at = s->head_ptr() + i * s->unit();
     uint32_t code_point = unicode::read_unit(at, s->unit());
     uint32_t folded = casefold::fold_char(code_point, upper);
-    if (folded != code_point) poke_char(changed.w2, at, folded);
+    if (folded != code_point) poke_char(cell::series_node(changed), at, folded);
   }
   ownership::notify_owner(&changed, upper ? "uppercase" : "lowercase", nullptr, 0, count);
   return value;
@@ -757,7 +766,7 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int
 // cell stays on the frame (rooted); elements are read by index, as forming may move buffers.
 void append_formed_elements(const Cell& block, Cell* out) {
   Cell* element = stack::push_copy(constants::none);
-  for (int32_t i = int32_t(block.w1); i < series::buffer_length(block); i++) {
+  for (int32_t i = cell::series_index_signed(block); i < series::buffer_length(block); i++) {
     *element = *block::cell_at(block, i);
     datatype::call_form(element, out, nullptr, INT32_MAX);
   }
@@ -787,7 +796,7 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
   }
   if (type == TYPE_BINARY) {
     if (spec_type == TYPE_MONEY) {
-      Cell wanted{TYPE_DATATYPE, TYPE_BINARY, 0, 0};
+      Cell wanted = cell::make_datatype(TYPE_BINARY);
       rt::fire_error("script", "bad-make-arg", &wanted, spec);
     }
     return binary::to(proto, spec, type);
@@ -798,14 +807,14 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
 Cell* to(Cell* proto, Cell* spec, uint8_t type) {
   const uint8_t spec_type = cell::type_of(*spec);
   if (spec_type == TYPE_NONE) {
-    Cell wanted{TYPE_DATATYPE, type, 0, 0};
+    Cell wanted = cell::make_datatype(type);
     rt::fire_error("script", "bad-to-arg", &wanted, spec);
   }
   Cell* out = stack::push_copy(constants::none);
   if (spec_type == TYPE_BINARY) {
     Cell bytes = *spec;
     uint32_t length = binary::rest_length(bytes);
-    *out = *load_utf8_strict(bytes.w2, bytes.w1, length);
+    *out = *load_utf8_strict(cell::series_node(bytes), cell::series_index(bytes), length);
     stack::pop_cells(1);
   } else if (types::any_string(spec_type)) {
     series::copy(spec, out, nullptr, false, nullptr);
@@ -820,7 +829,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t type) {
       datatype::call_form(spec, out, nullptr, INT32_MAX);
     }
   }
-  *proto = cell::make_series(type, out->w2, out->w1);
+  *proto = cell::make_series(type, cell::series_node(*out), cell::series_index(*out));
   stack::pop_cells(1);
   return proto;
 }

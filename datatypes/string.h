@@ -33,6 +33,7 @@ namespace string {
 // The type byte of a slice: no registered datatype, it marks a second comparison operand whose
 // word 3, when 0 or more, is the length that takes part.
 constexpr uint8_t kSliceMarker = 56;
+inline int32_t slice_length_of(const Cell& slice) { return static_cast<int32_t>(slice.w3); }
 
 // --- Reading and positions -------------------------------------------------------------------
 

@@ -9,10 +9,12 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/stack.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "runtime/throw.h"
 
 namespace tag {
@@ -66,7 +68,7 @@ Cell get_field(const Cell& email, Field field) {
   Stretch s = stretch_of(email, field);
   if (s.start < 0) return constants::none;
   Cell source = email;
-  source.w1 += static_cast<uint32_t>(s.start);
+  cell::set_series_index(source, cell::series_index(source) + static_cast<uint32_t>(s.start));
   Cell* out = stack::push_copy(constants::none);
   string::init_empty(out, static_cast<uint32_t>(s.length));
   string::concatenate(*out, source, s.length, 0, true, string::kAppend);
@@ -83,10 +85,10 @@ void set_field(const Cell& email, Field field, Cell* value) {
   datatype::call_form(value, text, nullptr, INT_MAX);
   Stretch s = stretch_of(email, field);
   if (s.start < 0) {
-    string::append_char(email.w2, '@');
+    string::append_char(cell::series_node(email), '@');
     s = stretch_of(email, field);
   }
-  string::remove_at(email, email.w1 + static_cast<uint32_t>(s.start),
+  string::remove_at(email, cell::series_index(email) + static_cast<uint32_t>(s.start),
                     static_cast<uint32_t>(s.length));
   string::concatenate(email, *text, -1, static_cast<uint32_t>(s.start), true, string::kInsert);
   stack::pop_cells(1);
@@ -95,13 +97,13 @@ void set_field(const Cell& email, Field field, Cell* value) {
 Cell* email_eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   uint8_t type = cell::type_of(*element);
   if (type == TYPE_INTEGER) {
-    int32_t index = static_cast<int32_t>(element->w2);
+    int32_t index = integer::get_value(*element);
     if (step.value) {
       return datatype::lookup<action::POKE>(TYPE_STRING)(parent, index, step.value, element);
     }
     return datatype::lookup<action::PICK>(TYPE_STRING)(parent, index, element);
   }
-  uint32_t symbol = type == TYPE_WORD ? symbol::resolve_alias(element->w2) : 0;
+  uint32_t symbol = type == TYPE_WORD ? symbol::resolve_alias(word::symbol_of(*element)) : 0;
   Field field;
   if (type == TYPE_WORD && symbol == symbol::resolve_alias(runtime_words::symbols.user)) {
     field = USER;

@@ -14,6 +14,10 @@ constexpr int kCountShift = 19;
 constexpr uint32_t kCountMask = 0xFu << kCountShift;
 
 inline uint32_t count_of(const Cell& tuple) { return (tuple.header & kCountMask) >> kCountShift; }
+// The bytes, from the first payload byte; the cell holds up to kMaxBytes of them.
+inline const uint8_t* data_of(const Cell& tuple) {
+  return reinterpret_cast<const uint8_t*>(&tuple.w1);
+}
 
 // Retypes the cell as the tuple of count bytes (3 to 12) taken from bytes, flags kept.
 Cell* make_at(Cell* cell, uint32_t count, const uint8_t* bytes);

@@ -72,7 +72,7 @@ std::string encode(std::u32string_view text, Keep keep) {
 }
 
 void append_code_points(const Cell& destination, std::u32string_view text) {
-  for (char32_t c : text) string::append_char(destination.w2, uint32_t(c));
+  for (char32_t c : text) string::append_char(cell::series_node(destination), uint32_t(c));
 }
 
 // --- make and to ---------------------------------------------------------------------------------
@@ -81,10 +81,10 @@ void append_code_points(const Cell& destination, std::u32string_view text) {
 // then "/" and the other elements joined by "/", each issue! (a fragment) led by "#" instead.
 Cell* from_block(Cell* proto, Cell* spec) {
   const Cell block = *spec;
-  const int32_t head = std::min(int32_t(block.w1), series::buffer_length(block));
+  const int32_t head = std::min(cell::series_index_signed(block), series::buffer_length(block));
   const int32_t count = series::buffer_length(block) - head;
   if (count <= 0) {
-    Cell wanted{TYPE_DATATYPE, TYPE_URL, 0, 0};
+    Cell wanted = cell::make_datatype(TYPE_URL);
     rt::fire_error("script", "bad-to-arg", &wanted, spec);
   }
   Cell* out = stack::push_copy(constants::none);
@@ -115,7 +115,7 @@ Cell* from_block(Cell* proto, Cell* spec) {
       form_at(i);
     }
   }
-  *proto = cell::make_series(TYPE_URL, out->w2);
+  *proto = cell::make_series(TYPE_URL, cell::series_node(*out));
   stack::pop_cells(2);
   return proto;
 }
@@ -213,7 +213,7 @@ std::u32string text_of(const Cell& value) {
   Cell v = value;
   uint32_t count = string::rest_length(v);
   const uint8_t* p = string::head_address(v);
-  uint32_t unit = alloc::series_of(v.w2)->unit();
+  uint32_t unit = alloc::series_of(cell::series_node(v))->unit();
   std::u32string text(count, U'\0');
   for (uint32_t i = 0; i < count; i++) text[i] = char32_t(unicode::read_unit(p + i * unit, unit));
   return text;
@@ -225,7 +225,7 @@ Cell* make_text(Cell* cell, std::u32string_view text, uint8_t type) {
   uint32_t unit = widest > 0xFFFF ? 4 : widest > 0xFF ? 2 : 1;
   uint32_t count = uint32_t(text.size());
   string::init_empty_of_unit(cell, count, unit);
-  alloc::Series* s = alloc::series_of(cell->w2);
+  alloc::Series* s = alloc::series_of(cell::series_node(*cell));
   uint8_t* data = s->head_ptr();
   for (uint32_t i = 0; i < count; i++) {
     if (unit == 1) data[i] = uint8_t(text[i]);
