@@ -9,6 +9,8 @@
 
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
+#include "datatypes/function.h"
+#include "datatypes/native.h"
 #include "datatypes/stack.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
@@ -124,8 +126,10 @@ int32_t call_compare(Cell* value1, Cell* value2, int32_t op) {
   if (type == cell::type_of(*value2)) {
     switch (type) {
       case TYPE_LOGIC: return int32_t(logic::value_of(*value1)) - int32_t(logic::value_of(*value2));
-      case TYPE_NATIVE: case TYPE_ACTION: case TYPE_OP: return order(value1->w1, value2->w1);
-      case TYPE_FUNCTION: case TYPE_ROUTINE: return order(value1->w3, value2->w3);
+      case TYPE_NATIVE: case TYPE_ACTION: case TYPE_OP:
+        return order(native::index_of(*value1), native::index_of(*value2));
+      case TYPE_FUNCTION: case TYPE_ROUTINE:
+        return order(function::internals_of(*value1), function::internals_of(*value2));
       default: break;
     }
   }
@@ -158,13 +162,14 @@ namespace {
 
 // The name without its final "!": integer! forms as integer.
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
-  const NameRecord& n = names[value->w1];
+  const NameRecord& n = names[cell::datatype_id(*value)];
   string::append_c_chars(*out, n.name, n.length_less_one);
   return part - int32_t(n.length_less_one);
 }
 
 int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell*, int32_t part, int32_t) {
-  const char* name = names[value->w1].name;  // the value may lie in a buffer that appends move
+  // The value may lie in a buffer that appends move.
+  const char* name = names[cell::datatype_id(*value)].name;
   if (options.all) part -= cell::append_text(out, "#(");
   part -= cell::append_text(out, name);
   if (options.all) part -= cell::append_text(out, ")");
@@ -175,7 +180,9 @@ int32_t compare_datatypes(Cell* a, Cell* b, int32_t op) {
   switch (op) {
     case action::EQUAL: case action::NOT_EQUAL: case action::STRICT_EQUAL: case action::SAME:
     case action::FIND_EQUAL:
-      return cell::type_of(*b) == TYPE_DATATYPE && a->w1 == b->w1 ? 0 : 1;
+      return cell::type_of(*b) == TYPE_DATATYPE && cell::datatype_id(*a) == cell::datatype_id(*b)
+                 ? 0
+                 : 1;
     default:
       return action::kNotComparable;
   }

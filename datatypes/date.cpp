@@ -25,6 +25,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
+#include "datatypes/word.h"
 #include "runtime/throw.h"
 
 namespace date {
@@ -68,7 +69,7 @@ inline int32_t day_of(uint32_t packed) { return (packed >> 7) & 31; }
 inline int64_t days_of(uint32_t packed) {
   return day_number(year_of(packed), month_of(packed), day_of(packed));
 }
-inline bool has_time(const Cell& date) { return date.w1 & kTimeFlag; }
+inline bool has_time(const Cell& date) { return packed_of(date) & kTimeFlag; }
 
 int32_t zone_seconds(uint32_t zone) {
   int32_t seconds = static_cast<int32_t>((zone >> 2) & 15) * 3600 + static_cast<int32_t>(zone & 3) * 900;
@@ -125,8 +126,9 @@ Cell* store_utc(Cell* cell, int64_t day, double time, uint32_t zone, bool with_t
   Civil c = civil_of(day);
   if (c.year < kMinYear || c.year > kMaxYear) fire_type_limit();
   cell::set_type(*cell, TYPE_DATE);
-  cell->w1 = static_cast<uint32_t>(c.year) << 17 | (with_time ? kTimeFlag : 0) |
-             static_cast<uint32_t>(c.month) << 12 | static_cast<uint32_t>(c.day) << 7 | zone;
+  set_packed(*cell, static_cast<uint32_t>(c.year) << 17 | (with_time ? kTimeFlag : 0) |
+                        static_cast<uint32_t>(c.month) << 12 |
+                        static_cast<uint32_t>(c.day) << 7 | zone);
   cell::set_double(*cell, time);
   return cell;
 }
@@ -140,7 +142,8 @@ struct Local {
 };
 
 Local local_of(const Cell& date) {
-  Local l{days_of(date.w1), cell::get_double(date), date.w1 & kZoneMask, has_time(date)};
+  Local l{days_of(packed_of(date)), cell::get_double(date), packed_of(date) & kZoneMask,
+          has_time(date)};
   if (l.with_time) l.day = apply_zone(l.day, l.time, l.zone);
   return l;
 }
@@ -231,7 +234,7 @@ int32_t field_of(const Cell& element) {
                {s.hour, HOUR},       {s.minute, MINUTE},     {s.second, SECOND},
                {s.weekday, WEEKDAY}, {s.yearday, YEARDAY},   {s.julian, YEARDAY},
                {s.timezone, TIMEZONE}, {s.week, WEEK},       {s.isoweek, ISOWEEK}};
-  uint32_t asked = symbol::resolve_alias(element.w2);
+  uint32_t asked = symbol::resolve_alias(word::symbol_of(element));
   for (const auto& w : words) {
     if (symbol::resolve_alias(w.symbol) == asked) return w.field;
   }
@@ -269,7 +272,7 @@ void set_field(Cell* date, int32_t field, const Cell& value) {
       if (field == ZONE) {
         store_local(date, l.day, l.with_time ? l.time : 0, zone, true);
       } else {  // the instant stays; the clock follows the zone
-        store_utc(date, days_of(date->w1), cell::get_double(*date), zone, true);
+        store_utc(date, days_of(packed_of(*date)), cell::get_double(*date), zone, true);
       }
       return;
     }
@@ -347,8 +350,8 @@ Cell* from_block(Cell* proto, const Cell& spec, bool strict) {
   int32_t count = 0;
   uint8_t state = 0;
   const int32_t length = series::buffer_length(spec);
-  for (int32_t i = static_cast<int32_t>(spec.w1); i < length; i++) {
-    const Cell item = cell::block_head(spec)[i - spec.w1];
+  for (int32_t i = static_cast<int32_t>(cell::series_index(spec)); i < length; i++) {
+    const Cell item = cell::block_head(spec)[i - cell::series_index(spec)];
     uint8_t type = cell::type_of(item);
     int column = type == TYPE_INTEGER ? 0 : type == TYPE_TIME ? 1 : type == TYPE_FLOAT ? 2 : -1;
     if (column < 0 || kSteps[state][column].slot == NONE) fire_bad_to_arg(spec);
@@ -455,7 +458,7 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, i
   }
   Civil c = civil_of(l.day);
   const Cell list = months_block();
-  if (series::buffer_length(list) - static_cast<int32_t>(list.w1) < c.month) {
+  if (series::buffer_length(list) - static_cast<int32_t>(cell::series_index(list)) < c.month) {
     rt::fire_error("script", "invalid-months");
   }
   Cell name = cell::block_head(list)[c.month - 1];
@@ -514,8 +517,9 @@ Cell* pick(Cell* value, int32_t, Cell* index_value) {
 int32_t compare(Cell* a, Cell* b, int32_t op) {
   if (cell::type_of(*b) != TYPE_DATE) return action::kNotComparable;
   // Year, month, day in that order of weight; the year is signed.
-  int64_t ka = int64_t{year_of(a->w1)} << 9 | (a->w1 >> 7 & 0x1FF);
-  int64_t kb = int64_t{year_of(b->w1)} << 9 | (b->w1 >> 7 & 0x1FF);
+  const uint32_t pa = packed_of(*a), pb = packed_of(*b);
+  int64_t ka = int64_t{year_of(pa)} << 9 | (pa >> 7 & 0x1FF);
+  int64_t kb = int64_t{year_of(pb)} << 9 | (pb >> 7 & 0x1FF);
   if (ka != kb) return ka < kb ? -1 : 1;
   double x = cell::get_double(*a), y = cell::get_double(*b);
   if (op == action::SAME) return std::bit_cast<uint64_t>(x) == std::bit_cast<uint64_t>(y) ? 0 : 1;
@@ -533,9 +537,9 @@ void math() {
   Cell* left = stack::arg(0);
   const Cell right = *stack::arg(1);
   const Cell date = *left;
-  const int64_t day = days_of(date.w1);
+  const int64_t day = days_of(packed_of(date));
   const double time = cell::get_double(date);
-  const uint32_t zone = date.w1 & kZoneMask;
+  const uint32_t zone = packed_of(date) & kZoneMask;
   switch (cell::type_of(right)) {
     case TYPE_INTEGER: {
       int64_t n = integer::get_value(right);
@@ -552,7 +556,7 @@ void math() {
         rt::fire_error("script", "not-related", &runtime_words::words.add,
                        datatype::push(TYPE_DATE));
       }
-      int64_t days = day - days_of(right.w1);
+      int64_t days = day - days_of(packed_of(right));
       double seconds = time - cell::get_double(right);
       normalise(days, seconds);
       *left = integer::make(static_cast<int32_t>(days));
@@ -615,12 +619,12 @@ Cell* push(uint32_t packed, double time) {
 }
 
 int64_t to_epoch_seconds(const Cell& date) {
-  return (days_of(date.w1) - day_number(1970, 1, 1)) * 86400 +
+  return (days_of(packed_of(date)) - day_number(1970, 1, 1)) * 86400 +
          static_cast<int64_t>(std::trunc(cell::get_double(date) + 0.5));
 }
 
 void difference(Cell* date1, const Cell* date2) {
-  double days = static_cast<double>(days_of(date1->w1) - days_of(date2->w1));
+  double days = static_cast<double>(days_of(packed_of(*date1)) - days_of(packed_of(*date2)));
   double seconds = days * kDay + (cell::get_double(*date1) - cell::get_double(*date2));
   *date1 = time_cell(seconds);
 }

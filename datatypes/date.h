@@ -16,6 +16,10 @@ constexpr uint32_t kTimeFlag = 0x10000;
 constexpr uint32_t kZoneMask = 0x7F;
 constexpr int32_t kMinYear = -16384, kMaxYear = 16383;
 
+// Word 1, the packed word (words 2-3, the UTC seconds, are read with cell::get_double).
+inline uint32_t packed_of(const Cell& date) { return date.w1; }
+inline void set_packed(Cell& date, uint32_t packed) { date.w1 = packed; }
+
 // Accessor numbers: path words and pick indexes.
 enum Field : int32_t {
   DATE = 1, YEAR, MONTH, DAY, ZONE, TIME, HOUR, MINUTE, SECOND, WEEKDAY, YEARDAY, TIMEZONE, WEEK,

@@ -43,7 +43,7 @@ Cell typed(uint8_t type, double value) {
 
 Cell* retype_at(Cell* c, uint8_t type, double value) {
   cell::set_type(*c, type);
-  c->w1 = 0;
+  cell::clear_word1(*c);
   cell::set_double(*c, value);
   return c;
 }
@@ -58,11 +58,11 @@ bool float_like(uint8_t type) {
 
 // The number of an integer!, char! or float-like cell.
 double number_of(const Cell& c) {
-  return float_like(cell::type_of(c)) ? get(c) : static_cast<int32_t>(c.w2);
+  return float_like(cell::type_of(c)) ? get(c) : integer::get_value(c);
 }
 
 [[noreturn]] void fire_bad_to_arg(uint8_t type, const Cell& spec) {
-  Cell target{TYPE_DATATYPE, type, 0, 0};
+  Cell target = cell::make_datatype(type);
   rt::fire_error("script", "bad-to-arg", &target, &spec);
 }
 
@@ -160,7 +160,8 @@ double from_binary(const Cell& spec) {
 double from_mantissa_exponent(const Cell& spec, uint8_t type) {
   alloc::Series* s = cell::series_of(spec);
   uint32_t length = s->length();
-  if (spec.w1 >= length || length - spec.w1 != 2) fire_bad_to_arg(type, spec);
+  const uint32_t index = cell::series_index(spec);
+  if (index >= length || length - index != 2) fire_bad_to_arg(type, spec);
   const Cell mantissa = cell::block_head(spec)[0];
   const Cell exponent = cell::block_head(spec)[1];
   for (const Cell* part : {&mantissa, &exponent}) {
@@ -531,7 +532,8 @@ namespace {
 
 // "make triple! [1 2 3]"
 int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, int32_t) {
-  const uint32_t words[] = {value->w1, value->w2, value->w3};  // before appends move the value
+  // Before appends move the value.
+  const uint32_t words[] = {first_of(*value), second_of(*value), third_of(*value)};
   part -= cell::append_text(out, "make triple! [");
   for (int i = 0; i < 3; i++) {
     if (i > 0) part -= cell::append_text(out, " ");

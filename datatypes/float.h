@@ -75,6 +75,9 @@ inline Cell make(int32_t a, int32_t b, int32_t c) {
   return Cell{TYPE_TRIPLE, static_cast<uint32_t>(a), static_cast<uint32_t>(b),
               static_cast<uint32_t>(c)};
 }
+inline uint32_t first_of(const Cell& triple) { return triple.w1; }
+inline uint32_t second_of(const Cell& triple) { return triple.w2; }
+inline uint32_t third_of(const Cell& triple) { return triple.w3; }
 void register_datatype();
 
 }  // namespace triple

@@ -19,7 +19,7 @@ constexpr uint32_t kKindCount = sizeof kKindNames / sizeof *kKindNames;
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
   char text[12];
-  std::snprintf(text, sizeof text, "%08Xh", value->w2);
+  std::snprintf(text, sizeof text, "%08Xh", value_of(*value));
   return part - cell::append_text(out, text);
 }
 
@@ -29,16 +29,16 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell*, int32_t
   Cell handle = *value;  // read before appending: the output may move the value's block
   part -= cell::append_text(out, "#[handle! ");
   part = form(&handle, out, nullptr, part);
-  if (handle.w1 > 0 && handle.w1 < kKindCount) {
+  if (kind_of(handle) > 0 && kind_of(handle) < kKindCount) {
     part -= cell::append_text(out, " ");
-    part -= cell::append_text(out, kKindNames[handle.w1]);
+    part -= cell::append_text(out, kKindNames[kind_of(handle)]);
   }
   return part - cell::append_text(out, "]");
 }
 
 int32_t compare(Cell* a, Cell* b, int32_t) {
   if (cell::type_of(*b) != TYPE_HANDLE) return action::kNotComparable;
-  auto x = static_cast<int32_t>(a->w2), y = static_cast<int32_t>(b->w2);
+  auto x = static_cast<int32_t>(value_of(*a)), y = static_cast<int32_t>(value_of(*b));
   return (x > y) - (x < y);
 }
 

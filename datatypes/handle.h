@@ -8,6 +8,9 @@
 
 namespace handle {
 
+inline uint32_t kind_of(const Cell& handle) { return handle.w1; }
+inline uint32_t value_of(const Cell& handle) { return handle.w2; }
+
 void register_datatype();  // after integer!, its parent
 
 }  // namespace handle

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
 #include "datatypes/datatype.h"
 #include "datatypes/date.h"
 #include "datatypes/money.h"
@@ -38,7 +39,7 @@ void set_result(int32_t value) { *stack::arg(0) = make(value); }
 
 Cell* set_cell(Cell* cell, int32_t value) {
   cell::set_type(*cell, TYPE_INTEGER);
-  cell->w2 = static_cast<uint32_t>(value);
+  set_value(*cell, value);
   return cell;
 }
 
@@ -129,7 +130,7 @@ int32_t do_math(int32_t left, int32_t right, Op op, Cell* result) {
     default:
       rt::runtime_error(rt::kFatalNoSwitchMatch, __builtin_return_address(0));
   }
-  if (result) result->w2 = static_cast<uint32_t>(r);
+  if (result) set_value(*result, r);
   return r;
 }
 
@@ -234,7 +235,8 @@ namespace {
 
 // The issue's text as 1 to 8 hexadecimal digits; 8 digits may set the sign bit.
 int32_t from_issue(const Cell& issue) {
-  alloc::Series* name = alloc::series_of(symbol::get_cell(issue.w2)->w3);
+  const uint32_t utf8 = symbol::utf8_node_of(*symbol::get_cell(word::symbol_of(issue)));
+  alloc::Series* name = alloc::series_of(utf8);
   const uint8_t* p = name->head_ptr();
   uint32_t length = name->used();
   if (length == 0 || length > 8) rt::fire_error("script", "invalid-data", &issue);
@@ -262,7 +264,7 @@ int32_t from_binary(const Cell& binary) {
 int32_t from_text(const Cell& text) {
   Cell copy = text;
   uint32_t length = string::rest_length(copy);
-  uint32_t unit = alloc::series_of(copy.w2)->unit();
+  uint32_t unit = alloc::series_of(cell::series_node(copy))->unit();
   const uint8_t* p = string::head_address(copy);
   bool has_digit = false;
   for (uint32_t i = 0; i < length && !has_digit; i++) {
@@ -321,7 +323,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t) {
 
 Cell* make_entry(Cell* proto, Cell* spec, uint8_t type) {
   if (cell::type_of(*spec) != TYPE_LOGIC) return to(proto, spec, type);
-  *proto = make(spec->w1 ? 1 : 0);
+  *proto = make(logic::value_of(*spec) ? 1 : 0);
   return proto;
 }
 
@@ -366,21 +368,21 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 
 void absolute() {
   Cell* v = stack::arg(0);
-  v->w2 = static_cast<uint32_t>(abs_checked(get_value(*v)));
+  set_value(*v, abs_checked(get_value(*v)));
 }
 
 void negate() {
   Cell* v = stack::arg(0);
   int32_t n = get_value(*v);
   if (n == INT32_MIN) rt::fire_error("math", "overflow");
-  v->w2 = static_cast<uint32_t>(-n);
+  set_value(*v, -n);
 }
 
-bool even_q(Cell* value) { return (value->w2 & 1) == 0; }
-bool odd_q(Cell* value) { return (value->w2 & 1) != 0; }
+bool even_q(Cell* value) { return (get_value(*value) & 1) == 0; }
+bool odd_q(Cell* value) { return (get_value(*value) & 1) != 0; }
 
 Cell* complement(Cell* value) {
-  value->w2 = ~value->w2;
+  set_value(*value, ~get_value(*value));
   return value;
 }
 
@@ -412,7 +414,7 @@ void power() {
   int32_t result;
   if (type == TYPE_INTEGER && get_value(*exponent) >= 0 &&
       power_by_squaring(get_value(*base), static_cast<uint32_t>(get_value(*exponent)), result)) {
-    base->w2 = static_cast<uint32_t>(result);
+    set_value(*base, result);
     return;
   }
   become_float(base);
@@ -454,7 +456,7 @@ void round(Cell* value, Cell* scale, const action::RoundOptions& options) {
   else magnitude = away;
   const int64_t rounded = n < 0 ? -magnitude : magnitude;
   if (rounded < INT32_MIN || rounded > INT32_MAX) rt::fire_error("math", "overflow");
-  value->w2 = static_cast<uint32_t>(static_cast<int32_t>(rounded));
+  set_value(*value, static_cast<int32_t>(rounded));
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ Cell* append_to_block(const Cell* block, int32_t value);
 
 // Payload word 2 of any cell: integer!, char! and every type that keeps a 32-bit value there.
 inline int32_t get_value(const Cell& c) { return static_cast<int32_t>(c.w2); }
+inline void set_value(Cell& c, int32_t value) { c.w2 = static_cast<uint32_t>(value); }
 int32_t last_value();          // of arg(0), whatever its type
 int32_t last_value_or_zero();  // of arg(0) when it is an integer!, else 0
 

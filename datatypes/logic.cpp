@@ -4,6 +4,7 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/stack.h"
 #include "runtime/throw.h"
 
@@ -18,14 +19,14 @@ Cell* result(bool value) {
 
 Cell* to(Cell*, Cell* spec, uint8_t) {
   uint8_t t = cell::type_of(*spec);
-  if (t == TYPE_LOGIC) return result(spec->w1 != 0);
+  if (t == TYPE_LOGIC) return result(value_of(*spec) != 0);
   return result(t != TYPE_NONE);
 }
 
 Cell* make(Cell* proto, Cell* spec, uint8_t type) {
   switch (cell::type_of(*spec)) {
     case TYPE_INTEGER:
-      return result(spec->w2 != 0);
+      return result(integer::get_value(*spec) != 0);
     case TYPE_FLOAT:
     case TYPE_PERCENT:
       return result(!(cell::get_double(*spec) == 0.0));  // NaN is true
@@ -35,12 +36,12 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
 }
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
-  return part - cell::append_text(out, value->w1 ? "true" : "false");
+  return part - cell::append_text(out, value_of(*value) ? "true" : "false");
 }
 
 int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell*, int32_t part, int32_t) {
   if (!options.all) return form(value, out, nullptr, part);
-  return part - cell::append_text(out, value->w1 ? "#(true)" : "#(false)");
+  return part - cell::append_text(out, value_of(*value) ? "#(true)" : "#(false)");
 }
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
@@ -49,14 +50,14 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
     case action::EQUAL: case action::NOT_EQUAL: case action::STRICT_EQUAL:
     case action::SORT_ORDER: case action::SORT_CASE_ORDER: case action::SAME:
     case action::FIND_EQUAL:
-      return int32_t(a->w1) - int32_t(b->w1);
+      return int32_t(value_of(*a)) - int32_t(value_of(*b));
     default:
       return action::kNotComparable;
   }
 }
 
 Cell* complement(Cell* value) {
-  value->w1 ^= 1;
+  set_value(*value, value_of(*value) ^ 1);
   return value;
 }
 
@@ -65,7 +66,7 @@ template <class Op>
 void bitwise() {
   Cell* second = stack::arg(1);
   if (cell::type_of(*second) != TYPE_LOGIC) cell::fire_expect_arg(*second, 1);
-  stack::arg(0)->w1 = Op{}(stack::arg(0)->w1, second->w1) & 1;
+  set_value(*stack::arg(0), Op{}(value_of(*stack::arg(0)), value_of(*second)) & 1);
 }
 
 }  // namespace
@@ -73,7 +74,7 @@ void bitwise() {
 void set_result(bool value) {
   Cell* c = stack::arg(0);
   c->header = TYPE_LOGIC;
-  c->w1 = value;
+  set_value(*c, value);
 }
 
 bool strict_true(const Cell& value) {

@@ -131,7 +131,7 @@ Cell currency_list() {
 
 int32_t list_length(const Cell& list) {
   return cell::type_of(list) == TYPE_BLOCK
-             ? std::max(series::buffer_length(list) - static_cast<int32_t>(list.w1), 0)
+             ? std::max(series::buffer_length(list) - cell::series_index_signed(list), 0)
              : 0;
 }
 
@@ -147,7 +147,8 @@ Cell currency_word(uint8_t index) {
 std::string currency_text(uint8_t index) {
   Cell word = currency_word(index);
   if (cell::type_of(word) != TYPE_WORD) return {};
-  uint32_t node = symbol::get_cell(word.w2)->w3;  // may allocate: read the node first
+  // May allocate: read the node first.
+  uint32_t node = symbol::utf8_node_of(*symbol::get_cell(word::symbol_of(word)));
   alloc::Series* name = alloc::series_of(node);
   return std::string(reinterpret_cast<const char*>(name->head_ptr()), name->used());
 }
@@ -211,7 +212,7 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell*, int32_t
 
 // The currency byte named by a word; an unknown code cannot make money.
 uint8_t currency_for_make(const Cell& word, const Cell& spec) {
-  int32_t index = checked_currency(word.w2);
+  int32_t index = checked_currency(word::symbol_of(word));
   if (index < 0) fire_bad_make_arg(spec);
   return static_cast<uint8_t>(index);
 }
@@ -298,7 +299,7 @@ bool scan_text(const uint8_t* text, uint32_t length, uint32_t unit, Cell* out) {
 Cell from_text(const Cell& spec) {
   Cell text = spec;
   uint32_t length = string::rest_length(text);
-  uint32_t unit = alloc::series_of(text.w2)->unit();
+  uint32_t unit = alloc::series_of(cell::series_node(text))->unit();
   Cell result{};
   if (!scan_text(string::head_address(text), length, unit, &result)) {
     rt::fire_error("script", "bad-to-arg", &kMoneyType, &spec);
@@ -349,7 +350,7 @@ int32_t field_of(const Cell& element) {
     return index == 1 || index == 2 ? index : 0;
   }
   if (!types::any_word(type)) return 0;
-  uint32_t symbol = symbol::resolve_alias(element.w2);
+  uint32_t symbol = symbol::resolve_alias(word::symbol_of(element));
   if (symbol == symbol::resolve_alias(runtime_words::symbols.code)) return 1;
   if (symbol == symbol::resolve_alias(runtime_words::symbols.amount)) return 2;
   return 0;
@@ -554,7 +555,7 @@ Cell from_float(double value) {
 }
 
 Cell in_currency(const Cell& currency, const Cell& amount) {
-  int32_t index = checked_currency(currency.w2);
+  int32_t index = checked_currency(word::symbol_of(currency));
   if (index < 0) rt::fire_error("script", "bad-denom", &currency);
   Cell result = cell::type_of(amount) == TYPE_INTEGER ? from_int(integer::get_value(amount))
                                                       : from_float(cell::get_double(amount));
@@ -585,7 +586,8 @@ int32_t currency_index(uint32_t symbol) {
   const int32_t length = list_length(list);
   const Cell* words = length ? cell::block_head(list) : nullptr;
   for (int32_t i = 0; i < length; i++) {
-    if (cell::type_of(words[i]) == TYPE_WORD && symbol::resolve_alias(words[i].w2) == wanted) {
+    if (cell::type_of(words[i]) == TYPE_WORD &&
+        symbol::resolve_alias(word::symbol_of(words[i])) == wanted) {
       return i + 1;
     }
   }

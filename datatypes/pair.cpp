@@ -5,7 +5,6 @@
 #include "datatypes/pair.h"
 
 #include <cmath>
-#include <utility>
 
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
@@ -14,6 +13,7 @@
 #include "datatypes/point.h"
 #include "datatypes/stack.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "runtime/throw.h"
 
 namespace pair {
@@ -43,8 +43,8 @@ Cell* make(Cell* proto, Cell* spec, uint8_t) {
   switch (cell::type_of(*spec)) {
     case TYPE_BLOCK: {
       if (block::rest_length(*spec) < 2) rt::fire_error("syntax", "malconstruct", spec);
-      const Cell first = *block::cell_at(*spec, static_cast<int32_t>(spec->w1));
-      const Cell second = *block::cell_at(*spec, static_cast<int32_t>(spec->w1) + 1);
+      const Cell first = *block::cell_at(*spec, cell::series_index_signed(*spec));
+      const Cell second = *block::cell_at(*spec, cell::series_index_signed(*spec) + 1);
       for (const Cell* c : {&first, &second}) {
         uint8_t t = cell::type_of(*c);
         if (t != TYPE_INTEGER && t != TYPE_FLOAT) rt::fire_error("syntax", "malconstruct", spec);
@@ -109,7 +109,11 @@ Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   if (cell::type_of(*step.value) != TYPE_INTEGER) {
     rt::fire_error("script", "invalid-type", datatype::push(cell::type_of(*step.value)));
   }
-  (axis == 1 ? parent->w2 : parent->w3) = step.value->w2;
+  if (axis == 1) {
+    set_x(*parent, integer::get_value(*step.value));
+  } else {
+    set_y(*parent, integer::get_value(*step.value));
+  }
   return step.value;
 }
 
@@ -190,15 +194,19 @@ void round(Cell* value, Cell* scale, const action::RoundOptions& options) {
   *value = pair::make(result[0], result[1]);
 }
 
-void reverse(Cell* value, Cell*, Cell*) { std::swap(value->w2, value->w3); }
+void reverse(Cell* value, Cell*, Cell*) {
+  const int32_t x = x_of(*value);
+  set_x(*value, y_of(*value));
+  set_y(*value, x);
+}
 
 }  // namespace
 
 Cell* make_at(Cell* cell, int32_t x, int32_t y) {
   cell::set_type(*cell, TYPE_PAIR);
-  cell->w1 = 0;
-  cell->w2 = static_cast<uint32_t>(x);
-  cell->w3 = static_cast<uint32_t>(y);
+  cell::clear_word1(*cell);
+  set_x(*cell, x);
+  set_y(*cell, y);
   return cell;
 }
 
@@ -275,7 +283,7 @@ int32_t axis_of_word(const Cell& element) {
   static const uint32_t axes[] = {symbol::resolve_alias(symbol::intern_c_string("x")),
                                   symbol::resolve_alias(symbol::intern_c_string("y")),
                                   symbol::resolve_alias(symbol::intern_c_string("z"))};
-  uint32_t name = symbol::resolve_alias(element.w2);
+  uint32_t name = symbol::resolve_alias(word::symbol_of(element));
   for (int32_t i = 0; i < 3; i++) {
     if (axes[i] == name) return i + 1;
   }

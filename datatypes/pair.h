@@ -15,6 +15,8 @@ inline Cell make(int32_t x, int32_t y) {
 }
 inline int32_t x_of(const Cell& pair) { return static_cast<int32_t>(pair.w2); }
 inline int32_t y_of(const Cell& pair) { return static_cast<int32_t>(pair.w3); }
+inline void set_x(Cell& pair, int32_t x) { pair.w2 = static_cast<uint32_t>(x); }
+inline void set_y(Cell& pair, int32_t y) { pair.w3 = static_cast<uint32_t>(y); }
 // Retypes the cell as the pair, flags kept.
 Cell* make_at(Cell* cell, int32_t x, int32_t y);
 

@@ -7,7 +7,6 @@
 
 #include <bit>
 #include <cmath>
-#include <utility>
 
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
@@ -27,10 +26,6 @@ constexpr int kMaxCount = 3;
 // The smallest double that single rounding takes to infinity: the largest single plus half its
 // unit in the last place.
 constexpr double kSingleOverflow = 0x1.ffffffp+127;
-
-uint32_t& word_of(Cell& point, int axis) {
-  return axis == 1 ? point.w1 : axis == 2 ? point.w2 : point.w3;
-}
 
 void coordinates(const Cell& point, double* out) {
   for (int axis = 1; axis <= count_of(cell::type_of(point)); axis++) {
@@ -78,7 +73,7 @@ Cell from_block(uint8_t type, const Cell& spec) {
   if (block::rest_length(spec) < count) rt::fire_error("syntax", "malconstruct", &spec);
   double v[kMaxCount] = {};
   for (int i = 0; i < count; i++) {
-    const Cell& value = *block::cell_at(spec, static_cast<int32_t>(spec.w1) + i);
+    const Cell& value = *block::cell_at(spec, cell::series_index_signed(spec) + i);
     uint8_t t = cell::type_of(value);
     if (t != TYPE_INTEGER && t != TYPE_FLOAT) rt::fire_error("syntax", "malconstruct", &spec);
     v[i] = number_of(value);
@@ -163,7 +158,7 @@ Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
   if (value_type != TYPE_INTEGER && value_type != TYPE_FLOAT) {
     rt::fire_error("script", "invalid-type", datatype::push(value_type));
   }
-  word_of(*parent, axis) = std::bit_cast<uint32_t>(to_single(number_of(*step.value)));
+  set_bits(*parent, axis, std::bit_cast<uint32_t>(to_single(number_of(*step.value))));
   return step.value;
 }
 
@@ -196,7 +191,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
         break;
       case action::SAME:
       case action::FIND_EQUAL:
-        if (word_of(*a, axis) != word_of(other, axis)) return 1;
+        if (bits_of(*a, axis) != bits_of(other, axis)) return 1;
         break;
       case action::EQUAL:
       case action::NOT_EQUAL:
@@ -272,7 +267,10 @@ void round(Cell* value, Cell* scale, const action::RoundOptions& options) {
 // x and y swap places on a point2D!, x and z on a point3D!.
 void reverse(Cell* value, Cell*, Cell*) {
   Cell& p = *value;
-  std::swap(p.w1, cell::type_of(p) == TYPE_POINT3D ? p.w3 : p.w2);
+  const int last = cell::type_of(p) == TYPE_POINT3D ? 3 : 2;
+  const uint32_t x = bits_of(p, 1);
+  set_bits(p, 1, bits_of(p, last));
+  set_bits(p, last, x);
 }
 
 }  // namespace
@@ -288,15 +286,14 @@ float to_single(double value) {
 
 Cell* make_at(Cell* cell, uint8_t type, double x, double y, double z) {
   cell::set_type(*cell, type);
-  cell->w1 = std::bit_cast<uint32_t>(to_single(x));
-  cell->w2 = std::bit_cast<uint32_t>(to_single(y));
-  cell->w3 = type == TYPE_POINT3D ? std::bit_cast<uint32_t>(to_single(z)) : 0;
+  set_bits(*cell, 1, std::bit_cast<uint32_t>(to_single(x)));
+  set_bits(*cell, 2, std::bit_cast<uint32_t>(to_single(y)));
+  set_bits(*cell, 3, type == TYPE_POINT3D ? std::bit_cast<uint32_t>(to_single(z)) : 0);
   return cell;
 }
 
 float coordinate(const Cell& point, int axis) {
-  uint32_t bits = axis == 1 ? point.w1 : axis == 2 ? point.w2 : point.w3;
-  return std::bit_cast<float>(bits);
+  return std::bit_cast<float>(bits_of(point, axis));
 }
 
 Cell combine(integer::Op op, uint8_t type, const double* left, const Cell& right) {

@@ -13,6 +13,14 @@ namespace point {
 // The coordinate count of a point type: 2 or 3.
 inline int count_of(uint8_t type) { return type == TYPE_POINT3D ? 3 : 2; }
 
+// The single-precision bits of coordinate axis (1 x, 2 y, 3 z: 0 on a point2D!).
+inline uint32_t bits_of(const Cell& point, int axis) {
+  return axis == 1 ? point.w1 : axis == 2 ? point.w2 : point.w3;
+}
+inline void set_bits(Cell& point, int axis, uint32_t bits) {
+  (axis == 1 ? point.w1 : axis == 2 ? point.w2 : point.w3) = bits;
+}
+
 // A double in single precision; values beyond the single range become infinities, as the IEEE
 // conversion rounds them.
 float to_single(double value);

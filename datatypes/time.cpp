@@ -21,6 +21,7 @@
 #include "datatypes/stack.h"
 #include "datatypes/symbol.h"
 #include "datatypes/upcall.h"
+#include "datatypes/word.h"
 #include "runtime/throw.h"
 
 namespace time_ {
@@ -44,7 +45,7 @@ Cell make(double seconds) {
 double seconds_of(const Cell& c) { return cell::get_double(c); }
 
 [[noreturn]] void fire_bad_to_arg(const Cell& spec) {
-  Cell target{TYPE_DATATYPE, TYPE_TIME, 0, 0};
+  Cell target = cell::make_datatype(TYPE_TIME);
   rt::fire_error("script", "bad-to-arg", &target, &spec);
 }
 
@@ -137,7 +138,7 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions, Cell*, int32_t part, i
 
 // The field a word names (case ignored): for a word that names none, script/cannot-use.
 Field field_of_word(const Cell& word, const Cell& time) {
-  uint32_t symbol = symbol::resolve_alias(word.w2);
+  uint32_t symbol = symbol::resolve_alias(word::symbol_of(word));
   const auto& names = runtime_words::symbols;
   if (symbol == symbol::resolve_alias(names.hour)) return HOUR;
   if (symbol == symbol::resolve_alias(names.minute)) return MINUTE;
@@ -272,7 +273,7 @@ bool in_range(double seconds) { return std::fabs(seconds) < kLimit; }  // false 
 
 Cell* set_cell(Cell* cell, double seconds) {
   cell::set_type(*cell, TYPE_TIME);
-  cell->w1 = 0;
+  cell::clear_word1(*cell);
   cell::set_double(*cell, seconds);
   return cell;
 }

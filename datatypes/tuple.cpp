@@ -21,6 +21,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/upcall.h"
+#include "datatypes/word.h"
 #include "runtime/alloc.h"
 #include "runtime/throw.h"
 
@@ -35,7 +36,7 @@ struct Bytes {
 
 Bytes bytes_of(const Cell& tuple) {
   Bytes bytes{count_of(tuple), {}};
-  std::memcpy(bytes.b, &tuple.w1, kMaxBytes);
+  get_bytes(tuple, bytes.b);
   return bytes;
 }
 
@@ -61,7 +62,7 @@ Cell from_block(const Cell& spec) {
   if (length > int32_t(kMaxBytes)) fire_bad_to_arg(spec);
   Bytes bytes{std::max<uint32_t>(uint32_t(std::max(length, 0)), kMinBytes), {}};
   for (int32_t i = 0; i < length; i++) {
-    const Cell& value = *block::cell_at(spec, int32_t(spec.w1) + i);
+    const Cell& value = *block::cell_at(spec, cell::series_index_signed(spec) + i);
     uint8_t type = cell::type_of(value);
     if (type != TYPE_INTEGER && type != TYPE_CHAR) fire_bad_to_arg(spec);
     int32_t n = integer::get_value(value);
@@ -74,11 +75,12 @@ Cell from_block(const Cell& spec) {
 // A colour: 3 hexadecimal digits (each doubled: F0A is 255.0.170), 6 (r g b) or 8 (r g b
 // alpha). The digits are read as integer! reads an issue.
 Cell from_issue(Cell& issue) {
-  const uint32_t length = alloc::series_of(symbol::get_cell(issue.w2)->w3)->used();
+  const uint32_t name = symbol::utf8_node_of(*symbol::get_cell(word::symbol_of(issue)));
+  const uint32_t length = alloc::series_of(name)->used();
   if (length != 3 && length != 6 && length != 8) rt::fire_error("script", "invalid-data", &issue);
   Cell digits = issue;
   datatype::implemented<action::TO>(TYPE_INTEGER)(&digits, &issue, TYPE_INTEGER);
-  const uint32_t value = digits.w2;
+  const uint32_t value = static_cast<uint32_t>(integer::get_value(digits));
   Bytes bytes{std::max(length / 2, kMinBytes), {}};
   for (uint32_t i = 0; i < bytes.count; i++) {
     uint32_t shift = (bytes.count - 1 - i) * (length == 3 ? 4 : 8);
@@ -304,8 +306,7 @@ void reverse(Cell* value, Cell* part, Cell* skip) {
 Cell* make_at(Cell* cell, uint32_t count, const uint8_t* bytes) {
   cell::set_type(*cell, TYPE_TUPLE);
   cell->header = (cell->header & ~kCountMask) | count << kCountShift;
-  cell->w1 = cell->w2 = cell->w3 = 0;
-  std::memcpy(&cell->w1, bytes, count);
+  set_bytes(*cell, bytes, count);
   return cell;
 }
 

@@ -23,7 +23,7 @@ void not_(const int32_t*) { stack::set_only_result(logic::make(logic::falsy(*sta
 
 void type_q(const int32_t* refinements) {
   const uint8_t type = cell::type_of(*stack::arg(0));
-  if (refinements[0] < 0) return stack::set_only_result(Cell{TYPE_DATATYPE, type, 0, 0});
+  if (refinements[0] < 0) return stack::set_only_result(cell::make_datatype(type));
   Cell name = word::from_c_string(datatype::name_of(type));
   stack::set_only_result(name);
 }

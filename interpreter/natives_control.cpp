@@ -69,7 +69,7 @@ int32_t loop_count(Cell* count) {
     }
     *count = integer::make(n);
   }
-  return int32_t(count->w2);
+  return integer::get_value(*count);
 }
 
 }  // namespace
@@ -91,7 +91,7 @@ void either(const int32_t*) {
 // any and all: the block stays in arguments[0] (keeping it alive) while each value is pushed and
 // looked at.
 void any(const int32_t*) {
-  interp::Feed feed{*arg(0), arg(0)->w1, interp::kToTail};
+  interp::Feed feed{*arg(0), cell::series_index(*arg(0)), interp::kToTail};
   while (interp::feed_cell(feed)) {
     interp::eval_expression(feed, {.push = true});
     if (pending) return;
@@ -103,7 +103,7 @@ void any(const int32_t*) {
 }
 
 void all(const int32_t*) {
-  interp::Feed feed{*arg(0), arg(0)->w1, interp::kToTail};
+  interp::Feed feed{*arg(0), cell::series_index(*arg(0)), interp::kToTail};
   Cell last = constants::none;
   while (interp::feed_cell(feed)) {
     interp::eval_expression(feed, {.push = true});
@@ -164,7 +164,7 @@ void repeat(const int32_t*) {
   int32_t left = loop_count(arg(1));
   if (left <= 0) return stack::set_only_result(constants::none);
   Cell* counter = arg(1);
-  counter->w2 = 1;
+  integer::set_value(*counter, 1);
   const Cell body = *arg(2);
   Cell* word = arg(0);
   frames::mark_loop(body_word());
@@ -173,7 +173,7 @@ void repeat(const int32_t*) {
     LoopExit exit = run_body(body);
     if (exit == LoopExit::kBreak) break;
     if (exit == LoopExit::kOther) return;
-    counter->w2++;
+    integer::set_value(*counter, int32_t(uint32_t(integer::get_value(*counter)) + 1));
     if (--left == 0) break;
   }
   end_loop(*arg(0));
@@ -195,8 +195,9 @@ void switch_(const int32_t* refinements) {
   const uint8_t type = cell::type_of(value);
   if (type != TYPE_BLOCK) {
     bool matched = false;
-    for (uint32_t i = cases.w1; i < cell::cell_count(cases.w2); i++) {
-      Cell item = cell::cells_of(cases.w2)[i];
+    const uint32_t node = cell::series_node(cases);
+    for (uint32_t i = cell::series_index(cases); i < cell::cell_count(node); i++) {
+      Cell item = cell::cells_of(node)[i];
       if (!matched) {
         if (cell::type_of(item) != type) continue;
         Cell left = value;
@@ -213,7 +214,7 @@ void switch_(const int32_t* refinements) {
 
 void case_(const int32_t* refinements) {
   const bool all = refinements[0] >= 0;
-  interp::Feed feed{*arg(0), arg(0)->w1, interp::kToTail};
+  interp::Feed feed{*arg(0), cell::series_index(*arg(0)), interp::kToTail};
   Cell result = constants::none;
   frames::mark_native(runtime_words::words.frame_anon);
   while (interp::feed_cell(feed)) {

@@ -8,6 +8,7 @@
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/ownership.h"
 #include "datatypes/runtime_words.h"
@@ -48,8 +49,8 @@ void eval_single(const Cell& value) {
 }
 
 void clamp_index(Cell* block) {
-  uint32_t length = cell_count(block->w2);
-  if (block->w1 > length) block->w1 = length;
+  uint32_t length = cell_count(cell::series_node(*block));
+  if (cell::series_index(*block) > length) cell::set_series_index(*block, length);
 }
 
 }  // namespace
@@ -67,17 +68,17 @@ void do_(const int32_t* refinements) {
     case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: {
       clamp_index(value);
       if (refinements[2] < 0) return interp::eval_block(Cell(*value), true);
-      interp::Feed feed{*value, value->w1, interp::kToTail};
+      interp::Feed feed{*value, cell::series_index(*value), interp::kToTail};
       Cell* next_word = arg(refinements[2]);
       Cell position = *value;
       if (!interp::feed_cell(feed)) {
-        position.w1 = feed.index;
+        cell::set_series_index(position, feed.index);
         context::write_word(*next_word, position);
         return stack::set_only_result(constants::unset);
       }
       interp::eval_next(feed, true);
       if (pending) return;
-      position.w1 = feed.index;
+      cell::set_series_index(position, feed.index);
       Cell result = *stack::top_cell();
       context::write_word(*next_word, position);
       return stack::set_only_result(result);
@@ -109,7 +110,7 @@ struct Output {
 Output open_output(const int32_t into, uint32_t capacity) {
   if (into >= 0) {
     Cell* out = arg(into);
-    return {out, out->w1 < cell_count(out->w2)};
+    return {out, cell::series_index(*out) < cell_count(cell::series_node(*out))};
   }
   Cell* series = stack::push_copy(constants::none);
   block::init_empty(series, int32_t(capacity));
@@ -144,12 +145,12 @@ void reduce(const int32_t* refinements) {
   Output out;
   if (into >= 0) {
     Cell* target = stack::push_copy(given_target);
-    out = {target, target->w1 < cell_count(target->w2)};
+    out = {target, cell::series_index(*target) < cell_count(cell::series_node(*target))};
   } else {
     out = open_output(-1, uint32_t(block::rest_length(value)));
   }
-  const uint32_t start_length = cell_count(out.series->w2);
-  interp::Feed feed{value, value.w1, interp::kToTail};
+  const uint32_t start_length = cell_count(cell::series_node(*out.series));
+  interp::Feed feed{value, cell::series_index(value), interp::kToTail};
   while (interp::feed_cell(feed)) {
     interp::eval_expression(feed, {.push = true});
     if (pending) return;
@@ -161,8 +162,9 @@ void reduce(const int32_t* refinements) {
   }
   if (into >= 0 && !out.insert) {
     Cell target = *out.series;
-    ownership::notify_owner(&target, "insert", &value, int32_t(start_length - target.w1),
-                            int32_t(cell_count(target.w2) - start_length));
+    ownership::notify_owner(&target, "insert", &value,
+                            int32_t(start_length - cell::series_index(target)),
+                            int32_t(cell_count(cell::series_node(target)) - start_length));
   }
   const Cell result = *out.series;
   frames::unwind_drop();
@@ -193,8 +195,9 @@ void compose_item(Output& out, const Cell item, bool deep, bool only) {
       // The value stays pushed while it is added: adding may grow the output.
       const Cell* result = stack::top_cell();
       if (cell::type_of(*result) == TYPE_BLOCK && !only) {
-        for (uint32_t i = result->w1; i < cell_count(result->w2); i++) {
-          add_value(out, cells_of(result->w2)[i]);
+        for (uint32_t i = cell::series_index(*result); i < cell_count(cell::series_node(*result));
+             i++) {
+          add_value(out, cells_of(cell::series_node(*result))[i]);
         }
       } else if (cell::type_of(*result) != TYPE_UNSET) {
         add_value(out, *result);
@@ -210,8 +213,8 @@ void compose_item(Output& out, const Cell item, bool deep, bool only) {
 // `block` is held while it is walked: a paren in it may clear the block it came from.
 void compose_block(Output& out, const Cell block, bool deep, bool only) {
   gc::Guard walked(block);
-  for (uint32_t i = block.w1; i < cell_count(block.w2); i++) {
-    compose_item(out, cells_of(block.w2)[i], deep, only);
+  for (uint32_t i = cell::series_index(block); i < cell_count(cell::series_node(block)); i++) {
+    compose_item(out, cells_of(cell::series_node(block))[i], deep, only);
     if (pending) return;
   }
 }
@@ -221,8 +224,8 @@ void compose_block(Output& out, const Cell block, bool deep, bool only) {
 void compose(const int32_t* refinements) {
   const Cell value = *arg(0);
   if (cell::type_of(value) != TYPE_BLOCK) {
-    Cell expected{TYPE_DATATYPE, TYPE_BLOCK, 0, 0};
-    Cell actual{TYPE_DATATYPE, cell::type_of(value), 0, 0};
+    Cell expected = cell::make_datatype(TYPE_BLOCK);
+    Cell actual = cell::make_datatype(cell::type_of(value));
     rt::fire_error("script", "expect-val", &expected, &actual);
   }
   Output out = open_output(refinements[2], uint32_t(block::rest_length(value)));
@@ -264,17 +267,17 @@ namespace {
 // Whether a throw's name matches the /name refinement's word or block of words.
 bool name_matches(const Cell& thrown_name, const Cell& wanted) {
   if (cell::type_of(wanted) != TYPE_BLOCK) {
-    return word::is_word_named(thrown_name, wanted.w2);
+    return word::is_word_named(thrown_name, word::symbol_of(wanted));
   }
   bool found = false;
-  for (uint32_t i = wanted.w1; i < cell_count(wanted.w2); i++) {
-    const Cell& word = cells_of(wanted.w2)[i];
+  for (uint32_t i = cell::series_index(wanted); i < cell_count(cell::series_node(wanted)); i++) {
+    const Cell& word = cells_of(cell::series_node(wanted))[i];
     if (cell::type_of(word) != TYPE_WORD) {
       Cell refinement = word::from_c_string("name");
       Cell block = wanted;
       rt::fire_error("script", "invalid-refine-arg", &refinement, &block);
     }
-    if (word::is_word_named(thrown_name, word.w2)) found = true;
+    if (word::is_word_named(thrown_name, word::symbol_of(word))) found = true;
   }
   return found;
 }
@@ -336,7 +339,7 @@ void apply(const int32_t* refinements) {
       path = given;
       path_ptr = &path;
       if (block::rest_length(given) <= 0) rt::fire_error("script", "invalid-arg", &given);
-      const Cell head = cells_of(given.w2)[given.w1];
+      const Cell head = cells_of(cell::series_node(given))[cell::series_index(given)];
       if (cell::type_of(head) != TYPE_WORD) rt::fire_error("script", "invalid-arg", &given);
       function = *context::word_value_cell(head);
       name = head;
@@ -350,7 +353,7 @@ void apply(const int32_t* refinements) {
   }
   if (cell::type_of(function) == TYPE_OP) function = native::unwrap_op(function);
   frames::set_interp_flag();
-  interp::Feed feed{*arg(1), arg(1)->w1, interp::kToTail};
+  interp::Feed feed{*arg(1), cell::series_index(*arg(1)), interp::kToTail};
   interp::CallSite site;
   site.path = path_ptr;
   site.first_refinement = 1;
@@ -367,7 +370,7 @@ void wait(const int32_t*) {
   const Cell value = *arg(0);
   double seconds;
   switch (cell::type_of(value)) {
-    case TYPE_INTEGER: seconds = int32_t(value.w2); break;
+    case TYPE_INTEGER: seconds = integer::get_value(value); break;
     case TYPE_FLOAT: case TYPE_TIME: seconds = cell::get_double(value); break;
     default: rt::fire_error("script", "invalid-arg", &value);
   }
@@ -383,12 +386,12 @@ int64_t transcode_length(const Cell& source, int64_t rest, const int32_t part) {
   const Cell limit = *arg(part);
   int64_t length = rest;
   if (cell::type_of(limit) == TYPE_INTEGER) {
-    length = int32_t(limit.w2);
+    length = integer::get_value(limit);
   } else if (cell::type_of(limit) == TYPE_STRING || cell::type_of(limit) == TYPE_BINARY) {
     if (cell::type_of(limit) != cell::type_of(source)) {
       rt::fire_error("script", "not-same-type");
     }
-    length = int64_t(limit.w1) - int64_t(source.w1);
+    length = int64_t(cell::series_index(limit)) - int64_t(cell::series_index(source));
   }
   return length < 0 ? 0 : length > rest ? rest : length;
 }
@@ -402,14 +405,14 @@ void transcode(const int32_t* refinements) {
   if (refinements[6] >= 0) cell::fire_not_done();  // the lexer's trace events are not built
   Cell source = *arg(0);
   const bool is_binary = cell::type_of(source) == TYPE_BINARY;
-  alloc::Series* s = alloc::series_of(source.w2);
-  int64_t rest = int64_t(s->used() / s->unit()) - int64_t(source.w1);
+  alloc::Series* s = alloc::series_of(cell::series_node(source));
+  int64_t rest = int64_t(s->used() / s->unit()) - int64_t(cell::series_index(source));
   if (rest < 0) rest = 0;
   int64_t length = transcode_length(source, rest, refinements[4]);
   if (is_binary && length >= 3) {
-    const uint8_t* bytes = s->head_ptr() + source.w1;
+    const uint8_t* bytes = s->head_ptr() + cell::series_index(source);
     if (bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-      source.w1 += 3;
+      cell::set_series_index(source, cell::series_index(source) + 3);
       length -= 3;
     }
   }
@@ -430,20 +433,21 @@ void transcode(const int32_t* refinements) {
   size_t consumed = 0;
   uint8_t code;
   if (is_binary) {
-    code = lexer::scan(out, alloc::series_of(source.w2)->head_ptr() + source.w1, size_t(length),
-                       mode, &consumed, &source, into);
+    const uint8_t* head = alloc::series_of(cell::series_node(source))->head_ptr();
+    code = lexer::scan(out, head + cell::series_index(source), size_t(length), mode, &consumed,
+                       &source, into);
   } else {
     code = lexer::scan_string(out, source, length, mode, &consumed, into);
   }
   if (prescan || scan) {
-    *out = length == 0 || code == 0 ? constants::none
-                                    : Cell{TYPE_DATATYPE, int8_t(code) < 0 ? uint32_t(TYPE_ERROR)
-                                                                           : uint32_t(code), 0, 0};
+    *out = length == 0 || code == 0
+               ? constants::none
+               : cell::make_datatype(int8_t(code) < 0 ? uint8_t(TYPE_ERROR) : code);
   }
   if (pair) {
     Cell advanced = source;
-    advanced.w1 += uint32_t(consumed);
-    Cell* cells = cells_of(result->w2);
+    cell::set_series_index(advanced, cell::series_index(advanced) + uint32_t(consumed));
+    Cell* cells = cells_of(cell::series_node(*result));
     cells[0] = *out;
     cells[1] = advanced;
   }

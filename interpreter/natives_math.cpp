@@ -5,7 +5,6 @@
 // result in stack::arg(0). Nothing here allocates except through the errors raised.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -82,7 +81,7 @@ bool is_zero(const Cell& value) {
   uint8_t type = cell::type_of(value);
   switch (type) {
     case TYPE_MONEY: return money::zero_q(value);
-    case TYPE_CHAR: case TYPE_INTEGER: return value.w2 == 0;
+    case TYPE_CHAR: case TYPE_INTEGER: return integer::get_value(value) == 0;
     case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME: return cell::get_double(value) == 0.0;
     case TYPE_PAIR: return pair::x_of(value) == 0 && pair::y_of(value) == 0;
     case TYPE_POINT2D: case TYPE_POINT3D:
@@ -90,7 +89,7 @@ bool is_zero(const Cell& value) {
         if (point::coordinate(value, axis) != 0.0f) return false;
       }
       return true;
-    case TYPE_TUPLE: return (value.w1 | value.w2 | value.w3) == 0;  // bytes past the count are 0
+    case TYPE_TUPLE: return tuple::zero_q(value);
     default: return false;
   }
 }
@@ -168,16 +167,16 @@ bool tuple_extremum(Cell* first, const Cell& second, bool max) {
   const uint8_t other = cell::type_of(second);
   const uint32_t count = tuple::count_of(*first);
   uint8_t mine[tuple::kMaxBytes], theirs[tuple::kMaxBytes];
-  std::memcpy(mine, &first->w1, sizeof mine);
+  tuple::get_bytes(*first, mine);
   if (is_number(other)) {
     int32_t n = integer::get_value(second);
     if (other != TYPE_INTEGER && !truncated(double_of(second), &n)) {
-      Cell type{TYPE_DATATYPE, TYPE_INTEGER, 0, 0};
+      Cell type = cell::make_datatype(TYPE_INTEGER);
       rt::fire_error("script", "type-limit", &type);
     }
     std::fill(theirs, theirs + sizeof theirs, uint8_t(std::clamp(n, 0, 255)));
   } else if (other == TYPE_TUPLE && tuple::count_of(second) == count) {
-    std::memcpy(theirs, &second.w1, sizeof theirs);
+    tuple::get_bytes(second, theirs);
   } else {
     return false;
   }

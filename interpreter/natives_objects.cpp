@@ -4,9 +4,11 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
+#include "datatypes/function.h"
 #include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/stack.h"
+#include "datatypes/word.h"
 #include "interpreter/natives.h"
 
 namespace natives {
@@ -31,7 +33,9 @@ void in(const int32_t*) {
   Cell word = *stack::arg(1);
   uint8_t type = cell::type_of(word);
   if (type == TYPE_BLOCK || type == TYPE_PAREN) return;  // the result stays the first argument
-  uint32_t context = stack::arg(0)->w1;
+  const Cell& owner = *stack::arg(0);
+  uint32_t context = types::any_function(cell::type_of(owner)) ? function::context_of(owner)
+                                                                : object::context_of(owner);
   if (context::bind_word(context, word) < 0) {
     stack::set_result(constants::none);
     return;
@@ -43,7 +47,7 @@ void in(const int32_t*) {
 // context? word: the object or function that owns the word's context; none! for a word bound
 // to no context.
 void context_q(const int32_t*) {
-  uint32_t context = stack::arg(0)->w1;
+  uint32_t context = word::context_of(*stack::arg(0));
   stack::set_result(context ? *context::owner_cell(context) : constants::none);
 }
 

@@ -90,6 +90,6 @@ void print_value(int newline) {
 void print(const int32_t*) { print_value(1); }
 void prin(const int32_t*) { print_value(0); }
 
-void init_print() { scratch = block::append_to_block(nullptr, kScratchCells)->w2; }
+void init_print() { scratch = cell::series_node(*block::append_to_block(nullptr, kScratchCells)); }
 
 }  // namespace natives

@@ -8,6 +8,7 @@
 #include "datatypes/stack.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "interpreter/natives.h"
 #include "platform/os/platform.h"
 #include "runtime/throw.h"
@@ -56,7 +57,7 @@ namespace {
 
 // A text's characters in UTF-8, or a word's spelling (a variable's name).
 std::string text_of(Cell value) {
-  if (cell::type_of(value) != TYPE_STRING) value = symbol::name_string(value.w2);
+  if (cell::type_of(value) != TYPE_STRING) value = symbol::name_string(word::symbol_of(value));
   int64_t length = -1;
   const uint8_t* bytes = unicode::string_to_utf8(value, length);
   return std::string(reinterpret_cast<const char*>(bytes), size_t(length));

@@ -174,11 +174,12 @@ int as_class(uint8_t type) {
 void as(const int32_t*) {
   const Cell type = *stack::arg(0);
   Cell spec = *stack::arg(1);
-  uint8_t target = cell::type_of(type) == TYPE_DATATYPE ? uint8_t(type.w1) : cell::type_of(type);
+  uint8_t target =
+      cell::type_of(type) == TYPE_DATATYPE ? cell::datatype_id(type) : cell::type_of(type);
   int spec_class = as_class(cell::type_of(spec));
   if (spec_class == 0 || spec_class != as_class(target)) {
-    Cell from{TYPE_DATATYPE, cell::type_of(spec), 0, 0};
-    Cell to{TYPE_DATATYPE, target, 0, 0};
+    Cell from = cell::make_datatype(cell::type_of(spec));
+    Cell to = cell::make_datatype(target);
     rt::fire_error("script", "not-same-class", &from, &to);
   }
   cell::set_type(spec, target);

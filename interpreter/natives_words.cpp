@@ -17,6 +17,7 @@
 #include "datatypes/series.h"
 #include "datatypes/stack.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "interpreter/dispatch.h"
 #include "interpreter/eval.h"
 #include "interpreter/frames.h"
@@ -153,8 +154,8 @@ void unset(const int32_t*) {
     context::write_word(word, constants::unset);
   } else {
     // Indexes, not addresses: adding a word to its context may move the block's buffer.
-    for (int32_t i = int32_t(target.w1); i < int32_t(target.w1) + block::rest_length(target);
-         i++) {
+    const int32_t head = cell::series_index_signed(target);
+    for (int32_t i = head; i < head + block::rest_length(target); i++) {
       Cell item = *block::cell_at(target, i);
       if (cell::type_of(item) == TYPE_WORD) context::write_word(item, constants::unset);
     }
@@ -168,9 +169,9 @@ namespace {
 // is false, not the no-value error a read would raise.
 bool has_value(const Cell& value) {
   if (!is_settable_word(cell::type_of(value))) return cell::type_of(value) != TYPE_UNSET;
-  if (!value.w1) return false;
-  if (value.w3 == context::kUnresolved &&
-      symbol::resolve_alias(value.w2) != runtime_words::symbols.self) {
+  if (!word::context_of(value)) return false;
+  if (word::index_of(value) == context::kUnresolved &&
+      symbol::resolve_alias(word::symbol_of(value)) != runtime_words::symbols.self) {
     return false;
   }
   return cell::type_of(*context::word_value_cell(value)) != TYPE_UNSET;
@@ -192,7 +193,10 @@ namespace {
 // bind word context /copy
 void bind(const int32_t* refinements) {
   const Cell context_arg = *stack::arg(1);
-  uint32_t node = context_arg.w1;  // function!, object! and words all hold it in word 1
+  const uint8_t context_type = cell::type_of(context_arg);
+  uint32_t node = context_type == TYPE_FUNCTION ? function::context_of(context_arg)
+                  : context_type == TYPE_OBJECT ? object::context_of(context_arg)
+                                                : word::context_of(context_arg);
   if (!node) rt::fire_error("script", "not-in-context", &context_arg);
   if (cell::type_of(*stack::arg(0)) != TYPE_BLOCK) {
     context::bind_word(node, *stack::arg(0));

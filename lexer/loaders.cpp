@@ -5,6 +5,7 @@
 // it takes its output cell, and holds no other node across an allocation.
 #include <strings.h>
 
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -207,7 +208,7 @@ void load_special_float(State& s, const uint8_t* text, const uint8_t* end, uint3
   }
   if (load) {
     Cell c{TYPE_FLOAT, 0, 0, 0};
-    std::memcpy(&c.w2, &bits, sizeof bits);
+    cell::set_double(c, std::bit_cast<double>(bits));
     emit(s, c);
   }
 }

@@ -85,6 +85,17 @@ inline Token next_token(uint8_t state, const uint8_t* p, const uint8_t* end) {
 
 // --- Output and nesting --------------------------------------------------------------------------
 
+// An open marker's fields (lexer/state.h): the cells back to the enclosing series start, the
+// series datatype, the byte offset of the opening character.
+inline uint32_t marker_back(const Cell& marker) { return marker.w1; }
+inline uint32_t marker_type(const Cell& marker) { return marker.w2; }
+inline uint32_t marker_offset(const Cell& marker) { return marker.w3; }
+inline void set_marker(Cell& marker, uint32_t back, uint32_t type, uint32_t offset) {
+  marker.w1 = back;
+  marker.w2 = type;
+  marker.w3 = offset;
+}
+
 Cell* innermost_marker(State& s) {
   return s.series_start > s.base ? &output[s.series_start - 1] : nullptr;
 }
@@ -93,9 +104,7 @@ void open_series(State& s, uint8_t type, const uint8_t* at) {
   uint32_t index = s.tail;
   Cell* marker = output_cell(s);
   marker->header = (marker->header & cell::kNewLine) | kOpenMarker;
-  marker->w1 = index - s.series_start;
-  marker->w2 = type;
-  marker->w3 = static_cast<uint32_t>(at - s.input_start);
+  set_marker(*marker, index - s.series_start, type, static_cast<uint32_t>(at - s.input_start));
   s.series_start = index + 1;
   s.start_state = S_TOKEN;
   s.new_line = false;  // the marker carries it
@@ -118,7 +127,7 @@ constexpr uint32_t kMapOddCount = 1u << 8, kMapBadKey = 1u << 9;
 // Notes a value that a check-only scan completed inside an open map.
 void note_map_value(State& s) {
   Cell* marker = innermost_marker(s);
-  if (!marker || marker->w2 != TYPE_MAP) return;
+  if (!marker || marker_type(*marker) != TYPE_MAP) return;
   const bool key = (marker->header & kMapOddCount) == 0;
   if (key && !map::valid_key_type_q(s.token_type)) marker->header |= kMapBadKey;
   marker->header ^= kMapOddCount;
@@ -136,7 +145,7 @@ void check_map_pairs(State& s, uint32_t first, uint32_t count) {
 // The start state after a series or a point literal ends: a path's element state inside a path.
 uint8_t resume_state(State& s) {
   Cell* enclosing = innermost_marker(s);
-  return enclosing && types::any_path(uint8_t(enclosing->w2)) ? S_PATH : S_TOKEN;
+  return enclosing && types::any_path(uint8_t(marker_type(*enclosing))) ? S_PATH : S_TOKEN;
 }
 
 // Turns the cells after the innermost marker into one value of the type in the marker's place.
@@ -161,7 +170,7 @@ void close_series(State& s, uint8_t type) {
     }
     s.tail = marker_index;
   }
-  s.series_start = marker_index - marker.w1;
+  s.series_start = marker_index - marker_back(marker);
   s.token_type = type;
   s.start_state = resume_state(s);
 }
@@ -169,7 +178,7 @@ void close_series(State& s, uint8_t type) {
 // A closing ] or ) at the position.
 void close_bracket(State& s, uint8_t type) {
   Cell* marker = innermost_marker(s);
-  if (!marker || marker->w2 != type) throw_error(s, s.position, kErrMissingOpen);
+  if (!marker || marker_type(*marker) != type) throw_error(s, s.position, kErrMissingOpen);
   close_series(s, type);
   s.position++;
 }
@@ -180,7 +189,7 @@ void continue_path(State& s) {
   const uint8_t* p = s.position;
   uint8_t cls = p < s.input_end ? class_of(*p) : uint8_t{C_END};
   Cell* marker = innermost_marker(s);
-  uint8_t type = static_cast<uint8_t>(marker->w2);
+  uint8_t type = static_cast<uint8_t>(marker_type(*marker));
   switch (cls) {
     case C_COLON:
       if (p + 1 < s.input_end && p[1] == '/') throw_error(s, nullptr, TYPE_PATH);
@@ -242,7 +251,7 @@ void load_construct(State& s, const uint8_t* text, const uint8_t* end, bool load
   for (uint32_t type = 1; !found && length && type <= datatype::highest_type(); type++) {
     const char* full = datatype::name_of(static_cast<uint8_t>(type));
     if (full && begins(full, length)) {
-      value = Cell{TYPE_DATATYPE, type, 0, 0};
+      value = cell::make_datatype(static_cast<uint8_t>(type));
       found = true;
     }
   }
@@ -313,7 +322,7 @@ void structure(State& s, uint8_t kind, const Token& t, const uint8_t* text, bool
       return;
     case K_BLOCK_CLOSE: {
       Cell* marker = innermost_marker(s);  // ] closes a map! too
-      close_bracket(s, marker && marker->w2 == TYPE_MAP ? TYPE_MAP : TYPE_BLOCK);
+      close_bracket(s, marker && marker_type(*marker) == TYPE_MAP ? TYPE_MAP : TYPE_BLOCK);
       return;
     }
     case K_PAREN_OPEN:
@@ -458,7 +467,7 @@ void throw_error(State& s, const uint8_t* start, int32_t type) {
     rt::throw_code(rt::kThrowLexer);
   }
   Cell* marker = innermost_marker(s);
-  if (!start) start = s.input_start + (marker ? marker->w3 : 0);
+  if (!start) start = s.input_start + (marker ? marker_offset(*marker) : 0);
   // The line of the near text, so that the two always agree.
   int32_t line = 1;
   for (const uint8_t* p = s.input_start; p < start; p++) line += *p == '\n';
@@ -475,7 +484,7 @@ void throw_error(State& s, const uint8_t* start, int32_t type) {
     case kErrMissingOpen:
     case kErrMissingClose: {
       uint8_t at = type == kErrMissingClose || start >= s.input_end ? '_' : *start;
-      uint32_t open = marker ? marker->w2 : 0;
+      uint32_t open = marker ? marker_type(*marker) : 0;
       uint32_t missing = open == TYPE_PAREN ? (at == ')' ? '(' : ')')
                          : open ? (at == ']' ? '[' : ']')
                          : at == ')' ? '(' : '[';
@@ -483,7 +492,7 @@ void throw_error(State& s, const uint8_t* start, int32_t type) {
       rt::fire_error("syntax", "missing", line_cell, &character, near);
     }
     default: {
-      Cell datatype{TYPE_DATATYPE, static_cast<uint32_t>(type), 0, 0};
+      Cell datatype = cell::make_datatype(static_cast<uint8_t>(type));
       rt::fire_error("syntax", "invalid", line_cell, &datatype, near);
     }
   }
@@ -526,7 +535,7 @@ uint8_t scan(Cell* out, const uint8_t* text, size_t length, const Mode& mode, si
   try {
     run(s, mode);
     Cell* marker = innermost_marker(s);
-    if (marker) throw_error(s, s.input_start + marker->w3, kErrMissingClose);
+    if (marker) throw_error(s, s.input_start + marker_offset(*marker), kErrMissingClose);
   } catch (const rt::Throw& t) {
     if (t.code != rt::kThrowLexer) throw;
     recorded = true;
@@ -558,7 +567,7 @@ uint8_t scan_string(Cell* out, const Cell& string, int64_t length, const Mode& m
   Cell value = string;
   uint32_t units = string::rest_length(value);
   if (length >= 0 && length < units) units = static_cast<uint32_t>(length);
-  uint32_t unit = alloc::series_of(value.w2)->unit();
+  uint32_t unit = alloc::series_of(cell::series_node(value))->unit();
   // Room for the UTF-8 copy and its terminating NUL.
   uint64_t room = static_cast<uint64_t>(units) * std::min<uint32_t>(unit + 1, 4) + 1;
   std::unique_ptr<uint8_t[]> own;

@@ -35,6 +35,10 @@ inline double get_double(const Cell& c) {
   return d;
 }
 inline void set_double(Cell& c, double d) { std::memcpy(&c.w2, &d, sizeof d); }
+// Word 1 of the types that leave it unused (float!, time!, pair!...): kept 0.
+inline void clear_word1(Cell& c) { c.w1 = 0; }
+// Cells naming an external-resource record (handle!...): its index in word 3, negative for none.
+inline int32_t resource_record(const Cell& c) { return static_cast<int32_t>(c.w3); }
 
 // Series cells: word 1 the head index (in units), word 2 the buffer's node, word 3 an extra node
 // (for strings, the cache of their UTF-8/UTF-16 conversions).

@@ -130,7 +130,7 @@ bool live(int32_t index) { return pool[index].kind != kFreeRecord; }
 uint32_t pool_size() { return pool_records; }
 
 void mark_handle_cell(const Cell& value) {
-  auto index = static_cast<int32_t>(value.w3);
+  auto index = cell::resource_record(value);
   if (index >= 0) mark_record(index);
 }
 

@@ -311,11 +311,11 @@ TypeMarker set_type_marker(uint8_t type, TypeMarker fn) {
 }
 
 void mark_series_cell(const Cell& value) {
-  if (value.w2) mark_node(value.w2);
-  if (value.w3) mark_node(value.w3);
+  if (cell::series_node(value)) mark_node(cell::series_node(value));
+  if (cell::series_extra(value)) mark_node(cell::series_extra(value));
 }
 
-void mark_block_cell(const Cell& value) { mark_block(value.w2); }
+void mark_block_cell(const Cell& value) { mark_block(cell::series_node(value)); }
 
 void mark_guards() {
   for (Guard* g = guards; g; g = g->prev_) {

@@ -51,7 +51,7 @@ uint32_t alloc(const Cell& value) {
   }
   uint32_t index = uint32_t(free_head);
   Cell* slot = &cells()[index];
-  free_head = int32_t(slot->w2);
+  free_head = int32_t(cell::value_word(*slot));
   *slot = v;
   return index + 1;
 }

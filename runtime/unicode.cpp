@@ -114,11 +114,11 @@ struct Span {
 };
 
 Span span_of(const Cell& value, uint64_t limit) {
-  Series* s = alloc::series_of(value.w2);
+  Series* s = alloc::series_of(cell::series_node(value));
   uint32_t unit = s->unit();
   check_unit(unit);
   uint64_t length = s->used() / unit;
-  uint64_t index = std::min<uint64_t>(value.w1, length);
+  uint64_t index = std::min<uint64_t>(cell::series_index(value), length);
   return Span{s->head_ptr() + index * unit, unit, std::min(length - index, limit)};
 }
 
@@ -323,7 +323,7 @@ alloc::Series* to_utf8_cached(Cell& value, int64_t& count, bool crlf) {
   text = span_of(value, text.count);  // the reservation may have moved the string
   int64_t n = encode_span(text, out, static_cast<int64_t>(room - 1), crlf);
   out[n] = 0;
-  Series* cache = alloc::series_of(value.w3);
+  Series* cache = alloc::series_of(cell::series_extra(value));
   cache->tail = static_cast<uint32_t>(n + 1);
   count = n;
   return cache;
@@ -372,7 +372,7 @@ uint32_t load_utf8(uint32_t source, size_t offset, size_t length, uint32_t targe
 
 uint32_t decode_utf8_into(const uint8_t* bytes, size_t length, const Cell& value,
                           uint32_t* remaining) {
-  return load_utf8(bytes, length, value.w2, remaining, false);
+  return load_utf8(bytes, length, cell::series_node(value), remaining, false);
 }
 
 uint32_t decode_utf8_new(const uint8_t* bytes, size_t length) {
@@ -394,14 +394,14 @@ uint32_t utf16_unit_width(const uint16_t* text, size_t count) {
 uint32_t load_utf16(const uint16_t* source, size_t count, Cell* target, bool drop_cr) {
   auto address = [&]() -> const uint8_t* {
     if (source || count == 0) return reinterpret_cast<const uint8_t*>(source);
-    return alloc::series_of(target->w3)->data();
+    return alloc::series_of(cell::series_extra(*target))->data();
   };
   uint32_t width = utf16_unit_width(reinterpret_cast<const uint16_t*>(address()), count);
   uint32_t need = checked_capacity(uint64_t(count) * width);
   uint32_t node;
   Series* s;
   if (target) {
-    node = target->w2;
+    node = cell::series_node(*target);
     s = alloc::series_of(node);
     check_unit(s->unit());
     s->tail = s->head;  // the previous content is replaced
@@ -462,7 +462,7 @@ const uint16_t* to_utf16(Cell& value, int64_t& count, bool crlf) {
     }
   }
   put(0);
-  alloc::series_of(value.w3)->tail = static_cast<uint32_t>(2 * units);
+  alloc::series_of(cell::series_extra(value))->tail = static_cast<uint32_t>(2 * units);
   count = static_cast<int64_t>(units - 1);
   return reinterpret_cast<const uint16_t*>(out);
 }
@@ -481,13 +481,13 @@ uint16_t* ascii_to_utf16(const char* text, uint16_t* destination) {
 
 uint8_t* reserve_cache(Cell& value, uint64_t size) {
   uint32_t bytes = checked_capacity(size);
-  if (value.w3 == 0) {
+  if (cell::series_extra(value) == 0) {
     uint32_t node = alloc::new_byte_series(bytes);
-    value.w3 = node;
+    cell::set_series_extra(value, node);
     return alloc::series_of(node)->data();
   }
-  Series* cache = alloc::series_of(value.w3);
-  if (cache->capacity < bytes) cache = alloc::expand_series(value.w3, bytes);
+  Series* cache = alloc::series_of(cell::series_extra(value));
+  if (cache->capacity < bytes) cache = alloc::expand_series(cell::series_extra(value), bytes);
   return cache->data();
 }
 
