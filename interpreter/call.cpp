@@ -17,6 +17,7 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
+#include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/native.h"
@@ -620,8 +621,23 @@ void make_native_cache(const Cell& callable) {
   signature.known = true;
 }
 
+// The float action's IEEE arithmetic (an infinity or NaN, never an error), computed here.
+bool float_operator(const Cell& callable, const Cell& left, const Cell& right, Cell* result) {
+  const uint8_t right_type = cell::type_of(right);
+  if (right_type != TYPE_FLOAT && right_type != TYPE_INTEGER) return false;
+  if (cell::type_of(callable) != TYPE_ACTION) return false;
+  const double x = float_::get(left);
+  const double y = right_type == TYPE_FLOAT ? float_::get(right) : integer::get_value(right);
+  switch (native::index_of(callable)) {
+    case action::ADD: *result = float_::make(x + y); return true;
+    case action::SUBTRACT: *result = float_::make(x - y); return true;
+    case action::MULTIPLY: *result = float_::make(x * y); return true;
+    case action::DIVIDE: *result = float_::make(x / y); return true;
+    default: return false;
+  }
+}
+
 bool integer_operator(const Cell& callable, const Cell& left, const Cell& right, Cell* result) {
-  if (cell::type_of(left) != TYPE_INTEGER || cell::type_of(right) != TYPE_INTEGER) return false;
   if (cell::type_of(callable) == TYPE_ACTION) {
     int32_t op;
     switch (native::index_of(callable)) {
@@ -732,7 +748,7 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
   if (g.native_like) {
     if (cache_flags(cache) & kConform) conform_to_signature(g);
     Cell* left = stack::arg(0);
-    if (!(site.infix && integer_operator(callable, left[0], left[1], left))) {
+    if (!(site.infix && number_operator(callable, left[0], left[1], left))) {
       run_native(callable, g);
     }
     if (pending) return;

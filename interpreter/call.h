@@ -48,10 +48,19 @@ void run_function(const Cell& function);
 void call_handler(const Cell& name, const Cell& function, uint32_t self,
                   std::span<const Cell> arguments, uint32_t params, int32_t locals);
 
-// The common operators (+ - * % and the comparisons) over two integers, computed without a call:
-// the same result as the action or native would give. False when the call must be made (other
-// callables, and the cases that raise an error).
+// The common operators over numbers, computed without a call: + - * % and the comparisons over
+// two integers, + - * / with a float on the left and a float or integer on the right; the same
+// result as the action or native would give. False when the call must be made (other callables,
+// other operands, and the cases that raise an error).
 bool integer_operator(const Cell& callable, const Cell& left, const Cell& right, Cell* result);
+bool float_operator(const Cell& callable, const Cell& left, const Cell& right, Cell* result);
+inline bool number_operator(const Cell& callable, const Cell& left, const Cell& right,
+                            Cell* result) {
+  if (cell::type_of(left) == TYPE_INTEGER) {
+    return cell::type_of(right) == TYPE_INTEGER && integer_operator(callable, left, right, result);
+  }
+  return cell::type_of(left) == TYPE_FLOAT && float_operator(callable, left, right, result);
+}
 
 // Signatures of the native and action slots: a native's or action's code reads the arguments
 // its start-up definition declares, trusting their types. Between start_signatures and

@@ -97,17 +97,20 @@ bool is_system_issue(const Cell& issue) {
 }
 
 // An operator's right operand when it is exactly one cell that needs no evaluation: an integer!
-// literal, or a word that holds an integer!. Null otherwise.
-const Cell* plain_integer_operand(const Cell* cell) {
+// or float! literal, or a word that holds one. Null otherwise.
+inline bool plain_number(const Cell& value) {
+  return cell::type_of(value) == TYPE_INTEGER || cell::type_of(value) == TYPE_FLOAT;
+}
+const Cell* plain_number_operand(const Cell* cell) {
   if (!cell) return nullptr;
-  if (cell::type_of(*cell) == TYPE_INTEGER) return cell;
+  if (plain_number(*cell)) return cell;
   if (cell::type_of(*cell) != TYPE_WORD || !word::context_of(*cell) ||
       word::index_of(*cell) == context::kUnresolved ||
       !context::has_values(word::context_of(*cell))) {
     return nullptr;
   }
   const Cell* held = word_value(*cell);
-  return cell::type_of(*held) == TYPE_INTEGER ? held : nullptr;
+  return plain_number(*held) ? held : nullptr;
 }
 
 // The cell after the feed's position, or null.
@@ -123,8 +126,8 @@ void apply_operators(Feed& feed, Cell* operand, bool push) {
     if (!next) return;
     const Cell* op = operator_of(*next);
     if (!op) return;
-    const Cell* right = plain_integer_operand(next_cell(feed));
-    if (right && integer_operator(native::unwrap_op(*op), *operand, *right, operand)) {
+    const Cell* right = plain_number_operand(next_cell(feed));
+    if (right && number_operator(native::unwrap_op(*op), *operand, *right, operand)) {
       feed.index += 2;
       stack::top = operand + 1;
       continue;
