@@ -1,0 +1,332 @@
+// string!'s editing and searching actions: append, insert and change (with /part and /dup),
+// find and select, swap, take and trim. They serve every text type that inherits string!'s row.
+// Text taken from another value is first built into a string on the data stack (rooted), so the
+// edit itself never reads a buffer that an allocation could move; owner notifications run user
+// code, so positions are read again after them.
+#include <algorithm>
+#include <vector>
+
+#include "datatypes/binary.h"
+#include "datatypes/bitset.h"
+#include "datatypes/block.h"
+#include "datatypes/cell_ops.h"
+#include "datatypes/char.h"
+#include "datatypes/constants.h"
+#include "datatypes/datatype.h"
+#include "datatypes/integer.h"
+#include "datatypes/ownership.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/series.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
+#include "runtime/casefold.h"
+#include "runtime/throw.h"
+#include "runtime/unicode.h"
+
+namespace string {
+
+using alloc::Series;
+
+namespace {
+
+[[noreturn]] void no_memory() { rt::fire_error("internal", "no-memory"); }
+
+inline int64_t head_index(const Cell& value) {
+  return std::clamp<int64_t>(cell::series_index_signed(value), 0, whole_length(value));
+}
+
+// Code points of a text from a unit position, read afresh from the buffer each time.
+struct Reader {
+  const uint8_t* start;
+  uint32_t unit;
+  uint32_t operator[](int64_t i) const { return unicode::read_unit(start + i * unit, unit); }
+};
+
+Reader reader_of(const Cell& value) {
+  Series* s = cell::series_of(value);
+  return Reader{s->head_ptr(), s->unit()};
+}
+
+// The text types whose own text is what they put in (a tag! brings its angle brackets).
+bool plain_text(uint8_t type) { return types::any_string(type) && type != TYPE_TAG; }
+
+// The text that append, insert and change put in for the value, pushed as a new string: a text's
+// code points, a char!'s one, a tag! in angle brackets (its form), a block's elements formed one after the
+// other, the form of anything else. part limits the units (the elements of a block, unless
+// only); dup repeats the whole. May allocate.
+Cell* push_source_text(const Cell& value, int32_t part, bool only, int32_t dup) {
+  Cell* text = stack::push_copy(constants::none);
+  init_empty(text, 16);
+  uint8_t type = cell::type_of(value);
+  Cell* source = stack::push_copy(value);
+  if (plain_text(type)) {
+    concatenate(*text, *source, part, 0, true, kAppend);
+  } else if (type == TYPE_CHAR) {
+    append_char(cell::series_node(*text), char_::code_point_of(*source));
+  } else if (types::any_block(type)) {
+    int64_t first = head_index(*source);
+    int64_t end = series::buffer_length(*source);
+    if (part >= 0 && !only) end = std::min<int64_t>(end, first + part);
+    Cell* element = stack::push_copy(constants::none);
+    for (int64_t i = first; i < end && i < series::buffer_length(*source); i++) {
+      *element = *block::cell_at(*source, static_cast<int32_t>(i));
+      datatype::call_form(element, text, nullptr, INT32_MAX);
+    }
+    stack::pop_cells(1);
+    if (part >= 0 && only) truncate_units(cell::series_node(*text), uint32_t(part));
+  } else {
+    datatype::call_form(source, text, nullptr, INT32_MAX);  // a tag's form has its brackets
+    if (part >= 0) truncate_units(cell::series_node(*text), uint32_t(part));
+  }
+  stack::pop_cells(1);
+  if (dup > 1) {
+    uint32_t node = cell::series_node(*text);
+    Series* s = alloc::series_of(node);
+    uint64_t once = s->used();
+    uint64_t total = once * uint64_t(dup);
+    if (total > alloc::kMaxCapacity) no_memory();
+    if (once) {
+      alloc::reserve_bytes(node, static_cast<uint32_t>(total - once));
+      cell::replicate_bytes(alloc::series_of(node)->head_ptr(), static_cast<uint32_t>(once),
+                            static_cast<uint32_t>(dup));
+    }
+  }
+  return text;
+}
+
+// How many units of the series change replaces without /part: the value's length (a text's
+// units, a block's elements), 1 for any other value, times dup.
+int64_t change_count(const Cell& value, int32_t dup) {
+  uint8_t type = cell::type_of(value);
+  int64_t length = 1;
+  if (types::any_string(type) || types::any_block(type)) {
+    Cell copy = value;
+    length = series::rest_length(copy, false);
+  }
+  return length * dup;
+}
+
+}  // namespace
+
+// --- append, insert, change ------------------------------------------------------------------
+
+void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+  if (dup < 1) return;
+  Cell* base = stack::top;
+  // One block copy for a text into a text; anything else (and every repetition) through a
+  // string built aside.
+  bool direct = plain_text(cell::type_of(*value)) && dup == 1;
+  Cell* source = direct ? stack::push_copy(*value) : push_source_text(*value, part, only, dup);
+  if (!direct) part = -1;  // the text built aside is already cut
+  Cell copy = *source;
+  int64_t count = series::rest_length(copy, false);
+  if (part >= 0) count = std::min<int64_t>(count, part);
+  int64_t at = append ? whole_length(*series) : head_index(*series);
+  bool notified = ownership::notify_owner(series, append ? "append" : "insert", value,
+                                          int32_t(at), int32_t(count));
+  at = append ? whole_length(*series) : head_index(*series);
+  if (count > 0) {
+    Cell target = *series;
+    cell::set_series_index(target, static_cast<uint32_t>(at));
+    concatenate(target, *source, part, 0, true, append ? kAppend : kInsert);
+  }
+  if (notified) {
+    ownership::notify_owner(series, append ? "appended" : "inserted", value, int32_t(at),
+                            int32_t(count));
+  }
+  stack::top = base;
+  cell::set_series_index(
+      *series, append ? 0 : static_cast<uint32_t>(std::min<int64_t>(at + count,
+                                                                    whole_length(*series))));
+}
+
+void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+  if (dup < 1) return;
+  int64_t at = head_index(*series);
+  cell::set_series_index(*series, static_cast<uint32_t>(at));
+  if (at >= whole_length(*series)) {
+    insert(series, value, -1, only, dup, true);
+    cell::set_series_index(*series, static_cast<uint32_t>(whole_length(*series)));
+    return;
+  }
+  Cell* base = stack::top;
+  int64_t replaced = part >= 0 ? part : change_count(*value, dup);
+  Cell* text = push_source_text(*value, -1, only, dup);
+  Cell copy = *text;
+  int64_t count = series::rest_length(copy, false);
+  bool notified = ownership::notify_owner(series, "change", value, int32_t(at),
+                                          int32_t(std::min(replaced, whole_length(*series) - at)));
+  at = head_index(*series);
+  replaced = std::min(replaced, whole_length(*series) - at);
+  if (whole_length(*series) - replaced + count > alloc::kMaxCapacity) no_memory();
+  remove_at(*series, static_cast<uint32_t>(at), static_cast<uint32_t>(replaced));
+  Cell target = *series;
+  cell::set_series_index(target, static_cast<uint32_t>(at));
+  concatenate(target, *text, -1, 0, false, kInsert);
+  if (notified) ownership::notify_owner(series, "changed", value, int32_t(at), int32_t(count));
+  stack::top = base;
+  cell::set_series_index(*series, static_cast<uint32_t>(std::min<int64_t>(at + count,
+                                                                         whole_length(*series))));
+}
+
+
+// --- find, select ----------------------------------------------------------------------------
+
+namespace {
+
+// What find looks for: one code point (a byte in a binary!), the code points of a bitset, or a
+// text pattern held on the data stack.
+struct Pattern {
+  enum Kind { kCodePoint, kBitset, kText } kind = kCodePoint;
+  uint32_t code_point = 0;
+  const Cell* set = nullptr;  // the bitset! (kBitset) or the pattern's text (kText)
+  int64_t length = 1;         // units a match spans
+};
+
+bool bitset_has(const Cell& bitset, uint32_t code_point) {
+  Series* bits = cell::series_of(bitset);
+  if (code_point >> 3 >= bits->used()) return bits->flags & bitset::kComplemented;
+  return bits->head_ptr()[code_point >> 3] & (0x80 >> (code_point & 7));
+}
+
+// The pattern of the value; a text pattern is pushed (the caller pops it). May allocate.
+Pattern pattern_of(const Cell& series, const Cell& value) {
+  uint8_t type = cell::type_of(value);
+  bool bytes = cell::type_of(series) == TYPE_BINARY;
+  Pattern p;
+  if (type == TYPE_CHAR) {
+    p.code_point = char_::code_point_of(value);
+  } else if (bytes && type == TYPE_INTEGER) {
+    p.code_point = uint32_t(integer::get_value(value)) & 0xFF;
+  } else if (type == TYPE_BITSET) {
+    p.kind = Pattern::kBitset;
+    p.set = &value;
+  } else {
+    if (type == TYPE_BINARY && !bytes) rt::fire_error("script", "invalid-arg", &value);
+    Cell* text;
+    if (plain_text(type) || type == TYPE_BINARY) {
+      text = stack::push_copy(value);
+    } else {
+      text = stack::push_copy(constants::none);
+      init_empty(text, 16);
+      Cell* source = stack::push_copy(value);
+      datatype::call_form(source, text, nullptr, INT32_MAX);
+      stack::pop_cells(1);
+    }
+    p.kind = Pattern::kText;
+    p.set = text;
+    Cell copy = *text;
+    p.length = series::rest_length(copy, false);
+  }
+  return p;
+}
+
+// Whether the pattern matches the series' units from position at (which leave room for it).
+bool matches_at(const Cell& series, const Pattern& p, int64_t at, bool folded) {
+  Reader text = reader_of(series);
+  auto same = [&](uint32_t a, uint32_t b) {
+    return a == b || (folded && casefold::fold_char(a, true) == casefold::fold_char(b, true));
+  };
+  switch (p.kind) {
+    case Pattern::kCodePoint:
+      return same(text[at], p.code_point);
+    case Pattern::kBitset:
+      return bitset_has(*p.set, text[at]);
+    case Pattern::kText: {
+      Reader pattern = reader_of(*p.set);
+      int64_t first = head_index(*p.set);
+      for (int64_t i = 0; i < p.length; i++) {
+        if (!same(text[at + i], pattern[first + i])) return false;
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+// The position of the first unit of the match, or -1. Candidate matches start at the head and
+// every skip units after it (before it, for reverse), and lie wholly in the searched range.
+int64_t search(const Cell& series, const Cell& value, const action::FindOptions& o,
+               Pattern& p) {
+  if (o.any || o.with) cell::fire_not_done();
+  int64_t skip = 1;
+  if (o.skip) {
+    skip = cell::get_integer_arg(*o.skip);
+    if (skip < 1) rt::fire_error("script", "out-of-range", o.skip);
+  }
+  int64_t length = whole_length(series);
+  int64_t head = head_index(series);
+  if (length == 0 || (!o.reverse && head >= length)) return -1;
+  if (o.reverse && (head == 0 || o.match)) return -1;
+  int64_t room = o.reverse ? head : length - head;
+  if (o.part) {
+    int64_t count;
+    if (cell::type_of(*o.part) == TYPE_INTEGER) {
+      count = integer::get_value(*o.part);
+    } else {
+      count = series::part_count(series, *o.part);
+      if (o.reverse) count = -count;  // a position before the head
+    }
+    if (count < 1) return -1;
+    room = std::min(room, count);
+  }
+  p = pattern_of(series, value);
+  if (p.kind == Pattern::kText && p.length == 0) return -1;
+  bool folded = !o.case_sensitive && !o.same && cell::type_of(series) != TYPE_BINARY &&
+                p.kind != Pattern::kBitset;
+  // The range [low, high) a match must lie in, and the candidate starts head + k * step.
+  int64_t low = o.reverse ? head - room : head;
+  int64_t high = o.reverse ? head : head + room;
+  int64_t step = o.reverse ? -skip : skip;
+  int64_t first = o.reverse ? head - skip : head;
+  if (first + p.length > high) {
+    if (!o.reverse) return -1;
+    first -= ((first + p.length - high) + skip - 1) / skip * skip;  // back into the range
+  }
+  if (first < low) return -1;
+  if (o.last) {
+    step = -skip;
+    first = head + (high - p.length - head) / skip * skip;
+    if (first < head) return -1;
+  }
+  for (int64_t at = first; at >= low && at + p.length <= high; at += step) {
+    if (matches_at(series, p, at, folded)) return at;
+    if (o.match) break;
+  }
+  return -1;
+}
+
+}  // namespace
+
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options) {
+  Cell* base = stack::top;
+  Pattern p;
+  int64_t at = search(*series, *value, options, p);
+  stack::top = base;
+  if (at < 0) {
+    *series = constants::none;
+  } else {
+    cell::set_series_index(*series, static_cast<uint32_t>(options.tail ? at + p.length : at));
+  }
+  return series;
+}
+
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options) {
+  Cell* base = stack::top;
+  Pattern p;
+  action::FindOptions o = options;
+  o.tail = o.match = false;
+  int64_t at = search(*series, *value, o, p);
+  stack::top = base;
+  int64_t after = at + p.length;
+  if (at < 0 || after >= whole_length(*series)) {
+    *series = constants::none;
+  } else {
+    uint32_t code_point = reader_of(*series)[after];
+    *series = cell::type_of(*series) == TYPE_BINARY ? integer::make(int32_t(code_point))
+                                                    : char_::make(code_point);
+  }
+  return series;
+}
+
+}  // namespace string
