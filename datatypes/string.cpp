@@ -846,7 +846,8 @@ void register_datatype() {
        inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), act<INSERT>(insert),
        inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(), inherit<PICK>(), inherit<POKE>(),
        inherit<REMOVE>(), inherit<REVERSE>(), act<SELECT>(select), inherit<SKIP>(),
-       inherit<TAIL>(), inherit<TAIL_Q>(), inherit<MODIFY>()});
+       act<SWAP>(swap), inherit<TAIL>(), inherit<TAIL_Q>(), act<TAKE>(take), act<TRIM>(trim),
+       inherit<MODIFY>()});
 }
 
 }  // namespace string

@@ -224,6 +224,9 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
 void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
 Cell* select(Cell* series, Cell* value, const action::FindOptions& options);
+void swap(Cell* a, Cell* b);
+Cell* take(Cell* series, Cell* part, bool deep, bool last);
+void trim(Cell* series, const action::TrimOptions& options);
 
 void register_datatype();
 

@@ -329,4 +329,157 @@ Cell* select(Cell* series, Cell* value, const action::FindOptions& options) {
   return series;
 }
 
+
+// --- take, swap ------------------------------------------------------------------------------
+
+Cell* take(Cell* series, Cell* part, bool deep, bool last) {
+  uint8_t type = cell::type_of(*series);
+  series::take(series, part, deep, last);
+  if (part || cell::type_of(*series) == TYPE_NONE || whole_length(*series) != 1) return series;
+  uint32_t code_point = reader_of(*series)[0];
+  *series = type == TYPE_BINARY ? integer::make(int32_t(code_point)) : char_::make(code_point);
+  return series;
+}
+
+void swap(Cell* a, Cell* b) {
+  uint8_t type = cell::type_of(*b);
+  if (!types::any_string(type) && type != TYPE_BINARY) rt::fire_error("script", "invalid-arg", b);
+  if (series::at_tail(*a) || series::at_tail(*b)) return;
+  bool notified_a = ownership::notify_owner(a, "swap", b, int32_t(head_index(*a)), 1);
+  bool notified_b = ownership::notify_owner(b, "swap", a, int32_t(head_index(*b)), 1);
+  if (!series::at_tail(*a) && !series::at_tail(*b)) {
+    int64_t at_a = head_index(*a);
+    int64_t at_b = head_index(*b);
+    uint32_t x = reader_of(*a)[at_a];
+    uint32_t y = reader_of(*b)[at_b];
+    // Each store may widen (and move) its buffer: the address is taken just before it.
+    auto store = [](const Cell& target, int64_t at, uint32_t code_point) {
+      Series* s = cell::series_of(target);
+      uint8_t* address = s->head_ptr() + at * s->unit();
+      if (cell::type_of(target) == TYPE_BINARY) {
+        binary::store_byte(address, integer::make(int32_t(code_point)));
+      } else {
+        poke_char(cell::series_node(target), address, code_point);
+      }
+    };
+    store(*a, at_a, y);
+    store(*b, at_b, x);
+  }
+  if (notified_a) ownership::notify_owner(a, "swaped", b, int32_t(head_index(*a)), 1);
+  if (notified_b) ownership::notify_owner(b, "swaped", a, int32_t(head_index(*b)), 1);
+}
+
+// --- trim ------------------------------------------------------------------------------------
+
+namespace {
+
+// White space for head, tail and lines trimming.
+bool white(uint32_t c) {
+  return (c >= 1 && c <= 32) || c == 0x85 || c == 0xA0 || c == 0x1680 || c == 0x180E ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+         c == 0x205F || c == 0x3000;
+}
+
+// The spaces plain trim removes at the start and the end of every line: white space less the
+// control characters other than tab (line feed and carriage return stay).
+bool line_space(uint32_t c) { return c == '\t' || (c >= 32 && white(c)); }
+
+using Text = std::vector<uint32_t>;
+
+// The code points trim/with removes: a text's (or a binary's bytes), one char! or integer!.
+Text trim_set(const Cell* with) {
+  if (!with) return Text{'\t', '\n', '\r', ' '};
+  uint8_t type = cell::type_of(*with);
+  if (type == TYPE_CHAR) return Text{char_::code_point_of(*with)};
+  if (type == TYPE_INTEGER) return Text{uint32_t(integer::get_value(*with))};
+  if (!types::any_string(type) && type != TYPE_BINARY) {
+    series::fire_invalid_refine(runtime_words::refinements.with, *with);
+  }
+  Text set;
+  Reader text = reader_of(*with);
+  for (int64_t i = head_index(*with); i < whole_length(*with); i++) set.push_back(text[i]);
+  return set;
+}
+
+Text trim_lines(const Text& text) {
+  Text out;
+  bool pending = false;
+  for (uint32_t c : text) {
+    if (white(c)) {
+      pending = !out.empty();
+      continue;
+    }
+    if (pending) out.push_back(' ');
+    pending = false;
+    out.push_back(c);
+  }
+  return out;
+}
+
+Text trim_ends(const Text& text, bool head, bool tail, bool per_line) {
+  size_t first = 0;
+  size_t end = text.size();
+  if (head) {
+    while (first < end && white(text[first])) first++;
+  }
+  if (tail) {
+    while (end > first && white(text[end - 1])) end--;
+  }
+  if (per_line) {
+    // Plain trim: every line loses its leading and trailing spaces too, and a text whose
+    // trailing white space held a line feed ends with one.
+    bool line_feed_after = std::find(text.begin() + end, text.end(), '\n') != text.end();
+    Text out;
+    size_t line = first;
+    while (line < end) {
+      size_t stop = line;
+      while (stop < end && text[stop] != '\n') stop++;
+      size_t a = line;
+      size_t b = stop;
+      while (a < b && line_space(text[a])) a++;
+      while (b > a && line_space(text[b - 1])) b--;
+      out.insert(out.end(), text.begin() + a, text.begin() + b);
+      if (stop < end) out.push_back('\n');
+      line = stop + 1;
+    }
+    if (line_feed_after) out.push_back('\n');
+    return out;
+  }
+  return Text(text.begin() + first, text.begin() + end);
+}
+
+}  // namespace
+
+void trim(Cell* series, const action::TrimOptions& options) {
+  if (options.auto_ && !options.all && !options.with) cell::fire_not_done();
+  int64_t head = head_index(*series);
+  bool notified = ownership::notify_owner(series, "trim", nullptr, int32_t(head), 0);
+  head = head_index(*series);
+  int64_t length = whole_length(*series);
+  Text text;
+  Reader in = reader_of(*series);
+  for (int64_t i = head; i < length; i++) text.push_back(in[i]);
+
+  Text out;
+  if (options.all || options.with) {
+    Text set = trim_set(options.with);
+    for (uint32_t c : text) {
+      if (std::find(set.begin(), set.end(), c) == set.end()) out.push_back(c);
+    }
+  } else if (options.lines) {
+    out = trim_lines(text);
+  } else {
+    bool plain = !options.head && !options.tail;
+    out = trim_ends(text, plain || options.head, plain || options.tail, plain);
+  }
+  // Trimming only removes: what is left fits the buffer's unit, in place.
+  Series* s = cell::series_of(*series);
+  uint32_t unit = s->unit();
+  for (size_t i = 0; i < out.size(); i++) {
+    unicode::write_unit(s->head_ptr() + (head + int64_t(i)) * unit, unit, out[i]);
+  }
+  truncate_units(cell::series_node(*series), static_cast<uint32_t>(head + int64_t(out.size())));
+  if (notified) ownership::notify_owner(series, "trimmed", nullptr, int32_t(head), 0);
+}
+
 }  // namespace string
