@@ -840,8 +840,8 @@ void register_datatype() {
   using datatype::inherit;
   datatype::register_type(
       TYPE_STRING,
-      {act<MAKE>(make), act<TO>(to), act<FORM>(form), act<MOLD>(mold),
-       act<COMPARE>(compare), act<APPEND>(insert), inherit<AT>(), inherit<BACK>(),
+      {act<MAKE>(make), inherit<RANDOM>(), inherit<REFLECT>(), act<TO>(to), act<FORM>(form),
+       act<MOLD>(mold), act<EVAL_PATH>(eval_path), act<COMPARE>(compare), act<APPEND>(insert), inherit<AT>(), inherit<BACK>(),
        act<CHANGE>(change), inherit<CLEAR>(), inherit<COPY>(), act<FIND>(find),
        inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), act<INSERT>(insert),
        inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(), inherit<PICK>(), inherit<POKE>(),

@@ -220,6 +220,7 @@ Cell* to(Cell* proto, Cell* spec, uint8_t type);
 
 // The editing and searching actions (datatypes/string_actions.cpp), with the signatures of their
 // action slots.
+Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step);
 void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* find(Cell* series, Cell* value, const action::FindOptions& options);

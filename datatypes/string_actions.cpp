@@ -482,4 +482,29 @@ void trim(Cell* series, const action::TrimOptions& options) {
   if (notified) ownership::notify_owner(series, "trimmed", nullptr, int32_t(head), 0);
 }
 
+
+// --- eval-path -------------------------------------------------------------------------------
+
+// An integer picks or pokes by position; a word is refused; anything else selects the code point
+// after its first match, or, when set, pokes the one after it.
+Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
+  uint8_t type = cell::type_of(*element);
+  if (type == TYPE_INTEGER) {
+    int32_t n = integer::get_value(*element);
+    return step.value ? series::poke(parent, n, step.value, element)
+                      : series::pick(parent, n, element);
+  }
+  if (type == TYPE_WORD) rt::fire_error("script", "invalid-path", step.path, element);
+  if (!step.value) return select(parent, element, {.case_sensitive = step.case_sensitive});
+  Cell* found = stack::push_copy(*parent);
+  find(found, element, {.case_sensitive = step.case_sensitive});
+  if (cell::type_of(*found) == TYPE_NONE) {
+    rt::fire_error("script", "bad-path-set", step.path, element);
+  }
+  Cell at = *found;
+  stack::pop_cells(1);
+  series::poke(&at, 2, step.value, element);
+  return step.value;
+}
+
 }  // namespace string
