@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "datatypes/binary.h"
-#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/char.h"
@@ -183,12 +182,6 @@ struct Pattern {
   int64_t length = 1;         // units a match spans
 };
 
-bool bitset_has(const Cell& bitset, uint32_t code_point) {
-  Series* bits = cell::series_of(bitset);
-  if (code_point >> 3 >= bits->used()) return bits->flags & bitset::kComplemented;
-  return bits->head_ptr()[code_point >> 3] & (0x80 >> (code_point & 7));
-}
-
 // The pattern of the value; a text pattern is pushed (the caller pops it). May allocate.
 Pattern pattern_of(const Cell& series, const Cell& value) {
   uint8_t type = cell::type_of(value);
@@ -230,8 +223,11 @@ bool matches_at(const Cell& series, const Pattern& p, int64_t at, bool folded) {
   switch (p.kind) {
     case Pattern::kCodePoint:
       return same(text[at], p.code_point);
-    case Pattern::kBitset:
-      return bitset_has(*p.set, text[at]);
+    case Pattern::kBitset: {
+      Cell probe = series;
+      cell::set_series_index(probe, static_cast<uint32_t>(at));
+      return head_char_in_bitset(probe, *p.set);
+    }
     case Pattern::kText: {
       Reader pattern = reader_of(*p.set);
       int64_t first = head_index(*p.set);
