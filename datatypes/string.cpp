@@ -840,12 +840,14 @@ void register_datatype() {
   using datatype::inherit;
   datatype::register_type(
       TYPE_STRING,
-      {act<MAKE>(make), act<TO>(to), act<FORM>(form),
-       act<MOLD>(mold), act<COMPARE>(compare), inherit<AT>(), inherit<BACK>(), inherit<CLEAR>(),
-       inherit<COPY>(), inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(),
+      {act<MAKE>(make), inherit<RANDOM>(), inherit<REFLECT>(), act<TO>(to), act<FORM>(form),
+       act<MOLD>(mold), act<EVAL_PATH>(eval_path), act<COMPARE>(compare), act<APPEND>(insert), inherit<AT>(), inherit<BACK>(),
+       act<CHANGE>(change), inherit<CLEAR>(), inherit<COPY>(), act<FIND>(find),
+       inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), act<INSERT>(insert),
        inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(), inherit<PICK>(), inherit<POKE>(),
-       inherit<REMOVE>(), inherit<REVERSE>(), inherit<SKIP>(), inherit<TAIL>(),
-       inherit<TAIL_Q>(), inherit<MODIFY>()});
+       inherit<REMOVE>(), inherit<REVERSE>(), act<SELECT>(select), inherit<SKIP>(),
+       act<SWAP>(swap), inherit<TAIL>(), inherit<TAIL_Q>(), act<TAKE>(take), act<TRIM>(trim),
+       inherit<MODIFY>()});
 }
 
 }  // namespace string

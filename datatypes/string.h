@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime/alloc.h"
 #include "runtime/cell.h"
 
@@ -216,6 +217,17 @@ Cell* change_case(Cell* value, const Cell* part, bool upper);
 // dispatcher's frame cell) and the cell is returned. May allocate.
 Cell* make(Cell* proto, Cell* spec, uint8_t type);
 Cell* to(Cell* proto, Cell* spec, uint8_t type);
+
+// The editing and searching actions (datatypes/string_actions.cpp), with the signatures of their
+// action slots.
+Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step);
+void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options);
+void swap(Cell* a, Cell* b);
+Cell* take(Cell* series, Cell* part, bool deep, bool last);
+void trim(Cell* series, const action::TrimOptions& options);
 
 void register_datatype();
 
