@@ -669,6 +669,129 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_flag) {
   return value;
 }
 
+// --- Searching ---------------------------------------------------------------------------------
+
+namespace {
+
+// What find looks for and how: the value's shape decides once, each position then only compares.
+struct Search {
+  Cell value;
+  int32_t width = 1;        // cells a match covers: the value's cell count for a sequence
+  bool sequence = false;    // an any-block value matched cell by cell
+  bool by_type = false;     // a datatype! or typeset! value matched by the cell's type
+  int32_t op = action::FIND_EQUAL;
+};
+
+bool matches_at(const Cell& block, Search& search, int32_t at, int32_t end) {
+  Cell* cells = first_cell(block);
+  if (search.by_type) {
+    uint8_t type = cell::type_of(cells[at]);
+    return cell::type_of(search.value) == TYPE_DATATYPE
+               ? type == cell::datatype_id(search.value)
+               : cell::typeset_has(search.value, type);
+  }
+  if (!search.sequence) return compare_cells(cells + at, &search.value, search.op) == 0;
+  // A partial match at the end of the range is no match.
+  if (at + search.width > end) return false;
+  int32_t from = head_of(search.value);
+  for (int32_t i = 0; i < search.width; i++) {
+    Cell* wanted = first_cell(search.value) + from + i;
+    if (compare_cells(first_cell(block) + at + i, wanted, search.op) != 0) return false;
+  }
+  return true;
+}
+
+// The buffer index of the match, or -1; `width` receives the cells the match covers.
+int32_t find_index(const Cell& block, const Cell& value, const action::FindOptions& options,
+                   int32_t* width) {
+  int32_t length = length_of(block);
+  int32_t head = head_of(block);
+  if (length == 0 || (head >= length && !options.reverse)) return -1;
+  head = std::clamp(head, 0, length);
+  int32_t skip = 1;
+  if (options.skip) {
+    if (cell::type_of(*options.skip) != TYPE_INTEGER) {
+      series::fire_invalid_refine(runtime_words::refinements.skip, *options.skip);
+    }
+    if (integer::get_value(*options.skip) < 1) {
+      rt::fire_error("script", "out-of-range", options.skip);
+    }
+    skip = integer::get_value(*options.skip);
+  }
+  int32_t limit = -1;  // the last cell the part allows, or -1 without a part
+  if (options.part) {
+    int32_t count = series::part_count(block, *options.part);
+    if (count < 1) return -1;
+    limit = static_cast<int32_t>(std::min<int64_t>(int64_t(head) + count - 1, length - 1));
+  }
+  Search search{.value = value};
+  uint8_t type = cell::type_of(value);
+  if (!options.only && types::any_block(type)) {
+    search.sequence = true;
+    search.width = std::max(length_of(value) - std::max(head_of(value), 0), 0);
+    if (search.width == 0) return -1;
+  } else if (!options.only && (type == TYPE_DATATYPE || type == TYPE_TYPESET)) {
+    search.by_type = true;
+  }
+  search.op = options.same             ? action::SAME
+              : options.case_sensitive ? action::STRICT_EQUAL
+                                       : action::FIND_EQUAL;
+  int32_t end = limit >= 0 ? limit + 1 : length;  // the range's end for a sequence
+  *width = search.width;
+  gc::Guard keep(search.value);
+  if (options.match) {
+    int32_t at = options.reverse ? head - search.width : head;
+    if (at < 0 || at >= end) return -1;
+    return matches_at(block, search, at, end) ? at : -1;
+  }
+  if (options.last || options.reverse) {
+    int32_t start = limit >= 0        ? limit
+                    : options.last    ? length - search.width
+                                      : head - search.width;
+    // Backward searches stay on the record grid the head sets.
+    start = std::min(start, length - 1);
+    if (skip > 1) start = head + ((start - head) - (((start - head) % skip) + skip) % skip);
+    for (int32_t at = start; at >= 0; at -= skip) {
+      if (matches_at(block, search, at, end)) return at;
+    }
+    return -1;
+  }
+  for (int32_t at = head; at < end; at += skip) {
+    if (matches_at(block, search, at, end)) return at;
+  }
+  return -1;
+}
+
+}  // namespace
+
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options) {
+  int32_t width = 1;
+  int32_t at = find_index(*series, *value, options, &width);
+  if (at < 0) {
+    *series = constants::none;
+    return series;
+  }
+  if (options.tail) {
+    bool forward = !options.last && !options.reverse;
+    int32_t skip = options.skip ? integer::get_value(*options.skip) : 1;
+    at += width > 1 || !forward ? width : skip;
+    at = std::min(at, length_of(*series));
+  }
+  cell::set_series_index(*series, static_cast<uint32_t>(at));
+  return series;
+}
+
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options) {
+  action::FindOptions search = options;
+  search.tail = false;
+  search.match = false;
+  int32_t width = 1;
+  int32_t at = find_index(*series, *value, search, &width);
+  int32_t after = at + width;
+  *series = at >= 0 && after < length_of(*series) ? first_cell(*series)[after] : constants::none;
+  return series;
+}
+
 void swap(Cell* a, Cell* b) {
   if (!types::any_block(cell::type_of(*b))) rt::fire_error("script", "invalid-arg", b);
   if (series::at_tail(*a) || series::at_tail(*b)) return;
@@ -721,9 +844,10 @@ void init() {
       {act<MAKE>(make), inherit<RANDOM>(), inherit<REFLECT>(), act<TO>(to), act<FORM>(form),
        act<MOLD>(mold), act<EVAL_PATH>(eval_path), act<COMPARE>(compare), act<APPEND>(insert),
        inherit<AT>(), inherit<BACK>(), act<CHANGE>(change), inherit<CLEAR>(), act<COPY>(copy),
-       inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), act<INSERT>(insert),
+       act<FIND>(find), inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), act<INSERT>(insert),
        inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(), inherit<PICK>(), inherit<POKE>(),
-       act<PUT>(put), inherit<REMOVE>(), inherit<REVERSE>(), inherit<SKIP>(), act<SWAP>(swap),
+       act<PUT>(put), inherit<REMOVE>(), inherit<REVERSE>(), act<SELECT>(select),
+       inherit<SKIP>(), act<SWAP>(swap),
        inherit<TAIL>(), inherit<TAIL_Q>(), act<TAKE>(take), act<TRIM>(trim),
        inherit<MODIFY>()});
   datatype::register_type(
@@ -731,9 +855,10 @@ void init() {
       {inherit<MAKE>(), inherit<RANDOM>(), inherit<REFLECT>(), inherit<TO>(), inherit<FORM>(),
        act<MOLD>(paren::mold), inherit<EVAL_PATH>(), inherit<COMPARE>(), inherit<APPEND>(),
        inherit<AT>(), inherit<BACK>(), inherit<CHANGE>(), inherit<CLEAR>(), inherit<COPY>(),
-       inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), inherit<INSERT>(),
+       inherit<FIND>(), inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), inherit<INSERT>(),
        inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(), inherit<PICK>(), inherit<POKE>(),
-       inherit<PUT>(), inherit<REMOVE>(), inherit<REVERSE>(), inherit<SKIP>(), inherit<SWAP>(),
+       inherit<PUT>(), inherit<REMOVE>(), inherit<REVERSE>(), inherit<SELECT>(),
+       inherit<SKIP>(), inherit<SWAP>(),
        inherit<TAIL>(), inherit<TAIL_Q>(), inherit<TAKE>(), inherit<MODIFY>()});
   gc::set_type_marker(TYPE_BLOCK, gc::mark_block_cell);
   gc::set_type_marker(TYPE_PAREN, gc::mark_block_cell);
