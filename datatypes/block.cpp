@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
@@ -26,6 +27,7 @@
 #include "datatypes/upcall.h"
 #include "datatypes/word.h"
 #include "runtime/gc.h"
+#include "runtime/sort.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
 
@@ -792,6 +794,191 @@ Cell* select(Cell* series, Cell* value, const action::FindOptions& options) {
   return series;
 }
 
+// --- Sorting -----------------------------------------------------------------------------------
+
+namespace {
+
+// The /compare function's arguments for /all records: two blocks made once, grown as needed and
+// kept for the next sort (trimmed back when they reach kScratchTrimBytes). A collector root.
+uint32_t compare_scratch[2] = {0, 0};
+constexpr uint32_t kScratchTrimBytes = 0x200000;
+
+void mark_compare_scratch() {
+  for (uint32_t node : compare_scratch) {
+    if (node) gc::mark_block(node);
+  }
+}
+
+// One sort: the records are sorted as indexes into a rooted copy of them, so that the user code
+// a comparator runs (and the collections it causes) can neither move nor change what is sorted.
+struct SortRun {
+  Cell copy;
+  int32_t skip;
+  int32_t field;  // the cell of a record compared without /all
+  bool all;
+  bool reverse;
+  int32_t mode;
+  const Cell* function;
+  Cell (*call)(const Cell& function, const Cell& first, const Cell& second);
+};
+
+// Values of different types that cannot be compared order by type.
+int32_t order_cells(Cell* a, Cell* b, int32_t mode) {
+  int32_t order = compare_cells(a, b, mode);
+  if (order == action::kNotComparable) {
+    order = int32_t(cell::type_of(*a)) - int32_t(cell::type_of(*b));
+  }
+  return order;
+}
+
+int32_t compare_records(const void* pa, const void* pb, void* arg, void*) {
+  const SortRun& run = *static_cast<const SortRun*>(arg);
+  uint32_t a = *static_cast<const uint32_t*>(pa), b = *static_cast<const uint32_t*>(pb);
+  if (run.reverse) std::swap(a, b);
+  Cell* x = first_cell(run.copy) + size_t(a) * size_t(run.skip);
+  Cell* y = first_cell(run.copy) + size_t(b) * size_t(run.skip);
+  if (!run.all) return order_cells(x + run.field, y + run.field, run.mode);
+  for (int32_t i = 0; i < run.skip; i++) {
+    if (int32_t order = order_cells(x + i, y + i, run.mode)) return order;
+  }
+  return 0;
+}
+
+// The record as the function's argument: its first cell, or with /all a scratch block of it.
+Cell record_argument(const SortRun& run, uint32_t record, int which) {
+  if (!run.all) return first_cell(run.copy)[size_t(record) * size_t(run.skip)];
+  Cell scratch = cell::make_series(TYPE_BLOCK, compare_scratch[which]);
+  reserve_cells(scratch, run.skip, true);  // the function may have emptied it
+  std::memcpy(first_cell(scratch), first_cell(run.copy) + size_t(record) * size_t(run.skip),
+              size_t(run.skip) * sizeof(Cell));
+  set_length(compare_scratch[which], run.skip);
+  return scratch;
+}
+
+// The function answers whether its first argument sorts before its second: it is asked about
+// (b, a), so that true means a belongs after b.
+int32_t call_records(const void* pa, const void* pb, void* arg, void*) {
+  const SortRun& run = *static_cast<const SortRun*>(arg);
+  uint32_t a = *static_cast<const uint32_t*>(pa), b = *static_cast<const uint32_t*>(pb);
+  if (!run.reverse) std::swap(a, b);
+  const Cell first = record_argument(run, a, 0);
+  const Cell second = record_argument(run, b, 1);
+  const Cell answer = run.call(*run.function, first, second);
+  switch (cell::type_of(answer)) {
+    case TYPE_LOGIC: return logic::value_of(answer) ? 1 : -1;
+    case TYPE_INTEGER: {
+      int64_t value = integer::get_value(answer);
+      return value > 0 ? 1 : value < 0 ? -1 : 0;
+    }
+    case TYPE_FLOAT: {
+      double value = cell::get_double(answer);
+      return value > 0.0 ? 1 : value < 0.0 ? -1 : 0;
+    }
+    case TYPE_NONE: return -1;
+    default: return 1;
+  }
+}
+
+void prepare_compare_scratch(int32_t skip) {
+  for (uint32_t& node : compare_scratch) {
+    if (!node) node = alloc::new_cell_series(static_cast<uint32_t>(skip));
+    reserve_cells(cell::make_series(TYPE_BLOCK, node), skip, true);
+  }
+}
+
+void trim_compare_scratch() {
+  for (uint32_t& node : compare_scratch) {
+    if (node && alloc::series_of(node)->capacity >= kScratchTrimBytes) {
+      node = alloc::new_cell_series(1);
+    }
+  }
+}
+
+}  // namespace
+
+Cell* sort(Cell* series, const action::SortOptions& options) {
+  int32_t head = clamped_head(*series);
+  int32_t count = length_of(*series) - head;
+  if (options.part) {
+    int32_t n = series::part_count(*series, *options.part);
+    if (n < 0) {
+      // The cells before the head: the series moves back to their start.
+      int32_t start = head + n;
+      head = std::max(start, 0);
+      count = start < 0 ? 0 : -n;
+      cell::set_series_index(*series, static_cast<uint32_t>(head));
+    } else {
+      count = std::min(count, n);
+    }
+  }
+  if (count <= 0) return series;
+  int32_t skip = 1;
+  if (options.skip) {
+    int32_t value = cell::type_of(*options.skip) == TYPE_INTEGER
+                        ? static_cast<int32_t>(integer::get_value(*options.skip))
+                        : 0;
+    if (value < 1 || value > count || count % value != 0) {
+      series::fire_invalid_refine(runtime_words::refinements.skip, *options.skip);
+    }
+    skip = value;
+  }
+  if (options.all && !options.skip) rt::fire_error("script", "bad-refines");
+  SortRun run{.copy = constants::none, .skip = skip, .field = 0, .all = options.all,
+              .reverse = options.reverse,
+              .mode = options.case_sensitive ? action::SORT_CASE_ORDER : action::SORT_ORDER,
+              .function = nullptr, .call = options.call};
+  if (Cell* compare = options.compare) {
+    switch (cell::type_of(*compare)) {
+      case TYPE_FUNCTION:
+        if (!options.call) cell::fire_not_done();
+        run.function = compare;
+        break;
+      case TYPE_INTEGER: {
+        if (!options.skip || options.all) rt::fire_error("script", "bad-refines");
+        int64_t field = integer::get_value(*compare);
+        if (field < 1 || field > skip) rt::fire_error("script", "out-of-range", compare);
+        run.field = static_cast<int32_t>(field - 1);
+        break;
+      }
+      default:
+        series::fire_invalid_refine(runtime_words::refinements.compare, *compare);
+    }
+  }
+  bool notified = ownership::notify_owner(series, "sort", nullptr, head, 0);
+  int32_t remaining = std::max(length_of(*series) - head, 0);
+  if (!options.part || remaining < count) count = remaining;
+  int32_t records = count / skip;
+  if (records > 1) {
+    if (run.function && run.all) prepare_compare_scratch(skip);
+    int32_t length = length_of(*series);
+    uint32_t node = alloc::new_cell_series(static_cast<uint32_t>(records * skip));
+    run.copy = cell::make_series(TYPE_BLOCK, node);
+    Cell* held = stack::push_copy(run.copy);
+    std::memcpy(first_cell(run.copy), first_cell(*series) + head,
+                size_t(records * skip) * sizeof(Cell));
+    set_length(node, records * skip);
+    std::vector<uint32_t> order(static_cast<size_t>(records));
+    for (size_t i = 0; i < order.size(); i++) order[i] = static_cast<uint32_t>(i);
+    sort::Compare compare = run.function ? call_records : compare_records;
+    if (options.stable) {
+      sort::stable_sort(order.data(), order.size(), sizeof(uint32_t), &run, nullptr, compare);
+    } else {
+      sort::quick_sort(order.data(), order.size(), sizeof(uint32_t), &run, nullptr, compare);
+    }
+    // The comparator may have changed the series: the sorted records only fit the same length.
+    if (length_of(*series) != length) rt::fire_error("script", "invalid-arg", series);
+    Cell* target = first_cell(*series) + head;
+    for (size_t i = 0; i < order.size(); i++) {
+      std::memcpy(target + i * size_t(skip), first_cell(run.copy) + order[i] * size_t(skip),
+                  size_t(skip) * sizeof(Cell));
+    }
+    stack::top = held - 1;
+    trim_compare_scratch();
+  }
+  if (notified) ownership::notify_owner(series, "sorted", nullptr, head, 0);
+  return series;
+}
+
 void swap(Cell* a, Cell* b) {
   if (!types::any_block(cell::type_of(*b))) rt::fire_error("script", "invalid-arg", b);
   if (series::at_tail(*a) || series::at_tail(*b)) return;
@@ -847,7 +1034,7 @@ void init() {
        act<FIND>(find), inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), act<INSERT>(insert),
        inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(), inherit<PICK>(), inherit<POKE>(),
        act<PUT>(put), inherit<REMOVE>(), inherit<REVERSE>(), act<SELECT>(select),
-       inherit<SKIP>(), act<SWAP>(swap),
+       act<SORT>(sort), inherit<SKIP>(), act<SWAP>(swap),
        inherit<TAIL>(), inherit<TAIL_Q>(), act<TAKE>(take), act<TRIM>(trim),
        inherit<MODIFY>()});
   datatype::register_type(
@@ -858,8 +1045,9 @@ void init() {
        inherit<FIND>(), inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), inherit<INSERT>(),
        inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(), inherit<PICK>(), inherit<POKE>(),
        inherit<PUT>(), inherit<REMOVE>(), inherit<REVERSE>(), inherit<SELECT>(),
-       inherit<SKIP>(), inherit<SWAP>(),
+       inherit<SORT>(), inherit<SKIP>(), inherit<SWAP>(),
        inherit<TAIL>(), inherit<TAIL_Q>(), inherit<TAKE>(), inherit<MODIFY>()});
+  gc::add_marker(mark_compare_scratch);
   gc::set_type_marker(TYPE_BLOCK, gc::mark_block_cell);
   gc::set_type_marker(TYPE_PAREN, gc::mark_block_cell);
 }
