@@ -866,13 +866,14 @@ int32_t call_records(const void* pa, const void* pb, void* arg, void*) {
   const Cell answer = run.call(*run.function, first, second);
   switch (cell::type_of(answer)) {
     case TYPE_LOGIC: return logic::value_of(answer) ? 1 : -1;
+    // Numbers in the compare convention: below zero, the first argument (b) sorts first.
     case TYPE_INTEGER: {
       int64_t value = integer::get_value(answer);
-      return value > 0 ? 1 : value < 0 ? -1 : 0;
+      return value < 0 ? 1 : value > 0 ? -1 : 0;
     }
     case TYPE_FLOAT: {
       double value = cell::get_double(answer);
-      return value > 0.0 ? 1 : value < 0.0 ? -1 : 0;
+      return value < 0.0 ? 1 : value > 0.0 ? -1 : 0;
     }
     case TYPE_NONE: return -1;
     default: return 1;
