@@ -863,21 +863,7 @@ int32_t call_records(const void* pa, const void* pb, void* arg, void*) {
   if (!run.reverse) std::swap(a, b);
   const Cell first = record_argument(run, a, 0);
   const Cell second = record_argument(run, b, 1);
-  const Cell answer = run.call(*run.function, first, second);
-  switch (cell::type_of(answer)) {
-    case TYPE_LOGIC: return logic::value_of(answer) ? 1 : -1;
-    // Numbers in the compare convention: below zero, the first argument (b) sorts first.
-    case TYPE_INTEGER: {
-      int64_t value = integer::get_value(answer);
-      return value < 0 ? 1 : value > 0 ? -1 : 0;
-    }
-    case TYPE_FLOAT: {
-      double value = cell::get_double(answer);
-      return value < 0.0 ? 1 : value > 0.0 ? -1 : 0;
-    }
-    case TYPE_NONE: return -1;
-    default: return 1;
-  }
+  return series::comparator_order(run.call(*run.function, first, second));
 }
 
 void prepare_compare_scratch(int32_t skip) {
@@ -898,53 +884,13 @@ void trim_compare_scratch() {
 }  // namespace
 
 Cell* sort(Cell* series, const action::SortOptions& options) {
-  int32_t head = clamped_head(*series);
-  int32_t count = length_of(*series) - head;
-  if (options.part) {
-    int32_t n = series::part_count(*series, *options.part);
-    if (n < 0) {
-      // The cells before the head: the series moves back to their start.
-      int32_t start = head + n;
-      head = std::max(start, 0);
-      count = start < 0 ? 0 : -n;
-      cell::set_series_index(*series, static_cast<uint32_t>(head));
-    } else {
-      count = std::min(count, n);
-    }
-  }
+  const series::SortPlan plan = series::plan_sort(series, options);
+  int32_t head = plan.head, count = plan.count, skip = plan.skip;
   if (count <= 0) return series;
-  int32_t skip = 1;
-  if (options.skip) {
-    int32_t value = cell::type_of(*options.skip) == TYPE_INTEGER
-                        ? static_cast<int32_t>(integer::get_value(*options.skip))
-                        : 0;
-    if (value < 1 || value > count || count % value != 0) {
-      series::fire_invalid_refine(runtime_words::refinements.skip, *options.skip);
-    }
-    skip = value;
-  }
-  if (options.all && !options.skip) rt::fire_error("script", "bad-refines");
-  SortRun run{.copy = constants::none, .skip = skip, .field = 0, .all = options.all,
+  SortRun run{.copy = constants::none, .skip = skip, .field = plan.field, .all = options.all,
               .reverse = options.reverse,
               .mode = options.case_sensitive ? action::SORT_CASE_ORDER : action::SORT_ORDER,
-              .function = nullptr, .call = options.call};
-  if (Cell* compare = options.compare) {
-    switch (cell::type_of(*compare)) {
-      case TYPE_FUNCTION:
-        if (!options.call) cell::fire_not_done();
-        run.function = compare;
-        break;
-      case TYPE_INTEGER: {
-        if (!options.skip || options.all) rt::fire_error("script", "bad-refines");
-        int64_t field = integer::get_value(*compare);
-        if (field < 1 || field > skip) rt::fire_error("script", "out-of-range", compare);
-        run.field = static_cast<int32_t>(field - 1);
-        break;
-      }
-      default:
-        series::fire_invalid_refine(runtime_words::refinements.compare, *compare);
-    }
-  }
+              .function = plan.function, .call = options.call};
   bool notified = ownership::notify_owner(series, "sort", nullptr, head, 0);
   int32_t remaining = std::max(length_of(*series) - head, 0);
   if (!options.part || remaining < count) count = remaining;
