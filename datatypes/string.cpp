@@ -844,7 +844,7 @@ void register_datatype() {
        act<MOLD>(mold), act<COMPARE>(compare), inherit<AT>(), inherit<BACK>(), inherit<CLEAR>(),
        inherit<COPY>(), inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(),
        inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(), inherit<PICK>(), inherit<POKE>(),
-       inherit<REMOVE>(), inherit<REVERSE>(), inherit<SKIP>(), inherit<TAIL>(),
+       inherit<REMOVE>(), inherit<REVERSE>(), act<SORT>(sort), inherit<SKIP>(), inherit<TAIL>(),
        inherit<TAIL_Q>(), inherit<MODIFY>()});
 }
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime/alloc.h"
 #include "runtime/cell.h"
 
@@ -216,6 +217,10 @@ Cell* change_case(Cell* value, const Cell* part, bool upper);
 // dispatcher's frame cell) and the cell is returned. May allocate.
 Cell* make(Cell* proto, Cell* spec, uint8_t type);
 Cell* to(Cell* proto, Cell* spec, uint8_t type);
+
+// sort of string! and the types that inherit it (datatypes/string_sort.cpp): code points, or
+// bytes for binary!, sorted as records in place.
+Cell* sort(Cell* series, const action::SortOptions& options);
 
 void register_datatype();
 
