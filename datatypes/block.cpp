@@ -919,7 +919,7 @@ Cell* sort(Cell* series, const action::SortOptions& options) {
       std::memcpy(target + i * size_t(skip), first_cell(run.copy) + order[i] * size_t(skip),
                   size_t(skip) * sizeof(Cell));
     }
-    stack::top = held - 1;
+    stack::top = held - 1;  // the copy, pushed above
     trim_compare_scratch();
   }
   if (notified) ownership::notify_owner(series, "sorted", nullptr, head, 0);
