@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
@@ -26,6 +27,7 @@
 #include "datatypes/upcall.h"
 #include "datatypes/word.h"
 #include "runtime/gc.h"
+#include "runtime/sort.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
 
@@ -669,6 +671,261 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_flag) {
   return value;
 }
 
+// --- Searching ---------------------------------------------------------------------------------
+
+namespace {
+
+// What find looks for and how: the value's shape decides once, each position then only compares.
+struct Search {
+  Cell value;
+  int32_t width = 1;        // cells a match covers: the value's cell count for a sequence
+  bool sequence = false;    // an any-block value matched cell by cell
+  bool by_type = false;     // a datatype! or typeset! value matched by the cell's type
+  int32_t op = action::FIND_EQUAL;
+};
+
+bool matches_at(const Cell& block, Search& search, int32_t at, int32_t end) {
+  Cell* cells = first_cell(block);
+  if (search.by_type) {
+    uint8_t type = cell::type_of(cells[at]);
+    return cell::type_of(search.value) == TYPE_DATATYPE
+               ? type == cell::datatype_id(search.value)
+               : cell::typeset_has(search.value, type);
+  }
+  if (!search.sequence) return compare_cells(cells + at, &search.value, search.op) == 0;
+  // A partial match at the end of the range is no match.
+  if (at + search.width > end) return false;
+  int32_t from = head_of(search.value);
+  for (int32_t i = 0; i < search.width; i++) {
+    Cell* wanted = first_cell(search.value) + from + i;
+    if (compare_cells(first_cell(block) + at + i, wanted, search.op) != 0) return false;
+  }
+  return true;
+}
+
+// The buffer index of the match, or -1; `width` receives the cells the match covers.
+int32_t find_index(const Cell& block, const Cell& value, const action::FindOptions& options,
+                   int32_t* width) {
+  int32_t length = length_of(block);
+  int32_t head = head_of(block);
+  if (length == 0 || (head >= length && !options.reverse)) return -1;
+  head = std::clamp(head, 0, length);
+  int32_t skip = 1;
+  if (options.skip) {
+    if (cell::type_of(*options.skip) != TYPE_INTEGER) {
+      series::fire_invalid_refine(runtime_words::refinements.skip, *options.skip);
+    }
+    if (integer::get_value(*options.skip) < 1) {
+      rt::fire_error("script", "out-of-range", options.skip);
+    }
+    skip = integer::get_value(*options.skip);
+  }
+  int32_t limit = -1;  // the last cell the part allows, or -1 without a part
+  if (options.part) {
+    int32_t count = series::part_count(block, *options.part);
+    if (count < 1) return -1;
+    limit = static_cast<int32_t>(std::min<int64_t>(int64_t(head) + count - 1, length - 1));
+  }
+  Search search{.value = value};
+  uint8_t type = cell::type_of(value);
+  if (!options.only && types::any_block(type)) {
+    search.sequence = true;
+    search.width = std::max(length_of(value) - std::max(head_of(value), 0), 0);
+    if (search.width == 0) return -1;
+  } else if (!options.only && (type == TYPE_DATATYPE || type == TYPE_TYPESET)) {
+    search.by_type = true;
+  }
+  search.op = options.same             ? action::SAME
+              : options.case_sensitive ? action::STRICT_EQUAL
+                                       : action::FIND_EQUAL;
+  int32_t end = limit >= 0 ? limit + 1 : length;  // the range's end for a sequence
+  *width = search.width;
+  gc::Guard keep(search.value);
+  if (options.match) {
+    int32_t at = options.reverse ? head - search.width : head;
+    if (at < 0 || at >= end) return -1;
+    return matches_at(block, search, at, end) ? at : -1;
+  }
+  if (options.last || options.reverse) {
+    int32_t start = limit >= 0        ? limit
+                    : options.last    ? length - search.width
+                                      : head - search.width;
+    // Backward searches stay on the record grid the head sets.
+    start = std::min(start, length - 1);
+    if (skip > 1) start = head + ((start - head) - (((start - head) % skip) + skip) % skip);
+    for (int32_t at = start; at >= 0; at -= skip) {
+      if (matches_at(block, search, at, end)) return at;
+    }
+    return -1;
+  }
+  for (int32_t at = head; at < end; at += skip) {
+    if (matches_at(block, search, at, end)) return at;
+  }
+  return -1;
+}
+
+}  // namespace
+
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options) {
+  int32_t width = 1;
+  int32_t at = find_index(*series, *value, options, &width);
+  if (at < 0) {
+    *series = constants::none;
+    return series;
+  }
+  if (options.tail) {
+    bool forward = !options.last && !options.reverse;
+    int32_t skip = options.skip ? integer::get_value(*options.skip) : 1;
+    at += width > 1 || !forward ? width : skip;
+    at = std::min(at, length_of(*series));
+  }
+  cell::set_series_index(*series, static_cast<uint32_t>(at));
+  return series;
+}
+
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options) {
+  action::FindOptions search = options;
+  search.tail = false;
+  search.match = false;
+  int32_t width = 1;
+  int32_t at = find_index(*series, *value, search, &width);
+  int32_t after = at + width;
+  *series = at >= 0 && after < length_of(*series) ? first_cell(*series)[after] : constants::none;
+  return series;
+}
+
+// --- Sorting -----------------------------------------------------------------------------------
+
+namespace {
+
+// The /compare function's arguments for /all records: two blocks made once, grown as needed and
+// kept for the next sort (trimmed back when they reach kScratchTrimBytes). A collector root.
+uint32_t compare_scratch[2] = {0, 0};
+constexpr uint32_t kScratchTrimBytes = 0x200000;
+
+void mark_compare_scratch() {
+  for (uint32_t node : compare_scratch) {
+    if (node) gc::mark_block(node);
+  }
+}
+
+// One sort: the records are sorted as indexes into a rooted copy of them, so that the user code
+// a comparator runs (and the collections it causes) can neither move nor change what is sorted.
+struct SortRun {
+  Cell copy;
+  int32_t skip;
+  int32_t field;  // the cell of a record compared without /all
+  bool all;
+  bool reverse;
+  int32_t mode;
+  const Cell* function;
+  Cell (*call)(const Cell& function, const Cell& first, const Cell& second);
+};
+
+// Values of different types that cannot be compared order by type.
+int32_t order_cells(Cell* a, Cell* b, int32_t mode) {
+  int32_t order = compare_cells(a, b, mode);
+  if (order == action::kNotComparable) {
+    order = int32_t(cell::type_of(*a)) - int32_t(cell::type_of(*b));
+  }
+  return order;
+}
+
+int32_t compare_records(const void* pa, const void* pb, void* arg, void*) {
+  const SortRun& run = *static_cast<const SortRun*>(arg);
+  uint32_t a = *static_cast<const uint32_t*>(pa), b = *static_cast<const uint32_t*>(pb);
+  if (run.reverse) std::swap(a, b);
+  Cell* x = first_cell(run.copy) + size_t(a) * size_t(run.skip);
+  Cell* y = first_cell(run.copy) + size_t(b) * size_t(run.skip);
+  if (!run.all) return order_cells(x + run.field, y + run.field, run.mode);
+  for (int32_t i = 0; i < run.skip; i++) {
+    if (int32_t order = order_cells(x + i, y + i, run.mode)) return order;
+  }
+  return 0;
+}
+
+// The record as the function's argument: its first cell, or with /all a scratch block of it.
+Cell record_argument(const SortRun& run, uint32_t record, int which) {
+  if (!run.all) return first_cell(run.copy)[size_t(record) * size_t(run.skip)];
+  Cell scratch = cell::make_series(TYPE_BLOCK, compare_scratch[which]);
+  reserve_cells(scratch, run.skip, true);  // the function may have emptied it
+  std::memcpy(first_cell(scratch), first_cell(run.copy) + size_t(record) * size_t(run.skip),
+              size_t(run.skip) * sizeof(Cell));
+  set_length(compare_scratch[which], run.skip);
+  return scratch;
+}
+
+// The function answers whether its first argument sorts before its second: it is asked about
+// (b, a), so that true means a belongs after b.
+int32_t call_records(const void* pa, const void* pb, void* arg, void*) {
+  const SortRun& run = *static_cast<const SortRun*>(arg);
+  uint32_t a = *static_cast<const uint32_t*>(pa), b = *static_cast<const uint32_t*>(pb);
+  if (!run.reverse) std::swap(a, b);
+  const Cell first = record_argument(run, a, 0);
+  const Cell second = record_argument(run, b, 1);
+  return series::comparator_order(run.call(*run.function, first, second));
+}
+
+void prepare_compare_scratch(int32_t skip) {
+  for (uint32_t& node : compare_scratch) {
+    if (!node) node = alloc::new_cell_series(static_cast<uint32_t>(skip));
+    reserve_cells(cell::make_series(TYPE_BLOCK, node), skip, true);
+  }
+}
+
+void trim_compare_scratch() {
+  for (uint32_t& node : compare_scratch) {
+    if (node && alloc::series_of(node)->capacity >= kScratchTrimBytes) {
+      node = alloc::new_cell_series(1);
+    }
+  }
+}
+
+}  // namespace
+
+Cell* sort(Cell* series, const action::SortOptions& options) {
+  const series::SortPlan plan = series::plan_sort(series, options);
+  int32_t head = plan.head, count = plan.count, skip = plan.skip;
+  if (count <= 0) return series;
+  SortRun run{.copy = constants::none, .skip = skip, .field = plan.field, .all = options.all,
+              .reverse = options.reverse,
+              .mode = options.case_sensitive ? action::SORT_CASE_ORDER : action::SORT_ORDER,
+              .function = plan.function, .call = options.call};
+  bool notified = ownership::notify_owner(series, "sort", nullptr, head, 0);
+  int32_t remaining = std::max(length_of(*series) - head, 0);
+  if (!options.part || remaining < count) count = remaining;
+  int32_t records = count / skip;
+  if (records > 1) {
+    if (run.function && run.all) prepare_compare_scratch(skip);
+    int32_t length = length_of(*series);
+    uint32_t node = alloc::new_cell_series(static_cast<uint32_t>(records * skip));
+    run.copy = cell::make_series(TYPE_BLOCK, node);
+    Cell* held = stack::push_copy(run.copy);
+    std::memcpy(first_cell(run.copy), first_cell(*series) + head,
+                size_t(records * skip) * sizeof(Cell));
+    set_length(node, records * skip);
+    std::vector<uint32_t> order(static_cast<size_t>(records));
+    for (size_t i = 0; i < order.size(); i++) order[i] = static_cast<uint32_t>(i);
+    sort::Compare compare = run.function ? call_records : compare_records;
+    if (options.stable) {
+      sort::stable_sort(order.data(), order.size(), sizeof(uint32_t), &run, nullptr, compare);
+    } else {
+      sort::quick_sort(order.data(), order.size(), sizeof(uint32_t), &run, nullptr, compare);
+    }
+    // The comparator may have changed the series: the sorted records only fit the same length.
+    if (length_of(*series) != length) rt::fire_error("script", "invalid-arg", series);
+    Cell* target = first_cell(*series) + head;
+    for (size_t i = 0; i < order.size(); i++) {
+      std::memcpy(target + i * size_t(skip), first_cell(run.copy) + order[i] * size_t(skip),
+                  size_t(skip) * sizeof(Cell));
+    }
+    stack::top = held - 1;  // the copy, pushed above
+    trim_compare_scratch();
+  }
+  if (notified) ownership::notify_owner(series, "sorted", nullptr, head, 0);
+  return series;
+}
+
 void swap(Cell* a, Cell* b) {
   if (!types::any_block(cell::type_of(*b))) rt::fire_error("script", "invalid-arg", b);
   if (series::at_tail(*a) || series::at_tail(*b)) return;
@@ -721,9 +978,10 @@ void init() {
       {act<MAKE>(make), inherit<RANDOM>(), inherit<REFLECT>(), act<TO>(to), act<FORM>(form),
        act<MOLD>(mold), act<EVAL_PATH>(eval_path), act<COMPARE>(compare), act<APPEND>(insert),
        inherit<AT>(), inherit<BACK>(), act<CHANGE>(change), inherit<CLEAR>(), act<COPY>(copy),
-       inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), act<INSERT>(insert),
+       act<FIND>(find), inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), act<INSERT>(insert),
        inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(), inherit<PICK>(), inherit<POKE>(),
-       act<PUT>(put), inherit<REMOVE>(), inherit<REVERSE>(), inherit<SKIP>(), act<SWAP>(swap),
+       act<PUT>(put), inherit<REMOVE>(), inherit<REVERSE>(), act<SELECT>(select),
+       act<SORT>(sort), inherit<SKIP>(), act<SWAP>(swap),
        inherit<TAIL>(), inherit<TAIL_Q>(), act<TAKE>(take), act<TRIM>(trim),
        inherit<MODIFY>()});
   datatype::register_type(
@@ -731,10 +989,12 @@ void init() {
       {inherit<MAKE>(), inherit<RANDOM>(), inherit<REFLECT>(), inherit<TO>(), inherit<FORM>(),
        act<MOLD>(paren::mold), inherit<EVAL_PATH>(), inherit<COMPARE>(), inherit<APPEND>(),
        inherit<AT>(), inherit<BACK>(), inherit<CHANGE>(), inherit<CLEAR>(), inherit<COPY>(),
-       inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), inherit<INSERT>(),
+       inherit<FIND>(), inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), inherit<INSERT>(),
        inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(), inherit<PICK>(), inherit<POKE>(),
-       inherit<PUT>(), inherit<REMOVE>(), inherit<REVERSE>(), inherit<SKIP>(), inherit<SWAP>(),
+       inherit<PUT>(), inherit<REMOVE>(), inherit<REVERSE>(), inherit<SELECT>(),
+       inherit<SORT>(), inherit<SKIP>(), inherit<SWAP>(),
        inherit<TAIL>(), inherit<TAIL_Q>(), inherit<TAKE>(), inherit<MODIFY>()});
+  gc::add_marker(mark_compare_scratch);
   gc::set_type_marker(TYPE_BLOCK, gc::mark_block_cell);
   gc::set_type_marker(TYPE_PAREN, gc::mark_block_cell);
 }

@@ -338,6 +338,17 @@ int32_t count_locals(uint32_t spec_node, int32_t start, bool required) {
   return count >= 0 ? count : required ? -1 : 0;
 }
 
+uint32_t parameter_count(const Cell& function) {
+  uint32_t params = 0;
+  const Cell* cells = cell::cells_of(spec_of(function));
+  for (uint32_t i = 0; i < cell::cell_count(spec_of(function)); i++) {
+    uint8_t type = cell::type_of(cells[i]);
+    if (type == TYPE_REFINEMENT) break;
+    if (type == TYPE_WORD || type == TYPE_LIT_WORD || type == TYPE_GET_WORD) params++;
+  }
+  return params;
+}
+
 void push_locals(int32_t count) {
   if (count < 1) return;
   stack::push_copy(constants::false_value);

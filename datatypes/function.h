@@ -57,6 +57,8 @@ void collect_local_words(Cell& spec, const Cell& body);
 // From the start index: the first /local plus every word! after it; without /local, -1 when
 // required, else 0.
 int32_t count_locals(uint32_t spec_node, int32_t start, bool required);
+// The words of the spec before its first refinement: the arguments a plain call takes.
+uint32_t parameter_count(const Cell& function);
 // Pushes the initial local slots of a call: false for /local, then count - 1 none!.
 void push_locals(int32_t count);
 

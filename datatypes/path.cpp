@@ -121,7 +121,7 @@ void register_datatypes() {
          inherit<FIND>(), inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(),
          inherit<INSERT>(), inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(),
          inherit<PICK>(), inherit<POKE>(), inherit<PUT>(), inherit<REMOVE>(),
-         inherit<REVERSE>(), inherit<SELECT>(), inherit<SKIP>(), inherit<SWAP>(),
+         inherit<REVERSE>(), inherit<SELECT>(), inherit<SORT>(), inherit<SKIP>(), inherit<SWAP>(),
          inherit<TAIL>(), inherit<TAIL_Q>(), inherit<TAKE>(), inherit<MODIFY>()});
     gc::set_type_marker(type, gc::mark_block_cell);
   }

@@ -255,6 +255,69 @@ int32_t part_count(const Cell& value, const Cell& part) {
   return head_of(part) - head_of(value);
 }
 
+SortPlan plan_sort(Cell* series, const action::SortOptions& options) {
+  SortPlan plan;
+  plan.head = std::clamp(head_of(*series), 0, buffer_length(*series));
+  plan.count = buffer_length(*series) - plan.head;
+  if (options.part) {
+    int32_t n = part_count(*series, *options.part);
+    if (n < 0) {
+      // The elements before the head: the series moves back to their start.
+      int32_t start = plan.head + n;
+      plan.head = std::max(start, 0);
+      plan.count = start < 0 ? 0 : -n;
+      cell::set_series_index(*series, static_cast<uint32_t>(plan.head));
+    } else {
+      plan.count = std::min(plan.count, n);
+    }
+  }
+  if (plan.count <= 0) return plan;
+  if (options.skip) {
+    int32_t value = cell::type_of(*options.skip) == TYPE_INTEGER
+                        ? static_cast<int32_t>(integer::get_value(*options.skip))
+                        : 0;
+    if (value < 1 || value > plan.count || plan.count % value != 0) {
+      fire_invalid_refine(runtime_words::refinements.skip, *options.skip);
+    }
+    plan.skip = value;
+  }
+  if (options.all && !options.skip) rt::fire_error("script", "bad-refines");
+  if (Cell* compare = options.compare) {
+    switch (cell::type_of(*compare)) {
+      case TYPE_FUNCTION:
+        if (!options.call) cell::fire_not_done();
+        plan.function = compare;
+        break;
+      case TYPE_INTEGER: {
+        if (!options.skip || options.all) rt::fire_error("script", "bad-refines");
+        int64_t field = integer::get_value(*compare);
+        if (field < 1 || field > plan.skip) rt::fire_error("script", "out-of-range", compare);
+        plan.field = static_cast<int32_t>(field - 1);
+        break;
+      }
+      default:
+        fire_invalid_refine(runtime_words::refinements.compare, *compare);
+    }
+  }
+  return plan;
+}
+
+int32_t comparator_order(const Cell& answer) {
+  switch (cell::type_of(answer)) {
+    case TYPE_LOGIC: return logic::value_of(answer) ? 1 : -1;
+    case TYPE_INTEGER: {
+      int64_t value = integer::get_value(answer);
+      return value < 0 ? 1 : value > 0 ? -1 : 0;
+    }
+    case TYPE_FLOAT: {
+      double value = cell::get_double(answer);
+      return value < 0.0 ? 1 : value > 0.0 ? -1 : 0;
+    }
+    case TYPE_NONE: return -1;
+    default: return 1;
+  }
+}
+
 uint32_t new_buffer(uint32_t count, uint32_t unit) {
   return alloc::new_series(std::max(count, std::max(1u, 16 / unit)), unit);
 }

@@ -36,6 +36,22 @@ int32_t part_count(const Cell& value, const Cell& part);
 // argument.
 [[noreturn]] void fire_invalid_refine(const Cell& refinement, const Cell& argument);
 
+// What sort's refinements ask of one series, checked once for every series type: the range
+// (head and count, the head moved back by a negative /part), the record size, the field compared
+// (0-based; whole records with all), and the comparator function or null.
+struct SortPlan {
+  int32_t head = 0;
+  int32_t count = 0;
+  int32_t skip = 1;
+  int32_t field = 0;
+  const Cell* function = nullptr;
+};
+SortPlan plan_sort(Cell* series, const action::SortOptions& options);
+// A comparator function's answer about (b, a) as the sorting core's order of (a, b): true, a
+// number below zero or any other value say that b sorts first (1); false and none that it
+// does not (-1); zero that they are equal.
+int32_t comparator_order(const Cell& answer);
+
 // A new empty buffer for count elements of the unit, never of capacity 0. May allocate.
 uint32_t new_buffer(uint32_t count, uint32_t unit);
 

@@ -845,9 +845,9 @@ void register_datatype() {
        act<CHANGE>(change), inherit<CLEAR>(), inherit<COPY>(), act<FIND>(find),
        inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), act<INSERT>(insert),
        inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(), inherit<PICK>(), inherit<POKE>(),
-       inherit<REMOVE>(), inherit<REVERSE>(), act<SELECT>(select), inherit<SKIP>(),
-       act<SWAP>(swap), inherit<TAIL>(), inherit<TAIL_Q>(), act<TAKE>(take), act<TRIM>(trim),
-       inherit<MODIFY>()});
+       inherit<REMOVE>(), inherit<REVERSE>(), act<SELECT>(select), act<SORT>(sort),
+       inherit<SKIP>(), act<SWAP>(swap), inherit<TAIL>(), inherit<TAIL_Q>(), act<TAKE>(take),
+       act<TRIM>(trim), inherit<MODIFY>()});
 }
 
 }  // namespace string

@@ -228,6 +228,9 @@ Cell* select(Cell* series, Cell* value, const action::FindOptions& options);
 void swap(Cell* a, Cell* b);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 void trim(Cell* series, const action::TrimOptions& options);
+// sort of string! and the types that inherit it (datatypes/string_sort.cpp): code points, or
+// bytes for binary!, sorted as records in place.
+Cell* sort(Cell* series, const action::SortOptions& options);
 
 void register_datatype();
 

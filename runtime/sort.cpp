@@ -1,0 +1,270 @@
+// The sorting core (runtime/sort.h). The stable sort cuts the range into natural runs, extends
+// short ones by insertion and merges them in the order of the powersort rule, so that merges stay
+// balanced; the quicksort partitions three ways, so runs of equal records cost nothing further.
+#include "runtime/sort.h"
+
+#include <cstring>
+#include <memory>
+
+#include "runtime/heap.h"
+#include "runtime/throw.h"
+
+namespace sort {
+
+namespace {
+
+// The range being sorted and how its records are ordered.
+struct Context {
+  size_t size;
+  bool bytewise;
+  void* arg1;
+  void* arg2;
+  Compare compare;
+  uint8_t* at(uint8_t* base, size_t i) const { return base + i * size; }
+  int32_t order(const uint8_t* a, const uint8_t* b) const { return compare(a, b, arg1, arg2); }
+  void swap(uint8_t* a, uint8_t* b) const { swap_records(a, b, size, bytewise); }
+};
+
+constexpr size_t kMinRun = 24;
+constexpr size_t kInsertionLimit = 7;
+
+// Reverses records [first, last) in place.
+void reverse(const Context& c, uint8_t* first, uint8_t* last) {
+  while (first + c.size < last) {
+    last -= c.size;
+    c.swap(first, last);
+    first += c.size;
+  }
+}
+
+// The end of the natural run at start. A strictly descending run is reversed, which keeps equal
+// records in their order.
+uint8_t* find_run(const Context& c, uint8_t* start, uint8_t* end) {
+  uint8_t* next = start + c.size;
+  if (next >= end) return end;
+  if (c.order(start, next) < 1) {
+    while (next + c.size < end && c.order(next, next + c.size) < 1) next += c.size;
+    return next + c.size;
+  }
+  while (next + c.size < end && c.order(next, next + c.size) >= 1) next += c.size;
+  reverse(c, start, next + c.size);
+  return next + c.size;
+}
+
+// Insertion of records [sorted_end, end) into the sorted records [start, sorted_end).
+void insert_rest(const Context& c, uint8_t* start, uint8_t* sorted_end, uint8_t* end) {
+  for (uint8_t* p = sorted_end; p < end; p += c.size) {
+    for (uint8_t* q = p; q > start && c.order(q - c.size, q) >= 1; q -= c.size) {
+      c.swap(q - c.size, q);
+    }
+  }
+}
+
+// Merges the adjacent sorted runs [a, b) and [b, e) stably through the scratch buffer, which
+// receives the shorter run.
+void merge_runs(const Context& c, uint8_t* a, uint8_t* b, uint8_t* e, uint8_t* scratch) {
+  size_t left = size_t(b - a), right = size_t(e - b);
+  if (right < left) {
+    std::memcpy(scratch, b, right);
+    uint8_t* out = e;
+    uint8_t* l = b;                // one past the left run's last unmerged record
+    uint8_t* s = scratch + right;  // one past the scratch's last unmerged record
+    while (l > a && s > scratch) {
+      out -= c.size;
+      if (c.order(l - c.size, s - c.size) >= 1) {
+        l -= c.size;
+        std::memmove(out, l, c.size);
+      } else {
+        s -= c.size;
+        std::memcpy(out, s, c.size);
+      }
+    }
+    std::memcpy(a + (l - a), scratch, size_t(s - scratch));
+    return;
+  }
+  std::memcpy(scratch, a, left);
+  uint8_t* out = a;
+  uint8_t* s = scratch;
+  uint8_t* s_end = scratch + left;
+  uint8_t* r = b;
+  while (s < s_end && r < e) {
+    if (c.order(s, r) >= 1) {
+      std::memmove(out, r, c.size);
+      r += c.size;
+    } else {
+      std::memcpy(out, s, c.size);
+      s += c.size;
+    }
+    out += c.size;
+  }
+  std::memcpy(out, s, size_t(s_end - s));
+}
+
+// The powersort power of the boundary between runs [a, b) and [b, e), in record indexes.
+int power_of(size_t a, size_t b, size_t e, size_t n) {
+  uint64_t l = uint64_t(a) + b, r = uint64_t(b) + e;
+  int power = 0;
+  for (;;) {
+    power++;
+    bool l_high = l >= n, r_high = r >= n;
+    if (l_high != r_high) return power;
+    if (l_high) {
+      l -= n;
+      r -= n;
+    }
+    l *= 2;
+    r *= 2;
+  }
+}
+
+struct HeapFree {
+  void operator()(void* p) const { rt::heap_free(p); }
+};
+
+// --- Quicksort -----------------------------------------------------------------------------------
+
+void insertion_sort(const Context& c, uint8_t* base, size_t n) {
+  for (size_t i = 1; i < n; i++) {
+    for (size_t j = i; j > 0 && c.order(c.at(base, j - 1), c.at(base, j)) > 0; j--) {
+      c.swap(c.at(base, j - 1), c.at(base, j));
+    }
+  }
+}
+
+// Sorts n records: the median of three as pivot, a three-way partition, the smaller side by
+// recursion and the larger by the loop, so the depth stays logarithmic.
+void quick_sort_range(const Context& c, uint8_t* base, size_t n) {
+  while (n > kInsertionLimit) {
+    // The median of the first, middle and last records goes to position 0.
+    uint8_t* first = base;
+    uint8_t* mid = c.at(base, n / 2);
+    uint8_t* last = c.at(base, n - 1);
+    if (c.order(first, mid) > 0) c.swap(first, mid);
+    if (c.order(mid, last) > 0) c.swap(mid, last);
+    if (c.order(first, mid) > 0) c.swap(first, mid);
+    c.swap(first, mid);
+    // Invariant: [1, lt) below the pivot, [lt, i) equal, (gt, n) above; the pivot at 0.
+    size_t lt = 1, i = 1, gt = n - 1;
+    while (i <= gt) {
+      int32_t o = c.order(c.at(base, i), base);
+      if (o < 0) {
+        if (lt != i) c.swap(c.at(base, lt), c.at(base, i));
+        lt++;
+        i++;
+      } else if (o > 0) {
+        if (i != gt) c.swap(c.at(base, i), c.at(base, gt));
+        gt--;
+      } else {
+        i++;
+      }
+    }
+    // The pivot joins the equal block: [0, lt-1) below, [lt-1, i) equal, [i, n) above.
+    c.swap(base, c.at(base, lt - 1));
+    size_t below = lt - 1, above_start = i, above = n - i;
+    if (below < above) {
+      quick_sort_range(c, base, below);
+      base = c.at(base, above_start);
+      n = above;
+    } else {
+      quick_sort_range(c, c.at(base, above_start), above);
+      n = below;
+    }
+  }
+  insertion_sort(c, base, n);
+}
+
+}  // namespace
+
+void swap_records(void* a, void* b, size_t bytes, bool bytewise) {
+  if (bytewise) {
+    auto* x = static_cast<uint8_t*>(a);
+    auto* y = static_cast<uint8_t*>(b);
+    for (size_t i = 0; i < bytes; i++) std::swap(x[i], y[i]);
+    return;
+  }
+  auto* x = static_cast<uint32_t*>(a);
+  auto* y = static_cast<uint32_t*>(b);
+  for (size_t i = 0; i < bytes / 4; i++) std::swap(x[i], y[i]);
+}
+
+void stable_sort(void* base_in, size_t count, size_t size, void* arg1, void* arg2,
+                 Compare compare, void* scratch_in) {
+  if (count < 2) return;
+  const Context c{size, size % 4 != 0, arg1, arg2, compare};
+  auto* base = static_cast<uint8_t*>(base_in);
+  std::unique_ptr<void, HeapFree> owned;
+  auto* scratch = static_cast<uint8_t*>(scratch_in);
+  if (!scratch) {
+    uint64_t bytes = uint64_t(count / 2) * size;
+    if (bytes > 0xFFFFFFFFu) rt::fire_error("script", "too-long");
+    owned.reset(rt::heap_alloc(size_t(bytes)));
+    scratch = static_cast<uint8_t*>(owned.get());
+  }
+  struct Entry {
+    size_t start;
+    int power;
+  };
+  Entry stack[66];
+  int top = 0;
+  stack[top++] = {0, 0};
+  uint8_t* end = c.at(base, count);
+  auto index_of = [&](const uint8_t* p) { return size_t(p - base) / size; };
+  // The current run A = [a, b).
+  size_t a = 0;
+  uint8_t* run_end = find_run(c, base, end);
+  size_t b = index_of(run_end);
+  if (b - a < kMinRun) {
+    size_t extended = std::min(count, a + kMinRun);
+    insert_rest(c, base, run_end, c.at(base, extended));
+    b = extended;
+  }
+  while (b < count) {
+    uint8_t* next_end = find_run(c, c.at(base, b), end);
+    size_t e = index_of(next_end);
+    if (e - b < kMinRun) {
+      size_t extended = std::min(count, b + kMinRun);
+      insert_rest(c, c.at(base, b), next_end, c.at(base, extended));
+      e = extended;
+    }
+    int power = power_of(a, b, e, count);
+    while (stack[top - 1].power > power) {
+      size_t start = stack[--top].start;
+      merge_runs(c, c.at(base, start), c.at(base, a), c.at(base, b), scratch);
+      a = start;
+    }
+    stack[top++] = {a, power};
+    a = b;
+    b = e;
+  }
+  while (top > 1) {
+    size_t start = stack[--top].start;
+    merge_runs(c, c.at(base, start), c.at(base, a), c.at(base, b), scratch);
+    a = start;
+  }
+}
+
+void quick_sort(void* base_in, size_t count, size_t size, void* arg1, void* arg2,
+                Compare compare) {
+  if (count < 2) return;
+  const Context c{size, size % 4 != 0, arg1, arg2, compare};
+  auto* base = static_cast<uint8_t*>(base_in);
+  // The pre-pass: a leading run in one direction (equal pairs belong to either) that covers the
+  // whole range needs at most a reversal.
+  size_t i = 0;
+  int direction = 0;
+  while (i + 1 < count) {
+    int32_t o = c.order(c.at(base, i), c.at(base, i + 1));
+    int sign = o < 0 ? -1 : o > 0 ? 1 : 0;
+    if (sign != 0 && direction == 0) direction = sign;
+    if (sign != 0 && sign != direction) break;
+    i++;
+  }
+  if (i + 1 >= count) {
+    // The whole range is one run: sorted already, or sorted once reversed.
+    if (direction > 0) reverse(c, base, c.at(base, count));
+    return;
+  }
+  quick_sort_range(c, base, count);
+}
+
+}  // namespace sort
