@@ -36,6 +36,13 @@ int32_t part_count(const Cell& value, const Cell& part);
 // argument.
 [[noreturn]] void fire_invalid_refine(const Cell& refinement, const Cell& argument);
 
+// The set natives' operation codes, shared with the datatypes' set routines and, from 8 on, the
+// bitwise cores (bitset!, typeset!): unique takes the first argument alone.
+enum SetCode : int32_t { kUnique = 8, kUnion = 9, kIntersect = 10, kExclude = 11, kDifference = 12 };
+// The skip size of a set operation's /skip argument (1 without one): an integer of at least 1,
+// else script/invalid-refine-arg with the word skip.
+int32_t set_skip(const Cell* skip);
+
 // A new empty buffer for count elements of the unit, never of capacity 0. May allocate.
 uint32_t new_buffer(uint32_t count, uint32_t unit);
 
