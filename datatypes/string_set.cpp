@@ -4,6 +4,7 @@
 // result sits on the data stack and every buffer is re-read by position after an append.
 #include <algorithm>
 
+#include "datatypes/constants.h"
 #include "datatypes/series.h"
 #include "datatypes/stack.h"
 #include "datatypes/string.h"
@@ -54,7 +55,8 @@ void set_operation(int32_t code, bool case_sensitive, const Cell* skip_arg) {
   Text b = two ? text_of(*stack::arg(1)) : a;
   uint32_t room = a.length - a.head + (code == kUnion ? b.length - b.head : 0);
   Cell* top = stack::top;
-  Cell* result = stack::push_new();
+  // The new cell is set before the buffer is made: the collector may run meanwhile and reads it.
+  Cell* result = stack::push_copy(constants::none);
   init_empty(result, room);
   switch (code) {
     case kUnique: pass(a, nullptr, true, *result, skip, case_sensitive); break;
