@@ -78,6 +78,12 @@ void swap(Cell* a, Cell* b);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 void trim(Cell* series, const action::TrimOptions& options);
 
+// The set natives on block! and hash! (series::SetCode): records of skip cells from the heads
+// of the frame's first one or two cells, compared by their first cell (strictly with
+// case_sensitive), distinct and in first-seen order. The new series replaces arguments[0]: a
+// hash! when either input is one, else a block!. May allocate.
+void set_operation(int32_t code, bool case_sensitive, const Cell* skip);
+
 // Registers block! and paren! (series! must be registered first) and their collector marking.
 void init();
 

@@ -246,6 +246,14 @@ void fire_invalid_refine(const Cell& refinement, const Cell& argument) {
   rt::fire_error("script", "invalid-refine-arg", &refinement, &argument);
 }
 
+int32_t set_skip(const Cell* skip) {
+  if (!skip) return 1;
+  if (cell::type_of(*skip) != TYPE_INTEGER || integer::get_value(*skip) < 1) {
+    fire_invalid_refine(runtime_words::refinements.skip, *skip);
+  }
+  return integer::get_value(*skip);
+}
+
 int32_t part_count(const Cell& value, const Cell& part) {
   if (cell::type_of(part) == TYPE_INTEGER) return integer::get_value(part);
   if (cell::type_of(part) != cell::type_of(value) ||

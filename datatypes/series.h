@@ -51,6 +51,12 @@ SortPlan plan_sort(Cell* series, const action::SortOptions& options);
 // number below zero or any other value say that b sorts first (1); false and none that it
 // does not (-1); zero that they are equal.
 int32_t comparator_order(const Cell& answer);
+// The set natives' operation codes, shared with the datatypes' set routines and, from 8 on, the
+// bitwise cores (bitset!, typeset!): unique takes the first argument alone.
+enum SetCode : int32_t { kUnique = 8, kUnion = 9, kIntersect = 10, kExclude = 11, kDifference = 12 };
+// The skip size of a set operation's /skip argument (1 without one): an integer of at least 1,
+// else script/invalid-refine-arg with the word skip.
+int32_t set_skip(const Cell* skip);
 
 // A new empty buffer for count elements of the unit, never of capacity 0. May allocate.
 uint32_t new_buffer(uint32_t count, uint32_t unit);

@@ -234,4 +234,12 @@ Cell* sort(Cell* series, const action::SortOptions& options);
 
 void register_datatype();
 
+// --- Set operations ----------------------------------------------------------------------------
+
+// The set natives on string! (series::SetCode): records of skip units from the heads of the
+// frame's first one or two cells, compared by their first code point (folded unless
+// case_sensitive), distinct and in first-seen order. A new string! at head 0 replaces
+// arguments[0]. May allocate.
+void set_operation(int32_t code, bool case_sensitive, const Cell* skip);
+
 }  // namespace string

@@ -49,12 +49,12 @@
   X( 38, BIND,              "bind",              bind)                \
   X( 39, IN,                "in",                in)                  \
   R( 40, PARSE,             "parse")                                  \
-  R( 41, UNION,             "union")                                  \
-  R( 42, INTERSECT,         "intersect")                              \
-  R( 43, UNIQUE,            "unique")                                 \
-  R( 44, DIFFERENCE,        "difference")                             \
-  R( 45, EXCLUDE,           "exclude")                                \
-  R( 46, COMPLEMENT_Q,      "complement?")                            \
+  X( 41, UNION,             "union",             union_)              \
+  X( 42, INTERSECT,         "intersect",         intersect)           \
+  X( 43, UNIQUE,            "unique",            unique)              \
+  X( 44, DIFFERENCE,        "difference",        difference)          \
+  X( 45, EXCLUDE,           "exclude",           exclude)             \
+  X( 46, COMPLEMENT_Q,      "complement?",       complement_q)        \
   X( 47, DEHEX,             "dehex",             dehex)               \
   X( 48, ENHEX,             "enhex",             enhex)               \
   X( 49, NEGATIVE_Q,        "negative?",         negative_q)          \
