@@ -539,6 +539,26 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
   return compare_fields(context_of(*a), context_of(*b), op);
 }
 
+// find asks whether the error has a field: its word, bound to the error so that it reads the
+// field, or none. Keys are words as for select.
+Cell* find(Cell* e, Cell* key, const action::FindOptions&) {
+  if (!types::all_word(cell::type_of(*key))) {
+    Cell datatype = cell::make_datatype(cell::type_of(*key));
+    rt::fire_error("script", "invalid-type", &datatype);
+  }
+  uint32_t node = context_of(*e);
+  int32_t index = context::find_symbol(node, word::symbol_of(*key), true);
+  if (index < 0) {
+    *e = constants::none;
+    return e;
+  }
+  Cell found = *context::word_at(node, uint32_t(index));
+  cell::set_type(found, TYPE_WORD);
+  word::bind_to(found, node, uint32_t(index));
+  *e = found;
+  return e;
+}
+
 }  // namespace
 
 // --- Start-up ------------------------------------------------------------------------------------
@@ -550,7 +570,7 @@ void register_datatype() {
   datatype::register_type(TYPE_ERROR,
                           {act<MAKE>(make), inherit<REFLECT>(), act<FORM>(form), act<MOLD>(mold),
                            inherit<EVAL_PATH>(), act<COMPARE>(compare), inherit<COPY>(),
-                           inherit<FIND>(), inherit<SELECT>()});
+                           act<FIND>(find), inherit<SELECT>()});
   gc::set_type_marker(TYPE_ERROR, mark_error);
 }
 
