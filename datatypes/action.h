@@ -124,9 +124,6 @@ struct SortOptions {
   bool all = false;
   bool reverse = false;
   bool stable = false;
-  // Calls a /compare function with two arguments and returns its value; filled by the sort
-  // dispatcher, since the function runs in the interpreter.
-  Cell (*call)(const Cell& function, const Cell& first, const Cell& second) = nullptr;
 };
 
 struct TrimOptions {

@@ -819,7 +819,6 @@ struct SortRun {
   bool reverse;
   int32_t mode;
   const Cell* function;
-  Cell (*call)(const Cell& function, const Cell& first, const Cell& second);
 };
 
 // Values of different types that cannot be compared order by type.
@@ -863,7 +862,7 @@ int32_t call_records(const void* pa, const void* pb, void* arg, void*) {
   if (!run.reverse) std::swap(a, b);
   const Cell first = record_argument(run, a, 0);
   const Cell second = record_argument(run, b, 1);
-  return series::comparator_order(run.call(*run.function, first, second));
+  return series::comparator_order(series::call_comparator(*run.function, first, second));
 }
 
 void prepare_compare_scratch(int32_t skip) {
@@ -890,7 +889,7 @@ Cell* sort(Cell* series, const action::SortOptions& options) {
   SortRun run{.copy = constants::none, .skip = skip, .field = plan.field, .all = options.all,
               .reverse = options.reverse,
               .mode = options.case_sensitive ? action::SORT_CASE_ORDER : action::SORT_ORDER,
-              .function = plan.function, .call = options.call};
+              .function = plan.function};
   bool notified = ownership::notify_owner(series, "sort", nullptr, head, 0);
   int32_t remaining = std::max(length_of(*series) - head, 0);
   if (!options.part || remaining < count) count = remaining;

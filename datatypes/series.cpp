@@ -23,6 +23,7 @@
 #include "datatypes/stack.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/upcall.h"
 #include "datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
@@ -293,7 +294,6 @@ SortPlan plan_sort(Cell* series, const action::SortOptions& options) {
   if (Cell* compare = options.compare) {
     switch (cell::type_of(*compare)) {
       case TYPE_FUNCTION:
-        if (!options.call) cell::fire_not_done();
         plan.function = compare;
         break;
       case TYPE_INTEGER: {
@@ -328,6 +328,12 @@ int32_t comparator_order(const Cell& answer) {
 
 uint32_t new_buffer(uint32_t count, uint32_t unit) {
   return alloc::new_series(std::max(count, std::max(1u, 16 / unit)), unit);
+}
+
+Cell call_comparator(const Cell& function, const Cell& first, const Cell& second) {
+  const Cell arguments[] = {first, second};
+  return upcall::interpreter.call_function(runtime_words::words.frame_compare_callback, function,
+                                           std::span<const Cell>(arguments));
 }
 
 // --- Actions ---------------------------------------------------------------------------------

@@ -51,6 +51,9 @@ SortPlan plan_sort(Cell* series, const action::SortOptions& options);
 // number below zero or any other value say that b sorts first (1); false and none that it
 // does not (-1); zero that they are equal.
 int32_t comparator_order(const Cell& answer);
+// Calls a /compare function with two arguments (none! for its further parameters) in a frame of
+// its own and returns its value; the data stack is left as it was.
+Cell call_comparator(const Cell& function, const Cell& first, const Cell& second);
 // The set natives' operation codes, shared with the datatypes' set routines and, from 8 on, the
 // bitwise cores (bitset!, typeset!): unique takes the first argument alone.
 enum SetCode : int32_t { kUnique = 8, kUnion = 9, kIntersect = 10, kExclude = 11, kDifference = 12 };

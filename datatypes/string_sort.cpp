@@ -27,7 +27,6 @@ struct TextSort {
   bool folded;  // letter case ignored
   bool bytes;   // binary!: the function gets integers
   const Cell* function;
-  Cell (*call)(const Cell& function, const Cell& first, const Cell& second);
   uint32_t at(uint32_t record, int32_t i) const {
     return units[size_t(record) * size_t(skip) + size_t(i)];
   }
@@ -59,7 +58,7 @@ int32_t call_records(const void* pa, const void* pb, void* arg, void*) {
     uint32_t unit = run.at(record, 0);
     return run.bytes ? integer::make(int32_t(unit)) : char_::make(unit);
   };
-  return series::comparator_order(run.call(*run.function, element(a), element(b)));
+  return series::comparator_order(series::call_comparator(*run.function, element(a), element(b)));
 }
 
 }  // namespace
@@ -76,7 +75,7 @@ Cell* sort(Cell* series, const action::SortOptions& options) {
     bool bytes = cell::type_of(*series) == TYPE_BINARY;
     TextSort run{.units = {}, .skip = plan.skip, .field = plan.field, .all = options.all,
                  .reverse = options.reverse, .folded = !options.case_sensitive && !bytes,
-                 .bytes = bytes, .function = plan.function, .call = options.call};
+                 .bytes = bytes, .function = plan.function};
     uint32_t length = whole_length(*series);
     size_t units = size_t(records) * size_t(plan.skip);
     for (size_t i = 0; i < units; i++) {

@@ -17,12 +17,15 @@ struct Interpreter {
   // make object!, make error!: evaluates the spec block (bound by the caller) as the new value's
   // body; its value is left as the newest cell. An exit leaving it travels on as a C++ throw.
   void (*run_spec)(const Cell& block);
-  // An object's change handler: calls the function! in a call frame named by `name`, with
-  // `self` as its owner context. Its first `params` arguments are the given ones (none! past
-  // them), then `locals` more cells. Its value is dropped and the data stack left as it was; an
-  // exit leaving it travels on as a C++ throw.
-  void (*call_handler)(const Cell& name, const Cell& function, uint32_t self,
+  // A function! called from the datatypes (an object's change handler, a sort comparator), in a
+  // call frame named by `name`, with `self` as its owner context. Its first `params` arguments
+  // are the given ones (none! past them), then `locals` more cells. Returns its value and leaves
+  // the data stack as it was; an exit leaving it travels on as a C++ throw.
+  Cell (*call_handler)(const Cell& name, const Cell& function, uint32_t self,
                        std::span<const Cell> arguments, uint32_t params, int32_t locals);
+  // The same with the parameters and locals counted from the function's own spec (a sort
+  // comparator).
+  Cell (*call_function)(const Cell& name, const Cell& function, std::span<const Cell> arguments);
   // make native! and make action!: the value just made (rooted) gets its argument cache.
   void (*native_made)(const Cell& native);
   // Errors: the word naming the call an error arises in (its "where", the name math errors

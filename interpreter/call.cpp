@@ -684,7 +684,7 @@ void run_function(const Cell& function) {
   frames::set_body_flag(false);
 }
 
-void call_handler(const Cell& name, const Cell& function, uint32_t,
+Cell call_handler(const Cell& name, const Cell& function, uint32_t,
                   std::span<const Cell> arguments, uint32_t params, int32_t locals) {
   Cell* caller_top = stack::top;
   frames::mark_call(name, function::context_of(function));
@@ -696,8 +696,16 @@ void call_handler(const Cell& name, const Cell& function, uint32_t,
   function::push_locals(locals);
   run_function(function);
   if (exiting()) raise_pending();
+  const Cell result = *stack::arg(0);
   frames::unwind_call_drop();
   stack::top = caller_top;
+  return result;
+}
+
+Cell call_function(const Cell& name, const Cell& function, std::span<const Cell> arguments) {
+  const uint32_t params = function::parameter_count(function);
+  const uint32_t slots = context::word_count(function::context_of(function));
+  return call_handler(name, function, 0, arguments, params, int32_t(slots - params));
 }
 
 void call(const Cell& callable_in, Feed& feed, const CallSite& site) {

@@ -45,8 +45,10 @@ void run_function(const Cell& function);
 // A change handler's call (upcall::Interpreter::call_handler): marks the call frame, pushes the
 // arguments and locals, runs the function and drops the frame and its cells; an exit leaving it
 // is thrown.
-void call_handler(const Cell& name, const Cell& function, uint32_t self,
+Cell call_handler(const Cell& name, const Cell& function, uint32_t self,
                   std::span<const Cell> arguments, uint32_t params, int32_t locals);
+// The same, its parameters and locals counted from the function (upcall call_function).
+Cell call_function(const Cell& name, const Cell& function, std::span<const Cell> arguments);
 
 // The common operators over numbers, computed without a call: + - * % and the comparisons over
 // two integers, + - * / with a float on the left and a float or integer on the right; the same

@@ -270,29 +270,6 @@ void do_select(const int32_t* r) {
                          .last = ref.has(LAST), .reverse = ref.has(REVERSE)}));
 }
 
-// sort/compare's function, called with its two arguments in a frame of its own. Its value is
-// returned and the data stack left as it was; a break, throw... leaving it travels on.
-Cell call_comparator(const Cell& function, const Cell& first, const Cell& second) {
-  if (cell::type_of(function) != TYPE_FUNCTION) {
-    rt::fire_error("script", "invalid-arg", &function);
-  }
-  Cell* caller_top = stack::top;
-  uint32_t context = function::context_of(function);
-  uint32_t params = function::parameter_count(function);
-  frames::mark_call(runtime_words::words.frame_compare_callback, context);
-  const Cell* arguments[] = {&first, &second};
-  for (uint32_t i = 0; i < params; i++) {
-    stack::push_copy(i < 2 ? *arguments[i] : constants::none);
-  }
-  function::push_locals(int32_t(context::word_count(context) - params));
-  interp::run_function(function);
-  if (interp::exiting()) interp::raise_pending();
-  const Cell result = *stack::arg(0);
-  frames::unwind_call_drop();
-  stack::top = caller_top;
-  return result;
-}
-
 void do_sort(const int32_t* r) {
   enum { CASE, SKIP, COMPARE_WITH, PART, ALL, REVERSE, STABLE };
   Refinements ref{r};
@@ -300,7 +277,7 @@ void do_sort(const int32_t* r) {
   stack::set_result(*fn(V(), {.case_sensitive = ref.has(CASE), .skip = ref.arg(SKIP),
                               .compare = ref.arg(COMPARE_WITH), .part = ref.arg(PART),
                               .all = ref.has(ALL), .reverse = ref.has(REVERSE),
-                              .stable = ref.has(STABLE), .call = call_comparator}));
+                              .stable = ref.has(STABLE)}));
 }
 
 void do_swap(const int32_t*) { lookup_by_result<SWAP>()(V(), A()); }

@@ -191,6 +191,7 @@ void init() {
   upcall::interpreter = upcall::Interpreter{
       .run_spec = run_spec,
       .call_handler = call_handler,
+      .call_function = call_function,
       .native_made = make_native_cache,
       .call_name = frames::call_name,
       .parameter_word = frames::callee_parameter_word,
