@@ -903,14 +903,9 @@ Cell* sort(Cell* series, const action::SortOptions& options) {
     std::memcpy(first_cell(run.copy), first_cell(*series) + head,
                 size_t(records * skip) * sizeof(Cell));
     set_length(node, records * skip);
-    std::vector<uint32_t> order(static_cast<size_t>(records));
-    for (size_t i = 0; i < order.size(); i++) order[i] = static_cast<uint32_t>(i);
-    sort::Compare compare = run.function ? call_records : compare_records;
-    if (options.stable) {
-      sort::stable_sort(order.data(), order.size(), sizeof(uint32_t), &run, nullptr, compare);
-    } else {
-      sort::quick_sort(order.data(), order.size(), sizeof(uint32_t), &run, nullptr, compare);
-    }
+    const std::vector<uint32_t> order =
+        sort::sorted_order(size_t(records), &run, run.function ? call_records : compare_records,
+                           options.stable);
     // The comparator may have changed the series: the sorted records only fit the same length.
     if (length_of(*series) != length) rt::fire_error("script", "invalid-arg", series);
     Cell* target = first_cell(*series) + head;

@@ -81,14 +81,9 @@ Cell* sort(Cell* series, const action::SortOptions& options) {
     for (size_t i = 0; i < units; i++) {
       run.units.push_back(char_at(*series, uint32_t(plan.head) + uint32_t(i)));
     }
-    std::vector<uint32_t> order(static_cast<size_t>(records));
-    for (size_t i = 0; i < order.size(); i++) order[i] = uint32_t(i);
-    sort::Compare compare = run.function ? call_records : compare_records;
-    if (options.stable) {
-      sort::stable_sort(order.data(), order.size(), sizeof(uint32_t), &run, nullptr, compare);
-    } else {
-      sort::quick_sort(order.data(), order.size(), sizeof(uint32_t), &run, nullptr, compare);
-    }
+    const std::vector<uint32_t> order =
+        sort::sorted_order(size_t(records), &run, run.function ? call_records : compare_records,
+                           options.stable);
     // The comparator may have changed the series: the sorted records only fit the same length.
     if (whole_length(*series) != length) rt::fire_error("script", "invalid-arg", series);
     uint32_t node = cell::series_node(*series);

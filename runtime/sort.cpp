@@ -267,4 +267,15 @@ void quick_sort(void* base_in, size_t count, size_t size, void* arg1, void* arg2
   quick_sort_range(c, base, count);
 }
 
+std::vector<uint32_t> sorted_order(size_t count, void* arg, Compare compare, bool stable) {
+  std::vector<uint32_t> order(count);
+  for (size_t i = 0; i < count; i++) order[i] = static_cast<uint32_t>(i);
+  if (stable) {
+    stable_sort(order.data(), count, sizeof(uint32_t), arg, nullptr, compare);
+  } else {
+    quick_sort(order.data(), count, sizeof(uint32_t), arg, nullptr, compare);
+  }
+  return order;
+}
+
 }  // namespace sort

@@ -7,6 +7,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace sort {
 
@@ -24,5 +25,9 @@ void stable_sort(void* base, size_t count, size_t size, void* arg1, void* arg2, 
 
 // Unstable quicksort; sorted, reversed and all-equal inputs cost one pass. Allocates nothing.
 void quick_sort(void* base, size_t count, size_t size, void* arg1, void* arg2, Compare compare);
+
+// The order of `count` records as their indexes 0..count-1 sorted (the records themselves stay
+// put), stable or not; compare receives pointers to the indexes and `arg` as its first argument.
+std::vector<uint32_t> sorted_order(size_t count, void* arg, Compare compare, bool stable);
 
 }  // namespace sort
