@@ -215,6 +215,7 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 // trim: zero bytes from the head and/or the tail (both when neither is asked for); with all,
 // every zero byte; with `with`, every byte of that value's bytes.
 void trim(Cell* series, const action::TrimOptions& options) {
+  // Text refinements on bytes: internal/not-done is the defined answer, not a gap.
   if (options.auto_ || options.lines) rt::fire_error("internal", "not-done");
   std::array<bool, 256> removed{};
   if (options.with) {

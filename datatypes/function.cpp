@@ -401,6 +401,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
     *value = *words;
     stack::pop_cells(1);
   } else {
+    // Other fields are reserved: internal/not-done is the defined answer, not a gap.
     rt::fire_error("internal", "not-done");
   }
 }

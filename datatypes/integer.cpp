@@ -141,7 +141,8 @@ action::Slot slot_of(Op op) {
   return kSlots[op];
 }
 
-// A type whose implementation is not there yet cannot take the operation.
+// A type whose implementation is not there yet cannot take the operation: vector! (with the
+// vectors and images) is the one operand type left.
 void run_slot(uint8_t type, action::Slot slot) {
   auto fn = reinterpret_cast<action::OnFrame>(datatype::table[type][slot - 1]);
   if (!fn) rt::fire_error("internal", "not-done");

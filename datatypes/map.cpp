@@ -221,7 +221,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
   bool words = field == symbol::resolve_alias(symbols.words);
   bool values = field == symbol::resolve_alias(symbols.values);
   bool body = field == symbol::resolve_alias(symbols.body);
-  if (!words && !values && !body) cell::fire_not_done();
+  if (!words && !values && !body) cell::fire_not_done();  // reserved fields: the defined answer
   Cell* result = block::push_new(static_cast<int32_t>(key_count(map) * (body ? 2 : 1)));
   for (uint32_t i = 0; i + 1 < entry_cells(map); i += 2) {
     if (!live(map, i)) continue;

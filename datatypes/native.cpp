@@ -171,6 +171,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
     return;
   }
   if (!symbol::same_canonical(field_symbol, runtime_words::symbols.body)) {
+    // Other fields are reserved: internal/not-done is the defined answer, not a gap.
     rt::fire_error("internal", "not-done");
   }
   if (cell::type_of(*value) == TYPE_OP && wraps_function(wrapped_type(*value))) {

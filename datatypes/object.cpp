@@ -615,7 +615,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
     *value = logic::make(handlers_of(object) != 0);
     return;
   } else {
-    cell::fire_not_done();
+    cell::fire_not_done();  // other fields are reserved: the defined answer, not a gap
   }
   stack::pop_cells(1);
 }

@@ -59,7 +59,7 @@ Cell* box_element(const Cell& value, int32_t i, Cell* out) {
     *out = Cell{TYPE_INTEGER, 0, *element(s, i), 0};
     return out;
   }
-  if (type == TYPE_VECTOR || type == TYPE_IMAGE) cell::fire_not_done();
+  if (type == TYPE_VECTOR || type == TYPE_IMAGE) cell::fire_not_done();  // with vector!, image!
   *out = char_::make(unicode::read_unit(element(s, i), s->unit()));
   return out;
 }
@@ -78,7 +78,7 @@ void store_element(const Cell& target, int32_t i, const Cell& value) {
     binary::store_byte(element(cell::series_of(target), i), value);
     return;
   }
-  if (type == TYPE_VECTOR || type == TYPE_IMAGE) cell::fire_not_done();
+  if (type == TYPE_VECTOR || type == TYPE_IMAGE) cell::fire_not_done();  // with vector!, image!
   if (cell::type_of(value) != TYPE_CHAR) rt::fire_error("script", "invalid-arg", &value);
   string::poke_char(cell::series_node(target), element(cell::series_of(target), i),
                     char_::code_point_of(value));
@@ -147,7 +147,7 @@ Cell* move_between(Cell* origin, Cell* target, int32_t count) {
   uint8_t from_type = cell::type_of(*origin);
   uint8_t to_type = cell::type_of(*target);
   if (types::any_block(from_type) != types::any_block(to_type)) fire_move_bad(*origin, *target);
-  if (to_type == TYPE_IMAGE) cell::fire_not_done();
+  if (to_type == TYPE_IMAGE) cell::fire_not_done();  // pixels come with image!
   bool same_unit = cell::series_of(*origin)->unit() == cell::series_of(*target)->unit();
   bool raw_bytes = from_type == TYPE_BINARY || from_type == TYPE_VECTOR ||
                    to_type == TYPE_BINARY || to_type == TYPE_VECTOR;
@@ -338,11 +338,12 @@ Cell call_comparator(const Cell& function, const Cell& first, const Cell& second
 
 // --- Actions ---------------------------------------------------------------------------------
 
-// Shuffling and drawing need the random generator, which comes with its own module.
+// Shuffling and drawing need the random generator, which comes with the random native's family
+// (with `random` on scalars).
 void random(Cell*, const action::RandomOptions&) { cell::fire_not_done(); }
 
 void reflect(Cell* value, uint32_t field_symbol) {
-  if (!is_owned_field(field_symbol)) cell::fire_not_done();
+  if (!is_owned_field(field_symbol)) cell::fire_not_done();  // reserved: the defined answer
   const Cell* owner = cell::series_of(*value)->flags & alloc::kOwned
                           ? ownership::owner_of(cell::series_node(*value))
                           : nullptr;
@@ -425,7 +426,7 @@ void remove(Cell* value, Cell* part, Cell* key) {
   if (count <= 0) return;
   if (key) {
     auto find = datatype::lookup<action::FIND>(cell::type_of(*value));
-    if (!find) cell::fire_not_done();
+    if (!find) cell::fire_not_done();  // only vector! and image! lack find: they come later
     Cell* found = find(value, key, {.case_sensitive = true});
     *value = *found;
     if (cell::type_of(*value) == TYPE_NONE) return;

@@ -244,7 +244,7 @@ bool matches_at(const Cell& series, const Pattern& p, int64_t at, bool folded) {
 // every skip units after it (before it, for reverse), and lie wholly in the searched range.
 int64_t search(const Cell& series, const Cell& value, const action::FindOptions& o,
                Pattern& p) {
-  if (o.any || o.with) cell::fire_not_done();
+  if (o.any || o.with) cell::fire_not_done();  // no wildcards on text: the defined answer
   int64_t skip = 1;
   if (o.skip) {
     skip = cell::get_integer_arg(*o.skip);
@@ -447,6 +447,7 @@ Text trim_ends(const Text& text, bool head, bool tail, bool per_line) {
 }  // namespace
 
 void trim(Cell* series, const action::TrimOptions& options) {
+  // trim/auto: internal/not-done is the defined answer, not a gap.
   if (options.auto_ && !options.all && !options.with) cell::fire_not_done();
   int64_t head = head_index(*series);
   bool notified = ownership::notify_owner(series, "trim", nullptr, int32_t(head), 0);

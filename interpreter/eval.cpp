@@ -316,7 +316,7 @@ void eval_expression(Feed& feed, ExpressionOptions options) {
       break;
     }
     case TYPE_OP:
-      cell::fire_not_done();
+      cell::fire_not_done();  // an op! met directly: the defined answer (it has no left operand)
     case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: {
       if (options.literal_functions) {
         stack::deliver(*at, push);

@@ -57,7 +57,8 @@ void clamp_index(Cell* block) {
 
 // Refinements: /expand /args arg /next position /trace callback.
 void do_(const int32_t* refinements) {
-  // Neither the preprocessor nor trace events exist yet: refuse rather than ignore them.
+  // Refused rather than ignored until they exist: /expand comes with the preprocessor, /trace
+  // with the trace events (beside parse).
   if (refinements[0] >= 0 || refinements[3] >= 0) cell::fire_not_done();
   Cell* value = arg(0);
   if (cell::type_of(*value) == TYPE_STRING) {
@@ -402,7 +403,7 @@ int64_t transcode_length(const Cell& source, int64_t rest, const int32_t part) {
 void transcode(const int32_t* refinements) {
   const bool next = refinements[0] >= 0, one = refinements[1] >= 0;
   const bool prescan = refinements[2] >= 0, scan = refinements[3] >= 0;
-  if (refinements[6] >= 0) cell::fire_not_done();  // the lexer's trace events are not built
+  if (refinements[6] >= 0) cell::fire_not_done();  // the lexer's trace events come with parse's
   Cell source = *arg(0);
   const bool is_binary = cell::type_of(source) == TYPE_BINARY;
   alloc::Series* s = alloc::series_of(cell::series_node(source));

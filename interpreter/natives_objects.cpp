@@ -21,8 +21,8 @@ void construct(const int32_t* refinements) {
   stack::set_result(*made);
 }
 
-// extend obj spec /case: a map takes the spec's pairs and is the result; object extension is not
-// available yet.
+// extend obj spec /case: a map takes the spec's pairs and is the result; an object raises
+// internal/not-done, the defined answer (objects are extended by make).
 void extend(const int32_t* refinements) {
   if (cell::type_of(*stack::arg(0)) != TYPE_MAP) cell::fire_not_done();
   map::extend(*stack::arg(0), *stack::arg(1), refinements[0] >= 0);
