@@ -10,6 +10,7 @@
 #include "interpreter/call.h"
 
 #include <algorithm>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -587,23 +588,184 @@ void conform_to_signature(Gathering& g) {
   g.count = uint32_t(cells.size());
 }
 
-void run_native(const Cell& callable, const Gathering& g) {
+void run_native_entry(const Cell& callable, const int32_t* positions) {
   int32_t index = int32_t(native::index_of(callable));
   // An action may run a change handler, which throws its exits.
   absorb_exits([&] {
     if (cell::type_of(callable) == TYPE_ACTION) {
-      dispatch::dispatchers[index - 1](g.positions);
+      dispatch::dispatchers[index - 1](positions);
     } else {
       natives::Native entry = natives::entry(index);
       // The natives not built yet: iteration, stats, parse, checksum, list-env, call, size?,
       // browse, compression and recycle, each with its family.
       if (!entry) cell::fire_not_done();
-      entry(g.positions);
+      entry(positions);
     }
   });
 }
 
+void run_native(const Cell& callable, const Gathering& g) { run_native_entry(callable, g.positions); }
+
+// --- The lean call ----------------------------------------------------------------------------
+//
+// Most calls take plain evaluated arguments only. For those, what the argument cache says is
+// copied once per callable into a CallInfo (the arity, one type mask per argument, a function's
+// local slots), kept in a side table by the callable's internal block and dropped by the
+// collector with it. The call then needs no gathering state: one frame (which holds the
+// callable), the arguments evaluated straight into it and checked by one bit test each.
+
+constexpr uint32_t kLeanArgs = 8;
+static_assert(TYPE_COUNT <= 64, "a type mask is 64 bits");
+
+struct CallInfo {
+  Cell callable;       // the value it describes: a callable with the same cell is the same one
+  bool lean = false;   // plain arguments only (and a function's locals)
+  uint8_t arity = 0;
+  uint32_t locals = 0; // function: the local slots after the arguments, /local's own included
+  uint64_t masks[kLeanArgs] = {};
+};
+
+std::vector<std::unique_ptr<CallInfo>> call_infos;  // by the callable's internal block node
+std::vector<uint32_t> info_nodes;                   // the nodes that have one
+
+void drop_dead_infos() {
+  size_t kept = 0;
+  for (uint32_t node : info_nodes) {
+    if (gc::is_marked(node)) {
+      info_nodes[kept++] = node;
+    } else {
+      call_infos[node].reset();
+    }
+  }
+  info_nodes.resize(kept);
+}
+
+// The same callable: its payload names the same nodes (flags such as new-line may differ).
+inline bool same_callable(const Cell& a, const Cell& b) {
+  return cell::type_of(a) == cell::type_of(b) && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+}
+
+const CallInfo kNotLean{};
+
+uint64_t type_mask(const Cell& typeset) {
+  uint64_t mask = 0;
+  for (uint32_t type = 0; type < TYPE_COUNT; type++) {
+    if (cell::typeset_has(typeset, uint8_t(type))) mask |= uint64_t(1) << type;
+  }
+  return mask;
+}
+
+// May allocate (the argument cache is built on first use); the callable is rooted by the caller.
+[[gnu::noinline]] const CallInfo& build_call_info(const Cell& callable) {
+  const Cell cache = arg_cache(callable);
+  const uint32_t node = native::internals_of(callable);
+  if (call_infos.size() <= node) call_infos.resize(node + 1024);
+  // An entry is never replaced while its node lives (a running call reads it): another value
+  // with the same internal block, which nothing makes, would take the general call.
+  if (call_infos[node]) return kNotLean;
+  if (info_nodes.empty()) gc::add_sweep_hook(drop_dead_infos);
+  info_nodes.push_back(node);
+  call_infos[node] = std::make_unique<CallInfo>();
+  CallInfo& info = *call_infos[node];
+  info.callable = callable;
+  const uint8_t type = cell::type_of(callable);
+  const bool native_like = is_native_like(type);
+  bool lean = type != TYPE_ROUTINE && !(native_like && (cache_flags(cache) & kConform));
+  const uint32_t entries = cell_count(cell::series_node(cache));
+  for (uint32_t i = 0; lean && i < entries; i++) {
+    const Cell& entry = cells_of(cell::series_node(cache))[i];
+    if (cell::type_of(entry) == TYPE_TYPESET && !(entry.header & kKindMask) &&
+        info.arity < kLeanArgs) {
+      info.masks[info.arity++] = type_mask(entry);
+    } else if (cell::type_of(entry) == TYPE_INTEGER && !native_like && i + 1 == entries) {
+      info.locals = count_entry_value(entry);
+    } else {
+      lean = false;
+    }
+  }
+  info.lean = lean;
+  return info;
+}
+
+inline const CallInfo& call_info(const Cell& callable) {
+  const uint32_t node = native::internals_of(callable);
+  if (node < call_infos.size() && call_infos[node]) {
+    return same_callable(call_infos[node]->callable, callable) ? *call_infos[node] : kNotLean;
+  }
+  return build_call_info(callable);
+}
+
+[[noreturn, gnu::noinline]] void fire_lean_arg(const Cell& callable, const Cell& name,
+                                               uint32_t index, const Cell* got) {
+  Cell caller = name;
+  Cell word = *context::word_at(parameter_context(callable), index);
+  if (!got) rt::fire_error("script", "no-arg", &caller, &word);
+  Cell datatype = cell::make_datatype(cell::type_of(*got));
+  rt::fire_error("script", "expect-arg", &caller, &datatype, &word);
+}
+
+const int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                 -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                 -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+
 }  // namespace
+
+bool call_lean(const Cell& callable_in, Feed& feed, const Cell& name, bool push, bool infix) {
+  const CallInfo& info = call_info(callable_in);
+  if (!info.lean) return false;
+  rt::check_stack();
+  const Cell callable = callable_in;
+  const uint8_t type = cell::type_of(callable);
+  const uint32_t arity = info.arity;
+  const uint64_t* masks = info.masks;  // stable: entries are dropped only by a collection of a
+                                       // callable no frame holds
+  // An infix call's left operand, the caller's newest cell, becomes the frame's first cell.
+  if (infix) --stack::top;
+  if (type == TYPE_FUNCTION) {
+    frames::mark_interp_call(name, function::context_of(callable));
+  } else {
+    frames::mark_interp_native(name);
+  }
+  frames::top_frame()->callable = callable;
+  uint32_t i = 0;
+  if (infix) {
+    ++stack::top;
+    if (!(masks[0] >> cell::type_of(*stack::args) & 1)) fire_lean_arg(callable, name, 0, stack::args);
+    i = 1;
+  }
+  for (; i < arity; i++) {
+    if (!feed_cell(feed)) fire_lean_arg(callable, name, i, nullptr);
+    if (!push_inert(feed, infix)) {
+      eval_expression(feed, {.no_infix = infix, .push = true});
+      if (pending) return true;
+    }
+    if (!(masks[i] >> cell::type_of(stack::top[-1]) & 1)) {
+      fire_lean_arg(callable, name, i, stack::top - 1);
+    }
+  }
+  if (type != TYPE_FUNCTION) {
+    Cell* left = stack::args;
+    if (!(infix && arity == 2 && number_operator(callable, left[0], left[1], left))) {
+      run_native_entry(callable, kNoRefinements);
+      if (pending) return true;
+    }
+    if (push) {
+      frames::unwind();
+    } else {
+      frames::unwind_last();
+    }
+  } else {
+    if (info.locals) function::push_locals(int32_t(info.locals));
+    run_function(callable);
+    if (pending) return true;
+    if (push) {
+      frames::unwind_call();
+    } else {
+      frames::unwind_call_last();
+    }
+  }
+  return true;
+}
 
 void start_signatures() { signature_phase = SignaturePhase::kRecording; }
 void seal_signatures() { signature_phase = SignaturePhase::kSealed; }

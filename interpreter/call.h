@@ -38,6 +38,12 @@ struct CallSite {
 // advanced past them.
 void call(const Cell& callable, Feed& feed, const CallSite& site);
 
+// The call of a callable that takes plain evaluated arguments only (and a function's locals),
+// named by a word: one frame holding the callable, the arguments evaluated into it. infix: the
+// first argument is the caller's newest cell. False when the callable takes more (refinements,
+// literal or get-word parameters...): nothing is done, call() makes the call.
+bool call_lean(const Cell& callable, Feed& feed, const Cell& name, bool push, bool infix);
+
 // Runs a function! whose call frame is marked and complete (arguments and locals pushed), as a
 // change handler is: points its context at the frame's cells, evaluates the body and leaves the
 // result in the frame's arguments[0]. A return or exit ends here; other pending exits travel on.

@@ -136,6 +136,10 @@ void apply_operators(Feed& feed, Cell* operand, bool push) {
     Cell function = native::unwrap_op(*op);
     feed.index++;
     stack::top = operand + 1;  // the operand stays the newest live cell through the call
+    if (call_lean(function, feed, name, push, true)) {
+      if (pending) return;
+      continue;
+    }
     CallSite site;
     site.name = &name;
     site.infix = true;
@@ -267,6 +271,10 @@ void eval_expression(Feed& feed, ExpressionOptions options) {
         case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: {
           Cell function = *value;
           Cell name = *at;
+          if (call_lean(function, feed, name, push, false)) {
+            if (pending) return;
+            break;
+          }
           CallSite site;
           site.name = &name;
           site.push = push;

@@ -276,6 +276,7 @@ void clear_throwing_frame() { throwing_frame = nullptr; }
 
 void mark_frames() {
   for (Frame* f = frame_bottom; f < frame_top; f++) {
+    gc::mark_value(f->callable);
     if (f->context) gc::mark_block(f->context);
     if (f->callee_context) {
       gc::mark_block(f->callee_context);

@@ -44,6 +44,7 @@ struct Frame {
   uint32_t context;         // context node of the naming word (0 when none)
   uint32_t callee_context;  // local context of a called function (call frames), else 0
   uint32_t saved_values;    // that context's values position at the call, else 0
+  Cell callable;            // what a call runs, kept alive by the frame (a zero cell when none)
 };
 
 extern Frame* frame_bottom;
@@ -62,7 +63,7 @@ inline void mark(const Cell& word, uint32_t header) {
   if (frame_top >= frame_limit) [[unlikely]] frames_full();
   *frame_top++ =
       Frame{header | (word::symbol_of(word) & kSymbolMask), stack::cell_index(stack::args),
-            word::context_of(word), 0, 0};
+            word::context_of(word), 0, 0, Cell{}};
   stack::args = stack::top;
 }
 void mark_call(const Cell& word, uint32_t callee_context);

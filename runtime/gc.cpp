@@ -28,6 +28,9 @@ bool enabled = false;
 namespace {
 
 OwnerPass owner_pass{};
+constexpr int kMaxSweepHooks = 8;
+SweepHook sweep_hooks[kMaxSweepHooks];
+int sweep_hook_count = 0;
 
 using alloc::Series;
 using alloc::SeriesFrame;
@@ -352,6 +355,20 @@ void remove_marker(Marker fn) {
 
 void set_owner_pass(OwnerPass pass) { owner_pass = pass; }
 
+void add_sweep_hook(SweepHook fn) {
+  for (int i = 0; i < sweep_hook_count; i++) {
+    if (sweep_hooks[i] == fn) return;  // brought up again (tests)
+  }
+  if (sweep_hook_count == kMaxSweepHooks) {
+    rt::runtime_error(rt::kFatalAssertion, reinterpret_cast<const void*>(&add_sweep_hook));
+  }
+  sweep_hooks[sweep_hook_count++] = fn;
+}
+
+bool is_marked(uint32_t node) {
+  return alloc::node_in_use(node) && (alloc::series_of(node)->flags & alloc::kMark);
+}
+
 bool active() { return collecting; }
 uint64_t collections() { return cycles; }
 
@@ -374,6 +391,7 @@ void collect() {
 
   extres::sweep();
   if (owner_pass.sweep) owner_pass.sweep();
+  for (int i = 0; i < sweep_hook_count; i++) sweep_hooks[i]();
   if (stress_every) compact_by_moving_everything();
   else compact_frames();
   sweep_big_blocks();

@@ -45,6 +45,12 @@ struct OwnerPass {
 };
 void set_owner_pass(OwnerPass pass);
 
+// Side tables of C++ data keyed by node (the evaluator's caches) drop the entries of dead nodes
+// here: called after marking, while is_marked answers, before any node is freed (8 at most).
+using SweepHook = void (*)();
+void add_sweep_hook(SweepHook fn);
+bool is_marked(uint32_t node);  // during a sweep hook: the node lives on
+
 // Marking, for markers and the per-type table.
 bool mark_node(uint32_t node);                      // the buffer only; true if newly marked
 void mark_block(uint32_t node);                     // the buffer and the cells it holds
