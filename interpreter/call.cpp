@@ -320,7 +320,7 @@ void fetch(Gathering& g, uint32_t index) {
         Feed single{feed.block, feed.index, feed.index + 1};
         eval_expression(single, {.no_infix = true, .push = true});
         feed.index = single.index;
-      } else if (!push_inert(feed, g.site.infix)) {
+      } else if (!quick_expression(feed, g.site.infix)) {
         eval_expression(feed, {.no_infix = g.site.infix, .push = true});
       }
   }
@@ -735,10 +735,8 @@ bool call_lean(const Cell& callable_in, Feed& feed, const Cell& name, bool push,
   }
   for (; i < arity; i++) {
     if (!feed_cell(feed)) fire_lean_arg(callable, name, i, nullptr);
-    if (!push_inert(feed, infix)) {
-      eval_expression(feed, {.no_infix = infix, .push = true});
-      if (pending) return true;
-    }
+    if (!quick_expression(feed, infix)) eval_expression(feed, {.no_infix = infix, .push = true});
+    if (pending) return true;
     if (!(masks[i] >> cell::type_of(stack::top[-1]) & 1)) {
       fire_lean_arg(callable, name, i, stack::top - 1);
     }

@@ -151,22 +151,37 @@ void apply_operators(Feed& feed, Cell* operand, bool push) {
 
 }  // namespace
 
-bool push_inert(Feed& feed, bool no_infix) {
-  const Cell* at = feed_cell(feed);
-  switch (cell::type_of(*at)) {
-    case TYPE_WORD: case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: case TYPE_PATH:
-    case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_LIT_PATH: case TYPE_PAREN: case TYPE_NATIVE:
-    case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP: case TYPE_ISSUE:
+bool quick_expression(Feed& feed, bool no_infix) {
+  alloc::Series* series = alloc::series_of(cell::series_node(feed.block));
+  const uint32_t length = series->used() / sizeof(Cell);
+  const uint32_t end = feed.limit < length ? feed.limit : length;
+  const uint32_t index = feed.index;
+  if (index >= end) return false;
+  const Cell* cells = reinterpret_cast<const Cell*>(series->head_ptr());
+  const Cell* value = cells + index;
+  switch (cell::type_of(*value)) {
+    case TYPE_WORD:
+      value = word_value(*value);
+      switch (cell::type_of(*value)) {
+        case TYPE_UNSET: case TYPE_OP: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION:
+        case TYPE_ROUTINE:
+          return false;
+        default:
+          break;
+      }
+      break;
+    case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: case TYPE_PATH: case TYPE_SET_PATH:
+    case TYPE_GET_PATH: case TYPE_LIT_PATH: case TYPE_PAREN: case TYPE_NATIVE: case TYPE_ACTION:
+    case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP: case TYPE_ISSUE:
       return false;
     default:
       break;
   }
-  if (!no_infix) {
-    const Cell* next = next_cell(feed);
-    if (next && operator_of(*next)) return false;
+  Cell* operand = stack::push_copy(*value);
+  feed.index = index + 1;
+  if (!no_infix && index + 1 < end && cell::type_of(cells[index + 1]) == TYPE_WORD) {
+    apply_operators(feed, operand, true);
   }
-  stack::push_copy(*at);
-  feed.index++;
   return true;
 }
 
@@ -224,10 +239,10 @@ void skip_header(Cell* block) {
 void eval_block(const Cell& block, bool keep) {
   Cell saved = eval_position;
   Feed feed{block, cell::series_index(block), kToTail};
-  // The walked block may lose its last holder while it runs (a paren whose code clears the
-  // block around it): the walk keeps it alive itself.
-  gc::Guard walked(feed.block);
   frames::mark_eval(runtime_words::words.frame_body);
+  // The walked block may lose its last holder while it runs (a paren whose code clears the
+  // block around it): its frame keeps it alive.
+  frames::top_frame()->callable = block;
   if (!feed_cell(feed)) {
     stack::set_only_result(constants::unset);
   } else {

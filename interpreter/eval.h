@@ -81,10 +81,11 @@ struct ExpressionOptions {
 // One expression at the feed's position, advanced past it.
 void eval_expression(Feed& feed, ExpressionOptions options);
 
-// The expression at the feed when it is a single cell of data that evaluates to itself (no word,
-// path, paren or callable, and no operator after it unless no_infix): pushes it, advances the
-// feed and returns true. Else false, nothing done: the caller evaluates the expression.
-bool push_inert(Feed& feed, bool no_infix);
+// The expression at the feed when it starts with a value that needs no call: a cell of data that
+// evaluates to itself (no path, paren, callable or issue) or a word holding data. Pushes the value,
+// applies the operators after it (unless no_infix: those may call code, so check pending) and
+// returns true. Else false, nothing done: the caller evaluates the expression.
+bool quick_expression(Feed& feed, bool no_infix);
 
 // One expression in a native frame of its own named <body>: push leaves the value as the caller's
 // newest cell, else it goes to the caller's arguments[0]. Returns the index after it.

@@ -186,7 +186,6 @@ void reset_all() {
   close_reserve();
 }
 
-Frame* top_frame() { return frame_top - 1; }
 void set_ctop(Frame* position) { frame_top = position; }
 
 void set_body_flag(bool on) {

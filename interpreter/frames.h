@@ -44,7 +44,7 @@ struct Frame {
   uint32_t context;         // context node of the naming word (0 when none)
   uint32_t callee_context;  // local context of a called function (call frames), else 0
   uint32_t saved_values;    // that context's values position at the call, else 0
-  Cell callable;            // what a call runs, kept alive by the frame (a zero cell when none)
+  Cell callable;  // kept alive by the frame: what a call runs, the block an evaluation walks
 };
 
 extern Frame* frame_bottom;
@@ -95,7 +95,7 @@ Frame* unwind_to_kind(uint32_t kind, bool keep);
 void unwind_to_kind_last(uint32_t kind);
 void unwind_to_loop(bool keep);
 void reset_all();  // both stacks empty (top-level recovery after an uncaught error)
-Frame* top_frame();
+inline Frame* top_frame() { return frame_top - 1; }
 void set_ctop(Frame* position);
 void set_body_flag(bool on);
 Frame* claim_body_flag();
