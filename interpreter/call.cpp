@@ -803,6 +803,25 @@ bool float_operator(const Cell& callable, const Cell& left, const Cell& right, C
 
 bool integer_operator(const Cell& callable, const Cell& left, const Cell& right, Cell* result) {
   if (cell::type_of(callable) == TYPE_ACTION) {
+    // The common cases computed here; overflow (to float), division by zero and the rest go
+    // through the action's own arithmetic.
+    const int32_t a = integer::get_value(left), b = integer::get_value(right);
+    int32_t r;
+    bool done;
+    switch (native::index_of(callable)) {
+      case action::ADD: done = !__builtin_add_overflow(a, b, &r); break;
+      case action::SUBTRACT: done = !__builtin_sub_overflow(a, b, &r); break;
+      case action::MULTIPLY: done = !__builtin_mul_overflow(a, b, &r); break;
+      case action::REMAINDER:
+        done = b != 0 && !(b == -1 && a == INT32_MIN);
+        if (done) r = a % b;
+        break;
+      default: done = false; break;
+    }
+    if (done) {
+      *result = integer::make(r);
+      return true;
+    }
     int32_t op;
     switch (native::index_of(callable)) {
       case action::ADD: op = integer::ADD; break;
