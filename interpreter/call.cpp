@@ -614,17 +614,6 @@ void run_native(const Cell& callable, const Gathering& g) { run_native_entry(cal
 // collector with it. The call then needs no gathering state: one frame (which holds the
 // callable), the arguments evaluated straight into it and checked by one bit test each.
 
-constexpr uint32_t kLeanArgs = 8;
-static_assert(TYPE_COUNT <= 64, "a type mask is 64 bits");
-
-struct CallInfo {
-  Cell callable;       // the value it describes: a callable with the same cell is the same one
-  bool lean = false;   // plain arguments only (and a function's locals)
-  uint8_t arity = 0;
-  uint32_t locals = 0; // function: the local slots after the arguments, /local's own included
-  uint64_t masks[kLeanArgs] = {};
-};
-
 std::vector<std::unique_ptr<CallInfo>> call_infos;  // by the callable's internal block node
 std::vector<uint32_t> info_nodes;                   // the nodes that have one
 
@@ -638,11 +627,6 @@ void drop_dead_infos() {
     }
   }
   info_nodes.resize(kept);
-}
-
-// The same callable: its payload names the same nodes (flags such as new-line may differ).
-inline bool same_callable(const Cell& a, const Cell& b) {
-  return cell::type_of(a) == cell::type_of(b) && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
 }
 
 const CallInfo kNotLean{};
@@ -687,7 +671,13 @@ uint64_t type_mask(const Cell& typeset) {
   return info;
 }
 
-inline const CallInfo& call_info(const Cell& callable) {
+const int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                 -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                 -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+
+}  // namespace
+
+const CallInfo& call_info(const Cell& callable) {
   const uint32_t node = native::internals_of(callable);
   if (node < call_infos.size() && call_infos[node]) {
     return same_callable(call_infos[node]->callable, callable) ? *call_infos[node] : kNotLean;
@@ -695,8 +685,7 @@ inline const CallInfo& call_info(const Cell& callable) {
   return build_call_info(callable);
 }
 
-[[noreturn, gnu::noinline]] void fire_lean_arg(const Cell& callable, const Cell& name,
-                                               uint32_t index, const Cell* got) {
+void fire_lean_arg(const Cell& callable, const Cell& name, uint32_t index, const Cell* got) {
   Cell caller = name;
   Cell word = *context::word_at(parameter_context(callable), index);
   if (!got) rt::fire_error("script", "no-arg", &caller, &word);
@@ -704,48 +693,25 @@ inline const CallInfo& call_info(const Cell& callable) {
   rt::fire_error("script", "expect-arg", &caller, &datatype, &word);
 }
 
-const int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-                                                 -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-                                                 -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
-
-}  // namespace
-
-bool call_lean(const Cell& callable_in, Feed& feed, const Cell& name, bool push, bool infix) {
-  const CallInfo& info = call_info(callable_in);
-  if (!info.lean) return false;
+void lean_enter(const Cell& callable, const Cell& name, bool infix) {
   rt::check_stack();
-  const Cell callable = callable_in;
-  const uint8_t type = cell::type_of(callable);
-  const uint32_t arity = info.arity;
-  const uint64_t* masks = info.masks;  // stable: entries are dropped only by a collection of a
-                                       // callable no frame holds
   // An infix call's left operand, the caller's newest cell, becomes the frame's first cell.
   if (infix) --stack::top;
-  if (type == TYPE_FUNCTION) {
+  if (cell::type_of(callable) == TYPE_FUNCTION) {
     frames::mark_interp_call(name, function::context_of(callable));
   } else {
     frames::mark_interp_native(name);
   }
   frames::top_frame()->callable = callable;
-  uint32_t i = 0;
-  if (infix) {
-    ++stack::top;
-    if (!(masks[0] >> cell::type_of(*stack::args) & 1)) fire_lean_arg(callable, name, 0, stack::args);
-    i = 1;
-  }
-  for (; i < arity; i++) {
-    if (!feed_cell(feed)) fire_lean_arg(callable, name, i, nullptr);
-    if (!quick_expression(feed, infix)) eval_expression(feed, {.no_infix = infix, .push = true});
-    if (pending) return true;
-    if (!(masks[i] >> cell::type_of(stack::top[-1]) & 1)) {
-      fire_lean_arg(callable, name, i, stack::top - 1);
-    }
-  }
-  if (type != TYPE_FUNCTION) {
+  if (infix) ++stack::top;
+}
+
+void lean_finish(const CallInfo& info, const Cell& callable, bool push, bool infix) {
+  if (cell::type_of(callable) != TYPE_FUNCTION) {
     Cell* left = stack::args;
-    if (!(infix && arity == 2 && number_operator(callable, left[0], left[1], left))) {
+    if (!(infix && info.arity == 2 && number_operator(callable, left[0], left[1], left))) {
       run_native_entry(callable, kNoRefinements);
-      if (pending) return true;
+      if (pending) return;
     }
     if (push) {
       frames::unwind();
@@ -755,13 +721,32 @@ bool call_lean(const Cell& callable_in, Feed& feed, const Cell& name, bool push,
   } else {
     if (info.locals) function::push_locals(int32_t(info.locals));
     run_function(callable);
-    if (pending) return true;
+    if (pending) return;
     if (push) {
       frames::unwind_call();
     } else {
       frames::unwind_call_last();
     }
   }
+}
+
+bool call_lean(const Cell& callable_in, Feed& feed, const Cell& name, bool push, bool infix) {
+  const CallInfo& info = call_info(callable_in);
+  if (!info.lean) return false;
+  const Cell callable = callable_in;
+  lean_enter(callable, name, infix);
+  uint32_t i = 0;
+  if (infix) {
+    check_lean_arg(info, callable, name, 0, stack::args);
+    i = 1;
+  }
+  for (; i < info.arity; i++) {
+    if (!feed_cell(feed)) fire_lean_arg(callable, name, i, nullptr);
+    if (!quick_expression(feed, infix)) eval_expression(feed, {.no_infix = infix, .push = true});
+    if (pending) return true;
+    check_lean_arg(info, callable, name, i, stack::top - 1);
+  }
+  lean_finish(info, callable, push, infix);
   return true;
 }
 

@@ -38,11 +38,45 @@ struct CallSite {
 // advanced past them.
 void call(const Cell& callable, Feed& feed, const CallSite& site);
 
-// The call of a callable that takes plain evaluated arguments only (and a function's locals),
-// named by a word: one frame holding the callable, the arguments evaluated into it. infix: the
-// first argument is the caller's newest cell. False when the callable takes more (refinements,
-// literal or get-word parameters...): nothing is done, call() makes the call.
+// The lean call: most calls take plain evaluated arguments only (and a function's locals). For
+// those, what the argument cache says is copied once per callable into a CallInfo, kept in a
+// side table by the callable's internal block and dropped by the collector with it. The call
+// needs no gathering state: one frame (which holds the callable), the arguments evaluated
+// straight into it and checked by one bit test each.
+constexpr uint32_t kLeanArgs = 8;
+static_assert(TYPE_COUNT <= 64, "a type mask is 64 bits");
+struct CallInfo {
+  Cell callable;       // the value it describes: a callable with the same cell is the same one
+  bool lean = false;   // plain arguments only (and a function's locals)
+  uint8_t arity = 0;
+  uint32_t locals = 0; // function: the local slots after the arguments, /local's own included
+  uint64_t masks[kLeanArgs] = {};
+};
+// The same callable: its payload names the same nodes (flags such as new-line may differ).
+inline bool same_callable(const Cell& a, const Cell& b) {
+  return cell::type_of(a) == cell::type_of(b) && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+}
+// The callable's CallInfo, made on first use (may allocate: the callable must be rooted). Its
+// address stays valid while a frame or a word holds the callable.
+const CallInfo& call_info(const Cell& callable);
+
+// The call of a callable named by a word, when its CallInfo is lean: the arguments come from
+// the feed. infix: the first argument is the caller's newest cell. False when the callable
+// takes more (refinements, literal or get-word parameters...): nothing is done, call() makes it.
 bool call_lean(const Cell& callable, Feed& feed, const Cell& name, bool push, bool infix);
+// Its steps, for callers that evaluate the arguments themselves: enter marks the frame; each
+// argument is then pushed and checked; finish runs the callable and closes the frame (check
+// pending after it).
+void lean_enter(const Cell& callable, const Cell& name, bool infix);
+[[noreturn, gnu::noinline]] void fire_lean_arg(const Cell& callable, const Cell& name,
+                                               uint32_t index, const Cell* got);
+inline void check_lean_arg(const CallInfo& info, const Cell& callable, const Cell& name,
+                           uint32_t index, const Cell* value) {
+  if (!(info.masks[index] >> cell::type_of(*value) & 1)) {
+    fire_lean_arg(callable, name, index, value);
+  }
+}
+void lean_finish(const CallInfo& info, const Cell& callable, bool push, bool infix);
 
 // Runs a function! whose call frame is marked and complete (arguments and locals pushed), as a
 // change handler is: points its context at the frame's cells, evaluates the body and leaves the
