@@ -30,6 +30,7 @@
 #include "interpreter/dispatch.h"
 #include "interpreter/frames.h"
 #include "interpreter/natives.h"
+#include "interpreter/plan.h"
 #include "runtime/alloc.h"
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
@@ -588,7 +589,37 @@ void conform_to_signature(Gathering& g) {
   g.count = uint32_t(cells.size());
 }
 
+// The natives and actions that never change the cells of a block themselves (the code some of
+// them run does so through calls of its own, which count): running them keeps every plan valid.
+struct PlanKeepers {
+  bool natives[native::kNativeSlots + 1] = {};
+  bool actions[action::kSlotCount + 1] = {};
+  PlanKeepers() {
+    for (int32_t index : {natives::IF, natives::UNLESS, natives::EITHER, natives::ANY,
+                          natives::ALL, natives::WHILE, natives::UNTIL, natives::LOOP,
+                          natives::REPEAT, natives::FOREVER, natives::EQUAL_Q,
+                          natives::NOT_EQUAL_Q, natives::STRICT_EQUAL_Q, natives::LESSER_Q,
+                          natives::GREATER_Q, natives::LESSER_OR_EQUAL_Q,
+                          natives::GREATER_OR_EQUAL_Q, natives::SAME_Q, natives::NOT,
+                          natives::TYPE_Q}) {
+      natives[index] = true;
+    }
+    for (int32_t slot : {action::ADD, action::SUBTRACT, action::MULTIPLY, action::DIVIDE,
+                         action::REMAINDER, action::NEGATE, action::ABSOLUTE, action::POWER,
+                         action::EVEN_Q, action::ODD_Q, action::LENGTH_Q, action::INDEX_Q,
+                         action::HEAD_Q, action::TAIL_Q}) {
+      actions[slot] = true;
+    }
+  }
+};
+const PlanKeepers plan_keepers;
+
 void run_native_entry(const Cell& callable, const int32_t* positions) {
+  const uint32_t slot = native::index_of(callable);
+  if (!(cell::type_of(callable) == TYPE_ACTION ? plan_keepers.actions[slot]
+                                               : plan_keepers.natives[slot])) {
+    plan::bump();
+  }
   int32_t index = int32_t(native::index_of(callable));
   // An action may run a change handler, which throws its exits.
   absorb_exits([&] {

@@ -16,6 +16,7 @@
 #include "interpreter/call.h"
 #include "interpreter/dispatch.h"
 #include "interpreter/frames.h"
+#include "interpreter/plan.h"
 #include "runtime/alloc.h"
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
@@ -27,22 +28,6 @@ Cell eval_position = constants::unset;
 
 namespace {
 
-
-// The value cell of a word, looked up through its binding; raises as the word's context does.
-// Valid until the next allocation.
-inline Cell* word_value(const Cell& word) {
-  if (word::context_of(word) && word::index_of(word) != context::kUnresolved) {
-    const Cell* record = context::context_cell(word::context_of(word));
-    uint32_t position = context::values_position_of(*record);
-    uint32_t index = word::index_of(word);
-    if (record->header & context::kStackHeld) {
-      if (position != context::kNoValues) return stack::bottom + position + index;
-    } else if (position) {
-      return cell::cells_of(position) + index;
-    }
-  }
-  return context::word_value_cell(word);
-}
 
 // The operator a word names, when the word is bound to a context whose values exist; else null.
 inline const Cell* operator_of(const Cell& word) {
@@ -118,8 +103,8 @@ inline const Cell* next_cell(const Feed& feed) {
   return feed_cell(Feed{feed.block, feed.index + 1, feed.limit});
 }
 
-// The infix look-ahead: while the next cell names an operator, the value just produced (the cell
-// at `operand`) becomes the operator's first argument.
+}  // namespace
+
 void apply_operators(Feed& feed, Cell* operand, bool push) {
   for (;;) {
     const Cell* next = feed_cell(feed);
@@ -148,8 +133,6 @@ void apply_operators(Feed& feed, Cell* operand, bool push) {
     if (pending) return;
   }
 }
-
-}  // namespace
 
 bool quick_expression(Feed& feed, bool no_infix) {
   alloc::Series* series = alloc::series_of(cell::series_node(feed.block));
@@ -237,6 +220,7 @@ void skip_header(Cell* block) {
 }
 
 void eval_block(const Cell& block, bool keep) {
+  if (plan::run_block(block, keep)) return;
   Cell saved = eval_position;
   Feed feed{block, cell::series_index(block), kToTail};
   frames::mark_eval(runtime_words::words.frame_body);

@@ -15,6 +15,9 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/context.h"
+#include "datatypes/stack.h"
+#include "datatypes/word.h"
 #include "runtime/cell.h"
 #include "runtime/throw.h"
 
@@ -52,6 +55,26 @@ struct Feed {
 constexpr uint32_t kToTail = 0xFFFFFFFF;
 // The cell at the feed's position, or null at its end. Valid until the next allocation.
 const Cell* feed_cell(const Feed& feed);
+
+// The value cell of a word, looked up through its binding; raises as the word's context does.
+// Valid until the next allocation.
+inline Cell* word_value(const Cell& word) {
+  if (word::context_of(word) && word::index_of(word) != context::kUnresolved) {
+    const Cell* record = context::context_cell(word::context_of(word));
+    uint32_t position = context::values_position_of(*record);
+    uint32_t index = word::index_of(word);
+    if (record->header & context::kStackHeld) {
+      if (position != context::kNoValues) return stack::bottom + position + index;
+    } else if (position) {
+      return cell::cells_of(position) + index;
+    }
+  }
+  return context::word_value_cell(word);
+}
+
+// The infix look-ahead: while the next cell names an operator, the value just produced (the cell
+// at `operand`) becomes the operator's first argument.
+void apply_operators(Feed& feed, Cell* operand, bool push);
 
 // The evaluation-position cell and the interpreter's root cell; fills the upcalls the datatypes
 // make (datatypes/upcall.h) and installs the error raiser (frames::raise). Once the error

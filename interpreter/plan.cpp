@@ -1,0 +1,575 @@
+// Plans of blocks: the table by node, planning a statement, and the planned walk. Relies on the
+// general evaluator (interpreter/eval.h) for every expression a plan does not cover, and on the
+// lean call's steps (interpreter/call.h).
+#include "interpreter/plan.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
+#include "datatypes/context.h"
+#include "datatypes/native.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/stack.h"
+#include "datatypes/word.h"
+#include "interpreter/call.h"
+#include "interpreter/eval.h"
+#include "interpreter/frames.h"
+#include "runtime/gc.h"
+
+namespace plan {
+
+uint64_t epoch = 1;
+
+namespace {
+
+using interp::Feed;
+using interp::pending;
+
+enum Kind : uint8_t { kConst, kLitWord, kGetWord, kWord, kCall, kSetWord, kParen, kInfix };
+
+struct Node {
+  Kind kind = kConst;
+  // The cell at `end` is a word: after this expression the general walk looks for an operator
+  // there (only where operators apply after it).
+  bool check_after = false;
+  uint8_t arity = 0;               // kCall: arguments
+  uint32_t start = 0, end = 0;     // the cells it spans
+  uint32_t op_at = 0;              // kInfix: the operator's word
+  Cell cell{};                     // the cell at start (kInfix: the operator's word)
+  Cell guard{};                    // kCall: the callable; kInfix: the op! its word held
+  Cell function{};                 // kInfix: what the op! wraps
+  const interp::CallInfo* info = nullptr;  // kCall, kInfix
+  Node* kids[interp::kLeanArgs] = {};      // kCall: arguments; kSetWord: [0] the value;
+                                           // kInfix: [0] the left operand, [1] the right one
+};
+
+// A statement the general walk evaluates (planning it met something a plan does not cover).
+Node general_statement;
+
+// Operator chains longer than this are left to the general walk, which loops over them: the
+// planned walk recurses once per operator.
+constexpr uint32_t kMaxChain = 64;
+// Nesting of planned expressions (calls in arguments of calls...); deeper ones go generally.
+constexpr uint32_t kMaxDepth = 200;
+
+struct Plan {
+  uint32_t node = 0;
+  uint32_t evaluations = 0;  // before the plan was made
+  uint32_t users = 0;        // walks using it now
+  bool retired = false;      // replaced while in use: deleted when its last walk ends
+  bool made = false;
+  uint64_t checked = 0;  // epoch when the whole block was last found unchanged
+  std::vector<Cell> cells;        // the block's cells when planned
+  std::vector<Node*> statements;  // by start position: null until planned
+  std::deque<Node> nodes;
+};
+
+std::vector<std::unique_ptr<Plan>> plans;  // by block node
+std::vector<uint32_t> planned_nodes;       // the nodes that have an entry
+std::vector<std::unique_ptr<Plan>> retired_plans;
+bool hooked = false;
+
+// ZEL_PLANS=off walks every block generally, ZEL_PLANS=always plans blocks from their first
+// evaluation: the tests run the case tables both ways against the same answers.
+enum class Mode { kSecondEvaluation, kAlways, kOff };
+Mode mode_from_environment() {
+  const char* setting = std::getenv("ZEL_PLANS");
+  if (!setting) return Mode::kSecondEvaluation;
+  if (std::strcmp(setting, "off") == 0) return Mode::kOff;
+  if (std::strcmp(setting, "always") == 0) return Mode::kAlways;
+  return Mode::kSecondEvaluation;
+}
+const Mode mode = mode_from_environment();
+
+void retire(std::unique_ptr<Plan>& slot) {
+  if (slot->users) {
+    slot->retired = true;
+    retired_plans.push_back(std::move(slot));
+  }
+  slot.reset();
+}
+
+void release(Plan* plan) {
+  if (--plan->users || !plan->retired) return;
+  for (auto& retired : retired_plans) {
+    if (retired.get() == plan) {
+      retired = std::move(retired_plans.back());
+      retired_plans.pop_back();
+      return;
+    }
+  }
+}
+
+void drop_dead_plans() {
+  size_t kept = 0;
+  for (uint32_t node : planned_nodes) {
+    if (gc::is_marked(node)) {
+      planned_nodes[kept++] = node;
+    } else {
+      retire(plans[node]);
+    }
+  }
+  planned_nodes.resize(kept);
+}
+
+inline bool same_cell(const Cell& a, const Cell& b) {
+  return a.header == b.header && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+}
+
+// Whether the block's cells [from, to) are still the plan's (and the block that long).
+bool holds(const Plan& plan, uint32_t from, uint32_t to) {
+  if (cell::cell_count(plan.node) != plan.cells.size()) return false;
+  const Cell* live = cell::cells_of(plan.node);
+  for (uint32_t i = from; i < to; i++) {
+    if (!same_cell(live[i], plan.cells[i])) return false;
+  }
+  return true;
+}
+
+// --- Planning ------------------------------------------------------------------------------------
+
+struct Planner {
+  Plan& plan;
+  uint32_t i;
+  uint32_t depth = 0;
+  bool failed = false;
+
+  uint32_t length() const { return uint32_t(plan.cells.size()); }
+
+  Node* make(Kind kind, uint32_t start) {
+    Node& node = plan.nodes.emplace_back();
+    node.kind = kind;
+    node.start = start;
+    node.cell = plan.cells[start];
+    return &node;
+  }
+
+  Node* fail() {
+    failed = true;
+    return nullptr;
+  }
+
+  // The value a bound word holds now, or null when its context has no values (a function's
+  // word while the function is not running).
+  const Cell* held(const Cell& word) {
+    if (!word::context_of(word) || word::index_of(word) == context::kUnresolved) return nullptr;
+    if (!context::has_values(word::context_of(word))) return nullptr;
+    return interp::word_value(word);
+  }
+
+  Node* primary() {
+    if (i >= length() || ++depth > kMaxDepth) return fail();
+    const uint32_t start = i++;
+    const Cell& at = plan.cells[start];
+    Node* node = nullptr;
+    switch (cell::type_of(at)) {
+      case TYPE_WORD: {
+        if (!word::context_of(at) || word::index_of(at) == context::kUnresolved) return fail();
+        const Cell* value = held(at);
+        const uint8_t type = value ? cell::type_of(*value) : uint8_t(TYPE_NONE);
+        if (type == TYPE_UNSET || type == TYPE_OP) return fail();  // the general walk raises
+        if (interp::callable(type)) {
+          const Cell callable = *value;
+          // May allocate (the argument cache): the callable is the word's value, rooted.
+          const interp::CallInfo& info = interp::call_info(callable);
+          if (!info.lean) return fail();
+          node = make(kCall, start);
+          node->guard = callable;
+          node->info = &info;
+          node->arity = info.arity;
+          for (uint32_t a = 0; a < info.arity; a++) {
+            node->kids[a] = expression(false);
+            if (failed) return nullptr;
+          }
+        } else {
+          node = make(kWord, start);
+        }
+        break;
+      }
+      case TYPE_SET_WORD:
+        node = make(kSetWord, start);
+        node->kids[0] = expression(false);
+        if (failed) return nullptr;
+        break;
+      case TYPE_PAREN: node = make(kParen, start); break;
+      case TYPE_GET_WORD: node = make(kGetWord, start); break;
+      case TYPE_LIT_WORD: node = make(kLitWord, start); break;
+      case TYPE_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_LIT_PATH:
+      case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
+      case TYPE_ISSUE:
+        return fail();
+      default:
+        node = make(kConst, start);
+    }
+    node->end = i;
+    depth--;
+    return node;
+  }
+
+  // An expression; with operators after it unless no_infix.
+  Node* expression(bool no_infix) {
+    Node* left = primary();
+    if (failed || no_infix) return left;
+    for (uint32_t chain = 0;; chain++) {
+      if (i >= length() || cell::type_of(plan.cells[i]) != TYPE_WORD) return left;
+      const Cell* value = held(plan.cells[i]);
+      if (!value || cell::type_of(*value) != TYPE_OP) {
+        left->check_after = true;
+        return left;
+      }
+      if (chain == kMaxChain) return fail();
+      const Cell op = *value;
+      const Cell function = native::unwrap_op(op);
+      const interp::CallInfo& info = interp::call_info(function);
+      if (!info.lean || info.arity != 2) return fail();
+      Node* node = make(kInfix, left->start);
+      node->op_at = i;
+      node->cell = plan.cells[i];
+      node->guard = op;
+      node->function = function;
+      node->info = &info;
+      node->kids[0] = left;
+      i++;
+      node->kids[1] = expression(true);
+      if (failed) return nullptr;
+      node->end = i;
+      left = node;
+    }
+  }
+};
+
+// The planned statement at the position (planning it now if the walk reaches it first), or the
+// general-statement marker.
+Node* statement_at(Plan& plan, uint32_t index) {
+  Node* planned = plan.statements[index];
+  if (planned) return planned;
+  Planner planner{plan, index};
+  Node* node = planner.expression(false);
+  planned = planner.failed ? &general_statement : node;
+  plan.statements[index] = planned;
+  return planned;
+}
+
+// --- The planned walk ----------------------------------------------------------------------------
+
+struct Walk {
+  Feed feed;
+  Plan* plan;
+  uint64_t checked;       // epoch at the last check of the statement's cells
+  uint32_t checked_end;   // the end of the cells checked (the statement's, and the one after)
+  bool stale = false;     // the block changed: the rest is walked generally
+};
+
+// Whether the plan holds at the position: the block unchanged over the statement since code last
+// ran, and the walk standing there.
+inline bool usable_at(Walk& w, uint32_t position) {
+  if (w.stale || w.feed.index != position) return false;
+  if (w.checked != epoch) [[unlikely]] {
+    if (!holds(*w.plan, w.feed.index, w.checked_end)) {
+      w.stale = true;
+      return false;
+    }
+    w.checked = epoch;
+  }
+  return true;
+}
+// ... where the node starts.
+inline bool usable(Walk& w, const Node* node) { return usable_at(w, node->start); }
+
+void run(Walk& w, const Node* node, bool no_infix);
+
+// One expression where the plan may not hold: planned if usable, else by the general evaluator.
+// Pushes the value.
+inline void expression(Walk& w, const Node* node, bool no_infix) {
+  if (usable(w, node)) return run(w, node, no_infix);
+  interp::eval_expression(w.feed, {.no_infix = no_infix, .push = true});
+}
+
+// After an expression, the general walk's operator look-ahead, where it may find one.
+inline void look_after(Walk& w, const Node* node, bool no_infix) {
+  if (no_infix || pending) return;
+  if (!w.stale && w.feed.index == node->end && !node->check_after) return;
+  interp::apply_operators(w.feed, stack::top - 1, true);
+}
+
+// A literal, or a word holding data, that the walk stands on with nothing to look for after it:
+// its value, without a nested run. Null when it is anything else.
+inline const Cell* plain_leaf(Walk& w, const Node* node) {
+  if (node->check_after || !usable(w, node)) return nullptr;
+  if (node->kind == kConst) return &node->cell;
+  if (node->kind != kWord) return nullptr;
+  const Cell* value = interp::word_value(node->cell);
+  const uint8_t type = cell::type_of(*value);
+  if (type == TYPE_UNSET || type == TYPE_OP || interp::callable(type)) return nullptr;
+  return value;
+}
+
+[[gnu::noinline]] void run_call(Walk& w, const Node* node) {
+  const Cell* value = interp::word_value(node->cell);
+  if (!interp::same_callable(*value, node->guard)) {
+    interp::eval_expression(w.feed, {.no_infix = true, .push = true});  // look_after follows
+    return;
+  }
+  const Cell& callable = node->guard;
+  const interp::CallInfo& info = *node->info;
+  w.feed.index++;
+  interp::lean_enter(callable, node->cell, false);
+  for (uint32_t a = 0; a < node->arity; a++) {
+    const Node* argument = node->kids[a];
+    if (const Cell* value = plain_leaf(w, argument)) {
+      stack::push_copy(*value);
+      w.feed.index = argument->end;
+    } else if (usable(w, argument)) {
+      run(w, argument, false);
+    } else {
+      if (!interp::feed_cell(w.feed)) interp::fire_lean_arg(callable, node->cell, a, nullptr);
+      if (!interp::quick_expression(w.feed, false)) {
+        interp::eval_expression(w.feed, {.push = true});
+      }
+    }
+    if (pending) return;
+    interp::check_lean_arg(info, callable, node->cell, a, stack::top - 1);
+  }
+  interp::lean_finish(info, callable, true, false);
+}
+
+[[gnu::noinline]] void run_infix(Walk& w, const Node* node) {
+  const Node* left = node->kids[0];
+  if (const Cell* value = plain_leaf(w, left)) {
+    stack::push_copy(*value);
+    w.feed.index = left->end;
+  } else {
+    expression(w, left, false);
+    if (pending) return;
+  }
+  Cell* operand = stack::top - 1;
+  // The general walk decides here whether an operator follows.
+  if (!usable_at(w, node->op_at) ||
+      !interp::same_callable(*interp::word_value(node->cell), node->guard)) {
+    interp::apply_operators(w.feed, operand, true);
+    return;
+  }
+  const Node* right = node->kids[1];
+  const interp::CallInfo& info = *node->info;
+  w.feed.index++;
+  // A number, or a word holding one, is taken without a call when the operator can compute it.
+  if (right->kind == kConst || right->kind == kWord) {
+    if (!usable(w, right)) {
+      interp::lean_enter(node->function, node->cell, true);
+      interp::check_lean_arg(info, node->function, node->cell, 0, stack::args);
+      if (!interp::feed_cell(w.feed)) interp::fire_lean_arg(node->function, node->cell, 1, nullptr);
+      if (!interp::quick_expression(w.feed, true)) {
+        interp::eval_expression(w.feed, {.no_infix = true, .push = true});
+      }
+      if (pending) return;
+      interp::check_lean_arg(info, node->function, node->cell, 1, stack::top - 1);
+      interp::lean_finish(info, node->function, true, true);
+      return;
+    }
+    const Cell* value = right->kind == kConst ? &right->cell : interp::word_value(right->cell);
+    const uint8_t type = cell::type_of(*value);
+    if ((type == TYPE_INTEGER || type == TYPE_FLOAT) &&
+        interp::number_operator(node->function, *operand, *value, operand)) {
+      w.feed.index = right->end;
+      stack::top = operand + 1;
+      return;
+    }
+  }
+  interp::lean_enter(node->function, node->cell, true);
+  interp::check_lean_arg(info, node->function, node->cell, 0, stack::args);
+  expression(w, right, true);
+  if (pending) return;
+  interp::check_lean_arg(info, node->function, node->cell, 1, stack::top - 1);
+  interp::lean_finish(info, node->function, true, true);
+}
+
+[[gnu::noinline]] void run_set_word(Walk& w, const Node* node) {
+  const Cell name = node->cell;
+  w.feed.index++;
+  frames::mark_native(name);
+  stack::push_copy(name);
+  const Node* value = node->kids[0];
+  if (usable(w, value)) {
+    run(w, value, false);
+  } else {
+    if (!interp::feed_cell(w.feed)) rt::fire_error("script", "need-value", &name);
+    interp::eval_expression(w.feed, {.push = true});
+  }
+  if (pending) return;
+  interp::absorb_exits([] { word::set_from_stack(*stack::arg(0)); });
+  if (pending) return;
+  frames::unwind();
+}
+
+// Runs a node the walk stands on (usable), pushing its value, with the look-ahead after it.
+void run(Walk& w, const Node* node, bool no_infix) {
+  switch (node->kind) {
+    case kConst:
+      stack::push_copy(node->cell);
+      w.feed.index++;
+      break;
+    case kLitWord: {
+      Cell plain = node->cell;
+      plain.header = TYPE_WORD;
+      stack::push_copy(plain);
+      w.feed.index++;
+      break;
+    }
+    case kGetWord:
+      stack::push_copy(*context::word_value_cell(node->cell));
+      w.feed.index++;
+      break;
+    case kWord: {
+      const Cell* value = interp::word_value(node->cell);
+      const uint8_t type = cell::type_of(*value);
+      if (type == TYPE_UNSET || type == TYPE_OP || interp::callable(type)) {
+        interp::eval_expression(w.feed, {.no_infix = no_infix, .push = true});
+        return;
+      }
+      stack::push_copy(*value);
+      w.feed.index++;
+      break;
+    }
+    case kCall:
+      run_call(w, node);
+      break;
+    case kSetWord:
+      run_set_word(w, node);
+      break;
+    case kParen:
+      w.feed.index++;
+      interp::eval_block(node->cell, false);
+      break;
+    case kInfix:
+      run_infix(w, node);
+      break;
+  }
+  look_after(w, node, no_infix);
+}
+
+// The plan to walk the block with from `index`, checked against the block; null when the block
+// is walked generally this time (its first evaluation).
+Plan* plan_for(uint32_t node, uint32_t index) {
+  if (mode == Mode::kOff) return nullptr;
+  if (node >= plans.size() || !plans[node]) {
+    if (!hooked) {
+      gc::add_sweep_hook(drop_dead_plans);
+      hooked = true;
+    }
+    if (plans.size() <= node) plans.resize(node + node / 2 + 1024);
+    plans[node] = std::make_unique<Plan>();
+    plans[node]->node = node;
+    planned_nodes.push_back(node);
+    if (mode != Mode::kAlways) return nullptr;
+  }
+  if (plans[node]->made) {
+    Plan& plan = *plans[node];
+    if (plan.checked == epoch) return &plan;
+    if (holds(plan, index, uint32_t(plan.cells.size()))) {
+      if (index == 0) plan.checked = epoch;
+      return &plan;
+    }
+    // Changed since it was planned: planned again (a walk still using the old plan keeps it).
+    if (plan.users) {
+      retire(plans[node]);
+      plans[node] = std::make_unique<Plan>();
+      plans[node]->node = node;
+    }
+  }
+  Plan& plan = *plans[node];
+  plan.made = true;
+  const Cell* cells = cell::cells_of(node);
+  plan.cells.assign(cells, cells + cell::cell_count(node));
+  plan.statements.assign(plan.cells.size(), nullptr);
+  plan.nodes.clear();
+  plan.checked = epoch;
+  return &plan;
+}
+
+struct Using {
+  Plan* plan;
+  explicit Using(Plan* p) : plan(p) { plan->users++; }
+  ~Using() { release(plan); }
+  Using(const Using&) = delete;
+  Using& operator=(const Using&) = delete;
+};
+
+}  // namespace
+
+bool run_block(const Cell& block, bool keep) {
+  const uint32_t node = cell::series_node(block);
+  const uint32_t start = cell::series_index(block);
+  Plan* plan = plan_for(node, start);
+  if (!plan) return false;
+  Using using_plan(plan);
+  const Cell saved = interp::eval_position;
+  Walk w{Feed{block, start, interp::kToTail}, plan, epoch, 0};
+  frames::mark_eval(runtime_words::words.frame_body);
+  // The walked block may lose its last holder while it runs: its frame keeps it alive.
+  frames::top_frame()->callable = block;
+  const uint32_t length = uint32_t(plan->cells.size());
+  if (start >= length) {
+    stack::set_only_result(constants::unset);
+  } else {
+    for (;;) {
+      interp::eval_position = block;
+      cell::set_series_index(interp::eval_position, w.feed.index);
+      Node* statement = nullptr;
+      if (!w.stale && w.feed.index < length) {
+        statement = plan->statements[w.feed.index];
+        if (!statement) {
+          // Planned from the copy: the rest of the block must still be the copy.
+          if (w.checked != epoch && !holds(*plan, w.feed.index, length)) {
+            w.stale = true;
+          } else {
+            statement = statement_at(*plan, w.feed.index);
+            w.checked = epoch;
+          }
+        }
+        if (statement && statement != &general_statement) {
+          w.checked_end = statement->end < length ? statement->end + 1 : length;
+          if (w.checked != epoch) {
+            if (!holds(*plan, w.feed.index, w.checked_end)) w.stale = true;
+            w.checked = epoch;
+          }
+        }
+      }
+      if (!w.stale && statement && statement != &general_statement) {
+        run(w, statement, false);
+      } else {
+        interp::eval_expression(w.feed, {});
+      }
+      if (pending) {
+        interp::eval_position = saved;
+        return true;
+      }
+      if (!interp::feed_cell(w.feed)) break;
+      stack::reset();
+    }
+  }
+  interp::eval_position = saved;
+  if (keep) {
+    frames::unwind_last();
+  } else {
+    frames::unwind();
+  }
+  return true;
+}
+
+void clear() {
+  for (uint32_t node : planned_nodes) retire(plans[node]);
+  planned_nodes.clear();
+}
+
+uint32_t planned_blocks() {
+  uint32_t count = 0;
+  for (uint32_t node : planned_nodes) count += plans[node] && plans[node]->made;
+  return count;
+}
+
+}  // namespace plan

@@ -1,0 +1,41 @@
+// Plans: the pre-resolved form of the blocks the evaluator walks again and again (function
+// bodies, loop bodies, branches, parens). A block's plan is made the second time the block is
+// evaluated and kept by block node until the collector frees the node. Each statement of the
+// block is planned when the walk first reaches it, as a tree of expressions that records what
+// the general walk would decide there: a literal, a word holding data, a call of a known callable
+// with its arguments' expressions, an operator after a value, a set-word, a paren.
+//
+// A plan never runs stale code. Blocks are data that running code may change, and words may be
+// re-set at any time, so:
+//   - the plan keeps a copy of the block's cells; the walk compares the block with it on entry,
+//     and again, over the rest of the statement, whenever a block may have changed since (every
+//     native and action that may write a block's cells, and every path, bumps `epoch`); a block
+//     found changed is walked by the general evaluator from there on, and planned again at its
+//     next evaluation;
+//   - a call site holds only while its word still holds the same callable, an operator while its
+//     word still holds the same op, a word's data while the word holds no callable: otherwise
+//     that expression is evaluated by the general evaluator, and the walk goes on by position
+//     (an expression whose planned start is not where the walk stands is evaluated generally).
+// Frames, evaluation order, error positions and results are the general walk's: the plan only
+// skips its decisions.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace plan {
+
+// Counts the runs of code that may change a block's cells.
+extern uint64_t epoch;
+inline void bump() { ++epoch; }
+
+// Evaluates the block as interp::eval_block does, when the block has a plan (or is evaluated
+// often enough to get one); false when it has none yet: the caller walks it.
+bool run_block(const Cell& block, bool keep);
+
+// Drops every plan that no walk is using (tests); the others go when their walks end.
+void clear();
+// How many blocks have a plan now (tests).
+uint32_t planned_blocks();
+
+}  // namespace plan
