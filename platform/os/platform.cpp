@@ -1,8 +1,10 @@
-// Operating-system services over POSIX: virtual memory (mmap), directory, environment, sleep,
-// time and zone (clock_gettime, localtime_r with tm_gmtoff), and the error box.
+// Operating-system services over POSIX: virtual memory (mmap), directory, environment, the secure
+// random source (getrandom), sleep, time and zone (clock_gettime, localtime_r with tm_gmtoff),
+// and the error box.
 #include "platform/os/platform.h"
 
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,6 +58,22 @@ bool get_env(const char* name, std::string& value) {
 // A null value removes the variable.
 bool set_env(const char* name, const char* value) {
   return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
+}
+
+// --- The secure random source ------------------------------------------------------------------
+
+bool secure_random_bytes(void* buffer, size_t count) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  while (count > 0) {
+    ssize_t got = getrandom(out, count, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    out += got;
+    count -= static_cast<size_t>(got);
+  }
+  return true;
 }
 
 // --- Sleep and time ----------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // Operating-system services under the runtime, over POSIX: start-up of the platform layer,
-// virtual memory, current directory, environment, sleeping, time of day and date with the zone,
-// and the error box of fatal reports. Console output is in platform/os/console.h.
+// virtual memory, current directory, environment, the secure random source, sleeping, time of
+// day and date with the zone, and the error box of fatal reports. Console output is in
+// platform/os/console.h.
 // This layer depends on nothing of the runtime but the throw codes.
 #pragma once
 #include <cstddef>
@@ -23,6 +24,8 @@ std::string get_current_dir();  // UTF-8; empty when the system cannot tell
 bool set_current_dir(const char* path);
 bool get_env(const char* name, std::string& value);  // false when the variable is not set
 bool set_env(const char* name, const char* value);
+// Fills the buffer from the system's secure random source (getrandom); false when it fails.
+bool secure_random_bytes(void* buffer, size_t count);
 
 void sleep(double seconds);  // at least 1 ms
 
