@@ -99,8 +99,9 @@ void init() {
   datatype::register_type(
       TYPE_LOGIC,
       {act<MAKE>(make), act<RANDOM>(random), act<TO>(to), act<FORM>(form), act<MOLD>(mold),
-       act<COMPARE>(compare), act<AND_T>(bitwise<std::bit_and<uint32_t>>), act<COMPLEMENT>(complement),
-       act<OR_T>(bitwise<std::bit_or<uint32_t>>), act<XOR_T>(bitwise<std::bit_xor<uint32_t>>)});
+       act<COMPARE>(compare), act<AND_T>(bitwise<std::bit_and<uint32_t>>),
+       act<COMPLEMENT>(complement), act<OR_T>(bitwise<std::bit_or<uint32_t>>),
+       act<XOR_T>(bitwise<std::bit_xor<uint32_t>>)});
 }
 
 }  // namespace logic

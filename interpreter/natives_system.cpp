@@ -8,7 +8,6 @@
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
-#include "datatypes/context.h"
 #include "datatypes/date.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
@@ -17,8 +16,8 @@
 #include "datatypes/stack.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/upcall.h"
 #include "datatypes/word.h"
-#include "interpreter/call.h"
 #include "interpreter/natives.h"
 #include "platform/os/platform.h"
 #include "runtime/alloc.h"
@@ -212,7 +211,7 @@ void stats(const int32_t* refinements) {
   const Cell name = word::from_c_string("show-memory-stats");
   const Cell* printer = word::push_value_checked(name);
   if (cell::type_of(*printer) != TYPE_FUNCTION) rt::fire_error("script", "invalid-arg", printer);
-  interp::call_function(name, *printer, {statistics, 1});
+  upcall::interpreter.call_function(name, *printer, {statistics, 1});
   stack::set_only_result(constants::unset);
 }
 
@@ -237,9 +236,10 @@ void size_q(const int32_t*) {
   int64_t length = -1;
   const char* text = reinterpret_cast<const char*>(unicode::string_to_utf8(*path, length));
   const std::string os_path(text, size_t(length));
-  if (os_path.empty() || os_path.back() == '/' || os_path.back() == '\\' || os_path == "." ||
-      os_path == ".." ||
-      os_path.ends_with("/.") || os_path.ends_with("/..")) {
+  const bool names_directory = os_path.empty() || os_path.back() == '/' ||
+                               os_path.back() == '\\' || os_path == "." || os_path == ".." ||
+                               os_path.ends_with("/.") || os_path.ends_with("/..");
+  if (names_directory) {
     return stack::set_only_result(constants::none);
   }
   const int64_t size = platform::file_size(os_path.c_str());

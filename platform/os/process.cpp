@@ -146,6 +146,12 @@ void serve_pipes(Fd& input, const std::string& data, Fd& output, std::string& ou
 }  // namespace
 
 LaunchResult run_process(Launch& launch) {
+  // A SIGCHLD ignored (as a parent may leave it to us) reaps children by itself, and waitpid
+  // would then find no exit status to report.
+  struct sigaction child_signal;
+  if (sigaction(SIGCHLD, nullptr, &child_signal) == 0 && child_signal.sa_handler == SIG_IGN) {
+    signal(SIGCHLD, SIG_DFL);
+  }
   reap_unwaited();
   LaunchResult result;
   if (launch.argv.empty()) {
