@@ -25,6 +25,7 @@
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
 #include "runtime/print.h"
+#include "runtime/rng.h"
 #include "runtime/slot_pool.h"
 #include "runtime/throw.h"
 
@@ -52,6 +53,7 @@ void runtime_init() {
   gc::enabled = false;  // nothing collects while the roots are being made
   rt::init_hooks();
   platform::init();
+  rng::init();
   alloc::init();
   extres::init();
   datatype::register_all();

@@ -26,6 +26,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/word.h"
+#include "runtime/rng.h"
 #include "runtime/throw.h"
 
 namespace date {
@@ -567,6 +568,31 @@ void math() {
   }
 }
 
+// random date: a day drawn between day number 0 (1-Mar-0000) and the date's own; a date with a
+// time also gets a zone (any quarter-hour offset a date holds) and a time of day in whole
+// seconds. /seed restarts the generator from the packed word plus the whole seconds.
+void random(Cell* value, const action::RandomOptions& options) {
+  const bool secure = options.secure;
+  const Cell date = *value;
+  if (options.seed) {
+    const auto seconds = static_cast<int32_t>(cell::get_double(date));
+    rng::seed(packed_of(date) + static_cast<uint32_t>(seconds));
+    *value = constants::unset;
+    return;
+  }
+  const auto last = static_cast<int32_t>(days_of(packed_of(date)));
+  const int64_t day = last >= 0 ? rng::int_range(secure, last + 1) - 1
+                                : rng::int_range(secure, last - 1) + 1;
+  if (!has_time(date)) {
+    store_utc(value, day, 0, 0, false);
+    return;
+  }
+  const int32_t quarters = rng::int_range(secure, 127) - 64;  // -15:45 .. +15:45
+  const uint32_t zone = zone_bits(quarters < 0, std::abs(quarters) / 4, std::abs(quarters) % 4);
+  const double time = rng::int_range(secure, 86400) - 1;
+  store_utc(value, day, time, zone, true);
+}
+
 }  // namespace
 
 // --- Operations for the other datatypes and the lexer ----------------------------------------
@@ -640,7 +666,7 @@ void register_datatype() {
   using datatype::act;
   datatype::register_type(
       TYPE_DATE,
-      {act<MAKE>(make), act<TO>(to), act<FORM>(form), act<MOLD>(mold),
+      {act<MAKE>(make), act<RANDOM>(random), act<TO>(to), act<FORM>(form), act<MOLD>(mold),
        act<EVAL_PATH>(eval_path), act<COMPARE>(compare), act<ADD>(math<integer::ADD>),
        act<SUBTRACT>(math<integer::SUBTRACT>), act<PICK>(pick)});
 }

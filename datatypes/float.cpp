@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
 #include "datatypes/datatype.h"
 #include "datatypes/money.h"
 #include "datatypes/runtime_words.h"
@@ -24,6 +25,7 @@
 #include "datatypes/upcall.h"
 #include "runtime/dtoa.h"
 #include "runtime/number_text.h"
+#include "runtime/rng.h"
 #include "runtime/throw.h"
 
 namespace float_ {
@@ -353,6 +355,18 @@ bool odd_q(Cell* value) {
 
 bool even_q(Cell* value) { return std::isfinite(get(*value)) && !odd_q(value); }
 
+// random x: a number between 0 and x of the value's own type (percent! and time! inherit it);
+// /seed x restarts the generator from the two halves of the double.
+void random(Cell* value, const action::RandomOptions& options) {
+  if (options.seed) {
+    uint64_t bits = std::bit_cast<uint64_t>(get(*value));
+    rng::seed(static_cast<uint32_t>(bits >> 32) ^ static_cast<uint32_t>(bits));
+    *value = constants::unset;
+    return;
+  }
+  cell::set_double(*value, random_between_zero_and(get(*value), options.secure));
+}
+
 }  // namespace
 
 // --- Cells -----------------------------------------------------------------------------------
@@ -375,6 +389,12 @@ int32_t to_int_rounded(double value) {
   if (r <= -2147483648.0) return INT32_MIN;
   if (r >= 2147483647.0) return INT32_MAX;
   return static_cast<int32_t>(r);
+}
+
+double random_between_zero_and(double value, bool secure) {
+  if (!secure) return value * rng::next_mt() / 2147483647.0;
+  const double s1 = rng::secure_int(), s2 = rng::secure_int();
+  return value * (s2 + s1 / 2147483647.0) / 2147483648.0;
 }
 
 bool nan_q(double value) { return std::isnan(value); }
@@ -558,15 +578,16 @@ void float_::register_datatypes() {
   using datatype::inherit;
   datatype::register_type(
       TYPE_FLOAT,
-      {act<MAKE>(make), act<TO>(make), act<FORM>(form), act<MOLD>(mold), act<COMPARE>(compare),
-       act<ABSOLUTE>(absolute), act<ADD>(math<integer::ADD>),
+      {act<MAKE>(make), act<RANDOM>(random), act<TO>(make), act<FORM>(form), act<MOLD>(mold),
+       act<COMPARE>(compare), act<ABSOLUTE>(absolute), act<ADD>(math<integer::ADD>),
        act<DIVIDE>(math<integer::DIVIDE>), act<MULTIPLY>(math<integer::MULTIPLY>),
        act<NEGATE>(negate), act<POWER>(power), act<REMAINDER>(math<integer::REMAINDER>),
        act<ROUND>(round), act<SUBTRACT>(math<integer::SUBTRACT>), act<EVEN_Q>(even_q),
        act<ODD_Q>(odd_q)});
   datatype::register_type(
       TYPE_PERCENT,
-      {inherit<MAKE>(), inherit<TO>(), act<FORM>(percent_form), act<MOLD>(percent_mold),
+      {inherit<MAKE>(), inherit<RANDOM>(), inherit<TO>(), act<FORM>(percent_form),
+       act<MOLD>(percent_mold),
        inherit<COMPARE>(), inherit<ABSOLUTE>(), inherit<ADD>(), inherit<DIVIDE>(),
        inherit<MULTIPLY>(), inherit<NEGATE>(), inherit<POWER>(), inherit<REMAINDER>(),
        inherit<ROUND>(), inherit<SUBTRACT>(), inherit<EVEN_Q>(), inherit<ODD_Q>()});

@@ -29,6 +29,10 @@ void set_result(double value);  // arg(0) becomes the float!, flags cleared
 // Values beyond the 32-bit range (or NaN) clamp to it.
 int32_t to_int_rounded(double value);
 
+// A draw between 0 and the value: value x r / 2147483647 with one draw of the generator, or
+// with /secure value x (s2 + s1 / 2147483647) / 2^31 with two secure draws.
+double random_between_zero_and(double value, bool secure);
+
 bool nan_q(double value);
 bool special_q(double value);  // an infinity or NaN
 bool nan32_q(float value);

@@ -22,6 +22,7 @@
 #include "datatypes/word.h"
 #include "runtime/fatal.h"
 #include "runtime/number_text.h"
+#include "runtime/rng.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
 
@@ -460,6 +461,17 @@ void round(Cell* value, Cell* scale, const action::RoundOptions& options) {
   set_value(*value, static_cast<int32_t>(rounded));
 }
 
+// random n: 1..n (-1..n below 0, 0 for 0), kept in the value's own type (char! inherits it);
+// /seed n restarts the generator from n.
+void random(Cell* value, const action::RandomOptions& options) {
+  if (options.seed) {
+    rng::seed(static_cast<uint32_t>(get_value(*value)));
+    *value = constants::unset;
+    return;
+  }
+  set_value(*value, rng::int_range(options.secure, get_value(*value)));
+}
+
 }  // namespace
 
 void init() {
@@ -467,8 +479,9 @@ void init() {
   using datatype::act;
   datatype::register_type(
       TYPE_INTEGER,
-      {act<a::MAKE>(make_entry), act<a::TO>(to), act<a::FORM>(form), act<a::MOLD>(mold),
-       act<a::COMPARE>(compare), act<a::ABSOLUTE>(absolute), act<a::ADD>(math<ADD>),
+      {act<a::MAKE>(make_entry), act<a::RANDOM>(random), act<a::TO>(to), act<a::FORM>(form),
+       act<a::MOLD>(mold), act<a::COMPARE>(compare), act<a::ABSOLUTE>(absolute),
+       act<a::ADD>(math<ADD>),
        act<a::DIVIDE>(math<DIVIDE>), act<a::MULTIPLY>(math<MULTIPLY>), act<a::NEGATE>(negate),
        act<a::POWER>(power), act<a::REMAINDER>(math<REMAINDER>), act<a::ROUND>(round),
        act<a::SUBTRACT>(math<SUBTRACT>), act<a::EVEN_Q>(even_q), act<a::ODD_Q>(odd_q),

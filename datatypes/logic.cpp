@@ -6,6 +6,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/stack.h"
+#include "runtime/rng.h"
 #include "runtime/throw.h"
 
 namespace logic {
@@ -33,6 +34,16 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
     default:
       return to(proto, spec, type);
   }
+}
+
+// random true: true or false, each half of the draws; /seed restarts the generator from 0 or 1.
+void random(Cell* value, const action::RandomOptions& options) {
+  if (options.seed) {
+    rng::seed(value_of(*value));
+    *value = constants::unset;
+    return;
+  }
+  *value = logic::make(rng::draw(options.secure) > 0x3FFFFFFF);
 }
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
@@ -87,9 +98,10 @@ void init() {
   using datatype::act;
   datatype::register_type(
       TYPE_LOGIC,
-      {act<MAKE>(make), act<TO>(to), act<FORM>(form), act<MOLD>(mold), act<COMPARE>(compare),
-       act<AND_T>(bitwise<std::bit_and<uint32_t>>), act<COMPLEMENT>(complement),
-       act<OR_T>(bitwise<std::bit_or<uint32_t>>), act<XOR_T>(bitwise<std::bit_xor<uint32_t>>)});
+      {act<MAKE>(make), act<RANDOM>(random), act<TO>(to), act<FORM>(form), act<MOLD>(mold),
+       act<COMPARE>(compare), act<AND_T>(bitwise<std::bit_and<uint32_t>>),
+       act<COMPLEMENT>(complement), act<OR_T>(bitwise<std::bit_or<uint32_t>>),
+       act<XOR_T>(bitwise<std::bit_xor<uint32_t>>)});
 }
 
 }  // namespace logic

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "datatypes/cell_ops.h"
@@ -23,6 +24,7 @@
 #include "datatypes/upcall.h"
 #include "datatypes/word.h"
 #include "runtime/dtoa.h"
+#include "runtime/rng.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
 
@@ -454,6 +456,41 @@ void negate() { stack::arg(0)->header ^= kSignFlag; }
 bool odd_q(Cell* value) { return (amount_of(*value) / kUnit) % 2 == 1; }
 bool even_q(Cell* value) { return !odd_q(value); }
 
+// A magnitude drawn uniformly from 0 to the amount, digit by digit from the most significant:
+// a draw whose digits pass the amount's is started again.
+Amount random_amount(Amount amount, bool secure) {
+  uint8_t digits[kDigits];
+  int count = 0;
+  for (Amount a = amount; a; a /= 10) digits[count++] = static_cast<uint8_t>(a % 10);
+  for (;;) {
+    Amount drawn = 0;
+    bool tight = true;  // the digits so far equal the amount's
+    int i = count;
+    for (; i-- > 0;) {
+      const auto digit = static_cast<uint8_t>(rng::int_range(secure, 10) - 1);
+      if (tight && digit > digits[i]) break;
+      tight = tight && digit == digits[i];
+      drawn = drawn * 10 + digit;
+    }
+    if (i < 0) return drawn;
+  }
+}
+
+// random $n: an amount between zero and the value, with its sign and currency; /seed restarts
+// the generator from the hash of the amount's digits and sign.
+void random(Cell* value, const action::RandomOptions& options) {
+  const Cell v = *value;
+  if (options.seed) {
+    uint8_t amount[kDigits / 2 + 1];
+    std::memcpy(amount, bytes_of(v) + 1, kDigits / 2);
+    amount[kDigits / 2] = negative(v) ? 1 : 0;
+    rng::seed(hashtable::murmur3(amount, sizeof amount));
+    *value = constants::unset;
+    return;
+  }
+  *value = make_cell(random_amount(amount_of(v), options.secure), negative(v), currency_of(v));
+}
+
 // Rounds to a multiple of the scale (money, or a number converted); the tie is judged by twice
 // the remainder against the scale, exact for an odd scale too.
 void round(Cell* value, Cell* scale, const action::RoundOptions& options) {
@@ -698,7 +735,7 @@ void register_datatype() {
   using datatype::act;
   datatype::register_type(
       TYPE_MONEY,
-      {act<MAKE>(make), act<TO>(to), act<FORM>(form), act<MOLD>(mold),
+      {act<MAKE>(make), act<RANDOM>(random), act<TO>(to), act<FORM>(form), act<MOLD>(mold),
        act<EVAL_PATH>(eval_path), act<COMPARE>(compare), act<ABSOLUTE>(absolute),
        act<ADD>(math<integer::ADD>), act<DIVIDE>(math<integer::DIVIDE>),
        act<MULTIPLY>(math<integer::MULTIPLY>), act<NEGATE>(negate),

@@ -8,12 +8,14 @@
 
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/point.h"
 #include "datatypes/stack.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "runtime/rng.h"
 #include "runtime/throw.h"
 
 namespace pair {
@@ -74,6 +76,18 @@ Cell* make(Cell* proto, Cell* spec, uint8_t) {
   }
   *proto = pair::make(x, y);
   return proto;
+}
+
+// random x * y: each coordinate 1..itself (as random on an integer!); /seed restarts the
+// generator from x xor y.
+void random(Cell* value, const action::RandomOptions& options) {
+  if (options.seed) {
+    rng::seed(static_cast<uint32_t>(x_of(*value) ^ y_of(*value)));
+    *value = constants::unset;
+    return;
+  }
+  set_x(*value, rng::int_range(options.secure, x_of(*value)));
+  set_y(*value, rng::int_range(options.secure, y_of(*value)));
 }
 
 // --- Text ----------------------------------------------------------------------------------------
@@ -254,7 +268,7 @@ void register_datatype() {
   using datatype::act;
   datatype::register_type(
       TYPE_PAIR,
-      {act<MAKE>(make), act<TO>(make), act<FORM>(form), act<MOLD>(mold),
+      {act<MAKE>(make), act<RANDOM>(random), act<TO>(make), act<FORM>(form), act<MOLD>(mold),
        act<EVAL_PATH>(eval_path), act<COMPARE>(compare), act<ABSOLUTE>(absolute),
        act<ADD>(math<integer::ADD>), act<DIVIDE>(math<integer::DIVIDE>),
        act<MULTIPLY>(math<integer::MULTIPLY>), act<NEGATE>(negate),

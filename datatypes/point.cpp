@@ -10,11 +10,14 @@
 
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
+#include "datatypes/hashtable.h"
 #include "datatypes/pair.h"
 #include "datatypes/stack.h"
 #include "datatypes/upcall.h"
+#include "runtime/rng.h"
 #include "runtime/throw.h"
 
 namespace point {
@@ -264,6 +267,24 @@ void round(Cell* value, Cell* scale, const action::RoundOptions& options) {
   make_at(value, type, v[0], v[1], v[2]);
 }
 
+// random point: each coordinate between 0 and itself, by the float! rule; /seed restarts the
+// generator from the hash of the coordinates' bytes.
+void random(Cell* value, const action::RandomOptions& options) {
+  const uint8_t type = cell::type_of(*value);
+  if (options.seed) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&value->w1);
+    rng::seed(hashtable::murmur3(bytes, uint32_t(count_of(type)) * sizeof(uint32_t)));
+    *value = constants::unset;
+    return;
+  }
+  double v[kMaxCount] = {};
+  coordinates(*value, v);
+  for (int i = 0; i < count_of(type); i++) {
+    v[i] = float_::random_between_zero_and(v[i], options.secure);
+  }
+  make_at(value, type, v[0], v[1], v[2]);
+}
+
 // x and y swap places on a point2D!, x and z on a point3D!.
 void reverse(Cell* value, Cell*, Cell*) {
   Cell& p = *value;
@@ -313,8 +334,9 @@ void register_datatypes() {
   for (uint8_t type : {TYPE_POINT2D, TYPE_POINT3D}) {
     datatype::register_type(
         type,
-        {act<MAKE>(make), act<TO>(make), act<FORM>(form), act<MOLD>(mold),
-         act<EVAL_PATH>(eval_path), act<COMPARE>(compare), act<ABSOLUTE>(absolute),
+        {act<MAKE>(make), act<RANDOM>(random), act<TO>(make), act<FORM>(form),
+         act<MOLD>(mold), act<EVAL_PATH>(eval_path), act<COMPARE>(compare),
+         act<ABSOLUTE>(absolute),
          act<ADD>(math<integer::ADD>), act<DIVIDE>(math<integer::DIVIDE>),
          act<MULTIPLY>(math<integer::MULTIPLY>), act<NEGATE>(negate),
          act<REMAINDER>(math<integer::REMAINDER>), act<ROUND>(round),

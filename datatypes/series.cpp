@@ -26,6 +26,7 @@
 #include "datatypes/upcall.h"
 #include "datatypes/word.h"
 #include "runtime/gc.h"
+#include "runtime/rng.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
 
@@ -338,9 +339,46 @@ Cell call_comparator(const Cell& function, const Cell& first, const Cell& second
 
 // --- Actions ---------------------------------------------------------------------------------
 
-// Shuffling and drawing need the random generator, which comes with the random native's family
-// (with `random` on scalars).
-void random(Cell*, const action::RandomOptions&) { cell::fire_not_done(); }
+// random series: shuffled in place from its position (each element there exchanged with one
+// drawn from those not yet placed); /only one element drawn from the position on, none when
+// nothing remains; /seed restarts the generator from the hash of the elements' bytes.
+void random(Cell* value, const action::RandomOptions& options) {
+  const bool secure = options.secure;
+  if (options.seed) {
+    Series* s = cell::series_of(*value);
+    const int32_t head = start_of(*value), length = buffer_length(*value);
+    const uint32_t bytes = head < length ? uint32_t(length - head) << unit_shift(s) : 0;
+    rng::seed(hashtable::murmur3(element(s, head), bytes));
+    *value = constants::unset;
+    return;
+  }
+  int32_t rest = rest_length(*value, false);
+  if (options.only) {
+    if (rest <= 0) {
+      *value = constants::none;
+      return;
+    }
+    const int32_t i = start_of(*value) + rng::int_range(secure, rest) - 1;
+    *value = *box_element(*value, i, value);
+    return;
+  }
+  const int32_t head = start_of(*value);
+  const bool notified = ownership::notify_owner(value, "random", nullptr, head, rest);
+  const int32_t count = rest_length(*value, false);  // the handler may have changed the series
+  const bool hashed = cell::type_of(*value) == TYPE_HASH;
+  if (hashed) hashtable::remove_range(hash::table_node_of(*value), head, count);
+  Series* s = cell::series_of(*value);  // drawing never allocates: s stays valid
+  const uint32_t unit = s->unit();
+  for (int32_t p = 0; p < count; p++) {
+    const int32_t i = rng::int_range(secure, count - p);
+    if (i > 1) {
+      uint8_t* a = element(s, head + p);
+      std::swap_ranges(a, a + unit, element(s, head + p + i - 1));
+    }
+  }
+  if (hashed) hash_put_range(*value, head, count);
+  if (notified) ownership::notify_owner(value, "randomized", nullptr, head, rest);
+}
 
 void reflect(Cell* value, uint32_t field_symbol) {
   if (!is_owned_field(field_symbol)) cell::fire_not_done();  // reserved: the defined answer

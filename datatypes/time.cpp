@@ -330,11 +330,11 @@ void register_datatype() {
   using datatype::inherit;
   datatype::register_type(
       TYPE_TIME,
-      {act<MAKE>(make_entry), act<TO>(make_entry), act<FORM>(form), act<MOLD>(mold),
-       act<EVAL_PATH>(eval_path), inherit<COMPARE>(), inherit<ABSOLUTE>(), act<ADD>(add),
-       act<DIVIDE>(divide), act<MULTIPLY>(multiply), inherit<NEGATE>(), inherit<REMAINDER>(),
-       act<ROUND>(round), act<SUBTRACT>(subtract), act<EVEN_Q>(even_q), act<ODD_Q>(odd_q),
-       act<PICK>(pick)});
+      {act<MAKE>(make_entry), inherit<RANDOM>(), act<TO>(make_entry), act<FORM>(form),
+       act<MOLD>(mold), act<EVAL_PATH>(eval_path), inherit<COMPARE>(), inherit<ABSOLUTE>(),
+       act<ADD>(add), act<DIVIDE>(divide), act<MULTIPLY>(multiply), inherit<NEGATE>(),
+       inherit<REMAINDER>(), act<ROUND>(round), act<SUBTRACT>(subtract), act<EVEN_Q>(even_q),
+       act<ODD_Q>(odd_q), act<PICK>(pick)});
 }
 
 }  // namespace time_

@@ -11,6 +11,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -23,6 +24,7 @@
 #include "datatypes/upcall.h"
 #include "datatypes/word.h"
 #include "runtime/alloc.h"
+#include "runtime/rng.h"
 #include "runtime/throw.h"
 
 namespace tuple {
@@ -262,6 +264,21 @@ void math() {
 
 // --- The other actions ---------------------------------------------------------------------------
 
+// random 1.2.3: each byte 0..itself; /seed restarts the generator from the xor of the payload
+// words.
+void random(Cell* value, const action::RandomOptions& options) {
+  if (options.seed) {
+    rng::seed(value->w1 ^ value->w2 ^ value->w3);
+    *value = constants::unset;
+    return;
+  }
+  Bytes bytes = bytes_of(*value);
+  for (uint32_t i = 0; i < bytes.count; i++) {
+    bytes.b[i] = static_cast<uint8_t>(rng::int_range(options.secure, bytes.b[i] + 1) - 1);
+  }
+  *value = make_from(bytes);
+}
+
 Cell* complement(Cell* value) {
   Bytes bytes = bytes_of(*value);
   for (uint32_t i = 0; i < bytes.count; i++) bytes.b[i] = uint8_t(~bytes.b[i]);
@@ -315,9 +332,10 @@ void register_datatype() {
   using datatype::act;
   datatype::register_type(
       TYPE_TUPLE,
-      {act<MAKE>(to), act<TO>(to), act<FORM>(form), act<MOLD>(mold), act<EVAL_PATH>(eval_path),
-       act<COMPARE>(compare), act<ADD>(math<integer::ADD>), act<DIVIDE>(math<integer::DIVIDE>),
-       act<MULTIPLY>(math<integer::MULTIPLY>), act<REMAINDER>(math<integer::REMAINDER>),
+      {act<MAKE>(to), act<RANDOM>(random), act<TO>(to), act<FORM>(form), act<MOLD>(mold),
+       act<EVAL_PATH>(eval_path), act<COMPARE>(compare), act<ADD>(math<integer::ADD>),
+       act<DIVIDE>(math<integer::DIVIDE>), act<MULTIPLY>(math<integer::MULTIPLY>),
+       act<REMAINDER>(math<integer::REMAINDER>),
        act<SUBTRACT>(math<integer::SUBTRACT>), act<AND_T>(math<integer::AND>),
        act<COMPLEMENT>(complement), act<OR_T>(math<integer::OR>), act<XOR_T>(math<integer::XOR>),
        act<LENGTH_Q>(length_q), act<PICK>(pick), act<REVERSE>(reverse)});

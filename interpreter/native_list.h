@@ -45,7 +45,7 @@
   X( 34, TYPE_Q,            "type?",             type_q)              \
   X( 35, REDUCE,            "reduce",            reduce)              \
   X( 36, COMPOSE,           "compose",           compose)             \
-  R( 37, STATS,             "stats")                                  \
+  X( 37, STATS,             "stats",             stats)               \
   X( 38, BIND,              "bind",              bind)                \
   X( 39, IN,                "in",                in)                  \
   R( 40, PARSE,             "parse")                                  \
@@ -103,16 +103,16 @@
   X( 92, CONTEXT_Q,         "context?",          context_q)           \
   X( 93, SET_ENV,           "set-env",           set_env)             \
   X( 94, GET_ENV,           "get-env",           get_env)             \
-  R( 95, LIST_ENV,          "list-env")                               \
+  X( 95, LIST_ENV,          "list-env",          list_env)            \
   X( 96, NOW,               "now",               now)                 \
   X( 97, SIGN_Q,            "sign?",             sign_q)              \
   X( 98, AS,                "as",                as)                  \
-  R( 99, CALL,              "call")                                   \
+  X( 99, CALL,              "call",              call)                \
   X(100, ZERO_Q,            "zero?",             zero_q)              \
-  R(101, SIZE_Q,            "size?")                                  \
-  R(102, BROWSE,            "browse")                                 \
+  X(101, SIZE_Q,            "size?",             size_q)              \
+  X(102, BROWSE,            "browse",            browse)              \
   R(103, COMPRESS,          "compress")                               \
   R(104, DECOMPRESS,        "decompress")                             \
-  R(105, RECYCLE,           "recycle")                                \
+  X(105, RECYCLE,           "recycle",           recycle)             \
   X(106, TRANSCODE,         "transcode",         transcode)           \
   X(107, APPLY,             "apply",             apply)

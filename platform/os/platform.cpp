@@ -1,8 +1,12 @@
-// Operating-system services over POSIX: virtual memory (mmap), directory, environment, sleep,
-// time and zone (clock_gettime, localtime_r with tm_gmtoff), and the error box.
+// Operating-system services over POSIX: virtual memory (mmap), directory, environment, file
+// sizes, the secure random source (getrandom), sleep, time and zone (clock_gettime, localtime_r
+// with tm_gmtoff), and the error box.
 #include "platform/os/platform.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,6 +60,45 @@ bool get_env(const char* name, std::string& value) {
 // A null value removes the variable.
 bool set_env(const char* name, const char* value) {
   return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
+}
+
+std::vector<std::pair<std::string, std::string>> environment() {
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (char** entry = environ; entry && *entry; entry++) {
+    std::string text(*entry);
+    size_t split = text.empty() ? std::string::npos : text.find('=', 1);
+    if (split == std::string::npos) {
+      entries.emplace_back(text, std::string());
+    } else {
+      entries.emplace_back(text.substr(0, split), text.substr(split + 1));
+    }
+  }
+  return entries;
+}
+
+// --- Files and the secure random source --------------------------------------------------------
+
+int64_t file_size(const char* path) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat info;
+  bool ok = fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
+  close(fd);
+  return ok ? static_cast<int64_t>(info.st_size) : -1;
+}
+
+bool secure_random_bytes(void* buffer, size_t count) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  while (count > 0) {
+    ssize_t got = getrandom(out, count, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    out += got;
+    count -= static_cast<size_t>(got);
+  }
+  return true;
 }
 
 // --- Sleep and time ----------------------------------------------------------------------------

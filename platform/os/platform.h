@@ -1,11 +1,14 @@
 // Operating-system services under the runtime, over POSIX: start-up of the platform layer,
-// virtual memory, current directory, environment, sleeping, time of day and date with the zone,
-// and the error box of fatal reports. Console output is in platform/os/console.h.
+// virtual memory, current directory, environment, file sizes, the secure random source,
+// sleeping, time of day and date with the zone, and the error box of fatal reports. Console
+// output is in platform/os/console.h, child processes in platform/os/process.h.
 // This layer depends on nothing of the runtime but the throw codes.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -23,6 +26,16 @@ std::string get_current_dir();  // UTF-8; empty when the system cannot tell
 bool set_current_dir(const char* path);
 bool get_env(const char* name, std::string& value);  // false when the variable is not set
 bool set_env(const char* name, const char* value);
+// Every variable of the process environment, in the system's order, each entry split at its
+// first "=" after the first character (a name may begin with "=").
+std::vector<std::pair<std::string, std::string>> environment();
+
+// The size in bytes of what the path names, opened for reading; -1 when it cannot be opened or
+// is a directory.
+int64_t file_size(const char* path);
+
+// Fills the buffer from the system's secure random source (getrandom); false when it fails.
+bool secure_random_bytes(void* buffer, size_t count);
 
 void sleep(double seconds);  // at least 1 ms
 
