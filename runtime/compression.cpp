@@ -101,7 +101,9 @@ class Output {
 
 int zlib_level(int32_t level) { return level == kDefaultLevel ? Z_DEFAULT_COMPRESSION : level; }
 
-// Inflates the raw DEFLATE stream that must fill src exactly.
+// Inflates the raw DEFLATE stream that must fill src exactly. The window is always the largest
+// (32 KB): the whole output stays at hand anyway, so a smaller one declared by a zlib header
+// would only make acceptance depend on how the output happened to grow.
 Status inflate_raw(const uint8_t* src, size_t length, Output& out) {
   z_stream z{};
   if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return kNoMemory;
