@@ -129,7 +129,8 @@ void checksum(const int32_t* refinements) {
       const int32_t slots = integer::get_value(*spec);
       if (slots < 1) rt::fire_error("script", "out-of-range", spec);
       bytes_of(data, bytes);
-      return stack::set_only_result(integer::make(int32_t(hash(bytes.data, bytes.length, uint32_t(slots)))));
+      const uint32_t slot = hash(bytes.data, bytes.length, uint32_t(slots));
+      return stack::set_only_result(integer::make(int32_t(slot)));
     }
     case TYPE_STRING:
     case TYPE_BINARY: {

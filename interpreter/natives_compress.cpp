@@ -108,8 +108,8 @@ void decompress(const int32_t* refinements) {
   const uint64_t limit = std::min<uint64_t>(std::max(compression::default_limit(length), expected),
                                             alloc::kMaxCapacity);
   std::vector<uint8_t> bytes;
-  compression::Status status = compression::decode(method, string::head_address(*stack::arg(0)), length,
-                                             limit, expected, bytes);
+  compression::Status status = compression::decode(
+      method, string::head_address(*stack::arg(0)), length, limit, expected, bytes);
   if (status == compression::kTooLarge) {
     const Cell size_limit = integer::make(int32_t(limit));
     rt::fire_error("script", "size-limit", &size_limit);

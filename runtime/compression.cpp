@@ -76,7 +76,6 @@ class Output {
   Status finish(Status status) {
     if (status == kOk && over_limit()) status = kTooLarge;
     bytes_.resize(status == kOk ? used : 0);
-    bytes_.shrink_to_fit();
     return status;
   }
 
@@ -220,6 +219,10 @@ size_t gzip_data_start(const uint8_t* src, size_t length) {
   return pos;
 }
 
+// --- zlib --------------------------------------------------------------------------------------
+
+constexpr uint32_t kZlibHeader = 2, kZlibTrailer = 4;  // CMF and FLG; the Adler-32
+
 // --- Zstandard ---------------------------------------------------------------------------------
 
 Status zstd_status(size_t code) {
@@ -249,21 +252,22 @@ Status encode_gzip(uint8_t* dest, uint32_t& size, const uint8_t* src, uint32_t l
       kGzipMagic[0], kGzipMagic[1], kGzipMagic[2], 0, 0, 0, 0, 0,
       uint8_t(level == 0 || level == 1 ? 4 : level == 9 ? 2 : 0), kGzipOs};
   std::memcpy(dest, header, kGzipHeader);
-  write_le32(dest + size - 8, checksum::crc32(src, length));
-  write_le32(dest + size - 4, length);
+  write_le32(dest + size - kGzipTrailer, checksum::crc32(src, length));
+  write_le32(dest + size - kGzipTrailer + 4, length);
   return kOk;
 }
 
 Status encode_zlib(uint8_t* dest, uint32_t& size, const uint8_t* src, uint32_t length,
                    int32_t level) {
-  Status status = deflate_inside(dest, size, 2, 6, src, length, level);
+  Status status =
+      deflate_inside(dest, size, kZlibHeader, kZlibHeader + kZlibTrailer, src, length, level);
   if (status != kOk) return status;
   // CMF: DEFLATE with a 32 KB window; FLG: the level's class, and check bits that make the
   // pair a multiple of 31.
   const int32_t effective = level == kDefaultLevel ? 6 : level;
   dest[0] = 0x78;
   dest[1] = effective < 2 ? 0x01 : effective < 6 ? 0x5E : effective == 6 ? 0x9C : 0xDA;
-  write_be32(dest + size - 4, checksum::adler32(src, length));
+  write_be32(dest + size - kZlibTrailer, checksum::adler32(src, length));
   return kOk;
 }
 
@@ -310,8 +314,8 @@ Status decode_gzip(const uint8_t* src, size_t length, uint64_t limit, uint64_t e
   Output out(bytes, limit);
   const size_t start = gzip_data_start(src, length);
   if (start == 0) return out.finish(kCorrupt);
-  const uint32_t crc = read_le32(src + length - 8);
-  const uint32_t stored_size = read_le32(src + length - 4);  // the length modulo 2^32
+  const uint32_t crc = read_le32(src + length - kGzipTrailer);
+  const uint32_t stored_size = read_le32(src + length - kGzipTrailer + 4);  // modulo 2^32
   if (!out.start(length, std::max<uint64_t>(stored_size, expected))) {
     return out.finish(out.refusal());
   }
@@ -326,15 +330,17 @@ Status decode_gzip(const uint8_t* src, size_t length, uint64_t limit, uint64_t e
 Status decode_zlib(const uint8_t* src, size_t length, uint64_t limit, uint64_t expected,
                    std::vector<uint8_t>& bytes) {
   Output out(bytes, limit);
-  if (length < 6) return out.finish(kCorrupt);
+  if (length < kZlibHeader + kZlibTrailer) return out.finish(kCorrupt);
   const uint8_t cmf = src[0], flg = src[1];
   // DEFLATE (8) with a window of at most 32 KB, the check bits right, no preset dictionary.
   if ((cmf * 256 + flg) % 31 != 0 || (cmf & 0x0F) != 8 || (cmf & 0x80) || (flg & 0x20)) {
     return out.finish(kCorrupt);
   }
   if (!out.start(length, expected)) return out.finish(out.refusal());
-  Status status = inflate_raw(src + 2, length - 6, out);
-  if (status == kOk && checksum::adler32(bytes.data(), out.used) != read_be32(src + length - 4)) {
+  Status status =
+      inflate_raw(src + kZlibHeader, length - kZlibHeader - kZlibTrailer, out);
+  if (status == kOk &&
+      checksum::adler32(bytes.data(), out.used) != read_be32(src + length - kZlibTrailer)) {
     status = kCorrupt;
   }
   return out.finish(status);

@@ -43,8 +43,8 @@ uint64_t default_limit(size_t input_length);
 
 // --- Encoders ----------------------------------------------------------------------------------
 // Each writes into dest, which has room for `size` bytes, with the level (1 .. max_level, or
-// kDefaultLevel). On kOk size is the number of bytes written; on kTooSmall (and on kCorrupt when
-// even the container's fixed bytes do not fit) size is the room that would be needed.
+// kDefaultLevel). On kOk size is the number of bytes written; on kTooSmall it is the room that
+// would be needed (also when even the container's fixed bytes do not fit).
 
 // The gzip container: a 10-byte header (no name, no time), the DEFLATE stream, the CRC-32 and
 // the length of the source (little-endian). A source that is already gzip data (more than 2

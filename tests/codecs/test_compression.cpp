@@ -133,10 +133,12 @@ TEST(Compression, EncodersSayHowMuchRoomTheyNeed) {
   // Below the containers' fixed bytes.
   Bytes out(10);
   uint32_t size = 10;
-  EXPECT_EQ(compression::encode_gzip(out.data(), size, data.data(), 100, 6), compression::kTooSmall);
+  EXPECT_EQ(compression::encode_gzip(out.data(), size, data.data(), 100, 6),
+            compression::kTooSmall);
   EXPECT_EQ(size, 118u);
   size = 5;
-  EXPECT_EQ(compression::encode_zlib(out.data(), size, data.data(), 100, 6), compression::kTooSmall);
+  EXPECT_EQ(compression::encode_zlib(out.data(), size, data.data(), 100, 6),
+            compression::kTooSmall);
   EXPECT_EQ(size, 106u);
   // gzip data is copied as it is, when it fits.
   const Bytes gzip = encoded(compression::GZIP, data);
