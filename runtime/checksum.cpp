@@ -1,9 +1,10 @@
-// Checksums computed here and digests through OpenSSL's libcrypto (EVP one-shot digests and
-// HMAC). See checksum.h.
+// Checksums computed here; digests, HMAC and random bytes through OpenSSL's libcrypto (EVP
+// one-shot digests, HMAC, RAND_bytes). See checksum.h.
 #include "runtime/checksum.h"
 
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <openssl/rand.h>
 
 #include <array>
 #include <cassert>
@@ -111,6 +112,16 @@ uint32_t hmac(Method method, const uint8_t* bytes, size_t length, const uint8_t*
     rt::fire_error("internal", "no-memory");
   }
   return size;
+}
+
+void random_bytes(uint8_t* buffer, size_t count) {
+  // RAND_bytes takes an int count; a failure means the system has no entropy to give.
+  while (count > 0) {
+    int piece = count > size_t(INT32_MAX) ? INT32_MAX : int(count);
+    if (RAND_bytes(buffer, piece) != 1) rt::fire_error("internal", "feature-na");
+    buffer += piece;
+    count -= size_t(piece);
+  }
 }
 
 uint32_t hash(const uint8_t* bytes, size_t length, uint32_t size) {

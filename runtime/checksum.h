@@ -1,6 +1,7 @@
 // Checksums and digests behind the checksum native: CRC-32, Adler-32 and the Internet (TCP/IP)
 // checksum computed here, the message digests (MD5, SHA-1, SHA-256, SHA-384, SHA-512) and their
-// HMAC through OpenSSL's libcrypto, and the integer hash of bytes for a table of a given size.
+// HMAC through OpenSSL's libcrypto, the integer hash of bytes for a table of a given size, and
+// the secure random bytes of the same library.
 // Everything works on plain byte ranges and allocates nothing from the moving memory manager,
 // so the bytes may lie in a series buffer.
 #pragma once
@@ -37,6 +38,9 @@ uint32_t digest(Method method, const uint8_t* bytes, size_t length, uint8_t* out
 // hashed first); returns the digest's size.
 uint32_t hmac(Method method, const uint8_t* bytes, size_t length, const uint8_t* key,
               size_t key_length, uint8_t* out);
+
+// Fills the buffer from the system's secure random source (the generator's secure draws).
+void random_bytes(uint8_t* buffer, size_t count);
 
 // The integer hash of bytes for a table of `size` slots (size >= 1): the 32-bit FNV-1a hash of
 // the bytes (offset basis 2166136261, prime 16777619), taken modulo the size, so that it lies in

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -124,6 +125,20 @@ TEST(Checksum, DigestSizesAreTheMethods) {
   for (checksum::Method m : {checksum::TCP, checksum::CRC32, checksum::ADLER32, checksum::HASH}) {
     EXPECT_EQ(checksum::digest_size(m), 0u);
   }
+}
+
+// Two draws of 64 bytes from the secure source are alike with chance 2^-512; every byte value
+// shows up in 64 KB of them.
+TEST(Checksum, RandomBytesFillTheBufferAndDiffer) {
+  std::vector<uint8_t> a(64, 0), b(64, 0);
+  checksum::random_bytes(a.data(), a.size());
+  checksum::random_bytes(b.data(), b.size());
+  EXPECT_NE(a, b);
+  std::vector<uint8_t> many(65536, 0);
+  checksum::random_bytes(many.data(), many.size());
+  std::vector<bool> seen(256, false);
+  for (uint8_t byte : many) seen[byte] = true;
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 256);
 }
 
 TEST(Checksum, IntegerHashStaysInsideTheTable) {
