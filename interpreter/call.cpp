@@ -627,8 +627,7 @@ void run_native_entry(const Cell& callable, const int32_t* positions) {
       dispatch::dispatchers[index - 1](positions);
     } else {
       natives::Native entry = natives::entry(index);
-      // The natives not built yet: iteration, stats, parse, checksum, list-env, call, size?,
-      // browse, compression and recycle, each with its family.
+      // The natives not built yet: iteration and parse, each with its family.
       if (!entry) cell::fire_not_done();
       entry(positions);
     }

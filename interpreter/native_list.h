@@ -95,7 +95,7 @@
   X( 84, DEBASE,            "debase",            debase)              \
   X( 85, TO_LOCAL_FILE,     "to-local-file",     to_local_file)       \
   X( 86, WAIT,              "wait",              wait)                \
-  R( 87, CHECKSUM,          "checksum")                               \
+  X( 87, CHECKSUM,          "checksum",          checksum)            \
   X( 88, UNSET,             "unset",             unset)               \
   X( 89, NEW_LINE,          "new-line",          new_line)            \
   X( 90, NEW_LINE_Q,        "new-line?",         new_line_q)          \
@@ -111,8 +111,8 @@
   X(100, ZERO_Q,            "zero?",             zero_q)              \
   X(101, SIZE_Q,            "size?",             size_q)              \
   X(102, BROWSE,            "browse",            browse)              \
-  R(103, COMPRESS,          "compress")                               \
-  R(104, DECOMPRESS,        "decompress")                             \
+  X(103, COMPRESS,          "compress",          compress)            \
+  X(104, DECOMPRESS,        "decompress",        decompress)          \
   X(105, RECYCLE,           "recycle",           recycle)             \
   X(106, TRANSCODE,         "transcode",         transcode)           \
   X(107, APPLY,             "apply",             apply)

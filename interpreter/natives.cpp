@@ -15,6 +15,10 @@ constexpr std::array<Native, kTableSize> table = [] {
   return entries;
 }();
 
-void init() { init_print(); }
+void init() {
+  init_print();
+  init_checksum();
+  init_compress();
+}
 
 }  // namespace natives

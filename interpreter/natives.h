@@ -53,9 +53,13 @@ inline Native entry(int32_t index) {
   return index >= 1 && index <= kTableSize ? table[index - 1] : nullptr;
 }
 
-// What the natives need at start-up: the print scratch block (init_print, natives_print.cpp).
+// What the natives need at start-up: the print scratch block (init_print, natives_print.cpp),
+// the method words of checksum (init_checksum, natives_checksum.cpp) and of compress and
+// decompress (init_compress, natives_compress.cpp).
 void init();
 void init_print();
+void init_checksum();
+void init_compress();
 
 // Angle reduction for the trigonometric natives (natives_math.cpp): degrees brought into the
 // range where the function keeps its value, then to radians; mode 0 tangent, 1 cosine, 2 sine.

@@ -20,16 +20,17 @@ using word_test::WordTest;
 class Ownership : public WordTest {
  protected:
   // A new object with a field `label` holding the text "kept" and, with a handler, a
-  // change-handler record. Until object! has its collector entry, the data stack keeps the
-  // object alive through two cells naming its context record and handler record as blocks;
-  // popping those two cells lets it go.
+  // change-handler record (its entries cleared: the collector reads the handler specs they
+  // name). Until object! has its collector entry, the data stack keeps the object alive through
+  // two cells naming its context record and handler record as blocks; popping those two cells
+  // lets it go.
   static Cell new_object(bool handler) {
     Cell* holders = stack::push_new();
     stack::push_new();
     holders[0] = holders[1] = constants::none;
     uint32_t node = context::create(4, false, true, 0, context::kObject);
     holders[0] = Cell{TYPE_BLOCK, 0, node, 0};
-    uint32_t record = handler ? alloc::new_cell_series(2) : 0;
+    uint32_t record = handler ? alloc::new_cell_series_unset(2) : 0;
     if (record) holders[1] = Cell{TYPE_BLOCK, 0, record, 0};
     Cell object{TYPE_OBJECT, node, 0, record};
     *context::owner_cell(node) = object;
