@@ -10,6 +10,7 @@
 #include "interpreter/call.h"
 
 #include <algorithm>
+#include <deque>
 #include <memory>
 #include <span>
 #include <vector>
@@ -644,8 +645,13 @@ void run_native(const Cell& callable, const Gathering& g) { run_native_entry(cal
 // collector with it. The call then needs no gathering state: one frame (which holds the
 // callable), the arguments evaluated straight into it and checked by one bit test each.
 
-std::vector<std::unique_ptr<CallInfo>> call_infos;  // by the callable's internal block node
-std::vector<uint32_t> info_nodes;                   // the nodes that have one
+// The entries' memory is never given back, only reused for other callables (a dropped entry's
+// callable is cleared): a plan may keep an entry's address and check it still describes its
+// callable.
+std::deque<CallInfo> info_pool;
+std::vector<CallInfo*> free_infos;
+std::vector<CallInfo*> call_infos;  // by the callable's internal block node
+std::vector<uint32_t> info_nodes;   // the nodes that have one
 
 void drop_dead_infos() {
   size_t kept = 0;
@@ -653,7 +659,9 @@ void drop_dead_infos() {
     if (gc::is_marked(node)) {
       info_nodes[kept++] = node;
     } else {
-      call_infos[node].reset();
+      *call_infos[node] = CallInfo{};
+      free_infos.push_back(call_infos[node]);
+      call_infos[node] = nullptr;
     }
   }
   info_nodes.resize(kept);
@@ -679,7 +687,12 @@ uint64_t type_mask(const Cell& typeset) {
   if (call_infos[node]) return kNotLean;
   if (info_nodes.empty()) gc::add_sweep_hook(drop_dead_infos);
   info_nodes.push_back(node);
-  call_infos[node] = std::make_unique<CallInfo>();
+  if (free_infos.empty()) {
+    call_infos[node] = &info_pool.emplace_back();
+  } else {
+    call_infos[node] = free_infos.back();
+    free_infos.pop_back();
+  }
   CallInfo& info = *call_infos[node];
   info.callable = callable;
   const uint8_t type = cell::type_of(callable);

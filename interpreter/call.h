@@ -57,7 +57,8 @@ inline bool same_callable(const Cell& a, const Cell& b) {
   return cell::type_of(a) == cell::type_of(b) && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
 }
 // The callable's CallInfo, made on first use (may allocate: the callable must be rooted). Its
-// address stays valid while a frame or a word holds the callable.
+// memory stays valid for good; it describes the callable while a frame or a word holds it, and
+// may later describe another one (check its callable).
 const CallInfo& call_info(const Cell& callable);
 
 // The call of a callable named by a word, when its CallInfo is lean: the arguments come from

@@ -9,9 +9,11 @@
 #include <memory>
 #include <vector>
 
+#include "datatypes/action.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
+#include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/stack.h"
@@ -19,6 +21,7 @@
 #include "interpreter/call.h"
 #include "interpreter/eval.h"
 #include "interpreter/frames.h"
+#include "interpreter/natives.h"
 #include "runtime/gc.h"
 
 namespace plan {
@@ -32,18 +35,66 @@ using interp::pending;
 
 enum Kind : uint8_t { kConst, kLitWord, kGetWord, kWord, kCall, kSetWord, kParen, kInfix };
 
+// The integer operations an operator node computes itself when both operands are integers (the
+// rest, and overflow, go through interp::number_operator or the call).
+enum IntegerOp : uint8_t {
+  kNoIntegerOp, kAdd, kSubtract, kMultiply, kEqual, kNotEqual, kLesser, kGreater, kLesserOrEqual,
+  kGreaterOrEqual
+};
+
+IntegerOp integer_op_of(const Cell& function) {
+  if (cell::type_of(function) == TYPE_ACTION) {
+    switch (native::index_of(function)) {
+      case action::ADD: return kAdd;
+      case action::SUBTRACT: return kSubtract;
+      case action::MULTIPLY: return kMultiply;
+      default: return kNoIntegerOp;
+    }
+  }
+  if (cell::type_of(function) != TYPE_NATIVE) return kNoIntegerOp;
+  switch (int32_t(native::index_of(function))) {
+    case natives::EQUAL_Q: case natives::STRICT_EQUAL_Q: return kEqual;
+    case natives::NOT_EQUAL_Q: return kNotEqual;
+    case natives::LESSER_Q: return kLesser;
+    case natives::GREATER_Q: return kGreater;
+    case natives::LESSER_OR_EQUAL_Q: return kLesserOrEqual;
+    case natives::GREATER_OR_EQUAL_Q: return kGreaterOrEqual;
+    default: return kNoIntegerOp;
+  }
+}
+
+// The operation over two integers, into *result; false on overflow.
+inline bool integer_op(IntegerOp op, int32_t a, int32_t b, Cell* result) {
+  int32_t r;
+  switch (op) {
+    case kAdd: if (__builtin_add_overflow(a, b, &r)) return false; break;
+    case kSubtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
+    case kMultiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
+    case kEqual: *result = logic::make(a == b); return true;
+    case kNotEqual: *result = logic::make(a != b); return true;
+    case kLesser: *result = logic::make(a < b); return true;
+    case kGreater: *result = logic::make(a > b); return true;
+    case kLesserOrEqual: *result = logic::make(a <= b); return true;
+    case kGreaterOrEqual: *result = logic::make(a >= b); return true;
+    default: return false;
+  }
+  *result = integer::make(r);
+  return true;
+}
+
 struct Node {
   Kind kind = kConst;
   // The cell at `end` is a word: after this expression the general walk looks for an operator
   // there (only where operators apply after it).
   bool check_after = false;
+  IntegerOp integer = kNoIntegerOp;  // kInfix
   uint8_t arity = 0;               // kCall: arguments
+  const interp::CallInfo* info = nullptr;  // kCall, kInfix (checked to still describe it)
   uint32_t start = 0, end = 0;     // the cells it spans
   uint32_t op_at = 0;              // kInfix: the operator's word
   Cell cell{};                     // the cell at start (kInfix: the operator's word)
   Cell guard{};                    // kCall: the callable; kInfix: the op! its word held
   Cell function{};                 // kInfix: what the op! wraps
-  const interp::CallInfo* info = nullptr;  // kCall, kInfix
   Node* kids[interp::kLeanArgs] = {};      // kCall: arguments; kSetWord: [0] the value;
                                            // kInfix: [0] the left operand, [1] the right one
 };
@@ -232,6 +283,7 @@ struct Planner {
       node->cell = plan.cells[i];
       node->guard = op;
       node->function = function;
+      node->integer = integer_op_of(function);
       node->info = &info;
       node->kids[0] = left;
       i++;
@@ -311,15 +363,19 @@ inline const Cell* plain_leaf(Walk& w, const Node* node) {
 
 [[gnu::noinline]] void run_call(Walk& w, const Node* node) {
   const Cell* value = interp::word_value(node->cell);
-  if (!interp::same_callable(*value, node->guard)) {
+  // The description kept must still be the callable's: a callable made later on the nodes of a
+  // collected one has the same cell, and perhaps other arguments.
+  const interp::CallInfo* info = node->info;
+  if (!interp::same_callable(*value, node->guard) ||
+      !interp::same_callable(info->callable, node->guard) || !info->lean ||
+      info->arity != node->arity) {
     interp::eval_expression(w.feed, {.no_infix = true, .push = true});  // look_after follows
     return;
   }
   const Cell& callable = node->guard;
-  const interp::CallInfo& info = *node->info;
   w.feed.index++;
   interp::lean_enter(callable, node->cell, false);
-  for (uint32_t a = 0; a < node->arity; a++) {
+  for (uint32_t a = 0; a < info->arity; a++) {
     const Node* argument = node->kids[a];
     if (const Cell* value = plain_leaf(w, argument)) {
       stack::push_copy(*value);
@@ -333,9 +389,9 @@ inline const Cell* plain_leaf(Walk& w, const Node* node) {
       }
     }
     if (pending) return;
-    interp::check_lean_arg(info, callable, node->cell, a, stack::top - 1);
+    interp::check_lean_arg(*info, callable, node->cell, a, stack::top - 1);
   }
-  interp::lean_finish(info, callable, true, false);
+  interp::lean_finish(*info, callable, true, false);
 }
 
 [[gnu::noinline]] void run_infix(Walk& w, const Node* node) {
@@ -354,8 +410,12 @@ inline const Cell* plain_leaf(Walk& w, const Node* node) {
     interp::apply_operators(w.feed, operand, true);
     return;
   }
-  const Node* right = node->kids[1];
   const interp::CallInfo& info = *node->info;
+  if (!interp::same_callable(info.callable, node->function) || !info.lean || info.arity != 2) {
+    interp::apply_operators(w.feed, operand, true);
+    return;
+  }
+  const Node* right = node->kids[1];
   w.feed.index++;
   // A number, or a word holding one, is taken without a call when the operator can compute it.
   if (right->kind == kConst || right->kind == kWord) {
@@ -373,6 +433,13 @@ inline const Cell* plain_leaf(Walk& w, const Node* node) {
     }
     const Cell* value = right->kind == kConst ? &right->cell : interp::word_value(right->cell);
     const uint8_t type = cell::type_of(*value);
+    if (type == TYPE_INTEGER && cell::type_of(*operand) == TYPE_INTEGER && node->integer &&
+        integer_op(node->integer, integer::get_value(*operand), integer::get_value(*value),
+                   operand)) {
+      w.feed.index = right->end;
+      stack::top = operand + 1;
+      return;
+    }
     if ((type == TYPE_INTEGER || type == TYPE_FLOAT) &&
         interp::number_operator(node->function, *operand, *value, operand)) {
       w.feed.index = right->end;
