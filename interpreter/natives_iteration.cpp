@@ -186,9 +186,8 @@ void forall(const int32_t*) {
       if (!series_more(*current)) break;
     }
   }
-  const Cell result = *arg(0);
   if (!broken) context::write_word(*word, *start);
-  end_loop(result);
+  end_loop(*arg(0));
 }
 
 // remove-each 'word series body: the elements for which the body is true go; the result is the

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/ownership.h"
@@ -30,7 +31,13 @@ class Ownership : public WordTest {
     uint32_t node = context::create(4, false, true, 0, context::kObject);
     holders[0] = Cell{TYPE_BLOCK, 0, node, 0};
     uint32_t record = handler ? alloc::new_cell_series(2) : 0;
-    if (record) holders[1] = Cell{TYPE_BLOCK, 0, record, 0};
+    if (record) {
+      // Both handlers absent: the collector reads the entries of every object it marks.
+      alloc::Series* s = alloc::series_of(record);
+      s->tail = s->head + 2 * sizeof(Cell);
+      cell::cells_of(record)[0] = cell::cells_of(record)[1] = object::make_handler_entry(0xFFFF);
+      holders[1] = Cell{TYPE_BLOCK, 0, record, 0};
+    }
     Cell object{TYPE_OBJECT, node, 0, record};
     *context::owner_cell(node) = object;
     context::put_word_value(node, source_word("label"), *text("kept"));
