@@ -66,7 +66,7 @@ void set_words_by_pick(const Cell& words, const Cell& series, int32_t n) {
 bool set_words_from_map(const Cell& words, Cell* map) {
   Cell key_word = settable_word(words, 1);
   Cell value_word = settable_word(words, 2);
-  Cell key, value;
+  Cell key = constants::none, value = constants::none;  // guarded before they are filled
   gc::Guard keep_key(key);
   gc::Guard keep_value(value);
   if (!map::next_entry(map, &key, &value)) return false;
