@@ -371,6 +371,20 @@ void extend(const Cell& map, const Cell& block, bool case_flag) {
   }
 }
 
+bool next_entry(Cell* position, Cell* key, Cell* value) {
+  const Cell map = *position;
+  for (uint32_t i = cell::series_index(map); i + 1 < entry_cells(map); i += 2) {
+    if (!live(map, i)) continue;
+    // The position moves first: past removed entries, so that the caller's step of one pair
+    // lands after this one.
+    cell::set_series_index(*position, i);
+    *value = entries(map)[i + 1];
+    *key = handed_out_key(entries(map)[i], false);
+    return true;
+  }
+  return false;
+}
+
 void register_datatypes() {
   using namespace action;
   using datatype::act;

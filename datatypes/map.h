@@ -28,6 +28,13 @@ void make_at(Cell* target, const Cell* block, uint32_t size);
 // refused key type script/invalid-path. May allocate.
 void extend(const Cell& map, const Cell& block, bool case_flag);
 
+// The walk of foreach over a map: the first live entry at or after the map's position (a cell
+// index into its entries, counting key and value). The position moves to that entry's key cell
+// and key and value receive the pair as scripts get it (a word key as a word, a text key as a
+// copy of its own); false when no live entry is left. key and value must stay put while a text
+// key is copied (a data-stack cell, or a local under a gc::Guard). May allocate.
+bool next_entry(Cell* position, Cell* key, Cell* value);
+
 void register_datatypes();  // map!, then hash! (after block!, its parent)
 
 }  // namespace map

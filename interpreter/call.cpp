@@ -628,7 +628,7 @@ void run_native_entry(const Cell& callable, const int32_t* positions) {
       dispatch::dispatchers[index - 1](positions);
     } else {
       natives::Native entry = natives::entry(index);
-      // The natives not built yet: iteration and parse, each with its family.
+      // The one native not built yet: parse, with its dialect engine.
       if (!entry) cell::fire_not_done();
       entry(positions);
     }

@@ -19,9 +19,9 @@
   X(  8, LOOP,              "loop",              loop)                \
   X(  9, REPEAT,            "repeat",            repeat)              \
   X( 10, FOREVER,           "forever",           forever)             \
-  R( 11, FOREACH,           "foreach")                                \
-  R( 12, FORALL,            "forall")                                 \
-  R( 13, REMOVE_EACH,       "remove-each")                            \
+  X( 11, FOREACH,           "foreach",           foreach)             \
+  X( 12, FORALL,            "forall",            forall)              \
+  X( 13, REMOVE_EACH,       "remove-each",       remove_each)         \
   X( 14, FUNC,              "func",              func)                \
   X( 15, FUNCTION,          "function",          function_native)     \
   X( 16, DOES,              "does",              does)                \

@@ -61,12 +61,31 @@ void init_print();
 void init_checksum();
 void init_compress();
 
+// Loops (natives_control.cpp). A loop pushes a loop frame named by body_word(), the target of
+// break and continue, and runs its body in it.
+const Cell& body_word();
+// Whether a pending exit is the loop's own: break (which ends the loop, its value already in the
+// loop frame's arguments[0]) or continue. Clears it when it is; any other exit stays pending.
+enum class LoopExit { kNone, kBreak, kContinue, kOther };
+LoopExit take_loop_exit();
+// One run of a loop's body in the loop frame, its value in the frame's arguments[0].
+LoopExit run_body(const Cell& body);
+// Leaves the loop frame; the value becomes the native's result.
+void end_loop(const Cell& result);
+
 // Angle reduction for the trigonometric natives (natives_math.cpp): degrees brought into the
 // range where the function keeps its value, then to radians; mode 0 tangent, 1 cosine, 2 sine.
 double degrees_to_radians(double degrees, int mode);
 
 // Whether the last print ended its line (print) or not (prin).
 extern bool last_lf;
+
+// Element i (from 1) of a series as the pick action gives it; none past the tail.
+Cell pick_element(const Cell& series, int32_t i);
+// The words a block of words may hold: word!, set-word!, get-word! and lit-word!.
+bool is_settable_word(uint8_t type);
+// Element i of a words block; anything but a settable word raises script/invalid-arg with it.
+Cell settable_word(const Cell& words, int32_t i);
 
 // Sets the words 1..n of the words block from the source: from its elements when it is a block
 // (or map) and only is off, else each to the source itself; unset! is refused unless any, none!

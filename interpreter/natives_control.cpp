@@ -23,13 +23,8 @@ namespace natives {
 using interp::pending;
 using stack::arg;
 
-namespace {
-
 const Cell& body_word() { return runtime_words::words.frame_body; }
 
-// Whether a pending exit is the loop's own: break (which ends the loop, its value already in the
-// loop frame's arguments[0]) or continue. Clears it when it is.
-enum class LoopExit { kNone, kBreak, kContinue, kOther };
 LoopExit take_loop_exit() {
   switch (pending) {
     case 0: return LoopExit::kNone;
@@ -39,18 +34,18 @@ LoopExit take_loop_exit() {
   }
 }
 
-// One run of a loop's body in the loop frame, its value in the frame's arguments[0].
 LoopExit run_body(const Cell& body) {
   stack::reset();
   interp::eval_block(body, true);
   return take_loop_exit();
 }
 
-// Leaves the loop frame; the value becomes the native's result.
 void end_loop(const Cell& result) {
   frames::unwind_drop();
   stack::set_only_result(result);
 }
+
+namespace {
 
 // A loop count: an integer! as it is; a float! truncated toward zero, NaN as 0 and values beyond
 // the integer range at its ends. The argument cell becomes that integer!.

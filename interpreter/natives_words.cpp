@@ -35,25 +35,6 @@ bool is_path(uint8_t type) {
          type == TYPE_GET_PATH;
 }
 
-// The words a block of words may hold.
-bool is_settable_word(uint8_t type) {
-  return type == TYPE_WORD || type == TYPE_SET_WORD || type == TYPE_GET_WORD ||
-         type == TYPE_LIT_WORD;
-}
-
-// Element i (from 1) of a series as the pick action gives it; none past the tail.
-Cell pick(const Cell& series, int32_t i) {
-  Cell holder = series;  // pick writes its result over the value it is given
-  Cell index = integer::make(i);
-  return *datatype::resolve<action::PICK>(cell::type_of(series), series)(&holder, i, &index);
-}
-
-Cell settable_word(const Cell& words, int32_t i) {
-  Cell word = pick(words, i);
-  if (!is_settable_word(cell::type_of(word))) rt::fire_error("script", "invalid-arg", &word);
-  return word;
-}
-
 // --- Function makers -----------------------------------------------------------------------------
 
 // The function of the spec arg(0) and the body arg(1) becomes the result.
@@ -241,6 +222,23 @@ void new_line_q(const int32_t*) {
   stack::set_only_result(logic::make(marked));
 }
 
+bool is_settable_word(uint8_t type) {
+  return type == TYPE_WORD || type == TYPE_SET_WORD || type == TYPE_GET_WORD ||
+         type == TYPE_LIT_WORD;
+}
+
+Cell pick_element(const Cell& series, int32_t i) {
+  Cell holder = series;  // pick writes its result over the value it is given
+  Cell index = integer::make(i);
+  return *datatype::resolve<action::PICK>(cell::type_of(series), series)(&holder, i, &index);
+}
+
+Cell settable_word(const Cell& words, int32_t i) {
+  Cell word = pick_element(words, i);
+  if (!is_settable_word(cell::type_of(word))) rt::fire_error("script", "invalid-arg", &word);
+  return word;
+}
+
 void set_words_from(const Cell& words, const Cell& source, int32_t n,
                     const object::SetOptions& options) {
   uint8_t type = cell::type_of(source);
@@ -249,14 +247,14 @@ void set_words_from(const Cell& words, const Cell& source, int32_t n,
   // block must not leave its first words set.
   for (int32_t i = 1; i <= n; i++) {
     Cell word = settable_word(words, i);
-    if (from_series && !options.any && cell::type_of(pick(source, i)) == TYPE_UNSET) {
+    if (from_series && !options.any && cell::type_of(pick_element(source, i)) == TYPE_UNSET) {
       rt::fire_error("script", "need-value", &word);
     }
   }
   for (int32_t i = 1; i <= n; i++) {
-    Cell value = from_series ? pick(source, i) : source;
+    Cell value = from_series ? pick_element(source, i) : source;
     if (options.some && cell::type_of(value) == TYPE_NONE) continue;
-    Cell word = pick(words, i);
+    Cell word = pick_element(words, i);
     context::write_word(word, value);
   }
 }

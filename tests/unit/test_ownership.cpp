@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/ownership.h"
