@@ -598,7 +598,8 @@ struct PlanKeepers {
   PlanKeepers() {
     for (int32_t index : {natives::IF, natives::UNLESS, natives::EITHER, natives::ANY,
                           natives::ALL, natives::WHILE, natives::UNTIL, natives::LOOP,
-                          natives::REPEAT, natives::FOREVER, natives::EQUAL_Q,
+                          natives::REPEAT, natives::FOREVER, natives::FOREACH,
+                          natives::FORALL, natives::EQUAL_Q,
                           natives::NOT_EQUAL_Q, natives::STRICT_EQUAL_Q, natives::LESSER_Q,
                           natives::GREATER_Q, natives::LESSER_OR_EQUAL_Q,
                           natives::GREATER_OR_EQUAL_Q, natives::SAME_Q, natives::NOT,

@@ -38,7 +38,7 @@ enum Kind : uint8_t { kConst, kLitWord, kGetWord, kWord, kCall, kSetWord, kParen
 // The integer operations an operator node computes itself when both operands are integers (the
 // rest, and overflow, go through interp::number_operator or the call).
 enum IntegerOp : uint8_t {
-  kNoIntegerOp, kAdd, kSubtract, kMultiply, kEqual, kNotEqual, kLesser, kGreater, kLesserOrEqual,
+  kNoIntegerOp, kAdd, kSubtract, kMultiply, kRemainder, kEqual, kNotEqual, kLesser, kGreater, kLesserOrEqual,
   kGreaterOrEqual
 };
 
@@ -48,6 +48,7 @@ IntegerOp integer_op_of(const Cell& function) {
       case action::ADD: return kAdd;
       case action::SUBTRACT: return kSubtract;
       case action::MULTIPLY: return kMultiply;
+      case action::REMAINDER: return kRemainder;
       default: return kNoIntegerOp;
     }
   }
@@ -63,13 +64,17 @@ IntegerOp integer_op_of(const Cell& function) {
   }
 }
 
-// The operation over two integers, into *result; false on overflow.
+// The operation over two integers, into *result; false when the action must decide (overflow).
 inline bool integer_op(IntegerOp op, int32_t a, int32_t b, Cell* result) {
   int32_t r;
   switch (op) {
     case kAdd: if (__builtin_add_overflow(a, b, &r)) return false; break;
     case kSubtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
     case kMultiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
+    case kRemainder:  // by zero, and of the lowest integer by -1, raise their errors in the action
+      if (b == 0 || (b == -1 && a == INT32_MIN)) return false;
+      r = a % b;
+      break;
     case kEqual: *result = logic::make(a == b); return true;
     case kNotEqual: *result = logic::make(a != b); return true;
     case kLesser: *result = logic::make(a < b); return true;
