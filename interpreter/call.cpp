@@ -700,16 +700,27 @@ uint64_t type_mask(const Cell& typeset) {
   const bool native_like = is_native_like(type);
   bool lean = type != TYPE_ROUTINE && !(native_like && (cache_flags(cache) & kConform));
   const uint32_t entries = cell_count(cell::series_node(cache));
+  // The mandatory arguments, then what a call that names no refinement leaves after them: nothing
+  // for a native or action; for a function, false for each refinement and for /local, none for
+  // each of their arguments and for each other local.
+  bool mandatory = true;
   for (uint32_t i = 0; lean && i < entries; i++) {
     const Cell& entry = cells_of(cell::series_node(cache))[i];
-    if (cell::type_of(entry) == TYPE_TYPESET && !(entry.header & kKindMask) &&
-        info.arity < kLeanArgs) {
-      info.masks[info.arity++] = type_mask(entry);
-    } else if (cell::type_of(entry) == TYPE_INTEGER && !native_like && i + 1 == entries) {
-      info.locals = count_entry_value(entry);
-    } else {
-      lean = false;
+    const uint8_t entry_type = cell::type_of(entry);
+    if (mandatory && entry_type == TYPE_TYPESET) {
+      if ((entry.header & kKindMask) || info.arity == kLeanArgs) lean = false;
+      else info.masks[info.arity++] = type_mask(entry);
+      continue;
     }
+    mandatory = false;
+    if (native_like) continue;
+    const uint32_t cells = entry_type == TYPE_INTEGER ? count_entry_value(entry) : 1;
+    if (info.tail + cells > 64) {
+      lean = false;
+      break;
+    }
+    if (entry_type != TYPE_TYPESET) info.tail_false |= uint64_t(1) << info.tail;
+    info.tail += cells;
   }
   info.lean = lean;
   return info;
@@ -763,7 +774,9 @@ void lean_finish(const CallInfo& info, const Cell& callable, bool push, bool inf
       frames::unwind_last();
     }
   } else {
-    if (info.locals) function::push_locals(int32_t(info.locals));
+    for (uint32_t i = 0; i < info.tail; i++) {
+      stack::push_copy(info.tail_false >> i & 1 ? constants::false_value : constants::none);
+    }
     run_function(callable);
     if (pending) return;
     if (push) {

@@ -38,18 +38,20 @@ struct CallSite {
 // advanced past them.
 void call(const Cell& callable, Feed& feed, const CallSite& site);
 
-// The lean call: most calls take plain evaluated arguments only (and a function's locals). For
-// those, what the argument cache says is copied once per callable into a CallInfo, kept in a
-// side table by the callable's internal block and dropped by the collector with it. The call
-// needs no gathering state: one frame (which holds the callable), the arguments evaluated
-// straight into it and checked by one bit test each.
+// The lean call: a call named by a word alone (no refinement named) whose mandatory arguments
+// are plain evaluated ones, the case of most calls. For those, what the argument cache says is
+// copied once per callable into a CallInfo, kept in a side table by the callable's internal
+// block and dropped by the collector with it. The call needs no gathering state: one frame
+// (which holds the callable), the arguments evaluated straight into it and checked by one bit
+// test each, then a function's unused refinements and locals filled in.
 constexpr uint32_t kLeanArgs = 8;
 static_assert(TYPE_COUNT <= 64, "a type mask is 64 bits");
 struct CallInfo {
   Cell callable;       // the value it describes: a callable with the same cell is the same one
-  bool lean = false;   // plain arguments only (and a function's locals)
+  bool lean = false;   // plain mandatory arguments
   uint8_t arity = 0;
-  uint32_t locals = 0; // function: the local slots after the arguments, /local's own included
+  uint32_t tail = 0;        // function: the cells after the arguments (refinements, locals)...
+  uint64_t tail_false = 0;  // ... bit i set: cell i is false (a refinement, /local), else none
   uint64_t masks[kLeanArgs] = {};
 };
 // The same callable: its payload names the same nodes (flags such as new-line may differ).
