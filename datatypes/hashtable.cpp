@@ -153,7 +153,14 @@ uint32_t text_hash(const Cell& value) {
   uint32_t total = s->used() / unit;
   uint32_t h = seed;
   uint32_t count = 0;
-  for (uint32_t i = cell::series_index(value); i < total; i++, count++) {
+  uint32_t i = cell::series_index(value);
+  if (unit == 1) {  // the common Latin-1 texts, read without the unit switch
+    for (const uint8_t* bytes = s->head_ptr(); i < total; i++, count++) {
+      h = mix_block(h, casefold::fold_char(bytes[i], true));
+    }
+    return fmix32(h ^ (count * 4));
+  }
+  for (; i < total; i++, count++) {
     h = mix_block(h, casefold::fold_char(unicode::read_unit(s->head_ptr() + i * unit, unit), true));
   }
   return fmix32(h ^ (count * 4));

@@ -603,13 +603,15 @@ struct PlanKeepers {
                           natives::NOT_EQUAL_Q, natives::STRICT_EQUAL_Q, natives::LESSER_Q,
                           natives::GREATER_Q, natives::LESSER_OR_EQUAL_Q,
                           natives::GREATER_OR_EQUAL_Q, natives::SAME_Q, natives::NOT,
-                          natives::TYPE_Q}) {
+                          natives::TYPE_Q, natives::PRINT, natives::PRIN}) {
       natives[index] = true;
     }
     for (int32_t slot : {action::ADD, action::SUBTRACT, action::MULTIPLY, action::DIVIDE,
                          action::REMAINDER, action::NEGATE, action::ABSOLUTE, action::POWER,
                          action::EVEN_Q, action::ODD_Q, action::LENGTH_Q, action::INDEX_Q,
-                         action::HEAD_Q, action::TAIL_Q}) {
+                         action::HEAD_Q, action::TAIL_Q, action::FORM, action::MOLD,
+                         action::SELECT, action::FIND, action::PICK, action::COPY, action::AT,
+                         action::SKIP, action::NEXT, action::BACK, action::HEAD, action::TAIL}) {
       actions[slot] = true;
     }
   }

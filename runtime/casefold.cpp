@@ -48,7 +48,7 @@ void init_tables() {
   lower_table = make_table(kToLowerBmp, std::size(kToLowerBmp));
 }
 
-uint32_t fold_char(uint32_t code_point, bool upper) {
+uint32_t fold_char_from_tables(uint32_t code_point, bool upper) {
   if (code_point < kBmpSize) {
     uint32_t mapped = (upper ? upper_table : lower_table)[code_point];
     return mapped ? mapped : code_point;

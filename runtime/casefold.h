@@ -14,6 +14,12 @@ namespace casefold {
 void init_tables();
 
 // The code point mapped to upper case (upper) or to lower case; unchanged when it has no mapping.
-uint32_t fold_char(uint32_t code_point, bool upper);
+// ASCII, most of the text compared and hashed, is mapped here; the rest through the tables.
+uint32_t fold_char_from_tables(uint32_t code_point, bool upper);
+inline uint32_t fold_char(uint32_t code_point, bool upper) {
+  if (code_point >= 0x80) return fold_char_from_tables(code_point, upper);
+  if (upper) return code_point - 'a' < 26 ? code_point - 0x20 : code_point;
+  return code_point - 'A' < 26 ? code_point + 0x20 : code_point;
+}
 
 }  // namespace casefold

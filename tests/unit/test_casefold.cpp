@@ -71,6 +71,13 @@ struct ChangeCase {
   uint32_t unit;
 };
 
+TEST_F(CasefoldTest, AsciiIsMappedAsTheTablesMapIt) {
+  for (uint32_t c = 0; c < 0x80; c++) {
+    EXPECT_EQ(casefold::fold_char(c, true), casefold::fold_char_from_tables(c, true)) << c;
+    EXPECT_EQ(casefold::fold_char(c, false), casefold::fold_char_from_tables(c, false)) << c;
+  }
+}
+
 TEST_F(CasefoldTest, ChangesTheCaseOfStrings) {
   const ChangeCase cases[] = {
       {U"abc", 0, true, PartGiven::kNone, 0, U"ABC", 1},
