@@ -592,6 +592,7 @@ void conform_to_signature(Gathering& g) {
 
 // The natives and actions that never change the cells of a block themselves (the code some of
 // them run does so through calls of its own, which count): running them keeps every plan valid.
+// (reduce/into writes its target: reduce counts that itself.)
 struct PlanKeepers {
   bool natives[native::kNativeSlots + 1] = {};
   bool actions[action::kSlotCount + 1] = {};
@@ -603,7 +604,8 @@ struct PlanKeepers {
                           natives::NOT_EQUAL_Q, natives::STRICT_EQUAL_Q, natives::LESSER_Q,
                           natives::GREATER_Q, natives::LESSER_OR_EQUAL_Q,
                           natives::GREATER_OR_EQUAL_Q, natives::SAME_Q, natives::NOT,
-                          natives::TYPE_Q, natives::PRINT, natives::PRIN}) {
+                          natives::TYPE_Q, natives::PRINT, natives::PRIN,
+                          natives::REDUCE}) {
       natives[index] = true;
     }
     for (int32_t slot : {action::ADD, action::SUBTRACT, action::MULTIPLY, action::DIVIDE,

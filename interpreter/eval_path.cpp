@@ -57,7 +57,7 @@ void store_back(const Cell& head, Cell* trail, uint32_t level, const Cell& chang
 }  // namespace
 
 void eval_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
-  plan::bump();  // a path step may change a block (set mode, an accessor)
+  if (options.set) plan::bump();  // the target may be a block's cell
   const bool set = options.set, get = options.get, push = options.push;
   Cell path = path_in;
   const uint32_t length = cell::cell_count(cell::series_node(path));

@@ -19,6 +19,7 @@
 #include "interpreter/eval.h"
 #include "interpreter/frames.h"
 #include "interpreter/natives.h"
+#include "interpreter/plan.h"
 #include "lexer/lexer.h"
 #include "platform/os/platform.h"
 #include "runtime/alloc.h"
@@ -131,6 +132,7 @@ void add_value(Output& out, const Cell& value) {
 void reduce(const int32_t* refinements) {
   const Cell value = *arg(0);
   const int32_t into = refinements[0];
+  if (into >= 0) plan::bump();  // the target may be a block some walk reads
   if (cell::type_of(value) != TYPE_BLOCK) {
     if (types::any_function(cell::type_of(value))) return stack::set_only_result(value);
     eval_single(value);

@@ -571,6 +571,44 @@ struct Using {
   Using& operator=(const Using&) = delete;
 };
 
+// One expression of the walk at the top level of its block, its value pushed: planned when the
+// plan holds there, else by the general evaluator.
+void step(Walk& w) {
+  Plan* plan = w.plan;
+  const uint32_t length = uint32_t(plan->cells.size());
+  Node* statement = nullptr;
+  if (!w.stale && w.feed.index < length) {
+    statement = plan->statements[w.feed.index];
+    if (!statement) {
+      // Planned from the copy: the rest of the block must still be the copy.
+      if (w.checked != epoch && !holds(*plan, w.feed.index, length)) {
+        w.stale = true;
+      } else {
+        statement = statement_at(*plan, w.feed.index);
+        w.checked = epoch;
+      }
+    }
+    if (statement && statement != &general_statement) {
+      w.checked_end = statement->end < length ? statement->end + 1 : length;
+      if (w.checked != epoch) {
+        if (!holds(*plan, w.feed.index, w.checked_end)) w.stale = true;
+        w.checked = epoch;
+      }
+    }
+  }
+  if (!w.stale && statement && statement != &general_statement) {
+    run(w, statement, false);
+  } else {
+    interp::eval_expression(w.feed, {.push = true});
+  }
+}
+
+// Whether the walk is at the block's tail: the copy's while it holds, else the live block's.
+inline bool at_tail(const Walk& w) {
+  if (!w.stale && w.checked == epoch) return w.feed.index >= w.plan->cells.size();
+  return !interp::feed_cell(w.feed);
+}
+
 }  // namespace
 
 bool run_block(const Cell& block, bool keep) {
@@ -584,43 +622,18 @@ bool run_block(const Cell& block, bool keep) {
   frames::mark_eval(runtime_words::words.frame_body);
   // The walked block may lose its last holder while it runs: its frame keeps it alive.
   frames::top_frame()->callable = block;
-  const uint32_t length = uint32_t(plan->cells.size());
-  if (start >= length) {
+  if (start >= plan->cells.size()) {
     stack::set_only_result(constants::unset);
   } else {
     for (;;) {
       interp::eval_position = block;
       cell::set_series_index(interp::eval_position, w.feed.index);
-      Node* statement = nullptr;
-      if (!w.stale && w.feed.index < length) {
-        statement = plan->statements[w.feed.index];
-        if (!statement) {
-          // Planned from the copy: the rest of the block must still be the copy.
-          if (w.checked != epoch && !holds(*plan, w.feed.index, length)) {
-            w.stale = true;
-          } else {
-            statement = statement_at(*plan, w.feed.index);
-            w.checked = epoch;
-          }
-        }
-        if (statement && statement != &general_statement) {
-          w.checked_end = statement->end < length ? statement->end + 1 : length;
-          if (w.checked != epoch) {
-            if (!holds(*plan, w.feed.index, w.checked_end)) w.stale = true;
-            w.checked = epoch;
-          }
-        }
-      }
-      if (!w.stale && statement && statement != &general_statement) {
-        run(w, statement, false);
-      } else {
-        interp::eval_expression(w.feed, {});
-      }
+      step(w);  // at the frame's arguments[0]: the statement before was dropped
       if (pending) {
         interp::eval_position = saved;
         return true;
       }
-      if (!interp::feed_cell(w.feed)) break;
+      if (at_tail(w)) break;
       stack::reset();
     }
   }
