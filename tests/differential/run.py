@@ -5,7 +5,11 @@ collect). A value that a C++ local holds unrooted across an allocation is lost o
 collection falls there, which the stress mode makes happen; a run that answers otherwise, or
 crashes, shows the fault.
 
+With --plans the same programs are compared walked by the general evaluator only
+(ZEL_PLANS=off) and with every block planned from its first evaluation (ZEL_PLANS=always).
+
     run.py --runner PATH/zel_lang_tests [--count N] [--seed S] [--jobs J] [--stress N] [--dir D]
+           [--plans]
 
 The programs (gen_programs.py, fixed seeds) are split into J shards, each run by the case-table
 runner in outcomes mode (one line per program) in a process of its own, once plainly and once
@@ -44,10 +48,9 @@ def write_shards(directory, count, seed, jobs):
     return paths
 
 
-def run_shard(runner, path, stress, timeout):
-    env = {k: v for k, v in os.environ.items() if k != "ZEL_GC_STRESS"}
-    if stress:
-        env["ZEL_GC_STRESS"] = str(stress)
+def run_shard(runner, path, settings, timeout):
+    env = {k: v for k, v in os.environ.items() if k not in ("ZEL_GC_STRESS", "ZEL_PLANS")}
+    env.update(settings)
     started = time.monotonic()
     try:
         done = subprocess.run([runner, "--outcomes", "--programs", path], env=env,
@@ -65,7 +68,7 @@ def program_lines(path):
         return {number: text.rstrip("\n") for number, text in enumerate(f, 1)}
 
 
-def compare(path, plain, stressed):
+def compare(path, plain, stressed, names):
     """Report lines on the programs of the shard whose outcomes differ, the number of programs,
     and the number of differences (a run that failed counts as one)."""
     programs = program_lines(path)
@@ -80,15 +83,15 @@ def compare(path, plain, stressed):
         differing += 1
         number = int(line[len(path) + 1:].split(":", 1)[0])
         report.append("%s:%d: %s" % (os.path.basename(path), number, programs.get(number, "?")))
-        report.append("  without stress: " + line.split(": ", 1)[1])
+        report.append("  %s: %s" % (names[0], line.split(": ", 1)[1]))
         if other is None:
-            report.append("  with stress:    (no outcome: the run ended early)")
+            report.append("  %s: (no outcome: the run ended early)" % names[1])
             break
-        report.append("  with stress:    " + other.split(": ", 1)[1])
-    for name, run in (("without", plain), ("with", stressed)):
+        report.append("  %s: %s" % (names[1], other.split(": ", 1)[1]))
+    for name, run in zip(names, (plain, stressed)):
         if run["status"] != 0:
             differing = max(differing, 1)
-            report.append("the run %s stress ended with status %s" % (name, run["status"]))
+            report.append("the run %s ended with status %s" % (name, run["status"]))
             report.extend("  " + line for line in run["stderr"].splitlines()[-15:])
     return report, len(plain_lines), differing
 
@@ -102,7 +105,15 @@ def main():
     parser.add_argument("--stress", type=int, default=1)
     parser.add_argument("--timeout", type=int, default=1200, help="seconds per run")
     parser.add_argument("--dir", help="where the shards are written (default: a temporary one)")
+    parser.add_argument("--plans", action="store_true",
+                        help="compare the general walk with every block planned")
     args = parser.parse_args()
+    if args.plans:
+        names = ("general walk ", "planned walk ")
+        settings = ({"ZEL_PLANS": "off"}, {"ZEL_PLANS": "always"})
+    else:
+        names = ("without stress", "with stress   ")
+        settings = ({}, {"ZEL_GC_STRESS": str(args.stress)})
     if os.environ.get("ZEL_GC_STRESS", "0") not in ("", "0"):
         print("skipped: the check sets the stress mode itself (run it without ZEL_GC_STRESS)")
         return SKIPPED
@@ -112,18 +123,20 @@ def main():
         os.makedirs(directory, exist_ok=True)
         shards = write_shards(directory, args.count, args.seed, args.jobs)
         with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
-            plain = [pool.submit(run_shard, args.runner, p, 0, args.timeout) for p in shards]
-            stressed = [pool.submit(run_shard, args.runner, p, args.stress, args.timeout)
+            plain = [pool.submit(run_shard, args.runner, p, settings[0], args.timeout)
+                     for p in shards]
+            stressed = [pool.submit(run_shard, args.runner, p, settings[1], args.timeout)
                         for p in shards]
             results = [(p, a.result(), b.result()) for p, a, b in zip(shards, plain, stressed)]
 
         total = failed = 0
         for path, a, b in results:
-            report, programs, differing = compare(path, a, b)
+            report, programs, differing = compare(path, a, b, names)
             total += programs
             failed += differing
-            print("%s: %d programs, %.0f s plain, %.0f s under stress"
-                  % (os.path.basename(path), programs, a["seconds"], b["seconds"]))
+            print("%s: %d programs, %.0f s %s, %.0f s %s"
+                  % (os.path.basename(path), programs, a["seconds"], names[0].strip(),
+                     b["seconds"], names[1].strip()))
             if report:
                 print("\n".join(report[:3 * SHOWN_DIFFERENCES + 16]))
     print("%d passed, %d failed" % (max(total - failed, 0), failed))
