@@ -13,6 +13,7 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/runtime_words.h"
@@ -93,6 +94,7 @@ struct Node {
   // there (only where operators apply after it).
   bool check_after = false;
   IntegerOp integer = kNoIntegerOp;  // kInfix
+  uint8_t special = 0;               // kCall: kCallFunction, kCallEither, kCallIf or 0
   uint8_t arity = 0;               // kCall: arguments
   const interp::CallInfo* info = nullptr;  // kCall, kInfix (checked to still describe it)
   uint32_t start = 0, end = 0;     // the cells it spans
@@ -103,6 +105,10 @@ struct Node {
   Node* kids[interp::kLeanArgs] = {};      // kCall: arguments; kSetWord: [0] the value;
                                            // kInfix: [0] the left operand, [1] the right one
 };
+
+// Calls the planned walk finishes itself: a function's body, and the branch of either and if,
+// are walked in the call's own frame.
+enum Special : uint8_t { kCallOther, kCallFunction, kCallEither, kCallIf };
 
 // A statement the general walk evaluates (planning it met something a plan does not cover).
 Node general_statement;
@@ -237,6 +243,14 @@ struct Planner {
           node = make(kCall, start);
           node->guard = callable;
           node->info = &info;
+          if (cell::type_of(callable) == TYPE_FUNCTION) {
+            node->special = kCallFunction;
+          } else if (cell::type_of(callable) == TYPE_NATIVE) {
+            const int32_t index = int32_t(native::index_of(callable));
+            node->special = index == natives::EITHER ? kCallEither
+                            : index == natives::IF   ? kCallIf
+                                                     : kCallOther;
+          }
           node->arity = info.arity;
           for (uint32_t a = 0; a < info.arity; a++) {
             node->kids[a] = expression(false);
@@ -366,6 +380,50 @@ inline const Cell* plain_leaf(Walk& w, const Node* node) {
   return value;
 }
 
+bool walk_in_frame(const Cell& block);
+
+// What lean_finish does, for the calls the walk finishes itself: the body or branch walked in
+// the call's frame when it has a plan.
+void finish_call(const interp::CallInfo& info, const Cell& callable, uint8_t special) {
+  Cell* args = stack::args;
+  switch (special) {
+    case kCallFunction: {
+      const Cell body = function::body_of(callable);
+      if (cell::type_of(body) != TYPE_BLOCK) break;
+      for (uint32_t i = 0; i < info.tail; i++) {
+        stack::push_copy(info.tail_false >> i & 1 ? constants::false_value : constants::none);
+      }
+      context::set_values_position(function::context_of(callable), stack::cell_index(args));
+      frames::set_body_flag(true);
+      if (!walk_in_frame(body)) {
+        interp::eval_block(body, true);
+      }
+      if (pending == rt::kThrowReturn || pending == rt::kThrowExit) {
+        pending = 0;  // the call's frame is innermost again, the value in its arguments[0]
+      } else if (pending) {
+        return;
+      }
+      frames::set_body_flag(false);
+      frames::unwind_call();
+      return;
+    }
+    case kCallEither: case kCallIf: {
+      if (special == kCallIf && logic::falsy(args[0])) {
+        stack::set_only_result(constants::none);
+      } else {
+        const Cell branch = special == kCallIf || logic::strict_true(args[0]) ? args[1] : args[2];
+        if (!walk_in_frame(branch)) interp::eval_block(branch, true);
+        if (pending) return;
+      }
+      frames::unwind();
+      return;
+    }
+    default:
+      break;
+  }
+  interp::lean_finish(info, callable, true, false);
+}
+
 [[gnu::noinline]] void run_call(Walk& w, const Node* node) {
   const Cell* value = interp::word_value(node->cell);
   // The description kept must still be the callable's: a callable made later on the nodes of a
@@ -396,7 +454,7 @@ inline const Cell* plain_leaf(Walk& w, const Node* node) {
     if (pending) return;
     interp::check_lean_arg(*info, callable, node->cell, a, stack::top - 1);
   }
-  interp::lean_finish(*info, callable, true, false);
+  finish_call(*info, callable, node->special);
 }
 
 [[gnu::noinline]] void run_infix(Walk& w, const Node* node) {
@@ -607,6 +665,37 @@ void step(Walk& w) {
 inline bool at_tail(const Walk& w) {
   if (!w.stale && w.checked == epoch) return w.feed.index >= w.plan->cells.size();
   return !interp::feed_cell(w.feed);
+}
+
+// Walks the planned block's statements in the innermost frame, above its cells (which keep the
+// block alive: a callable holding it, or the block itself among the arguments); the value goes
+// to the frame's arguments[0]. False, nothing done, when the block has no plan yet.
+bool walk_in_frame(const Cell& block) {
+  const uint32_t start = cell::series_index(block);
+  Plan* plan = plan_for(cell::series_node(block), start);
+  if (!plan) return false;
+  Using using_plan(plan);
+  Cell* base = stack::top;
+  if (start >= plan->cells.size()) {
+    stack::set_only_result(constants::unset);
+    return true;
+  }
+  const Cell saved = interp::eval_position;
+  Walk w{Feed{block, start, interp::kToTail}, plan, epoch, 0};
+  for (;;) {
+    interp::eval_position = block;
+    cell::set_series_index(interp::eval_position, w.feed.index);
+    step(w);
+    if (pending) {
+      interp::eval_position = saved;
+      return true;
+    }
+    if (at_tail(w)) break;
+    stack::top = base;
+  }
+  interp::eval_position = saved;
+  stack::set_only_result(*base);
+  return true;
 }
 
 }  // namespace
