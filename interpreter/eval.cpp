@@ -246,6 +246,12 @@ void eval_block(const Cell& block, bool keep) {
   close_frame(!keep);
 }
 
+void eval_block_in_frame(const Cell& block) {
+  if (plan::walk_in_frame(block)) return;
+  eval_block(block, true);
+  if (!pending) stack::top = stack::args + 1;
+}
+
 uint32_t eval_next(Feed& feed, bool push) {
   frames::mark_interp_native(runtime_words::words.frame_body);
   eval_expression(feed, {});

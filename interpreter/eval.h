@@ -94,6 +94,12 @@ void skip_header(Cell* block);
 // arguments[0]; else it stays as the caller's newest cell.
 void eval_block(const Cell& block, bool keep);
 
+// Evaluates the whole block (from its head index) in the innermost frame, above its cells: the
+// value goes to the frame's arguments[0] (top = arguments + 1). For natives that run a block
+// they hold among their cells (branches, loop bodies, conditions, do): a planned block needs no
+// frame of its own.
+void eval_block_in_frame(const Cell& block);
+
 // How one expression is evaluated.
 struct ExpressionOptions {
   bool no_infix = false;           // no operator look-ahead after it

@@ -36,7 +36,7 @@ LoopExit take_loop_exit() {
 
 LoopExit run_body(const Cell& body) {
   stack::reset();
-  interp::eval_block(body, true);
+  interp::eval_block_in_frame(body);
   return take_loop_exit();
 }
 
@@ -71,16 +71,16 @@ int32_t loop_count(Cell* count) {
 
 void if_(const int32_t*) {
   if (logic::falsy(*arg(0))) return stack::set_only_result(constants::none);
-  interp::eval_block(Cell(*arg(1)), true);
+  interp::eval_block_in_frame(Cell(*arg(1)));
 }
 
 void unless(const int32_t*) {
   if (!logic::falsy(*arg(0))) return stack::set_only_result(constants::none);
-  interp::eval_block(Cell(*arg(1)), true);
+  interp::eval_block_in_frame(Cell(*arg(1)));
 }
 
 void either(const int32_t*) {
-  interp::eval_block(Cell(*arg(logic::strict_true(*arg(0)) ? 1 : 2)), true);
+  interp::eval_block_in_frame(Cell(*arg(logic::strict_true(*arg(0)) ? 1 : 2)));
 }
 
 // any and all: the block stays in arguments[0] (keeping it alive) while each value is pushed and
@@ -115,7 +115,7 @@ void while_(const int32_t*) {
   const Cell body = *arg(1);
   frames::mark_loop(body_word());
   for (;;) {
-    interp::eval_block(condition, true);
+    interp::eval_block_in_frame(condition);
     switch (take_loop_exit()) {
       case LoopExit::kNone: break;
       case LoopExit::kOther: return;

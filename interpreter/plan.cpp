@@ -380,8 +380,6 @@ inline const Cell* plain_leaf(Walk& w, const Node* node) {
   return value;
 }
 
-bool walk_in_frame(const Cell& block);
-
 // What lean_finish does, for the calls the walk finishes itself: the body or branch walked in
 // the call's frame when it has a plan.
 void finish_call(const interp::CallInfo& info, const Cell& callable, uint8_t special) {
@@ -667,9 +665,8 @@ inline bool at_tail(const Walk& w) {
   return !interp::feed_cell(w.feed);
 }
 
-// Walks the planned block's statements in the innermost frame, above its cells (which keep the
-// block alive: a callable holding it, or the block itself among the arguments); the value goes
-// to the frame's arguments[0]. False, nothing done, when the block has no plan yet.
+}  // namespace
+
 bool walk_in_frame(const Cell& block) {
   const uint32_t start = cell::series_index(block);
   Plan* plan = plan_for(cell::series_node(block), start);
@@ -697,8 +694,6 @@ bool walk_in_frame(const Cell& block) {
   stack::set_only_result(*base);
   return true;
 }
-
-}  // namespace
 
 bool run_block(const Cell& block, bool keep) {
   const uint32_t node = cell::series_node(block);

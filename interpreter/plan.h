@@ -33,6 +33,11 @@ inline void bump() { ++epoch; }
 // often enough to get one); false when it has none yet: the caller walks it.
 bool run_block(const Cell& block, bool keep);
 
+// Walks the block's statements in the innermost frame, above its cells, when the block has a
+// plan; the value goes to the frame's arguments[0] (top = arguments + 1). The frame's cells (or
+// those below it) must keep the block alive. False, nothing done, when the block has no plan yet.
+bool walk_in_frame(const Cell& block);
+
 // Drops every plan that no walk is using (tests); the others go when their walks end.
 void clear();
 // How many blocks have a plan now (tests).
