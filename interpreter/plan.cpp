@@ -97,6 +97,10 @@ struct Node {
   uint8_t special = 0;               // kCall: kCallFunction, kCallEither, kCallIf or 0
   uint8_t arity = 0;               // kCall: arguments
   const interp::CallInfo* info = nullptr;  // kCall, kInfix (checked to still describe it)
+  // The value cell of the node's word (kWord, kCall, kInfix) in a context whose values are a
+  // series, while no buffer has been relocated since it was found.
+  mutable Cell* value_cell = nullptr;
+  mutable uint64_t value_relocations = 0;
   uint32_t start = 0, end = 0;     // the cells it spans
   uint32_t op_at = 0;              // kInfix: the operator's word
   Cell cell{};                     // the cell at start (kInfix: the operator's word)
@@ -328,6 +332,19 @@ Node* statement_at(Plan& plan, uint32_t index) {
 
 // --- The planned walk ----------------------------------------------------------------------------
 
+// The value cell of the node's word (its cell): kept in the node while the buffers stay put.
+inline Cell* word_value_of(const Node* node) {
+  if (node->value_relocations == alloc::relocations && node->value_cell) return node->value_cell;
+  Cell* value = interp::word_value(node->cell);
+  const Cell* record = context::context_cell(word::context_of(node->cell));
+  if (word::index_of(node->cell) != context::kUnresolved &&
+      !(record->header & context::kStackHeld) && context::values_position_of(*record)) {
+    node->value_cell = value;
+    node->value_relocations = alloc::relocations;
+  }
+  return value;
+}
+
 struct Walk {
   Feed feed;
   Plan* plan;
@@ -374,7 +391,7 @@ inline const Cell* plain_leaf(Walk& w, const Node* node) {
   if (node->check_after || !usable(w, node)) return nullptr;
   if (node->kind == kConst) return &node->cell;
   if (node->kind != kWord) return nullptr;
-  const Cell* value = interp::word_value(node->cell);
+  const Cell* value = word_value_of(node);
   const uint8_t type = cell::type_of(*value);
   if (type == TYPE_UNSET || type == TYPE_OP || interp::callable(type)) return nullptr;
   return value;
@@ -423,7 +440,7 @@ void finish_call(const interp::CallInfo& info, const Cell& callable, uint8_t spe
 }
 
 [[gnu::noinline]] void run_call(Walk& w, const Node* node) {
-  const Cell* value = interp::word_value(node->cell);
+  const Cell* value = word_value_of(node);
   // The description kept must still be the callable's: a callable made later on the nodes of a
   // collected one has the same cell, and perhaps other arguments.
   const interp::CallInfo* info = node->info;
@@ -467,7 +484,7 @@ void finish_call(const interp::CallInfo& info, const Cell& callable, uint8_t spe
   Cell* operand = stack::top - 1;
   // The general walk decides here whether an operator follows.
   if (!usable_at(w, node->op_at) ||
-      !interp::same_callable(*interp::word_value(node->cell), node->guard)) {
+      !interp::same_callable(*word_value_of(node), node->guard)) {
     interp::apply_operators(w.feed, operand, true);
     return;
   }
@@ -492,7 +509,7 @@ void finish_call(const interp::CallInfo& info, const Cell& callable, uint8_t spe
       interp::lean_finish(info, node->function, true, true);
       return;
     }
-    const Cell* value = right->kind == kConst ? &right->cell : interp::word_value(right->cell);
+    const Cell* value = right->kind == kConst ? &right->cell : word_value_of(right);
     const uint8_t type = cell::type_of(*value);
     if (type == TYPE_INTEGER && cell::type_of(*operand) == TYPE_INTEGER && node->integer &&
         integer_op(node->integer, integer::get_value(*operand), integer::get_value(*value),
@@ -553,7 +570,7 @@ void run(Walk& w, const Node* node, bool no_infix) {
       w.feed.index++;
       break;
     case kWord: {
-      const Cell* value = interp::word_value(node->cell);
+      const Cell* value = word_value_of(node);
       const uint8_t type = cell::type_of(*value);
       if (type == TYPE_UNSET || type == TYPE_OP || interp::callable(type)) {
         interp::eval_expression(w.feed, {.no_infix = no_infix, .push = true});

@@ -23,6 +23,7 @@
 namespace alloc {
 
 uintptr_t* node_table = nullptr;
+uint64_t relocations = 0;
 Memory memory;
 
 namespace {
@@ -290,6 +291,7 @@ std::pair<Series*, Series*> relink(uint32_t node, uint32_t new_capacity) {
   fresh->node = node;
   fresh->tail = std::min(old->used(), fresh->capacity);
   node_table[node] = reinterpret_cast<uintptr_t>(fresh);
+  relocations++;
   if (was_on_heap) heap_series.erase(std::find(heap_series.begin(), heap_series.end(), node));
   return {old, fresh};
 }

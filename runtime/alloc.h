@@ -70,6 +70,9 @@ constexpr uint32_t kUsefulFrameRoom = 52429;
 // The node table: one reserved virtual range; slot i holds the address of node i's buffer, or
 // (next free << 1 | 1) while free. Node 0 is never used: it means "no node".
 extern uintptr_t* node_table;
+// Counts the relocations of buffers (a series moved or grown, the collector's compaction): an
+// address into a live series whose head stays put is valid while the count stays the same.
+extern uint64_t relocations;
 
 inline Series* series_of(uint32_t node) { return reinterpret_cast<Series*>(node_table[node]); }
 

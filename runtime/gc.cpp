@@ -88,6 +88,7 @@ void mark_untyped_series(uint32_t node) {
 void relocate(Series* s, uint8_t* to) {
   std::memmove(to, s, occupied(s));
   alloc::node_table[reinterpret_cast<Series*>(to)->node] = reinterpret_cast<uintptr_t>(to);
+  alloc::relocations++;
 }
 
 // Slides every live buffer down, first into the free end of the previous frame while it has
@@ -186,6 +187,7 @@ void compact_by_moving_everything() {
       if (fresh->next) fresh->next->prev = fresh;
       else alloc::memory.last_big = fresh;
       alloc::node_table[s->node] = reinterpret_cast<uintptr_t>(fresh->series());
+      alloc::relocations++;
       protect_old_copy(block, sizeof(alloc::BigBlock) + block->size, block->mapped);
     }
     block = next;
