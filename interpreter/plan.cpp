@@ -599,8 +599,18 @@ void run(Walk& w, const Node* node, bool no_infix) {
 
 // The plan to walk the block with from `index`, checked against the block; null when the block
 // is walked generally this time (its first evaluation).
-Plan* plan_for(uint32_t node, uint32_t index) {
+Plan* plan_for_slow(uint32_t node, uint32_t index);
+
+inline Plan* plan_for(uint32_t node, uint32_t index) {
   if (mode == Mode::kOff) return nullptr;
+  if (node < plans.size()) {
+    Plan* plan = plans[node].get();
+    if (plan && plan->made && plan->checked == epoch) return plan;
+  }
+  return plan_for_slow(node, index);
+}
+
+Plan* plan_for_slow(uint32_t node, uint32_t index) {
   if (node >= plans.size() || !plans[node]) {
     if (!hooked) {
       gc::add_sweep_hook(drop_dead_plans);
