@@ -26,8 +26,8 @@ const char* const kAtoms[] = {
     "integer!", "word!", "'a", "quote 1", "[]", "(n: n + 1)", "(clear s)", "(remove s)",
     "(insert s \"ba\")", "(append s [a 1])", "(parse \"ab\" [some \"a\" skip])",
     "(parse [1 [2]] [integer! into [integer!]])", "(1 / 0)", "(parse \"x\" [rr: [rr] rr])",
-    "(parse \"x\" [collect [keep skip]])", "p:", ":p", "r", "#{01}", "quote 1", "break",
-    "reject", "if (odd? n)", "<a>", "string!", "any-string!", "\"\"",
+    "(parse \"x\" [collect [keep skip]])", "p:", ":p", "r", "#{01}", "break", "reject",
+    "if (odd? n)", "<a>", "string!", "any-string!", "\"\"",
 };
 
 const char* const kPrefixes[] = {
