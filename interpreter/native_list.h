@@ -48,7 +48,7 @@
   X( 37, STATS,             "stats",             stats)               \
   X( 38, BIND,              "bind",              bind)                \
   X( 39, IN,                "in",                in)                  \
-  R( 40, PARSE,             "parse")                                  \
+  X( 40, PARSE,             "parse",             parse_)              \
   X( 41, UNION,             "union",             union_)              \
   X( 42, INTERSECT,         "intersect",         intersect)           \
   X( 43, UNIQUE,            "unique",            unique)              \

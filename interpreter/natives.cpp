@@ -3,6 +3,8 @@
 // natives share.
 #include "interpreter/natives.h"
 
+#include "interpreter/parse.h"
+
 namespace natives {
 
 constexpr std::array<Native, kTableSize> table = [] {
@@ -19,6 +21,7 @@ void init() {
   init_print();
   init_checksum();
   init_compress();
+  parse::init();
 }
 
 }  // namespace natives

@@ -1,0 +1,1342 @@
+// The parse dialect engine (interpreter/parse.h).
+//
+// Rules are walked as ranges of a rule block: a sub-rule block is the whole block, and the rule
+// a command applies to (`any some "a"`, `copy x to "b"`...) is the range of items it spans in its
+// own block, so every sub-rule, whatever its shape, runs as a sequence entry. A sequence entry
+// fetches items one by one; a simple item matches at once, a sub-rule or a command pushes
+// entries, and a finished entry hands its result to the entry below it.
+#include "interpreter/parse.h"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "datatypes/bitset.h"
+#include "datatypes/block.h"
+#include "datatypes/cell_ops.h"
+#include "datatypes/char.h"
+#include "datatypes/constants.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/integer.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/series.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
+#include "interpreter/eval.h"
+#include "interpreter/frames.h"
+#include "interpreter/plan.h"
+#include "lexer/lexer.h"
+#include "runtime/casefold.h"
+#include "runtime/gc.h"
+
+namespace parse {
+
+namespace {
+
+using cell::type_of;
+
+enum class Key : uint8_t {
+  kNone, kAny, kBreak, kCopy, kEnd, kFail, kInto, kOpt, kNot, kQuote, kCase, kReject, kSet,
+  kSkip, kSome, kThru, kTo, kNoneWord, kBar, kIf, kRemove, kWhile, kInsert, kOnly, kCollect,
+  kKeep, kPick, kAhead, kAfter, kChange,
+};
+
+std::unordered_map<uint32_t, Key> keywords;  // by canonical symbol
+
+Key keyword_of(const Cell& item) {
+  if (type_of(item) != TYPE_WORD) return Key::kNone;
+  auto found = keywords.find(symbol::resolve_alias(word::symbol_of(item)));
+  return found == keywords.end() ? Key::kNone : found->second;
+}
+
+enum class Kind : uint8_t {
+  kBase,     // a run's start: `a` holds the result of a top-level collect
+  kSeq,      // a sub-rule: items [index, end) of `rules`
+  kRepeat,   // any, some, opt, while, counts
+  kTo, kThru, kCopy, kSet, kNot, kAhead, kInto, kRemove, kChange, kCollect, kKeep, kCase,
+};
+
+constexpr uint32_t kToTail = 0xFFFFFFFF;
+
+struct Entry {
+  Kind kind;
+  bool flag = false;        // repeat: while (no progress stop off); change/keep: only/pick
+  Cell rules{};             // the block holding the items
+  uint32_t index = 0;       // seq: next item; command: first item of its sub-rule
+  uint32_t end = kToTail;   // seq: end of its range; command: end of its sub-rule
+  uint32_t start = 0;       // input index at entry (the iteration's, the try's)
+  uint32_t remaining = 0;   // input left at that moment
+  int32_t min = 0, max = 0, count = 0;
+  int32_t saved = 0;        // case: the mode before; collect: the enclosing collect entry
+  Cell a{};                 // set/copy word; change value item; collect block or target
+  Cell b{};                 // collect set: the word
+};
+
+struct Level {
+  Cell input;      // its index is the current position
+  int64_t limit;   // kNoLimit or an absolute index
+};
+
+std::vector<Entry> rule_stack;
+std::vector<Level> input_stack;
+bool fast_paths = true;
+
+void mark_stacks() {
+  for (const Entry& e : rule_stack) {
+    gc::mark_value(e.rules);
+    gc::mark_value(e.a);
+    gc::mark_value(e.b);
+  }
+  for (const Level& l : input_stack) gc::mark_value(l.input);
+}
+
+[[noreturn]] void rule_error(const char* id, const Cell& arg) {
+  Cell copy = arg;
+  rt::fire_error("script", id, &copy);
+}
+
+// --- The input -----------------------------------------------------------------------------
+
+enum class Family : uint8_t { kBlock, kString, kBinary };
+
+Family family_of(uint8_t type) {
+  if (types::any_block(type)) return Family::kBlock;
+  if (type == TYPE_BINARY) return Family::kBinary;
+  return Family::kString;
+}
+
+// One run's state: the comparison mode, the innermost collect, where its stacks begin.
+struct Run {
+  size_t rule_base;
+  size_t input_base;
+  int32_t op;           // action::EQUAL or STRICT_EQUAL
+  int32_t collect = -1;  // rule-stack index of the innermost collect entry, or -1
+};
+
+Level& level() { return input_stack.back(); }
+Cell& input() { return input_stack.back().input; }
+uint32_t length_of(const Cell& series) { return uint32_t(series::buffer_length(series)); }
+// The end of matching: the tail, or the /part limit before it.
+uint32_t tail() {
+  uint32_t length = length_of(input());
+  int64_t limit = level().limit;
+  return limit >= 0 && limit < length ? uint32_t(limit) : length;
+}
+uint32_t pos() { return cell::series_index(input()); }
+void set_pos(uint32_t p) { cell::set_series_index(input(), std::min(p, length_of(input()))); }
+// After code ran or the input changed: the position within the tail.
+void clamp_pos() { set_pos(pos()); }
+
+uint8_t byte_at(const Cell& series, uint32_t i) {
+  return alloc::series_of(cell::series_node(series))->head_ptr()[i];
+}
+uint32_t unit_at(const Cell& series, uint32_t i) {
+  return family_of(type_of(series)) == Family::kBinary ? byte_at(series, i)
+                                                          : string::char_at(series, i);
+}
+Cell block_item(const Cell& series, uint32_t i) {
+  return cell::cells_of(cell::series_node(series))[i];
+}
+
+bool in_bitset(const Cell& bits, uint32_t c) { return bitset::test_bit(bits, c); }
+
+uint32_t fold(uint32_t c) { return casefold::fold_char(c, true); }
+
+bool same_char(uint32_t a, uint32_t b, int32_t op) {
+  return a == b || (op != action::STRICT_EQUAL && fold(a) == fold(b));
+}
+
+// UTF-8 bytes of a text value's code points from its head (binary input matches them).
+std::string utf8_of(const Cell& text) {
+  std::string bytes;
+  uint32_t length = length_of(text);
+  for (uint32_t i = cell::series_index(text); i < length; i++) {
+    uint32_t c = string::char_at(text, i);
+    if (c < 0x80) {
+      bytes += char(c);
+    } else if (c < 0x800) {
+      bytes += char(0xC0 | (c >> 6));
+      bytes += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      bytes += char(0xE0 | (c >> 12));
+      bytes += char(0x80 | ((c >> 6) & 0x3F));
+      bytes += char(0x80 | (c & 0x3F));
+    } else {
+      bytes += char(0xF0 | (c >> 18));
+      bytes += char(0x80 | ((c >> 12) & 0x3F));
+      bytes += char(0x80 | ((c >> 6) & 0x3F));
+      bytes += char(0x80 | (c & 0x3F));
+    }
+  }
+  return bytes;
+}
+
+bool rule_is_text(uint8_t type) { return types::any_string(type); }
+
+// One value loaded from binary input at p by the lexer; its length in bytes, or -1 when the
+// bytes hold no value of an accepted type.
+int64_t match_loaded(uint32_t p, uint32_t end, const Cell& rule) {
+  std::vector<uint8_t> bytes(end - p);
+  for (uint32_t i = p; i < end; i++) bytes[i - p] = byte_at(input(), i);
+  size_t consumed = 0;
+  uint8_t loaded = 0;
+  Cell* base = stack::top;
+  uint32_t code = frames::try_catch(runtime_words::words.try_, [&] {
+    Cell* out = stack::push_copy(constants::none);
+    lexer::Mode mode;
+    mode.one = true;
+    lexer::scan(out, bytes.data(), bytes.size(), mode, &consumed, nullptr, nullptr);
+    loaded = type_of(*out);
+  });
+  stack::top = base;
+  if (code != 0 || consumed == 0) return -1;
+  bool fits = type_of(rule) == TYPE_DATATYPE ? cell::datatype_id(rule) == loaded
+                                              : typeset::find(rule, cell::make_datatype(loaded));
+  return fits ? int64_t(consumed) : -1;
+}
+
+// Matches one value at input position p (before `end`): the length it spans, or -1.
+// literal: `quote`'s match, where datatypes and typesets are values like any other.
+int64_t match_at(uint32_t p, uint32_t end, const Cell& rule, int32_t op, bool literal) {
+  const Cell& in = input();
+  uint8_t rt = type_of(rule);
+  switch (family_of(type_of(in))) {
+    case Family::kBlock: {
+      if (p >= end) return -1;
+      Cell item = block_item(in, p);
+      if (!literal && rt == TYPE_DATATYPE) return type_of(item) == cell::datatype_id(rule) ? 1 : -1;
+      if (!literal && rt == TYPE_TYPESET) {
+        return typeset::find(rule, cell::make_datatype(type_of(item))) ? 1 : -1;
+      }
+      Cell value = rule;
+      int32_t cmp = op;
+      if (rt == TYPE_LIT_WORD || rt == TYPE_LIT_PATH || types::all_word(type_of(item))) {
+        cmp = op == action::STRICT_EQUAL ? action::WORD_LIT_STRICT : action::WORD_LIT_EQUAL;
+      }
+      return datatype::compare(&item, &value, cmp) ? 1 : -1;
+    }
+    case Family::kString: {
+      if (!literal && (rt == TYPE_DATATYPE || rt == TYPE_TYPESET)) {
+        rule_error("parse-unsupported", rule);
+      }
+      if (p >= end) return -1;
+      if (rt == TYPE_CHAR) {
+        return same_char(string::char_at(in, p), char_::code_point_of(rule), op) ? 1 : -1;
+      }
+      if (rt == TYPE_BITSET) return in_bitset(rule, string::char_at(in, p)) ? 1 : -1;
+      if (rule_is_text(rt)) {
+        Cell text = rule;
+        uint32_t n = length_of(text) - std::min(cell::series_index(text), length_of(text));
+        int64_t span = n + (rt == TYPE_TAG ? 2 : 0);
+        if (p + span > end) return -1;
+        Cell at = in;
+        cell::set_series_index(at, p);
+        return string::match_at_head(at, text, op) ? span : -1;
+      }
+      if (rt == TYPE_BINARY) {
+        std::string bytes;
+        for (uint32_t i = cell::series_index(rule); i < length_of(rule); i++) {
+          bytes += char(byte_at(rule, i));
+        }
+        if (p + bytes.size() > end) return -1;
+        for (size_t i = 0; i < bytes.size(); i++) {
+          if (string::char_at(in, p + uint32_t(i)) != uint8_t(bytes[i])) return -1;
+        }
+        return int64_t(bytes.size());
+      }
+      rule_error("parse-rule", rule);
+    }
+    case Family::kBinary: {
+      if (!literal && (rt == TYPE_DATATYPE || rt == TYPE_TYPESET)) {
+        return p >= end ? -1 : match_loaded(p, end, rule);
+      }
+      if (p >= end) return -1;
+      if (rt == TYPE_CHAR) return byte_at(in, p) == char_::code_point_of(rule) ? 1 : -1;
+      if (rt == TYPE_INTEGER) {
+        return int64_t(byte_at(in, p)) == int64_t(integer::get_value(rule)) ? 1 : -1;
+      }
+      if (rt == TYPE_BITSET) return in_bitset(rule, byte_at(in, p)) ? 1 : -1;
+      if (rt == TYPE_BINARY || rule_is_text(rt)) {
+        std::string bytes;
+        if (rt == TYPE_BINARY) {
+          for (uint32_t i = cell::series_index(rule); i < length_of(rule); i++) {
+            bytes += char(byte_at(rule, i));
+          }
+        } else {
+          bytes = utf8_of(rule);
+          if (rt == TYPE_TAG) bytes = "<" + bytes + ">";
+        }
+        if (p + bytes.size() > end) return -1;
+        for (size_t i = 0; i < bytes.size(); i++) {
+          if (byte_at(in, p + uint32_t(i)) != uint8_t(bytes[i])) return -1;
+        }
+        return int64_t(bytes.size());
+      }
+      rule_error("parse-rule", rule);
+    }
+  }
+  return -1;
+}
+
+// Whether a single value can be repeated in one pass (the fast path) on this input.
+bool fast_value(const Cell& rule) {
+  uint8_t rt = type_of(rule);
+  switch (family_of(type_of(input()))) {
+    case Family::kBlock:
+      return !types::any_word(rt) && !types::any_block(rt) && rt != TYPE_UNSET;
+    case Family::kString:
+      return rt == TYPE_CHAR || rt == TYPE_BITSET || (rule_is_text(rt) && length_of(rule) >
+                                                      cell::series_index(rule));
+    case Family::kBinary:
+      return rt == TYPE_CHAR || rt == TYPE_BITSET || rt == TYPE_INTEGER ||
+             ((rt == TYPE_BINARY || rule_is_text(rt)) && length_of(rule) >
+              cell::series_index(rule));
+  }
+  return false;
+}
+
+// A repetition of a single value counted in one pass; the input moves past the matches.
+bool repeat_fast(const Cell& rule, int32_t min, int32_t max, int32_t op) {
+  uint32_t end = tail();
+  uint32_t p = pos();
+  int64_t count = 0;
+  Family family = family_of(type_of(input()));
+  uint8_t rt = type_of(rule);
+  if (family != Family::kBlock && rt == TYPE_CHAR) {  // a run of equal code units
+    uint32_t c = char_::code_point_of(rule);
+    bool binary = family == Family::kBinary;
+    while (p < end && (max < 0 || count < max)) {
+      uint32_t u = unit_at(input(), p);
+      if (binary ? u != c : !same_char(u, c, op)) break;
+      p++;
+      count++;
+    }
+  } else if (family != Family::kBlock && rt == TYPE_BITSET) {
+    while (p < end && (max < 0 || count < max) && in_bitset(rule, unit_at(input(), p))) {
+      p++;
+      count++;
+    }
+  } else {
+    while (max < 0 || count < max) {
+      int64_t n = match_at(p, end, rule, op, false);
+      if (n <= 0) break;
+      p += uint32_t(n);
+      count++;
+    }
+  }
+  if (count < min) return false;
+  set_pos(p);
+  return true;
+}
+
+// --- Rule items ------------------------------------------------------------------------------
+
+uint32_t rules_length(const Cell& rules) { return length_of(rules); }
+
+// The item at i of the block, or null past `end` or its tail.
+bool item_at(const Cell& rules, uint32_t i, uint32_t end, Cell* out) {
+  uint32_t stop = std::min(end, rules_length(rules));
+  if (i >= stop) return false;
+  *out = block_item(rules, i);
+  return true;
+}
+
+// The value a word names as a rule; unset raises.
+Cell word_rule_value(const Cell& word) {
+  Cell value = *interp::word_value(word);
+  if (type_of(value) == TYPE_UNSET) rule_error("parse-rule", word);
+  return value;
+}
+
+Cell argument_value(const Cell& word) {
+  Cell value = *interp::word_value(word);
+  if (type_of(value) == TYPE_UNSET) rule_error("no-value", word);
+  return value;
+}
+
+// Whether a word refers to a position in the current input (same buffer).
+bool refers_to_input(const Cell& item) {
+  if (type_of(item) != TYPE_WORD || keyword_of(item) != Key::kNone) return false;
+  Cell value = *interp::word_value(item);
+  return types::any_series(type_of(value)) &&
+         cell::series_node(value) == cell::series_node(input());
+}
+
+// The end of the one rule starting at i: a keyword with its arguments and the rule it applies to,
+// counts with their rule, or a single item. Walks forward without recursion: a `change` leaves
+// its value to step over once its rule ends. Raises parse-end when the block ends too early.
+uint32_t rule_end(const Cell& rules, uint32_t i, uint32_t end, const Cell& after) {
+  uint32_t trailing = 0;
+  Cell item;
+  Cell last = after;
+  auto need = [&](uint32_t at) {
+    if (!item_at(rules, at, end, &item)) rule_error("parse-end", last);
+  };
+  for (;;) {
+    need(i);
+    last = item;
+    Key key = keyword_of(item);
+    if (type_of(item) == TYPE_INTEGER) {
+      i++;
+      Cell next;
+      if (item_at(rules, i, end, &next) && (type_of(next) == TYPE_INTEGER ||
+          (type_of(next) == TYPE_WORD && keyword_of(next) == Key::kNone &&
+           type_of(*interp::word_value(next)) == TYPE_INTEGER))) {
+        i++;
+      }
+      if (!item_at(rules, i, end, &next)) rule_error("parse-rule", item);
+      continue;
+    }
+    switch (key) {
+      case Key::kAny: case Key::kSome: case Key::kOpt: case Key::kWhile: case Key::kNot:
+      case Key::kAhead: case Key::kInto:
+        i++;
+        continue;
+      case Key::kTo: case Key::kThru: case Key::kQuote: case Key::kIf:
+        need(i + 1);
+        i += 2;
+        break;
+      case Key::kSet: case Key::kCopy: case Key::kCase:
+        need(i + 1);
+        i += 2;
+        continue;
+      case Key::kCollect: {
+        Cell next;
+        if (item_at(rules, i + 1, end, &next)) {
+          Key k = keyword_of(next);
+          if (k == Key::kSet || k == Key::kInto || k == Key::kAfter) {
+            need(i + 2);
+            i += 3;
+            continue;
+          }
+        }
+        i++;
+        continue;
+      }
+      case Key::kKeep: {
+        Cell next;
+        i++;
+        if (item_at(rules, i, end, &next) && keyword_of(next) == Key::kPick) i++;
+        continue;
+      }
+      case Key::kRemove: {
+        need(i + 1);
+        if (refers_to_input(item)) {
+          i += 2;
+          break;
+        }
+        i++;
+        continue;
+      }
+      case Key::kInsert: {
+        i++;
+        need(i);
+        if (keyword_of(item) == Key::kOnly) need(++i);
+        Cell next;
+        if (refers_to_input(item) && item_at(rules, i + 1, end, &next)) i++;
+        i++;
+        break;
+      }
+      case Key::kChange: {
+        i++;
+        need(i);
+        if (keyword_of(item) == Key::kOnly) need(++i);
+        Cell next;
+        if (refers_to_input(item) && item_at(rules, i + 1, end, &next)) {
+          i += 2;
+          break;
+        }
+        trailing++;
+        continue;
+      }
+      default:
+        i++;
+        break;
+    }
+    break;
+  }
+  while (trailing-- > 0) {
+    need(i);
+    i++;
+  }
+  return i;
+}
+
+// --- The stacks --------------------------------------------------------------------------------
+
+void check_rule_room() {
+  if ((rule_stack.size() + 1) * kCellsPerEntry > kStackCells) {
+    Cell none = constants::none;
+    rt::fire_error("script", "parse-stack", &none);
+  }
+}
+
+Entry& top() { return rule_stack.back(); }
+
+// Pushes a sequence over [index, end) of the block after the infinite-recursion check: the same
+// block at the same position entered at the same input position is already running.
+void push_seq(const Cell& rules, uint32_t index, uint32_t end, const Run& run) {
+  uint32_t p = pos();
+  uint32_t node = cell::series_node(rules);
+  // Entries above the last `into` of this run see the same input.
+  for (size_t k = rule_stack.size(); k-- > run.rule_base;) {
+    const Entry& e = rule_stack[k];
+    if (e.kind == Kind::kInto) break;
+    if (e.kind == Kind::kSeq && e.start == p && cell::series_node(e.rules) == node &&
+        e.end == end && e.count == int32_t(index)) {
+      Cell block = rules;
+      cell::set_series_index(block, index);
+      rule_stack.resize(run.rule_base);
+      rt::fire_error("script", "parse-infinite", &block);
+    }
+  }
+  check_rule_room();
+  Entry e{Kind::kSeq};
+  e.rules = rules;
+  e.index = index;
+  e.end = end;
+  e.start = p;
+  e.count = int32_t(index);  // where the sequence began, for the recursion check
+  rule_stack.push_back(e);
+}
+
+void push_block(const Cell& block, const Run& run) {
+  push_seq(block, cell::series_index(block), kToTail, run);
+}
+
+// The sub-rule of a command: a lone block item runs as that block.
+void push_sub(const Entry& command, const Run& run) {
+  Cell item;
+  if (command.end == command.index + 1 && item_at(command.rules, command.index, command.end, &item) &&
+      type_of(item) == TYPE_BLOCK) {
+    return push_block(item, run);
+  }
+  push_seq(command.rules, command.index, command.end, run);
+}
+
+void push_command(Entry e) {
+  check_rule_room();
+  e.start = pos();
+  e.remaining = tail() - std::min(pos(), tail());
+  rule_stack.push_back(e);
+}
+
+void push_input(const Cell& series, int64_t limit) {
+  if (input_stack.size() + 1 > kStackCells) {
+    Cell none = constants::none;
+    rt::fire_error("script", "parse-stack", &none);
+  }
+  input_stack.push_back(Level{series, limit});
+}
+
+// --- Editing the input -------------------------------------------------------------------------
+
+// Evaluates a paren; its value is pushed. Check interp::pending afterwards.
+void eval_paren(const Cell& paren) {
+  interp::eval_block(paren, false);
+  if (!interp::pending) {
+    // The paren may have changed the input or the rules.
+    clamp_pos();
+  }
+}
+
+// Shifts the /part limit of the current level by an edit of `delta` units at `at`.
+void shift_limit(uint32_t at, int64_t delta) {
+  int64_t& limit = level().limit;
+  if (limit >= 0 && at <= limit) limit = std::max<int64_t>(at, limit + delta);
+}
+
+// Removes [from, to) of the input.
+void remove_range(uint32_t from, uint32_t to) {
+  if (to <= from) return;
+  Cell* base = stack::top;
+  Cell* series = stack::push_copy(input());
+  cell::set_series_index(*series, from);
+  Cell* part = stack::push_copy(integer::make(int32_t(to - from)));
+  datatype::resolve_for<action::REMOVE>(*series)(series, part, nullptr);
+  stack::top = base;
+  plan::bump();
+  shift_limit(from, -int64_t(to - from));
+}
+
+// Inserts the value at `at`; the units inserted.
+uint32_t insert_value(uint32_t at, const Cell& value, bool only) {
+  Cell* base = stack::top;
+  uint32_t before = length_of(input());
+  Cell* series = stack::push_copy(input());
+  cell::set_series_index(*series, std::min(at, before));
+  Cell* v = stack::push_copy(value);
+  datatype::resolve_for<action::INSERT>(*series)(series, v, -1, only, 1, false);
+  stack::top = base;
+  plan::bump();
+  uint32_t added = length_of(input()) - std::min(before, length_of(input()));
+  shift_limit(at, added);
+  return added;
+}
+
+// Replaces [from, to) with the value; the units it now spans.
+uint32_t change_range(uint32_t from, uint32_t to, const Cell& value, bool only) {
+  remove_range(from, to);
+  return insert_value(from, value, only);
+}
+
+// The value of an insert/change argument: a paren's value, a word's value, or the item.
+Cell edit_value(const Cell& item, bool* exited) {
+  *exited = false;
+  uint8_t t = type_of(item);
+  if (t == TYPE_PAREN) {
+    eval_paren(item);
+    if (interp::pending) {
+      *exited = true;
+      return constants::none;
+    }
+    Cell value = *stack::top_cell();
+    stack::pop_cells(1);
+    return value;
+  }
+  if (t == TYPE_WORD) return argument_value(item);
+  if (types::any_path(t) && t != TYPE_LIT_PATH) rule_error("parse-rule", item);
+  return item;
+}
+
+// A copy of the input's [from, to), pushed.
+Cell* push_copy_part(uint32_t from, uint32_t to) {
+  Cell* series = stack::push_copy(input());
+  cell::set_series_index(*series, from);
+  Cell* part = stack::push_copy(integer::make(int32_t(to - from)));
+  Cell* result = stack::push_copy(constants::none);
+  datatype::call_copy(series, result, part, false, nullptr);
+  Cell copied = *result;
+  stack::pop_cells(3);
+  return stack::push_copy(copied);
+}
+
+// The one value at p: a block item, a char! of text, an integer! byte.
+Cell value_at(uint32_t p) {
+  const Cell& in = input();
+  switch (family_of(type_of(in))) {
+    case Family::kBlock: return block_item(in, p);
+    case Family::kString: return char_::make(string::char_at(in, p));
+    case Family::kBinary: return integer::make(byte_at(in, p));
+  }
+  return constants::none;
+}
+
+// Adds a kept value to the collect entry's target.
+void keep_value(Entry& collect, const Cell& value) {
+  Cell* base = stack::top;
+  Cell* v = stack::push_copy(value);
+  if (collect.flag) {  // after: at the target's tail
+    Cell* target = stack::push_copy(collect.a);
+    datatype::resolve_for<action::INSERT>(*target)(target, v, -1, true, 1, true);
+  } else if (collect.min == 0) {  // a new block
+    block::append_cell(collect.a, *v);
+  } else {  // into: at the target's position, which advances
+    Cell* target = stack::push_copy(collect.a);
+    datatype::resolve_for<action::INSERT>(*target)(target, v, -1, true, 1, false);
+    collect.a = *target;
+  }
+  stack::top = base;
+  plan::bump();
+}
+
+}  // namespace
+
+// --- The run -----------------------------------------------------------------------------------
+
+namespace {
+
+// Leaves the stacks as a run found them, whichever way it ends.
+struct StackScope {
+  size_t rules;
+  size_t inputs;
+  ~StackScope() {
+    rule_stack.resize(rules);
+    input_stack.resize(inputs);
+  }
+};
+
+enum class Loop { kFetch, kDeliver };
+
+class Engine {
+ public:
+  Engine(Run& run) : run_(run) {}
+  Cell go();
+
+ private:
+  Run& run_;
+  Loop step_ = Loop::kFetch;
+  bool ok_ = false;
+  bool done_ = false;
+  bool result_ = false;
+
+  void deliver(bool ok) {
+    step_ = Loop::kDeliver;
+    ok_ = ok;
+  }
+  void pop_deliver(bool ok) {
+    rule_stack.pop_back();
+    deliver(ok);
+  }
+  void fail_alternative();
+  void fetch();
+  void complete();
+  void keyword(Key key, Entry& seq, const Cell& item);
+  void stop_repetition(bool reject);
+  void counted(const Cell& first, Entry& seq);
+  void start_command(Entry command, uint32_t sub_end, Entry& seq);
+  bool to_value(const Cell& target, bool thru);
+  bool in_collect() const { return run_.collect >= 0; }
+};
+
+// The current alternative failed: on to the item after the next `|` of the sequence, the input
+// back where the sequence began; with no `|` left the sequence fails.
+void Engine::fail_alternative() {
+  Entry& seq = top();
+  Cell item;
+  uint32_t i = seq.index;
+  while (item_at(seq.rules, i, seq.end, &item)) {
+    i++;
+    if (keyword_of(item) == Key::kBar) {
+      Cell next;
+      if (!item_at(seq.rules, i, seq.end, &next)) rule_error("parse-end", item);
+      seq.index = i;
+      set_pos(seq.start);
+      step_ = Loop::kFetch;
+      return;
+    }
+  }
+  set_pos(seq.start);
+  pop_deliver(false);
+}
+
+Cell Engine::go() {
+  for (;;) {
+    if (step_ == Loop::kFetch) {
+      fetch();
+    } else {
+      complete();
+    }
+    if (interp::pending || done_) break;
+  }
+  return logic::make(result_);
+}
+
+void Engine::start_command(Entry command, uint32_t sub_end, Entry& seq) {
+  command.rules = seq.rules;
+  command.end = sub_end;
+  push_command(command);
+  push_sub(top(), run_);
+}
+
+// A finished entry hands its result to the entry below it.
+void Engine::complete() {
+  bool ok = ok_;
+  Entry& e = top();
+  switch (e.kind) {
+    case Kind::kBase:
+      done_ = true;
+      result_ = ok && pos() >= tail();
+      return;
+    case Kind::kSeq:
+      if (ok) {
+        step_ = Loop::kFetch;
+      } else {
+        fail_alternative();
+      }
+      return;
+    case Kind::kRepeat: {
+      if (!ok) return pop_deliver(e.count >= e.min);
+      e.count++;
+      uint32_t p = pos();
+      uint32_t left = tail() - std::min(p, tail());
+      bool progress = p != e.start || left < e.remaining;
+      if ((e.max >= 0 && e.count >= e.max) || (!e.flag && !progress)) {
+        return pop_deliver(e.count >= e.min);
+      }
+      e.start = p;
+      e.remaining = left;
+      push_sub(e, run_);
+      step_ = Loop::kFetch;
+      return;
+    }
+    case Kind::kTo: case Kind::kThru: {
+      if (ok) {
+        if (e.kind == Kind::kTo) set_pos(e.start);
+        return pop_deliver(true);
+      }
+      if (e.start >= tail()) return pop_deliver(false);
+      e.start++;
+      set_pos(e.start);
+      push_sub(e, run_);
+      step_ = Loop::kFetch;
+      return;
+    }
+    case Kind::kNot:
+      set_pos(e.start);
+      return pop_deliver(!ok);
+    case Kind::kAhead:
+      set_pos(e.start);
+      return pop_deliver(ok);
+    case Kind::kCopy: case Kind::kSet: {
+      if (ok) {
+        uint32_t from = std::min(e.start, pos());
+        Cell word = e.a;
+        if (e.kind == Kind::kCopy) {
+          Cell* base = stack::top;
+          Cell* copied = push_copy_part(from, pos());
+          context::write_word(word, *copied);
+          stack::top = base;
+        } else {
+          context::write_word(word, pos() > from ? value_at(from) : constants::none);
+        }
+      }
+      return pop_deliver(ok);
+    }
+    case Kind::kInto: {
+      bool whole = ok && pos() >= tail();
+      input_stack.pop_back();
+      set_pos(e.start + (whole ? 1 : 0));
+      return pop_deliver(whole);
+    }
+    case Kind::kRemove:
+      if (ok) {
+        uint32_t from = std::min(e.start, pos());
+        remove_range(from, pos());
+        set_pos(from);
+      }
+      return pop_deliver(ok);
+    case Kind::kChange: {
+      if (!ok) return pop_deliver(false);
+      bool exited;
+      Cell value = edit_value(e.a, &exited);
+      if (exited) return;
+      Entry& again = top();
+      uint32_t from = std::min(again.start, pos());
+      uint32_t added = change_range(from, pos(), value, again.flag);
+      set_pos(from + added);
+      return pop_deliver(true);
+    }
+    case Kind::kCollect: {
+      run_.collect = e.saved;
+      Cell collected = e.a;
+      Key target = Key(e.max);
+      if (target == Key::kSet) {
+        Cell word = e.b;
+        context::write_word(word, collected);
+      } else if (target == Key::kNone) {
+        if (in_collect()) {
+          keep_value(rule_stack[size_t(run_.collect)], collected);
+        } else {
+          rule_stack[run_.rule_base].a = collected;
+        }
+      }
+      return pop_deliver(ok);
+    }
+    case Kind::kKeep: {
+      if (ok && pos() > e.start) {
+        uint32_t from = e.start, to = pos();
+        Entry& collect = rule_stack[size_t(run_.collect)];
+        if (e.flag) {
+          for (uint32_t p = from; p < to && p < length_of(input()); p++) {
+            keep_value(rule_stack[size_t(run_.collect)], value_at(p));
+          }
+        } else if (to - from == 1) {
+          keep_value(collect, value_at(from));
+        } else {
+          Cell* base = stack::top;
+          Cell* copied = push_copy_part(from, to);
+          keep_value(rule_stack[size_t(run_.collect)], *copied);
+          stack::top = base;
+        }
+      }
+      return pop_deliver(ok);
+    }
+    case Kind::kCase:
+      run_.op = e.saved;
+      return pop_deliver(ok);
+  }
+}
+
+// break and reject end the innermost repetition of this run: break with its count so far,
+// reject failing; with none, they end the current sequence the same way.
+void Engine::stop_repetition(bool reject) {
+  size_t k = rule_stack.size();
+  bool found = false;
+  while (!found && k > run_.rule_base + 1) found = rule_stack[--k].kind == Kind::kRepeat;
+  if (!found) {
+    if (reject) return fail_alternative();
+    return pop_deliver(true);
+  }
+  // Unwind the entries above the repetition, undoing what they hold.
+  while (rule_stack.size() > k + 1) {
+    Entry& e = top();
+    if (e.kind == Kind::kInto) input_stack.pop_back();
+    if (e.kind == Kind::kCase) run_.op = e.saved;
+    if (e.kind == Kind::kCollect) run_.collect = e.saved;
+    rule_stack.pop_back();
+  }
+  Entry& repeat = top();
+  if (reject) set_pos(repeat.start);
+  pop_deliver(!reject && repeat.count >= repeat.min);
+}
+
+// Searches forward for a single value: the input stops before it (to) or after it (thru).
+bool Engine::to_value(const Cell& target, bool thru) {
+  uint32_t end = tail();
+  Family family = family_of(type_of(input()));
+  for (uint32_t p = pos(); p < end; p++) {
+    int64_t n;
+    if (family != Family::kBlock && type_of(target) == TYPE_CHAR) {
+      uint32_t u = unit_at(input(), p);
+      uint32_t c = char_::code_point_of(target);
+      n = (family == Family::kBinary ? u == c : same_char(u, c, run_.op)) ? 1 : -1;
+    } else {
+      n = match_at(p, end, target, run_.op, false);
+    }
+    if (n >= 0) {
+      set_pos(thru ? p + uint32_t(n) : p);
+      return true;
+    }
+  }
+  return false;
+}
+
+// A count (and maybe a second count) before a rule.
+void Engine::counted(const Cell& first, Entry& seq) {
+  int32_t min = integer::get_value(first);
+  if (min < 0) rt::fire_error("script", "out-of-range", &first);
+  int32_t max = min;
+  Cell next;
+  if (item_at(seq.rules, seq.index, seq.end, &next)) {
+    Cell count = next;
+    if (type_of(count) == TYPE_WORD && keyword_of(count) == Key::kNone) {
+      Cell value = *interp::word_value(count);
+      if (type_of(value) == TYPE_INTEGER) count = value;
+    }
+    if (type_of(count) == TYPE_INTEGER) {
+      max = integer::get_value(count);
+      if (max < 0) rt::fire_error("script", "out-of-range", &count);
+      if (max < min) rule_error("parse-rule", next);
+      seq.index++;
+    }
+  }
+  Cell rule;
+  if (!item_at(seq.rules, seq.index, seq.end, &rule)) rule_error("parse-rule", first);
+  uint32_t sub_end = rule_end(seq.rules, seq.index, seq.end, first);
+  uint32_t sub = seq.index;
+  seq.index = sub_end;
+  if (max == 0) return;  // skipped: matches without consuming
+  Cell single = rule;
+  if (type_of(single) == TYPE_WORD && keyword_of(single) == Key::kNone) {
+    single = word_rule_value(single);
+  }
+  if (fast_paths && sub_end == sub + 1 && type_of(single) != TYPE_WORD && fast_value(single)) {
+    if (!repeat_fast(single, min, max, run_.op)) fail_alternative();
+    return;
+  }
+  Entry e{Kind::kRepeat};
+  e.index = sub;
+  e.min = min;
+  e.max = max;
+  start_command(e, sub_end, seq);
+}
+
+void Engine::fetch() {
+  Entry& seq = top();
+  Cell item;
+  if (!item_at(seq.rules, seq.index, seq.end, &item)) return pop_deliver(true);
+  seq.index++;
+  uint8_t t = type_of(item);
+  switch (t) {
+    case TYPE_WORD: {
+      Key key = keyword_of(item);
+      if (key != Key::kNone) return keyword(key, seq, item);
+      Cell value = word_rule_value(item);
+      uint8_t vt = type_of(value);
+      if (vt == TYPE_BLOCK) return push_block(value, run_);
+      if (types::any_word(vt) && vt != TYPE_LIT_WORD) rule_error("parse-rule", item);
+      int64_t n = match_at(pos(), tail(), value, run_.op, false);
+      if (n < 0) return fail_alternative();
+      set_pos(pos() + uint32_t(n));
+      return;
+    }
+    case TYPE_BLOCK:
+      return push_block(item, run_);
+    case TYPE_PAREN: {
+      eval_paren(item);
+      if (interp::pending) return;
+      stack::pop_cells(1);
+      return;
+    }
+    case TYPE_PATH: case TYPE_GET_PATH: case TYPE_SET_PATH:
+      rule_error("parse-rule", item);
+    case TYPE_INTEGER:
+      return counted(item, seq);
+    case TYPE_SET_WORD: {
+      Cell word = item;
+      context::write_word(word, input());
+      return;
+    }
+    case TYPE_GET_WORD: {
+      Cell value = argument_value(item);
+      if (type_of(value) != type_of(input()) ||
+          cell::series_node(value) != cell::series_node(input())) {
+        rule_error("parse-invalid-ref", item);
+      }
+      set_pos(cell::series_index(value));
+      return;
+    }
+    default: {
+      int64_t n = match_at(pos(), tail(), item, run_.op, false);
+      if (n < 0) return fail_alternative();
+      set_pos(pos() + uint32_t(n));
+      return;
+    }
+  }
+}
+
+void Engine::keyword(Key key, Entry& seq, const Cell& item) {
+  Cell next;
+  bool has_next = item_at(seq.rules, seq.index, seq.end, &next);
+  switch (key) {
+    case Key::kBar:
+      if (!has_next) rule_error("parse-end", item);
+      return pop_deliver(true);
+    case Key::kSkip:
+      if (pos() >= tail()) return fail_alternative();
+      set_pos(pos() + 1);
+      return;
+    case Key::kEnd:
+      if (pos() < tail()) return fail_alternative();
+      return;
+    case Key::kNoneWord:
+      return;
+    case Key::kFail:
+      return fail_alternative();
+    case Key::kReject:
+      return stop_repetition(true);
+    case Key::kBreak:
+      return stop_repetition(false);
+    case Key::kOnly: case Key::kPick: case Key::kAfter:
+      rule_error("parse-rule", item);
+    default:
+      break;
+  }
+  if (!has_next) rule_error("parse-end", item);
+  switch (key) {
+    case Key::kAny: case Key::kSome: case Key::kOpt: case Key::kWhile: {
+      uint32_t sub = seq.index;
+      uint32_t sub_end = rule_end(seq.rules, sub, seq.end, item);
+      seq.index = sub_end;
+      int32_t min = key == Key::kSome ? 1 : 0;
+      int32_t max = key == Key::kOpt ? 1 : -1;
+      Cell single = next;
+      if (type_of(single) == TYPE_WORD && keyword_of(single) == Key::kNone) {
+        single = word_rule_value(single);
+      }
+      if (fast_paths && sub_end == sub + 1 && type_of(single) != TYPE_WORD &&
+          fast_value(single)) {
+        if (!repeat_fast(single, min, max, run_.op)) fail_alternative();
+        return;
+      }
+      Entry e{Kind::kRepeat};
+      e.flag = key == Key::kWhile;
+      e.index = sub;
+      e.min = min;
+      e.max = max;
+      return start_command(e, sub_end, seq);
+    }
+    case Key::kTo: case Key::kThru: {
+      bool thru = key == Key::kThru;
+      uint32_t sub = seq.index;
+      if (keyword_of(next) == Key::kEnd) {
+        seq.index++;
+        set_pos(tail());
+        return;
+      }
+      uint32_t sub_end = rule_end(seq.rules, sub, seq.end, item);
+      seq.index = sub_end;
+      Cell target = next;
+      if (type_of(target) == TYPE_WORD && keyword_of(target) == Key::kNone) {
+        target = word_rule_value(target);
+        if (type_of(target) == TYPE_WORD) rule_error("parse-rule", next);
+      }
+      uint8_t tt = type_of(target);
+      if (sub_end == sub + 1 && tt != TYPE_BLOCK && tt != TYPE_WORD && tt != TYPE_PAREN &&
+          tt != TYPE_INTEGER && !types::any_path(tt) && tt != TYPE_SET_WORD &&
+          tt != TYPE_GET_WORD) {
+        if (!to_value(target, thru)) fail_alternative();
+        return;
+      }
+      Entry e{thru ? Kind::kThru : Kind::kTo};
+      e.index = sub;
+      return start_command(e, sub_end, seq);
+    }
+    case Key::kAhead: case Key::kNot: {
+      Entry e{key == Key::kNot ? Kind::kNot : Kind::kAhead};
+      e.index = seq.index;
+      uint32_t sub_end = rule_end(seq.rules, seq.index, seq.end, item);
+      seq.index = sub_end;
+      return start_command(e, sub_end, seq);
+    }
+    case Key::kQuote: {
+      seq.index++;
+      int64_t n = match_at(pos(), tail(), next, run_.op, true);
+      if (n < 0) return fail_alternative();
+      set_pos(pos() + uint32_t(n));
+      return;
+    }
+    case Key::kIf: {
+      seq.index++;
+      if (type_of(next) != TYPE_PAREN) rule_error("parse-rule", next);
+      eval_paren(next);
+      if (interp::pending) return;
+      Cell value = *stack::top_cell();
+      stack::pop_cells(1);
+      if (!!logic::falsy(value)) fail_alternative();
+      return;
+    }
+    case Key::kInto: {
+      if (family_of(type_of(input())) != Family::kBlock) rule_error("parse-block", input());
+      uint32_t sub = seq.index;
+      uint32_t sub_end = rule_end(seq.rules, sub, seq.end, item);
+      seq.index = sub_end;
+      if (pos() >= tail()) return fail_alternative();
+      Cell inner = value_at(pos());
+      uint8_t it = type_of(inner);
+      if (!types::any_block(it) && !types::any_string(it) && it != TYPE_BINARY) {
+        return fail_alternative();
+      }
+      Entry e{Kind::kInto};
+      e.index = sub;
+      e.rules = seq.rules;
+      e.end = sub_end;
+      push_command(e);
+      push_input(inner, kNoLimit);
+      set_pos(cell::series_index(inner));
+      push_sub(rule_stack[rule_stack.size() - 1], run_);
+      return;
+    }
+    case Key::kSet: case Key::kCopy: case Key::kCase: {
+      if (type_of(next) != TYPE_WORD) rule_error("parse-rule", next);
+      seq.index++;
+      Cell rule;
+      if (!item_at(seq.rules, seq.index, seq.end, &rule)) rule_error("parse-end", next);
+      uint32_t sub = seq.index;
+      uint32_t sub_end = rule_end(seq.rules, sub, seq.end, next);
+      seq.index = sub_end;
+      Entry e{key == Key::kSet ? Kind::kSet : key == Key::kCopy ? Kind::kCopy : Kind::kCase};
+      e.index = sub;
+      e.a = next;
+      if (key == Key::kCase) {
+        e.saved = run_.op;
+        run_.op = !logic::falsy(argument_value(next)) ? action::STRICT_EQUAL : action::EQUAL;
+      }
+      return start_command(e, sub_end, seq);
+    }
+    case Key::kRemove: {
+      if (types::any_path(type_of(next))) rule_error("parse-rule", next);
+      if (refers_to_input(next)) {
+        seq.index++;
+        uint32_t there = std::min(cell::series_index(*interp::word_value(next)),
+                                  length_of(input()));
+        uint32_t from = std::min(pos(), there), to = std::max(pos(), there);
+        remove_range(from, to);
+        set_pos(from);
+        return;
+      }
+      Entry e{Kind::kRemove};
+      e.index = seq.index;
+      uint32_t sub_end = rule_end(seq.rules, seq.index, seq.end, item);
+      seq.index = sub_end;
+      return start_command(e, sub_end, seq);
+    }
+    case Key::kInsert: case Key::kChange: {
+      bool only = false;
+      Cell arg = next;
+      if (keyword_of(arg) == Key::kOnly) {
+        only = true;
+        seq.index++;
+        if (!item_at(seq.rules, seq.index, seq.end, &arg)) rule_error("parse-end", next);
+      }
+      if (types::any_path(type_of(arg)) && type_of(arg) != TYPE_LIT_PATH) {
+        rule_error("parse-rule", arg);
+      }
+      Cell value_item;
+      bool positioned = refers_to_input(arg) &&
+                        item_at(seq.rules, seq.index + 1, seq.end, &value_item);
+      if (key == Key::kInsert || positioned) {
+        uint32_t at = pos();
+        if (positioned) {
+          at = std::min(cell::series_index(*interp::word_value(arg)), length_of(input()));
+          seq.index++;
+        } else {
+          value_item = arg;
+        }
+        seq.index++;
+        bool exited;
+        Cell value = edit_value(value_item, &exited);
+        if (exited) return;
+        if (key == Key::kInsert) {
+          uint32_t p = pos();
+          uint32_t added = insert_value(at, value, only);
+          set_pos(at <= p ? p + added : p);
+        } else {
+          uint32_t from = std::min(pos(), at), to = std::max(pos(), at);
+          uint32_t added = change_range(from, to, value, only);
+          set_pos(from + added);
+        }
+        return;
+      }
+      // change rule value
+      uint32_t sub = seq.index;
+      uint32_t sub_end = rule_end(seq.rules, sub, seq.end, item);
+      Cell value;
+      if (!item_at(seq.rules, sub_end, seq.end, &value)) rule_error("parse-end", item);
+      seq.index = sub_end + 1;
+      Entry e{Kind::kChange};
+      e.flag = only;
+      e.index = sub;
+      e.a = value;
+      return start_command(e, sub_end, seq);
+    }
+    case Key::kCollect: {
+      Entry e{Kind::kCollect};
+      Key target = keyword_of(next);
+      if (target == Key::kSet || target == Key::kInto || target == Key::kAfter) {
+        Cell word;
+        if (!item_at(seq.rules, seq.index + 1, seq.end, &word)) rule_error("parse-end", next);
+        if (type_of(word) != TYPE_WORD) rule_error("parse-rule", word);
+        seq.index += 2;
+        Cell rule;
+        if (!item_at(seq.rules, seq.index, seq.end, &rule)) rule_error("parse-end", word);
+        e.max = int32_t(target);
+        if (target == Key::kSet) {
+          e.b = word;
+        } else {
+          Cell series = argument_value(word);
+          uint8_t st = type_of(series);
+          bool block_input = family_of(type_of(input())) == Family::kBlock;
+          bool fits = block_input ? types::any_block(st)
+                                  : types::any_string(st) || st == TYPE_BINARY;
+          if (!fits) rt::fire_error("script", "parse-into-type");
+          if (cell::series_node(series) == cell::series_node(input())) {
+            rt::fire_error("script", "parse-into-bad");
+          }
+          e.a = series;
+          e.min = 1;
+          e.flag = target == Key::kAfter;
+        }
+      }
+      uint32_t sub = seq.index;
+      uint32_t sub_end = rule_end(seq.rules, sub, seq.end, item);
+      seq.index = sub_end;
+      if (e.min == 0) {
+        // A new block, rooted by the entry from its push on (nothing allocates in between).
+        Cell* held = stack::push_copy(constants::none);
+        block::init_empty(held, 8);
+        e.a = *held;
+        stack::pop_cells(1);
+      }
+      e.saved = run_.collect;
+      e.index = sub;
+      e.rules = seq.rules;
+      push_command(e);
+      run_.collect = int32_t(rule_stack.size() - 1);
+      top().end = sub_end;
+      push_sub(top(), run_);
+      return;
+    }
+    case Key::kKeep: {
+      if (!in_collect()) rt::fire_error("script", "parse-keep");
+      bool pick = keyword_of(next) == Key::kPick;
+      Cell rule = next;
+      if (pick) {
+        seq.index++;
+        if (!item_at(seq.rules, seq.index, seq.end, &rule)) rule_error("parse-end", next);
+      }
+      if (type_of(rule) == TYPE_PAREN) {
+        seq.index++;
+        eval_paren(rule);
+        if (interp::pending) return;
+        Cell value = *stack::top_cell();
+        if (pick && type_of(value) == TYPE_BLOCK) {
+          for (uint32_t i = cell::series_index(value); i < length_of(value); i++) {
+            keep_value(rule_stack[size_t(run_.collect)], block_item(value, i));
+          }
+        } else {
+          keep_value(rule_stack[size_t(run_.collect)], value);
+        }
+        stack::pop_cells(1);
+        return;
+      }
+      Entry e{Kind::kKeep};
+      e.flag = pick;
+      e.index = seq.index;
+      uint32_t sub_end = rule_end(seq.rules, seq.index, seq.end, item);
+      seq.index = sub_end;
+      return start_command(e, sub_end, seq);
+    }
+    default:
+      rule_error("parse-rule", item);
+  }
+}
+
+}  // namespace
+
+Cell run(const Cell& input_series, const Cell& rules, bool case_sensitive, int64_t limit) {
+  StackScope scope{rule_stack.size(), input_stack.size()};
+  Run run{rule_stack.size(), input_stack.size(),
+          case_sensitive ? action::STRICT_EQUAL : action::EQUAL};
+  push_input(input_series, limit);
+  clamp_pos();
+  check_rule_room();
+  Entry base{Kind::kBase};
+  base.a = constants::none;
+  rule_stack.push_back(base);
+  push_block(rules, run);
+  Engine engine(run);
+  Cell result = engine.go();
+  if (interp::pending) return constants::none;
+  const Cell& collected = rule_stack[run.rule_base].a;
+  if (type_of(collected) == TYPE_BLOCK) return collected;
+  return result;
+}
+
+uint32_t rule_depth() { return uint32_t(rule_stack.size()); }
+uint32_t input_depth() { return uint32_t(input_stack.size()); }
+void set_fast_paths(bool on) { fast_paths = on; }
+
+void init() {
+  struct Pair {
+    uint32_t symbol;
+    Key key;
+  };
+  const auto& s = runtime_words::symbols;
+  const Pair pairs[] = {
+      {s.any, Key::kAny},     {s.break_, Key::kBreak},  {s.copy, Key::kCopy},
+      {s.end, Key::kEnd},     {s.fail, Key::kFail},     {s.into, Key::kInto},
+      {s.opt, Key::kOpt},     {s.not_, Key::kNot},      {s.quote, Key::kQuote},
+      {s.case_, Key::kCase},  {s.reject, Key::kReject}, {s.set, Key::kSet},
+      {s.skip, Key::kSkip},   {s.some, Key::kSome},     {s.thru, Key::kThru},
+      {s.to, Key::kTo},       {s.none, Key::kNoneWord}, {s.if_, Key::kIf},
+      {s.remove, Key::kRemove}, {s.while_, Key::kWhile}, {s.insert, Key::kInsert},
+      {s.only, Key::kOnly},   {s.collect, Key::kCollect}, {s.keep, Key::kKeep},
+      {s.pick, Key::kPick},   {s.ahead, Key::kAhead},   {s.after, Key::kAfter},
+      {symbol::intern_c_string("|"), Key::kBar},
+      {word::symbol_of(runtime_words::words.change), Key::kChange},
+  };
+  keywords.clear();
+  for (const Pair& p : pairs) keywords[symbol::resolve_alias(p.symbol)] = p.key;
+  rule_stack.reserve(64);
+  input_stack.reserve(8);
+  gc::add_marker(mark_stacks);
+}
+
+}  // namespace parse
