@@ -633,7 +633,8 @@ void run_native_entry(const Cell& callable, const int32_t* positions) {
       dispatch::dispatchers[index - 1](positions);
     } else {
       natives::Native entry = natives::entry(index);
-      // The one native not built yet: parse, with its dialect engine.
+      // Every native of the list is built; a slot left empty (a native reserved for later, as
+      // the list allows) answers not-done.
       if (!entry) cell::fire_not_done();
       entry(positions);
     }
