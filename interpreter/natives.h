@@ -73,6 +73,10 @@ LoopExit run_body(const Cell& body);
 // Leaves the loop frame; the value becomes the native's result.
 void end_loop(const Cell& result);
 
+// The position of the word among the method words (their symbols), in any letter case; an
+// unknown word raises script/invalid-arg with it (checksum, compress, decompress).
+int32_t method_index(const Cell& word, const uint32_t* symbols, int32_t count);
+
 // Angle reduction for the trigonometric natives (natives_math.cpp): degrees brought into the
 // range where the function keeps its value, then to radians; mode 0 tangent, 1 cosine, 2 sine.
 double degrees_to_radians(double degrees, int mode);

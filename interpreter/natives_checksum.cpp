@@ -26,14 +26,8 @@ namespace {
 
 uint32_t method_symbols[checksum::kMethodCount];
 
-// The method a word names, in any letter case; an unknown word raises script/invalid-arg.
 checksum::Method method_of(const Cell& word) {
-  for (int32_t m = 0; m < checksum::kMethodCount; m++) {
-    if (symbol::same_canonical(word::symbol_of(word), method_symbols[m])) {
-      return checksum::Method(m);
-    }
-  }
-  rt::fire_error("script", "invalid-arg", &word);
+  return checksum::Method(method_index(word, method_symbols, checksum::kMethodCount));
 }
 
 // A byte range: in series memory (valid until the next allocation) or in `owned`.
@@ -87,6 +81,13 @@ void set_binary_result(const uint8_t* bytes, size_t length) {
 }
 
 }  // namespace
+
+int32_t method_index(const Cell& word, const uint32_t* symbols, int32_t count) {
+  for (int32_t m = 0; m < count; m++) {
+    if (symbol::same_canonical(word::symbol_of(word), symbols[m])) return m;
+  }
+  rt::fire_error("script", "invalid-arg", &word);
+}
 
 void init_checksum() {
   for (int32_t m = 0; m < checksum::kMethodCount; m++) {

@@ -27,14 +27,8 @@ namespace {
 
 uint32_t method_symbols[compression::kMethodCount];
 
-// The method a word names, in any letter case; an unknown word raises script/invalid-arg.
 compression::Method method_of(const Cell& word) {
-  for (int32_t m = 0; m < compression::kMethodCount; m++) {
-    if (symbol::same_canonical(word::symbol_of(word), method_symbols[m])) {
-      return compression::Method(m);
-    }
-  }
-  rt::fire_error("script", "invalid-arg", &word);
+  return compression::Method(method_index(word, method_symbols, compression::kMethodCount));
 }
 
 // A codec failure other than "too small" as the language's error, with the method word.
