@@ -95,6 +95,7 @@ struct Node {
   bool check_after = false;
   IntegerOp integer = kNoIntegerOp;  // kInfix
   uint8_t special = 0;               // kCall: kCallFunction, kCallEither, kCallIf or 0
+  bool direct_set = false;           // kSetWord: see the planner
   uint8_t arity = 0;               // kCall: arguments
   const interp::CallInfo* info = nullptr;  // kCall, kInfix (checked to still describe it)
   // The value cell of the node's word (kWord, kCall, kInfix) in a context whose values are a
@@ -267,6 +268,12 @@ struct Planner {
       }
       case TYPE_SET_WORD:
         node = make(kSetWord, start);
+        // Set straight into its value cell when the word's context is neither an object (whose
+        // words may have change handlers and are marked as assigned) nor a function's (whose
+        // values exist only while it runs): the global context.
+        node->direct_set = word::context_of(at) && word::index_of(at) != context::kUnresolved &&
+                           context::kind_of(word::context_of(at)) == context::kGlobal &&
+                           !context::stack_held(word::context_of(at));
         node->kids[0] = expression(false);
         if (failed) return nullptr;
         break;
@@ -546,6 +553,13 @@ void finish_call(const interp::CallInfo& info, const Cell& callable, uint8_t spe
     interp::eval_expression(w.feed, {.push = true});
   }
   if (pending) return;
+  if (node->direct_set && cell::type_of(*stack::arg(1)) != TYPE_UNSET) {
+    // What word::set_from_stack does for such a word.
+    *word_value_of(node) = *stack::arg(1);
+    *stack::arg(0) = *stack::arg(1);
+    frames::unwind();
+    return;
+  }
   interp::absorb_exits([] { word::set_from_stack(*stack::arg(0)); });
   if (pending) return;
   frames::unwind();
