@@ -34,7 +34,7 @@ namespace {
 using interp::Feed;
 using interp::pending;
 
-enum Kind : uint8_t { kConst, kLitWord, kGetWord, kWord, kCall, kSetWord, kParen, kInfix };
+enum Kind : uint8_t { kConst, kLitWord, kGetWord, kWord, kCall, kSetWord, kParen, kInfix, kPath };
 
 // The integer operations an operator node computes itself when both operands are integers (the
 // rest, and overflow, go through interp::number_operator or the call).
@@ -280,7 +280,12 @@ struct Planner {
       case TYPE_PAREN: node = make(kParen, start); break;
       case TYPE_GET_WORD: node = make(kGetWord, start); break;
       case TYPE_LIT_WORD: node = make(kLitWord, start); break;
-      case TYPE_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_LIT_PATH:
+      case TYPE_PATH: case TYPE_GET_PATH:
+        // Planned as one cell: a path that selects a function takes its arguments from the
+        // cells after it, and the walk then goes on generally from where the call ended.
+        node = make(kPath, start);
+        break;
+      case TYPE_SET_PATH: case TYPE_LIT_PATH:
       case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
       case TYPE_ISSUE:
         return fail();
@@ -607,6 +612,14 @@ void run(Walk& w, const Node* node, bool no_infix) {
     case kInfix:
       run_infix(w, node);
       break;
+    case kPath: {
+      w.feed.index++;
+      Cell path = node->cell;
+      gc::Guard guard(path);
+      interp::eval_path(path, &w.feed,
+                        {.get = cell::type_of(path) == TYPE_GET_PATH, .push = true});
+      break;
+    }
   }
   look_after(w, node, no_infix);
 }
