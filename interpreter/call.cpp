@@ -633,8 +633,8 @@ void run_native_entry(const Cell& callable, const int32_t* positions) {
       dispatch::dispatchers[index - 1](positions);
     } else {
       natives::Native entry = natives::entry(index);
-      // Every native of the list is built; a slot left empty (a native reserved for later, as
-      // the list allows) answers not-done.
+      // Every native of the list is built; only a native! made for a slot past the list's last
+      // one reaches an empty entry: not-done is its defined answer.
       if (!entry) cell::fire_not_done();
       entry(positions);
     }
@@ -996,7 +996,7 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
       frames::unwind_last();
     }
   } else {
-    if (!is_function) cell::fire_not_done();  // routines come with the library's routine table
+    if (!is_function) cell::fire_not_done();  // routines come with the library routines
     run_function(callable);
     if (pending) return;
     if (site.push) {

@@ -58,8 +58,8 @@ void clamp_index(Cell* block) {
 
 // Refinements: /expand /args arg /next position /trace callback.
 void do_(const int32_t* refinements) {
-  // Refused rather than ignored until they exist: /expand comes with the preprocessor, /trace
-  // with the trace events (beside parse).
+  // Refused rather than ignored until they exist: /expand comes with the macro preprocessor
+  // (with save and scripts), /trace with the trace events, which are not built yet.
   if (refinements[0] >= 0 || refinements[3] >= 0) cell::fire_not_done();
   Cell* value = arg(0);
   if (cell::type_of(*value) == TYPE_STRING) {
@@ -92,7 +92,7 @@ void do_(const int32_t* refinements) {
     case TYPE_ERROR:
       frames::throw_error(value);
     case TYPE_FILE: case TYPE_URL:
-      cell::fire_not_done();  // scripts from files come with the library's do-file
+      cell::fire_not_done();  // scripts from files come with file I/O and the library's do-file
     default:
       eval_single(*value);
       if (pending) return;
@@ -405,7 +405,7 @@ int64_t transcode_length(const Cell& source, int64_t rest, const int32_t part) {
 void transcode(const int32_t* refinements) {
   const bool next = refinements[0] >= 0, one = refinements[1] >= 0;
   const bool prescan = refinements[2] >= 0, scan = refinements[3] >= 0;
-  if (refinements[6] >= 0) cell::fire_not_done();  // the lexer's trace events come with parse's
+  if (refinements[6] >= 0) cell::fire_not_done();  // comes with the trace events (not built yet)
   Cell source = *arg(0);
   const bool is_binary = cell::type_of(source) == TYPE_BINARY;
   alloc::Series* s = alloc::series_of(cell::series_node(source));

@@ -11,7 +11,7 @@ namespace natives {
 
 // Refinements: /case, /part length, /trace callback.
 void parse_(const int32_t* refinements) {
-  // Refused rather than ignored until the trace events exist.
+  // Refused rather than ignored until the trace events (not built yet) exist.
   if (refinements[2] >= 0) cell::fire_not_done();
   const Cell input = *stack::arg(0);
   const Cell rules = *stack::arg(1);
