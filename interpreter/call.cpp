@@ -660,17 +660,11 @@ std::vector<CallInfo*> call_infos;  // by the callable's internal block node
 std::vector<uint32_t> info_nodes;   // the nodes that have one
 
 void drop_dead_infos() {
-  size_t kept = 0;
-  for (uint32_t node : info_nodes) {
-    if (gc::is_marked(node)) {
-      info_nodes[kept++] = node;
-    } else {
-      *call_infos[node] = CallInfo{};
-      free_infos.push_back(call_infos[node]);
-      call_infos[node] = nullptr;
-    }
-  }
-  info_nodes.resize(kept);
+  gc::keep_marked(info_nodes, [](uint32_t node) {
+    *call_infos[node] = CallInfo{};
+    free_infos.push_back(call_infos[node]);
+    call_infos[node] = nullptr;
+  });
 }
 
 const CallInfo kNotLean{};

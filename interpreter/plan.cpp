@@ -173,15 +173,7 @@ void release(Plan* plan) {
 }
 
 void drop_dead_plans() {
-  size_t kept = 0;
-  for (uint32_t node : planned_nodes) {
-    if (gc::is_marked(node)) {
-      planned_nodes[kept++] = node;
-    } else {
-      retire(plans[node]);
-    }
-  }
-  planned_nodes.resize(kept);
+  gc::keep_marked(planned_nodes, [](uint32_t node) { retire(plans[node]); });
 }
 
 inline bool same_cell(const Cell& a, const Cell& b) {
@@ -719,17 +711,14 @@ inline bool at_tail(const Walk& w) {
   return !interp::feed_cell(w.feed);
 }
 
-}  // namespace
-
-bool walk_in_frame(const Cell& block) {
+// Walks the block's statements from its head, each value left at `base` (the one before
+// dropped); true when an exit is pending.
+bool walk_statements(Plan* plan, const Cell& block, Cell* base) {
   const uint32_t start = cell::series_index(block);
-  Plan* plan = plan_for(cell::series_node(block), start);
-  if (!plan) return false;
-  Using using_plan(plan);
-  Cell* base = stack::top;
   if (start >= plan->cells.size()) {
-    stack::set_only_result(constants::unset);
-    return true;
+    stack::top = base;
+    stack::push_copy(constants::unset);
+    return false;
   }
   const Cell saved = interp::eval_position;
   Walk w{Feed{block, start, interp::kToTail}, plan, epoch, 0};
@@ -745,37 +734,28 @@ bool walk_in_frame(const Cell& block) {
     stack::top = base;
   }
   interp::eval_position = saved;
-  stack::set_only_result(*base);
+  return false;
+}
+
+}  // namespace
+
+bool walk_in_frame(const Cell& block) {
+  Plan* plan = plan_for(cell::series_node(block), cell::series_index(block));
+  if (!plan) return false;
+  Using using_plan(plan);
+  Cell* base = stack::top;
+  if (!walk_statements(plan, block, base)) stack::set_only_result(*base);
   return true;
 }
 
 bool run_block(const Cell& block, bool keep) {
-  const uint32_t node = cell::series_node(block);
-  const uint32_t start = cell::series_index(block);
-  Plan* plan = plan_for(node, start);
+  Plan* plan = plan_for(cell::series_node(block), cell::series_index(block));
   if (!plan) return false;
   Using using_plan(plan);
-  const Cell saved = interp::eval_position;
-  Walk w{Feed{block, start, interp::kToTail}, plan, epoch, 0};
   frames::mark_eval(runtime_words::words.frame_body);
   // The walked block may lose its last holder while it runs: its frame keeps it alive.
   frames::top_frame()->callable = block;
-  if (start >= plan->cells.size()) {
-    stack::set_only_result(constants::unset);
-  } else {
-    for (;;) {
-      interp::eval_position = block;
-      cell::set_series_index(interp::eval_position, w.feed.index);
-      step(w);  // at the frame's arguments[0]: the statement before was dropped
-      if (pending) {
-        interp::eval_position = saved;
-        return true;
-      }
-      if (at_tail(w)) break;
-      stack::reset();
-    }
-  }
-  interp::eval_position = saved;
+  if (walk_statements(plan, block, stack::args)) return true;
   if (keep) {
     frames::unwind_last();
   } else {

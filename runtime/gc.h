@@ -9,6 +9,7 @@
 // the node and re-derive the address afterwards.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "runtime/cell.h"
 
@@ -50,6 +51,19 @@ void set_owner_pass(OwnerPass pass);
 using SweepHook = void (*)();
 void add_sweep_hook(SweepHook fn);
 bool is_marked(uint32_t node);  // during a sweep hook: the node lives on
+// For a sweep hook: keeps the nodes of the list that live on and hands each dead one to drop.
+template <class Drop>
+void keep_marked(std::vector<uint32_t>& nodes, Drop drop) {
+  size_t kept = 0;
+  for (uint32_t node : nodes) {
+    if (is_marked(node)) {
+      nodes[kept++] = node;
+    } else {
+      drop(node);
+    }
+  }
+  nodes.resize(kept);
+}
 
 // Marking, for markers and the per-type table.
 bool mark_node(uint32_t node);                      // the buffer only; true if newly marked
