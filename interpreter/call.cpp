@@ -896,7 +896,7 @@ void run_function(const Cell& function) {
   frames::set_body_flag(true);
   const Cell body = function::body_of(function);
   if (cell::type_of(body) == TYPE_BLOCK) {
-    eval_block(body, true);
+    eval_block_in_frame(body);  // above the arguments and locals; the function holds the body
   } else {
     stack::set_only_result(constants::unset);
   }

@@ -9,12 +9,9 @@
 #include <memory>
 #include <vector>
 
-#include "datatypes/action.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
-#include "datatypes/function.h"
-#include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/stack.h"
@@ -22,7 +19,6 @@
 #include "interpreter/call.h"
 #include "interpreter/eval.h"
 #include "interpreter/frames.h"
-#include "interpreter/natives.h"
 #include "runtime/gc.h"
 
 namespace plan {
@@ -36,65 +32,11 @@ using interp::pending;
 
 enum Kind : uint8_t { kConst, kLitWord, kGetWord, kWord, kCall, kSetWord, kParen, kInfix, kPath };
 
-// The integer operations an operator node computes itself when both operands are integers (the
-// rest, and overflow, go through interp::number_operator or the call).
-enum IntegerOp : uint8_t {
-  kNoIntegerOp, kAdd, kSubtract, kMultiply, kRemainder, kEqual, kNotEqual, kLesser, kGreater, kLesserOrEqual,
-  kGreaterOrEqual
-};
-
-IntegerOp integer_op_of(const Cell& function) {
-  if (cell::type_of(function) == TYPE_ACTION) {
-    switch (native::index_of(function)) {
-      case action::ADD: return kAdd;
-      case action::SUBTRACT: return kSubtract;
-      case action::MULTIPLY: return kMultiply;
-      case action::REMAINDER: return kRemainder;
-      default: return kNoIntegerOp;
-    }
-  }
-  if (cell::type_of(function) != TYPE_NATIVE) return kNoIntegerOp;
-  switch (int32_t(native::index_of(function))) {
-    case natives::EQUAL_Q: case natives::STRICT_EQUAL_Q: return kEqual;
-    case natives::NOT_EQUAL_Q: return kNotEqual;
-    case natives::LESSER_Q: return kLesser;
-    case natives::GREATER_Q: return kGreater;
-    case natives::LESSER_OR_EQUAL_Q: return kLesserOrEqual;
-    case natives::GREATER_OR_EQUAL_Q: return kGreaterOrEqual;
-    default: return kNoIntegerOp;
-  }
-}
-
-// The operation over two integers, into *result; false when the action must decide (overflow).
-inline bool integer_op(IntegerOp op, int32_t a, int32_t b, Cell* result) {
-  int32_t r;
-  switch (op) {
-    case kAdd: if (__builtin_add_overflow(a, b, &r)) return false; break;
-    case kSubtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
-    case kMultiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
-    case kRemainder:  // by zero, and of the lowest integer by -1, raise their errors in the action
-      if (b == 0 || (b == -1 && a == INT32_MIN)) return false;
-      r = a % b;
-      break;
-    case kEqual: *result = logic::make(a == b); return true;
-    case kNotEqual: *result = logic::make(a != b); return true;
-    case kLesser: *result = logic::make(a < b); return true;
-    case kGreater: *result = logic::make(a > b); return true;
-    case kLesserOrEqual: *result = logic::make(a <= b); return true;
-    case kGreaterOrEqual: *result = logic::make(a >= b); return true;
-    default: return false;
-  }
-  *result = integer::make(r);
-  return true;
-}
-
 struct Node {
   Kind kind = kConst;
   // The cell at `end` is a word: after this expression the general walk looks for an operator
   // there (only where operators apply after it).
   bool check_after = false;
-  IntegerOp integer = kNoIntegerOp;  // kInfix
-  uint8_t special = 0;               // kCall: kCallFunction, kCallEither, kCallIf or 0
   bool direct_set = false;           // kSetWord: see the planner
   uint8_t arity = 0;               // kCall: arguments
   const interp::CallInfo* info = nullptr;  // kCall, kInfix (checked to still describe it)
@@ -110,10 +52,6 @@ struct Node {
   Node* kids[interp::kLeanArgs] = {};      // kCall: arguments; kSetWord: [0] the value;
                                            // kInfix: [0] the left operand, [1] the right one
 };
-
-// Calls the planned walk finishes itself: a function's body, and the branch of either and if,
-// are walked in the call's own frame.
-enum Special : uint8_t { kCallOther, kCallFunction, kCallEither, kCallIf };
 
 // A statement the general walk evaluates (planning it met something a plan does not cover).
 Node general_statement;
@@ -240,14 +178,6 @@ struct Planner {
           node = make(kCall, start);
           node->guard = callable;
           node->info = &info;
-          if (cell::type_of(callable) == TYPE_FUNCTION) {
-            node->special = kCallFunction;
-          } else if (cell::type_of(callable) == TYPE_NATIVE) {
-            const int32_t index = int32_t(native::index_of(callable));
-            node->special = index == natives::EITHER ? kCallEither
-                            : index == natives::IF   ? kCallIf
-                                                     : kCallOther;
-          }
           node->arity = info.arity;
           for (uint32_t a = 0; a < info.arity; a++) {
             node->kids[a] = expression(false);
@@ -310,7 +240,6 @@ struct Planner {
       node->cell = plan.cells[i];
       node->guard = op;
       node->function = function;
-      node->integer = integer_op_of(function);
       node->info = &info;
       node->kids[0] = left;
       i++;
@@ -401,48 +330,6 @@ inline const Cell* plain_leaf(Walk& w, const Node* node) {
   return value;
 }
 
-// What lean_finish does, for the calls the walk finishes itself: the body or branch walked in
-// the call's frame when it has a plan.
-void finish_call(const interp::CallInfo& info, const Cell& callable, uint8_t special) {
-  Cell* args = stack::args;
-  switch (special) {
-    case kCallFunction: {
-      const Cell body = function::body_of(callable);
-      if (cell::type_of(body) != TYPE_BLOCK) break;
-      for (uint32_t i = 0; i < info.tail; i++) {
-        stack::push_copy(info.tail_false >> i & 1 ? constants::false_value : constants::none);
-      }
-      context::set_values_position(function::context_of(callable), stack::cell_index(args));
-      frames::set_body_flag(true);
-      if (!walk_in_frame(body)) {
-        interp::eval_block(body, true);
-      }
-      if (pending == rt::kThrowReturn || pending == rt::kThrowExit) {
-        pending = 0;  // the call's frame is innermost again, the value in its arguments[0]
-      } else if (pending) {
-        return;
-      }
-      frames::set_body_flag(false);
-      frames::unwind_call();
-      return;
-    }
-    case kCallEither: case kCallIf: {
-      if (special == kCallIf && logic::falsy(args[0])) {
-        stack::set_only_result(constants::none);
-      } else {
-        const Cell branch = special == kCallIf || logic::strict_true(args[0]) ? args[1] : args[2];
-        if (!walk_in_frame(branch)) interp::eval_block(branch, true);
-        if (pending) return;
-      }
-      frames::unwind();
-      return;
-    }
-    default:
-      break;
-  }
-  interp::lean_finish(info, callable, true, false);
-}
-
 [[gnu::noinline]] void run_call(Walk& w, const Node* node) {
   const Cell* value = word_value_of(node);
   // The description kept must still be the callable's: a callable made later on the nodes of a
@@ -473,7 +360,7 @@ void finish_call(const interp::CallInfo& info, const Cell& callable, uint8_t spe
     if (pending) return;
     interp::check_lean_arg(*info, callable, node->cell, a, stack::top - 1);
   }
-  finish_call(*info, callable, node->special);
+  interp::lean_finish(*info, callable, true, false);
 }
 
 [[gnu::noinline]] void run_infix(Walk& w, const Node* node) {
@@ -515,13 +402,6 @@ void finish_call(const interp::CallInfo& info, const Cell& callable, uint8_t spe
     }
     const Cell* value = right->kind == kConst ? &right->cell : word_value_of(right);
     const uint8_t type = cell::type_of(*value);
-    if (type == TYPE_INTEGER && cell::type_of(*operand) == TYPE_INTEGER && node->integer &&
-        integer_op(node->integer, integer::get_value(*operand), integer::get_value(*value),
-                   operand)) {
-      w.feed.index = right->end;
-      stack::top = operand + 1;
-      return;
-    }
     if ((type == TYPE_INTEGER || type == TYPE_FLOAT) &&
         interp::number_operator(node->function, *operand, *value, operand)) {
       w.feed.index = right->end;
