@@ -60,8 +60,9 @@ bool is_self(const Cell& word) {
 // --- Records -------------------------------------------------------------------------------------
 
 Cell* values_of(uint32_t node) {
-  uint32_t position = values_position(node);
-  if (stack_held(node)) return stack::bottom + position;
+  const Cell& record = *context_cell(node);
+  const uint32_t position = values_position_of(record);
+  if (record.header & kStackHeld) return stack::bottom + position;
   return cells_of(position);
 }
 
@@ -207,9 +208,15 @@ Cell* write_word_value(Cell& word, const Cell& value, uint32_t node) {
 }
 
 Cell* set_value_at(uint32_t node, uint32_t index, const Cell& value) {
-  Cell* slot = cell::get_context_value_cell(node, index);
+  // The record read once: this is every assignment's path.
+  const Cell& record = *context_cell(node);
+  const uint32_t position = values_position_of(record);
+  const bool held = record.header & kStackHeld;
+  if (position == (held ? kNoValues : 0)) fire_word_error("not-defined", *word_at(node, index));
+  const bool object = Kind((record.header & kKindMask) >> kKindShift) == kObject;
+  Cell* slot = (held ? stack::bottom + position : cells_of(position)) + index;
   *slot = value;
-  if (kind_of(node) == kObject) word_at(node, index)->header |= kAssigned;
+  if (object) word_at(node, index)->header |= kAssigned;
   return slot;
 }
 

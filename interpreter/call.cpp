@@ -879,15 +879,18 @@ bool integer_operator(const Cell& callable, const Cell& left, const Cell& right,
       native::index_of(callable) > natives::GREATER_OR_EQUAL_Q) {
     return false;
   }
-  // The compare operator of each comparison native, in the natives' order.
-  static constexpr int32_t kCompareOp[] = {action::EQUAL, action::NOT_EQUAL, action::STRICT_EQUAL,
-                                           action::LESSER, action::GREATER,
-                                           action::LESSER_OR_EQUAL, action::GREATER_OR_EQUAL};
-  std::optional<bool> truth =
-      dispatch::integer_compare(kCompareOp[native::index_of(callable) - natives::EQUAL_Q],
-                               integer::get_value(left), integer::get_value(right));
-  if (truth) *result = logic::make(*truth);
-  return truth.has_value();
+  const int32_t a = integer::get_value(left), b = integer::get_value(right);
+  bool truth;
+  switch (native::index_of(callable)) {  // the comparison natives, as integer_compare answers
+    case natives::EQUAL_Q: case natives::STRICT_EQUAL_Q: truth = a == b; break;
+    case natives::NOT_EQUAL_Q: truth = a != b; break;
+    case natives::LESSER_Q: truth = a < b; break;
+    case natives::GREATER_Q: truth = a > b; break;
+    case natives::LESSER_OR_EQUAL_Q: truth = a <= b; break;
+    default: truth = a >= b; break;
+  }
+  *result = logic::make(truth);
+  return true;
 }
 
 void run_function(const Cell& function) {

@@ -38,6 +38,9 @@ struct Node {
   // there (only where operators apply after it).
   bool check_after = false;
   bool direct_set = false;           // kSetWord: see the planner
+  // Found to run code, or to be a paren of more than such an expression (see pure_value): the
+  // node is never computed in place.
+  mutable bool not_pure = false;
   uint8_t arity = 0;               // kCall: arguments
   const interp::CallInfo* info = nullptr;  // kCall, kInfix (checked to still describe it)
   // The value cell of the node's word (kWord, kCall, kInfix) in a context whose values are a
@@ -303,6 +306,78 @@ inline bool usable_at(Walk& w, uint32_t position) {
 inline bool usable(Walk& w, const Node* node) { return usable_at(w, node->start); }
 
 void run(Walk& w, const Node* node, bool no_infix);
+inline Plan* plan_for(uint32_t node, uint32_t index);
+
+// The value of an expression that runs no code, computed in place: a literal, a word holding
+// data, an operator over two numbers that it computes without a call, a paren holding one such
+// expression. False when the node is anything else or its guards fail; nothing has happened
+// then, and the caller evaluates the node its usual way. The walk must stand at the node with
+// the plan holding there: nothing in such an expression can change a block.
+// A literal's cell, or the value of a word holding data; null for anything else.
+inline const Cell* pure_leaf(const Node* node) {
+  if (node->kind == kConst) return &node->cell;
+  if (node->kind != kWord) return nullptr;
+  const Cell* value = word_value_of(node);
+  const uint8_t type = cell::type_of(*value);
+  if (type == TYPE_UNSET || type == TYPE_OP || interp::callable(type)) return nullptr;
+  return value;
+}
+
+bool pure_value(const Node* node, Cell* out, uint32_t depth = 0) {
+  if (node->not_pure) return false;
+  switch (node->kind) {
+    case kConst:
+      *out = node->cell;
+      return true;
+    case kWord: {
+      const Cell* value = word_value_of(node);
+      const uint8_t type = cell::type_of(*value);
+      if (type == TYPE_UNSET || type == TYPE_OP || interp::callable(type)) return false;
+      *out = *value;
+      return true;
+    }
+    case kInfix: {
+      Cell left, right;
+      const Cell* a = pure_leaf(node->kids[0]);
+      if (!a) {
+        if (!pure_value(node->kids[0], &left, depth)) {
+          node->not_pure = node->kids[0]->not_pure;
+          return false;
+        }
+        a = &left;
+      }
+      const Cell* b = pure_leaf(node->kids[1]);
+      if (!b) {
+        if (!pure_value(node->kids[1], &right, depth)) {
+          node->not_pure = node->kids[1]->not_pure;
+          return false;
+        }
+        b = &right;
+      }
+      if (!interp::same_callable(*word_value_of(node), node->guard)) return false;
+      return interp::number_operator(node->function, *a, *b, out);
+    }
+    case kParen: {
+      // One expression filling the paren; its plan holds when the epoch says so.
+      if (depth > 8) return false;
+      Plan* inner = plan_for(cell::series_node(node->cell), cell::series_index(node->cell));
+      const uint32_t start = cell::series_index(node->cell);
+      if (!inner || start >= inner->cells.size() || inner->checked != epoch) return false;
+      const Node* statement = statement_at(*inner, start);
+      if (statement == &general_statement || statement->check_after ||
+          statement->end != inner->cells.size()) {
+        node->not_pure = true;  // a paren's cell names the same block while the plan holds
+        return false;
+      }
+      if (pure_value(statement, out, depth + 1)) return true;
+      node->not_pure = statement->not_pure;
+      return false;
+    }
+    default:
+      node->not_pure = true;
+      return false;
+  }
+}
 
 // One expression where the plan may not hold: planned if usable, else by the general evaluator.
 // Pushes the value.
@@ -346,8 +421,13 @@ inline const Cell* plain_leaf(Walk& w, const Node* node) {
   interp::lean_enter(callable, node->cell, false);
   for (uint32_t a = 0; a < info->arity; a++) {
     const Node* argument = node->kids[a];
+    Cell computed;
     if (const Cell* value = plain_leaf(w, argument)) {
       stack::push_copy(*value);
+      w.feed.index = argument->end;
+    } else if (!argument->check_after && !argument->not_pure && usable(w, argument) &&
+               pure_value(argument, &computed)) {
+      stack::push_copy(computed);
       w.feed.index = argument->end;
     } else if (usable(w, argument)) {
       run(w, argument, false);
@@ -364,6 +444,12 @@ inline const Cell* plain_leaf(Walk& w, const Node* node) {
 }
 
 [[gnu::noinline]] void run_infix(Walk& w, const Node* node) {
+  Cell computed;
+  if (pure_value(node, &computed)) {
+    stack::push_copy(computed);
+    w.feed.index = node->end;
+    return;
+  }
   const Node* left = node->kids[0];
   if (const Cell* value = plain_leaf(w, left)) {
     stack::push_copy(*value);
@@ -420,9 +506,18 @@ inline const Cell* plain_leaf(Walk& w, const Node* node) {
 [[gnu::noinline]] void run_set_word(Walk& w, const Node* node) {
   const Cell name = node->cell;
   w.feed.index++;
+  const Node* value = node->kids[0];
+  Cell computed;
+  if (node->direct_set && !value->check_after && usable(w, value) &&
+      pure_value(value, &computed) && cell::type_of(computed) != TYPE_UNSET) {
+    // Nothing can go wrong between here and the store: no frame is needed for it.
+    *word_value_of(node) = computed;
+    stack::push_copy(computed);
+    w.feed.index = value->end;
+    return;
+  }
   frames::mark_native(name);
   stack::push_copy(name);
-  const Node* value = node->kids[0];
   if (usable(w, value)) {
     run(w, value, false);
   } else {
@@ -477,10 +572,16 @@ void run(Walk& w, const Node* node, bool no_infix) {
     case kSetWord:
       run_set_word(w, node);
       break;
-    case kParen:
+    case kParen: {
+      Cell computed;
+      if (pure_value(node, &computed)) {
+        stack::push_copy(computed);
+      } else {
+        interp::eval_block(node->cell, false);
+      }
       w.feed.index++;
-      interp::eval_block(node->cell, false);
       break;
+    }
     case kInfix:
       run_infix(w, node);
       break;
@@ -602,8 +703,9 @@ bool walk_statements(Plan* plan, const Cell& block, Cell* base) {
   }
   const Cell saved = interp::eval_position;
   Walk w{Feed{block, start, interp::kToTail}, plan, epoch, 0};
+  // Nested walks put the position back as they found it: only the index moves here.
+  interp::eval_position = block;
   for (;;) {
-    interp::eval_position = block;
     cell::set_series_index(interp::eval_position, w.feed.index);
     step(w);
     if (pending) {
