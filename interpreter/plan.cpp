@@ -13,6 +13,8 @@
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
 #include "datatypes/native.h"
+#include "datatypes/integer.h"
+#include "datatypes/series.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/stack.h"
 #include "datatypes/word.h"
@@ -373,6 +375,28 @@ bool pure_value(const Node* node, Cell* out, uint32_t depth = 0) {
       node->not_pure = statement->not_pure;
       return false;
     }
+    case kPath: {
+      // A block's value picked by a literal index, the path read as it is now.
+      const uint32_t path = cell::series_node(node->cell);
+      const uint32_t at = cell::series_index(node->cell);
+      if (at + 2 != cell::cell_count(path)) return false;
+      const Cell* elements = cell::cells_of(path) + at;
+      const Cell& head = elements[0];
+      if (cell::type_of(head) != TYPE_WORD || cell::type_of(elements[1]) != TYPE_INTEGER ||
+          !word::context_of(head) || word::index_of(head) == context::kUnresolved ||
+          !context::has_values(word::context_of(head))) {
+        return false;
+      }
+      Cell block = *interp::word_value(head);
+      if (cell::type_of(block) != TYPE_BLOCK) return false;
+      const Cell* picked = series::pick(&block, integer::get_value(elements[1]), nullptr);
+      // A function picked by a plain path is called.
+      if (cell::type_of(node->cell) == TYPE_PATH && interp::callable(cell::type_of(*picked))) {
+        return false;
+      }
+      *out = *picked;
+      return true;
+    }
     default:
       node->not_pure = true;
       return false;
@@ -586,6 +610,12 @@ void run(Walk& w, const Node* node, bool no_infix) {
       run_infix(w, node);
       break;
     case kPath: {
+      Cell computed;
+      if (pure_value(node, &computed)) {
+        stack::push_copy(computed);
+        w.feed.index++;
+        break;
+      }
       w.feed.index++;
       Cell path = node->cell;
       gc::Guard guard(path);
