@@ -605,7 +605,14 @@ struct PlanKeepers {
                           natives::GREATER_Q, natives::LESSER_OR_EQUAL_Q,
                           natives::GREATER_OR_EQUAL_Q, natives::SAME_Q, natives::NOT,
                           natives::TYPE_Q, natives::PRINT, natives::PRIN,
-                          natives::REDUCE}) {
+                          natives::REDUCE, natives::BREAK, natives::CONTINUE, natives::EXIT,
+                          natives::RETURN, natives::THROW, natives::CATCH, natives::TRY,
+                          natives::SWITCH, natives::CASE, natives::NEGATIVE_Q,
+                          natives::POSITIVE_Q, natives::SIGN_Q, natives::MAX, natives::MIN,
+                          natives::SHIFT, natives::SINE, natives::COSINE, natives::TANGENT,
+                          natives::ARCSINE, natives::ARCCOSINE, natives::ARCTANGENT,
+                          natives::NAN_Q, natives::LOG_E, natives::EXP,
+                          natives::SQUARE_ROOT, natives::VALUE_Q}) {
       natives[index] = true;
     }
     for (int32_t slot : {action::ADD, action::SUBTRACT, action::MULTIPLY, action::DIVIDE,

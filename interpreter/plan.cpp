@@ -49,6 +49,9 @@ struct Node {
   // series, while no buffer has been relocated since it was found.
   mutable Cell* value_cell = nullptr;
   mutable uint64_t value_relocations = 0;
+  // check_after: the same for the word at `end`.
+  mutable Cell* after_cell = nullptr;
+  mutable uint64_t after_relocations = 0;
   uint32_t start = 0, end = 0;     // the cells it spans
   uint32_t op_at = 0;              // kInfix: the operator's word
   Cell cell{};                     // the cell at start (kInfix: the operator's word)
@@ -271,16 +274,21 @@ Node* statement_at(Plan& plan, uint32_t index) {
 // --- The planned walk ----------------------------------------------------------------------------
 
 // The value cell of the node's word (its cell): kept in the node while the buffers stay put.
-inline Cell* word_value_of(const Node* node) {
-  if (node->value_relocations == alloc::relocations && node->value_cell) return node->value_cell;
-  Cell* value = interp::word_value(node->cell);
-  const Cell* record = context::context_cell(word::context_of(node->cell));
-  if (word::index_of(node->cell) != context::kUnresolved &&
+// A word's value cell, kept in `cache` while no buffer has been relocated since it was found
+// (words of a function's context, whose values move with each call, are looked up each time).
+inline Cell* cached_value(const Cell& word, Cell*& cache, uint64_t& relocations) {
+  if (relocations == alloc::relocations && cache) return cache;
+  Cell* value = interp::word_value(word);
+  const Cell* record = context::context_cell(word::context_of(word));
+  if (word::index_of(word) != context::kUnresolved &&
       !(record->header & context::kStackHeld) && context::values_position_of(*record)) {
-    node->value_cell = value;
-    node->value_relocations = alloc::relocations;
+    cache = value;
+    relocations = alloc::relocations;
   }
   return value;
+}
+inline Cell* word_value_of(const Node* node) {
+  return cached_value(node->cell, node->value_cell, node->value_relocations);
 }
 
 struct Walk {
@@ -413,7 +421,19 @@ inline void expression(Walk& w, const Node* node, bool no_infix) {
 // After an expression, the general walk's operator look-ahead, where it may find one.
 inline void look_after(Walk& w, const Node* node, bool no_infix) {
   if (no_infix || pending) return;
-  if (!w.stale && w.feed.index == node->end && !node->check_after) return;
+  if (!w.stale && w.feed.index == node->end) {
+    if (!node->check_after) return;
+    // The word after it was no operator when planned: one still is not, most often.
+    if (usable_at(w, node->end)) {
+      const Cell& word = w.plan->cells[node->end];
+      if (word::context_of(word) && word::index_of(word) != context::kUnresolved &&
+          context::has_values(word::context_of(word)) &&
+          cell::type_of(*cached_value(word, node->after_cell, node->after_relocations)) !=
+              TYPE_OP) {
+        return;
+      }
+    }
+  }
   interp::apply_operators(w.feed, stack::top - 1, true);
 }
 
