@@ -118,6 +118,14 @@ void release(Plan* plan) {
   }
 }
 
+struct Using {
+  Plan* plan;
+  explicit Using(Plan* p) : plan(p) { plan->users++; }
+  ~Using() { release(plan); }
+  Using(const Using&) = delete;
+  Using& operator=(const Using&) = delete;
+};
+
 void drop_dead_plans() {
   gc::keep_marked(planned_nodes, [](uint32_t node) { retire(plans[node]); });
 }
@@ -449,6 +457,37 @@ inline const Cell* plain_leaf(Walk& w, const Node* node) {
   return value;
 }
 
+bool walk_statements(Plan* plan, const Cell& block, Cell* base);
+
+// Parens run in the enclosing frame up to this nesting; deeper ones get frames again, so that
+// deep nesting meets the frame limit (stack-overflow) before the machine stack runs out.
+constexpr uint32_t kFramelessParens = 32;
+uint32_t frameless_parens = 0;
+struct FramelessParen {
+  FramelessParen() { ++frameless_parens; }
+  ~FramelessParen() { --frameless_parens; }
+  FramelessParen(const FramelessParen&) = delete;
+  FramelessParen& operator=(const FramelessParen&) = delete;
+};
+
+// A paren's statements walked by its plan in the enclosing frame, its value pushed, as
+// eval_block would leave it; false, nothing done, when the paren has no plan yet or is nested
+// too deep.
+bool run_paren(const Node* node) {
+  if (frameless_parens >= kFramelessParens) return false;
+  Plan* inner = plan_for(cell::series_node(node->cell), cell::series_index(node->cell));
+  if (!inner) return false;
+  Using using_plan(inner);
+  FramelessParen nesting;
+  // The paren may lose its last holder while it runs: its cell under the value keeps it.
+  stack::push_copy(node->cell);
+  Cell* base = stack::top;
+  if (walk_statements(inner, node->cell, base)) return true;
+  base[-1] = *base;
+  stack::top = base;
+  return true;
+}
+
 [[gnu::noinline]] void run_call(Walk& w, const Node* node) {
   const Cell* value = word_value_of(node);
   // The description kept must still be the callable's: a callable made later on the nodes of a
@@ -620,7 +659,7 @@ void run(Walk& w, const Node* node, bool no_infix) {
       Cell computed;
       if (pure_value(node, &computed)) {
         stack::push_copy(computed);
-      } else {
+      } else if (!run_paren(node)) {
         interp::eval_block(node->cell, false);
       }
       w.feed.index++;
@@ -696,13 +735,6 @@ Plan* plan_for_slow(uint32_t node, uint32_t index) {
   return &plan;
 }
 
-struct Using {
-  Plan* plan;
-  explicit Using(Plan* p) : plan(p) { plan->users++; }
-  ~Using() { release(plan); }
-  Using(const Using&) = delete;
-  Using& operator=(const Using&) = delete;
-};
 
 // One expression of the walk at the top level of its block, its value pushed: planned when the
 // plan holds there, else by the general evaluator.
