@@ -1,12 +1,14 @@
-// Operating-system services over POSIX: virtual memory (mmap), directory, environment, file
-// sizes, the secure random source (getrandom), sleep, time and zone (clock_gettime, localtime_r
-// with tm_gmtoff), and the error box.
+// Operating-system services over POSIX: virtual memory (mmap), directory, environment, the
+// command line (/proc/self/cmdline), the system's description (uname, os-release), file sizes,
+// the secure random source (getrandom), sleep, time and zone (clock_gettime, localtime_r with
+// tm_gmtoff), and the error box.
 #include "platform/os/platform.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -74,6 +76,103 @@ std::vector<std::pair<std::string, std::string>> environment() {
     }
   }
   return entries;
+}
+
+// --- The process and the system ------------------------------------------------------------
+
+namespace {
+
+// The whole content of a file that may not tell its size (the files of /proc); false when it
+// cannot be opened or read.
+bool read_whole_file(const char* path, std::string& content) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  content.clear();
+  char chunk[4096];
+  ssize_t got;
+  while ((got = read(fd, chunk, sizeof chunk)) != 0) {
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      close(fd);
+      return false;
+    }
+    content.append(chunk, size_t(got));
+  }
+  close(fd);
+  return true;
+}
+
+}  // namespace
+
+std::string join_command_line(const std::vector<std::string>& arguments) {
+  std::string line;
+  for (const std::string& argument : arguments) {
+    if (!line.empty()) line += ' ';
+    bool quoted = argument.empty() || argument.find_first_of(" \t") != std::string::npos;
+    if (quoted) line += '"';
+    line += argument;
+    if (quoted) line += '"';
+  }
+  return line;
+}
+
+std::string command_line() {
+  std::string content;
+  if (!read_whole_file("/proc/self/cmdline", content)) return std::string();
+  // Each argument ends with a NUL; a process that rewrote its arguments may have left the last
+  // one without.
+  std::vector<std::string> arguments;
+  size_t start = 0;
+  for (size_t end; (end = content.find('\0', start)) != std::string::npos; start = end + 1) {
+    arguments.push_back(content.substr(start, end - start));
+  }
+  if (start < content.size()) arguments.push_back(content.substr(start));
+  return join_command_line(arguments);
+}
+
+std::string os_release_value(const std::string& text, const std::string& key) {
+  std::string value;
+  size_t line_start = 0;
+  while (line_start < text.size()) {
+    size_t line_end = text.find('\n', line_start);
+    if (line_end == std::string::npos) line_end = text.size();
+    std::string line = text.substr(line_start, line_end - line_start);
+    line_start = line_end + 1;
+    if (line.compare(0, key.size() + 1, key + "=") != 0) continue;
+    // A later assignment wins, as when the file is sourced by a shell.
+    value.clear();
+    const char quote = line.size() > key.size() + 1 ? line[key.size() + 1] : 0;
+    if (quote == '"' || quote == '\'') {
+      for (size_t i = key.size() + 2; i < line.size() && line[i] != quote; i++) {
+        if (quote == '"' && line[i] == '\\' && i + 1 < line.size()) i++;
+        value += line[i];
+      }
+    } else {
+      value = line.substr(key.size() + 1);
+      value.erase(value.find_last_not_of(" \t\r") + 1);
+    }
+  }
+  return value;
+}
+
+SystemInfo system_info() {
+  SystemInfo info;
+  utsname names;
+  if (uname(&names) == 0) {
+    info.kernel = names.sysname;
+    info.release = names.release;
+    info.machine = names.machine;
+  }
+  std::string text;
+  if (read_whole_file("/etc/os-release", text) || read_whole_file("/usr/lib/os-release", text)) {
+    info.distribution = os_release_value(text, "PRETTY_NAME");
+    if (info.distribution.empty()) {
+      info.distribution = os_release_value(text, "NAME");
+      std::string version = os_release_value(text, "VERSION");
+      if (!info.distribution.empty() && !version.empty()) info.distribution += " " + version;
+    }
+  }
+  return info;
 }
 
 // --- Files and the secure random source --------------------------------------------------------

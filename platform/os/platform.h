@@ -1,7 +1,8 @@
 // Operating-system services under the runtime, over POSIX: start-up of the platform layer,
-// virtual memory, current directory, environment, file sizes, the secure random source,
-// sleeping, time of day and date with the zone, and the error box of fatal reports. Console
-// output is in platform/os/console.h, child processes in platform/os/process.h.
+// virtual memory, current directory, environment, the process's command line, the system's
+// description, file sizes, the secure random source, sleeping, time of day and date with the
+// zone, and the error box of fatal reports. Console output is in platform/os/console.h, child
+// processes in platform/os/process.h.
 // This layer depends on nothing of the runtime but the throw codes.
 #pragma once
 #include <cstddef>
@@ -29,6 +30,29 @@ bool set_env(const char* name, const char* value);
 // Every variable of the process environment, in the system's order, each entry split at its
 // first "=" after the first character (a name may begin with "=").
 std::vector<std::pair<std::string, std::string>> environment();
+
+// --- The process and the system ------------------------------------------------------------
+
+// The whole command line the process was started with, in UTF-8: its arguments as the kernel
+// keeps them (/proc/self/cmdline), the program first, joined by single spaces. An argument that
+// is empty or holds a space or a tab is put between double quotes, so that splitting the line at
+// unquoted blanks, quotes toggling, gives the arguments back; quotes inside an argument are left
+// as they are. Empty when the arguments cannot be read.
+std::string command_line();
+// The arguments joined as command_line() joins them.
+std::string join_command_line(const std::vector<std::string>& arguments);
+
+// The running system as uname(2) and os-release tell it.
+struct SystemInfo {
+  std::string kernel;        // the kernel's name ("Linux")
+  std::string release;       // the kernel's release ("6.1.0-18-amd64")
+  std::string machine;       // the hardware's name ("x86_64")
+  std::string distribution;  // os-release's PRETTY_NAME (else NAME and VERSION); "" when none
+};
+SystemInfo system_info();
+// The value of the key in os-release text (KEY=value lines; a value may be quoted in double
+// quotes, where a backslash escapes the next character, or in single quotes); "" when absent.
+std::string os_release_value(const std::string& text, const std::string& key);
 
 // The size in bytes of what the path names, opened for reading; -1 when it cannot be opened or
 // is a directory.

@@ -29,15 +29,6 @@ class Error : public WordTest {
     Cell proto{TYPE_DATATYPE, TYPE_ERROR, 0, 0};
     return datatype::lookup<action::MAKE>(TYPE_ERROR)(&proto, s, TYPE_ERROR);
   }
-  // The error the body raised (the newest stack cell after the throw), or null.
-  template <class Body>
-  static Cell* caught(Body&& body) {
-    uint32_t code = frames::try_catch(runtime_words::words.try_, body);
-    cycles::reset();
-    if (code != rt::kThrowError) return nullptr;
-    Cell* e = stack::top - 1;
-    return cell::type_of(*e) == TYPE_ERROR ? e : nullptr;
-  }
   // "category/id" of an error value.
   static std::string name(const Cell& e) {
     return form(Cell{TYPE_WORD, 0, error::type_symbol(e), context::kUnresolved}) + "/" +

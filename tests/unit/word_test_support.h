@@ -2,7 +2,7 @@
 // that empties the stacks around each test, a builder that turns a short text ("a [b :c] (d)
 // e: /f #g none 12 \"doc\"\nh", strings without spaces) into a block as source code would hold
 // it (words bound to the global context, unresolved), and readers for mold, form and raised
-// errors.
+// errors (by name, or the error value itself).
 // Everything a test makes lives on the data stack, so it stays rooted under ZEL_GC_STRESS=1.
 #pragma once
 #include <gtest/gtest.h>
@@ -114,6 +114,15 @@ class WordTest : public testing::Test {
     cycles::reset();
     if (!code) return "";
     return std::string(rt::raised.category) + "/" + rt::raised.id;
+  }
+  // The error value the body raised (the newest stack cell after the throw), or null.
+  template <class Body>
+  static Cell* caught(Body&& body) {
+    uint32_t code = frames::try_catch(runtime_words::words.try_, body);
+    cycles::reset();
+    if (code != rt::kThrowError) return nullptr;
+    Cell* e = stack::top - 1;
+    return cell::type_of(*e) == TYPE_ERROR ? e : nullptr;
   }
 
  private:
