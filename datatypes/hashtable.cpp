@@ -54,6 +54,11 @@ inline Cell* record_at(uint32_t table, uint32_t offset) {
   return reinterpret_cast<Cell*>(alloc::series_of(table_of(table)->block)->head_ptr() + offset);
 }
 
+// A map!'s keys buffer holds two words a bucket: the key, then its hash.
+inline bool keeps_hashes(const Table* t) { return t->kind == kMap; }
+inline uint32_t key_words(const Table* t) { return keeps_hashes(t) ? 2 : 1; }
+inline uint32_t bucket_key(const Table* t, uint32_t i) { return words(t->keys)[i * key_words(t)]; }
+
 inline uint32_t bucket_state(const uint32_t* flags, uint32_t i) {
   return (flags[i >> 4] >> ((i & 15) << 1)) & 3;
 }
@@ -336,7 +341,8 @@ struct Slot {
 
 // Walks the probe sequence of the hash: a live bucket whose key `match` accepts ends the walk,
 // as do an empty bucket and the return to the first bucket. An insert takes the first deleted
-// bucket seen, else the empty bucket that ended the walk. match may allocate.
+// bucket seen, else the empty bucket that ended the walk. A map! asks match only about keys of
+// the same hash. match may allocate.
 template <class Match>
 Slot probe(uint32_t table, uint32_t hash, Match&& match) {
   uint32_t mask = table_of(table)->buckets - 1;
@@ -350,6 +356,9 @@ Slot probe(uint32_t table, uint32_t hash, Match&& match) {
     if (state & kEmpty) return Slot{kNone, deleted != kNone ? deleted : i};
     if (state & kDeleted) {
       if (deleted == kNone) deleted = i;
+    } else if (keeps_hashes(t)) {
+      const uint32_t* pair = words(t->keys) + 2 * i;
+      if (pair[1] == hash && match(pair[0])) return Slot{i, kNone};
     } else if (match(words(t->keys)[i])) {
       return Slot{i, kNone};
     }
@@ -358,14 +367,16 @@ Slot probe(uint32_t table, uint32_t hash, Match&& match) {
   }
 }
 
-// Takes the bucket for the key: an empty one adds to occupied, any one to the size.
-void occupy(uint32_t table, uint32_t bucket, uint32_t key) {
+// Takes the bucket for the key of the hash: an empty one adds to occupied, any one to the size.
+void occupy(uint32_t table, uint32_t bucket, uint32_t key, uint32_t hash) {
   Table* t = table_of(table);
   uint32_t* flags = words(t->flags);
   if (bucket_state(flags, bucket) & kEmpty) t->occupied++;
   t->size++;
   set_live(flags, bucket);
-  words(t->keys)[bucket] = key;
+  uint32_t* entry = words(t->keys) + bucket * key_words(t);
+  entry[0] = key;
+  if (keeps_hashes(t)) entry[1] = hash;
 }
 
 // --- Tables under construction ------------------------------------------------------------------
@@ -407,7 +418,7 @@ uint32_t new_record(uint32_t kind) {
 void reset_buckets(uint32_t table, uint32_t buckets) {
   uint32_t flags = new_words((buckets + 15) / 16, kAllEmpty);
   gc::Guard flags_guard(flags);
-  uint32_t keys = new_words(buckets, 0);
+  uint32_t keys = new_words(buckets * key_words(table_of(table)), 0);
   Table* t = table_of(table);
   t->flags = flags;
   t->keys = keys;
@@ -522,13 +533,14 @@ void renumber(uint32_t table, uint32_t lo, uint32_t hi, NewIndex new_index) {
 
 void index_from_block(uint32_t table, uint32_t buckets);
 
-// map! and word tables: the keys move to new flags and keys of the bucket count. The hashes
-// come from the block's cells, which never allocates.
+// map! and word tables: the keys move to new flags and keys of the bucket count. A map! keeps
+// its keys' hashes; a word table's come from the block's cells, which never allocates.
 void resize(uint32_t table, uint32_t buckets) {
   uint32_t flags = new_words((buckets + 15) / 16, kAllEmpty);
   gc::Guard flags_guard(flags);
-  uint32_t keys = new_words(buckets, 0);
+  uint32_t keys = new_words(buckets * key_words(table_of(table)), 0);
   Table* t = table_of(table);
+  uint32_t stride = key_words(t);
   const uint32_t* old_flags = words(t->flags);
   const uint32_t* old_keys = words(t->keys);
   uint32_t* new_flags = words(flags);
@@ -538,11 +550,12 @@ void resize(uint32_t table, uint32_t buckets) {
   uint32_t moved = 0;
   for (uint32_t i = 0; i < t->buckets; i++) {
     if (bucket_state(old_flags, i) != 0) continue;
-    uint32_t key = old_keys[i];
-    uint32_t j = hash_value(block[key]) & mask;
+    const uint32_t* entry = old_keys + i * stride;
+    uint32_t hash = keeps_hashes(t) ? entry[1] : hash_value(block[entry[0]]);
+    uint32_t j = hash & mask;
     for (uint32_t step = 1; !(bucket_state(new_flags, j) & kEmpty); step++) j = (j + step) & mask;
     set_live(new_flags, j);
-    new_keys[j] = key;
+    std::memcpy(new_keys + j * stride, entry, stride * sizeof(uint32_t));
     moved++;
   }
   t->flags = flags;
@@ -610,7 +623,8 @@ bool same_key(uint32_t table, uint32_t key, const Cell& cell) {
   }
 }
 
-int32_t put_index(uint32_t table, uint32_t index) {
+// Enters the block cell at the index under its hash. May allocate.
+int32_t put_index(uint32_t table, uint32_t index, uint32_t hash) {
   Table* t = table_of(table);
   if (t->occupied >= t->upper) {
     uint32_t buckets = grown_buckets(t);
@@ -623,8 +637,7 @@ int32_t put_index(uint32_t table, uint32_t index) {
   }
   uint32_t kind = t->kind;
   Cell cell = cells_of(t->block)[index];
-  Slot slot =
-      probe(table, hash_value(cell), [&](uint32_t key) { return same_key(table, key, cell); });
+  Slot slot = probe(table, hash, [&](uint32_t key) { return same_key(table, key, cell); });
   if (slot.found != kNone) {
     if (kind == kHash) {
       join_group(table, slot.found, index);
@@ -632,9 +645,13 @@ int32_t put_index(uint32_t table, uint32_t index) {
     }
     return 0;
   }
-  occupy(table, slot.free, index);
+  occupy(table, slot.free, index, hash);
   if (kind == kHash) set_reverse(table, index, slot.free);
   return 0;
+}
+
+int32_t put_index(uint32_t table, uint32_t index) {
+  return put_index(table, index, hash_value(cells_of(table_of(table)->block)[index]));
 }
 
 uint32_t index_of(uint32_t table, const Cell* cell) {
@@ -643,14 +660,15 @@ uint32_t index_of(uint32_t table, const Cell* cell) {
 
 // --- Finding -----------------------------------------------------------------------------------
 
-// map!: the key cell index, or -1. Any word is looked up as the set-word it is stored as.
-int64_t find_in_map(uint32_t table, Cell key, int32_t op) {
+// map!: the index of the key cell matching the key of the hash, or -1. Any word is looked up as
+// the set-word it is stored as.
+int64_t find_in_map(uint32_t table, Cell key, int32_t op, uint32_t hash) {
   if (kKeyRules[cell::type_of(key)] == kKeySetWord) cell::set_type(key, TYPE_SET_WORD);
-  Slot slot = probe(table, hash_value(key), [&](uint32_t index) {
+  Slot slot = probe(table, hash, [&](uint32_t index) {
     return values_match(cells_of(table_of(table)->block)[index], key, op);
   });
   if (slot.found == kNone) return -1;
-  return words(table_of(table)->keys)[slot.found];
+  return bucket_key(table_of(table), slot.found);
 }
 
 // hash!: the best index among every match along the probe sequence. A list's values are
@@ -714,7 +732,8 @@ void index_pairs(uint32_t table, uint32_t first) {
       i += 2;
       continue;
     }
-    int64_t found = find_in_map(table, cells_of(block)[i], action::STRICT_EQUAL);
+    uint32_t hash = hash_value(cells_of(block)[i]);
+    int64_t found = find_in_map(table, cells_of(block)[i], action::STRICT_EQUAL, hash);
     if (found >= 0 && found != i) {
       Cell* pairs = cells_of(table_of(table)->block);
       if (pairs[found + 1].header == 0) table_of(table)->size++;  // a removed key comes back
@@ -725,7 +744,7 @@ void index_pairs(uint32_t table, uint32_t first) {
     }
     if (found < 0) {
       check_map_key(cells_of(block)[i]);
-      put_index(table, i);
+      put_index(table, i, hash);
       normalize_key(table, i);
     }
     i += 2;
@@ -830,7 +849,7 @@ uint32_t intern_symbol(uint32_t table, const uint8_t* text, uint32_t length, boo
   uint32_t index = cell_count(block);
   *cell::buffer_append_new_cell(block) = Cell{TYPE_SYMBOL, alias, 0, buffer};
   slot = probe(table, hash, [](uint32_t) { return false; });
-  occupy(table, slot.free, index);
+  occupy(table, slot.free, index, hash);
   return index + 1;
 }
 
@@ -849,7 +868,7 @@ int32_t find_word(uint32_t table, uint32_t symbol, bool any_case, uint32_t conte
   uint32_t block = table_of(table)->block;
   uint32_t index = cell_count(block);
   *cell::buffer_append_new_cell(block) = Cell{TYPE_WORD, context, symbol, index};
-  occupy(table, slot.free, index);
+  occupy(table, slot.free, index, hash_int(canonical));
   if (out_index) *out_index = static_cast<int32_t>(index);
   return -1;
 }
@@ -928,7 +947,7 @@ Cell* find(uint32_t table, const Cell* key, uint32_t head, uint32_t skip, int32_
       index = find_in_hash(table, wanted, head, skip, op, last, reverse);
       break;
     case kMap:
-      index = find_in_map(table, wanted, op);
+      index = find_in_map(table, wanted, op, hash_value(wanted));
       break;
     default:
       break;
@@ -939,8 +958,9 @@ Cell* find(uint32_t table, const Cell* key, uint32_t head, uint32_t skip, int32_
 Cell* find_next_equal(uint32_t table, const Cell* key, Probe& probe) {
   Cell wanted = *key;
   uint32_t mask = table_of(table)->buckets - 1;
+  uint32_t hash = hash_value(wanted);
   if (probe.bucket < 0) {
-    probe.bucket = static_cast<int32_t>(hash_value(wanted) & mask);
+    probe.bucket = static_cast<int32_t>(hash & mask);
     probe.start = static_cast<uint32_t>(probe.bucket);
     probe.count = 0;
   }
@@ -952,12 +972,48 @@ Cell* find_next_equal(uint32_t table, const Cell* key, Probe& probe) {
     if (state & kEmpty) return nullptr;
     probe.count++;
     probe.bucket = static_cast<int32_t>((bucket + probe.count) & mask);
-    if (state != 0) continue;
-    uint32_t index = words(t->keys)[bucket];
+    if (state != 0 || words(t->keys)[2 * bucket + 1] != hash) continue;
+    uint32_t index = words(t->keys)[2 * bucket];
     if (values_match(cells_of(t->block)[index], wanted, action::EQUAL)) {
       return cells_of(table_of(table)->block) + index;
     }
   }
+}
+
+Cell* find_map_key(uint32_t table, const Cell* key, int32_t op, uint32_t* hash_out) {
+  Cell wanted = *key;  // the key may lie in a buffer that a compare moves
+  if (kKeyRules[cell::type_of(wanted)] == kKeySetWord) cell::set_type(wanted, TYPE_SET_WORD);
+  uint32_t hash = hash_value(wanted);
+  if (hash_out) *hash_out = hash;
+  if (op != action::EQUAL) {
+    int64_t index = find_in_map(table, wanted, op, hash);
+    return index < 0 ? nullptr : cells_of(table_of(table)->block) + index;
+  }
+  // One walk: a live key spelled exactly as asked ends it; otherwise the first live equal key,
+  // else the first removed one, is remembered along the way.
+  int64_t live_equal = -1;
+  int64_t any_equal = -1;
+  int64_t exact = -1;
+  probe(table, hash, [&](uint32_t index) {
+    auto at = [&](uint32_t i) -> const Cell& { return cells_of(table_of(table)->block)[i]; };
+    bool strict = values_match(at(index), wanted, action::STRICT_EQUAL);
+    bool live = at(index + 1).header != 0;
+    if (strict && live) {
+      exact = index;
+      return true;
+    }
+    if (!values_match(at(index), wanted, action::EQUAL)) return false;
+    if (live && live_equal < 0) live_equal = index;
+    if (any_equal < 0) any_equal = index;
+    return false;
+  });
+  int64_t index = exact >= 0 ? exact : live_equal >= 0 ? live_equal : any_equal;
+  return index < 0 ? nullptr : cells_of(table_of(table)->block) + index;
+}
+
+void add_map_key(uint32_t table, uint32_t index, uint32_t hash) {
+  put_index(table, index, hash);
+  normalize_key(table, index);
 }
 
 void remove_cell(uint32_t table, const Cell* cell) {
@@ -1085,7 +1141,7 @@ Cell* put_record(uint32_t table, uint32_t key) {
       uint8_t* at = alloc::reserve_bytes(block, t->record_bytes);
       offset = static_cast<uint32_t>(at - alloc::series_of(block)->head_ptr());
     }
-    occupy(table, slot.free, offset);
+    occupy(table, slot.free, offset, hash_int(key));
   }
   Cell* record = record_at(table, offset);
   record[0] = Cell{kLiveRecord, key, 0, 0};

@@ -13,7 +13,8 @@
 // keys and the block of cells it indexes are further series named by node. A bucket's key is a
 // cell index of the block (hash!: or minus the number of a duplicate list), a symbol or word
 // index, or a record's byte offset in the block; cell indexes count from the block's first
-// element. Functions marked "May allocate" need the table rooted by the caller, through the
+// element. A map! keeps each key's full hash beside it, so that a probe compares only keys of
+// the same hash and growing hashes nothing again. Functions marked "May allocate" need the table rooted by the caller, through the
 // value or root that holds it (the collector reaches it with hashtable::mark).
 
 namespace hashtable {
@@ -31,7 +32,7 @@ struct Table {
   uint32_t reverse;   // hash!: node of the reverse index (cell index -> bucket)
   uint32_t dups;      // hash!: node of the duplicate lists (list n at position n)
   uint32_t flags;     // node: 2 bits a bucket, 16 buckets a word (2 empty, 1 deleted)
-  uint32_t keys;      // node: one 32-bit key a bucket
+  uint32_t keys;      // node: one 32-bit key a bucket (map!: the key, then its hash)
   uint32_t block;     // node of the cells the table indexes (records, for record tables)
   uint32_t occupied;  // live + deleted buckets
   uint32_t buckets;   // a power of two, at least 4
@@ -131,6 +132,17 @@ struct Probe {
   uint32_t count = 0;
 };
 Cell* find_next_equal(uint32_t table, const Cell* key, Probe& probe);
+
+// map!: the key cell a lookup under the operator settles on, or null. Under STRICT_EQUAL and SAME
+// the matching key; under EQUAL a live key strict-equal to the key, else the first live key
+// equal to it along the probe sequence, else the first such removed key (so that a key put again
+// takes its old place). Any word is looked up as a set-word; removed entries are found too.
+// hash_out, when given, receives the key's hash. The compare implementations may allocate.
+Cell* find_map_key(uint32_t table, const Cell* key, int32_t op, uint32_t* hash_out);
+// map!: enters the key cell at `index` of the block, of an accepted type and known to be absent,
+// under its hash (from find_map_key), and stores it in its own form as index_cells does. May
+// allocate.
+void add_map_key(uint32_t table, uint32_t index, uint32_t hash);
 
 // Dropping entries (call these before the block itself changes). hash!: the cell leaves its
 // duplicate list, or its bucket when it was alone, and its reverse-index entry is emptied; map!:

@@ -46,35 +46,17 @@ using cell::append_text;
 
 // --- Keys ----------------------------------------------------------------------------------------
 
-// Keys are looked up in the form they are stored in: any word as a set-word.
-Cell stored_form(Cell key) {
-  uint8_t type = cell::type_of(key);
-  if (type >= TYPE_WORD && type <= TYPE_GET_WORD) cell::set_type(key, TYPE_SET_WORD);
-  return key;
-}
-
 int32_t lookup_op(bool case_flag, bool same) {
   return same ? SAME : case_flag ? STRICT_EQUAL : EQUAL;
 }
 
 // The index of the key cell that matches the key under the operator, or -1. Removed entries are
 // found too, so that a key put again takes its old place. Ignoring letter case, a live key
-// spelled exactly as asked comes first, then any other live one, then a removed one. The
-// compare implementations may allocate.
-int64_t find_key(const Cell& map, const Cell& key, int32_t op) {
-  const Cell wanted = stored_form(key);
-  Cell* found = hashtable::find(table_node_of(map), &wanted, 0, 1, op == EQUAL ? STRICT_EQUAL : op,
-                                false, false);
-  int64_t exact = found ? found - entries(map) : -1;
-  if (op != EQUAL || (exact >= 0 && live(map, exact))) return exact;
-  int64_t removed = -1;
-  hashtable::Probe probe;
-  while (Cell* match = hashtable::find_next_equal(table_node_of(map), &wanted, probe)) {
-    int64_t index = match - entries(map);
-    if (live(map, index)) return index;
-    if (removed < 0) removed = index;
-  }
-  return removed;
+// spelled exactly as asked comes first, then any other live one, then a removed one. hash, when
+// given, receives the key's hash. The compare implementations may allocate.
+int64_t find_key(const Cell& map, const Cell& key, int32_t op, uint32_t* hash = nullptr) {
+  Cell* found = hashtable::find_map_key(table_node_of(map), &key, op, hash);
+  return found ? found - entries(map) : -1;
 }
 
 int64_t find_live_key(const Cell& map, const Cell& key, int32_t op) {
@@ -99,7 +81,8 @@ void put_entry(const Cell& map, Cell key, Cell value, bool case_flag) {
   gc::Guard keep_key(key);
   gc::Guard keep_value(value);
   cell::clear_new_line_flag(value.header);
-  int64_t at = find_key(map, key, lookup_op(case_flag, false));
+  uint32_t hash = 0;
+  int64_t at = find_key(map, key, lookup_op(case_flag, false), &hash);
   if (at >= 0) {
     Cell& slot = entries(map)[at + 1];
     // A removed entry comes back.
@@ -113,7 +96,7 @@ void put_entry(const Cell& map, Cell key, Cell value, bool case_flag) {
   block::append_cell(entry_block(map), key);
   block::append_cell(entry_block(map), value);
   // Enters the key and stores it in its own form.
-  hashtable::index_cells(table_node_of(map), first, 2);
+  hashtable::add_map_key(table_node_of(map), first, hash);
 }
 
 // --- Printing ------------------------------------------------------------------------------------

@@ -111,9 +111,27 @@ Series* fit(uint32_t node, uint32_t code_point, uint32_t latin) {
   return need > unit ? widen(node, unit, need) : s;
 }
 
-void append_ascii(uint32_t node, const char* text) {
-  for (; *text; text++) append_char(node, static_cast<uint8_t>(*text));
+// Appends each byte as one code point (one reservation when all are ASCII). May allocate.
+void append_bytes(uint32_t node, const char* bytes, size_t count) {
+  bool ascii = std::all_of(bytes, bytes + count, [](char c) { return uint8_t(c) < 0x80; });
+  if (!ascii || count > alloc::kMaxCapacity / 4) {
+    for (size_t i = 0; i < count; i++) append_char(node, static_cast<uint8_t>(bytes[i]));
+    return;
+  }
+  // ASCII fits every unit: one reservation for the whole text (form of numbers, the maps
+  // benchmark).
+  uint32_t unit = checked_unit(alloc::series_of(node));
+  uint8_t* at = alloc::reserve_bytes(node, static_cast<uint32_t>(count * unit));
+  if (unit == 1) {
+    std::memcpy(at, bytes, count);
+    return;
+  }
+  for (size_t i = 0; i < count; i++) {
+    write_unit(at + i * unit, unit, static_cast<uint8_t>(bytes[i]));
+  }
 }
+
+void append_ascii(uint32_t node, const char* text) { append_bytes(node, text, std::strlen(text)); }
 
 void remove_units(uint32_t node, uint64_t position, uint64_t count) {
   Series* s = alloc::series_of(node);
@@ -400,8 +418,7 @@ void append_c_string(const Cell& value, const char* text) {
 }
 
 void append_c_chars(const Cell& value, const char* bytes, size_t count) {
-  uint32_t node = cell::series_node(value);
-  for (size_t i = 0; i < count; i++) append_char(node, static_cast<uint8_t>(bytes[i]));
+  append_bytes(cell::series_node(value), bytes, count);
 }
 
 void truncate_units(uint32_t node, uint32_t count) {
@@ -591,14 +608,20 @@ int32_t compare_strings(const Cell& value1, const Cell& value2, int32_t op, bool
     n = std::min(a.count, length2);
   }
   bool folded = op != action::STRICT_EQUAL && op != action::SORT_CASE_ORDER;
-  for (uint64_t i = 0; i < n; i++) {
-    uint32_t x = a.at(i);
-    uint32_t y = b.at(i);
-    if (folded) {
-      x = fold(x);
-      y = fold(y);
+  if (!folded && a.unit == 1 && b.unit == 1) {
+    // Bytes compare as their code points (map keys, the maps benchmark).
+    int c = n ? std::memcmp(a.start, b.start, n) : 0;
+    if (c != 0) return c > 0 ? 1 : -1;
+  } else {
+    for (uint64_t i = 0; i < n; i++) {
+      uint32_t x = a.at(i);
+      uint32_t y = b.at(i);
+      if (folded) {
+        x = fold(x);
+        y = fold(y);
+      }
+      if (x != y) return x > y ? 1 : -1;
     }
-    if (x != y) return x > y ? 1 : -1;
   }
   if (prefix || a.count == length2) return 0;
   return a.count > length2 ? 1 : -1;
