@@ -367,8 +367,9 @@ Slot probe(uint32_t table, uint32_t hash, Match&& match) {
   }
 }
 
-// Takes the bucket for the key of the hash: an empty one adds to occupied, any one to the size.
-void occupy(uint32_t table, uint32_t bucket, uint32_t key, uint32_t hash) {
+// Takes the bucket for the key (of the hash, which a map! keeps): an empty one adds to occupied,
+// any one to the size.
+void occupy(uint32_t table, uint32_t bucket, uint32_t key, uint32_t hash = 0) {
   Table* t = table_of(table);
   uint32_t* flags = words(t->flags);
   if (bucket_state(flags, bucket) & kEmpty) t->occupied++;
@@ -849,7 +850,7 @@ uint32_t intern_symbol(uint32_t table, const uint8_t* text, uint32_t length, boo
   uint32_t index = cell_count(block);
   *cell::buffer_append_new_cell(block) = Cell{TYPE_SYMBOL, alias, 0, buffer};
   slot = probe(table, hash, [](uint32_t) { return false; });
-  occupy(table, slot.free, index, hash);
+  occupy(table, slot.free, index);
   return index + 1;
 }
 
@@ -868,7 +869,7 @@ int32_t find_word(uint32_t table, uint32_t symbol, bool any_case, uint32_t conte
   uint32_t block = table_of(table)->block;
   uint32_t index = cell_count(block);
   *cell::buffer_append_new_cell(block) = Cell{TYPE_WORD, context, symbol, index};
-  occupy(table, slot.free, index, hash_int(canonical));
+  occupy(table, slot.free, index);
   if (out_index) *out_index = static_cast<int32_t>(index);
   return -1;
 }
@@ -1141,7 +1142,7 @@ Cell* put_record(uint32_t table, uint32_t key) {
       uint8_t* at = alloc::reserve_bytes(block, t->record_bytes);
       offset = static_cast<uint32_t>(at - alloc::series_of(block)->head_ptr());
     }
-    occupy(table, slot.free, offset, hash_int(key));
+    occupy(table, slot.free, offset);
   }
   Cell* record = record_at(table, offset);
   record[0] = Cell{kLiveRecord, key, 0, 0};
