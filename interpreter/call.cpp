@@ -627,10 +627,20 @@ struct PlanKeepers {
 };
 const PlanKeepers plan_keepers;
 
+// Whether an action given these arguments may change a block's cells itself: only when one of
+// them is a block-like series (code is blocks and parens; a map!, a string or a number is not).
+bool action_may_change_code(const Cell* from, const Cell* to) {
+  for (; from < to; ++from) {
+    if (types::any_block(cell::type_of(*from))) return true;
+  }
+  return false;
+}
+
 void run_native_entry(const Cell& callable, const int32_t* positions) {
   const uint32_t slot = native::index_of(callable);
-  if (!(cell::type_of(callable) == TYPE_ACTION ? plan_keepers.actions[slot]
-                                               : plan_keepers.natives[slot])) {
+  if (cell::type_of(callable) == TYPE_ACTION
+          ? !plan_keepers.actions[slot] && action_may_change_code(stack::args, stack::top)
+          : !plan_keepers.natives[slot]) {
     plan::bump();
   }
   int32_t index = int32_t(native::index_of(callable));
