@@ -7,7 +7,7 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/constants.h"
-#include "datatypes/file.h"
+#include "datatypes/io.h"
 #include "datatypes/integer.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/stack.h"
@@ -57,14 +57,7 @@ void bytes_of(Cell* value, Bytes& out) {
       return;
     }
     case TYPE_FILE: {
-      Cell* path = stack::push_copy(constants::none);
-      string::init_empty(path, 0);
-      file::to_os_path(*value, *path, false);
-      int64_t count = -1;
-      const uint8_t* utf8 = unicode::string_to_utf8(*path, count);
-      std::string os_path(reinterpret_cast<const char*>(utf8), size_t(count));
-      stack::pop_cells(1);
-      if (!platform::read_file(os_path.c_str(), out.owned)) {
+      if (!platform::read_file(io::os_path(*value).c_str(), out.owned)) {
         rt::fire_error("access", "cannot-open", value);
       }
       out.own();

@@ -9,7 +9,7 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/date.h"
-#include "datatypes/file.h"
+#include "datatypes/io.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
@@ -230,18 +230,8 @@ void recycle(const int32_t* refinements) {
 // size? file: the file's size in bytes (a float! beyond the integer range); none for a path
 // naming a directory, or for a file that cannot be opened.
 void size_q(const int32_t*) {
-  Cell* path = stack::push_copy(constants::none);
-  string::init_empty(path, 16);
-  file::to_os_path(*stack::arg(0), *path, false);
-  int64_t length = -1;
-  const char* text = reinterpret_cast<const char*>(unicode::string_to_utf8(*path, length));
-  const std::string os_path(text, size_t(length));
-  const bool names_directory = os_path.empty() || os_path.back() == '/' ||
-                               os_path.back() == '\\' || os_path == "." || os_path == ".." ||
-                               os_path.ends_with("/.") || os_path.ends_with("/..");
-  if (names_directory) {
-    return stack::set_only_result(constants::none);
-  }
+  const std::string os_path = io::os_path(*stack::arg(0));
+  if (os_path.empty() || io::dir_path_q(os_path)) return stack::set_only_result(constants::none);
   const int64_t size = platform::file_size(os_path.c_str());
   stack::set_only_result(size < 0 ? constants::none : size_value(static_cast<double>(size)));
 }

@@ -177,15 +177,6 @@ SystemInfo system_info() {
 
 // --- Files and the secure random source --------------------------------------------------------
 
-int64_t file_size(const char* path) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  struct stat info;
-  bool ok = fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
-  close(fd);
-  return ok ? static_cast<int64_t>(info.st_size) : -1;
-}
-
 bool secure_random_bytes(void* buffer, size_t count) {
   auto* out = static_cast<uint8_t*>(buffer);
   while (count > 0) {

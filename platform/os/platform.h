@@ -1,8 +1,8 @@
 // Operating-system services under the runtime, over POSIX: start-up of the platform layer,
 // virtual memory, current directory, environment, the process's command line, the system's
-// description, file sizes, the secure random source, sleeping, time of day and date with the
-// zone, and the error box of fatal reports. Console output is in platform/os/console.h, child
-// processes in platform/os/process.h.
+// description, the secure random source, sleeping, time of day and date with the
+// zone, and the error box of fatal reports. Console output is in platform/os/console.h, files
+// and directories in platform/os/files.h, child processes in platform/os/process.h.
 // This layer depends on nothing of the runtime but the throw codes.
 #pragma once
 #include <cstddef>
@@ -53,10 +53,6 @@ SystemInfo system_info();
 // The value of the key in os-release text (KEY=value lines; a value may be quoted in double
 // quotes, where a backslash escapes the next character, or in single quotes); "" when absent.
 std::string os_release_value(const std::string& text, const std::string& key);
-
-// The size in bytes of what the path names, opened for reading; -1 when it cannot be opened or
-// is a directory.
-int64_t file_size(const char* path);
 
 // Fills the buffer from the system's secure random source (getrandom); false when it fails.
 bool secure_random_bytes(void* buffer, size_t count);
