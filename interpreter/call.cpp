@@ -32,6 +32,7 @@
 #include "interpreter/frames.h"
 #include "interpreter/natives.h"
 #include "interpreter/plan.h"
+#include "interpreter/trace.h"
 #include "runtime/alloc.h"
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
@@ -268,7 +269,7 @@ bool literal_accepts_unset(const Cell& typeset) {
 }
 
 // Pushes the next argument for parameter #index from the feed.
-void fetch(Gathering& g, uint32_t index) {
+void fetch_argument(Gathering& g, uint32_t index) {
   const Cell typeset = cells_of(g.cache)[index];
   Feed& feed = g.feed;
   const Cell* at = feed_cell(feed);
@@ -322,10 +323,24 @@ void fetch(Gathering& g, uint32_t index) {
         Feed single{feed.block, feed.index, feed.index + 1};
         eval_expression(single, {.no_infix = true, .push = true});
         feed.index = single.index;
-      } else if (!quick_expression(feed, g.site.infix)) {
+      } else if (trace::events || !quick_expression(feed, g.site.infix)) {
         eval_expression(feed, {.no_infix = g.site.infix, .push = true});
       }
   }
+}
+
+// The same; while tracing, a literal or get-word parameter's argument, which no expression
+// delivers, fires fetch and push around its push.
+void fetch(Gathering& g, uint32_t index) {
+  if (!(trace::events & (trace::kFetch | trace::kPush)) ||
+      !(cells_of(g.cache)[index].header & kKindMask)) [[likely]] {
+    return fetch_argument(g, index);
+  }
+  const uint32_t position = g.feed.index;
+  trace::fire_if(trace::kFetch, &g.feed.block, position, nullptr, feed_cell(g.feed));
+  fetch_argument(g, index);
+  if (pending) return;
+  trace::fire_if(trace::kPush, &g.feed.block, position, nullptr, stack::top - 1);
 }
 
 // Skips an unused refinement's argument: evaluated and dropped, or with /safer not evaluated.
@@ -911,6 +926,13 @@ bool integer_operator(const Cell& callable, const Cell& left, const Cell& right,
 }
 
 void run_function(const Cell& function) {
+  if ((function.header & (function::kTrace | function::kNoTrace)) | trace::events) [[unlikely]] {
+    return trace::run_function(function);
+  }
+  run_function_body(function);
+}
+
+void run_function_body(const Cell& function) {
   const uint32_t context = function::context_of(function);
   context::set_values_position(context, stack::cell_index(stack::args));
   frames::set_body_flag(true);
@@ -928,8 +950,10 @@ void run_function(const Cell& function) {
   frames::set_body_flag(false);
 }
 
-Cell call_handler(const Cell& name, const Cell& function, uint32_t,
-                  std::span<const Cell> arguments, uint32_t params, int32_t locals) {
+namespace {
+
+Cell handler_call(const Cell& name, const Cell& function, std::span<const Cell> arguments,
+                  uint32_t params, int32_t locals) {
   Cell* caller_top = stack::top;
   frames::mark_call(name, function::context_of(function));
   uint32_t pushed = 0;
@@ -944,6 +968,18 @@ Cell call_handler(const Cell& name, const Cell& function, uint32_t,
   frames::unwind_call_drop();
   stack::top = caller_top;
   return result;
+}
+
+}  // namespace
+
+Cell call_handler(const Cell& name, const Cell& function, uint32_t,
+                  std::span<const Cell> arguments, uint32_t params, int32_t locals) {
+  if (trace::events) [[unlikely]] {
+    return trace::runtime_call(name, function, [&] {
+      return handler_call(name, function, arguments, params, locals);
+    });
+  }
+  return handler_call(name, function, arguments, params, locals);
 }
 
 Cell call_function(const Cell& name, const Cell& function, std::span<const Cell> arguments) {
@@ -974,6 +1010,8 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
     frames::mark_interp_native(name);
   }
   if (site.infix) ++stack::top;
+  // Fired once the frame holds the name (its context) and the callable.
+  trace::fire_if(trace::kOpen, &feed.block, feed.index, nullptr, &name);
   // Every position the native's code may read starts absent, also those of refinements that a
   // made value's spec leaves out.
   int32_t positions[kMaxRefinements];
@@ -997,6 +1035,9 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
     gather_args(g);
     if (pending) return;
   }
+  // An apply's arguments come from a block that is no position of the code.
+  trace::fire_if(trace::kCall, &feed.block, site.mode == kOrdinary ? feed.index : trace::kNoPosition,
+                 &name, &callable);
   if (g.native_like) {
     if (cache_flags(cache) & kConform) conform_to_signature(g);
     Cell* left = stack::arg(0);
@@ -1023,6 +1064,7 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
     --stack::top;
     *slot = *stack::top;
   }
+  trace::fire_if(trace::kReturn, &feed.block, feed.index, &name, stack::top - 1);
 }
 
 }  // namespace interp

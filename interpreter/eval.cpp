@@ -17,6 +17,7 @@
 #include "interpreter/dispatch.h"
 #include "interpreter/frames.h"
 #include "interpreter/plan.h"
+#include "interpreter/trace.h"
 #include "runtime/alloc.h"
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
@@ -57,6 +58,7 @@ void set_word_expression(Feed& feed, const Cell& set_word, bool push) {
   if (!feed_cell(feed)) rt::fire_error("script", "need-value", &name);
   eval_expression(feed, {.push = true});
   if (pending) return;
+  trace::fire_if(trace::kSet, &feed.block, feed.index, &name, stack::top - 1);
   absorb_exits([] { word::set_from_stack(*stack::arg(0)); });
   if (pending) return;
   close_frame(push);
@@ -69,6 +71,7 @@ void set_path_expression(Feed& feed, const Cell& target, bool push) {
   eval_expression(feed, {.push = true});
   if (pending) return;
   gc::Guard guard(path);
+  trace::fire_if(trace::kSet, &feed.block, feed.index, &path, stack::top - 1);
   set_path(path, stack::arg(0), false);
   if (pending) return;
   *stack::arg(0) = *stack::top_cell();
@@ -103,6 +106,73 @@ inline const Cell* next_cell(const Feed& feed) {
   return feed_cell(Feed{feed.block, feed.index + 1, feed.limit});
 }
 
+// An operator word met while tracing: fetched (fired; the callback may change the code), then
+// called the general way. False when no operator is there any more.
+[[gnu::noinline, gnu::cold]] bool traced_operator(Feed& feed, Cell* operand, bool push) {
+  trace::fire_if(trace::kFetch, &feed.block, feed.index, nullptr, feed_cell(feed));
+  const Cell* next = feed_cell(feed);
+  const Cell* op = next ? operator_of(*next) : nullptr;
+  if (!op) return false;
+  Cell name = *next;
+  Cell function = native::unwrap_op(*op);
+  feed.index++;
+  stack::top = operand + 1;
+  CallSite site;
+  site.name = &name;
+  site.infix = true;
+  site.push = push;
+  call(function, feed, site);
+  return true;
+}
+
+// While tracing, the value a data expression (the one at `start`) delivered.
+inline void traced_push(const Feed& feed, uint32_t start, bool push) {
+  trace::fire_if(trace::kPush, &feed.block, start, nullptr, push ? stack::top - 1 : stack::args);
+}
+
+// The general walk of a block in an eval frame of its own.
+void walk_block(const Cell& block, bool keep) {
+  Cell saved = eval_position;
+  Feed feed{block, cell::series_index(block), kToTail};
+  frames::mark_eval(runtime_words::words.frame_body);
+  // The walked block may lose its last holder while it runs (a paren whose code clears the
+  // block around it): its frame keeps it alive.
+  frames::top_frame()->callable = block;
+  trace::fire_if(trace::kEnter, &feed.block, feed.index, nullptr, nullptr);
+  if (!feed_cell(feed)) {
+    stack::set_only_result(constants::unset);
+  } else {
+    for (;;) {
+      eval_position = feed.block;
+      cell::set_series_index(eval_position, feed.index);
+      eval_expression(feed, {});
+      if (pending) {
+        eval_position = saved;
+        return;
+      }
+      if (!feed_cell(feed)) break;
+      stack::reset();
+    }
+  }
+  trace::fire_if(trace::kExit, &feed.block, cell::cell_count(cell::series_node(feed.block)),
+                 nullptr, stack::args);
+  eval_position = saved;
+  close_frame(!keep);
+}
+
+// While tracing: an exit that a trace callback raised as a C++ throw becomes pending here, where
+// the natives that are its targets (loops, catch, function bodies) look for it.
+[[gnu::noinline, gnu::cold]] void traced_block(const Cell& block, bool keep) {
+  const Cell saved = eval_position;
+  try {
+    walk_block(block, keep);
+  } catch (const rt::Throw& t) {
+    if (t.code < rt::kThrowThrow || t.code > rt::kThrowBreak) throw;
+    pending = t.code;
+    eval_position = saved;
+  }
+}
+
 }  // namespace
 
 void apply_operators(Feed& feed, Cell* operand, bool push) {
@@ -111,6 +181,10 @@ void apply_operators(Feed& feed, Cell* operand, bool push) {
     if (!next) return;
     const Cell* op = operator_of(*next);
     if (!op) return;
+    if (trace::events) [[unlikely]] {
+      if (!traced_operator(feed, operand, push) || pending) return;
+      continue;
+    }
     const Cell* right = plain_number_operand(next_cell(feed));
     if (right && number_operator(native::unwrap_op(*op), *operand, *right, operand)) {
       feed.index += 2;
@@ -202,6 +276,7 @@ void init() {
       .leave_frame = [] { frames::unwind(); },
   };
   rt::set_error_raiser(frames::raise);  // the error catalog exists by now
+  trace::init();
 }
 
 void skip_header(Cell* block) {
@@ -220,34 +295,13 @@ void skip_header(Cell* block) {
 }
 
 void eval_block(const Cell& block, bool keep) {
+  if (trace::events) [[unlikely]] return traced_block(block, keep);
   if (plan::run_block(block, keep)) return;
-  Cell saved = eval_position;
-  Feed feed{block, cell::series_index(block), kToTail};
-  frames::mark_eval(runtime_words::words.frame_body);
-  // The walked block may lose its last holder while it runs (a paren whose code clears the
-  // block around it): its frame keeps it alive.
-  frames::top_frame()->callable = block;
-  if (!feed_cell(feed)) {
-    stack::set_only_result(constants::unset);
-  } else {
-    for (;;) {
-      eval_position = feed.block;
-      cell::set_series_index(eval_position, feed.index);
-      eval_expression(feed, {});
-      if (pending) {
-        eval_position = saved;
-        return;
-      }
-      if (!feed_cell(feed)) break;
-      stack::reset();
-    }
-  }
-  eval_position = saved;
-  close_frame(!keep);
+  walk_block(block, keep);
 }
 
 void eval_block_in_frame(const Cell& block) {
-  if (plan::walk_in_frame(block)) return;
+  if (!trace::events && plan::walk_in_frame(block)) return;
   eval_block(block, true);
   if (!pending) stack::top = stack::args + 1;
 }
@@ -263,7 +317,13 @@ uint32_t eval_next(Feed& feed, bool push) {
 void eval_expression(Feed& feed, ExpressionOptions options) {
   const bool push = options.push;
   Cell* operand = stack::top;
+  const uint32_t start = feed.index;
   const Cell* at = feed_cell(feed);
+  if (trace::events & trace::kFetch) [[unlikely]] {
+    trace::fire(trace::kFetch, &feed.block, start, nullptr, at);
+    at = feed_cell(feed);  // the callback may have changed the code
+    if (!at) return stack::deliver(constants::unset, push);
+  }
   feed.index++;
   switch (cell::type_of(*at)) {
     case TYPE_WORD: {
@@ -276,7 +336,7 @@ void eval_expression(Feed& feed, ExpressionOptions options) {
         case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: {
           Cell function = *value;
           Cell name = *at;
-          if (call_lean(function, feed, name, push, false)) {
+          if (!trace::events && call_lean(function, feed, name, push, false)) {
             if (pending) return;
             break;
           }
@@ -289,6 +349,7 @@ void eval_expression(Feed& feed, ExpressionOptions options) {
         }
         default:
           stack::deliver(*value, push);
+          traced_push(feed, start, push);
       }
       break;
     }
@@ -303,11 +364,13 @@ void eval_expression(Feed& feed, ExpressionOptions options) {
       break;
     case TYPE_GET_WORD:
       stack::deliver(*context::word_value_cell(*at), push);
+      traced_push(feed, start, push);
       break;
     case TYPE_LIT_WORD: {
       Cell plain = *at;
       plain.header = TYPE_WORD;
       stack::deliver(plain, push);
+      traced_push(feed, start, push);
       break;
     }
     case TYPE_PATH: case TYPE_GET_PATH: {
@@ -326,6 +389,7 @@ void eval_expression(Feed& feed, ExpressionOptions options) {
       path.header = TYPE_PATH;
       cell::set_series_extra(path, 0);
       stack::deliver(path, push);
+      traced_push(feed, start, push);
       break;
     }
     case TYPE_OP:
@@ -333,6 +397,7 @@ void eval_expression(Feed& feed, ExpressionOptions options) {
     case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: {
       if (options.literal_functions) {
         stack::deliver(*at, push);
+        traced_push(feed, start, push);
         break;
       }
       Cell function = *at;
@@ -348,12 +413,17 @@ void eval_expression(Feed& feed, ExpressionOptions options) {
         rt::fire_error("internal", "zel-system");
       }
       stack::deliver(*at, push);
+      traced_push(feed, start, push);
       break;
     }
     default:
       stack::deliver(*at, push);
+      traced_push(feed, start, push);
   }
   if (!options.no_infix) apply_operators(feed, push ? operand : stack::args, push);
+  if ((trace::events & trace::kExpr) && !push && !pending) [[unlikely]] {
+    trace::fire(trace::kExpr, &feed.block, feed.index, nullptr, stack::args);
+  }
 }
 
 }  // namespace interp

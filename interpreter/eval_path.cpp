@@ -13,6 +13,7 @@
 #include "interpreter/dispatch.h"
 #include "interpreter/eval.h"
 #include "interpreter/plan.h"
+#include "interpreter/trace.h"
 #include "runtime/alloc.h"
 #include "runtime/gc.h"
 
@@ -29,6 +30,13 @@ bool notifies(const Cell& grandparent) {
 
 inline const Cell& element_at(const Cell& path, uint32_t offset) {
   return cell::cells_of(cell::series_node(path))[cell::series_index(path) + offset];
+}
+
+inline uint32_t tail_of(const Cell& path) { return cell::cell_count(cell::series_node(path)); }
+
+// While tracing, the path's end: exit with its value (the newest cell).
+inline void traced_exit(const Cell& path) {
+  trace::fire_if(trace::kExit, &path, tail_of(path), nullptr, stack::top - 1);
 }
 
 // Stores the changed value of step `level` (held in its cell) where it came from: the head
@@ -60,8 +68,16 @@ void eval_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
   if (options.set) plan::bump();  // the target may be a block's cell
   const bool set = options.set, get = options.get, push = options.push;
   Cell path = path_in;
-  const uint32_t length = cell::cell_count(cell::series_node(path));
+  uint32_t length = tail_of(path);
   if (cell::series_index(path) >= length) rt::fire_error("script", "empty-path", &path);
+  if (trace::events & (trace::kEnter | trace::kFetch)) [[unlikely]] {
+    trace::fire_if(trace::kEnter, &path, cell::series_index(path), nullptr, nullptr);
+    if (cell::series_index(path) < tail_of(path)) {
+      trace::fire_if(trace::kFetch, &path, cell::series_index(path), nullptr, &element_at(path, 0));
+    }
+    length = tail_of(path);  // the callbacks may have changed the path
+    if (cell::series_index(path) >= length) rt::fire_error("script", "empty-path", &path);
+  }
   const uint32_t count = length - cell::series_index(path);
   const Cell head = element_at(path, 0);
   if (cell::type_of(head) != TYPE_WORD) rt::fire_error("script", "word-first", &path);
@@ -76,6 +92,7 @@ void eval_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
     site.name = &head;
     site.push = push;
     call(head_value, *feed, site);
+    if (!pending) traced_exit(path);
     return;
   }
   if (cell::type_of(head_value) == TYPE_UNSET) {
@@ -95,8 +112,14 @@ void eval_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
     const Cell owner = *context::owner_cell(word::context_of(head));
     if (cell::type_of(owner) != TYPE_OBJECT) *grandparent = owner;
   }
+  trace::fire_if(trace::kPush, &path, cell::series_index(path), nullptr, parent);
 
   for (uint32_t i = 1; i < count; i++) {
+    if (trace::events & trace::kFetch) [[unlikely]] {
+      if (cell::series_index(path) + i >= tail_of(path)) break;  // the callback shortened it
+      trace::fire(trace::kFetch, &path, cell::series_index(path) + i, nullptr, &element_at(path, i));
+      if (cell::series_index(path) + i >= tail_of(path)) break;
+    }
     const Cell given = element_at(path, i);
     switch (cell::type_of(given)) {
       case TYPE_GET_WORD:
@@ -149,6 +172,7 @@ void eval_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
       const Cell result = *stack::top_cell();
       stack::top = start;
       stack::deliver(result, push);
+      traced_exit(path);
       return;
     }
     if (set && last && types::held_in_cell(cell::type_of(*parent))) {
@@ -158,10 +182,12 @@ void eval_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
     *previous = *element;
     *grandparent = *parent;
     *parent = selected;
+    trace::fire_if(trace::kPush, &path, cell::series_index(path) + i, nullptr, parent);
   }
   const Cell result = *parent;
   stack::top = start;
   stack::deliver(result, push);
+  traced_exit(path);
 }
 
 void get_path(const Cell& path, bool case_flag) {

@@ -16,6 +16,7 @@
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "interpreter/frames.h"
+#include "interpreter/trace.h"
 #include "platform/os/platform.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
@@ -194,6 +195,13 @@ void raise(const char* category, const char* id, const Cell* arg1, const Cell* a
   {
     Raising building;
     error = error::create_from_names(category, id, arg1, arg2, arg3);
+  }
+  if (trace::events & trace::kError) [[unlikely]] {
+    // An exit in progress waits while the callback runs.
+    const uint32_t saved = interp::pending;
+    interp::pending = 0;
+    trace::fire(trace::kError, nullptr, trace::kNoPosition, nullptr, error);
+    interp::pending = saved;
   }
   throw_error(error);
 }

@@ -20,6 +20,7 @@
 #include "interpreter/frames.h"
 #include "interpreter/natives.h"
 #include "interpreter/plan.h"
+#include "interpreter/trace.h"
 #include "lexer/lexer.h"
 #include "platform/os/platform.h"
 #include "runtime/alloc.h"
@@ -56,11 +57,10 @@ void clamp_index(Cell* block) {
 
 }  // namespace
 
-// Refinements: /expand /args arg /next position /trace callback.
-void do_(const int32_t* refinements) {
-  // Refused rather than ignored until they exist: /expand comes with the macro preprocessor
-  // (with save and scripts), /trace with the trace events, which are not built yet.
-  if (refinements[0] >= 0 || refinements[3] >= 0) cell::fire_not_done();
+namespace {
+
+// do without /trace (or within a trace session, where /trace changes nothing).
+void do_value(const int32_t* refinements) {
   Cell* value = arg(0);
   if (cell::type_of(*value) == TYPE_STRING) {
     Cell text = *value;
@@ -98,6 +98,47 @@ void do_(const int32_t* refinements) {
       if (pending) return;
       stack::set_only_result(*stack::top_cell());
   }
+}
+
+// Whether a function body encloses the innermost frame (a return inside it has a target).
+bool in_function_body() {
+  for (frames::Frame* f = frames::top_frame() - 1; f >= frames::frame_bottom; f--) {
+    if ((f->header & frames::kKindMask) == frames::kTryAll) return false;
+    if (f->header & frames::kBodyFlag) return true;
+  }
+  return false;
+}
+
+// do/trace starting a session: the evaluation runs traced, the session ends however it ends.
+// Outside any function a return or exit in the traced code ends the evaluation (its value, unset
+// for exit, is the result): do's own frame is their target then.
+void do_traced(const int32_t* refinements) {
+  frames::Frame* const own = frames::top_frame();
+  const bool body = !in_function_body();
+  if (body) own->header |= frames::kBodyFlag;
+  try {
+    trace::start(*arg(refinements[3]));
+    do_value(refinements);
+  } catch (...) {
+    trace::finish();
+    throw;
+  }
+  if ((pending == rt::kThrowReturn || pending == rt::kThrowExit) && frames::top_frame() == own) {
+    pending = 0;
+    stack::keep();
+  }
+  if (frames::top_frame() == own) own->header &= ~frames::kBodyFlag;
+  trace::finish();
+}
+
+}  // namespace
+
+// Refinements: /expand /args arg /next position /trace callback.
+void do_(const int32_t* refinements) {
+  // Refused rather than ignored until it exists: /expand comes with the macro preprocessor.
+  if (refinements[0] >= 0) cell::fire_not_done();
+  if (refinements[3] >= 0 && !trace::session) return do_traced(refinements);
+  do_value(refinements);
 }
 
 namespace {
@@ -304,7 +345,9 @@ void catch_(const int32_t* refinements) {
   pending = 0;
   if (refinements[0] < 0 || name_matches(name, *arg(refinements[0]))) {
     frames::clear_throwing_frame();
-    return stack::set_only_result(thrown);
+    stack::set_only_result(thrown);
+    trace::fire_if(trace::kCatch, nullptr, trace::kNoPosition, nullptr, arg(0));
+    return;
   }
   // On to the next catch outward, from this native's frame.
   stack::reset();
@@ -314,6 +357,7 @@ void catch_(const int32_t* refinements) {
 }
 
 void throw_(const int32_t* refinements) {
+  trace::fire_if(trace::kThrow, nullptr, trace::kNoPosition, nullptr, arg(0));
   if (refinements[0] < 0) {
     stack::keep();
     stack::push_copy(constants::unset);
