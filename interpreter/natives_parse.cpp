@@ -11,8 +11,6 @@ namespace natives {
 
 // Refinements: /case, /part length, /trace callback.
 void parse_(const int32_t* refinements) {
-  // Refused rather than ignored until the trace events (not built yet) exist.
-  if (refinements[2] >= 0) cell::fire_not_done();
   const Cell input = *stack::arg(0);
   const Cell rules = *stack::arg(1);
   int64_t limit = parse::kNoLimit;
@@ -24,7 +22,8 @@ void parse_(const int32_t* refinements) {
     }
     limit = int64_t(cell::series_index(input)) + count;
   }
-  const Cell result = parse::run(input, rules, refinements[0] >= 0, limit);
+  const Cell* callback = refinements[2] >= 0 ? stack::arg(refinements[2]) : nullptr;
+  const Cell result = parse::run(input, rules, refinements[0] >= 0, limit, callback);
   if (interp::pending) return;
   stack::set_only_result(result);
 }

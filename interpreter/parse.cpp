@@ -8,6 +8,7 @@
 #include "interpreter/parse.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -30,6 +31,7 @@
 #include "interpreter/eval.h"
 #include "interpreter/frames.h"
 #include "interpreter/plan.h"
+#include "interpreter/trace.h"
 #include "lexer/lexer.h"
 #include "runtime/casefold.h"
 #include "runtime/gc.h"
@@ -86,6 +88,20 @@ std::vector<Entry> rule_stack;
 std::vector<Level> input_stack;
 bool fast_paths = true;
 
+// A traced run's events wait here while a step runs, and reach the callback between steps,
+// when the engine holds no reference into its stacks: the event, the match result, and as they
+// were when it happened the rule block at the rule position, the input at its position and the
+// sub-rules running (each at its rule position, outermost first).
+enum class Event : uint8_t { kPush, kPop, kFetch, kMatch, kIterate, kParen, kEnd };
+struct Note {
+  Event event;
+  bool match;
+  Cell rule;
+  Cell input;
+  std::vector<Cell> stack;
+};
+std::vector<Note> notes;
+
 void mark_stacks() {
   for (const Entry& e : rule_stack) {
     gc::mark_value(e.rules);
@@ -93,6 +109,11 @@ void mark_stacks() {
     gc::mark_value(e.b);
   }
   for (const Level& l : input_stack) gc::mark_value(l.input);
+  for (const Note& n : notes) {
+    gc::mark_value(n.rule);
+    gc::mark_value(n.input);
+    for (const Cell& rule : n.stack) gc::mark_value(rule);
+  }
 }
 
 [[noreturn]] void rule_error(const char* id, const Cell& arg) {
@@ -110,13 +131,42 @@ Family family_of(uint8_t type) {
   return Family::kString;
 }
 
-// One run's state: the comparison mode, the innermost collect, where its stacks begin.
+// One run's state: the comparison mode, the innermost collect, where its stacks begin; with a
+// trace callback, where its notes begin and the last match result.
 struct Run {
   size_t rule_base;
   size_t input_base;
   int32_t op;           // action::EQUAL or STRICT_EQUAL
   int32_t collect = -1;  // rule-stack index of the innermost collect entry, or -1
+  const Cell* callback = nullptr;  // a stack cell
+  size_t notes_base = 0;
+  bool matched = false;
 };
+Run* current_run = nullptr;  // the innermost run
+
+// The rule block at the position of the run's innermost sub-rule; the sub-rules running, each
+// at its position, outermost first.
+Cell current_rule(const Run& run);
+std::vector<Cell> running_rules(const Run& run);
+
+// In a traced run, an event to report after the current step; match and pop carry a match
+// result, the others the last one.
+void note(Event event, bool match = false) {
+  Run* run = current_run;
+  if (!run || !run->callback) [[likely]] return;
+  if (event == Event::kMatch || event == Event::kPop) {
+    run->matched = match;
+  } else {
+    match = run->matched;
+  }
+  notes.push_back(
+      Note{event, match, current_rule(*run), input_stack.back().input, running_rules(*run)});
+}
+// A match attempt's result, noted.
+inline bool noted_match(bool ok) {
+  note(Event::kMatch, ok);
+  return ok;
+}
 
 Level& level() { return input_stack.back(); }
 Cell& input() { return input_stack.back().input; }
@@ -503,6 +553,7 @@ void push_seq(const Cell& rules, uint32_t index, uint32_t end, const Run& run) {
   e.start = p;
   e.count = int32_t(index);  // where the sequence began, for the recursion check
   rule_stack.push_back(e);
+  note(Event::kPush);
 }
 
 void push_block(const Cell& block, const Run& run) {
@@ -542,6 +593,7 @@ void eval_paren(const Cell& paren) {
   if (!interp::pending) {
     // The paren may have changed the input or the rules.
     clamp_pos();
+    note(Event::kParen);
   }
 }
 
@@ -655,9 +707,13 @@ namespace {
 struct StackScope {
   size_t rules;
   size_t inputs;
+  size_t notes_size;
+  Run* run;
   ~StackScope() {
     rule_stack.resize(rules);
     input_stack.resize(inputs);
+    notes.resize(notes_size);
+    current_run = run;
   }
 };
 
@@ -667,6 +723,7 @@ class Engine {
  public:
   Engine(Run& run) : run_(run) {}
   Cell go();
+  bool stopped() const { return stopped_; }
 
  private:
   Run& run_;
@@ -674,16 +731,23 @@ class Engine {
   bool ok_ = false;
   bool done_ = false;
   bool result_ = false;
+  bool stopped_ = false;  // the trace callback asked to stop
 
   void deliver(bool ok) {
     step_ = Loop::kDeliver;
     ok_ = ok;
+    run_.matched = ok;  // the last match result a trace reports
   }
   void pop_deliver(bool ok) {
+    if (top().kind == Kind::kSeq) note(Event::kPop, ok);
     rule_stack.pop_back();
     deliver(ok);
   }
   void fail_alternative();
+  void noted_fail() {
+    note(Event::kMatch, false);
+    fail_alternative();
+  }
   void fetch();
   void complete();
   void keyword(Key key, Entry& seq, const Cell& item);
@@ -692,6 +756,12 @@ class Engine {
   void start_command(Entry command, uint32_t sub_end, Entry& seq);
   bool to_value(const Cell& target, bool thru);
   bool in_collect() const { return run_.collect >= 0; }
+  bool report(const Note& note);
+  bool report_notes();
+  void stop() {
+    stopped_ = done_ = true;
+    result_ = run_.matched;
+  }
 };
 
 // The current alternative failed: on to the item after the next `|` of the sequence, the input
@@ -716,15 +786,104 @@ void Engine::fail_alternative() {
 }
 
 Cell Engine::go() {
+  if (run_.callback && !report_notes()) {  // the push of the rule block
+    stop();
+    return logic::make(result_);
+  }
   for (;;) {
     if (step_ == Loop::kFetch) {
+      if (run_.callback) [[unlikely]] {
+        const Entry& seq = top();
+        Cell item;
+        if (item_at(seq.rules, seq.index, seq.end, &item) &&
+            !report(Note{Event::kFetch, run_.matched, current_rule(run_), input(),
+                         running_rules(run_)})) {
+          stop();
+          break;
+        }
+      }
       fetch();
     } else {
       complete();
     }
-    if (interp::pending || done_) break;
+    if (interp::pending) break;
+    if (run_.callback && !report_notes()) [[unlikely]] {
+      stop();
+      break;
+    }
+    if (done_) break;
+  }
+  if (run_.callback && !interp::pending && !stopped_) {
+    report(Note{Event::kEnd, result_, current_rule(run_), input(), running_rules(run_)});
   }
   return logic::make(result_);
+}
+
+// Calls the trace callback with the note (its cells marked, as a note's or the engine's);
+// false when it answers none or false.
+bool Engine::report(const Note& note) {
+  static const Cell* const words[] = {
+      &runtime_words::words.push,  &runtime_words::words.pop,     &runtime_words::words.fetch,
+      &runtime_words::words.match, &runtime_words::words.iterate, &runtime_words::words.paren,
+  };
+  Cell* base = stack::top;
+  Cell* arguments = stack::push_copy(note.event == Event::kEnd
+                                         ? context::intern_global_word(runtime_words::symbols.end)
+                                         : *words[int(note.event)]);
+  stack::push_copy(logic::make(note.match));
+  stack::push_copy(note.rule);
+  stack::push_copy(note.input);
+  Cell* stack_block = stack::push_copy(constants::none);
+  block::init_empty(stack_block, int32_t(note.stack.size()));
+  for (const Cell& rule : note.stack) block::append_cell(*stack_block, rule);
+  const Cell callback = *run_.callback;
+  const Cell answer = trace::call_back(runtime_words::words.frame_parse_callback, callback,
+                                       std::span<Cell>(arguments, 5));
+  stack::top = base;
+  return !logic::falsy(answer);
+}
+
+// The notes of the steps just done, oldest first; false when the callback asked to stop (the
+// rest are dropped).
+bool Engine::report_notes() {
+  while (notes.size() > run_.notes_base) {
+    Note n = std::move(notes[run_.notes_base]);
+    notes.erase(notes.begin() + std::ptrdiff_t(run_.notes_base));
+    // Its cells on the data stack while it is reported: the vector may drop them.
+    Cell* held = stack::push_copy(n.rule);
+    stack::push_copy(n.input);
+    for (const Cell& rule : n.stack) stack::push_copy(rule);
+    const bool go_on = report(n);
+    stack::top = held;
+    if (!go_on) {
+      notes.resize(run_.notes_base);
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<Cell> running_rules(const Run& run) {
+  std::vector<Cell> rules;
+  for (size_t k = run.rule_base; k < rule_stack.size(); k++) {
+    const Entry& e = rule_stack[k];
+    if (e.kind != Kind::kSeq) continue;
+    Cell position = e.rules;
+    cell::set_series_index(position, std::min(e.index, length_of(position)));
+    rules.push_back(position);
+  }
+  return rules;
+}
+
+Cell current_rule(const Run& run) {
+  for (size_t k = rule_stack.size(); k-- > run.rule_base;) {
+    const Entry& e = rule_stack[k];
+    if (e.kind != Kind::kSeq) continue;
+    Cell position = e.rules;
+    cell::set_series_index(position, std::min(e.index, length_of(position)));
+    return position;
+  }
+  return constants::none;
 }
 
 void Engine::start_command(Entry command, uint32_t sub_end, Entry& seq) {
@@ -761,6 +920,7 @@ void Engine::complete() {
       }
       e.start = p;
       e.remaining = left;
+      note(Event::kIterate);
       push_sub(e, run_);
       step_ = Loop::kFetch;
       return;
@@ -773,6 +933,7 @@ void Engine::complete() {
       if (e.start >= tail()) return pop_deliver(false);
       e.start++;
       set_pos(e.start);
+      note(Event::kIterate);
       push_sub(e, run_);
       step_ = Loop::kFetch;
       return;
@@ -879,6 +1040,7 @@ void Engine::stop_repetition(bool reject) {
     if (e.kind == Kind::kInto) input_stack.pop_back();
     if (e.kind == Kind::kCase) run_.op = e.saved;
     if (e.kind == Kind::kCollect) run_.collect = e.saved;
+    if (e.kind == Kind::kSeq) note(Event::kPop, !reject);
     rule_stack.pop_back();
   }
   Entry& repeat = top();
@@ -937,7 +1099,7 @@ void Engine::counted(const Cell& first, Entry& seq) {
     single = word_rule_value(single);
   }
   if (fast_paths && sub_end == sub + 1 && type_of(single) != TYPE_WORD && fast_value(single)) {
-    if (!repeat_fast(single, min, max, run_.op)) fail_alternative();
+    if (!noted_match(repeat_fast(single, min, max, run_.op))) fail_alternative();
     return;
   }
   Entry e{Kind::kRepeat};
@@ -962,8 +1124,9 @@ void Engine::fetch() {
       if (vt == TYPE_BLOCK) return push_block(value, run_);
       if (types::any_word(vt) && vt != TYPE_LIT_WORD) rule_error("parse-rule", item);
       int64_t n = match_at(pos(), tail(), value, run_.op, false);
-      if (n < 0) return fail_alternative();
+      if (n < 0) return noted_fail();
       set_pos(pos() + uint32_t(n));
+      note(Event::kMatch, true);
       return;
     }
     case TYPE_BLOCK:
@@ -994,8 +1157,9 @@ void Engine::fetch() {
     }
     default: {
       int64_t n = match_at(pos(), tail(), item, run_.op, false);
-      if (n < 0) return fail_alternative();
+      if (n < 0) return noted_fail();
       set_pos(pos() + uint32_t(n));
+      note(Event::kMatch, true);
       return;
     }
   }
@@ -1009,11 +1173,12 @@ void Engine::keyword(Key key, Entry& seq, const Cell& item) {
       if (!has_next) rule_error("parse-end", item);
       return pop_deliver(true);
     case Key::kSkip:
-      if (pos() >= tail()) return fail_alternative();
+      if (pos() >= tail()) return noted_fail();
       set_pos(pos() + 1);
+      note(Event::kMatch, true);
       return;
     case Key::kEnd:
-      if (pos() < tail()) return fail_alternative();
+      if (!noted_match(pos() >= tail())) return fail_alternative();
       return;
     case Key::kNoneWord:
       return;
@@ -1042,7 +1207,7 @@ void Engine::keyword(Key key, Entry& seq, const Cell& item) {
       }
       if (fast_paths && sub_end == sub + 1 && type_of(single) != TYPE_WORD &&
           fast_value(single)) {
-        if (!repeat_fast(single, min, max, run_.op)) fail_alternative();
+        if (!noted_match(repeat_fast(single, min, max, run_.op))) fail_alternative();
         return;
       }
       Entry e{Kind::kRepeat};
@@ -1071,7 +1236,7 @@ void Engine::keyword(Key key, Entry& seq, const Cell& item) {
       if (sub_end == sub + 1 && tt != TYPE_BLOCK && tt != TYPE_WORD && tt != TYPE_PAREN &&
           tt != TYPE_INTEGER && !types::any_path(tt) && tt != TYPE_SET_WORD &&
           tt != TYPE_GET_WORD) {
-        if (!to_value(target, thru)) fail_alternative();
+        if (!noted_match(to_value(target, thru))) fail_alternative();
         return;
       }
       Entry e{thru ? Kind::kThru : Kind::kTo};
@@ -1088,8 +1253,9 @@ void Engine::keyword(Key key, Entry& seq, const Cell& item) {
     case Key::kQuote: {
       seq.index++;
       int64_t n = match_at(pos(), tail(), next, run_.op, true);
-      if (n < 0) return fail_alternative();
+      if (n < 0) return noted_fail();
       set_pos(pos() + uint32_t(n));
+      note(Event::kMatch, true);
       return;
     }
     case Key::kIf: {
@@ -1290,10 +1456,14 @@ void Engine::keyword(Key key, Entry& seq, const Cell& item) {
 
 }  // namespace
 
-Cell run(const Cell& input_series, const Cell& rules, bool case_sensitive, int64_t limit) {
-  StackScope scope{rule_stack.size(), input_stack.size()};
+Cell run(const Cell& input_series, const Cell& rules, bool case_sensitive, int64_t limit,
+         const Cell* callback) {
+  StackScope scope{rule_stack.size(), input_stack.size(), notes.size(), current_run};
   Run run{rule_stack.size(), input_stack.size(),
           case_sensitive ? action::STRICT_EQUAL : action::EQUAL};
+  run.callback = callback;
+  run.notes_base = notes.size();
+  current_run = &run;
   push_input(input_series, limit);
   clamp_pos();
   check_rule_room();
@@ -1304,6 +1474,7 @@ Cell run(const Cell& input_series, const Cell& rules, bool case_sensitive, int64
   Engine engine(run);
   Cell result = engine.go();
   if (interp::pending) return constants::none;
+  if (engine.stopped()) return result;
   const Cell& collected = rule_stack[run.rule_base].a;
   if (type_of(collected) == TYPE_BLOCK) return collected;
   return result;

@@ -27,7 +27,15 @@ constexpr int64_t kNoLimit = -1;
 // the outermost collect has no target. case_sensitive: the comparison mode that `case` changes.
 // With an exit pending afterwards (interp::pending) the result means nothing. May allocate; the
 // result must be stored before the next allocation.
-Cell run(const Cell& input, const Cell& rules, bool case_sensitive, int64_t limit);
+//
+// With a trace callback (a function! in a cell that stays put), each step reports its events to
+// it: (event match? rule input stack), the event one of push (a sub-rule begins), pop (it ends),
+// fetch (a rule item is taken), match (a value was tried at the input), iterate (a repetition or
+// a to/thru search goes on), paren (a paren was evaluated) and end (the run's result); rule is the
+// rule block at its position, input the input at its, stack the sub-rules running. An answer of
+// none or false stops the run at once: its result is then the last match result.
+Cell run(const Cell& input, const Cell& rules, bool case_sensitive, int64_t limit,
+         const Cell* callback = nullptr);
 
 // Entries on the rule stack and levels on the input stack (both 0 outside any run).
 uint32_t rule_depth();
