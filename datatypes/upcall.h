@@ -26,6 +26,9 @@ struct Interpreter {
   // The same with the parameters and locals counted from the function's own spec (a sort
   // comparator).
   Cell (*call_function)(const Cell& name, const Cell& function, std::span<const Cell> arguments);
+  // The same for a lexer trace callback, which may change its arguments: afterwards each
+  // argument cell but the first holds what the function left in its own.
+  Cell (*call_back)(const Cell& name, const Cell& function, std::span<Cell> arguments);
   // make native! and make action!: the value just made (rooted) gets its argument cache.
   void (*native_made)(const Cell& native);
   // Errors: the word naming the call an error arises in (its "where", the name math errors

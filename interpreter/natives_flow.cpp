@@ -2,6 +2,7 @@
 // return, apply, wait and transcode. The exits reshape the stacks for their target and leave an
 // exit pending (interpreter/eval.h); try and catch are the targets of errors and throws.
 #include <cmath>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
@@ -449,7 +450,6 @@ int64_t transcode_length(const Cell& source, int64_t rest, const int32_t part) {
 void transcode(const int32_t* refinements) {
   const bool next = refinements[0] >= 0, one = refinements[1] >= 0;
   const bool prescan = refinements[2] >= 0, scan = refinements[3] >= 0;
-  if (refinements[6] >= 0) cell::fire_not_done();  // comes with the trace events (not built yet)
   Cell source = *arg(0);
   const bool is_binary = cell::type_of(source) == TYPE_BINARY;
   alloc::Series* s = alloc::series_of(cell::series_node(source));
@@ -467,6 +467,7 @@ void transcode(const int32_t* refinements) {
   mode.one = next || one || scan;
   mode.prescan = prescan;
   mode.load = !prescan && !scan;
+  mode.trace = refinements[6] >= 0 ? arg(refinements[6]) : nullptr;
   Cell* into = refinements[5] >= 0 ? arg(refinements[5]) : nullptr;
   Cell* result = stack::push_copy(constants::none);
   const bool pair = next && (!one || scan);
@@ -480,9 +481,11 @@ void transcode(const int32_t* refinements) {
   size_t consumed = 0;
   uint8_t code;
   if (is_binary) {
+    // Scanned from a copy: loading values (and a trace callback) may move the binary's buffer.
     const uint8_t* head = alloc::series_of(cell::series_node(source))->head_ptr();
-    code = lexer::scan(out, head + cell::series_index(source), size_t(length), mode, &consumed,
-                       &source, into);
+    const std::vector<uint8_t> bytes(head + cell::series_index(source),
+                                     head + cell::series_index(source) + length);
+    code = lexer::scan(out, bytes.data(), bytes.size(), mode, &consumed, &source, into);
   } else {
     code = lexer::scan_string(out, source, length, mode, &consumed, into);
   }

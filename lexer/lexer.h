@@ -16,7 +16,21 @@ struct Mode {
   bool prescan = false;       // guess the datatype from the automaton alone
   bool load = true;           // build values (false: check the syntax only)
   bool always_block = false;  // with one: still hand the value back inside a block
+  // A function! (in a cell that stays put) called at each lexer event (transcode/trace), below.
+  const Cell* trace = nullptr;
 };
+
+// The trace callback: called with (event input type line token) for the events the block that
+// opens its body names (every one without such a block): prescan (a token is found; an answer
+// of none or false skips it), scan (a value's syntax is checked, or a comment is passed; such an
+// answer skips loading it), load (a value is built: token is the value; such an answer drops
+// it), open and close (a block, paren, map, path or brace string begins or ends; an answer of
+// none or false to open stops the scan), error (a syntax error: such an answer stops the scan
+// quietly instead of raising it). input is the source series at the token's end (at its start
+// for open, and for prescan of a structure token), type its datatype (a word of the library's
+// token kind names, or none, for structure), line its line number, token the value or a pair of
+// the token's start and end as 1-based positions in the source. When the callback moves input's
+// position, scanning goes on from there. A stopped scan gives none, and error! as its type.
 
 // Allocates the output and scratch buffers, hooks the output into the collector and fills the
 // datatypes' upcall (datatypes/upcall.h). Once, at start-up; scan calls it when start-up has not.

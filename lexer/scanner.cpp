@@ -43,6 +43,10 @@ void mark_states() {
     for (uint32_t i = s->base; i < s->tail; i++) {
       if (cell::type_of(output[i]) != kOpenMarker) gc::mark_value(output[i]);
     }
+    if (s->trace) {
+      gc::mark_value(s->trace->function);
+      gc::mark_value(s->trace->source);
+    }
   }
 }
 
@@ -101,6 +105,7 @@ Cell* innermost_marker(State& s) {
 }
 
 void open_series(State& s, uint8_t type, const uint8_t* at) {
+  if (s.trace && !fire_event(s, kEvOpen, type, nullptr, at, at + 1)) stop_quietly(s);
   uint32_t index = s.tail;
   Cell* marker = output_cell(s);
   marker->header = (marker->header & cell::kNewLine) | kOpenMarker;
@@ -151,6 +156,7 @@ uint8_t resume_state(State& s) {
 // Turns the cells after the innermost marker into one value of the type in the marker's place.
 // A check-only scan drops them: nothing was built.
 void close_series(State& s, uint8_t type) {
+  if (s.trace) fire_event(s, kEvClose, type, nullptr, s.position, s.position + 1);
   uint32_t marker_index = s.series_start - 1;
   uint32_t count = s.tail - s.series_start;
   Cell marker = output[marker_index];
@@ -300,6 +306,28 @@ bool trim_unicode_blanks(State& s, const uint8_t*& text, const uint8_t*& end) {
 
 // --- The token loop ---------------------------------------------------------------------------
 
+// A value while tracing: its syntax checked (the scan event may skip loading it), then loaded
+// (the load event may drop the value). load(bool) runs its loader.
+template <class Load>
+void traced_value(State& s, const uint8_t* text, Load&& load) {
+  if (!s.loading || wants(s, kEvScan)) {
+    load(false);
+    if (!fire_event(s, kEvScan, s.token_type, nullptr, text, s.position)) return;
+  }
+  if (!s.loading) return;
+  const uint32_t before = s.tail;
+  load(true);
+  if (s.tail > before && wants(s, kEvLoad)) {
+    const Cell value = output[s.tail - 1];
+    if (!fire_event(s, kEvLoad, s.token_type, &value, text, s.position)) s.tail = before;
+  }
+}
+
+// A token the prescan event skipped: the position moves past it.
+void skip_token(State& s, uint8_t kind, const Token& t, const uint8_t* text, const uint8_t* end);
+void traced_token(State& s, const Mode& mode, uint8_t kind, const Token& t, const uint8_t* text,
+                  const uint8_t* end, bool& done);
+
 void structure(State& s, uint8_t kind, const Token& t, const uint8_t* text, bool& done) {
   switch (kind) {
     case K_END:
@@ -338,6 +366,9 @@ void structure(State& s, uint8_t kind, const Token& t, const uint8_t* text, bool
       return;
     case K_BRACE_OPEN:
       if (s.brace_depth++ == 0) {
+        if (s.trace && !fire_event(s, kEvOpen, TYPE_STRING, nullptr, t.end, t.end + 1)) {
+          stop_quietly(s);
+        }
         s.brace_start = t.end;
         s.brace_flags = t.flags | (s.new_line ? kBraceNewLine : 0);
         s.start_state = S_BRACES;
@@ -349,7 +380,16 @@ void structure(State& s, uint8_t kind, const Token& t, const uint8_t* text, bool
       if (--s.brace_depth == 0) {
         s.start_state = S_TOKEN;
         s.new_line = (s.brace_flags & kBraceNewLine) != 0;
-        load_text(s, s.brace_start + 1, t.end, s.brace_flags, s.loading, TYPE_STRING, true);
+        if (s.trace) [[unlikely]] {
+          fire_event(s, kEvClose, TYPE_STRING, nullptr, t.end, t.end + 1);
+          const uint8_t* open = s.brace_start;
+          s.token_type = TYPE_STRING;
+          traced_value(s, open, [&](bool load) {
+            load_text(s, open + 1, t.end, s.brace_flags, load, TYPE_STRING, true);
+          });
+        } else {
+          load_text(s, s.brace_start + 1, t.end, s.brace_flags, s.loading, TYPE_STRING, true);
+        }
       }
       return;
     case K_MAP_OPEN:
@@ -368,6 +408,7 @@ void structure(State& s, uint8_t kind, const Token& t, const uint8_t* text, bool
       load_construct(s, text, t.end, s.loading);
       return;
     case K_COMMENT:
+      if (s.trace) fire_event(s, kEvScan, -int32_t(K_COMMENT), nullptr, text, t.end);
       return;
     case K_COMMA:  // commas belong to point literals: no point is made of what a paren holds
       throw_error(s, text, TYPE_POINT2D);
@@ -401,7 +442,10 @@ void run(State& s, const Mode& mode) {
       continue;  // blank space after all
     }
     bool done = false;
-    if (kind <= K_COMMA) {
+    if (s.trace) [[unlikely]] {
+      traced_token(s, mode, kind, t, text, end, done);
+      if (done) return;
+    } else if (kind <= K_COMMA) {
       structure(s, kind, t, text, done);
       if (done) return;
     } else if (!mode.prescan || kind == K_STRING) {
@@ -419,6 +463,39 @@ void run(State& s, const Mode& mode) {
       uint32_t count = s.tail - s.base;
       if (count == 0 || (count == 1 && cell::type_of(output[s.base]) != kOpenMarker)) return;
     }
+  }
+}
+
+void skip_token(State& s, uint8_t kind, const Token& t, const uint8_t* text, const uint8_t* end) {
+  if (kind > K_COMMA) return pass_over(s, kind, text, end);  // as a prescan passes a value
+  // A structure token ends with the byte that made its state final (a comment's line feed
+  // excepted, which the next token skips).
+  s.position = kind == K_COMMENT ? t.end : std::min(t.end + 1, s.input_end);
+}
+
+// A token while tracing: the prescan event decides whether it is handled (inside braces it
+// always is); a value's syntax check and load have their events.
+void traced_token(State& s, const Mode& mode, uint8_t kind, const Token& t, const uint8_t* text,
+                  const uint8_t* end, bool& done) {
+  // A structure token holds the byte that made its state final (a comment ends before its LF).
+  const uint8_t* token_end =
+      kind <= K_COMMA && kind != K_COMMENT ? std::min(t.end + 1, s.input_end) : end;
+  if (kind != K_END && s.start_state != S_BRACES &&
+      !fire_event(s, kEvPrescan, s.token_type ? s.token_type : -int32_t(kind), nullptr, text,
+                  token_end)) {
+    skip_token(s, kind, t, text, end);
+  } else if (kind <= K_COMMA) {
+    structure(s, kind, t, text, done);
+    if (done) return;
+  } else if (mode.prescan && kind != K_STRING) {
+    pass_over(s, kind, text, end);
+  } else {
+    const Routine loader = loaders[kind - 1];
+    traced_value(s, text, [&](bool load) { loader(s, text, end, t.flags, load); });
+  }
+  if (s.trace->resume) {  // the callback moved the input
+    s.position = s.trace->resume;
+    s.trace->resume = nullptr;
   }
 }
 
@@ -465,6 +542,16 @@ void throw_error(State& s, const uint8_t* start, int32_t type) {
   if (!s.loading) {
     s.token_type = TYPE_ERROR;
     rt::throw_code(rt::kThrowLexer);
+  }
+  if (wants(s, kEvError)) {
+    // The type being scanned: the one given, else that of the innermost open series.
+    const Cell* open = innermost_marker(s);
+    const int32_t reported = type > 0 ? type
+                             : open   ? int32_t(marker_type(*open))
+                             : s.token_type ? s.token_type
+                                            : int32_t(TYPE_ERROR);
+    const uint8_t* from = start ? start : s.input_start + (open ? marker_offset(*open) : 0);
+    if (!fire_event(s, kEvError, reported, nullptr, from, s.position)) stop_quietly(s);
   }
   Cell* marker = innermost_marker(s);
   if (!start) start = s.input_start + (marker ? marker_offset(*marker) : 0);
@@ -530,6 +617,13 @@ uint8_t scan(Cell* out, const uint8_t* text, size_t length, const Mode& mode, si
   s.input_start = s.position = text;
   s.input_end = text + length;
   s.loading = mode.load && !mode.prescan;
+  Trace trace;
+  if (mode.trace) {
+    trace.function = *mode.trace;
+    trace.mask = trace_mask(*mode.trace);
+    trace.source = source ? *source : Cell{TYPE_NONE, 0, 0, 0};
+    s.trace = &trace;
+  }
   Link link(s);
   bool recorded = false;  // a check-only scan met an error
   try {

@@ -22,6 +22,24 @@ constexpr uint8_t kOpenMarker = TYPE_TRIPLE;
 inline bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
 inline bool is_letter(uint8_t c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
 
+// The trace callback of a scan and what reporting to it needs: the source series (input's
+// position is counted from its index), and where the last offset and line were counted to.
+struct Trace {
+  Cell function;
+  uint32_t mask;
+  Cell source;              // string! (positions in code points) or binary! (in bytes)
+  const uint8_t* counted = nullptr;  // input up to here holds `chars` code points
+  uint32_t chars = 0;
+  const uint8_t* lined = nullptr;    // and begins line `line` there
+  int32_t line = 1;
+  const uint8_t* resume = nullptr;   // where the callback moved input to, or null
+};
+
+// Lexer event bits.
+enum LexEvent : uint32_t {
+  kEvPrescan = 1, kEvScan = 2, kEvLoad = 4, kEvOpen = 8, kEvClose = 16, kEvError = 32,
+};
+
 struct State {
   State* previous = nullptr;  // the enclosing running scan
   uint32_t base = 0;          // output indexes: first cell of this scan,
@@ -37,7 +55,19 @@ struct State {
   const uint8_t* brace_start = nullptr;
   int32_t brace_depth = 0;
   uint32_t brace_flags = 0;
+  Trace* trace = nullptr;  // null without a trace callback
 };
+
+// With a trace callback that wants the event: calls it for the token [start, end) (type: a
+// datatype id, 0, or minus a token kind; value: the token's value or null). True to go on: the
+// answer was neither none nor false. May run any code.
+bool fire_event(State& s, uint32_t event, int32_t type, const Cell* value, const uint8_t* start,
+                const uint8_t* end);
+inline bool wants(const State& s, uint32_t event) { return s.trace && (s.trace->mask & event); }
+// The events a trace callback asks for: the words of the block that opens its body, else all.
+uint32_t trace_mask(const Cell& function);
+// A trace callback asked to stop: the scan ends as a check-only scan that met an error does.
+[[noreturn]] void stop_quietly(State& s);
 
 extern Cell* output;  // the shared output buffer
 
