@@ -932,7 +932,7 @@ void run_function(const Cell& function) {
   run_function_body(function);
 }
 
-void run_function_body(const Cell& function) {
+[[gnu::noinline]] void run_function_body(const Cell& function) {
   const uint32_t context = function::context_of(function);
   context::set_values_position(context, stack::cell_index(stack::args));
   frames::set_body_flag(true);

@@ -126,8 +126,11 @@ inline const Cell* next_cell(const Feed& feed) {
 }
 
 // While tracing, the value a data expression (the one at `start`) delivered.
+template <bool kTraced>
 inline void traced_push(const Feed& feed, uint32_t start, bool push) {
-  trace::fire_if(trace::kPush, &feed.block, start, nullptr, push ? stack::top - 1 : stack::args);
+  if constexpr (kTraced) {
+    trace::fire_if(trace::kPush, &feed.block, start, nullptr, push ? stack::top - 1 : stack::args);
+  }
 }
 
 // The general walk of a block in an eval frame of its own.
@@ -295,16 +298,38 @@ void skip_header(Cell* block) {
   }
 }
 
-void eval_block(const Cell& block, bool keep) {
-  if (trace::events) [[unlikely]] return traced_block(block, keep);
+namespace {
+
+[[gnu::noinline]] void run_block(const Cell& block, bool keep) {
   if (plan::run_block(block, keep)) return;
   walk_block(block, keep);
 }
 
-void eval_block_in_frame(const Cell& block) {
-  if (!trace::events && plan::walk_in_frame(block)) return;
+}  // namespace
+
+// The trace's test comes before anything else the block's walk sets up.
+void eval_block(const Cell& block, bool keep) {
+  if (trace::events) [[unlikely]] return traced_block(block, keep);
+  run_block(block, keep);
+}
+
+namespace {
+
+[[gnu::noinline]] void run_in_frame(const Cell& block) {
+  if (plan::walk_in_frame(block)) return;
   eval_block(block, true);
   if (!pending) stack::top = stack::args + 1;
+}
+
+}  // namespace
+
+void eval_block_in_frame(const Cell& block) {
+  if (trace::events) [[unlikely]] {  // walked generally, in a frame of its own
+    eval_block(block, true);
+    if (!pending) stack::top = stack::args + 1;
+    return;
+  }
+  run_in_frame(block);
 }
 
 uint32_t eval_next(Feed& feed, bool push) {
@@ -315,15 +340,21 @@ uint32_t eval_next(Feed& feed, bool push) {
   return feed.index;
 }
 
-void eval_expression(Feed& feed, ExpressionOptions options) {
+namespace {
+
+// One expression; traced: with its events, and by the general roads only.
+template <bool kTraced>
+void expression(Feed& feed, ExpressionOptions options) {
   const bool push = options.push;
   Cell* operand = stack::top;
   const uint32_t start = feed.index;
   const Cell* at = feed_cell(feed);
-  if (trace::events & trace::kFetch) [[unlikely]] {
-    trace::fire(trace::kFetch, &feed.block, start, nullptr, at);
-    at = feed_cell(feed);  // the callback may have changed the code
-    if (!at) return stack::deliver(constants::unset, push);
+  if constexpr (kTraced) {
+    if (trace::events & trace::kFetch) {
+      trace::fire(trace::kFetch, &feed.block, start, nullptr, at);
+      at = feed_cell(feed);  // the callback may have changed the code
+      if (!at) return stack::deliver(constants::unset, push);
+    }
   }
   feed.index++;
   switch (cell::type_of(*at)) {
@@ -337,7 +368,7 @@ void eval_expression(Feed& feed, ExpressionOptions options) {
         case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: {
           Cell function = *value;
           Cell name = *at;
-          if (!trace::events && call_lean(function, feed, name, push, false)) {
+          if (!kTraced && call_lean(function, feed, name, push, false)) {
             if (pending) return;
             break;
           }
@@ -350,7 +381,7 @@ void eval_expression(Feed& feed, ExpressionOptions options) {
         }
         default:
           stack::deliver(*value, push);
-          traced_push(feed, start, push);
+          traced_push<kTraced>(feed, start, push);
       }
       break;
     }
@@ -365,13 +396,13 @@ void eval_expression(Feed& feed, ExpressionOptions options) {
       break;
     case TYPE_GET_WORD:
       stack::deliver(*context::word_value_cell(*at), push);
-      traced_push(feed, start, push);
+      traced_push<kTraced>(feed, start, push);
       break;
     case TYPE_LIT_WORD: {
       Cell plain = *at;
       plain.header = TYPE_WORD;
       stack::deliver(plain, push);
-      traced_push(feed, start, push);
+      traced_push<kTraced>(feed, start, push);
       break;
     }
     case TYPE_PATH: case TYPE_GET_PATH: {
@@ -390,7 +421,7 @@ void eval_expression(Feed& feed, ExpressionOptions options) {
       path.header = TYPE_PATH;
       cell::set_series_extra(path, 0);
       stack::deliver(path, push);
-      traced_push(feed, start, push);
+      traced_push<kTraced>(feed, start, push);
       break;
     }
     case TYPE_OP:
@@ -398,7 +429,7 @@ void eval_expression(Feed& feed, ExpressionOptions options) {
     case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: {
       if (options.literal_functions) {
         stack::deliver(*at, push);
-        traced_push(feed, start, push);
+        traced_push<kTraced>(feed, start, push);
         break;
       }
       Cell function = *at;
@@ -414,17 +445,26 @@ void eval_expression(Feed& feed, ExpressionOptions options) {
         rt::fire_error("internal", "zel-system");
       }
       stack::deliver(*at, push);
-      traced_push(feed, start, push);
+      traced_push<kTraced>(feed, start, push);
       break;
     }
     default:
       stack::deliver(*at, push);
-      traced_push(feed, start, push);
+      traced_push<kTraced>(feed, start, push);
   }
   if (!options.no_infix) apply_operators(feed, push ? operand : stack::args, push);
-  if ((trace::events & trace::kExpr) && !push && !pending) [[unlikely]] {
-    trace::fire(trace::kExpr, &feed.block, feed.index, nullptr, stack::args);
+  if constexpr (kTraced) {
+    if ((trace::events & trace::kExpr) && !push && !pending) {
+      trace::fire(trace::kExpr, &feed.block, feed.index, nullptr, stack::args);
+    }
   }
+}
+
+}  // namespace
+
+void eval_expression(Feed& feed, ExpressionOptions options) {
+  if (trace::events) [[unlikely]] return expression<true>(feed, options);
+  expression<false>(feed, options);
 }
 
 }  // namespace interp

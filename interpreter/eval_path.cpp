@@ -35,8 +35,9 @@ inline const Cell& element_at(const Cell& path, uint32_t offset) {
 inline uint32_t tail_of(const Cell& path) { return cell::cell_count(cell::series_node(path)); }
 
 // While tracing, the path's end: exit with its value (the newest cell).
+template <bool kTraced>
 inline void traced_exit(const Cell& path) {
-  trace::fire_if(trace::kExit, &path, tail_of(path), nullptr, stack::top - 1);
+  if constexpr (kTraced) trace::fire_if(trace::kExit, &path, tail_of(path), nullptr, stack::top - 1);
 }
 
 // Stores the changed value of step `level` (held in its cell) where it came from: the head
@@ -64,13 +65,17 @@ void store_back(const Cell& head, Cell* trail, uint32_t level, const Cell& chang
 
 }  // namespace
 
-void eval_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
+namespace {
+
+// The path's walk; traced: with its events (enter, fetch and push for each element, exit).
+template <bool kTraced>
+void walk_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
   if (options.set) plan::bump();  // the target may be a block's cell
   const bool set = options.set, get = options.get, push = options.push;
   Cell path = path_in;
   uint32_t length = tail_of(path);
   if (cell::series_index(path) >= length) rt::fire_error("script", "empty-path", &path);
-  if (trace::events & (trace::kEnter | trace::kFetch)) [[unlikely]] {
+  if constexpr (kTraced) {
     trace::fire_if(trace::kEnter, &path, cell::series_index(path), nullptr, nullptr);
     if (cell::series_index(path) < tail_of(path)) {
       trace::fire_if(trace::kFetch, &path, cell::series_index(path), nullptr, &element_at(path, 0));
@@ -92,7 +97,7 @@ void eval_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
     site.name = &head;
     site.push = push;
     call(head_value, *feed, site);
-    if (!pending) traced_exit(path);
+    if (!pending) traced_exit<kTraced>(path);
     return;
   }
   if (cell::type_of(head_value) == TYPE_UNSET) {
@@ -112,12 +117,15 @@ void eval_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
     const Cell owner = *context::owner_cell(word::context_of(head));
     if (cell::type_of(owner) != TYPE_OBJECT) *grandparent = owner;
   }
-  trace::fire_if(trace::kPush, &path, cell::series_index(path), nullptr, parent);
+  if constexpr (kTraced) {
+    trace::fire_if(trace::kPush, &path, cell::series_index(path), nullptr, parent);
+  }
 
   for (uint32_t i = 1; i < count; i++) {
-    if (trace::events & trace::kFetch) [[unlikely]] {
-      if (cell::series_index(path) + i >= tail_of(path)) break;  // the callback shortened it
-      trace::fire(trace::kFetch, &path, cell::series_index(path) + i, nullptr, &element_at(path, i));
+    if constexpr (kTraced) {
+      if (cell::series_index(path) + i >= tail_of(path)) break;  // a callback shortened it
+      trace::fire_if(trace::kFetch, &path, cell::series_index(path) + i, nullptr,
+                     &element_at(path, i));
       if (cell::series_index(path) + i >= tail_of(path)) break;
     }
     const Cell given = element_at(path, i);
@@ -172,7 +180,7 @@ void eval_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
       const Cell result = *stack::top_cell();
       stack::top = start;
       stack::deliver(result, push);
-      traced_exit(path);
+      traced_exit<kTraced>(path);
       return;
     }
     if (set && last && types::held_in_cell(cell::type_of(*parent))) {
@@ -182,12 +190,21 @@ void eval_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
     *previous = *element;
     *grandparent = *parent;
     *parent = selected;
-    trace::fire_if(trace::kPush, &path, cell::series_index(path) + i, nullptr, parent);
+    if constexpr (kTraced) {
+      trace::fire_if(trace::kPush, &path, cell::series_index(path) + i, nullptr, parent);
+    }
   }
   const Cell result = *parent;
   stack::top = start;
   stack::deliver(result, push);
-  traced_exit(path);
+  traced_exit<kTraced>(path);
+}
+
+}  // namespace
+
+void eval_path(const Cell& path, Feed* feed, const PathOptions& options) {
+  if (trace::events) [[unlikely]] return walk_path<true>(path, feed, options);
+  walk_path<false>(path, feed, options);
 }
 
 void get_path(const Cell& path, bool case_flag) {

@@ -142,7 +142,7 @@ struct Run {
   size_t notes_base = 0;
   bool matched = false;
 };
-Run* current_run = nullptr;  // the innermost run
+Run* traced_run = nullptr;  // the innermost run when it has a trace callback, else null
 
 // The rule block at the position of the run's innermost sub-rule; the sub-rules running, each
 // at its position, outermost first.
@@ -152,8 +152,8 @@ std::vector<Cell> running_rules(const Run& run);
 // In a traced run, an event to report after the current step; match and pop carry a match
 // result, the others the last one.
 void note(Event event, bool match = false) {
-  Run* run = current_run;
-  if (!run || !run->callback) [[likely]] return;
+  Run* run = traced_run;
+  if (!run) [[likely]] return;
   if (event == Event::kMatch || event == Event::kPop) {
     run->matched = match;
   } else {
@@ -708,12 +708,12 @@ struct StackScope {
   size_t rules;
   size_t inputs;
   size_t notes_size;
-  Run* run;
+  Run* traced;
   ~StackScope() {
     rule_stack.resize(rules);
     input_stack.resize(inputs);
     notes.resize(notes_size);
-    current_run = run;
+    traced_run = traced;
   }
 };
 
@@ -736,10 +736,10 @@ class Engine {
   void deliver(bool ok) {
     step_ = Loop::kDeliver;
     ok_ = ok;
-    run_.matched = ok;  // the last match result a trace reports
+    if (traced_run) [[unlikely]] run_.matched = ok;  // the last match result a trace reports
   }
   void pop_deliver(bool ok) {
-    if (top().kind == Kind::kSeq) note(Event::kPop, ok);
+    if (traced_run && top().kind == Kind::kSeq) [[unlikely]] note(Event::kPop, ok);
     rule_stack.pop_back();
     deliver(ok);
   }
@@ -786,13 +786,14 @@ void Engine::fail_alternative() {
 }
 
 Cell Engine::go() {
-  if (run_.callback && !report_notes()) {  // the push of the rule block
+  const bool traced = run_.callback != nullptr;
+  if (traced && !report_notes()) {  // the push of the rule block
     stop();
     return logic::make(result_);
   }
   for (;;) {
     if (step_ == Loop::kFetch) {
-      if (run_.callback) [[unlikely]] {
+      if (traced) [[unlikely]] {
         const Entry& seq = top();
         Cell item;
         if (item_at(seq.rules, seq.index, seq.end, &item) &&
@@ -807,13 +808,13 @@ Cell Engine::go() {
       complete();
     }
     if (interp::pending) break;
-    if (run_.callback && !report_notes()) [[unlikely]] {
+    if (traced && !report_notes()) [[unlikely]] {
       stop();
       break;
     }
     if (done_) break;
   }
-  if (run_.callback && !interp::pending && !stopped_) {
+  if (traced && !interp::pending && !stopped_) {
     report(Note{Event::kEnd, result_, current_rule(run_), input(), running_rules(run_)});
   }
   return logic::make(result_);
@@ -1458,12 +1459,12 @@ void Engine::keyword(Key key, Entry& seq, const Cell& item) {
 
 Cell run(const Cell& input_series, const Cell& rules, bool case_sensitive, int64_t limit,
          const Cell* callback) {
-  StackScope scope{rule_stack.size(), input_stack.size(), notes.size(), current_run};
+  StackScope scope{rule_stack.size(), input_stack.size(), notes.size(), traced_run};
   Run run{rule_stack.size(), input_stack.size(),
           case_sensitive ? action::STRICT_EQUAL : action::EQUAL};
   run.callback = callback;
   run.notes_base = notes.size();
-  current_run = &run;
+  traced_run = callback ? &run : nullptr;
   push_input(input_series, limit);
   clamp_pos();
   check_rule_room();
