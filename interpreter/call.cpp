@@ -952,8 +952,9 @@ void run_function(const Cell& function) {
 
 namespace {
 
+// after: cells to receive what the function left in its argument cells (the first excepted).
 Cell handler_call(const Cell& name, const Cell& function, std::span<const Cell> arguments,
-                  uint32_t params, int32_t locals) {
+                  uint32_t params, int32_t locals, std::span<Cell> after = {}) {
   Cell* caller_top = stack::top;
   frames::mark_call(name, function::context_of(function));
   uint32_t pushed = 0;
@@ -965,6 +966,7 @@ Cell handler_call(const Cell& name, const Cell& function, std::span<const Cell> 
   run_function(function);
   if (exiting()) raise_pending();
   const Cell result = *stack::arg(0);
+  for (uint32_t i = 1; i < after.size() && i < params; i++) after[i] = *stack::arg(int32_t(i));
   frames::unwind_call_drop();
   stack::top = caller_top;
   return result;
@@ -986,6 +988,14 @@ Cell call_function(const Cell& name, const Cell& function, std::span<const Cell>
   const uint32_t params = function::parameter_count(function);
   const uint32_t slots = context::word_count(function::context_of(function));
   return call_handler(name, function, 0, arguments, params, int32_t(slots - params));
+}
+
+Cell call_back(const Cell& name, const Cell& function, std::span<Cell> arguments) {
+  const uint32_t params = function::parameter_count(function);
+  const int32_t locals = int32_t(context::word_count(function::context_of(function)) - params);
+  auto run = [&] { return handler_call(name, function, arguments, params, locals, arguments); };
+  if (trace::events) [[unlikely]] return trace::runtime_call(name, function, run);
+  return run();
 }
 
 void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
@@ -1036,8 +1046,8 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
     if (pending) return;
   }
   // An apply's arguments come from a block that is no position of the code.
-  trace::fire_if(trace::kCall, &feed.block, site.mode == kOrdinary ? feed.index : trace::kNoPosition,
-                 &name, &callable);
+  trace::fire_if(trace::kCall, &feed.block,
+                 site.mode == kOrdinary ? feed.index : trace::kNoPosition, &name, &callable);
   if (g.native_like) {
     if (cache_flags(cache) & kConform) conform_to_signature(g);
     Cell* left = stack::arg(0);

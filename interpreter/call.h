@@ -95,6 +95,9 @@ Cell call_handler(const Cell& name, const Cell& function, uint32_t self,
                   std::span<const Cell> arguments, uint32_t params, int32_t locals);
 // The same, its parameters and locals counted from the function (upcall call_function).
 Cell call_function(const Cell& name, const Cell& function, std::span<const Cell> arguments);
+// The same for a trace callback of the lexer (upcall call_back), which may move its input:
+// afterwards each argument cell but the first holds what the function left in its own.
+Cell call_back(const Cell& name, const Cell& function, std::span<Cell> arguments);
 
 // The common operators over numbers, computed without a call: + - * % and the comparisons over
 // two integers, + - * / with a float on the left and a float or integer on the right; the same

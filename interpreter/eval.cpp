@@ -271,7 +271,7 @@ void init() {
       .run_spec = run_spec,
       .call_handler = call_handler,
       .call_function = call_function,
-      .call_back = trace::call_back,
+      .call_back = call_back,
       .native_made = make_native_cache,
       .call_name = frames::call_name,
       .parameter_word = frames::callee_parameter_word,

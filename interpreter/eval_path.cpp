@@ -37,7 +37,9 @@ inline uint32_t tail_of(const Cell& path) { return cell::cell_count(cell::series
 // While tracing, the path's end: exit with its value (the newest cell).
 template <bool kTraced>
 inline void traced_exit(const Cell& path) {
-  if constexpr (kTraced) trace::fire_if(trace::kExit, &path, tail_of(path), nullptr, stack::top - 1);
+  if constexpr (kTraced) {
+    trace::fire_if(trace::kExit, &path, tail_of(path), nullptr, stack::top - 1);
+  }
 }
 
 // Stores the changed value of step `level` (held in its cell) where it came from: the head

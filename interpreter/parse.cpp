@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -28,10 +29,10 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
+#include "interpreter/call.h"
 #include "interpreter/eval.h"
 #include "interpreter/frames.h"
 #include "interpreter/plan.h"
-#include "interpreter/trace.h"
 #include "lexer/lexer.h"
 #include "runtime/casefold.h"
 #include "runtime/gc.h"
@@ -838,8 +839,8 @@ bool Engine::report(const Note& note) {
   block::init_empty(stack_block, int32_t(note.stack.size()));
   for (const Cell& rule : note.stack) block::append_cell(*stack_block, rule);
   const Cell callback = *run_.callback;
-  const Cell answer = trace::call_back(runtime_words::words.frame_parse_callback, callback,
-                                       std::span<Cell>(arguments, 5));
+  const Cell answer = interp::call_function(runtime_words::words.frame_parse_callback, callback,
+                                             std::span<const Cell>(arguments, 5));
   stack::top = base;
   return !logic::falsy(answer);
 }

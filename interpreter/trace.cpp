@@ -19,7 +19,6 @@
 #include "interpreter/call.h"
 #include "interpreter/eval.h"
 #include "interpreter/frames.h"
-#include "runtime/fatal.h"
 #include "runtime/gc.h"
 
 namespace trace {
@@ -54,26 +53,6 @@ Cell frame_name() {
   const frames::Frame* f = frames::top_frame();
   const uint32_t symbol = f->header & frames::kSymbolMask;
   return word::lookup_in_context(f->context ? f->context : context::global, symbol);
-}
-
-// The plain call of a function as a callback (no trace handling).
-Cell call_plain(const Cell& name, const Cell& function, std::span<Cell> arguments) {
-  rt::check_stack();
-  Cell* caller_top = stack::top;
-  const uint32_t params = function::parameter_count(function);
-  const uint32_t slots = context::word_count(function::context_of(function));
-  frames::mark_call(name, function::context_of(function));
-  for (uint32_t i = 0; i < params; i++) {
-    stack::push_copy(i < arguments.size() ? arguments[i] : constants::none);
-  }
-  function::push_locals(int32_t(slots - params));
-  interp::run_function(function);
-  if (interp::exiting()) interp::raise_pending();
-  const Cell result = *stack::arg(0);
-  for (uint32_t i = 1; i < arguments.size() && i < params; i++) arguments[i] = *stack::arg(int(i));
-  frames::unwind_call_drop();
-  stack::top = caller_top;
-  return result;
 }
 
 // The callback's call with tracing off; tracing comes back on however it ends.
@@ -120,7 +99,8 @@ void init() {
 
 uint32_t event_mask(const Cell& function) {
   const Cell body = function::body_of(function);
-  if (cell::type_of(body) != TYPE_BLOCK || cell::series_index(body) >= cell::cell_count(cell::series_node(body))) {
+  if (cell::type_of(body) != TYPE_BLOCK ||
+      cell::series_index(body) >= cell::cell_count(cell::series_node(body))) {
     return kEveryEvent;
   }
   const Cell first = cell::cells_of(cell::series_node(body))[cell::series_index(body)];
@@ -160,8 +140,8 @@ void fire(uint32_t event, const Cell* code, uint32_t index, const Cell* ref, con
   stack::push_copy(constants::none);  // the cell at the top may be one being produced
   {
     CallbackScope scope;
-    Cell function = callback;
-    call_plain(runtime_words::words.frame_interp_callback, function, arguments);
+    const Cell function = callback;
+    interp::call_function(runtime_words::words.frame_interp_callback, function, arguments);
   }
   stack::top = top;
   frames::set_ctop(frame_top);
@@ -244,13 +224,6 @@ bool enter_runtime_call(const Cell& name, const Cell& function) {
 
 void leave_runtime_call(const Cell& name, const Cell& result) {
   fire_if(kReturn, nullptr, kNoPosition, &name, &result);
-}
-
-Cell call_back(const Cell& name, const Cell& function, std::span<Cell> arguments) {
-  if (events) [[unlikely]] {
-    return runtime_call(name, function, [&] { return call_plain(name, function, arguments); });
-  }
-  return call_plain(name, function, arguments);
 }
 
 }  // namespace trace

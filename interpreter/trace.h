@@ -14,7 +14,6 @@
 // evaluation, or the nearest native, turns it back into a pending exit).
 #pragma once
 #include <cstdint>
-#include <span>
 
 #include "runtime/cell.h"
 
@@ -81,12 +80,6 @@ void run_function(const Cell& function);
 // return fired around it. `run` makes the call and returns its value.
 template <class Run>
 Cell runtime_call(const Cell& name, const Cell& function, Run&& run);
-
-// Calls a function with the arguments, as the runtime calls a parse or lexer callback: a call
-// frame named by `name`, its parameters the given arguments (none! past them), then its locals.
-// Returns its value; afterwards each argument cell holds what the function left in its own.
-// The data stack is left as it was; an exit leaving the function travels on as a C++ throw.
-Cell call_back(const Cell& name, const Cell& function, std::span<Cell> arguments);
 
 // --- Internals of runtime_call -------------------------------------------------------------------
 

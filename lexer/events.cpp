@@ -67,7 +67,9 @@ const uint8_t* input_at(State& s, uint32_t index) {
   const uint32_t base = cell::series_index(t.source);
   if (index <= base) return s.input_start;
   uint32_t wanted = index - base;
-  if (!is_text_source(t)) return s.input_start + std::min<size_t>(wanted, s.input_end - s.input_start);
+  if (!is_text_source(t)) {
+    return s.input_start + std::min<size_t>(wanted, size_t(s.input_end - s.input_start));
+  }
   const uint8_t* p = s.input_start;
   for (; p < s.input_end; p++) {
     if ((*p & 0xC0) == 0x80) continue;  // continuation bytes belong to the code point before
