@@ -926,13 +926,12 @@ bool integer_operator(const Cell& callable, const Cell& left, const Cell& right,
 }
 
 void run_function(const Cell& function) {
-  if ((function.header & (function::kTrace | function::kNoTrace)) | trace::events) [[unlikely]] {
-    return trace::run_function(function);
-  }
+  // Attributes and events matter only while a session runs.
+  if (trace::session) [[unlikely]] return trace::run_function(function);
   run_function_body(function);
 }
 
-[[gnu::noinline]] void run_function_body(const Cell& function) {
+void run_function_body(const Cell& function) {
   const uint32_t context = function::context_of(function);
   context::set_values_position(context, stack::cell_index(stack::args));
   frames::set_body_flag(true);

@@ -84,7 +84,7 @@ void lean_finish(const CallInfo& info, const Cell& callable, bool push, bool inf
 // Runs a function! whose call frame is marked and complete (arguments and locals pushed), as a
 // change handler is: points its context at the frame's cells, evaluates the body and leaves the
 // result in the frame's arguments[0]. A return or exit ends here; other pending exits travel on.
-// While tracing is on, or for a function with a trace attribute, trace::run_function runs it.
+// While a trace session runs, trace::run_function runs it.
 void run_function(const Cell& function);
 // The same without the trace's part.
 void run_function_body(const Cell& function);

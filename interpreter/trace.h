@@ -69,9 +69,9 @@ bool start(const Cell& callback);
 // flags cleared. Also when the end callback raises.
 void finish();
 
-// A function's body run while tracing is on or the function carries a trace attribute: the
-// attribute sets tracing for the body (trace: on while a session runs; no-trace: off), prolog and
-// epilog fire around it, and tracing is restored after, however the body ends.
+// A function's body run while a session runs: a trace attribute sets tracing for the body
+// (trace: on, unless the callback runs; no-trace: off), prolog and epilog fire around it, and
+// tracing is restored after, however the body ends.
 void run_function(const Cell& function);
 
 // A function called by the runtime as a callback (a change handler, a sort comparator, a parse or
