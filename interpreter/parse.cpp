@@ -48,10 +48,20 @@ enum class Key : uint8_t {
 
 std::unordered_map<uint32_t, Key> keywords;  // by canonical symbol
 
+// The keyword of each symbol id met so far (ids never change, nor their canonical spelling), so
+// a rule word costs one index instead of a canonical lookup and a hash probe (parse benchmark).
+constexpr uint8_t kUnknown = 0xFF;
+std::vector<uint8_t> key_by_symbol;
+
 Key keyword_of(const Cell& item) {
   if (type_of(item) != TYPE_WORD) return Key::kNone;
-  auto found = keywords.find(symbol::resolve_alias(word::symbol_of(item)));
-  return found == keywords.end() ? Key::kNone : found->second;
+  uint32_t id = word::symbol_of(item);
+  if (id < key_by_symbol.size() && key_by_symbol[id] != kUnknown) return Key(key_by_symbol[id]);
+  auto found = keywords.find(symbol::resolve_alias(id));
+  Key key = found == keywords.end() ? Key::kNone : found->second;
+  if (id >= key_by_symbol.size()) key_by_symbol.resize(size_t(id) * 2 + 64, kUnknown);
+  key_by_symbol[id] = uint8_t(key);
+  return key;
 }
 
 enum class Kind : uint8_t {
@@ -317,10 +327,8 @@ bool repeat_fast(const Cell& rule, int32_t min, int32_t max, int32_t op) {
       count++;
     }
   } else if (family != Family::kBlock && rt == TYPE_BITSET) {
-    while (p < end && (max < 0 || count < max) && in_bitset(rule, unit_at(input(), p))) {
-      p++;
-      count++;
-    }
+    count = string::bitset_run(input(), p, end, rule, max);
+    p += uint32_t(count);
   } else {
     while (max < 0 || count < max) {
       int64_t n = match_at(p, end, rule, op, false);
@@ -890,6 +898,16 @@ void Engine::stop_repetition(bool reject) {
 bool Engine::to_value(const Cell& target, bool thru) {
   uint32_t end = tail();
   Family family = family_of(type_of(input()));
+  uint8_t tt = type_of(target);
+  if (fast_paths && family == Family::kString && rule_is_text(tt) && tt != TYPE_TAG &&
+      length_of(target) > cell::series_index(target)) {
+    // One scan of the buffer (the parse benchmark's `thru ","`).
+    int64_t at = string::find_units(input(), pos(), end, target, run_.op == action::STRICT_EQUAL);
+    if (at < 0) return false;
+    uint32_t n = length_of(target) - cell::series_index(target);
+    set_pos(thru ? uint32_t(at) + n : uint32_t(at));
+    return true;
+  }
   for (uint32_t p = pos(); p < end; p++) {
     int64_t n;
     if (family != Family::kBlock && type_of(target) == TYPE_CHAR) {
@@ -1333,6 +1351,7 @@ void init() {
       {word::symbol_of(runtime_words::words.change), Key::kChange},
   };
   keywords.clear();
+  key_by_symbol.clear();
   for (const Pair& p : pairs) keywords[symbol::resolve_alias(p.symbol)] = p.key;
   rule_stack.reserve(64);
   input_stack.reserve(8);

@@ -78,6 +78,36 @@ std::string make_case(std::mt19937& rng, bool bracketed) {
          tail + "] c index? p]";
 }
 
+// Text of up to 8 code points drawn from the pieces (UTF-8), so that the buffer's unit follows
+// the widest piece drawn: 1, 2 or 4 bytes.
+std::string wide_text(std::mt19937& rng) {
+  const char* pieces[] = {"a", "A", "b", "B", "\xC3\xA9", "\xC3\x89", "\xE2\x82\xAC",
+                          "\xF0\x9D\x84\x9E"};
+  std::string s;
+  size_t n = rng() % 9;
+  for (size_t i = 0; i < n; i++) s += pieces[rng() % (i % 3 == 0 ? 8 : 4)];
+  return s;
+}
+
+// A to or thru of a text over a string (one scan on the fast path), with or without /case and
+// /part; bracketed, the target runs as a sub-rule. word-head names a text whose head is not its
+// first unit.
+std::string make_scan_case(std::mt19937& rng, bool bracketed) {
+  std::string input = "\"" + wide_text(rng) + "\"";
+  std::string value = pick(rng, {"\"a\"", "\"ab\"", "\"Ab\"", "\"b\"", "\"\xC3\xA9\"",
+                                 "\"\xC3\x89" "b\"", "\"\xE2\x82\xAC\"", "\"a\xF0\x9D\x84\x9E\"",
+                                 "word-text", "word-head"});
+  if (bracketed) value = "[" + value + "]";
+  std::string mode = rng() % 4 == 0 ? "/case" : "";
+  bool part = rng() % 4 == 0;
+  if (part) mode += "/part";
+  std::string rule = pick(rng, {"to ", "thru "}) + value;
+  std::string tail = pick(rng, {"", " end", " skip", " to end"});
+  std::string limit = part ? " " + std::to_string(rng() % 7) : "";
+  return "word-text: \"b\" word-head: next \"xAb\" c: none p: none reduce [parse" + mode + " " +
+         input + " [copy c " + rule + " p:" + tail + "]" + limit + " c index? p]";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -105,6 +135,22 @@ int main(int argc, char** argv) {
       if (++failures > 20) break;
     }
   }
-  std::printf("%d cases, %d differ\n", count, failures);
+  for (int i = 0; i < count && failures <= 20; i++) {
+    std::mt19937 again = rng;
+    std::string bare = make_scan_case(rng, false);
+    std::string bracketed = make_scan_case(again, true);
+    parse::set_fast_paths(true);
+    std::string fast = parse_harness::run(bare);
+    parse::set_fast_paths(false);
+    std::string general = parse_harness::run(bare);
+    std::string in_block = parse_harness::run(bracketed);
+    parse::set_fast_paths(true);
+    if (fast != general || fast != in_block) {
+      std::printf("differs: %s\n  fast:    %s\n  general: %s\n  block:   %s\n", bare.c_str(),
+                  fast.c_str(), general.c_str(), in_block.c_str());
+      failures++;
+    }
+  }
+  std::printf("%d cases, %d differ\n", 2 * count, failures);
   return failures == 0 ? 0 : 1;
 }
