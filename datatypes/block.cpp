@@ -109,11 +109,20 @@ void splice_in(const Cell& target, Source source, int32_t count, int32_t dup, in
   copy_aside(source, cell::series_node(target), count, aside);
   reserve_cells(target, length + total, exact_growth);
   Cell* cells = first_cell(target);
-  std::memmove(cells + at + total, cells + at, size_t(length - at) * sizeof(Cell));
+  // One value at the tail (append, the blocks benchmark) moves nothing and copies one cell.
+  if (at < length) {
+    std::memmove(cells + at + total, cells + at, size_t(length - at) * sizeof(Cell));
+  }
   set_length(cell::series_node(target), length + total);
-  std::memcpy(cells + at, source.cells(), size_t(count) * sizeof(Cell));
-  cell::replicate_bytes(reinterpret_cast<uint8_t*>(cells + at), count * sizeof(Cell),
-                        static_cast<uint32_t>(dup));
+  if (count == 1) {
+    cells[at] = *source.cells();
+  } else {
+    std::memcpy(cells + at, source.cells(), size_t(count) * sizeof(Cell));
+  }
+  if (dup > 1) {
+    cell::replicate_bytes(reinterpret_cast<uint8_t*>(cells + at), count * sizeof(Cell),
+                          static_cast<uint32_t>(dup));
+  }
   if (cell::type_of(target) != TYPE_HASH) return;
   if (at < length && hashtable::shift_indexes(hash::table_node_of(target), at, length - at,
                                               static_cast<int32_t>(total))) {
@@ -554,6 +563,13 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
   if (dup < 1) return;
   bool splice = !only && types::any_block(cell::type_of(*value));
+  // One value onto the tail of a block no owner watches (the blocks benchmark).
+  if (append && !splice && dup == 1 && part != 0 && cell::type_of(*series) != TYPE_HASH &&
+      !ownership::maybe_owned(*series)) {
+    append_cell(*series, *value);
+    cell::set_series_index(*series, 0);
+    return;
+  }
   auto taken_cells = [&] {
     int32_t count = splice ? series::rest_length(*value, false) : 1;
     return part >= 0 && part <= count ? part : count;

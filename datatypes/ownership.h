@@ -39,20 +39,24 @@ inline bool is_ownable_series(uint8_t type) {
       return types::any_block(type);
   }
 }
-// notify_owner for a value that may have an owner: an object, or a series flagged owned.
+// Whether the value may have an owner to tell: an object, or a series flagged owned. When not,
+// notify_owner does nothing, and an edit may skip it (nearly every edit: the strings and blocks
+// benchmarks).
+inline bool maybe_owned(const Cell& value) {
+  uint8_t type = cell::type_of(value);
+  if (type == TYPE_OBJECT) return true;
+  return is_ownable_series(type) &&
+         (alloc::series_of(cell::series_node(value))->flags & alloc::kOwned);
+}
+// notify_owner for a value that may have an owner.
 bool notify_recorded_owner(const Cell* value, const char* action_word, const Cell* new_value,
                            int32_t index, int32_t count);
 // Called by every in-place change of a series (before it with the action word, after it with
 // the past form): true when the value's series, or object context, has an owner with change
-// handlers, which is then to be told. A series without the owned flag is answered here, without
-// a call (nearly every edit: the strings and blocks benchmarks).
+// handlers, which is then to be told.
 inline bool notify_owner(const Cell* value, const char* action_word, const Cell* new_value,
                          int32_t index, int32_t count) {
-  uint8_t type = cell::type_of(*value);
-  if (type != TYPE_OBJECT) {
-    if (!is_ownable_series(type)) return false;
-    if (!(alloc::series_of(cell::series_node(*value))->flags & alloc::kOwned)) return false;
-  }
+  if (!maybe_owned(*value)) return false;
   return notify_recorded_owner(value, action_word, new_value, index, count);
 }
 
