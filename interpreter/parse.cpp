@@ -344,13 +344,12 @@ bool repeat_fast(const Cell& rule, int32_t min, int32_t max, int32_t op) {
 
 // --- Rule items ------------------------------------------------------------------------------
 
-uint32_t rules_length(const Cell& rules) { return length_of(rules); }
-
-// The item at i of the block, or null past `end` or its tail.
+// The item at i of the block, or null past `end` or its tail. Every rule step reads items: the
+// buffer is looked up once.
 bool item_at(const Cell& rules, uint32_t i, uint32_t end, Cell* out) {
-  uint32_t stop = std::min(end, rules_length(rules));
-  if (i >= stop) return false;
-  *out = block_item(rules, i);
+  alloc::Series* s = alloc::series_of(cell::series_node(rules));
+  if (i >= std::min<uint32_t>(end, s->used() / sizeof(Cell))) return false;
+  *out = reinterpret_cast<const Cell*>(s->head_ptr())[i];
   return true;
 }
 

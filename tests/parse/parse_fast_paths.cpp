@@ -81,11 +81,11 @@ std::string make_case(std::mt19937& rng, bool bracketed) {
 // Text of up to 8 code points drawn from the pieces (UTF-8), so that the buffer's unit follows
 // the widest piece drawn: 1, 2 or 4 bytes.
 std::string wide_text(std::mt19937& rng) {
-  const char* pieces[] = {"a", "A", "b", "B", "\xC3\xA9", "\xC3\x89", "\xE2\x82\xAC",
+  const char* pieces[] = {"a", "A", "b", "B", ",", "\xC3\xA9", "\xC3\x89", "\xE2\x82\xAC",
                           "\xF0\x9D\x84\x9E"};
   std::string s;
   size_t n = rng() % 9;
-  for (size_t i = 0; i < n; i++) s += pieces[rng() % (i % 3 == 0 ? 8 : 4)];
+  for (size_t i = 0; i < n; i++) s += pieces[rng() % (i % 3 == 0 ? 9 : 5)];
   return s;
 }
 
@@ -96,7 +96,7 @@ std::string make_scan_case(std::mt19937& rng, bool bracketed) {
   std::string input = "\"" + wide_text(rng) + "\"";
   std::string value = pick(rng, {"\"a\"", "\"ab\"", "\"Ab\"", "\"b\"", "\"\xC3\xA9\"",
                                  "\"\xC3\x89" "b\"", "\"\xE2\x82\xAC\"", "\"a\xF0\x9D\x84\x9E\"",
-                                 "word-text", "word-head"});
+                                 "\",\"", "\",A\"", "\"b,\"", "word-text", "word-head"});
   if (bracketed) value = "[" + value + "]";
   std::string mode = rng() % 4 == 0 ? "/case" : "";
   bool part = rng() % 4 == 0;
