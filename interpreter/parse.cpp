@@ -654,6 +654,21 @@ void keep_value(Entry& collect, const Cell& value) {
 
 }  // namespace
 
+// What copy (a copy of the input matched since start) or set (the value at start, none when
+// nothing was matched) gives the word.
+void store_match(bool copy, const Cell& item, uint32_t start) {
+  uint32_t from = std::min(start, pos());
+  Cell word = item;
+  if (copy) {
+    Cell* base = stack::top;
+    Cell* copied = push_copy_part(from, pos());
+    context::write_word(word, *copied);
+    stack::top = base;
+  } else {
+    context::write_word(word, pos() > from ? value_at(from) : constants::none);
+  }
+}
+
 // --- The run -----------------------------------------------------------------------------------
 
 namespace {
@@ -698,6 +713,9 @@ class Engine {
   void counted(const Cell& first, Entry& seq);
   void start_command(Entry command, uint32_t sub_end, Entry& seq);
   bool to_value(const Cell& target, bool thru);
+  int repeat_at_once(Key key, const Cell& item);
+  int scan_at_once(bool thru, const Cell& item);
+  int step_at_once(const Cell& rules, uint32_t sub, uint32_t sub_end);
   bool in_collect() const { return run_.collect >= 0; }
 };
 
@@ -791,18 +809,7 @@ void Engine::complete() {
       set_pos(e.start);
       return pop_deliver(ok);
     case Kind::kCopy: case Kind::kSet: {
-      if (ok) {
-        uint32_t from = std::min(e.start, pos());
-        Cell word = e.a;
-        if (e.kind == Kind::kCopy) {
-          Cell* base = stack::top;
-          Cell* copied = push_copy_part(from, pos());
-          context::write_word(word, *copied);
-          stack::top = base;
-        } else {
-          context::write_word(word, pos() > from ? value_at(from) : constants::none);
-        }
-      }
+      if (ok) store_match(e.kind == Kind::kCopy, e.a, e.start);
       return pop_deliver(ok);
     }
     case Kind::kInto: {
@@ -964,6 +971,57 @@ void Engine::counted(const Cell& first, Entry& seq) {
   start_command(e, sub_end, seq);
 }
 
+// A repetition (any, some, opt, while) of one rule item matched at once when the fast path
+// counts its value: 1 matched, 0 failed, -1 when it does not (the general path runs it).
+int Engine::repeat_at_once(Key key, const Cell& item) {
+  Cell single = item;
+  if (type_of(single) == TYPE_WORD && keyword_of(single) == Key::kNone) {
+    single = word_rule_value(single);
+  }
+  if (!fast_paths || type_of(single) == TYPE_WORD || !fast_value(single)) return -1;
+  int32_t min = key == Key::kSome ? 1 : 0;
+  int32_t max = key == Key::kOpt ? 1 : -1;
+  return repeat_fast(single, min, max, run_.op) ? 1 : 0;
+}
+
+// to or thru one rule item that is a value to search for: 1 found (the input moved), 0 not
+// found, -1 when the item is a sub-rule.
+int Engine::scan_at_once(bool thru, const Cell& item) {
+  Cell target = item;
+  if (type_of(target) == TYPE_WORD && keyword_of(target) == Key::kNone) {
+    target = word_rule_value(target);
+    if (type_of(target) == TYPE_WORD) rule_error("parse-rule", item);
+  }
+  uint8_t tt = type_of(target);
+  if (tt == TYPE_BLOCK || tt == TYPE_WORD || tt == TYPE_PAREN || tt == TYPE_INTEGER ||
+      types::any_path(tt) || tt == TYPE_SET_WORD || tt == TYPE_GET_WORD) {
+    return -1;
+  }
+  return to_value(target, thru) ? 1 : 0;
+}
+
+// The rule [sub, sub_end) matched at once when it is a repetition the fast path counts or a to or
+// thru a value: 1 matched, 0 failed, -1 when it is anything else.
+int Engine::step_at_once(const Cell& rules, uint32_t sub, uint32_t sub_end) {
+  Cell first, second;
+  if (sub_end != sub + 2 || !item_at(rules, sub, sub_end, &first) ||
+      !item_at(rules, sub + 1, sub_end, &second)) {
+    return -1;
+  }
+  switch (Key key = keyword_of(first)) {
+    case Key::kAny: case Key::kSome: case Key::kOpt: case Key::kWhile:
+      return repeat_at_once(key, second);
+    case Key::kTo: case Key::kThru:
+      if (keyword_of(second) == Key::kEnd) {
+        set_pos(tail());
+        return 1;
+      }
+      return scan_at_once(key == Key::kThru, second);
+    default:
+      return -1;
+  }
+}
+
 void Engine::fetch() {
   Entry& seq = top();
   Cell item;
@@ -1051,22 +1109,16 @@ void Engine::keyword(Key key, Entry& seq, const Cell& item) {
       uint32_t sub = seq.index;
       uint32_t sub_end = rule_end(seq.rules, sub, seq.end, item);
       seq.index = sub_end;
-      int32_t min = key == Key::kSome ? 1 : 0;
-      int32_t max = key == Key::kOpt ? 1 : -1;
-      Cell single = next;
-      if (type_of(single) == TYPE_WORD && keyword_of(single) == Key::kNone) {
-        single = word_rule_value(single);
-      }
-      if (fast_paths && sub_end == sub + 1 && type_of(single) != TYPE_WORD &&
-          fast_value(single)) {
-        if (!repeat_fast(single, min, max, run_.op)) fail_alternative();
+      int matched = sub_end == sub + 1 ? repeat_at_once(key, next) : -1;
+      if (matched >= 0) {
+        if (!matched) fail_alternative();
         return;
       }
       Entry e{Kind::kRepeat};
       e.flag = key == Key::kWhile;
       e.index = sub;
-      e.min = min;
-      e.max = max;
+      e.min = key == Key::kSome ? 1 : 0;
+      e.max = key == Key::kOpt ? 1 : -1;
       return start_command(e, sub_end, seq);
     }
     case Key::kTo: case Key::kThru: {
@@ -1079,16 +1131,9 @@ void Engine::keyword(Key key, Entry& seq, const Cell& item) {
       }
       uint32_t sub_end = rule_end(seq.rules, sub, seq.end, item);
       seq.index = sub_end;
-      Cell target = next;
-      if (type_of(target) == TYPE_WORD && keyword_of(target) == Key::kNone) {
-        target = word_rule_value(target);
-        if (type_of(target) == TYPE_WORD) rule_error("parse-rule", next);
-      }
-      uint8_t tt = type_of(target);
-      if (sub_end == sub + 1 && tt != TYPE_BLOCK && tt != TYPE_WORD && tt != TYPE_PAREN &&
-          tt != TYPE_INTEGER && !types::any_path(tt) && tt != TYPE_SET_WORD &&
-          tt != TYPE_GET_WORD) {
-        if (!to_value(target, thru)) fail_alternative();
+      int found = sub_end == sub + 1 ? scan_at_once(thru, next) : -1;
+      if (found >= 0) {
+        if (!found) fail_alternative();
         return;
       }
       Entry e{thru ? Kind::kThru : Kind::kTo};
@@ -1148,6 +1193,13 @@ void Engine::keyword(Key key, Entry& seq, const Cell& item) {
       uint32_t sub = seq.index;
       uint32_t sub_end = rule_end(seq.rules, sub, seq.end, next);
       seq.index = sub_end;
+      if (key != Key::kCase && fast_paths) {
+        // A copy or set of one step run at once (`copy d some digits`, the parse benchmark).
+        uint32_t start = pos();
+        int matched = step_at_once(seq.rules, sub, sub_end);
+        if (matched == 0) return fail_alternative();
+        if (matched > 0) return store_match(key == Key::kCopy, next, start);
+      }
       Entry e{key == Key::kSet ? Kind::kSet : key == Key::kCopy ? Kind::kCopy : Kind::kCase};
       e.index = sub;
       e.a = next;

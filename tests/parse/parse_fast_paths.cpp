@@ -1,6 +1,7 @@
 // Differential test: every repetition of a single value (char!, bitset!, text, byte, block value)
-// that parse counts in one pass must answer as the general path answers, on random inputs over
-// strings, binaries and blocks: the same result, the same position after it, the same copy.
+// that parse counts in one pass, and every to or thru a text it scans for in one pass, must answer
+// as the general path answers, on random inputs over strings, binaries and blocks: the same
+// result, the same position after it, the same copy or set value.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -73,9 +74,10 @@ std::string make_case(std::mt19937& rng, bool bracketed) {
   std::string mode = rng() % 4 == 0 ? "/case" : "";
   std::string rule = repetition(rng, value);
   std::string tail = pick(rng, {"", " end", " skip", " to end"});
+  std::string command = pick(rng, {"copy", "copy", "copy", "set"});
   return "bits: make bitset! [#\"a\" 1] word-char: #\"b\" word-text: \"b\" "
-         "c: none p: none reduce [parse" + mode + " " + input + " [copy c " + rule + " p:" +
-         tail + "] c index? p]";
+         "c: none p: none reduce [parse" + mode + " " + input + " [" + command + " c " + rule +
+         " p:" + tail + "] c index? p]";
 }
 
 // Text of up to 8 code points drawn from the pieces (UTF-8), so that the buffer's unit follows
@@ -104,8 +106,9 @@ std::string make_scan_case(std::mt19937& rng, bool bracketed) {
   std::string rule = pick(rng, {"to ", "thru "}) + value;
   std::string tail = pick(rng, {"", " end", " skip", " to end"});
   std::string limit = part ? " " + std::to_string(rng() % 7) : "";
+  std::string command = pick(rng, {"copy", "copy", "copy", "set"});
   return "word-text: \"b\" word-head: next \"xAb\" c: none p: none reduce [parse" + mode + " " +
-         input + " [copy c " + rule + " p:" + tail + "]" + limit + " c index? p]";
+         input + " [" + command + " c " + rule + " p:" + tail + "]" + limit + " c index? p]";
 }
 
 }  // namespace
