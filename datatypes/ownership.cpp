@@ -25,7 +25,6 @@ uint32_t owner_table = 0;
 // The record's cells after its key cell.
 enum RecordCell { kValue = 0, kOwner = 1, kWord = 2 };
 
-
 bool is_owner_object(uint32_t context_node) {
   return context::context_cell(context_node)->header & kOwnerObject;
 }

@@ -686,6 +686,7 @@ int64_t find_units_of(const uint8_t* text, uint64_t from, uint64_t last, const S
   for (uint64_t p = from; p <= last; p++) {
     if (sizeof(Unit) == 1 && exact) {
       // Straight to the next candidate (a separator, in the parse benchmark).
+      if (first > 0xFF) return -1;
       const void* at = std::memchr(text + p, int(first), last - p + 1);
       if (!at) return -1;
       p = uint64_t(static_cast<const uint8_t*>(at) - text);

@@ -182,8 +182,10 @@ int32_t compare_keys(const void* a, const void* b, void* arg, void*) {
 
 TEST(Sort, KeyedOrderIsTheComparatorsOrder) {
   std::mt19937 rng(7);
-  std::vector<std::vector<int32_t>> inputs = {
-      {}, {5}, {1, 2, 3, 4}, {4, 3, 2, 1}, {2, 2, 2, 2, 2}, {INT32_MIN, INT32_MAX, 0, -1, INT32_MIN}};
+  std::vector<std::vector<int32_t>> inputs = {{},           {5},
+                                              {1, 2, 3, 4}, {4, 3, 2, 1},
+                                              {2, 2, 2, 2, 2},
+                                              {INT32_MIN, INT32_MAX, 0, -1, INT32_MIN}};
   for (size_t count : {10u, 100u, 1000u, 5000u}) {
     for (uint32_t range : {3u, 50u, 0xFFFFFFFFu}) {
       std::vector<int32_t> keys(count);
