@@ -25,17 +25,6 @@ uint32_t owner_table = 0;
 // The record's cells after its key cell.
 enum RecordCell { kValue = 0, kOwner = 1, kWord = 2 };
 
-// Types whose buffer carries the owned flag and gets a record.
-bool is_ownable_series(uint8_t type) {
-  switch (type) {
-    case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL:
-    case TYPE_REF: case TYPE_BINARY: case TYPE_VECTOR: case TYPE_BITSET:
-      return true;
-    default:
-      return types::any_block(type);
-  }
-}
-
 bool is_owner_object(uint32_t context_node) {
   return context::context_cell(context_node)->header & kOwnerObject;
 }
@@ -175,8 +164,8 @@ DeepChangeHandler set_deep_change_handler(DeepChangeHandler handler) {
   return previous;
 }
 
-bool notify_owner(const Cell* value, const char* action_word, const Cell* new_value,
-                  int32_t index, int32_t count) {
+bool notify_recorded_owner(const Cell* value, const char* action_word, const Cell* new_value,
+                           int32_t index, int32_t count) {
   const Cell* record = record_of(*value);
   if (!record || object::handlers_of(record[kOwner]) == 0) return false;
   if (!deep_change_handler) return true;

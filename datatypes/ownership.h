@@ -5,7 +5,9 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/alloc.h"
 #include "runtime/cell.h"
+#include "runtime/types.h"
 
 namespace ownership {
 
@@ -27,11 +29,36 @@ void unset_owner(const Cell& value);
 void unset_owner_range(const Cell& block, uint32_t index, uint32_t count);
 // The owner cell of the series' record, or null; valid until the next allocation.
 Cell* owner_of(uint32_t node);
+// Types whose buffer carries the owned flag and gets a record.
+inline bool is_ownable_series(uint8_t type) {
+  switch (type) {
+    case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL:
+    case TYPE_REF: case TYPE_BINARY: case TYPE_VECTOR: case TYPE_BITSET:
+      return true;
+    default:
+      return types::any_block(type);
+  }
+}
+// Whether the value may have an owner to tell: an object, or a series flagged owned. When not,
+// notify_owner does nothing, and an edit may skip it (nearly every edit: the strings and blocks
+// benchmarks).
+inline bool maybe_owned(const Cell& value) {
+  uint8_t type = cell::type_of(value);
+  if (type == TYPE_OBJECT) return true;
+  return is_ownable_series(type) &&
+         (alloc::series_of(cell::series_node(value))->flags & alloc::kOwned);
+}
+// notify_owner for a value that may have an owner.
+bool notify_recorded_owner(const Cell* value, const char* action_word, const Cell* new_value,
+                           int32_t index, int32_t count);
 // Called by every in-place change of a series (before it with the action word, after it with
 // the past form): true when the value's series, or object context, has an owner with change
 // handlers, which is then to be told.
-bool notify_owner(const Cell* value, const char* action_word, const Cell* new_value,
-                  int32_t index, int32_t count);
+inline bool notify_owner(const Cell* value, const char* action_word, const Cell* new_value,
+                         int32_t index, int32_t count) {
+  if (!maybe_owned(*value)) return false;
+  return notify_recorded_owner(value, action_word, new_value, index, count);
+}
 
 // The object side of a notification, which the object datatype installs: told the owner, the
 // owner's word, the modified value, the action word, the new value (or null), index and count.

@@ -53,6 +53,9 @@ inline uint32_t checked_unit(const Series* s) {
 
 using unicode::write_unit;
 
+// Bytes as units: a unit is 1, 2 or 4 (checked_unit), so a shift rather than a division.
+inline uint64_t units_of(uint64_t bytes, uint32_t unit) { return bytes >> (unit >> 1); }
+
 inline uint32_t fold(uint32_t code_point) { return casefold::fold_char(code_point, true); }
 
 [[noreturn]] void no_memory() { rt::fire_error("internal", "no-memory"); }
@@ -62,7 +65,7 @@ inline uint32_t fold(uint32_t code_point) { return casefold::fold_char(code_poin
 // The head index as a unit position: a negative one reads as 0, one past the tail as the tail.
 uint64_t head_of(const Cell& value, const Series* s, uint32_t unit) {
   auto head = cell::series_index_signed(value);
-  return head < 0 ? 0 : std::min<uint64_t>(uint32_t(head), s->used() / unit);
+  return head < 0 ? 0 : std::min<uint64_t>(uint32_t(head), units_of(s->used(), unit));
 }
 
 // A text value as a string cell: a symbol! reads as its decoded name from position 0.
@@ -85,7 +88,7 @@ Span span_of(const Cell& value) {
   Series* s = alloc::series_of(cell::series_node(text));
   uint32_t unit = checked_unit(s);
   uint64_t head = head_of(text, s, unit);
-  return Span{s->head_ptr() + head * unit, unit, s->used() / unit - head};
+  return Span{s->head_ptr() + head * unit, unit, units_of(s->used(), unit) - head};
 }
 
 // --- Growth and widening -------------------------------------------------------------------------
@@ -136,7 +139,7 @@ void append_ascii(uint32_t node, const char* text) { append_bytes(node, text, st
 void remove_units(uint32_t node, uint64_t position, uint64_t count) {
   Series* s = alloc::series_of(node);
   uint32_t unit = checked_unit(s);
-  uint64_t length = s->used() / unit;
+  uint64_t length = units_of(s->used(), unit);
   if (position >= length) return;
   count = std::min(count, length - position);
   uint8_t* at = s->head_ptr() + position * unit;
@@ -356,7 +359,7 @@ Series* append_char(uint32_t node, uint32_t code_point) {
 
 Series* poke_char(uint32_t node, uint8_t* address, uint32_t code_point) {
   Series* s = alloc::series_of(node);
-  uint64_t position = uint64_t(address - s->head_ptr()) / checked_unit(s);
+  uint64_t position = units_of(uint64_t(address - s->head_ptr()), checked_unit(s));
   s = fit(node, code_point, 0xFF);
   write_unit(s->head_ptr() + position * s->unit(), s->unit(), code_point);
   return s;
@@ -380,7 +383,7 @@ Series* insert_char_at(uint32_t node, uint32_t position, uint32_t code_point) {
   uint32_t unit = fit(node, code_point, 0xFF)->unit();
   alloc::reserve_bytes(node, unit);
   Series* s = alloc::series_of(node);
-  uint64_t length = s->used() / unit - 1;
+  uint64_t length = units_of(s->used(), unit) - 1;
   uint64_t at = std::min<uint64_t>(position, length);
   uint8_t* p = s->head_ptr() + at * unit;
   std::memmove(p + unit, p, (length - at) * unit);
@@ -402,7 +405,7 @@ void move_chars(const Cell& source, const Cell& destination, uint32_t byte_count
   Series* s = alloc::series_of(from);
   uint32_t unit = checked_unit(s);
   uint64_t head = head_of(source, s, unit);
-  uint64_t count = std::min<uint64_t>(byte_count / unit, s->used() / unit - head);
+  uint64_t count = std::min<uint64_t>(units_of(byte_count, unit), units_of(s->used(), unit) - head);
   Series* d = alloc::series_of(to);
   uint64_t at = head_of(destination, d, checked_unit(d));
   for (uint64_t i = 0; i < count; i++) {
@@ -491,6 +494,20 @@ void concatenate(const Cell& destination, const Cell& source, int64_t part, uint
   Series* s = alloc::series_of(from);
   uint32_t unit = checked_unit(d);
   uint32_t source_unit = checked_unit(s);
+  if (mode == kAppend && unit == source_unit && from != to) {
+    // Text of the destination's unit onto its tail (the strings benchmark): one copy.
+    uint64_t source_head = head_of(text, s, unit);
+    uint64_t count = units_of(s->used(), unit) - source_head;
+    if (part >= 0 && uint64_t(part) < count) count = uint64_t(part);
+    uint64_t bytes = count * unit;
+    if (bytes == 0) return;
+    uint64_t used = d->used();
+    d = ensure_room(to, used + bytes, 2 * (used + bytes));
+    s = alloc::series_of(from);
+    std::memcpy(d->tail_ptr(), s->head_ptr() + source_head * unit, bytes);
+    d->tail += static_cast<uint32_t>(bytes);
+    return;
+  }
   uint64_t head = head_of(destination, d, unit);
   uint64_t source_head = head_of(text, s, source_unit);
 
@@ -503,7 +520,7 @@ void concatenate(const Cell& destination, const Cell& source, int64_t part, uint
   }
 
   s = alloc::series_of(from);
-  uint64_t count = s->used() / source_unit - source_head;
+  uint64_t count = units_of(s->used(), source_unit) - source_head;
   if (part >= 0 && uint64_t(part) < count) count = uint64_t(part);
   uint64_t bytes = count * unit;
   if (bytes == 0) return;
@@ -511,7 +528,7 @@ void concatenate(const Cell& destination, const Cell& source, int64_t part, uint
   uint64_t used = alloc::series_of(to)->used();
   d = ensure_room(to, used + bytes, 2 * (used + bytes));
   s = alloc::series_of(from);
-  uint64_t length = used / unit;
+  uint64_t length = units_of(used, unit);
   uint64_t at = mode == kAppend ? length : std::min(head + offset, length);
   uint8_t* write = d->head_ptr() + at * unit;
   const uint8_t* read = s->head_ptr() + source_head * source_unit;
@@ -646,6 +663,103 @@ bool match_at_head(const Cell& input, const Cell& value, int32_t op) {
   return types::any_string(type) && compare_strings(input, value, op, true) == 0;
 }
 
+namespace {
+
+// One code unit of a buffer of Unit-wide units (a buffer need not be aligned for it).
+template <class Unit>
+inline uint32_t unit_of(const uint8_t* start, uint64_t i) {
+  Unit v;
+  std::memcpy(&v, start + i * sizeof(Unit), sizeof(Unit));
+  return v;
+}
+
+// Whether only the code point itself folds to its folded form: an ASCII character other than a
+// letter (no other code point has it as its upper case).
+bool caseless(uint32_t c) { return c < 0x80 && !((c | 0x20) >= 'a' && (c | 0x20) <= 'z'); }
+
+template <class Unit>
+int64_t find_units_of(const uint8_t* text, uint64_t from, uint64_t last, const Span& pattern,
+                      bool folded) {
+  uint32_t first = pattern.at(0);
+  bool exact = !folded || caseless(first);
+  if (!exact) first = fold(first);
+  for (uint64_t p = from; p <= last; p++) {
+    if (sizeof(Unit) == 1 && exact) {
+      // Straight to the next candidate (a separator, in the parse benchmark).
+      if (first > 0xFF) return -1;
+      const void* at = std::memchr(text + p, int(first), last - p + 1);
+      if (!at) return -1;
+      p = uint64_t(static_cast<const uint8_t*>(at) - text);
+    }
+    uint32_t c = unit_of<Unit>(text, p);
+    if ((exact ? c : fold(c)) != first) continue;
+    uint64_t i = 1;
+    for (; i < pattern.count; i++) {
+      uint32_t x = unit_of<Unit>(text, p + i);
+      uint32_t y = pattern.at(i);
+      if (x != y && (!folded || fold(x) != fold(y))) break;
+    }
+    if (i == pattern.count) return int64_t(p);
+  }
+  return -1;
+}
+
+template <class Unit>
+uint64_t bitset_run_of(const uint8_t* text, uint64_t from, uint64_t stop, const uint8_t* bits,
+                       uint64_t stored, bool complemented) {
+  uint64_t p = from;
+  for (; p < stop; p++) {
+    uint32_t c = unit_of<Unit>(text, p);
+    bool in = c >> 3 < stored ? bits[c >> 3] & (0x80 >> (c & 7)) : complemented;
+    if (!in) break;
+  }
+  return p - from;
+}
+
+}  // namespace
+
+// parse's to and thru scan with this (the parse benchmark): one pass over the buffer instead of
+// a comparison per position.
+int64_t find_units(const Cell& value, uint32_t from, uint32_t end, const Cell& pattern,
+                   bool case_sensitive) {
+  Span wanted = span_of(pattern);
+  Series* s = alloc::series_of(cell::series_node(value));
+  uint32_t unit = checked_unit(s);
+  uint64_t stop = std::min<uint64_t>(end, units_of(s->used(), unit));
+  if (wanted.count == 0 || from >= stop || stop - from < wanted.count) return -1;
+  uint64_t last = stop - wanted.count;
+  const uint8_t* text = s->head_ptr();
+  bool folded = !case_sensitive;
+  switch (unit) {
+    case 1: return find_units_of<uint8_t>(text, from, last, wanted, folded);
+    case 2: return find_units_of<uint16_t>(text, from, last, wanted, folded);
+    default: return find_units_of<uint32_t>(text, from, last, wanted, folded);
+  }
+}
+
+uint32_t bitset_run(const Cell& value, uint32_t from, uint32_t end, const Cell& bitset,
+                    int64_t max) {
+  Series* s = alloc::series_of(cell::series_node(value));
+  uint32_t unit = checked_unit(s);
+  uint64_t stop = std::min<uint64_t>(end, units_of(s->used(), unit));
+  if (from >= stop) return 0;
+  if (max >= 0) stop = std::min<uint64_t>(stop, from + uint64_t(max));
+  Series* bits = alloc::series_of(cell::series_node(bitset));
+  const uint8_t* text = s->head_ptr();
+  bool complemented = bits->flags & kComplemented;
+  switch (unit) {
+    case 1:
+      return uint32_t(bitset_run_of<uint8_t>(text, from, stop, bits->head_ptr(), bits->used(),
+                                             complemented));
+    case 2:
+      return uint32_t(bitset_run_of<uint16_t>(text, from, stop, bits->head_ptr(), bits->used(),
+                                              complemented));
+    default:
+      return uint32_t(bitset_run_of<uint32_t>(text, from, stop, bits->head_ptr(), bits->used(),
+                                              complemented));
+  }
+}
+
 bool tag_delimiters_at_head(const Cell& input, const Cell& tag) {
   Span text = span_of(input);
   uint64_t close = span_of(tag).count + 1;
@@ -692,7 +806,7 @@ void mold_text(const Cell& out, const Cell& value, uint32_t count, bool all) {
   Series* s = alloc::series_of(from);
   uint32_t unit = checked_unit(s);
   uint64_t head = head_of(value, s, unit);
-  uint64_t rest = s->used() / unit - head;
+  uint64_t rest = units_of(s->used(), unit) - head;
   uint64_t end = head + std::min<uint64_t>(count, rest);
   uint32_t quotes = 0;
   uint32_t newlines = 0;

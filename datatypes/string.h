@@ -177,6 +177,15 @@ int32_t compare_strings(const Cell& value1, const Cell& value2, int32_t op, bool
 // Whether the value matches at the input's head: a string-family value as a prefix, a char!
 // against the head code point (folded unless STRICT_EQUAL), a tag! as its text in angle brackets.
 bool match_at_head(const Cell& input, const Cell& value, int32_t op);
+// The first unit position in [from, end) (an end past the tail counts as the tail) at which the
+// pattern's units from its head all stand before end, folded unless case_sensitive; -1 when there
+// is none. The pattern is a string-family value with at least one unit from its head.
+int64_t find_units(const Cell& value, uint32_t from, uint32_t end, const Cell& pattern,
+                   bool case_sensitive);
+// How many units from position `from` on (before end, the tail at most; no more than max when max
+// is 0 or more) have their code points in the bitset (read as head_char_in_bitset reads it).
+uint32_t bitset_run(const Cell& value, uint32_t from, uint32_t end, const Cell& bitset,
+                    int64_t max);
 // Whether the input has "<" at its head and ">" just after the length of the tag's text.
 bool tag_delimiters_at_head(const Cell& input, const Cell& tag);
 // Whether the head code point's bit is set in the bitset; a code point beyond the bitset's bits

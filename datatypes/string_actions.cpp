@@ -115,6 +115,13 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
   // One block copy for a text into a text; anything else (and every repetition) through a
   // string built aside.
   bool direct = plain_text(cell::type_of(*value)) && dup == 1;
+  // Text onto the tail of a string no owner watches (the strings benchmark): one copy.
+  if (direct && append && part != 0 && !ownership::maybe_owned(*series) &&
+      cell::series_index_signed(*value) < int64_t(whole_length(*value))) {
+    concatenate(*series, *value, part, 0, true, kAppend);
+    cell::set_series_index(*series, 0);
+    return;
+  }
   Cell* source = direct ? stack::push_copy(*value) : push_source_text(*value, part, only, dup);
   if (!direct) part = -1;  // the text built aside is already cut
   Cell copy = *source;

@@ -41,10 +41,17 @@ void move_index(Cell* series, int32_t by) {
 
 // One word: it takes the element at the position.
 bool next_single(Cell* word, Cell* series) {
-  if (!series_more(*series)) return false;
-  const Cell value = cell::type_of(*series) == TYPE_BLOCK
-                         ? cell::cells_of(cell::series_node(*series))[cell::series_index(*series)]
-                         : pick_element(*series, 1);
+  Cell value;
+  if (cell::type_of(*series) == TYPE_BLOCK) {
+    // A block's cell read straight from its buffer (the blocks benchmark).
+    uint32_t node = cell::series_node(*series);
+    uint32_t index = cell::series_index(*series);
+    if (index >= cell::cell_count(node)) return false;
+    value = cell::cells_of(node)[index];
+  } else {
+    if (!series_more(*series)) return false;
+    value = pick_element(*series, 1);
+  }
   // A word bound to its context learns its index in the stack cell, once.
   context::write_word(*word, value);
   move_index(series, 1);

@@ -51,10 +51,20 @@ enum class Key : uint8_t {
 
 std::unordered_map<uint32_t, Key> keywords;  // by canonical symbol
 
+// The keyword of each symbol id met so far (ids never change, nor their canonical spelling), so
+// a rule word costs one index instead of a canonical lookup and a hash probe (parse benchmark).
+constexpr uint8_t kUnknown = 0xFF;
+std::vector<uint8_t> key_by_symbol;
+
 Key keyword_of(const Cell& item) {
   if (type_of(item) != TYPE_WORD) return Key::kNone;
-  auto found = keywords.find(symbol::resolve_alias(word::symbol_of(item)));
-  return found == keywords.end() ? Key::kNone : found->second;
+  uint32_t id = word::symbol_of(item);
+  if (id < key_by_symbol.size() && key_by_symbol[id] != kUnknown) return Key(key_by_symbol[id]);
+  auto found = keywords.find(symbol::resolve_alias(id));
+  Key key = found == keywords.end() ? Key::kNone : found->second;
+  if (id >= key_by_symbol.size()) key_by_symbol.resize(size_t(id) * 2 + 64, kUnknown);
+  key_by_symbol[id] = uint8_t(key);
+  return key;
 }
 
 enum class Kind : uint8_t {
@@ -368,10 +378,8 @@ bool repeat_fast(const Cell& rule, int32_t min, int32_t max, int32_t op) {
       count++;
     }
   } else if (family != Family::kBlock && rt == TYPE_BITSET) {
-    while (p < end && (max < 0 || count < max) && in_bitset(rule, unit_at(input(), p))) {
-      p++;
-      count++;
-    }
+    count = string::bitset_run(input(), p, end, rule, max);
+    p += uint32_t(count);
   } else {
     while (max < 0 || count < max) {
       int64_t n = match_at(p, end, rule, op, false);
@@ -387,13 +395,12 @@ bool repeat_fast(const Cell& rule, int32_t min, int32_t max, int32_t op) {
 
 // --- Rule items ------------------------------------------------------------------------------
 
-uint32_t rules_length(const Cell& rules) { return length_of(rules); }
-
-// The item at i of the block, or null past `end` or its tail.
+// The item at i of the block, or null past `end` or its tail. Every rule step reads items: the
+// buffer is looked up once.
 bool item_at(const Cell& rules, uint32_t i, uint32_t end, Cell* out) {
-  uint32_t stop = std::min(end, rules_length(rules));
-  if (i >= stop) return false;
-  *out = block_item(rules, i);
+  alloc::Series* s = alloc::series_of(cell::series_node(rules));
+  if (i >= std::min<uint32_t>(end, s->used() / sizeof(Cell))) return false;
+  *out = reinterpret_cast<const Cell*>(s->head_ptr())[i];
   return true;
 }
 
@@ -700,6 +707,21 @@ void keep_value(Entry& collect, const Cell& value) {
 
 }  // namespace
 
+// What copy (a copy of the input matched since start) or set (the value at start, none when
+// nothing was matched) gives the word.
+void store_match(bool copy, const Cell& item, uint32_t start) {
+  uint32_t from = std::min(start, pos());
+  Cell word = item;
+  if (copy) {
+    Cell* base = stack::top;
+    Cell* copied = push_copy_part(from, pos());
+    context::write_word(word, *copied);
+    stack::top = base;
+  } else {
+    context::write_word(word, pos() > from ? value_at(from) : constants::none);
+  }
+}
+
 // --- The run -----------------------------------------------------------------------------------
 
 namespace {
@@ -756,6 +778,9 @@ class Engine {
   void counted(const Cell& first, Entry& seq);
   void start_command(Entry command, uint32_t sub_end, Entry& seq);
   bool to_value(const Cell& target, bool thru);
+  int repeat_at_once(Key key, const Cell& item);
+  int scan_at_once(bool thru, const Cell& item);
+  int step_at_once(const Cell& rules, uint32_t sub, uint32_t sub_end);
   bool in_collect() const { return run_.collect >= 0; }
   bool report(const Note& note);
   bool report_notes();
@@ -947,18 +972,7 @@ void Engine::complete() {
       set_pos(e.start);
       return pop_deliver(ok);
     case Kind::kCopy: case Kind::kSet: {
-      if (ok) {
-        uint32_t from = std::min(e.start, pos());
-        Cell word = e.a;
-        if (e.kind == Kind::kCopy) {
-          Cell* base = stack::top;
-          Cell* copied = push_copy_part(from, pos());
-          context::write_word(word, *copied);
-          stack::top = base;
-        } else {
-          context::write_word(word, pos() > from ? value_at(from) : constants::none);
-        }
-      }
+      if (ok) store_match(e.kind == Kind::kCopy, e.a, e.start);
       return pop_deliver(ok);
     }
     case Kind::kInto: {
@@ -1054,6 +1068,16 @@ void Engine::stop_repetition(bool reject) {
 bool Engine::to_value(const Cell& target, bool thru) {
   uint32_t end = tail();
   Family family = family_of(type_of(input()));
+  uint8_t tt = type_of(target);
+  if (fast_paths && family == Family::kString && rule_is_text(tt) && tt != TYPE_TAG &&
+      length_of(target) > cell::series_index(target)) {
+    // One scan of the buffer (the parse benchmark's `thru ","`).
+    int64_t at = string::find_units(input(), pos(), end, target, run_.op == action::STRICT_EQUAL);
+    if (at < 0) return false;
+    uint32_t n = length_of(target) - cell::series_index(target);
+    set_pos(thru ? uint32_t(at) + n : uint32_t(at));
+    return true;
+  }
   for (uint32_t p = pos(); p < end; p++) {
     int64_t n;
     if (family != Family::kBlock && type_of(target) == TYPE_CHAR) {
@@ -1109,6 +1133,57 @@ void Engine::counted(const Cell& first, Entry& seq) {
   e.min = min;
   e.max = max;
   start_command(e, sub_end, seq);
+}
+
+// A repetition (any, some, opt, while) of one rule item matched at once when the fast path
+// counts its value: 1 matched, 0 failed, -1 when it does not (the general path runs it).
+int Engine::repeat_at_once(Key key, const Cell& item) {
+  Cell single = item;
+  if (type_of(single) == TYPE_WORD && keyword_of(single) == Key::kNone) {
+    single = word_rule_value(single);
+  }
+  if (!fast_paths || type_of(single) == TYPE_WORD || !fast_value(single)) return -1;
+  int32_t min = key == Key::kSome ? 1 : 0;
+  int32_t max = key == Key::kOpt ? 1 : -1;
+  return repeat_fast(single, min, max, run_.op) ? 1 : 0;
+}
+
+// to or thru one rule item that is a value to search for: 1 found (the input moved), 0 not
+// found, -1 when the item is a sub-rule.
+int Engine::scan_at_once(bool thru, const Cell& item) {
+  Cell target = item;
+  if (type_of(target) == TYPE_WORD && keyword_of(target) == Key::kNone) {
+    target = word_rule_value(target);
+    if (type_of(target) == TYPE_WORD) rule_error("parse-rule", item);
+  }
+  uint8_t tt = type_of(target);
+  if (tt == TYPE_BLOCK || tt == TYPE_WORD || tt == TYPE_PAREN || tt == TYPE_INTEGER ||
+      types::any_path(tt) || tt == TYPE_SET_WORD || tt == TYPE_GET_WORD) {
+    return -1;
+  }
+  return to_value(target, thru) ? 1 : 0;
+}
+
+// The rule [sub, sub_end) matched at once when it is a repetition the fast path counts or a to or
+// thru a value: 1 matched, 0 failed, -1 when it is anything else.
+int Engine::step_at_once(const Cell& rules, uint32_t sub, uint32_t sub_end) {
+  Cell first, second;
+  if (sub_end != sub + 2 || !item_at(rules, sub, sub_end, &first) ||
+      !item_at(rules, sub + 1, sub_end, &second)) {
+    return -1;
+  }
+  switch (Key key = keyword_of(first)) {
+    case Key::kAny: case Key::kSome: case Key::kOpt: case Key::kWhile:
+      return repeat_at_once(key, second);
+    case Key::kTo: case Key::kThru:
+      if (keyword_of(second) == Key::kEnd) {
+        set_pos(tail());
+        return 1;
+      }
+      return scan_at_once(key == Key::kThru, second);
+    default:
+      return -1;
+  }
 }
 
 void Engine::fetch() {
@@ -1201,22 +1276,16 @@ void Engine::keyword(Key key, Entry& seq, const Cell& item) {
       uint32_t sub = seq.index;
       uint32_t sub_end = rule_end(seq.rules, sub, seq.end, item);
       seq.index = sub_end;
-      int32_t min = key == Key::kSome ? 1 : 0;
-      int32_t max = key == Key::kOpt ? 1 : -1;
-      Cell single = next;
-      if (type_of(single) == TYPE_WORD && keyword_of(single) == Key::kNone) {
-        single = word_rule_value(single);
-      }
-      if (fast_paths && sub_end == sub + 1 && type_of(single) != TYPE_WORD &&
-          fast_value(single)) {
-        if (!noted_match(repeat_fast(single, min, max, run_.op))) fail_alternative();
+      int matched = sub_end == sub + 1 ? repeat_at_once(key, next) : -1;
+      if (matched >= 0) {
+        if (!noted_match(matched)) fail_alternative();
         return;
       }
       Entry e{Kind::kRepeat};
       e.flag = key == Key::kWhile;
       e.index = sub;
-      e.min = min;
-      e.max = max;
+      e.min = key == Key::kSome ? 1 : 0;
+      e.max = key == Key::kOpt ? 1 : -1;
       return start_command(e, sub_end, seq);
     }
     case Key::kTo: case Key::kThru: {
@@ -1229,16 +1298,9 @@ void Engine::keyword(Key key, Entry& seq, const Cell& item) {
       }
       uint32_t sub_end = rule_end(seq.rules, sub, seq.end, item);
       seq.index = sub_end;
-      Cell target = next;
-      if (type_of(target) == TYPE_WORD && keyword_of(target) == Key::kNone) {
-        target = word_rule_value(target);
-        if (type_of(target) == TYPE_WORD) rule_error("parse-rule", next);
-      }
-      uint8_t tt = type_of(target);
-      if (sub_end == sub + 1 && tt != TYPE_BLOCK && tt != TYPE_WORD && tt != TYPE_PAREN &&
-          tt != TYPE_INTEGER && !types::any_path(tt) && tt != TYPE_SET_WORD &&
-          tt != TYPE_GET_WORD) {
-        if (!noted_match(to_value(target, thru))) fail_alternative();
+      int found = sub_end == sub + 1 ? scan_at_once(thru, next) : -1;
+      if (found >= 0) {
+        if (!noted_match(found)) fail_alternative();
         return;
       }
       Entry e{thru ? Kind::kThru : Kind::kTo};
@@ -1299,6 +1361,14 @@ void Engine::keyword(Key key, Entry& seq, const Cell& item) {
       uint32_t sub = seq.index;
       uint32_t sub_end = rule_end(seq.rules, sub, seq.end, next);
       seq.index = sub_end;
+      if (key != Key::kCase && fast_paths && !run_.callback) {
+        // A copy or set of one step run at once (`copy d some digits`, the parse benchmark);
+        // a traced run walks its entries, whose steps the callback is told of.
+        uint32_t start = pos();
+        int matched = step_at_once(seq.rules, sub, sub_end);
+        if (matched == 0) return fail_alternative();
+        if (matched > 0) return store_match(key == Key::kCopy, next, start);
+      }
       Entry e{key == Key::kSet ? Kind::kSet : key == Key::kCopy ? Kind::kCopy : Kind::kCase};
       e.index = sub;
       e.a = next;
@@ -1506,6 +1576,7 @@ void init() {
       {word::symbol_of(runtime_words::words.change), Key::kChange},
   };
   keywords.clear();
+  key_by_symbol.clear();
   for (const Pair& p : pairs) keywords[symbol::resolve_alias(p.symbol)] = p.key;
   rule_stack.reserve(64);
   input_stack.reserve(8);

@@ -46,7 +46,8 @@ constexpr uint32_t kStackCells = 10001;
 constexpr uint32_t kCellsPerEntry = 2;
 
 // Fast paths on (the default) or off: with them off every repetition of a single value runs its
-// sub-rule through the general path, for the differential tests.
+// sub-rule through the general path, and to and thru a text compare at each position, for the
+// differential tests.
 void set_fast_paths(bool on);
 
 // The keyword table and the stacks' collector root. Once, at start-up.

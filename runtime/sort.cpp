@@ -25,11 +25,31 @@ struct Context {
   void swap(uint8_t* a, uint8_t* b) const { swap_records(a, b, size, bytewise); }
 };
 
+// Records of one int32 key and a uint32 index, ordered by the key alone: the comparison inline.
+struct KeyContext {
+  static constexpr size_t size = 8;
+  uint8_t* at(uint8_t* base, size_t i) const { return base + i * size; }
+  int32_t order(const uint8_t* a, const uint8_t* b) const {
+    int32_t x, y;
+    std::memcpy(&x, a, 4);
+    std::memcpy(&y, b, 4);
+    return (x > y) - (x < y);
+  }
+  void swap(uint8_t* a, uint8_t* b) const {
+    uint64_t x, y;
+    std::memcpy(&x, a, size);
+    std::memcpy(&y, b, size);
+    std::memcpy(a, &y, size);
+    std::memcpy(b, &x, size);
+  }
+};
+
 constexpr size_t kMinRun = 24;
 constexpr size_t kInsertionLimit = 7;
 
 // Reverses records [first, last) in place.
-void reverse(const Context& c, uint8_t* first, uint8_t* last) {
+template <class C>
+void reverse(const C& c, uint8_t* first, uint8_t* last) {
   while (first + c.size < last) {
     last -= c.size;
     c.swap(first, last);
@@ -39,7 +59,8 @@ void reverse(const Context& c, uint8_t* first, uint8_t* last) {
 
 // The end of the natural run at start. A strictly descending run is reversed, which keeps equal
 // records in their order.
-uint8_t* find_run(const Context& c, uint8_t* start, uint8_t* end) {
+template <class C>
+uint8_t* find_run(const C& c, uint8_t* start, uint8_t* end) {
   uint8_t* next = start + c.size;
   if (next >= end) return end;
   if (c.order(start, next) < 1) {
@@ -52,7 +73,8 @@ uint8_t* find_run(const Context& c, uint8_t* start, uint8_t* end) {
 }
 
 // Insertion of records [sorted_end, end) into the sorted records [start, sorted_end).
-void insert_rest(const Context& c, uint8_t* start, uint8_t* sorted_end, uint8_t* end) {
+template <class C>
+void insert_rest(const C& c, uint8_t* start, uint8_t* sorted_end, uint8_t* end) {
   for (uint8_t* p = sorted_end; p < end; p += c.size) {
     for (uint8_t* q = p; q > start && c.order(q - c.size, q) >= 1; q -= c.size) {
       c.swap(q - c.size, q);
@@ -62,7 +84,8 @@ void insert_rest(const Context& c, uint8_t* start, uint8_t* sorted_end, uint8_t*
 
 // Merges the adjacent sorted runs [a, b) and [b, e) stably through the scratch buffer, which
 // receives the shorter run.
-void merge_runs(const Context& c, uint8_t* a, uint8_t* b, uint8_t* e, uint8_t* scratch) {
+template <class C>
+void merge_runs(const C& c, uint8_t* a, uint8_t* b, uint8_t* e, uint8_t* scratch) {
   size_t left = size_t(b - a), right = size_t(e - b);
   if (right < left) {
     std::memcpy(scratch, b, right);
@@ -123,7 +146,8 @@ struct HeapFree {
 
 // --- Quicksort -----------------------------------------------------------------------------------
 
-void insertion_sort(const Context& c, uint8_t* base, size_t n) {
+template <class C>
+void insertion_sort(const C& c, uint8_t* base, size_t n) {
   for (size_t i = 1; i < n; i++) {
     for (size_t j = i; j > 0 && c.order(c.at(base, j - 1), c.at(base, j)) > 0; j--) {
       c.swap(c.at(base, j - 1), c.at(base, j));
@@ -133,7 +157,8 @@ void insertion_sort(const Context& c, uint8_t* base, size_t n) {
 
 // Sorts n records: the median of three as pivot, a three-way partition, the smaller side by
 // recursion and the larger by the loop, so the depth stays logarithmic.
-void quick_sort_range(const Context& c, uint8_t* base, size_t n) {
+template <class C>
+void quick_sort_range(const C& c, uint8_t* base, size_t n) {
   while (n > kInsertionLimit) {
     // The median of the first, middle and last records goes to position 0.
     uint8_t* first = base;
@@ -187,15 +212,15 @@ void swap_records(void* a, void* b, size_t bytes, bool bytewise) {
   for (size_t i = 0; i < bytes / 4; i++) std::swap(x[i], y[i]);
 }
 
-void stable_sort(void* base_in, size_t count, size_t size, void* arg1, void* arg2,
-                 Compare compare, void* scratch_in) {
+namespace {
+
+template <class C>
+void stable_sort_with(const C& c, uint8_t* base, size_t count, void* scratch_in) {
   if (count < 2) return;
-  const Context c{size, size % 4 != 0, arg1, arg2, compare};
-  auto* base = static_cast<uint8_t*>(base_in);
   std::unique_ptr<void, HeapFree> owned;
   auto* scratch = static_cast<uint8_t*>(scratch_in);
   if (!scratch) {
-    uint64_t bytes = uint64_t(count / 2) * size;
+    uint64_t bytes = uint64_t(count / 2) * c.size;
     if (bytes > 0xFFFFFFFFu) rt::fire_error("script", "too-long");
     owned.reset(rt::heap_alloc(size_t(bytes)));
     scratch = static_cast<uint8_t*>(owned.get());
@@ -208,7 +233,7 @@ void stable_sort(void* base_in, size_t count, size_t size, void* arg1, void* arg
   int top = 0;
   stack[top++] = {0, 0};
   uint8_t* end = c.at(base, count);
-  auto index_of = [&](const uint8_t* p) { return size_t(p - base) / size; };
+  auto index_of = [&](const uint8_t* p) { return size_t(p - base) / c.size; };
   // The current run A = [a, b).
   size_t a = 0;
   uint8_t* run_end = find_run(c, base, end);
@@ -243,11 +268,9 @@ void stable_sort(void* base_in, size_t count, size_t size, void* arg1, void* arg
   }
 }
 
-void quick_sort(void* base_in, size_t count, size_t size, void* arg1, void* arg2,
-                Compare compare) {
+template <class C>
+void quick_sort_with(const C& c, uint8_t* base, size_t count) {
   if (count < 2) return;
-  const Context c{size, size % 4 != 0, arg1, arg2, compare};
-  auto* base = static_cast<uint8_t*>(base_in);
   // The pre-pass: a leading run in one direction (equal pairs belong to either) that covers the
   // whole range needs at most a reversal.
   size_t i = 0;
@@ -267,6 +290,19 @@ void quick_sort(void* base_in, size_t count, size_t size, void* arg1, void* arg2
   quick_sort_range(c, base, count);
 }
 
+}  // namespace
+
+void stable_sort(void* base, size_t count, size_t size, void* arg1, void* arg2, Compare compare,
+                 void* scratch) {
+  const Context c{size, size % 4 != 0, arg1, arg2, compare};
+  stable_sort_with(c, static_cast<uint8_t*>(base), count, scratch);
+}
+
+void quick_sort(void* base, size_t count, size_t size, void* arg1, void* arg2, Compare compare) {
+  const Context c{size, size % 4 != 0, arg1, arg2, compare};
+  quick_sort_with(c, static_cast<uint8_t*>(base), count);
+}
+
 std::vector<uint32_t> sorted_order(size_t count, void* arg, Compare compare, bool stable) {
   std::vector<uint32_t> order(count);
   for (size_t i = 0; i < count; i++) order[i] = static_cast<uint32_t>(i);
@@ -275,6 +311,25 @@ std::vector<uint32_t> sorted_order(size_t count, void* arg, Compare compare, boo
   } else {
     quick_sort(order.data(), count, sizeof(uint32_t), arg, nullptr, compare);
   }
+  return order;
+}
+
+std::vector<uint32_t> sorted_order_by_keys(const std::vector<int32_t>& keys, bool stable) {
+  struct Keyed {
+    int32_t key;
+    uint32_t index;
+  };
+  static_assert(sizeof(Keyed) == KeyContext::size);
+  std::vector<Keyed> records(keys.size());
+  for (size_t i = 0; i < keys.size(); i++) records[i] = {keys[i], uint32_t(i)};
+  auto* base = reinterpret_cast<uint8_t*>(records.data());
+  if (stable) {
+    stable_sort_with(KeyContext{}, base, records.size(), nullptr);
+  } else {
+    quick_sort_with(KeyContext{}, base, records.size());
+  }
+  std::vector<uint32_t> order(records.size());
+  for (size_t i = 0; i < records.size(); i++) order[i] = records[i].index;
   return order;
 }
 

@@ -30,4 +30,9 @@ void quick_sort(void* base, size_t count, size_t size, void* arg1, void* arg2, C
 // put), stable or not; compare receives pointers to the indexes and `arg` as its first argument.
 std::vector<uint32_t> sorted_order(size_t count, void* arg, Compare compare, bool stable);
 
+// sorted_order for records ordered by one 32-bit key each (keys[i] that of record i): the same
+// comparisons and exchanges as sorted_order with a comparator of the keys, so the same result
+// (equal keys included), with the keys compared inline and kept beside their indexes.
+std::vector<uint32_t> sorted_order_by_keys(const std::vector<int32_t>& keys, bool stable);
+
 }  // namespace sort

@@ -1,6 +1,7 @@
 // Differential test: every repetition of a single value (char!, bitset!, text, byte, block value)
-// that parse counts in one pass must answer as the general path answers, on random inputs over
-// strings, binaries and blocks: the same result, the same position after it, the same copy.
+// that parse counts in one pass, and every to or thru a text it scans for in one pass, must answer
+// as the general path answers, on random inputs over strings, binaries and blocks: the same
+// result, the same position after it, the same copy or set value.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -73,9 +74,41 @@ std::string make_case(std::mt19937& rng, bool bracketed) {
   std::string mode = rng() % 4 == 0 ? "/case" : "";
   std::string rule = repetition(rng, value);
   std::string tail = pick(rng, {"", " end", " skip", " to end"});
+  std::string command = pick(rng, {"copy", "copy", "copy", "set"});
   return "bits: make bitset! [#\"a\" 1] word-char: #\"b\" word-text: \"b\" "
-         "c: none p: none reduce [parse" + mode + " " + input + " [copy c " + rule + " p:" +
-         tail + "] c index? p]";
+         "c: none p: none reduce [parse" + mode + " " + input + " [" + command + " c " + rule +
+         " p:" + tail + "] c index? p]";
+}
+
+// Text of up to 8 code points drawn from the pieces (UTF-8), so that the buffer's unit follows
+// the widest piece drawn: 1, 2 or 4 bytes.
+std::string wide_text(std::mt19937& rng) {
+  const char* pieces[] = {"a", "A", "b", "B", ",", "\xC3\xA9", "\xC3\x89", "\xE2\x82\xAC",
+                          "\xF0\x9D\x84\x9E"};
+  std::string s;
+  size_t n = rng() % 9;
+  for (size_t i = 0; i < n; i++) s += pieces[rng() % (i % 3 == 0 ? 9 : 5)];
+  return s;
+}
+
+// A to or thru of a text over a string (one scan on the fast path), with or without /case and
+// /part; bracketed, the target runs as a sub-rule. word-head names a text whose head is not its
+// first unit.
+std::string make_scan_case(std::mt19937& rng, bool bracketed) {
+  std::string input = "\"" + wide_text(rng) + "\"";
+  std::string value = pick(rng, {"\"a\"", "\"ab\"", "\"Ab\"", "\"b\"", "\"\xC3\xA9\"",
+                                 "\"\xC3\x89" "b\"", "\"\xE2\x82\xAC\"", "\"a\xF0\x9D\x84\x9E\"",
+                                 "\",\"", "\",A\"", "\"b,\"", "word-text", "word-head"});
+  if (bracketed) value = "[" + value + "]";
+  std::string mode = rng() % 4 == 0 ? "/case" : "";
+  bool part = rng() % 4 == 0;
+  if (part) mode += "/part";
+  std::string rule = pick(rng, {"to ", "thru "}) + value;
+  std::string tail = pick(rng, {"", " end", " skip", " to end"});
+  std::string limit = part ? " " + std::to_string(rng() % 7) : "";
+  std::string command = pick(rng, {"copy", "copy", "copy", "set"});
+  return "word-text: \"b\" word-head: next \"xAb\" c: none p: none reduce [parse" + mode + " " +
+         input + " [" + command + " c " + rule + " p:" + tail + "]" + limit + " c index? p]";
 }
 
 }  // namespace
@@ -105,6 +138,22 @@ int main(int argc, char** argv) {
       if (++failures > 20) break;
     }
   }
-  std::printf("%d cases, %d differ\n", count, failures);
+  for (int i = 0; i < count && failures <= 20; i++) {
+    std::mt19937 again = rng;
+    std::string bare = make_scan_case(rng, false);
+    std::string bracketed = make_scan_case(again, true);
+    parse::set_fast_paths(true);
+    std::string fast = parse_harness::run(bare);
+    parse::set_fast_paths(false);
+    std::string general = parse_harness::run(bare);
+    std::string in_block = parse_harness::run(bracketed);
+    parse::set_fast_paths(true);
+    if (fast != general || fast != in_block) {
+      std::printf("differs: %s\n  fast:    %s\n  general: %s\n  block:   %s\n", bare.c_str(),
+                  fast.c_str(), general.c_str(), in_block.c_str());
+      failures++;
+    }
+  }
+  std::printf("%d cases, %d differ\n", 2 * count, failures);
   return failures == 0 ? 0 : 1;
 }

@@ -171,4 +171,36 @@ TEST(Sort, SortedReversedAndEqualInputsCostOnePass) {
   EXPECT_EQ(down2[0], 250);
 }
 
+// Keys sorted inline must come out in the very order sorted_order gives with a comparator of the
+// same keys, equal keys included (block sort relies on it: equal integers may differ in their
+// new-line flags), stable or not, over the shortcut inputs and random ones with many duplicates.
+int32_t compare_keys(const void* a, const void* b, void* arg, void*) {
+  const auto& keys = *static_cast<const std::vector<int32_t>*>(arg);
+  int32_t x = keys[*static_cast<const uint32_t*>(a)], y = keys[*static_cast<const uint32_t*>(b)];
+  return (x > y) - (x < y);
+}
+
+TEST(Sort, KeyedOrderIsTheComparatorsOrder) {
+  std::mt19937 rng(7);
+  std::vector<std::vector<int32_t>> inputs = {{},           {5},
+                                              {1, 2, 3, 4}, {4, 3, 2, 1},
+                                              {2, 2, 2, 2, 2},
+                                              {INT32_MIN, INT32_MAX, 0, -1, INT32_MIN}};
+  for (size_t count : {10u, 100u, 1000u, 5000u}) {
+    for (uint32_t range : {3u, 50u, 0xFFFFFFFFu}) {
+      std::vector<int32_t> keys(count);
+      for (int32_t& k : keys) k = int32_t(range == 0xFFFFFFFFu ? rng() : rng() % range);
+      inputs.push_back(keys);
+    }
+  }
+  for (const std::vector<int32_t>& keys : inputs) {
+    for (bool stable : {false, true}) {
+      std::vector<int32_t> copy = keys;
+      EXPECT_EQ(sort::sorted_order_by_keys(keys, stable),
+                sort::sorted_order(keys.size(), &copy, compare_keys, stable))
+          << keys.size() << " keys, stable " << stable;
+    }
+  }
+}
+
 }  // namespace

@@ -185,6 +185,22 @@ TEST_F(StringBufferTest, AppendsCBytesAsCodePoints) {
   EXPECT_EQ(read(*value), std::u32string(U"abcd\0e\u00E9", 7));
 }
 
+TEST_F(StringBufferTest, AppendsCCharsAtOnceWideningFirst) {
+  Cell* narrow = text(U"a");
+  string::append_c_chars(*narrow, "b\xE9z", 3);  // the high byte in the middle widens it all
+  EXPECT_EQ(unit_of(*narrow), 2u);
+  EXPECT_EQ(read(*narrow), U"ab\u00E9z");
+  Cell* wide = text(U"\U0001D11E");
+  string::append_c_chars(*wide, "-12", 3);
+  string::append_c_chars(*wide, "", 0);
+  EXPECT_EQ(unit_of(*wide), 4u);
+  EXPECT_EQ(read(*wide), U"\U0001D11E-12");
+  Cell* grown = text(U"");
+  std::string digits(1000, '7');
+  string::append_c_chars(*grown, digits.data(), digits.size());
+  EXPECT_EQ(read(*grown), std::u32string(1000, U'7'));
+}
+
 TEST_F(StringBufferTest, TruncatesAndClears) {
   Cell* value = text(U"abcdef");
   string::truncate_units(value->w2, 9);  // beyond the tail: nothing
