@@ -355,25 +355,21 @@ bool pure_value(const Node* node, Cell* out, uint32_t depth = 0) {
       return true;
     }
     case kInfix: {
-      Cell left, right;
-      const Cell* a = pure_leaf(node->kids[0]);
-      if (!a) {
-        if (!pure_value(node->kids[0], &left, depth)) {
-          node->not_pure = node->kids[0]->not_pure;
+      // Each operand: a leaf read where it is, else computed into its room.
+      Cell room[2];
+      const Cell* operands[2];
+#pragma GCC unroll 2
+      for (int k = 0; k < 2; k++) {
+        operands[k] = pure_leaf(node->kids[k]);
+        if (operands[k]) continue;
+        if (!pure_value(node->kids[k], &room[k], depth)) {
+          node->not_pure = node->kids[k]->not_pure;
           return false;
         }
-        a = &left;
-      }
-      const Cell* b = pure_leaf(node->kids[1]);
-      if (!b) {
-        if (!pure_value(node->kids[1], &right, depth)) {
-          node->not_pure = node->kids[1]->not_pure;
-          return false;
-        }
-        b = &right;
+        operands[k] = &room[k];
       }
       if (!interp::same_callable(*word_value_of(node), node->guard)) return false;
-      return interp::number_operator(node->function, *a, *b, out);
+      return interp::number_operator(node->function, *operands[0], *operands[1], out);
     }
     case kParen: {
       // One expression filling the paren; its plan holds when the epoch says so.

@@ -122,38 +122,27 @@ int main(int argc, char** argv) {
   if (stress && std::atoi(stress) > 0) count = std::min(count, 400);
   std::mt19937 rng(20240611);
   int failures = 0;
-  for (int i = 0; i < count; i++) {
-    std::mt19937 again = rng;
-    std::string bare = make_case(rng, false);
-    std::string bracketed = make_case(again, true);
-    parse::set_fast_paths(true);
-    std::string fast = parse_harness::run(bare);
-    parse::set_fast_paths(false);
-    std::string general = parse_harness::run(bare);
-    std::string in_block = parse_harness::run(bracketed);
-    parse::set_fast_paths(true);
-    if (fast != general || fast != in_block) {
-      std::printf("differs: %s\n  fast:    %s\n  general: %s\n  block:   %s\n", bare.c_str(),
-                  fast.c_str(), general.c_str(), in_block.c_str());
-      if (++failures > 20) break;
+  // Each case runs with the fast paths, without them, and as a block rule; all must agree.
+  auto compare = [&](auto make, int limit) {
+    for (int i = 0; i < count && failures <= limit; i++) {
+      std::mt19937 again = rng;
+      std::string bare = make(rng, false);
+      std::string bracketed = make(again, true);
+      parse::set_fast_paths(true);
+      std::string fast = parse_harness::run(bare);
+      parse::set_fast_paths(false);
+      std::string general = parse_harness::run(bare);
+      std::string in_block = parse_harness::run(bracketed);
+      parse::set_fast_paths(true);
+      if (fast != general || fast != in_block) {
+        std::printf("differs: %s\n  fast:    %s\n  general: %s\n  block:   %s\n", bare.c_str(),
+                    fast.c_str(), general.c_str(), in_block.c_str());
+        failures++;
+      }
     }
-  }
-  for (int i = 0; i < count && failures <= 20; i++) {
-    std::mt19937 again = rng;
-    std::string bare = make_scan_case(rng, false);
-    std::string bracketed = make_scan_case(again, true);
-    parse::set_fast_paths(true);
-    std::string fast = parse_harness::run(bare);
-    parse::set_fast_paths(false);
-    std::string general = parse_harness::run(bare);
-    std::string in_block = parse_harness::run(bracketed);
-    parse::set_fast_paths(true);
-    if (fast != general || fast != in_block) {
-      std::printf("differs: %s\n  fast:    %s\n  general: %s\n  block:   %s\n", bare.c_str(),
-                  fast.c_str(), general.c_str(), in_block.c_str());
-      failures++;
-    }
-  }
+  };
+  compare(make_case, 20);
+  compare(make_scan_case, 20);
   std::printf("%d cases, %d differ\n", 2 * count, failures);
   return failures == 0 ? 0 : 1;
 }
