@@ -75,17 +75,21 @@ enum class After {
   kNothing, kParameter, kParameterTypes, kDoc, kRefinement, kReturn, kReturnTypes,
 };
 
+// The flag an attribute word sets (0 for another word).
+uint32_t attribute_flag(const Cell& word) {
+  if (symbol::same_canonical(word::symbol_of(word), runtime_words::symbols.trace)) return kTrace;
+  if (symbol::same_canonical(word::symbol_of(word), runtime_words::symbols.no_trace)) {
+    return kNoTrace;
+  }
+  return 0;
+}
+
 uint32_t attribute_flags(const Cell& attributes) {
   uint32_t flags = 0;
   for (uint32_t i = series_index(attributes); i < cell_count(series_node(attributes)); i++) {
     const Cell word = cells_of(series_node(attributes))[i];
     if (cell::type_of(word) != TYPE_WORD) refuse("bad-func-def", word);
-    if (symbol::same_canonical(word::symbol_of(word), runtime_words::symbols.trace)) {
-      flags |= kTrace;
-    }
-    if (symbol::same_canonical(word::symbol_of(word), runtime_words::symbols.no_trace)) {
-      flags |= kNoTrace;
-    }
+    flags |= attribute_flag(word);
   }
   return flags;
 }
@@ -323,6 +327,17 @@ void collect_local_words(Cell& spec, const Cell& body) {
   }
   if (!spec_has_local) block::append_cell(spec, runtime_words::refinements.local);
   for (const Cell& word : locals.words) block::append_cell(spec, word);
+}
+
+uint32_t spec_attributes(uint32_t spec_node) {
+  if (!cell_count(spec_node) || cell::type_of(cells_of(spec_node)[0]) != TYPE_BLOCK) return 0;
+  const Cell attributes = cells_of(spec_node)[0];
+  uint32_t flags = 0;
+  for (uint32_t i = series_index(attributes); i < cell_count(series_node(attributes)); i++) {
+    const Cell& entry = cells_of(series_node(attributes))[i];
+    if (cell::type_of(entry) == TYPE_WORD) flags |= attribute_flag(entry);
+  }
+  return flags;
 }
 
 int32_t count_locals(uint32_t spec_node, int32_t start, bool required) {

@@ -49,6 +49,9 @@ Cell* make_routine_value(const Cell& spec, const Cell& body, uint32_t code_entry
 // Checks a function spec from its head; returns the attribute flags (kTrace, kNoTrace). Raises
 // script/bad-func-def, invalid-type-spec, no-value or dup-vars.
 uint32_t validate_spec(const Cell& spec);
+// The attribute flags (kTrace, kNoTrace) of the leading block of a spec read from its buffer's
+// start, 0 without one; entries that are no attribute words are passed over, never refused.
+uint32_t spec_attributes(uint32_t spec_node);
 // The automatic locals of `function`: appends to the spec (a shallow copy the caller owns, in a
 // cell that stays put) /local and the words the body sets or loops over, leaving out the spec's
 // own words and those after /extern, which is cut off. Raises script/bad-func-extern. May

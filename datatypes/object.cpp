@@ -249,6 +249,8 @@ HandlerFields handler_fields(uint32_t context) {
            context::find_symbol(context, word::symbol_of(words.on_deep_change), true)}};
 }
 
+}  // namespace
+
 // Gives the object (a stack cell) a handler record, its entries still absent, when its context
 // has handler fields, so that a copy of the object taken while its spec runs (self) already
 // carries the record; stores the object in its context's self slot.
@@ -287,6 +289,8 @@ void attach_handlers(const Cell& object) {
   }
   if (fields.index[kOnDeepChange] >= 0) own_series(object);
 }
+
+namespace {
 
 // The handler's function, or unset! when its field was never written.
 Cell handler_function(const Cell& object, Handler which) {

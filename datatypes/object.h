@@ -67,6 +67,16 @@ void fire_on_deep_change(const Cell& owner, const Cell& word, const Cell& target
                          const Cell& action, const Cell* new_value, int32_t index,
                          int32_t count);
 
+// Building an object field by field (make, and the binary value reader): prepare_handlers gives
+// the object (a cell that stays put) a handler record whose entries are still absent when its
+// context has on-change* or on-deep-change* fields, so that copies taken while the fields are
+// filled carry it, and makes the object its context's owner. attach_handlers then fills the
+// record from those fields, each of which must hold a function! or routine! (else
+// script/bad-field-set); an on-deep-change* handler makes the object the owner of its series.
+// May allocate.
+void prepare_handlers(Cell* object);
+void attach_handlers(const Cell& object);
+
 // The refinements of `set` that say how a value is spread over many words or fields.
 struct SetOptions {
   bool any = false;   // unset! values are set too

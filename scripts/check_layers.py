@@ -22,8 +22,9 @@ LAYERS = [
     ("datatypes", 3),
     ("lexer", 4),
     ("interpreter", 5),
-    ("boot", 6),
-    ("tools", 7),
+    ("io", 6),
+    ("boot", 7),
+    ("tools", 8),
 ]
 TOP = ("tests", "bench")
 SOURCE = re.compile(r"\.(h|cpp|inc)$")
