@@ -719,7 +719,7 @@ class ZelbinDamaged : public Zelbin {
   }
   // Under the collector's stress mode a slice of the positions (each decode collects at every
   // allocation); all of them otherwise.
-  static size_t stride() { return gc::stress() ? 11 : 1; }
+  static size_t stride() { return gc::stress() ? 23 : 1; }
   static Bytes cut(const Bytes& stream, bool compact_form, size_t keep) {
     size_t length_at, start;
     records_at(stream, compact_form, length_at, start);
