@@ -38,8 +38,8 @@ def main():
                                   timer=time.process_time)) / 5
         loads = min(timeit.repeat(lambda: pickle.loads(data), number=5, repeat=5,
                                   timer=time.process_time)) / 5
-        print(f"pickle protocol {protocol}: dumps {dumps * 1000:.2f} ms, loads {loads * 1000:.2f} ms,"
-              f" {len(data)} bytes")
+        print(f"pickle protocol {protocol}: dumps {dumps * 1000:.2f} ms,"
+              f" loads {loads * 1000:.2f} ms, {len(data)} bytes")
 
 
 if __name__ == "__main__":

@@ -63,7 +63,9 @@ uint32_t le32(const uint8_t* p) {
 }
 
 bool is_word_type(uint8_t type) { return type >= TYPE_WORD && type <= TYPE_REFINEMENT; }
-bool is_block_type(uint8_t type) { return type == TYPE_BLOCK || type == TYPE_PAREN || types::any_path(type); }
+bool is_block_type(uint8_t type) {
+  return type == TYPE_BLOCK || type == TYPE_PAREN || types::any_path(type);
+}
 
 // The records a 0xC1 prefix (or the plain reference bit) may stand on.
 bool referable(uint8_t type) {
@@ -701,7 +703,9 @@ void Reader::read_block(Slot slot, const Lead& lead) {
   gc::Guard keep(node);
   node = alloc::new_cell_series(std::max(count, 1u));
   Cell block = cell::make_series(type, node, head);
-  if (type == TYPE_HASH) hash::set_table_node(block, hashtable::make(count, node, hashtable::kHash, 0));
+  if (type == TYPE_HASH) {
+    hash::set_table_node(block, hashtable::make(count, node, hashtable::kHash, 0));
+  }
   put(slot, block, lead);
   read_children(node, count);
   if (type == TYPE_HASH) hashtable::index_cells(hash::table_node_of(block), 0, 1);
@@ -864,7 +868,8 @@ void Reader::read_owner(Slot slot, const Lead& word_lead, const PendingWord& wor
     // An object (its variant flag: change handlers) or a function; as a reference, the bare id.
     owner.type = b & kEscape;
     owner.variant = b & kVariant;
-    const bool object = owner.type == TYPE_OBJECT && b < kSmallInteger && !(owner.reference && owner.variant);
+    const bool object =
+        owner.type == TYPE_OBJECT && b < kSmallInteger && !(owner.reference && owner.variant);
     if (b != TYPE_FUNCTION && !object) fail(owner.at);
     if (owner.reference) {
       const size_t at = pos_;
@@ -1126,9 +1131,8 @@ void Reader::read_native(Slot slot, const Lead& lead) {
   const uint8_t type = lead.type;
   const size_t at = pos_;
   const uint32_t index = field();
-  if (index < 1 || index > uint32_t(type == TYPE_ACTION ? action::kSlotCount : native::kNativeSlots)) {
-    fail(at);
-  }
+  const int32_t slots = type == TYPE_ACTION ? action::kSlotCount : native::kNativeSlots;
+  if (index < 1 || index > uint32_t(slots)) fail(at);
   const size_t spec_at = pos_;
   decode(slot, false);
   if (cell::type_of(*slot.get()) != TYPE_BLOCK) fail(spec_at);
@@ -1208,7 +1212,9 @@ uint32_t read(const uint8_t* data, int64_t length, const Cell& output, bool rais
     const char* corrupted = "Error: Zelbin compressed data corrupted!";
     if (size < kHeaderSize + 4) refuse(raise_errors, source, corrupted);
     const uint32_t packed = le32(data + kHeaderSize);
-    if (packed == 0 || (bounded && packed > size - kHeaderSize - 4)) refuse(raise_errors, source, corrupted);
+    if (packed == 0 || (bounded && packed > size - kHeaderSize - 4)) {
+      refuse(raise_errors, source, corrupted);
+    }
     std::vector<uint8_t> body;
     if (compression::decode_zstd(data + kHeaderSize + 4, packed,
                                  compression::default_limit(packed), 0,

@@ -571,8 +571,8 @@ void Writer::write_context(uint32_t context, bool new_line) {
                  (values ? kValues : 0)));
     varint(words);
   } else {
-    u32(TYPE_CONTEXT | (new_line ? kPlainNewLine : 0) | (values ? kPlainValues : 0) | (stack_held ? kPlainStackHeld : 0) |
-        (self ? kPlainSelf : 0) | kind << kPlainKindShift);
+    u32(TYPE_CONTEXT | (new_line ? kPlainNewLine : 0) | (values ? kPlainValues : 0) |
+        (stack_held ? kPlainStackHeld : 0) | (self ? kPlainSelf : 0) | kind << kPlainKindShift);
     u32(words);
   }
   for (uint32_t i = 0; i < words; i++) {

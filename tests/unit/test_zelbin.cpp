@@ -160,7 +160,8 @@ TEST_F(Zelbin, WritersPutTheseBytes) {
        plain(Bytes{0x0C, 0, 0, 0} + u32(0x80000000) + zero)},
       {"0.5", compact({0x0C, 0, 0, 0, 0, 0, 0, 0xE0, 0x3F}),
        plain(Bytes{0x0C, 0, 0, 0} + u32(0x3FE00000) + zero)},
-      {"1%", compact({0x66, 0x02}), plain(Bytes{0x26, 0, 0, 0} + u32(0x3F847AE1) + u32(0x47AE147B))},
+      {"1%", compact({0x66, 0x02}),
+       plain(Bytes{0x26, 0, 0, 0} + u32(0x3F847AE1) + u32(0x47AE147B))},
       {"-1:00", compact({0x6B, 0x9F, 0x38}),
        plain(Bytes{0x2B, 0, 0, 0} + u32(0xC0AC2000) + zero)},
       {"3x-4", compact({0x25, 0x06, 0x07}), plain(Bytes{0x25, 0, 0, 0} + u32(3) + u32(0xFFFFFFFC))},
@@ -280,7 +281,7 @@ TEST_F(Zelbin, HeaderVersionsAndCompressedBodies) {
   }
 }
 
-// --- Round trips -----------------------------------------------------------------------------------
+// --- Round trips ---------------------------------------------------------------------------------
 
 // Source text of random values of every datatype built so far: nested blocks, parens, paths,
 // maps, hashes and objects of them, some held in variables and used again (shared), some blocks
@@ -392,7 +393,8 @@ class Sharing {
   void visit(const Cell& value) {
     const uint8_t type = cell::type_of(value);
     if (types::any_block(type) || type == TYPE_MAP) {
-      if (first(cell::series_node(value))) cells(cell::series_node(value), type == TYPE_MAP ? 2 : 1);
+      const uint32_t node = cell::series_node(value);
+      if (first(node)) cells(node, type == TYPE_MAP ? 2 : 1);
     } else if (types::any_series(type) || type == TYPE_BITSET) {
       first(cell::series_node(value));
     } else if (type == TYPE_OBJECT || type == TYPE_ERROR) {
@@ -468,7 +470,8 @@ TEST_F(Zelbin, SharingCyclesAndBindingsSurvive) {
       {"f: func [x /y z] [either y [x + z] [x]] reduce [:f :f]",
        "reduce [same? :d/1 :d/2 d/1 1 d/1/y 1 2]", "[true 1 3]"},
       {"f: function [x] [y: x * 3 y] reduce [:f reflect :f 'body]", "d/1 2", "6"},
-      {"reduce [:+ :if :append]", "x: pick d 1 y: pick d 2 z: pick d 3 reduce [y true [1] 1 x 2 z [a] 'b]", "[1 3 [a b]]"},
+      {"reduce [:+ :if :append]",
+       "x: pick d 1 y: pick d 2 z: pick d 3 reduce [y true [1] 1 x 2 z [a] 'b]", "[1 3 [a b]]"},
       {"o: make object! [a: 1 log: copy [] on-change*: func [w old new] [append log w]] o",
        "d/a: 5 d/log", "[a]"},
       {"e: try [1 / 0] e", "reduce [d/type d/id]", "[math zero-divide]"},
@@ -504,7 +507,7 @@ TEST_F(Zelbin, RoundTripsUnderTheCollectorsStressMode) {
   }
 }
 
-// --- The boot image's records ----------------------------------------------------------------------
+// --- The boot image's records --------------------------------------------------------------------
 
 // Global set-words (set, then gone from the output), words bound by output index, class ids
 // kept: read with the user-decoding flag clear, refused with it set.
@@ -581,7 +584,7 @@ TEST_F(ZelbinBoot, BrokenImagesEndTheProcess) {
       testing::ExitedWithCode(0), "Error: Zelbin compressed data corrupted!");
 }
 
-// --- Refusals --------------------------------------------------------------------------------------
+// --- Refusals ------------------------------------------------------------------------------------
 
 TEST_F(Zelbin, TypesWithoutARecordRaiseNoCodec) {
   Cell* block = block::push_new(2);
