@@ -326,11 +326,6 @@ inline bool usable(Walk& w, const Node* node) { return usable_at(w, node->start)
 void run(Walk& w, const Node* node, bool no_infix);
 inline Plan* plan_for(uint32_t node, uint32_t index);
 
-// The value of an expression that runs no code, computed in place: a literal, a word holding
-// data, an operator over two numbers that it computes without a call, a paren holding one such
-// expression. False when the node is anything else or its guards fail; nothing has happened
-// then, and the caller evaluates the node its usual way. The walk must stand at the node with
-// the plan holding there: nothing in such an expression can change a block.
 // A literal's cell, or the value of a word holding data; null for anything else.
 inline const Cell* pure_leaf(const Node* node) {
   if (node->kind == kConst) return &node->cell;
@@ -341,6 +336,11 @@ inline const Cell* pure_leaf(const Node* node) {
   return value;
 }
 
+// The value of an expression that runs no code, computed in place: a literal, a word holding
+// data, an operator over two numbers that it computes without a call, a paren holding one such
+// expression. False when the node is anything else or its guards fail; nothing has happened
+// then, and the caller evaluates the node its usual way. The walk must stand at the node with
+// the plan holding there: nothing in such an expression can change a block.
 bool pure_value(const Node* node, Cell* out, uint32_t depth = 0) {
   if (node->not_pure) return false;
   switch (node->kind) {
@@ -348,11 +348,9 @@ bool pure_value(const Node* node, Cell* out, uint32_t depth = 0) {
       *out = node->cell;
       return true;
     case kWord: {
-      const Cell* value = word_value_of(node);
-      const uint8_t type = cell::type_of(*value);
-      if (type == TYPE_UNSET || type == TYPE_OP || interp::callable(type)) return false;
-      *out = *value;
-      return true;
+      const Cell* value = pure_leaf(node);
+      if (value) *out = *value;
+      return value != nullptr;
     }
     case kInfix: {
       // Each operand: a leaf read where it is, else computed into its room.
@@ -445,12 +443,7 @@ inline void look_after(Walk& w, const Node* node, bool no_infix) {
 // its value, without a nested run. Null when it is anything else.
 inline const Cell* plain_leaf(Walk& w, const Node* node) {
   if (node->check_after || !usable(w, node)) return nullptr;
-  if (node->kind == kConst) return &node->cell;
-  if (node->kind != kWord) return nullptr;
-  const Cell* value = word_value_of(node);
-  const uint8_t type = cell::type_of(*value);
-  if (type == TYPE_UNSET || type == TYPE_OP || interp::callable(type)) return nullptr;
-  return value;
+  return pure_leaf(node);
 }
 
 bool walk_statements(Plan* plan, const Cell& block, Cell* base);
