@@ -93,7 +93,7 @@ void do_value(const int32_t* refinements) {
     case TYPE_ERROR:
       frames::throw_error(value);
     case TYPE_FILE: case TYPE_URL:
-      cell::fire_not_done();  // scripts from files come with the library's do-file (the file service is ready)
+      cell::fire_not_done();  // scripts from files: the library's do-file
     default:
       eval_single(*value);
       if (pending) return;
