@@ -642,20 +642,20 @@ struct PlanKeepers {
 };
 const PlanKeepers plan_keepers;
 
-// Whether an action given these arguments may change a block's cells itself: only when one of
-// them is a block-like series (code is blocks and parens; a map!, a string or a number is not).
-bool action_may_change_code(const Cell* from, const Cell* to) {
+// An action changes at most the series it is given: of those, only a block-like one can be code
+// (blocks and parens; a map!, a string or a number is not), and only its node is counted as
+// written.
+void note_action_writes(const Cell* from, const Cell* to) {
   for (; from < to; ++from) {
-    if (types::any_block(cell::type_of(*from))) return true;
+    if (types::any_block(cell::type_of(*from))) plan::bump_node(cell::series_node(*from));
   }
-  return false;
 }
 
 void run_native_entry(const Cell& callable, const int32_t* positions) {
   const uint32_t slot = native::index_of(callable);
-  if (cell::type_of(callable) == TYPE_ACTION
-          ? !plan_keepers.actions[slot] && action_may_change_code(stack::args, stack::top)
-          : !plan_keepers.natives[slot]) {
+  if (cell::type_of(callable) == TYPE_ACTION) {
+    if (!plan_keepers.actions[slot]) note_action_writes(stack::args, stack::top);
+  } else if (!plan_keepers.natives[slot]) {
     plan::bump();
   }
   int32_t index = int32_t(native::index_of(callable));

@@ -26,6 +26,10 @@
 namespace plan {
 
 uint64_t epoch = 1;
+uint64_t unknown_epoch = 1;
+// A node freed and reused keeps its entry: the new series' plans are made after it, or are
+// checked cell by cell, so a stale entry costs only a comparison.
+std::vector<uint64_t> written;
 
 namespace {
 
@@ -128,6 +132,11 @@ struct Using {
 
 void drop_dead_plans() {
   gc::keep_marked(planned_nodes, [](uint32_t node) { retire(plans[node]); });
+}
+
+// Whether no run may have changed the node's cells since the epoch.
+inline bool unwritten_since(uint32_t node, uint64_t since) {
+  return unknown_epoch <= since && (node >= written.size() || written[node] <= since);
 }
 
 inline bool same_cell(const Cell& a, const Cell& b) {
@@ -312,7 +321,8 @@ struct Walk {
 inline bool usable_at(Walk& w, uint32_t position) {
   if (w.stale || w.feed.index != position) return false;
   if (w.checked != epoch) [[unlikely]] {
-    if (!holds(*w.plan, w.feed.index, w.checked_end)) {
+    if (!unwritten_since(w.plan->node, w.checked) &&
+        !holds(*w.plan, w.feed.index, w.checked_end)) {
       w.stale = true;
       return false;
     }
@@ -683,7 +693,13 @@ inline Plan* plan_for(uint32_t node, uint32_t index) {
   if (mode == Mode::kOff) return nullptr;
   if (node < plans.size()) {
     Plan* plan = plans[node].get();
-    if (plan && plan->made && plan->checked == epoch) return plan;
+    if (plan && plan->made) {
+      if (plan->checked == epoch) return plan;
+      if (unwritten_since(node, plan->checked)) {
+        plan->checked = epoch;
+        return plan;
+      }
+    }
   }
   return plan_for_slow(node, index);
 }
@@ -703,6 +719,10 @@ Plan* plan_for_slow(uint32_t node, uint32_t index) {
   if (plans[node]->made) {
     Plan& plan = *plans[node];
     if (plan.checked == epoch) return &plan;
+    if (unwritten_since(node, plan.checked)) {
+      plan.checked = epoch;
+      return &plan;
+    }
     if (holds(plan, index, uint32_t(plan.cells.size()))) {
       if (index == 0) plan.checked = epoch;
       return &plan;
@@ -735,7 +755,8 @@ void step(Walk& w) {
     statement = plan->statements[w.feed.index];
     if (!statement) {
       // Planned from the copy: the rest of the block must still be the copy.
-      if (w.checked != epoch && !holds(*plan, w.feed.index, length)) {
+      if (w.checked != epoch && !unwritten_since(plan->node, w.checked) &&
+          !holds(*plan, w.feed.index, length)) {
         w.stale = true;
       } else {
         statement = statement_at(*plan, w.feed.index);
@@ -745,7 +766,10 @@ void step(Walk& w) {
     if (statement && statement != &general_statement) {
       w.checked_end = statement->end < length ? statement->end + 1 : length;
       if (w.checked != epoch) {
-        if (!holds(*plan, w.feed.index, w.checked_end)) w.stale = true;
+        if (!unwritten_since(plan->node, w.checked) &&
+            !holds(*plan, w.feed.index, w.checked_end)) {
+          w.stale = true;
+        }
         w.checked = epoch;
       }
     }
@@ -816,6 +840,8 @@ bool run_block(const Cell& block, bool keep) {
   }
   return true;
 }
+
+void grow_written(uint32_t node) { written.resize(node + node / 2 + 1024); }
 
 void clear() {
   for (uint32_t node : planned_nodes) retire(plans[node]);

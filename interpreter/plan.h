@@ -20,6 +20,7 @@
 // skips its decisions.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "runtime/cell.h"
 
@@ -27,7 +28,18 @@ namespace plan {
 
 // Counts the runs of code that may change a block's cells.
 extern uint64_t epoch;
-inline void bump() { ++epoch; }
+// The epoch of the last such run whose target is not known: any block may have changed.
+extern uint64_t unknown_epoch;
+inline void bump() { unknown_epoch = ++epoch; }
+// The epoch of the last run that may have changed each series node's cells (by node; 0: none).
+// A plan whose block no run wrote since it was last checked holds without comparing its cells.
+extern std::vector<uint64_t> written;
+void grow_written(uint32_t node);
+// A run that may change the cells of this series node only.
+inline void bump_node(uint32_t node) {
+  if (node >= written.size()) [[unlikely]] grow_written(node);
+  written[node] = ++epoch;
+}
 
 // Evaluates the block as interp::eval_block does, when the block has a plan (or is evaluated
 // often enough to get one); false when it has none yet: the caller walks it.
