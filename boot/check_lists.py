@@ -16,10 +16,6 @@ import os
 import re
 import sys
 
-# The one action start-up defines itself (boot/environment.cpp), before any source can use it.
-DEFINED_AT_START_UP = {"make"}
-
-
 def read_list(path, pattern):
     with open(path, encoding="utf-8") as f:
         return [m.groupdict() for m in re.finditer(pattern, f.read())]
@@ -131,7 +127,7 @@ def check(root, env_dir):
                 else:
                     defined[number] = where
         for number, row in sorted(rows.items()):
-            wanted = row["name"] and row.get("built", True) and row["name"] not in DEFINED_AT_START_UP
+            wanted = row["name"] and row.get("built", True)
             if wanted and number not in defined:
                 errors.append(f"{kind} {row['name']} ({number}) is in the list but no "
                               f"boot/env source defines it")

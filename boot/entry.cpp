@@ -1,8 +1,7 @@
 // The entry code: the low-level start, then the runtime's modules in their fixed order, then the
 // program, all under the root catch site that turns a stray throw into fatal error kFatalNoCatch.
+// The boot image comes in at boot/startup.cpp, so that zelboot, which makes it, links without it.
 #include "boot/entry.h"
-
-#include "boot/environment.h"
 
 #include "datatypes/context.h"
 #include "datatypes/cycles.h"
@@ -32,12 +31,13 @@
 namespace boot {
 
 namespace {
+void (*init_to_run)() = nullptr;
 int (*program_to_run)() = nullptr;
 
 int run_program() {
   int status = 0;
   try {
-    runtime_init();
+    init_to_run();
     status = program_to_run();
   } catch (const rt::Throw&) {
     rt::uncaught_throw();
@@ -49,7 +49,7 @@ int run_program() {
 
 void start(int argc, char** argv) { rt::start(argc, argv); }
 
-void runtime_init() {
+void init_modules() {
   gc::enabled = false;  // nothing collects while the roots are being made
   rt::init_hooks();
   platform::init();
@@ -73,12 +73,11 @@ void runtime_init() {
   gc::init();
   interp::init();  // the upcalls and the raiser that builds errors from the catalog
   natives::init();
-  gc::enabled = true;
-  load_environment();
 }
 
-int entry(int argc, char** argv, int (*program)()) {
+int run(int argc, char** argv, void (*init)(), int (*program)()) {
   start(argc, argv);
+  init_to_run = init;
   program_to_run = program;
   return rt::run_on_interpreter_stack(run_program);
 }

@@ -13,6 +13,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "runtime/cell.h"
 
@@ -22,6 +24,7 @@ namespace zelbin {
 
 constexpr uint8_t kMagic[6] = {'Z', 'E', 'L', 'B', 'I', 'N'};
 constexpr uint8_t kVersion = 2;  // what the writers put; readers ignore the byte
+constexpr uint8_t kBootVersion = 1;  // what the boot image carries
 constexpr size_t kHeaderSize = 8;
 constexpr uint8_t kCompact = 1, kCompressed = 2, kSymbols = 4;  // header flags
 
@@ -63,6 +66,30 @@ constexpr uint32_t kMaxPathLength = 65536;
 // the user-decoding flag. May allocate (only once the stream is complete).
 Cell* encode_plain(const Cell& value);
 Cell* encode_compact(const Cell& value);
+
+// The boot image's writer: the compact form with a symbol table, whose records are global
+// set-word pairs (the word of the global context set to the value; nothing left in the root
+// block) and root values, numbered from 0 in the order they are added. A word bound to a context
+// added with add_context is written bound by that root's number; any other word must be global
+// (or bound to a context without an object or function owner) or script/invalid-arg is raised.
+// Values are read in place and their nodes kept: what is written must stay rooted, and unchanged,
+// until the stream is taken.
+class Writer;
+class BootWriter {
+ public:
+  BootWriter();
+  ~BootWriter();
+  void set_word(uint32_t symbol, const Cell& value);
+  // A native! or action! (type) of that table index, made from the spec block when read.
+  void set_callable(uint32_t symbol, uint8_t type, uint32_t index, const Cell& spec);
+  uint32_t add_root(const Cell& value);       // returns its root number
+  uint32_t add_context(uint32_t context);     // a context! root value; returns its root number
+  uint32_t roots() const;                     // the root values added so far
+  std::vector<uint8_t> stream() const;        // header (version 1, flags 5) and records
+
+ private:
+  std::unique_ptr<Writer> writer_;
+};
 
 // --- Reader --------------------------------------------------------------------------------------
 

@@ -6,6 +6,7 @@
 // (runtime/gc.h); only the result is allocated, once the stream is complete.
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <unordered_map>
 #include <vector>
@@ -58,6 +59,8 @@ bool whole_number(double d, double scale, double range, int32_t& n) {
   return double(n) / scale == d;
 }
 
+}  // namespace
+
 class Writer {
  public:
   explicit Writer(bool compact) : compact_(compact) {}
@@ -65,8 +68,21 @@ class Writer {
   void write_root(const Cell& value) { write_value(value); }
   std::vector<uint8_t> stream() const;
 
+  // The boot image's records (boot mode): a global set-word pair takes no root number and
+  // nothing in it is referred to later; a context written as a root value is what the words
+  // bound to it name.
+  void write_set_word(uint32_t symbol, const Cell& value);
+  void write_set_callable(uint32_t symbol, uint8_t type, uint32_t index, const Cell& spec);
+  uint32_t write_context_root(uint32_t context);
+  uint32_t roots() const { return position_; }
+  bool boot_ = false;
+
  private:
   bool compact_;
+  // Boot mode: the root number of each context written as a root value; the depth of the
+  // records being written inside a global set-word pair (nothing there is tracked).
+  std::unordered_map<uint32_t, uint32_t> boot_contexts_;
+  uint32_t untracked_ = 0;
   std::vector<uint8_t> records_;
   // The symbol table: each symbol's index by id, in first-use order; the spellings, each ended by
   // a 0 byte (the plain form pads the area to a multiple of 8 after each), and their offsets.
@@ -139,6 +155,7 @@ class Writer {
   // The offset of the node's stored path, or -1 when the node is new; a new node gets the path
   // of the value being written.
   int64_t track(uint32_t node) {
+    if (untracked_) return -1;
     auto [it, added] = references_.try_emplace(node, uint32_t(path_store_.size()));
     if (!added) return it->second;
     path_store_.push_back(uint32_t(path_.size() + 1));
@@ -433,9 +450,23 @@ void Writer::write_word(const Cell& value) {
   const uint8_t type = cell::type_of(value);
   const bool new_line = value.header & cell::kNewLine;
   const uint32_t context = word::context_of(value);
+  if (boot_) {
+    const auto root = boot_contexts_.find(context);
+    if (root != boot_contexts_.end()) {
+      begin(type, new_line, false, true);
+      field(symbol_ref(word::symbol_of(value)));
+      field(root->second);
+      signed_field(int32_t(word::index_of(value)));
+      return;
+    }
+  }
   Cell owner = constants::none;
   if (context && context != context::global) owner = *context::owner_cell(context);
   const uint8_t owner_type = cell::type_of(owner);
+  // The boot image binds words only by root number: no owner travels with them.
+  if (boot_ && (owner_type == TYPE_OBJECT || owner_type == TYPE_FUNCTION)) {
+    rt::fire_error("script", "invalid-arg", &value);
+  }
   if (owner_type != TYPE_OBJECT && owner_type != TYPE_FUNCTION) {
     begin(type, new_line, false, false, kPlainGlobal);
     field(symbol_ref(word::symbol_of(value)));
@@ -586,17 +617,47 @@ void Writer::write_context(uint32_t context, bool new_line) {
   leave();
 }
 
+void Writer::write_set_word(uint32_t symbol, const Cell& value) {
+  untracked_++;
+  byte(kSetWordPrefix);
+  byte(TYPE_SET_WORD);
+  field(symbol_ref(symbol));
+  write_record(value);
+  untracked_--;
+}
+
+// A native or action as its record holds it: the table index, then the spec block.
+void Writer::write_set_callable(uint32_t symbol, uint8_t type, uint32_t index, const Cell& spec) {
+  untracked_++;
+  byte(kSetWordPrefix);
+  byte(TYPE_SET_WORD);
+  field(symbol_ref(symbol));
+  begin(type, false);
+  field(index);
+  write_record(spec);
+  untracked_--;
+}
+
+uint32_t Writer::write_context_root(uint32_t context) {
+  const uint32_t root = position_;
+  boot_contexts_[context] = root;
+  track(context);
+  write_context(context);
+  position_++;
+  return root;
+}
+
 std::vector<uint8_t> Writer::stream() const {
   if (records_.size() > 0x7FFFFFFF) rt::fire_error("internal", "no-memory");
   const bool symbols = !offsets_.empty();
   std::vector<uint8_t> out(kMagic, kMagic + sizeof kMagic);
-  out.push_back(kVersion);
+  out.push_back(boot_ ? kBootVersion : kVersion);
   out.push_back(uint8_t((compact_ ? kCompact : 0) | (symbols ? kSymbols : 0)));
   auto word = [&out](uint32_t v) {
     for (int i = 0; i < 4; i++) out.push_back(uint8_t(v >> (8 * i)));
   };
   auto count = [&](uint32_t v) { compact_ ? varint_to(out, v) : word(v); };
-  count(1);  // the root count
+  count(boot_ ? position_ : 1);  // the root count
   count(uint32_t(records_.size()));
   if (symbols) {
     count(uint32_t(offsets_.size()));
@@ -607,6 +668,8 @@ std::vector<uint8_t> Writer::stream() const {
   out.insert(out.end(), records_.begin(), records_.end());
   return out;
 }
+
+namespace {
 
 Cell* encode(const Cell& value, bool compact) {
   user_decoding = true;
@@ -623,6 +686,24 @@ Cell* encode(const Cell& value, bool compact) {
 }
 
 }  // namespace
+
+BootWriter::BootWriter() : writer_(std::make_unique<Writer>(true)) { writer_->boot_ = true; }
+BootWriter::~BootWriter() = default;
+
+void BootWriter::set_word(uint32_t symbol, const Cell& value) {
+  writer_->write_set_word(symbol, value);
+}
+void BootWriter::set_callable(uint32_t symbol, uint8_t type, uint32_t index, const Cell& spec) {
+  writer_->write_set_callable(symbol, type, index, spec);
+}
+uint32_t BootWriter::add_root(const Cell& value) {
+  const uint32_t root = writer_->roots();
+  writer_->write_root(value);
+  return root;
+}
+uint32_t BootWriter::add_context(uint32_t context) { return writer_->write_context_root(context); }
+uint32_t BootWriter::roots() const { return writer_->roots(); }
+std::vector<uint8_t> BootWriter::stream() const { return writer_->stream(); }
 
 Cell* encode_plain(const Cell& value) { return encode(value, false); }
 Cell* encode_compact(const Cell& value) { return encode(value, true); }
