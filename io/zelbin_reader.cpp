@@ -583,9 +583,10 @@ void Reader::decode_typed(Slot slot, const Lead& lead) {
       if (is_reference(lead)) return read_function_reference(slot, lead);
       return read_function(slot, lead, nullptr);
     case TYPE_CONTEXT: {
-      // A bare context reads back as an object over it.
+      // A bare context reads back as an object over it. Only the boot image has contexts whose
+      // values live on the stack: its functions' contexts.
       const ContextShape shape = read_context_shape(&lead);
-      if (shape.stack_held) fail(lead.at);
+      if (shape.stack_held && user_) fail(lead.at);
       uint32_t context = 0;
       gc::Guard keep(context);
       context = make_context(shape);
