@@ -306,9 +306,9 @@ uint32_t decode(const uint8_t* image) {
   return first;
 }
 
-void run(uint32_t first_root) {
+void run(uint32_t first_root, uint32_t roots) {
   Cell* const top = stack::top;
-  const uint32_t plan_root = cell_count(runtime_words::root_block) - first_root - 1;
+  const uint32_t plan_root = roots - 1;
   auto root = [first_root](uint32_t n) { return cells_of(runtime_words::root_block)[first_root + n]; };
   const uint32_t plan = series_node(root(plan_root));
   for (uint32_t i = 0; i < cell_count(plan); i++) {
@@ -335,10 +335,11 @@ void load(const uint8_t* image) {
   // signature, through which the values made later for that slot are called.
   interp::start_signatures();
   zelbin::load_boot(image, false);
+  const uint32_t roots = cell_count(runtime_words::root_block) - zelbin::root_literals;
   make_unnamed_actions();
   interp::seal_signatures();
   gc::enabled = true;
-  run(zelbin::root_literals);
+  run(zelbin::root_literals, roots);
 }
 
 }  // namespace boot_image

@@ -33,11 +33,11 @@ struct Source {
 std::vector<uint8_t> build(const std::vector<Source>& sources);
 
 // Decodes the image into the root block (the collector off while it does) and returns the root
-// block index of its root value 0.
+// block index of its root value 0; its root values are the cells from there to the tail.
 uint32_t decode(const uint8_t* image);
-// Runs the binding plan of an image decoded at that root index: the top-level code and the
-// binding of each function and routine, in source order.
-void run(uint32_t first_root);
+// Runs the binding plan of an image whose `roots` root values were decoded from that root block
+// index: the top-level code and the binding of each function and routine, in source order.
+void run(uint32_t first_root, uint32_t roots);
 
 // Start-up's whole use of the image: decodes it (keeping the natives' and actions' definitions
 // as their slots' signatures) and runs its plan with the collector on.

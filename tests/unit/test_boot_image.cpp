@@ -185,9 +185,10 @@ class BootLibrary : public BootImage {
     routines::add(table);
     const std::vector<uint8_t> image = boot_image::build(kLibrary);
     first_ = boot_image::decode(image.data());
-    boot_image::run(first_);
+    roots_ = cell_count(runtime_words::root_block) - first_;
+    boot_image::run(first_, roots_);
   }
-  static inline uint32_t first_ = 0;
+  static inline uint32_t first_ = 0, roots_ = 0;
 };
 
 TEST_F(BootLibrary, DefinitionsAreMadeWhereTheyStand) {
@@ -223,8 +224,7 @@ TEST_F(BootLibrary, SpecAndBodyComeFromTheImage) {
 // The function's context is its root context, its spec the root spec; its body is a copy of the
 // root body whose words stay bound to that context.
 TEST_F(BootLibrary, FunctionsUseTheirRootValues) {
-  const uint32_t plan_root = cell_count(runtime_words::root_block) - first_ - 1;
-  const uint32_t plan = cell::series_node(root(first_, plan_root));
+  const uint32_t plan = cell::series_node(root(first_, roots_ - 1));
   // [0 boot-double: 1 2 ...]: the first code block, then boot-double's context at root 1.
   ASSERT_EQ(mold(cells_of(plan)[1]), "boot-double:");
   const uint32_t n = uint32_t(::integer::get_value(cells_of(plan)[2]));
