@@ -14,6 +14,7 @@
 #include "interpreter/call.h"
 #include "interpreter/eval.h"
 #include "lexer/lexer.h"
+#include "library/routines.h"
 #include "runtime/gc.h"
 
 namespace boot {
@@ -74,6 +75,7 @@ void load_environment() {
   interp::start_signatures();
   define_datatype_words();
   define_make();
+  routines::define();
   for (int i = 0; i < environment_source_count; i++) {
     const char* text = environment_sources[i].text;
     Cell* code = stack::push_new();

@@ -1,6 +1,7 @@
 // The language environment: the actions', natives' and operators' definitions and the constants,
 // written as Zel sources (boot/env/*.zel) that are embedded in the program and evaluated at
-// start-up, in file-name order, in the global context.
+// start-up, in file-name order, in the global context; then the library's sources (library/*.zel)
+// the same way, once the library's routines (library/routines.h) are defined.
 #pragma once
 
 namespace boot {
