@@ -160,8 +160,18 @@ void pick_stack() {
   result(0 < index && index < stack_size() ? stack::bottom[index - 1] : constants::none);
 }
 
-// The arguments base of the call that asks: the one this routine's frame saved.
-void frame_index_q() { result(integer::make(int32_t(frames::top_frame()->saved_base))); }
+// The arguments base of the innermost function call around this routine's own frame: the base
+// that the frame above that call's frame saved. 0 outside any function.
+void frame_index_q() {
+  uint32_t base = 0;
+  for (frames::Frame* f = frames::top_frame() - 1; f >= frames::frame_bottom; f--) {
+    if (f->callee_context) {
+      base = (f + 1)->saved_base;
+      break;
+    }
+  }
+  result(integer::make(int32_t(base)));
+}
 
 void collect_calls() {
   Cell block = *arg(0);
