@@ -25,7 +25,7 @@
 #include "datatypes/word.h"
 #include "interpreter/call.h"
 #include "interpreter/eval.h"
-#include "interpreter/routines.h"
+#include "library/routines.h"
 #include "io/zelbin.h"
 #include "lexer/lexer.h"
 #include "runtime/alloc.h"
@@ -47,10 +47,10 @@ std::string_view spelling(uint32_t symbol) {
 }
 
 // The routine a routine definition's word names; raises script/no-value when none is registered.
-uint32_t routine_of(const Cell& word) {
-  const uint32_t index = routines::find(spelling(word::symbol_of(word)));
-  if (!index) rt::fire_error("script", "no-value", &word);
-  return index;
+int32_t routine_of(const Cell& word) {
+  const int32_t entry = routines::entry_of(spelling(word::symbol_of(word)));
+  if (!entry) rt::fire_error("script", "no-value", &word);
+  return entry;
 }
 
 // Sets the collector's switch for a scope and puts it back, also when an error leaves it.
@@ -253,13 +253,13 @@ void make_function(uint32_t first_root, uint32_t n) {
                                 function::spec_attributes(series_node(spec)));
 }
 
-// Pushes the routine whose spec and body are roots n, n + 1 and whose C++ function is the one
-// registered under the word's name; the value keeps the routine's result type.
+// Pushes the routine whose spec and body are roots n, n + 1 and whose C++ body is the library's
+// routine of the word's name.
 void make_routine(uint32_t first_root, uint32_t n, const Cell& word) {
-  const uint32_t index = routine_of(word);
+  const int32_t entry = routine_of(word);
   const Cell* roots = cells_of(runtime_words::root_block) + first_root + n;
   const Cell spec = roots[0], body = roots[1];
-  function::make_routine_value(spec, body, index, uint32_t(routines::at(index).result), false);
+  function::make_routine_value(spec, body, uint32_t(entry), 0, true);
 }
 
 // The actions without a word of their own (the path step and compare): their specs are given
@@ -339,6 +339,8 @@ void load(const uint8_t* image) {
   make_unnamed_actions();
   interp::seal_signatures();
   gc::enabled = true;
+  // The routines the library's C++ gives, bound before any of its code runs.
+  routines::define();
   run(zelbin::root_literals, roots);
 }
 

@@ -28,7 +28,7 @@ struct Source {
 };
 
 // The image of the sources, in the order given. A routine definition whose word names no
-// registered routine (interpreter/routines.h) raises script/no-value with the word. Runs with
+// routine of the library (library/routines.h) raises script/no-value with the word. Runs with
 // the collector off; may allocate.
 std::vector<uint8_t> build(const std::vector<Source>& sources);
 

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 
+#include "datatypes/constants.h"
+#include "datatypes/io.h"
+#include "datatypes/stack.h"
 #include "datatypes/string.h"
 #include "datatypes/url.h"
 #include "platform/os/platform.h"
@@ -70,6 +73,18 @@ void to_os_path(const Cell& source, const Cell& destination, bool full) {
   std::u32string path = url::text_of(source);
   if (full && (path.empty() || path.front() != U'/')) path = os_current_dir() + path;
   for (char32_t c : path) string::append_char(cell::series_node(destination), uint32_t(c));
+}
+
+Cell* read(Cell* source, const action::ReadOptions& options) {
+  return io::read_file_path(*source, {.part = options.part, .seek = options.seek,
+                                      .binary = options.binary, .lines = options.lines});
+}
+
+Cell* write(Cell* target, Cell* data, const action::WriteOptions& options) {
+  io::write_file_path(target, *data, {.part = options.part, .seek = options.seek,
+                                      .binary = options.binary, .append = options.append,
+                                      .lines = options.lines});
+  return stack::push_copy(constants::unset);
 }
 
 }  // namespace file

@@ -24,4 +24,10 @@ std::u32string os_current_dir();
 int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent);
 
+// read and write of a file!, through the file service (datatypes/io.h): a directory's listing or
+// a file's contents (/part, /seek, /binary, /lines); the value written as its bytes, text or form
+// (/part, /seek, /binary, /append, /lines), the result unset. /info and /as are not taken here.
+Cell* read(Cell* source, const action::ReadOptions& options);
+Cell* write(Cell* target, Cell* data, const action::WriteOptions& options);
+
 }  // namespace file

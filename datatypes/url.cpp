@@ -245,9 +245,10 @@ void encode_percent(const Cell& source, const Cell& destination, uint32_t mode) 
   string::append_c_string(destination, encode_percent(text_of(source), mode).c_str());
 }
 
-// url! and file! share their row but for these entries; sort and trim stay unsupported.
+// url! and file! share their row but for these entries; sort and trim stay unsupported. (Reading
+// and writing a url! is the HTTP client's.)
 void register_row(uint8_t id, datatype::Entry make, datatype::Entry to, datatype::Entry mold,
-                  datatype::Entry eval_path) {
+                  datatype::Entry eval_path, datatype::Entry read, datatype::Entry write) {
   using namespace action;
   using datatype::inherit;
   datatype::register_type(
@@ -257,16 +258,17 @@ void register_row(uint8_t id, datatype::Entry make, datatype::Entry to, datatype
        inherit<FIND>(), inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), inherit<INSERT>(),
        inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(), inherit<PICK>(), inherit<POKE>(),
        inherit<REMOVE>(), inherit<REVERSE>(), inherit<SELECT>(), inherit<SKIP>(), inherit<SWAP>(),
-       inherit<TAIL>(), inherit<TAIL_Q>(), inherit<TAKE>(), inherit<MODIFY>()});
+       inherit<TAIL>(), inherit<TAIL_Q>(), inherit<TAKE>(), inherit<MODIFY>(), read, write});
 }
 
 void register_datatypes() {
   using namespace action;
   using datatype::act;
   using datatype::inherit;
-  register_row(TYPE_URL, act<MAKE>(make), act<TO>(to), act<MOLD>(mold), act<EVAL_PATH>(eval_path));
+  register_row(TYPE_URL, act<MAKE>(make), act<TO>(to), act<MOLD>(mold), act<EVAL_PATH>(eval_path),
+               inherit<READ>(), inherit<WRITE>());
   register_row(TYPE_FILE, inherit<MAKE>(), inherit<TO>(), act<MOLD>(file::mold),
-               inherit<EVAL_PATH>());
+               inherit<EVAL_PATH>(), act<READ>(file::read), act<WRITE>(file::write));
 }
 
 }  // namespace url

@@ -32,6 +32,7 @@
 #include "interpreter/frames.h"
 #include "interpreter/natives.h"
 #include "interpreter/plan.h"
+#include "interpreter/routine.h"
 #include "interpreter/trace.h"
 #include "runtime/alloc.h"
 #include "runtime/fatal.h"
@@ -1059,8 +1060,17 @@ void call(const Cell& callable_in, Feed& feed, const CallSite& site) {
     } else {
       frames::unwind_last();
     }
+  } else if (!is_function) {
+    // A routine's C++ body may change any series: no plan is taken on trust after it.
+    plan::bump();
+    absorb_exits([&] { routine::run(callable); });
+    if (pending) return;
+    if (site.push) {
+      frames::unwind();
+    } else {
+      frames::unwind_last();
+    }
   } else {
-    if (!is_function) cell::fire_not_done();  // routines come with the library routines
     run_function(callable);
     if (pending) return;
     if (site.push) {

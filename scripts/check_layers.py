@@ -23,8 +23,9 @@ LAYERS = [
     ("lexer", 4),
     ("interpreter", 5),
     ("io", 6),
-    ("boot", 7),
-    ("tools", 8),
+    ("library", 7),
+    ("boot", 8),
+    ("tools", 9),
 ]
 TOP = ("tests", "bench")
 SOURCE = re.compile(r"\.(h|cpp|inc)$")

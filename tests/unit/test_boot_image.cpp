@@ -14,7 +14,7 @@
 #include "datatypes/runtime_words.h"
 #include "interpreter/eval.h"
 #include "interpreter/native_list.h"
-#include "interpreter/routines.h"
+#include "library/routines.h"
 #include "io/zelbin.h"
 #include "lexer/lexer.h"
 #include "word_test_support.h"
@@ -160,8 +160,6 @@ TEST_F(BootImage, PairsSetTheDatatypeActionAndNativeWords) {
 
 // --- A library bound from an image ---------------------------------------------------------------
 
-int32_t even_routine() { return ::integer::get_value(*stack::arg(0)) % 2 == 0; }
-
 const std::vector<boot_image::Source> kLibrary = {
     {"one.zel", R"(Zel [Title: "first"]
 boot-count: 0
@@ -170,7 +168,7 @@ boot-count: boot-count + 1
 boot-sum: function [block [block!]] [total: 0 foreach v block [total: total + v] total]
 boot-hello: does ["hello"]
 boot-square: has [x] [x: 5 x * x]
-boot-even?: routine ["Is it even" n [integer!]] [n // 2 = 0]
+shift-left: routine ["Shifts to the left" data [integer!] bits [integer!]] [data bits]
 boot-uses: boot-double 21
 )"},
     {"two.zel", R"(Zel [Title: "second"]
@@ -181,8 +179,6 @@ boot-later: func [/twice] [either twice [boot-double boot-double 1] [boot-double
 class BootLibrary : public BootImage {
  protected:
   static void SetUpTestSuite() {
-    static const routines::Routine table[] = {{"boot-even?", even_routine, routines::kLogic}};
-    routines::add(table);
     const std::vector<uint8_t> image = boot_image::build(kLibrary);
     first_ = boot_image::decode(image.data());
     roots_ = cell_count(runtime_words::root_block) - first_;
@@ -202,7 +198,8 @@ TEST_F(BootLibrary, DefinitionsAreMadeWhereTheyStand) {
       {"boot-later", "2"},
       {"boot-later/twice", "4"},
       {"type? :boot-double", "function!"},
-      {"type? :boot-even?", "routine!"},
+      {"type? :shift-left", "routine!"},
+      {"shift-left 3 2", "12"},  // the library's C++ body, found by the word
   };
   for (const auto& [source, expected] : cases) EXPECT_EQ(run(source), expected) << source;
 }
@@ -214,8 +211,8 @@ TEST_F(BootLibrary, SpecAndBodyComeFromTheImage) {
       {"reflect :boot-sum 'spec", "[block [block!] /local total v]"},
       {"reflect :boot-hello 'spec", "[]"},
       {"reflect :boot-square 'spec", "[/local x]"},
-      {"reflect :boot-even? 'spec", "[\"Is it even\" n [integer!]]"},
-      {"reflect :boot-even? 'body", "[n // 2 = 0]"},
+      {"reflect :shift-left 'spec", "[\"Shifts to the left\" data [integer!] bits [integer!]]"},
+      {"reflect :shift-left 'body", "[data bits]"},
       {"reflect :boot-later 'words", "[twice]"},
   };
   for (const auto& [source, expected] : cases) EXPECT_EQ(run(source), expected) << source;
@@ -238,14 +235,12 @@ TEST_F(BootLibrary, FunctionsUseTheirRootValues) {
 }
 
 TEST_F(BootLibrary, RoutinesAreFoundByTheirWord) {
-  const Cell routine = global("boot-even?");
+  const Cell routine = global("shift-left");
   const Cell* more = cells_of(function::internals_of(routine));
-  const uint32_t index = routines::find("boot-even?");
-  ASSERT_NE(index, 0u);
-  EXPECT_EQ(::integer::get_value(more[function::kCodeEntry]), int32_t(index));
-  EXPECT_EQ(::integer::get_value(more[function::kExtra]), routines::kLogic);
-  EXPECT_EQ(routines::at(index).entry, &even_routine);
-  EXPECT_EQ(routines::find("boot-odd?"), 0u);
+  const int32_t entry = routines::entry_of("shift-left");
+  ASSERT_NE(entry, 0);
+  EXPECT_EQ(::integer::get_value(more[function::kCodeEntry]), entry);
+  EXPECT_EQ(routines::entry_of("boot-odd?"), 0);
 }
 
 TEST_F(BootLibrary, BuildRefusesWhatItCannotBind) {

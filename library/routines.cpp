@@ -1,0 +1,281 @@
+// The routine table and the routines' bodies. A body reads its arguments from the frame's cells
+// (stack::arg(0) first) and leaves its result in arguments[0]; the specs' types have been checked
+// by the call. Relies on the rooting rule of runtime/gc.h: what a body makes sits on the stack.
+#include "library/routines.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "datatypes/block.h"
+#include "datatypes/cell_ops.h"
+#include "datatypes/constants.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
+#include "datatypes/io.h"
+#include "datatypes/object.h"
+#include "datatypes/os.h"
+#include "datatypes/stack.h"
+#include "datatypes/string.h"
+#include "datatypes/tuple.h"
+#include "datatypes/upcall.h"
+#include "datatypes/word.h"
+#include "interpreter/frames.h"
+#include "interpreter/natives.h"
+#include "interpreter/trace.h"
+#include "lexer/lexer.h"
+#include "platform/os/platform.h"
+#include "runtime/gc.h"
+#include "runtime/throw.h"
+#include "runtime/unicode.h"
+
+namespace routines {
+
+namespace {
+
+Cell* arg(int i) { return stack::arg(i); }
+int32_t int_arg(int i) { return integer::get_value(*arg(i)); }
+void result(const Cell& value) { stack::set_only_result(value); }
+
+// --- Process and words ---------------------------------------------------------------------------
+
+void quit_return() { std::exit(int_arg(0)); }
+
+void set_quiet() {
+  Cell word = *arg(0);
+  switch (cell::type_of(word)) {
+    case TYPE_WORD: case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: break;
+    default: cell::fire_expect_arg(word, 0);
+  }
+  // Stored straight into the word's context: no object's change handler hears of it.
+  const Cell value = *arg(1);
+  context::write_word(word, value);
+  result(value);
+}
+
+void set_slot_quiet() {
+  const Cell series = *arg(0);
+  switch (cell::type_of(series)) {
+    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
+    case TYPE_GET_PATH:
+      break;
+    default: {
+      Cell type = cell::make_datatype(TYPE_BLOCK);
+      Cell argument = upcall::interpreter.parameter_word(0);
+      Cell name = upcall::interpreter.call_name();
+      rt::fire_error("script", "expect-arg", &name, &type, &argument);
+    }
+  }
+  const uint32_t node = cell::series_node(series);
+  const uint32_t index = cell::series_index(series);
+  if (index < cell::cell_count(node)) cell::cells_of(node)[index] = *arg(1);
+  result(*arg(1));
+}
+
+// The shift native on this frame's two integers: positions mark the refinements it is given.
+void shift_with(int32_t left, int32_t logical) {
+  const int32_t positions[2] = {left, logical};
+  natives::shift(positions);
+}
+void shift_right() { shift_with(-1, -1); }
+void shift_left() { shift_with(1, -1); }
+void shift_logical() { shift_with(-1, 1); }
+
+void last_lf_q() { result(logic::make(natives::last_lf)); }
+
+// --- Directories and files -----------------------------------------------------------------------
+
+void get_current_dir() {
+  std::string dir = platform::get_current_dir();
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  Cell* path = string::load_encoded_push(reinterpret_cast<const uint8_t*>(dir.data()),
+                                          dir.size(), string::kUtf8);
+  cell::set_type(*path, TYPE_FILE);
+  result(*path);
+}
+
+void set_current_dir() {
+  const std::string path = io::os_path(*arg(0));
+  if (!platform::set_current_dir(path.c_str())) {
+    rt::fire_error("access", "cannot-open", arg(0));
+  }
+  result(*arg(0));
+}
+
+void create_dir() {
+  if (!io::create_directory(*arg(0))) rt::fire_error("access", "no-create", arg(0));
+  result(*arg(0));
+}
+
+void exists_q() { result(logic::make(io::file_exists_q(*arg(0)))); }
+
+void os_info() {
+  Cell* spec = block::push_new(1);
+  Cell* object = object::construct(*spec, nullptr, false);
+  os::describe(object);
+  result(*object);
+}
+
+// --- Tuples and text -----------------------------------------------------------------------------
+
+// The components as bytes; the first negative one raises script/invalid-arg with its value.
+template <int N>
+void pack_tuple() {
+  uint8_t bytes[N];
+  for (int i = 0; i < N; i++) {
+    const int32_t value = int_arg(i);
+    if (value < 0) rt::fire_error("script", "invalid-arg", arg(i));
+    bytes[i] = uint8_t(value & 0xFF);
+  }
+  Cell* tuple = stack::push_new();
+  tuple::make_at(tuple, N, bytes);
+  result(*tuple);
+}
+void as_color() { pack_tuple<3>(); }
+void as_ipv4() { pack_tuple<4>(); }
+
+void count_chars() {
+  const Cell start = *arg(0);
+  const Cell pos = *arg(1);
+  const uint32_t node = cell::series_node(start);
+  alloc::Series* buffer = alloc::series_of(node);
+  const uint8_t* head = buffer->head_ptr();
+  const uint32_t tail = buffer->used();
+  const uint32_t from = std::min(cell::series_index(start), tail);
+  const uint32_t to = std::max(from, std::min(cell::series_index(pos), tail));
+  result(integer::make(int32_t(unicode::count_utf8_chars(head + from, head + to))));
+}
+
+// --- The stacks ----------------------------------------------------------------------------------
+
+int32_t stack_size() { return int32_t(stack::top - stack::bottom); }
+
+void stack_size_q() { result(integer::make(stack_size())); }
+
+void pick_stack() {
+  const int32_t index = int_arg(0);
+  result(0 < index && index < stack_size() ? stack::bottom[index - 1] : constants::none);
+}
+
+// The arguments base of the innermost function call around this routine's own frame: the base
+// that the frame above that call's frame saved. 0 outside any function.
+void frame_index_q() {
+  uint32_t base = 0;
+  for (frames::Frame* f = frames::top_frame() - 1; f >= frames::frame_bottom; f--) {
+    if (f->callee_context) {
+      base = (f + 1)->saved_base;
+      break;
+    }
+  }
+  result(integer::make(int32_t(base)));
+}
+
+void collect_calls() {
+  Cell block = *arg(0);
+  frames::collect_calls(&block);
+  result(block);
+}
+
+void tracing_q() { result(logic::make(trace::events != 0)); }
+
+void write_stdout() {
+  io::write_file_path(nullptr, *arg(0));
+  result(constants::unset);
+}
+
+// --- system/state/GC -----------------------------------------------------------------------------
+
+void gc_active_q() { result(logic::make(gc::enabled)); }
+// One collector reclaims nodes and series together: both counts are its cycles.
+void gc_cycles() { result(integer::make(int32_t(gc::collections()))); }
+
+constexpr Row kRows[] = {
+    {"quit-return", R"s(["Stops evaluation and exits the program with a given status"
+        status [integer!] "Process termination value to return"])s", quit_return, true},
+    {"set-quiet", R"s(["Set an object's field to a value without triggering eventual object's events"
+        word [any-type!] value [any-type!] return: [any-type!]])s", set_quiet, true},
+    {"set-slot-quiet", R"s(["Set a value in series without triggering eventual owner's events"
+        series [any-type!] value [any-type!]])s", set_slot_quiet, true},
+    {"shift-right", R"s(["Shift bits to the right" data [integer!] bits [integer!]])s",
+     shift_right, true},
+    {"shift-left", R"s(["Shift bits to the left" data [integer!] bits [integer!]])s",
+     shift_left, true},
+    {"shift-logical", R"s(["Shift bits to the right (unsigned)" data [integer!] bits [integer!]])s",
+     shift_logical, true},
+    {"last-lf?", R"s(["Internal Use Only" return: [logic!]])s", last_lf_q, true},
+    {"get-current-dir", R"s(["Returns the platform's current directory for the process"])s",
+     get_current_dir, true},
+    {"set-current-dir", R"s(["Sets the platform's current process directory" path [file!]])s",
+     set_current_dir, true},
+    {"create-dir", R"s(["Create the given directory" path [file!]])s", create_dir, true},
+    {"exists?", R"s(["Returns TRUE if the file exists" path [file!] return: [logic!]])s",
+     exists_q, true},
+    {"os-info", R"s(["Returns detailed operating system version information"])s", os_info, true},
+    {"as-color", R"s(["Combine R, G and B values into a tuple"
+        r [integer!] g [integer!] b [integer!]])s", as_color, true},
+    {"as-ipv4", R"s(["Combine a, b, c and d values into a tuple"
+        a [integer!] b [integer!] c [integer!] d [integer!]])s", as_ipv4, true},
+    {"as-rgba", R"s(["Combine R, G, B and A color components into a tuple"
+        r [integer!] g [integer!] b [integer!] a [integer!]])s", as_ipv4, true},
+    {"count-chars", R"s(["Count UTF-8 encoded characters between two positions in a binary series"
+        start [binary!] pos [binary!] return: [integer!]])s", count_chars, true},
+    {"stack-size?", R"s([return: [integer!]])s", stack_size_q, true},
+    {"pick-stack", R"s([idx [integer!]])s", pick_stack, true},
+    {"frame-index?", R"s([return: [integer!]])s", frame_index_q, true},
+    {"collect-calls", R"s([blk [block!]])s", collect_calls, true},
+    {"tracing?", R"s([return: [logic!]])s", tracing_q, true},
+    {"write-stdout", R"s(["Write data to STDOUT" data [any-type!]])s", write_stdout, true},
+    {"active?", R"s([return: [logic!]])s", gc_active_q, false},
+    {"series-cycles", R"s([return: [integer!]])s", gc_cycles, false},
+    {"nodes-cycles", R"s([return: [integer!]])s", gc_cycles, false},
+};
+constexpr int32_t kRowCount = int32_t(std::size(kRows));
+
+constexpr std::array<routine::Body, kRowCount> kBodies = [] {
+  std::array<routine::Body, kRowCount> bodies{};
+  for (int32_t i = 0; i < kRowCount; i++) bodies[i] = kRows[i].body;
+  return bodies;
+}();
+
+}  // namespace
+
+int32_t entry_of(std::string_view name) {
+  for (int32_t i = 0; i < kRowCount; i++) {
+    if (name == kRows[i].name) return i + 1;
+  }
+  return 0;
+}
+
+const Row& row(int32_t entry) { return kRows[entry - 1]; }
+
+int32_t count() { return kRowCount; }
+
+Cell* make_value(int32_t entry) {
+  const char* text = row(entry).spec;
+  Cell* spec = stack::push_new();
+  *spec = constants::none;
+  lexer::scan(spec, reinterpret_cast<const uint8_t*>(text), std::strlen(text), lexer::Mode{},
+              nullptr, nullptr, nullptr);
+  const Cell spec_block = cell::block_head(*spec)[0];
+  *spec = spec_block;
+  Cell* value = function::make_routine_value(*spec, constants::none, uint32_t(entry), 0, true);
+  *spec = *value;
+  stack::pop_cells(1);
+  return spec;
+}
+
+void define() {
+  routine::set_bodies(kBodies);
+  for (int32_t entry = 1; entry <= kRowCount; entry++) {
+    if (!row(entry).global) continue;
+    Cell* value = make_value(entry);
+    Cell word = word::from_c_string(row(entry).name);
+    context::write_word(word, *value);
+    stack::pop_cells(1);
+  }
+}
+
+}  // namespace routines
