@@ -30,6 +30,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "runtime/gc.h"
 
@@ -65,6 +66,7 @@ void register_all() {
   error::register_datatype();
   bitset::init();
   binary::init();  // takes string!'s row: string! registers before it
+  vector::register_datatype();  // takes string!'s row too
   path::register_datatypes();  // takes block!'s row: every module filling it registers before
   url::register_datatypes();   // url! then file!, after string!
   tag::register_datatypes();
