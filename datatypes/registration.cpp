@@ -14,6 +14,7 @@
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/money.h"
@@ -78,6 +79,7 @@ void register_all() {
   tuple::register_datatype();
   date::register_datatype();
   money::register_datatype();
+  image::register_datatype();  // after series!, its parent
 }
 
 }  // namespace datatype
