@@ -50,7 +50,29 @@ bool start(Raster& out, uint64_t width, uint64_t height, uint32_t fill = 0) {
 
 // --- PNG ----------------------------------------------------------------------------------------
 
-bool png_read(const uint8_t* data, size_t size, Raster& out) {
+// The file without its colour-space chunks (gAMA, cHRM, sRGB, iCCP): the pixels come as stored,
+// as from every other format, instead of being converted to sRGB from the file's gamma. Bytes
+// whose chunks do not parse are returned as they are, for libpng to refuse.
+std::vector<uint8_t> without_colour_space(const uint8_t* data, size_t size) {
+  std::vector<uint8_t> out(data, data + std::min<size_t>(size, 8));
+  for (size_t at = 8; at < size;) {
+    if (size - at < 12) return std::vector<uint8_t>(data, data + size);
+    uint32_t length = uint32_t(data[at]) << 24 | uint32_t(data[at + 1]) << 16 |
+                      uint32_t(data[at + 2]) << 8 | data[at + 3];
+    if (length > size - at - 12) return std::vector<uint8_t>(data, data + size);
+    const char* type = reinterpret_cast<const char*>(data + at + 4);
+    bool colour_space = std::memcmp(type, "gAMA", 4) == 0 || std::memcmp(type, "cHRM", 4) == 0 ||
+                        std::memcmp(type, "sRGB", 4) == 0 || std::memcmp(type, "iCCP", 4) == 0;
+    if (!colour_space) out.insert(out.end(), data + at, data + at + 12 + length);
+    at += 12 + size_t(length);
+  }
+  return out;
+}
+
+bool png_read(const uint8_t* raw, size_t raw_size, Raster& out) {
+  const std::vector<uint8_t> bytes = without_colour_space(raw, raw_size);
+  const uint8_t* data = bytes.data();
+  const size_t size = bytes.size();
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
@@ -59,7 +81,29 @@ bool png_read(const uint8_t* data, size_t size, Raster& out) {
     png_image_free(&image);
     return false;
   }
+  // libpng's 16-to-8-bit reduction of interlaced images scrambles rows: those are read as 16
+  // bits (linear, which here means as stored; alpha then comes premultiplied) and reduced here.
+  const bool interlaced_16 = size > 28 && data[24] == 16 && data[28] == 1;
+  if (interlaced_16) {
+    image.format = PNG_FORMAT_LINEAR_RGB_ALPHA;
+    std::vector<uint16_t> wide(out.pixels.size() * 4);
+    if (!png_image_finish_read(&image, nullptr, wide.data(), 0, nullptr)) {
+      png_image_free(&image);
+      return false;
+    }
+    for (size_t i = 0; i < out.pixels.size(); i++) {
+      const uint16_t* p = &wide[i * 4];
+      const uint32_t a = p[3];
+      auto channel = [a](uint32_t c) {
+        uint64_t straight = a ? (uint64_t(c) * 65535 + a / 2) / a : 0;
+        return uint32_t((std::min<uint64_t>(straight, 65535) * 255 + 32767) / 65535);
+      };
+      out.pixels[i] = argb(channel(p[0]), channel(p[1]), channel(p[2]), (a * 255 + 32767) / 65535);
+    }
+    return true;
+  }
   image.format = PNG_FORMAT_BGRA;  // little-endian 0xAARRGGBB words
+  image.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;  // 16-bit samples scaled to 8 bits as they are
   if (!png_image_finish_read(&image, nullptr, out.pixels.data(), 0, nullptr)) {
     png_image_free(&image);
     return false;
