@@ -51,15 +51,16 @@ bool start(Raster& out, uint64_t width, uint64_t height, uint32_t fill = 0) {
 // --- PNG ----------------------------------------------------------------------------------------
 
 // The file without its colour-space chunks (gAMA, cHRM, sRGB, iCCP): the pixels come as stored,
-// as from every other format, instead of being converted to sRGB from the file's gamma. Bytes
-// whose chunks do not parse are returned as they are, for libpng to refuse.
+// as from every other format, instead of being converted to sRGB from the file's gamma. The
+// chunks stop at the first that claims more bytes than remain (libpng would allocate all it
+// claims before finding out), which leaves libpng a truncated file to refuse.
 std::vector<uint8_t> without_colour_space(const uint8_t* data, size_t size) {
   std::vector<uint8_t> out(data, data + std::min<size_t>(size, 8));
   for (size_t at = 8; at < size;) {
-    if (size - at < 12) return std::vector<uint8_t>(data, data + size);
+    if (size - at < 12) break;
     uint32_t length = uint32_t(data[at]) << 24 | uint32_t(data[at + 1]) << 16 |
                       uint32_t(data[at + 2]) << 8 | data[at + 3];
-    if (length > size - at - 12) return std::vector<uint8_t>(data, data + size);
+    if (length > size - at - 12) break;
     const char* type = reinterpret_cast<const char*>(data + at + 4);
     bool colour_space = std::memcmp(type, "gAMA", 4) == 0 || std::memcmp(type, "cHRM", 4) == 0 ||
                         std::memcmp(type, "sRGB", 4) == 0 || std::memcmp(type, "iCCP", 4) == 0;
