@@ -52,7 +52,8 @@ uint32_t tuple_to_pixel(const Cell& t) {
 }
 
 Cell tuple_of_pixel(uint32_t p) {
-  const uint8_t bytes[4] = {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p), uint8_t(255 - (p >> 24))};
+  const uint8_t bytes[4] = {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p),
+                           uint8_t(255 - (p >> 24))};
   Cell c = constants::none;
   tuple::make_at(&c, 4, bytes);
   return c;
@@ -313,7 +314,8 @@ void change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
   for (int64_t y = 0; y < rows; y++) {
     std::copy_n(from + y * sw, cols, &source[size_t(y * cols)]);
   }
-  bool notified = ownership::notify_owner(series, "change", value, int32_t(p), int32_t(rows * cols));
+  bool notified =
+      ownership::notify_owner(series, "change", value, int32_t(p), int32_t(rows * cols));
   if (count_of(*series) == w * h && image_buf::pixel_count(node_of(*series)) == w * h) {
     image_buf::pixels_changed(node_of(*series));
     uint32_t* to = pixels(*series);
@@ -364,13 +366,16 @@ void copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
   }
   switch (cell::type_of(*part)) {
     case TYPE_PAIR: {
-      // A side below 1 makes an empty image.
-      int64_t pw = pair::x_of(*part), ph = pair::y_of(*part);
-      if (pw < 1 || ph < 1) {
-        copy_rect(source, result, 0, 0, 0, 0);
-      } else {
-        copy_rect(source, result, x0, y0, std::min(pw, w - x0), std::min(ph, h - y0));
-      }
+      // Each side runs forward from the position's column or row, or back from it when
+      // negative (the columns or rows before it, as far as the image goes); 0 gives none.
+      auto span = [](int64_t from, int64_t length, int64_t limit, int64_t& start) {
+        start = length < 0 ? std::max<int64_t>(from + length, 0) : from;
+        return length < 0 ? from - start : std::min(length, limit - from);
+      };
+      int64_t cx, cy;
+      const int64_t cw = span(x0, pair::x_of(*part), w, cx);
+      const int64_t ch = span(y0, pair::y_of(*part), h, cy);
+      copy_rect(source, result, cx, cy, cw, ch);
       return;
     }
     case TYPE_IMAGE: {
@@ -469,6 +474,18 @@ void mark(const Cell& value) { gc::mark_node(node_of(value)); }
 Cell* make_at(Cell* cell, uint32_t record) {
   *cell = Cell{TYPE_IMAGE, 0, record, image_buf::header_of(record)->size};
   return cell;
+}
+
+Cell* push_resized(const Cell& image_in, int64_t width, int64_t height) {
+  const Cell image = image_in;
+  gc::Guard keep(image);
+  width = std::max<int64_t>(width, 0);
+  height = std::max<int64_t>(height, 0);
+  if (width > image_codec::kMaxSide || height > image_codec::kMaxSide) {
+    rt::fire_error("internal", "no-memory");
+  }
+  Cell* result = stack::push_copy(constants::none);
+  return make_at(result, image_buf::scale(node_of(image), uint32_t(width), uint32_t(height)));
 }
 
 Cell pixel_to_tuple(const Cell& image, int64_t index) {
@@ -574,7 +591,8 @@ Cell* decode(const Cell& data_in) {
   }
   std::string bytes;
   image_codec::Raster raster;
-  if (!types::any_string(cell::type_of(data)) || !platform::read_file(io::os_path(data).c_str(), bytes) ||
+  if (!types::any_string(cell::type_of(data)) ||
+      !platform::read_file(io::os_path(data).c_str(), bytes) ||
       !image_codec::decode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), raster)) {
     rt::fire_error("access", "cannot-open", &data);
   }

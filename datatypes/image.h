@@ -16,6 +16,10 @@ inline uint32_t height_of(const Cell& image) { return image.w3 >> 16; }
 // Writes an image! over the record at position 0 with the record's size.
 Cell* make_at(Cell* cell, uint32_t record);
 
+// Pushes an image! over a copy of the image scaled to width x height by nearest neighbour
+// (negative sides count as 0) and returns it. May allocate.
+Cell* push_resized(const Cell& image, int64_t width, int64_t height);
+
 // The pixel at a 0-based index as a 4-byte tuple!, or none at or past the end.
 Cell pixel_to_tuple(const Cell& image, int64_t index);
 

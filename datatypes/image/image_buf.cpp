@@ -64,6 +64,33 @@ uint32_t from_raster(const image_codec::Raster& raster) {
   return node;
 }
 
+uint32_t scale(uint32_t node, uint32_t width, uint32_t height) {
+  const uint32_t size = header_of(node)->size;
+  const uint64_t sw = width_of_size(size), sh = height_of_size(size);
+  // Nothing to sample: white, as a new image is.
+  if (sw == 0 || sh == 0) return make_record(width, height, 0xFFFFFFFFu);
+  gc::Guard keep(node);
+  const uint32_t made = make_record(width, height, 0);
+  const uint32_t* from = pixels_of(node);  // addressed after the allocation
+  uint32_t* to = pixels_of(made);
+  for (uint64_t y = 0; y < height; y++) {
+    const uint32_t* row = from + (y * sh / height) * sw;
+    for (uint64_t x = 0; x < width; x++) *to++ = row[x * sw / width];
+  }
+  return made;
+}
+
+uint32_t flip_vertical(uint32_t node) {
+  const uint32_t size = header_of(node)->size;
+  const uint32_t w = width_of_size(size), h = height_of_size(size);
+  gc::Guard keep(node);
+  const uint32_t made = make_record(w, h, 0);
+  const uint32_t* from = pixels_of(node);
+  uint32_t* to = pixels_of(made);
+  for (uint32_t y = 0; y < h; y++) std::copy_n(from + size_t(h - 1 - y) * w, w, to + size_t(y) * w);
+  return made;
+}
+
 Header* header_of(uint32_t node) {
   return reinterpret_cast<Header*>(alloc::series_of(node)->data());
 }

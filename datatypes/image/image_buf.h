@@ -32,6 +32,12 @@ inline uint32_t height_of_size(uint32_t size) { return size >> 16; }
 uint32_t make_record(uint32_t width, uint32_t height, uint32_t fill);
 // A new record holding the raster's pixels. May allocate.
 uint32_t from_raster(const image_codec::Raster& raster);
+// A new record of width x height pixels scaled from the record's by nearest neighbour (pixel
+// x, y takes the source pixel x * source width / width, y * source height / height); white
+// when the source has no pixels. May allocate.
+uint32_t scale(uint32_t node, uint32_t width, uint32_t height);
+// A new record of the same size with the rows in reverse order. May allocate.
+uint32_t flip_vertical(uint32_t node);
 
 Header* header_of(uint32_t node);
 // The pixels; valid until the next allocation.
