@@ -14,6 +14,7 @@
 #include "io/codecs.h"
 #include "lexer/lexer.h"
 #include "number_test_support.h"
+#include "stdout_capture.h"
 
 namespace {
 
@@ -123,6 +124,15 @@ TEST_F(ImageTest, CodecRoutinesRoundTrip) {
             "access/bad-media");
   EXPECT_EQ(call(codec("png").decode, {*eval("#{89504E470D0A1A0A00}")}), "access/bad-media");
   EXPECT_EQ(call(codec("png").decode, {*eval("#{00010203}")}), "access/bad-media");
+}
+
+// A format number beyond the five prints a line and gives nothing.
+TEST_F(ImageTest, UnknownEncoderFormat) {
+  const Cell image = *eval("make image! 1x1");
+  StdoutCapture out;
+  EXPECT_EQ(image::encode(image, constants::none, 5), nullptr);
+  EXPECT_EQ(image::encode(image, constants::none, -1), nullptr);
+  EXPECT_EQ(out.text(), "Cannot find image encoder\nCannot find image encoder\n");
 }
 
 // A header claiming more pixels than an image may hold is refused as bad media.
