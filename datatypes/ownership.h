@@ -33,7 +33,7 @@ Cell* owner_of(uint32_t node);
 inline bool is_ownable_series(uint8_t type) {
   switch (type) {
     case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL:
-    case TYPE_REF: case TYPE_BINARY: case TYPE_VECTOR: case TYPE_BITSET:
+    case TYPE_REF: case TYPE_BINARY: case TYPE_VECTOR: case TYPE_BITSET: case TYPE_IMAGE:
       return true;
     default:
       return types::any_block(type);

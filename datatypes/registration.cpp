@@ -14,6 +14,7 @@
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/money.h"
@@ -30,6 +31,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "runtime/gc.h"
 
@@ -65,6 +67,7 @@ void register_all() {
   error::register_datatype();
   bitset::init();
   binary::init();  // takes string!'s row: string! registers before it
+  vector::register_datatype();  // takes string!'s row too
   path::register_datatypes();  // takes block!'s row: every module filling it registers before
   url::register_datatypes();   // url! then file!, after string!
   tag::register_datatypes();
@@ -76,6 +79,7 @@ void register_all() {
   tuple::register_datatype();
   date::register_datatype();
   money::register_datatype();
+  image::register_datatype();  // after series!, its parent
 }
 
 }  // namespace datatype

@@ -24,6 +24,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/upcall.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/rng.h"
@@ -60,7 +61,8 @@ Cell* box_element(const Cell& value, int32_t i, Cell* out) {
     *out = Cell{TYPE_INTEGER, 0, *element(s, i), 0};
     return out;
   }
-  if (type == TYPE_VECTOR || type == TYPE_IMAGE) cell::fire_not_done();  // with vector!, image!
+  if (type == TYPE_VECTOR) return vector::push_element(value, i, out);
+  if (type == TYPE_IMAGE) cell::fire_not_done();  // images have their own pick
   *out = char_::make(unicode::read_unit(element(s, i), s->unit()));
   return out;
 }
@@ -79,7 +81,11 @@ void store_element(const Cell& target, int32_t i, const Cell& value) {
     binary::store_byte(element(cell::series_of(target), i), value);
     return;
   }
-  if (type == TYPE_VECTOR || type == TYPE_IMAGE) cell::fire_not_done();  // with vector!, image!
+  if (type == TYPE_VECTOR) {
+    vector::store_element(target, i, value);
+    return;
+  }
+  if (type == TYPE_IMAGE) cell::fire_not_done();  // images have their own poke
   if (cell::type_of(value) != TYPE_CHAR) rt::fire_error("script", "invalid-arg", &value);
   string::poke_char(cell::series_node(target), element(cell::series_of(target), i),
                     char_::code_point_of(value));

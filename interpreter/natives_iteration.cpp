@@ -29,9 +29,8 @@ namespace {
 // --- Steps ---------------------------------------------------------------------------------------
 
 // Whether an element remains at the series' position: its index below the length in units
-// (cells for blocks and maps, bytes or code units for the others).
+// (cells for blocks and maps, bytes or code units for the others, pixels for images).
 bool series_more(const Cell& series) {
-  if (cell::type_of(series) == TYPE_IMAGE) cell::fire_not_done();  // pixels come with image!
   return cell::series_index(series) < alloc::series_of(cell::series_node(series))->length();
 }
 
