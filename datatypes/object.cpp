@@ -631,9 +631,14 @@ int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
 
 int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent) {
+  return mold_as(value, out, "make object! [", options, arg, part, indent);
+}
+
+int32_t mold_as(Cell* value, Cell* out, const char* head, action::MoldOptions options, Cell* arg,
+                int32_t part, int32_t indent) {
   if (cycles::detect_and_emit(*value, out, &part, true)) return part;
   const Cell object = *value;
-  if (!options.only) part = append_text(out, "make object! [", part);
+  if (!options.only) part = append_text(out, head, part);
   part = mold_fields(object, out, options, arg, part, indent + 1, true);
   if (!options.flat && indent >= 1) part = cell::mold_indent(out, indent, part);
   if (!options.only) part = append_text(out, "]", part);

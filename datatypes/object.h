@@ -106,6 +106,9 @@ void reflect(Cell* value, uint32_t field_symbol);
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part);
 int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent);
+// mold with another opening than "make object! [" (port! molds as "make port! [").
+int32_t mold_as(Cell* value, Cell* out, const char* head, action::MoldOptions options, Cell* arg,
+                int32_t part, int32_t indent);
 // A field read or set through a path; a missing field gives unset! when `get` and `last` are
 // both set, script/invalid-path when only `last` is, script/unset-path otherwise.
 Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step);
