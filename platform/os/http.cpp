@@ -121,15 +121,18 @@ bool http_request(const HttpRequest& request, HttpResponse& response) {
   } else if (method == "GET" && !request.body) {
     curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
   } else {
-    const std::string& body = request.body ? *request.body : std::string();
+    // libcurl reads the bytes during the transfer: they stay in the request.
+    const char* body = request.body ? request.body->data() : "";
+    const size_t size = request.body ? request.body->size() : 0;
     curl_easy_setopt(e, CURLOPT_POST, 1L);
-    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
-    curl_easy_setopt(e, CURLOPT_POSTFIELDS, body.data());
+    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(size));
+    curl_easy_setopt(e, CURLOPT_POSTFIELDS, body);
     if (method != "POST") curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
   }
 
   // The headers, in order. An empty value needs the "Name;" form, which libcurl sends as
-  // "Name:"; "Expect:" keeps libcurl from waiting for a 100 Continue before a large body.
+  // "Name:"; "Expect:" (no value) keeps libcurl from waiting for a 100 Continue before a large
+  // body.
   std::unique_ptr<curl_slist, ListDeleter> list;
   auto add_line = [&](const std::string& line) {
     curl_slist* grown = curl_slist_append(list.get(), line.c_str());
@@ -138,15 +141,17 @@ bool http_request(const HttpRequest& request, HttpResponse& response) {
     list.reset(grown);
     return true;
   };
-  bool expect_given = false;
+  bool expect_given = false, type_given = false;
   for (const auto& [name, value] : request.headers) {
     expect_given = expect_given || equal_ascii_case(name, "Expect");
+    type_given = type_given || equal_ascii_case(name, "Content-Type");
     if (!add_line(value.empty() ? name + ";" : name + ": " + value)) {
       response.failure = "out of memory";
       return false;
     }
   }
-  if (!expect_given && !add_line("Expect:")) {
+  // Nor does a body get libcurl's own form Content-Type: only the headers given are sent.
+  if ((!expect_given && !add_line("Expect:")) || (!type_given && !add_line("Content-Type:"))) {
     response.failure = "out of memory";
     return false;
   }
