@@ -750,10 +750,8 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
 
 // --- Registration --------------------------------------------------------------------------------
 
-namespace {
-
 // An object is its context record and its handler record, whose cached specs stay alive too.
-void mark_object(const Cell& value) {
+void mark(const Cell& value) {
   gc::mark_block(context_of(value));
   if (!handlers_of(value)) return;
   gc::mark_block(handlers_of(value));
@@ -761,8 +759,6 @@ void mark_object(const Cell& value) {
     gc::mark_block(handler_spec_of(*record_cell(handlers_of(value), Handler(h))));
   }
 }
-
-}  // namespace
 
 void register_datatype() {
   using namespace action;
@@ -772,7 +768,7 @@ void register_datatype() {
                            act<MOLD>(mold), act<EVAL_PATH>(eval_path), act<COMPARE>(compare),
                            act<COPY>(copy), act<PUT>(put), act<SELECT>(select),
                            act<MODIFY>(modify)});
-  gc::set_type_marker(TYPE_OBJECT, mark_object);
+  gc::set_type_marker(TYPE_OBJECT, mark);
   ownership::set_deep_change_handler(fire_on_deep_change);
 }
 

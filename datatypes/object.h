@@ -118,6 +118,10 @@ Cell* put(Cell* object, Cell* key, Cell* value, bool case_flag);
 Cell* select(Cell* object, Cell* key, const action::FindOptions& options);
 Cell* modify(Cell* target, Cell* field, Cell* value, bool case_flag);
 
+// The collector's marking of an object's payload (its context and handler records); port!
+// marks its own the same way.
+void mark(const Cell& value);
+
 // Registers object!, its collector entry and the object side of owner notification.
 void register_datatype();
 

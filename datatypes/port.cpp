@@ -17,6 +17,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/upcall.h"
 #include "datatypes/word.h"
+#include "runtime/gc.h"
 #include "runtime/throw.h"
 
 namespace port {
@@ -301,6 +302,7 @@ void register_datatype() {
   datatype::register_type(TYPE_PORT, {act<MAKE>(make), inherit<REFLECT>(), act<FORM>(form),
                                       act<MOLD>(mold), inherit<EVAL_PATH>(),
                                       inherit<COMPARE>(), act<READ>(read), act<WRITE>(write)});
+  gc::set_type_marker(TYPE_PORT, object::mark);
 }
 
 }  // namespace port
