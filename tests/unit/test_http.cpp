@@ -97,7 +97,8 @@ TEST(HttpClient, OnlyTheFinalResponsesHeadersAreKept) {
   EXPECT_TRUE(platform::http_request(get(listener.url()), response));
   server.join();
   EXPECT_EQ(response.status, 201);
-  EXPECT_EQ(response.header_text, "X-A: 1\r\nX-B: b: c\r\nContent-Length: 2\r\nConnection: close\r\n");
+  EXPECT_EQ(response.header_text,
+            "X-A: 1\r\nX-B: b: c\r\nContent-Length: 2\r\nConnection: close\r\n");
   EXPECT_EQ(response.body, "ok");
 }
 
