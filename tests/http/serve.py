@@ -3,13 +3,17 @@
 
 usage: serve.py RUNNER TABLE
 
-Starts an HTTP server on a free port of 127.0.0.1, writes the table with every "@BASE@" replaced
-by the server's base URL into a temporary file, runs RUNNER on it and exits with its status. The
-server's routes are the fixtures the table reads and writes; nothing here reaches the network.
+Starts an HTTP server on a free port of 127.0.0.1, and the same server over TLS with a
+certificate made for the run (self-signed, so no client that checks certificates accepts it),
+writes the table with every "@BASE@" and "@TLS@" replaced by their base URLs into a temporary
+file, runs RUNNER on it and exits with its status. The server's routes are the fixtures the
+table reads and writes; nothing here reaches the network.
 """
 import http.server
 import os
+import shutil
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -82,25 +86,53 @@ class Handler(http.server.BaseHTTPRequestHandler):
     do_GET = do_POST = do_PUT = do_DELETE = do_PATCH = do_HEAD = do_OPTIONS = route
 
 
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        pass  # a client refusing the certificate ends the handshake: expected, not reported
+
+
+def start(server):
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+def tls_server(folder):
+    key, cert = os.path.join(folder, "key.pem"), os.path.join(folder, "cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                    "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1",
+                    "-addext", "subjectAltName=IP:127.0.0.1"],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    server = Server(("127.0.0.1", 0), Handler)
+    server.socket = context.wrap_socket(server.socket, server_side=True,
+                                        do_handshake_on_connect=False)
+    return start(server)
+
+
 def main():
     runner, table = sys.argv[1], sys.argv[2]
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    server.daemon_threads = True
-    threading.Thread(target=server.serve_forever, daemon=True).start()
+    folder = tempfile.mkdtemp()
+    server = start(Server(("127.0.0.1", 0), Handler))
+    tls = tls_server(folder)
     base = f"http://127.0.0.1:{server.server_address[1]}"
     with open(table, encoding="utf-8") as source:
         text = source.read().replace("@BASE@", base)
+        text = text.replace("@TLS@", f"https://127.0.0.1:{tls.server_address[1]}")
     env = dict(os.environ)
     for name in ("http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY",
                  "ALL_PROXY"):
         env.pop(name, None)
     env["no_proxy"] = env["NO_PROXY"] = "127.0.0.1,localhost"
-    with tempfile.TemporaryDirectory() as folder:
-        path = os.path.join(folder, os.path.basename(table))
-        with open(path, "w", encoding="utf-8") as target:
-            target.write(text)
-        status = subprocess.call([runner, path], env=env)
+    path = os.path.join(folder, os.path.basename(table))
+    with open(path, "w", encoding="utf-8") as target:
+        target.write(text)
+    status = subprocess.call([runner, path], env=env)
     server.shutdown()
+    tls.shutdown()
+    shutil.rmtree(folder, ignore_errors=True)
     sys.exit(status)
 
 
