@@ -67,40 +67,6 @@ const uint8_t* data_of(std::string_view bytes) {
   return reinterpret_cast<const uint8_t*>(bytes.data());
 }
 
-// The read bytes as the value asked for, pushed.
-Cell* push_contents(std::string_view bytes, bool binary, bool lines) {
-  if (binary) {
-    return binary::make_from_bytes(stack::push_copy(constants::none), data_of(bytes), bytes.size());
-  }
-  bytes = without_bom(bytes);
-  if (lines) return split_lines(data_of(bytes), bytes.size());
-  return string::load_encoded_push(data_of(bytes), bytes.size(), string::kUtf8);
-}
-
-// The bytes a value is written as: a string! as UTF-8 (at most part characters), a binary! as
-// it is (at most part bytes), anything else as its form, cut the same way. May allocate.
-std::string value_bytes(const Cell& value, int64_t part) {
-  Cell* text = stack::push_copy(value);
-  if (cell::type_of(value) == TYPE_BINARY) {
-    int64_t length = binary::rest_length(*text);
-    if (part >= 0) length = std::min(length, part);
-    std::string bytes(reinterpret_cast<const char*>(string::head_address(*text)), size_t(length));
-    stack::pop_cells(1);
-    return bytes;
-  }
-  if (cell::type_of(value) != TYPE_STRING) {
-    Cell* formed = string::init_empty(stack::push_copy(constants::none), 16);
-    datatype::call_form(text, formed, nullptr, INT32_MAX);
-    *text = *formed;
-    stack::pop_cells(1);
-  }
-  int64_t count = part;
-  const uint8_t* utf8 = unicode::string_to_utf8(*text, count);
-  std::string bytes(reinterpret_cast<const char*>(utf8), size_t(count));
-  stack::pop_cells(1);
-  return bytes;
-}
-
 // Writes the pieces, each as one write, where the path says; the byte count of the last, or -1.
 // Without seek or append a file's contents are replaced as a whole.
 int64_t write_pieces(const std::string* os_path, const std::vector<std::string>& pieces,
@@ -133,6 +99,37 @@ int64_t write_pieces(const std::string* os_path, const std::vector<std::string>&
 }
 
 }  // namespace
+
+Cell* push_contents(std::string_view bytes, bool binary, bool lines) {
+  if (binary) {
+    return binary::make_from_bytes(stack::push_copy(constants::none), data_of(bytes), bytes.size());
+  }
+  bytes = without_bom(bytes);
+  if (lines) return split_lines(data_of(bytes), bytes.size());
+  return string::load_encoded_push(data_of(bytes), bytes.size(), string::kUtf8);
+}
+
+std::string value_bytes(const Cell& value, int64_t part) {
+  Cell* text = stack::push_copy(value);
+  if (cell::type_of(value) == TYPE_BINARY) {
+    int64_t length = binary::rest_length(*text);
+    if (part >= 0) length = std::min(length, part);
+    std::string bytes(reinterpret_cast<const char*>(string::head_address(*text)), size_t(length));
+    stack::pop_cells(1);
+    return bytes;
+  }
+  if (cell::type_of(value) != TYPE_STRING) {
+    Cell* formed = string::init_empty(stack::push_copy(constants::none), 16);
+    datatype::call_form(text, formed, nullptr, INT32_MAX);
+    *text = *formed;
+    stack::pop_cells(1);
+  }
+  int64_t count = part;
+  const uint8_t* utf8 = unicode::string_to_utf8(*text, count);
+  std::string bytes(reinterpret_cast<const char*>(utf8), size_t(count));
+  stack::pop_cells(1);
+  return bytes;
+}
 
 std::string os_path(const Cell& path) {
   Cell* text = string::init_empty(stack::push_copy(constants::none), 16);

@@ -8,6 +8,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/os/files.h"
 #include "runtime/cell.h"
@@ -60,7 +61,16 @@ Cell* split_lines(const uint8_t* bytes, size_t length);
 // the path. May allocate.
 Cell* list_directory(const Cell& path);
 
+// Pushes the bytes as read gives them: a binary!, a block of lines (split_lines), or a string!
+// decoded from UTF-8 (a leading byte-order mark skipped). May allocate.
+Cell* push_contents(std::string_view bytes, bool binary, bool lines);
+
 // --- Writing ---------------------------------------------------------------------------------
+
+// The bytes a value is written as: a string! as UTF-8 (at most part characters), a binary! as
+// it is (at most part bytes), anything else as its form, cut the same way (part -1: whole).
+// May allocate.
+std::string value_bytes(const Cell& value, int64_t part);
 
 struct WriteOptions {
   const Cell* part = nullptr;  // integer!: at most that many characters (bytes of a binary!)
@@ -90,5 +100,24 @@ bool file_exists_q(const Cell& path);
 // Pushes the date! (UTC, to the millisecond) of the last change of the contents, or none! when
 // nothing has the name, or the path ends in a slash and names something else than a directory.
 Cell* file_modified_date(const Cell& path);
+
+// --- HTTP (datatypes/io_http.cpp) ---------------------------------------------------------------
+
+// One synchronous request (platform/os/http.h) for read and write of an "http" URL. The method
+// word gives its spelling in upper case; headers is a block of name/value pairs (a word name
+// gives its spelling, anything else its form; a value that is not a string! its form) or null
+// for three defaults; data (null or none! for none) goes with methods other than GET and HEAD:
+// a binary! as its bytes, a string! as UTF-8, anything else as its form. Pushes the response
+// body as read gives it (push_contents), or with info a block of the status (integer!), the
+// headers (map!, parse_http_headers) and the body; pushes none! when no response came. A URL,
+// header name or header value that would split a request line (CR, LF or NUL; a name that is
+// no token) raises script/invalid-arg with it. May allocate.
+Cell* http_request(const Cell& method, const Cell& url, const Cell* headers, const Cell* data,
+                   bool binary, bool lines, bool info);
+
+// Pushes a map! of header lines ("Name: value" ended by CR LF): each name becomes a word key,
+// its value a string!; a name seen again turns its entry into a block of the value strings in
+// their order. Names match ignoring letter case. May allocate.
+Cell* parse_http_headers(std::string_view text);
 
 }  // namespace io

@@ -631,9 +631,14 @@ int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
 
 int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent) {
+  return mold_as(value, out, "make object! [", options, arg, part, indent);
+}
+
+int32_t mold_as(Cell* value, Cell* out, const char* head, action::MoldOptions options, Cell* arg,
+                int32_t part, int32_t indent) {
   if (cycles::detect_and_emit(*value, out, &part, true)) return part;
   const Cell object = *value;
-  if (!options.only) part = append_text(out, "make object! [", part);
+  if (!options.only) part = append_text(out, head, part);
   part = mold_fields(object, out, options, arg, part, indent + 1, true);
   if (!options.flat && indent >= 1) part = cell::mold_indent(out, indent, part);
   if (!options.only) part = append_text(out, "]", part);
@@ -745,10 +750,8 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
 
 // --- Registration --------------------------------------------------------------------------------
 
-namespace {
-
 // An object is its context record and its handler record, whose cached specs stay alive too.
-void mark_object(const Cell& value) {
+void mark(const Cell& value) {
   gc::mark_block(context_of(value));
   if (!handlers_of(value)) return;
   gc::mark_block(handlers_of(value));
@@ -756,8 +759,6 @@ void mark_object(const Cell& value) {
     gc::mark_block(handler_spec_of(*record_cell(handlers_of(value), Handler(h))));
   }
 }
-
-}  // namespace
 
 void register_datatype() {
   using namespace action;
@@ -767,7 +768,7 @@ void register_datatype() {
                            act<MOLD>(mold), act<EVAL_PATH>(eval_path), act<COMPARE>(compare),
                            act<COPY>(copy), act<PUT>(put), act<SELECT>(select),
                            act<MODIFY>(modify)});
-  gc::set_type_marker(TYPE_OBJECT, mark_object);
+  gc::set_type_marker(TYPE_OBJECT, mark);
   ownership::set_deep_change_handler(fire_on_deep_change);
 }
 

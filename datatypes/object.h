@@ -106,6 +106,9 @@ void reflect(Cell* value, uint32_t field_symbol);
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part);
 int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int32_t part,
              int32_t indent);
+// mold with another opening than "make object! [" (port! molds as "make port! [").
+int32_t mold_as(Cell* value, Cell* out, const char* head, action::MoldOptions options, Cell* arg,
+                int32_t part, int32_t indent);
 // A field read or set through a path; a missing field gives unset! when `get` and `last` are
 // both set, script/invalid-path when only `last` is, script/unset-path otherwise.
 Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step);
@@ -114,6 +117,10 @@ void copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* put(Cell* object, Cell* key, Cell* value, bool case_flag);
 Cell* select(Cell* object, Cell* key, const action::FindOptions& options);
 Cell* modify(Cell* target, Cell* field, Cell* value, bool case_flag);
+
+// The collector's marking of an object's payload (its context and handler records); port!
+// marks its own the same way.
+void mark(const Cell& value);
 
 // Registers object!, its collector entry and the object side of owner notification.
 void register_datatype();

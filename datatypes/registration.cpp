@@ -23,6 +23,7 @@
 #include "datatypes/pair.h"
 #include "datatypes/path.h"
 #include "datatypes/point.h"
+#include "datatypes/port.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -78,6 +79,7 @@ void register_all() {
   point::register_datatypes();
   tuple::register_datatype();
   date::register_datatype();
+  port::register_datatype();  // after object!, its parent
   money::register_datatype();
   image::register_datatype();  // after series!, its parent
 }

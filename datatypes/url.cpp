@@ -7,15 +7,23 @@
 
 #include <algorithm>
 #include <climits>
+#include <span>
 
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
+#include "datatypes/context.h"
 #include "datatypes/file.h"
+#include "datatypes/io.h"
+#include "datatypes/object.h"
+#include "datatypes/port.h"
 #include "datatypes/series.h"
 #include "datatypes/stack.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/upcall.h"
+#include "datatypes/word.h"
 #include "runtime/alloc.h"
 #include "runtime/unicode.h"
 
@@ -245,10 +253,102 @@ void encode_percent(const Cell& source, const Cell& destination, uint32_t mode) 
   string::append_c_string(destination, encode_percent(text_of(source), mode).c_str());
 }
 
-// url! and file! share their row but for these entries; sort and trim stay unsupported. (Reading
-// and writing a url! is the HTTP client's.)
+// --- I/O -----------------------------------------------------------------------------------------
+
+namespace {
+
+// Whether the URL goes to the HTTP service: its text starts with "http", in this letter case.
+bool http_q(const Cell& url) { return text_of(url).starts_with(U"http"); }
+
+bool used(const Cell* refinement) { return refinement != nullptr; }
+
+[[noreturn]] void refuse(const Cell& value) { rt::fire_error("script", "invalid-arg", &value); }
+
+// The HTTP service's answer, which none! never is.
+Cell* answered(Cell* response, const Cell& url) {
+  if (cell::type_of(*response) == TYPE_NONE) rt::fire_error("access", "no-connect", &url);
+  return response;
+}
+
+}  // namespace
+
+Cell* open_port(const Cell& url, bool open, const action::OpenOptions& flags) {
+  static const uint32_t parser_symbol = symbol::intern_c_string("url-parser");
+  static const uint32_t parse_symbol = symbol::intern_c_string("parse-url");
+  Cell* source = stack::push_copy(url);
+  const Cell name = word::from_c_string("parse-url");
+  Cell parsed = constants::none;
+  const Cell* parser = context::value_cell_of_symbol(parser_symbol, context::global);
+  if (parser && cell::type_of(*parser) == TYPE_OBJECT) {
+    const Cell function = object::field_value(*parser, parse_symbol);
+    if (cell::type_of(function) == TYPE_FUNCTION) {
+      parsed = upcall::interpreter.call_function(name, function, std::span<const Cell>(source, 1));
+    }
+  }
+  Cell* spec = stack::push_copy(parsed);
+  if (cell::type_of(*spec) != TYPE_OBJECT) refuse(*source);
+  Cell* proto = stack::push_copy(cell::make_datatype(TYPE_PORT));
+  Cell* made = port::make(proto, spec, TYPE_PORT);
+  *source = *made;
+  stack::top = source + 1;
+  if (open) port::open(*source, flags);
+  return source;
+}
+
+Cell* read(Cell* source, const action::ReadOptions& options) {
+  if (http_q(*source)) {
+    if (used(options.part) || used(options.seek) || used(options.as)) cell::fire_not_done();
+    const Cell method = word::from_c_string("get");
+    return answered(io::http_request(method, *source, nullptr, nullptr, options.binary,
+                                     options.lines, options.info),
+                    *source);
+  }
+  Cell* port = open_port(*source, false);
+  return port::read(port, options);
+}
+
+Cell* write(Cell* target, Cell* data, const action::WriteOptions& options) {
+  if (!http_q(*target)) {
+    Cell* port = open_port(*target, false);
+    return port::write(port, data, options);
+  }
+  if (used(options.part) || used(options.seek) || used(options.as)) cell::fire_not_done();
+  // [method [headers] data], each part but the method optional; any other value is the data
+  // of a post.
+  Cell* method = stack::push_copy(word::from_c_string("post"));
+  const Cell* headers = nullptr;
+  const Cell* payload = data;
+  if (cell::type_of(*data) == TYPE_BLOCK) {
+    const int32_t count = block::rest_length(*data);
+    const int32_t head = int32_t(cell::series_index(*data));
+    payload = nullptr;
+    if (count == 0) {
+      *method = word::from_c_string("get");
+    } else {
+      *method = *block::cell_at(*data, head);
+      if (cell::type_of(*method) != TYPE_WORD) refuse(*method);
+    }
+    if (count > 1) {
+      headers = stack::push_copy(*block::cell_at(*data, head + 1));
+      if (cell::type_of(*headers) != TYPE_BLOCK) refuse(*headers);
+    }
+    if (count > 2) payload = stack::push_copy(*block::cell_at(*data, head + 2));
+  }
+  if (payload) {
+    const uint8_t type = cell::type_of(*payload);
+    if (type != TYPE_BLOCK && type != TYPE_STRING && type != TYPE_BINARY) refuse(*payload);
+  }
+  return answered(io::http_request(*method, *target, headers, payload, options.binary,
+                                   options.lines, options.info),
+                  *target);
+}
+
+Cell* open(Cell* url, const action::OpenOptions& options) { return open_port(*url, true, options); }
+
+// url! and file! share their row but for these entries; sort and trim stay unsupported.
+template <class... Io>
 void register_row(uint8_t id, datatype::Entry make, datatype::Entry to, datatype::Entry mold,
-                  datatype::Entry eval_path, datatype::Entry read, datatype::Entry write) {
+                  datatype::Entry eval_path, Io... io) {
   using namespace action;
   using datatype::inherit;
   datatype::register_type(
@@ -258,7 +358,7 @@ void register_row(uint8_t id, datatype::Entry make, datatype::Entry to, datatype
        inherit<FIND>(), inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), inherit<INSERT>(),
        inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(), inherit<PICK>(), inherit<POKE>(),
        inherit<REMOVE>(), inherit<REVERSE>(), inherit<SELECT>(), inherit<SKIP>(), inherit<SWAP>(),
-       inherit<TAIL>(), inherit<TAIL_Q>(), inherit<TAKE>(), inherit<MODIFY>(), read, write});
+       inherit<TAIL>(), inherit<TAIL_Q>(), inherit<TAKE>(), inherit<MODIFY>(), io...});
 }
 
 void register_datatypes() {
@@ -266,7 +366,7 @@ void register_datatypes() {
   using datatype::act;
   using datatype::inherit;
   register_row(TYPE_URL, act<MAKE>(make), act<TO>(to), act<MOLD>(mold), act<EVAL_PATH>(eval_path),
-               inherit<READ>(), inherit<WRITE>());
+               act<OPEN>(open), act<READ>(read), act<WRITE>(write));
   register_row(TYPE_FILE, inherit<MAKE>(), inherit<TO>(), act<MOLD>(file::mold),
                inherit<EVAL_PATH>(), act<READ>(file::read), act<WRITE>(file::write));
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "datatypes/action.h"
 #include "runtime/cell.h"
 
 namespace url {
@@ -38,6 +39,18 @@ Cell* make_text(Cell* cell, std::u32string_view text, uint8_t type);
 // whose node must be rooted. May allocate.
 void decode_percent(const Cell& source, const Cell& destination);
 void encode_percent(const Cell& source, const Cell& destination, uint32_t mode);
+
+// A port for the URL (url/open-port): the URL parser of the library (url-parser/parse-url)
+// splits it into an object, which becomes a port's spec; with open the port's open action runs
+// with the flags. A parser that gives no object (or no parser) raises script/invalid-arg with
+// the URL. Pushes the port. May run any code.
+Cell* open_port(const Cell& url, bool open, const action::OpenOptions& flags = {});
+
+// The I/O actions of url!: an "http" URL is read and written by one HTTP request (io.h), any
+// other through a port (open_port) and its read and write actions.
+Cell* read(Cell* source, const action::ReadOptions& options);
+Cell* write(Cell* target, Cell* data, const action::WriteOptions& options);
+Cell* open(Cell* url, const action::OpenOptions& options);
 
 void register_datatypes();  // url! then file!, after string!, their parent
 

@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <optional>
+#include <utility>
 
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
@@ -19,6 +20,7 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/stack.h"
 #include "datatypes/integer.h"
+#include "datatypes/port.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
@@ -451,12 +453,32 @@ constexpr bool binds_every_slot_once() {
 }
 static_assert(binds_every_slot_once(), "each action slot needs exactly one dispatcher");
 
-}  // namespace
-
-constexpr std::array<Dispatcher, kSlotCount> dispatchers = [] {
+constexpr std::array<Dispatcher, kSlotCount> plain_dispatchers = [] {
   std::array<Dispatcher, kSlotCount> table{};
   for (const Binding& b : kBindings) table[b.slot - 1] = b.dispatcher;
   return table;
 }();
+
+// A port's series and I/O actions go to its scheme's actor with the frame's arguments as they
+// were given, not to an implementation of the registry.
+template <Slot S>
+void port_or_plain(const int32_t* r) {
+  if (cell::type_of(*V()) == TYPE_PORT) [[unlikely]] {
+    port::forward_frame(S, r);
+    return;
+  }
+  plain_dispatchers[S - 1](r);
+}
+
+template <size_t... I>
+constexpr std::array<Dispatcher, kSlotCount> with_ports(std::index_sequence<I...>) {
+  return {(port::forwarded(Slot(I + 1)) ? port_or_plain<Slot(I + 1)>
+                                        : plain_dispatchers[I])...};
+}
+
+}  // namespace
+
+constexpr std::array<Dispatcher, kSlotCount> dispatchers =
+    with_ports(std::make_index_sequence<kSlotCount>());
 
 }  // namespace dispatch
