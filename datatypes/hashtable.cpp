@@ -303,7 +303,8 @@ void normalize_key(uint32_t table, uint32_t index) {
 
 // A string! of one-byte units: its bytes from the head as the string datatype reads them (a
 // negative head as 0, one past the tail as the tail). False for any other value.
-bool byte_text(const Cell& value, const uint8_t** start, uint32_t* count) {
+[[gnu::always_inline]] inline bool byte_text(const Cell& value, const uint8_t** start,
+                                             uint32_t* count) {
   if (cell::type_of(value) != TYPE_STRING) return false;
   Series* s = alloc::series_of(cell::series_node(value));
   if (s->unit() != 1) return false;
