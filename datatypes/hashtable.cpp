@@ -155,16 +155,19 @@ uint32_t murmur3_of(const uint8_t* bytes, uint32_t length, bool lower_ascii) {
 uint32_t text_hash(const Cell& value) {
   Series* s = alloc::series_of(cell::series_node(value));
   uint32_t unit = s->unit();
-  uint32_t total = s->used() / unit;
   uint32_t h = seed;
-  uint32_t count = 0;
   uint32_t i = cell::series_index(value);
-  if (unit == 1) {  // the common Latin-1 texts, read without the unit switch
-    for (const uint8_t* bytes = s->head_ptr(); i < total; i++, count++) {
-      h = mix_block(h, casefold::fold_char(bytes[i], true));
+  if (unit == 1) {  // the common Latin-1 texts (map keys), read without the unit switch
+    const uint8_t* bytes = s->head_ptr();
+    uint32_t total = s->used();
+    if (i >= total) return fmix32(h);
+    for (const uint8_t *p = bytes + i, *end = bytes + total; p < end; p++) {
+      h = mix_block(h, casefold::fold_char(*p, true));
     }
-    return fmix32(h ^ (count * 4));
+    return fmix32(h ^ ((total - i) * 4));
   }
+  uint32_t total = s->used() / unit;
+  uint32_t count = 0;
   for (; i < total; i++, count++) {
     h = mix_block(h, casefold::fold_char(unicode::read_unit(s->head_ptr() + i * unit, unit), true));
   }
@@ -298,11 +301,43 @@ void normalize_key(uint32_t table, uint32_t index) {
 
 // --- Comparing keys --------------------------------------------------------------------------
 
+// A string! of one-byte units: its bytes from the head as the string datatype reads them (a
+// negative head as 0, one past the tail as the tail). False for any other value.
+[[gnu::always_inline]] inline bool byte_text(const Cell& value, const uint8_t** start,
+                                             uint32_t* count) {
+  if (cell::type_of(value) != TYPE_STRING) return false;
+  Series* s = alloc::series_of(cell::series_node(value));
+  if (s->unit() != 1) return false;
+  int32_t head = cell::series_index_signed(value);
+  uint32_t from = head < 0 ? 0 : std::min(static_cast<uint32_t>(head), s->used());
+  *start = s->head_ptr() + from;
+  *count = s->used() - from;
+  return true;
+}
+
+// Two such strings under EQUAL (letters folded to upper case) or STRICT_EQUAL, as the string
+// datatype's compare decides it, without its dispatch: most map keys are strings (the maps
+// benchmark). Returns -1 when the values are not both such strings.
+int32_t byte_texts_match(const Cell& a, const Cell& b, int32_t op) {
+  if (op != action::EQUAL && op != action::STRICT_EQUAL) return -1;
+  const uint8_t *x, *y;
+  uint32_t n, m;
+  if (!byte_text(a, &x, &n) || !byte_text(b, &y, &m)) return -1;
+  if (n != m) return 0;
+  if (n == 0 || std::memcmp(x, y, n) == 0) return 1;
+  if (op == action::STRICT_EQUAL) return 0;
+  for (uint32_t i = 0; i < n; i++) {
+    if (casefold::fold_char(x[i], true) != casefold::fold_char(y[i], true)) return 0;
+  }
+  return 1;
+}
+
 // Same datatype and equal under the operator. A type without a compare implementation is equal
 // only to an identical payload.
 bool values_match(const Cell& a, const Cell& b, int32_t op) {
   uint8_t type = cell::type_of(a);
   if (type != cell::type_of(b)) return false;
+  if (int32_t match = byte_texts_match(a, b, op); match >= 0) return match;
   auto compare = datatype::lookup<action::COMPARE>(type);
   if (!compare) return same_payload(a, b);
   Cell x = a;  // the implementation may allocate: hand it cells that do not move
@@ -535,11 +570,13 @@ void renumber(uint32_t table, uint32_t lo, uint32_t hi, NewIndex new_index) {
 void index_from_block(uint32_t table, uint32_t buckets);
 
 // map! and word tables: the keys move to new flags and keys of the bucket count. A map! keeps
-// its keys' hashes; a word table's come from the block's cells, which never allocates.
+// its keys' hashes; a word table's come from the block's cells, which never allocates. Only the
+// buckets taken here have their keys written: nothing reads the key of an empty bucket.
 void resize(uint32_t table, uint32_t buckets) {
   uint32_t flags = new_words((buckets + 15) / 16, kAllEmpty);
   gc::Guard flags_guard(flags);
-  uint32_t keys = new_words(buckets * key_words(table_of(table)), 0);
+  uint32_t keys = alloc::new_series(buckets * key_words(table_of(table)), sizeof(uint32_t));
+  alloc::series_of(keys)->tail = alloc::series_of(keys)->capacity;
   Table* t = table_of(table);
   uint32_t stride = key_words(t);
   const uint32_t* old_flags = words(t->flags);
@@ -662,12 +699,15 @@ uint32_t index_of(uint32_t table, const Cell* cell) {
 // --- Finding -----------------------------------------------------------------------------------
 
 // map!: the index of the key cell matching the key of the hash, or -1. Any word is looked up as
-// the set-word it is stored as.
-int64_t find_in_map(uint32_t table, Cell key, int32_t op, uint32_t hash) {
+// the set-word it is stored as. free, when given, receives the bucket an insert of the key
+// would take when it is not found.
+int64_t find_in_map(uint32_t table, Cell key, int32_t op, uint32_t hash,
+                    uint32_t* free = nullptr) {
   if (kKeyRules[cell::type_of(key)] == kKeySetWord) cell::set_type(key, TYPE_SET_WORD);
   Slot slot = probe(table, hash, [&](uint32_t index) {
     return values_match(cells_of(table_of(table)->block)[index], key, op);
   });
+  if (free) *free = slot.free;
   if (slot.found == kNone) return -1;
   return bucket_key(table_of(table), slot.found);
 }
@@ -981,13 +1021,15 @@ Cell* find_next_equal(uint32_t table, const Cell* key, Probe& probe) {
   }
 }
 
-Cell* find_map_key(uint32_t table, const Cell* key, int32_t op, uint32_t* hash_out) {
+Cell* find_map_key(uint32_t table, const Cell* key, int32_t op, MapSlot* slot) {
   Cell wanted = *key;  // the key may lie in a buffer that a compare moves
   if (kKeyRules[cell::type_of(wanted)] == kKeySetWord) cell::set_type(wanted, TYPE_SET_WORD);
   uint32_t hash = hash_value(wanted);
-  if (hash_out) *hash_out = hash;
+  uint32_t free = kNone;
+  if (slot) *slot = MapSlot{hash, kNone};
   if (op != action::EQUAL) {
-    int64_t index = find_in_map(table, wanted, op, hash);
+    int64_t index = find_in_map(table, wanted, op, hash, &free);
+    if (slot) slot->free = free;
     return index < 0 ? nullptr : cells_of(table_of(table)->block) + index;
   }
   // One walk: a live key spelled exactly as asked ends it; otherwise the first live equal key,
@@ -995,7 +1037,7 @@ Cell* find_map_key(uint32_t table, const Cell* key, int32_t op, uint32_t* hash_o
   int64_t live_equal = -1;
   int64_t any_equal = -1;
   int64_t exact = -1;
-  probe(table, hash, [&](uint32_t index) {
+  free = probe(table, hash, [&](uint32_t index) {
     auto at = [&](uint32_t i) -> const Cell& { return cells_of(table_of(table)->block)[i]; };
     bool strict = values_match(at(index), wanted, action::STRICT_EQUAL);
     bool live = at(index + 1).header != 0;
@@ -1007,13 +1049,20 @@ Cell* find_map_key(uint32_t table, const Cell* key, int32_t op, uint32_t* hash_o
     if (live && live_equal < 0) live_equal = index;
     if (any_equal < 0) any_equal = index;
     return false;
-  });
+  }).free;
   int64_t index = exact >= 0 ? exact : live_equal >= 0 ? live_equal : any_equal;
+  if (slot && index < 0) slot->free = free;
   return index < 0 ? nullptr : cells_of(table_of(table)->block) + index;
 }
 
-void add_map_key(uint32_t table, uint32_t index, uint32_t hash) {
-  put_index(table, index, hash);
+void add_map_key(uint32_t table, uint32_t index, const MapSlot& slot) {
+  // The lookup's free bucket holds while the table has not grown: only put_index resizes.
+  const Table* t = table_of(table);
+  if (slot.free != kNone && t->occupied < t->upper) {
+    occupy(table, slot.free, index, slot.hash);
+  } else {
+    put_index(table, index, slot.hash);
+  }
   normalize_key(table, index);
 }
 

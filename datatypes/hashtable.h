@@ -133,16 +133,23 @@ struct Probe {
 };
 Cell* find_next_equal(uint32_t table, const Cell* key, Probe& probe);
 
+// What a map! lookup learnt for an insert: the key's hash, and the bucket the key would take when
+// it was not found (0xFFFFFFFF: none known).
+struct MapSlot {
+  uint32_t hash = 0;
+  uint32_t free = 0xFFFFFFFF;
+};
 // map!: the key cell a lookup under the operator settles on, or null. Under STRICT_EQUAL and SAME
 // the matching key; under EQUAL a live key strict-equal to the key, else the first live key
 // equal to it along the probe sequence, else the first such removed key (so that a key put again
 // takes its old place). Any word is looked up as a set-word; removed entries are found too.
-// hash_out, when given, receives the key's hash. The compare implementations may allocate.
-Cell* find_map_key(uint32_t table, const Cell* key, int32_t op, uint32_t* hash_out);
-// map!: enters the key cell at `index` of the block, of an accepted type and known to be absent,
-// under its hash (from find_map_key), and stores it in its own form as index_cells does. May
+// slot, when given, receives the key's hash and free bucket. The compare implementations may
 // allocate.
-void add_map_key(uint32_t table, uint32_t index, uint32_t hash);
+Cell* find_map_key(uint32_t table, const Cell* key, int32_t op, MapSlot* slot);
+// map!: enters the key cell at `index` of the block, of an accepted type and known to be absent,
+// under the slot its lookup gave (find_map_key; nothing in between may have entered another
+// key), and stores it in its own form as index_cells does. May allocate.
+void add_map_key(uint32_t table, uint32_t index, const MapSlot& slot);
 
 // Dropping entries (call these before the block itself changes). hash!: the cell leaves its
 // duplicate list, or its bucket when it was alone, and its reverse-index entry is emptied; map!:

@@ -52,10 +52,11 @@ int32_t lookup_op(bool case_flag, bool same) {
 
 // The index of the key cell that matches the key under the operator, or -1. Removed entries are
 // found too, so that a key put again takes its old place. Ignoring letter case, a live key
-// spelled exactly as asked comes first, then any other live one, then a removed one. hash, when
-// given, receives the key's hash. The compare implementations may allocate.
-int64_t find_key(const Cell& map, const Cell& key, int32_t op, uint32_t* hash = nullptr) {
-  Cell* found = hashtable::find_map_key(table_node_of(map), &key, op, hash);
+// spelled exactly as asked comes first, then any other live one, then a removed one. slot, when
+// given, receives the key's hash and free bucket. The compare implementations may allocate.
+int64_t find_key(const Cell& map, const Cell& key, int32_t op,
+                 hashtable::MapSlot* slot = nullptr) {
+  Cell* found = hashtable::find_map_key(table_node_of(map), &key, op, slot);
   return found ? found - entries(map) : -1;
 }
 
@@ -81,8 +82,8 @@ void put_entry(const Cell& map, Cell key, Cell value, bool case_flag) {
   gc::Guard keep_key(key);
   gc::Guard keep_value(value);
   cell::clear_new_line_flag(value.header);
-  uint32_t hash = 0;
-  int64_t at = find_key(map, key, lookup_op(case_flag, false), &hash);
+  hashtable::MapSlot slot;
+  int64_t at = find_key(map, key, lookup_op(case_flag, false), &slot);
   if (at >= 0) {
     Cell& slot = entries(map)[at + 1];
     // A removed entry comes back.
@@ -96,7 +97,7 @@ void put_entry(const Cell& map, Cell key, Cell value, bool case_flag) {
   block::append_cell(entry_block(map), key);
   block::append_cell(entry_block(map), value);
   // Enters the key and stores it in its own form.
-  hashtable::add_map_key(table_node_of(map), first, hash);
+  hashtable::add_map_key(table_node_of(map), first, slot);
 }
 
 // --- Printing ------------------------------------------------------------------------------------

@@ -116,6 +116,18 @@ Series* fit(uint32_t node, uint32_t code_point, uint32_t latin) {
 
 // Appends each byte as one code point (one reservation when all are ASCII). May allocate.
 void append_bytes(uint32_t node, const char* bytes, size_t count) {
+  // A short ASCII text into a one-byte buffer with room: copied as it is checked (form of
+  // numbers, the maps benchmark).
+  if (Series* s = alloc::series_of(node); s->unit() == 1 && count <= 16 &&
+                                          count <= s->capacity - s->tail) {
+    uint8_t* at = s->tail_ptr();
+    uint8_t high = 0;
+    for (size_t i = 0; i < count; i++) high |= at[i] = static_cast<uint8_t>(bytes[i]);
+    if (high < 0x80) {
+      s->tail += static_cast<uint32_t>(count);
+      return;
+    }
+  }
   bool ascii = std::all_of(bytes, bytes + count, [](char c) { return uint8_t(c) < 0x80; });
   if (!ascii || count > alloc::kMaxCapacity / 4) {
     for (size_t i = 0; i < count; i++) append_char(node, static_cast<uint8_t>(bytes[i]));
