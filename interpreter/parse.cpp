@@ -8,6 +8,7 @@
 #include "interpreter/parse.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <span>
 #include <string>
@@ -56,15 +57,19 @@ std::unordered_map<uint32_t, Key> keywords;  // by canonical symbol
 constexpr uint8_t kUnknown = 0xFF;
 std::vector<uint8_t> key_by_symbol;
 
-Key keyword_of(const Cell& item) {
-  if (type_of(item) != TYPE_WORD) return Key::kNone;
-  uint32_t id = word::symbol_of(item);
-  if (id < key_by_symbol.size() && key_by_symbol[id] != kUnknown) return Key(key_by_symbol[id]);
+[[gnu::noinline]] Key learn_keyword(uint32_t id) {
   auto found = keywords.find(symbol::resolve_alias(id));
   Key key = found == keywords.end() ? Key::kNone : found->second;
   if (id >= key_by_symbol.size()) key_by_symbol.resize(size_t(id) * 2 + 64, kUnknown);
   key_by_symbol[id] = uint8_t(key);
   return key;
+}
+
+inline Key keyword_of(const Cell& item) {
+  if (type_of(item) != TYPE_WORD) return Key::kNone;
+  uint32_t id = word::symbol_of(item);
+  if (id < key_by_symbol.size() && key_by_symbol[id] != kUnknown) return Key(key_by_symbol[id]);
+  return learn_keyword(id);
 }
 
 enum class Kind : uint8_t {
@@ -162,9 +167,8 @@ std::vector<Cell> running_rules(const Run& run);
 
 // In a traced run, an event to report after the current step; match and pop carry a match
 // result, the others the last one.
-void note(Event event, bool match = false) {
+[[gnu::noinline]] void note_traced(Event event, bool match) {
   Run* run = traced_run;
-  if (!run) [[likely]] return;
   if (event == Event::kMatch || event == Event::kPop) {
     run->matched = match;
   } else {
@@ -173,23 +177,32 @@ void note(Event event, bool match = false) {
   notes.push_back(
       Note{event, match, current_rule(*run), input_stack.back().input, running_rules(*run)});
 }
+inline void note(Event event, bool match = false) {
+  if (traced_run) [[unlikely]] note_traced(event, match);
+}
 // A match attempt's result, noted.
 inline bool noted_match(bool ok) {
   note(Event::kMatch, ok);
   return ok;
 }
 
-Level& level() { return input_stack.back(); }
-Cell& input() { return input_stack.back().input; }
-uint32_t length_of(const Cell& series) { return uint32_t(series::buffer_length(series)); }
+// The small helpers every step uses are inlined: a call would cost more than their work.
+[[gnu::always_inline]] inline Level& level() { return input_stack.back(); }
+[[gnu::always_inline]] inline Cell& input() { return input_stack.back().input; }
+[[gnu::always_inline]] inline uint32_t length_of(const Cell& series) {
+  const alloc::Series* s = alloc::series_of(cell::series_node(series));
+  return s->used() >> std::countr_zero(s->unit());
+}
 // The end of matching: the tail, or the /part limit before it.
-uint32_t tail() {
+[[gnu::always_inline]] inline uint32_t tail() {
   uint32_t length = length_of(input());
   int64_t limit = level().limit;
   return limit >= 0 && limit < length ? uint32_t(limit) : length;
 }
-uint32_t pos() { return cell::series_index(input()); }
-void set_pos(uint32_t p) { cell::set_series_index(input(), std::min(p, length_of(input()))); }
+[[gnu::always_inline]] inline uint32_t pos() { return cell::series_index(input()); }
+[[gnu::always_inline]] inline void set_pos(uint32_t p) {
+  cell::set_series_index(input(), std::min(p, length_of(input())));
+}
 // After code ran or the input changed: the position within the tail.
 void clamp_pos() { set_pos(pos()); }
 
@@ -397,7 +410,7 @@ bool repeat_fast(const Cell& rule, int32_t min, int32_t max, int32_t op) {
 
 // The item at i of the block, or null past `end` or its tail. Every rule step reads items: the
 // buffer is looked up once.
-bool item_at(const Cell& rules, uint32_t i, uint32_t end, Cell* out) {
+[[gnu::always_inline]] inline bool item_at(const Cell& rules, uint32_t i, uint32_t end, Cell* out) {
   alloc::Series* s = alloc::series_of(cell::series_node(rules));
   if (i >= std::min<uint32_t>(end, s->used() / sizeof(Cell))) return false;
   *out = reinterpret_cast<const Cell*>(s->head_ptr())[i];
@@ -428,7 +441,7 @@ bool refers_to_input(const Cell& item) {
 // The end of the one rule starting at i: a keyword with its arguments and the rule it applies to,
 // counts with their rule, or a single item. Walks forward without recursion: a `change` leaves
 // its value to step over once its rule ends. Raises parse-end when the block ends too early.
-uint32_t rule_end(const Cell& rules, uint32_t i, uint32_t end, const Cell& after) {
+[[gnu::noinline]] uint32_t rule_end_walk(const Cell& rules, uint32_t i, uint32_t end, const Cell& after) {
   uint32_t trailing = 0;
   Cell item;
   Cell last = after;
@@ -523,6 +536,32 @@ uint32_t rule_end(const Cell& rules, uint32_t i, uint32_t end, const Cell& after
     i++;
   }
   return i;
+}
+
+// rule_end, the common shapes answered at once: a single item, a repetition of one, a to or
+// thru (`thru ","`, `some digits`: the parse benchmark); the rest walked.
+[[gnu::always_inline]] inline uint32_t rule_end(const Cell& rules, uint32_t i, uint32_t end, const Cell& after) {
+  alloc::Series* s = alloc::series_of(cell::series_node(rules));
+  uint32_t count = std::min<uint32_t>(end, s->used() / sizeof(Cell));
+  const Cell* cells = reinterpret_cast<const Cell*>(s->head_ptr());
+  if (i < count && type_of(cells[i]) != TYPE_INTEGER) {
+    switch (keyword_of(cells[i])) {
+      case Key::kNone:
+        return i + 1;
+      case Key::kTo: case Key::kThru: case Key::kQuote: case Key::kIf:
+        if (i + 1 < count) return i + 2;
+        break;
+      case Key::kAny: case Key::kSome: case Key::kOpt: case Key::kWhile:
+        if (i + 1 < count && type_of(cells[i + 1]) != TYPE_INTEGER &&
+            keyword_of(cells[i + 1]) == Key::kNone) {
+          return i + 2;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  return rule_end_walk(rules, i, end, after);
 }
 
 // --- The stacks --------------------------------------------------------------------------------
@@ -712,7 +751,14 @@ void keep_value(Entry& collect, const Cell& value) {
 void store_match(bool copy, const Cell& item, uint32_t start) {
   uint32_t from = std::min(start, pos());
   Cell word = item;
-  if (copy) {
+  if (copy && fast_paths && family_of(type_of(input())) != Family::kBlock &&
+      datatype::resolve_for<action::COPY>(input()) == &series::copy) {
+    // Text or bytes: the copy made at once (`copy d some digits`, the parse benchmark).
+    Cell* base = stack::top;
+    Cell* copied = stack::push_copy(series::copy_span(input(), from, pos() - from));
+    context::write_word(word, *copied);  // may add the word: the copy stays rooted
+    stack::top = base;
+  } else if (copy) {
     Cell* base = stack::top;
     Cell* copied = push_copy_part(from, pos());
     context::write_word(word, *copied);
