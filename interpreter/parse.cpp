@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <cstddef>
 #include <span>
 #include <string>
@@ -355,6 +356,26 @@ int64_t match_at(uint32_t p, uint32_t end, const Cell& rule, int32_t op, bool li
     }
   }
   return -1;
+}
+
+// The byte a to or thru looks for when one memchr over a string of 1-byte units finds it exactly
+// as a comparison at each position would: a char! or a one-unit string! below 128 that has no
+// case variants or is looked for case-sensitively. -1 otherwise.
+int32_t lone_byte(const Cell& target, int32_t op) {
+  uint32_t c;
+  uint8_t tt = type_of(target);
+  if (tt == TYPE_CHAR) {
+    c = char_::code_point_of(target);
+  } else if (tt == TYPE_STRING) {
+    alloc::Series* s = alloc::series_of(cell::series_node(target));
+    uint32_t head = cell::series_index(target);
+    if (s->unit() != 1 || s->used() != head + 1) return -1;
+    c = s->head_ptr()[head];
+  } else {
+    return -1;
+  }
+  bool caseless = !((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
+  return c < 0x80 && (caseless || op == action::STRICT_EQUAL) ? int32_t(c) : -1;
 }
 
 // Whether a single value can be repeated in one pass (the fast path) on this input.
@@ -1112,6 +1133,24 @@ void Engine::stop_repetition(bool reject) {
 
 // Searches forward for a single value: the input stops before it (to) or after it (thru).
 bool Engine::to_value(const Cell& target, bool thru) {
+  if (fast_paths && type_of(input()) == TYPE_STRING) {
+    // A string of bytes searched for one byte (the parse benchmark's `thru ","`): one memchr.
+    Level& at = level();
+    alloc::Series* in = alloc::series_of(cell::series_node(at.input));
+    int32_t c = in->unit() == 1 ? lone_byte(target, run_.op) : -1;
+    if (c >= 0) {
+      uint32_t length = in->used();
+      uint32_t end = at.limit >= 0 && at.limit < length ? uint32_t(at.limit) : length;
+      uint32_t p = cell::series_index(at.input);
+      if (p >= end) return false;
+      const uint8_t* text = in->head_ptr();
+      const void* found = std::memchr(text + p, c, end - p);
+      if (!found) return false;
+      uint32_t i = uint32_t(static_cast<const uint8_t*>(found) - text);
+      cell::set_series_index(at.input, thru ? i + 1 : i);
+      return true;
+    }
+  }
   uint32_t end = tail();
   Family family = family_of(type_of(input()));
   uint8_t tt = type_of(target);
