@@ -598,20 +598,30 @@ Entry& top() { return rule_stack.back(); }
 
 // Pushes a sequence over [index, end) of the block after the infinite-recursion check: the same
 // block at the same position entered at the same input position is already running.
-void push_seq(const Cell& rules, uint32_t index, uint32_t end, const Run& run) {
-  uint32_t p = pos();
+// Whether a sequence over [index, end) of the block entered at input position p would repeat one
+// of the entries below `depth` of the run.
+bool recursing(const Cell& rules, uint32_t index, uint32_t end, uint32_t p, size_t depth,
+               const Run& run) {
   uint32_t node = cell::series_node(rules);
   // Entries above the last `into` of this run see the same input.
-  for (size_t k = rule_stack.size(); k-- > run.rule_base;) {
+  for (size_t k = depth; k-- > run.rule_base;) {
     const Entry& e = rule_stack[k];
     if (e.kind == Kind::kInto) break;
     if (e.kind == Kind::kSeq && e.start == p && cell::series_node(e.rules) == node &&
         e.end == end && e.count == int32_t(index)) {
-      Cell block = rules;
-      cell::set_series_index(block, index);
-      rule_stack.resize(run.rule_base);
-      rt::fire_error("script", "parse-infinite", &block);
+      return true;
     }
+  }
+  return false;
+}
+
+void push_seq(const Cell& rules, uint32_t index, uint32_t end, const Run& run) {
+  uint32_t p = pos();
+  if (recursing(rules, index, end, p, rule_stack.size(), run)) {
+    Cell block = rules;
+    cell::set_series_index(block, index);
+    rule_stack.resize(run.rule_base);
+    rt::fire_error("script", "parse-infinite", &block);
   }
   check_rule_room();
   Entry e{Kind::kSeq};
@@ -628,14 +638,25 @@ void push_block(const Cell& block, const Run& run) {
   push_seq(block, cell::series_index(block), kToTail, run);
 }
 
-// The sub-rule of a command: a lone block item runs as that block.
-void push_sub(const Entry& command, const Run& run) {
+// The sub-rule of a command, as a sequence's block and range: a lone block item runs as that
+// block.
+struct SubRule {
+  Cell rules;
+  uint32_t index;
+  uint32_t end;
+};
+SubRule sub_rule_of(const Entry& command) {
   Cell item;
-  if (command.end == command.index + 1 && item_at(command.rules, command.index, command.end, &item) &&
-      type_of(item) == TYPE_BLOCK) {
-    return push_block(item, run);
+  if (command.end == command.index + 1 &&
+      item_at(command.rules, command.index, command.end, &item) && type_of(item) == TYPE_BLOCK) {
+    return SubRule{item, cell::series_index(item), kToTail};
   }
-  push_seq(command.rules, command.index, command.end, run);
+  return SubRule{command.rules, command.index, command.end};
+}
+
+void push_sub(const Entry& command, const Run& run) {
+  SubRule sub = sub_rule_of(command);
+  push_seq(sub.rules, sub.index, sub.end, run);
 }
 
 void push_command(Entry e) {
@@ -839,6 +860,7 @@ class Engine {
     fail_alternative();
   }
   void fetch();
+  bool iterate_in_place();
   void complete();
   void keyword(Key key, Entry& seq, const Cell& item);
   void stop_repetition(bool reject);
@@ -985,6 +1007,37 @@ void Engine::start_command(Entry command, uint32_t sub_end, Entry& seq) {
   command.end = sub_end;
   push_command(command);
   push_sub(top(), run_);
+}
+
+// The sequence on top matched to its end under a repetition that goes round again with the same
+// sub-rule (`some [...]`, the parse benchmark): the sequence's entry starts over in place of a
+// pop, the repetition's step and a push, with the same outcome. False, with nothing done, in any
+// other case (a traced run, whose callback is told of each of those steps, among them).
+bool Engine::iterate_in_place() {
+  size_t depth = rule_stack.size();
+  if (traced_run || depth < run_.rule_base + 2) return false;
+  Entry& repeat = rule_stack[depth - 2];
+  if (repeat.kind != Kind::kRepeat) return false;
+  int32_t count = repeat.count + 1;
+  uint32_t p = pos();
+  uint32_t end = tail();
+  uint32_t left = end - std::min(p, end);
+  bool progress = p != repeat.start || left < repeat.remaining;
+  if ((repeat.max >= 0 && count >= repeat.max) || (!repeat.flag && !progress)) return false;
+  SubRule sub = sub_rule_of(repeat);
+  Entry& seq = rule_stack[depth - 1];
+  if (cell::series_node(sub.rules) != cell::series_node(seq.rules) || sub.end != seq.end ||
+      int32_t(sub.index) != seq.count || recursing(sub.rules, sub.index, sub.end, p, depth - 1,
+                                                    run_)) {
+    return false;
+  }
+  repeat.count = count;
+  repeat.start = p;
+  repeat.remaining = left;
+  seq.rules = sub.rules;
+  seq.index = sub.index;
+  seq.start = p;
+  return true;
 }
 
 // A finished entry hands its result to the entry below it.
@@ -1274,7 +1327,10 @@ int Engine::step_at_once(const Cell& rules, uint32_t sub, uint32_t sub_end) {
 void Engine::fetch() {
   Entry& seq = top();
   Cell item;
-  if (!item_at(seq.rules, seq.index, seq.end, &item)) return pop_deliver(true);
+  if (!item_at(seq.rules, seq.index, seq.end, &item)) {
+    if (!iterate_in_place()) pop_deliver(true);
+    return;
+  }
   seq.index++;
   uint8_t t = type_of(item);
   switch (t) {
