@@ -1015,7 +1015,7 @@ void Engine::start_command(Entry command, uint32_t sub_end, Entry& seq) {
 // other case (a traced run, whose callback is told of each of those steps, among them).
 bool Engine::iterate_in_place() {
   size_t depth = rule_stack.size();
-  if (traced_run || depth < run_.rule_base + 2) return false;
+  if (!fast_paths || traced_run || depth < run_.rule_base + 2) return false;
   Entry& repeat = rule_stack[depth - 2];
   if (repeat.kind != Kind::kRepeat) return false;
   int32_t count = repeat.count + 1;

@@ -124,7 +124,8 @@ int main(int argc, char** argv) {
   if (stress && std::atoi(stress) > 0) count = std::min(count, 400);
   std::mt19937 rng(20240611);
   int failures = 0;
-  // Each case runs with the fast paths, without them, and as a block rule; all must agree.
+  // Each case runs with the fast paths, without them, and as a block rule with and without them;
+  // all must agree.
   auto compare = [&](auto make, int limit) {
     for (int i = 0; i < count && failures <= limit; i++) {
       std::mt19937 again = rng;
@@ -136,9 +137,11 @@ int main(int argc, char** argv) {
       std::string general = parse_harness::run(bare);
       std::string in_block = parse_harness::run(bracketed);
       parse::set_fast_paths(true);
-      if (fast != general || fast != in_block) {
-        std::printf("differs: %s\n  fast:    %s\n  general: %s\n  block:   %s\n", bare.c_str(),
-                    fast.c_str(), general.c_str(), in_block.c_str());
+      std::string block_fast = parse_harness::run(bracketed);
+      if (fast != general || fast != in_block || fast != block_fast) {
+        std::printf("differs: %s\n  fast:    %s\n  general: %s\n  block:   %s\n"
+                    "  block, fast paths: %s\n", bare.c_str(), fast.c_str(), general.c_str(),
+                    in_block.c_str(), block_fast.c_str());
         failures++;
       }
     }
