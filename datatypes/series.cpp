@@ -562,17 +562,21 @@ void copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
     count = 0;
   }
   count = std::min(count, length - start);
+  *result = copy_span(source, uint32_t(start), uint32_t(count));
+}
 
+Cell copy_span(const Cell& value, uint32_t start, uint32_t count) {
+  const Cell source = value;  // value may lie in a buffer the allocation moves
   Series* from = cell::series_of(source);
-  uint32_t node = new_buffer(static_cast<uint32_t>(count), from->unit());
+  uint32_t node = new_buffer(count, from->unit());
   from = cell::series_of(source);
   Series* to = alloc::series_of(node);
   alloc::carry_flags(to, from);
   std::memcpy(to->head_ptr(), element(from, start), size_t(count) << unit_shift(from));
   set_length(to, count);
   uint8_t type = cell::type_of(source);
-  *result = Cell{type | (source.header & cell::kNewLine), 0, node,
-                 type == TYPE_VECTOR ? cell::series_extra(source) : 0};
+  return Cell{type | (source.header & cell::kNewLine), 0, node,
+              type == TYPE_VECTOR ? cell::series_extra(source) : 0};
 }
 
 Cell* take(Cell* value, Cell* part, bool, bool last) {

@@ -81,6 +81,9 @@ void at();      // on the frame: series, index
 void back();    // on the frame
 void clear(Cell* value);
 void copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+// A new series of the value's type and unit holding its elements [start, start + count) of the
+// buffer (both within its length): copy's result without the argument handling. May allocate.
+Cell copy_span(const Cell& value, uint32_t start, uint32_t count);
 void head();    // on the frame
 void head_q();  // on the frame
 void index();   // on the frame

@@ -741,6 +741,14 @@ int64_t find_units(const Cell& value, uint32_t from, uint32_t end, const Cell& p
   if (wanted.count == 0 || from >= stop || stop - from < wanted.count) return -1;
   uint64_t last = stop - wanted.count;
   const uint8_t* text = s->head_ptr();
+  if (unit == 1 && wanted.count == 1) {
+    // One unit that has no case variants, or a case-sensitive search: one memchr.
+    uint32_t first = wanted.at(0);
+    if (first <= 0xFF && (case_sensitive || caseless(first))) {
+      const void* at = std::memchr(text + from, int(first), stop - from);
+      return at ? static_cast<const uint8_t*>(at) - text : -1;
+    }
+  }
   bool folded = !case_sensitive;
   switch (unit) {
     case 1: return find_units_of<uint8_t>(text, from, last, wanted, folded);

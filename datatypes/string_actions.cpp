@@ -4,6 +4,7 @@
 // edit itself never reads a buffer that an allocation could move; owner notifications run user
 // code, so positions are read again after them.
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "datatypes/binary.h"
@@ -105,12 +106,40 @@ int64_t change_count(const Cell& value, int32_t dup) {
   return length * dup;
 }
 
+// Text of the same unit appended to a string that no owner watches and that has room for it (the
+// appends that build the parse benchmark's text): one copy, nothing else. False when any of that
+// does not hold, and nothing was done.
+bool append_in_place(const Cell& series, const Cell& value, int32_t part) {
+  if (!plain_text(cell::type_of(value))) return false;
+  alloc::Series* d = alloc::series_of(cell::series_node(series));
+  alloc::Series* s = alloc::series_of(cell::series_node(value));
+  uint32_t unit = d->unit();
+  if (d == s || s->unit() != unit || (d->flags & alloc::kOwned) ||
+      (unit != 1 && unit != 2 && unit != 4)) {
+    return false;
+  }
+  int64_t head = cell::series_index_signed(value);
+  uint32_t shift = unit >> 1;  // 1, 2, 4 -> 0, 1, 2
+  int64_t count = int64_t(s->used() >> shift) - head;
+  if (head < 0 || count <= 0) return false;
+  if (part >= 0 && part < count) count = part;
+  uint64_t bytes = uint64_t(count) << shift;
+  if (d->tail + bytes > d->capacity) return false;
+  std::memcpy(d->tail_ptr(), s->head_ptr() + (uint64_t(head) << shift), bytes);
+  d->tail += uint32_t(bytes);
+  return true;
+}
+
 }  // namespace
 
 // --- append, insert, change ------------------------------------------------------------------
 
 void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
   if (dup < 1) return;
+  if (append && dup == 1 && part != 0 && append_in_place(*series, *value, part)) {
+    cell::set_series_index(*series, 0);
+    return;
+  }
   Cell* base = stack::top;
   // One block copy for a text into a text; anything else (and every repetition) through a
   // string built aside.

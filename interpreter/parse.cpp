@@ -8,6 +8,8 @@
 #include "interpreter/parse.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <cstddef>
 #include <span>
 #include <string>
@@ -56,15 +58,19 @@ std::unordered_map<uint32_t, Key> keywords;  // by canonical symbol
 constexpr uint8_t kUnknown = 0xFF;
 std::vector<uint8_t> key_by_symbol;
 
-Key keyword_of(const Cell& item) {
-  if (type_of(item) != TYPE_WORD) return Key::kNone;
-  uint32_t id = word::symbol_of(item);
-  if (id < key_by_symbol.size() && key_by_symbol[id] != kUnknown) return Key(key_by_symbol[id]);
+[[gnu::noinline]] Key learn_keyword(uint32_t id) {
   auto found = keywords.find(symbol::resolve_alias(id));
   Key key = found == keywords.end() ? Key::kNone : found->second;
   if (id >= key_by_symbol.size()) key_by_symbol.resize(size_t(id) * 2 + 64, kUnknown);
   key_by_symbol[id] = uint8_t(key);
   return key;
+}
+
+inline Key keyword_of(const Cell& item) {
+  if (type_of(item) != TYPE_WORD) return Key::kNone;
+  uint32_t id = word::symbol_of(item);
+  if (id < key_by_symbol.size() && key_by_symbol[id] != kUnknown) return Key(key_by_symbol[id]);
+  return learn_keyword(id);
 }
 
 enum class Kind : uint8_t {
@@ -162,9 +168,8 @@ std::vector<Cell> running_rules(const Run& run);
 
 // In a traced run, an event to report after the current step; match and pop carry a match
 // result, the others the last one.
-void note(Event event, bool match = false) {
+[[gnu::noinline]] void note_traced(Event event, bool match) {
   Run* run = traced_run;
-  if (!run) [[likely]] return;
   if (event == Event::kMatch || event == Event::kPop) {
     run->matched = match;
   } else {
@@ -173,23 +178,32 @@ void note(Event event, bool match = false) {
   notes.push_back(
       Note{event, match, current_rule(*run), input_stack.back().input, running_rules(*run)});
 }
+inline void note(Event event, bool match = false) {
+  if (traced_run) [[unlikely]] note_traced(event, match);
+}
 // A match attempt's result, noted.
 inline bool noted_match(bool ok) {
   note(Event::kMatch, ok);
   return ok;
 }
 
-Level& level() { return input_stack.back(); }
-Cell& input() { return input_stack.back().input; }
-uint32_t length_of(const Cell& series) { return uint32_t(series::buffer_length(series)); }
+// The small helpers every step uses are inlined: a call would cost more than their work.
+[[gnu::always_inline]] inline Level& level() { return input_stack.back(); }
+[[gnu::always_inline]] inline Cell& input() { return input_stack.back().input; }
+[[gnu::always_inline]] inline uint32_t length_of(const Cell& series) {
+  const alloc::Series* s = alloc::series_of(cell::series_node(series));
+  return s->used() >> std::countr_zero(s->unit());
+}
 // The end of matching: the tail, or the /part limit before it.
-uint32_t tail() {
+[[gnu::always_inline]] inline uint32_t tail() {
   uint32_t length = length_of(input());
   int64_t limit = level().limit;
   return limit >= 0 && limit < length ? uint32_t(limit) : length;
 }
-uint32_t pos() { return cell::series_index(input()); }
-void set_pos(uint32_t p) { cell::set_series_index(input(), std::min(p, length_of(input()))); }
+[[gnu::always_inline]] inline uint32_t pos() { return cell::series_index(input()); }
+[[gnu::always_inline]] inline void set_pos(uint32_t p) {
+  cell::set_series_index(input(), std::min(p, length_of(input())));
+}
 // After code ran or the input changed: the position within the tail.
 void clamp_pos() { set_pos(pos()); }
 
@@ -344,6 +358,26 @@ int64_t match_at(uint32_t p, uint32_t end, const Cell& rule, int32_t op, bool li
   return -1;
 }
 
+// The byte a to or thru looks for when one memchr over a string of 1-byte units finds it exactly
+// as a comparison at each position would: a char! or a one-unit string! below 128 that has no
+// case variants or is looked for case-sensitively. -1 otherwise.
+int32_t lone_byte(const Cell& target, int32_t op) {
+  uint32_t c;
+  uint8_t tt = type_of(target);
+  if (tt == TYPE_CHAR) {
+    c = char_::code_point_of(target);
+  } else if (tt == TYPE_STRING) {
+    alloc::Series* s = alloc::series_of(cell::series_node(target));
+    uint32_t head = cell::series_index(target);
+    if (s->unit() != 1 || s->used() != head + 1) return -1;
+    c = s->head_ptr()[head];
+  } else {
+    return -1;
+  }
+  bool caseless = !((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
+  return c < 0x80 && (caseless || op == action::STRICT_EQUAL) ? int32_t(c) : -1;
+}
+
 // Whether a single value can be repeated in one pass (the fast path) on this input.
 bool fast_value(const Cell& rule) {
   uint8_t rt = type_of(rule);
@@ -397,7 +431,7 @@ bool repeat_fast(const Cell& rule, int32_t min, int32_t max, int32_t op) {
 
 // The item at i of the block, or null past `end` or its tail. Every rule step reads items: the
 // buffer is looked up once.
-bool item_at(const Cell& rules, uint32_t i, uint32_t end, Cell* out) {
+[[gnu::always_inline]] inline bool item_at(const Cell& rules, uint32_t i, uint32_t end, Cell* out) {
   alloc::Series* s = alloc::series_of(cell::series_node(rules));
   if (i >= std::min<uint32_t>(end, s->used() / sizeof(Cell))) return false;
   *out = reinterpret_cast<const Cell*>(s->head_ptr())[i];
@@ -428,7 +462,7 @@ bool refers_to_input(const Cell& item) {
 // The end of the one rule starting at i: a keyword with its arguments and the rule it applies to,
 // counts with their rule, or a single item. Walks forward without recursion: a `change` leaves
 // its value to step over once its rule ends. Raises parse-end when the block ends too early.
-uint32_t rule_end(const Cell& rules, uint32_t i, uint32_t end, const Cell& after) {
+[[gnu::noinline]] uint32_t rule_end_walk(const Cell& rules, uint32_t i, uint32_t end, const Cell& after) {
   uint32_t trailing = 0;
   Cell item;
   Cell last = after;
@@ -525,6 +559,32 @@ uint32_t rule_end(const Cell& rules, uint32_t i, uint32_t end, const Cell& after
   return i;
 }
 
+// rule_end, the common shapes answered at once: a single item, a repetition of one, a to or
+// thru (`thru ","`, `some digits`: the parse benchmark); the rest walked.
+[[gnu::always_inline]] inline uint32_t rule_end(const Cell& rules, uint32_t i, uint32_t end, const Cell& after) {
+  alloc::Series* s = alloc::series_of(cell::series_node(rules));
+  uint32_t count = std::min<uint32_t>(end, s->used() / sizeof(Cell));
+  const Cell* cells = reinterpret_cast<const Cell*>(s->head_ptr());
+  if (i < count && type_of(cells[i]) != TYPE_INTEGER) {
+    switch (keyword_of(cells[i])) {
+      case Key::kNone:
+        return i + 1;
+      case Key::kTo: case Key::kThru: case Key::kQuote: case Key::kIf:
+        if (i + 1 < count) return i + 2;
+        break;
+      case Key::kAny: case Key::kSome: case Key::kOpt: case Key::kWhile:
+        if (i + 1 < count && type_of(cells[i + 1]) != TYPE_INTEGER &&
+            keyword_of(cells[i + 1]) == Key::kNone) {
+          return i + 2;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  return rule_end_walk(rules, i, end, after);
+}
+
 // --- The stacks --------------------------------------------------------------------------------
 
 void check_rule_room() {
@@ -538,20 +598,30 @@ Entry& top() { return rule_stack.back(); }
 
 // Pushes a sequence over [index, end) of the block after the infinite-recursion check: the same
 // block at the same position entered at the same input position is already running.
-void push_seq(const Cell& rules, uint32_t index, uint32_t end, const Run& run) {
-  uint32_t p = pos();
+// Whether a sequence over [index, end) of the block entered at input position p would repeat one
+// of the entries below `depth` of the run.
+bool recursing(const Cell& rules, uint32_t index, uint32_t end, uint32_t p, size_t depth,
+               const Run& run) {
   uint32_t node = cell::series_node(rules);
   // Entries above the last `into` of this run see the same input.
-  for (size_t k = rule_stack.size(); k-- > run.rule_base;) {
+  for (size_t k = depth; k-- > run.rule_base;) {
     const Entry& e = rule_stack[k];
     if (e.kind == Kind::kInto) break;
     if (e.kind == Kind::kSeq && e.start == p && cell::series_node(e.rules) == node &&
         e.end == end && e.count == int32_t(index)) {
-      Cell block = rules;
-      cell::set_series_index(block, index);
-      rule_stack.resize(run.rule_base);
-      rt::fire_error("script", "parse-infinite", &block);
+      return true;
     }
+  }
+  return false;
+}
+
+void push_seq(const Cell& rules, uint32_t index, uint32_t end, const Run& run) {
+  uint32_t p = pos();
+  if (recursing(rules, index, end, p, rule_stack.size(), run)) {
+    Cell block = rules;
+    cell::set_series_index(block, index);
+    rule_stack.resize(run.rule_base);
+    rt::fire_error("script", "parse-infinite", &block);
   }
   check_rule_room();
   Entry e{Kind::kSeq};
@@ -568,14 +638,25 @@ void push_block(const Cell& block, const Run& run) {
   push_seq(block, cell::series_index(block), kToTail, run);
 }
 
-// The sub-rule of a command: a lone block item runs as that block.
-void push_sub(const Entry& command, const Run& run) {
+// The sub-rule of a command, as a sequence's block and range: a lone block item runs as that
+// block.
+struct SubRule {
+  Cell rules;
+  uint32_t index;
+  uint32_t end;
+};
+SubRule sub_rule_of(const Entry& command) {
   Cell item;
-  if (command.end == command.index + 1 && item_at(command.rules, command.index, command.end, &item) &&
-      type_of(item) == TYPE_BLOCK) {
-    return push_block(item, run);
+  if (command.end == command.index + 1 &&
+      item_at(command.rules, command.index, command.end, &item) && type_of(item) == TYPE_BLOCK) {
+    return SubRule{item, cell::series_index(item), kToTail};
   }
-  push_seq(command.rules, command.index, command.end, run);
+  return SubRule{command.rules, command.index, command.end};
+}
+
+void push_sub(const Entry& command, const Run& run) {
+  SubRule sub = sub_rule_of(command);
+  push_seq(sub.rules, sub.index, sub.end, run);
 }
 
 void push_command(Entry e) {
@@ -712,7 +793,14 @@ void keep_value(Entry& collect, const Cell& value) {
 void store_match(bool copy, const Cell& item, uint32_t start) {
   uint32_t from = std::min(start, pos());
   Cell word = item;
-  if (copy) {
+  if (copy && fast_paths && family_of(type_of(input())) != Family::kBlock &&
+      datatype::resolve_for<action::COPY>(input()) == &series::copy) {
+    // Text or bytes: the copy made at once (`copy d some digits`, the parse benchmark).
+    Cell* base = stack::top;
+    Cell* copied = stack::push_copy(series::copy_span(input(), from, pos() - from));
+    context::write_word(word, *copied);  // may add the word: the copy stays rooted
+    stack::top = base;
+  } else if (copy) {
     Cell* base = stack::top;
     Cell* copied = push_copy_part(from, pos());
     context::write_word(word, *copied);
@@ -772,6 +860,7 @@ class Engine {
     fail_alternative();
   }
   void fetch();
+  bool iterate_in_place();
   void complete();
   void keyword(Key key, Entry& seq, const Cell& item);
   void stop_repetition(bool reject);
@@ -920,6 +1009,37 @@ void Engine::start_command(Entry command, uint32_t sub_end, Entry& seq) {
   push_sub(top(), run_);
 }
 
+// The sequence on top matched to its end under a repetition that goes round again with the same
+// sub-rule (`some [...]`, the parse benchmark): the sequence's entry starts over in place of a
+// pop, the repetition's step and a push, with the same outcome. False, with nothing done, in any
+// other case (a traced run, whose callback is told of each of those steps, among them).
+bool Engine::iterate_in_place() {
+  size_t depth = rule_stack.size();
+  if (!fast_paths || traced_run || depth < run_.rule_base + 2) return false;
+  Entry& repeat = rule_stack[depth - 2];
+  if (repeat.kind != Kind::kRepeat) return false;
+  int32_t count = repeat.count + 1;
+  uint32_t p = pos();
+  uint32_t end = tail();
+  uint32_t left = end - std::min(p, end);
+  bool progress = p != repeat.start || left < repeat.remaining;
+  if ((repeat.max >= 0 && count >= repeat.max) || (!repeat.flag && !progress)) return false;
+  SubRule sub = sub_rule_of(repeat);
+  Entry& seq = rule_stack[depth - 1];
+  if (cell::series_node(sub.rules) != cell::series_node(seq.rules) || sub.end != seq.end ||
+      int32_t(sub.index) != seq.count || recursing(sub.rules, sub.index, sub.end, p, depth - 1,
+                                                    run_)) {
+    return false;
+  }
+  repeat.count = count;
+  repeat.start = p;
+  repeat.remaining = left;
+  seq.rules = sub.rules;
+  seq.index = sub.index;
+  seq.start = p;
+  return true;
+}
+
 // A finished entry hands its result to the entry below it.
 void Engine::complete() {
   bool ok = ok_;
@@ -1066,6 +1186,24 @@ void Engine::stop_repetition(bool reject) {
 
 // Searches forward for a single value: the input stops before it (to) or after it (thru).
 bool Engine::to_value(const Cell& target, bool thru) {
+  if (fast_paths && type_of(input()) == TYPE_STRING) {
+    // A string of bytes searched for one byte (the parse benchmark's `thru ","`): one memchr.
+    Level& at = level();
+    alloc::Series* in = alloc::series_of(cell::series_node(at.input));
+    int32_t c = in->unit() == 1 ? lone_byte(target, run_.op) : -1;
+    if (c >= 0) {
+      uint32_t length = in->used();
+      uint32_t end = at.limit >= 0 && at.limit < length ? uint32_t(at.limit) : length;
+      uint32_t p = cell::series_index(at.input);
+      if (p >= end) return false;
+      const uint8_t* text = in->head_ptr();
+      const void* found = std::memchr(text + p, c, end - p);
+      if (!found) return false;
+      uint32_t i = uint32_t(static_cast<const uint8_t*>(found) - text);
+      cell::set_series_index(at.input, thru ? i + 1 : i);
+      return true;
+    }
+  }
   uint32_t end = tail();
   Family family = family_of(type_of(input()));
   uint8_t tt = type_of(target);
@@ -1189,7 +1327,10 @@ int Engine::step_at_once(const Cell& rules, uint32_t sub, uint32_t sub_end) {
 void Engine::fetch() {
   Entry& seq = top();
   Cell item;
-  if (!item_at(seq.rules, seq.index, seq.end, &item)) return pop_deliver(true);
+  if (!item_at(seq.rules, seq.index, seq.end, &item)) {
+    if (!iterate_in_place()) pop_deliver(true);
+    return;
+  }
   seq.index++;
   uint8_t t = type_of(item);
   switch (t) {

@@ -93,12 +93,13 @@ std::string wide_text(std::mt19937& rng) {
 
 // A to or thru of a text over a string (one scan on the fast path), with or without /case and
 // /part; bracketed, the target runs as a sub-rule. word-head names a text whose head is not its
-// first unit.
+// first unit; chars and one-unit texts take the one-byte search on a string of bytes.
 std::string make_scan_case(std::mt19937& rng, bool bracketed) {
   std::string input = "\"" + wide_text(rng) + "\"";
   std::string value = pick(rng, {"\"a\"", "\"ab\"", "\"Ab\"", "\"b\"", "\"\xC3\xA9\"",
                                  "\"\xC3\x89" "b\"", "\"\xE2\x82\xAC\"", "\"a\xF0\x9D\x84\x9E\"",
-                                 "\",\"", "\",A\"", "\"b,\"", "word-text", "word-head"});
+                                 "\",\"", "\",A\"", "\"b,\"", "word-text", "word-head",
+                                 "#\",\"", "#\"a\"", "#\"A\"", "word-char", "word-one"});
   if (bracketed) value = "[" + value + "]";
   std::string mode = rng() % 4 == 0 ? "/case" : "";
   bool part = rng() % 4 == 0;
@@ -107,8 +108,9 @@ std::string make_scan_case(std::mt19937& rng, bool bracketed) {
   std::string tail = pick(rng, {"", " end", " skip", " to end"});
   std::string limit = part ? " " + std::to_string(rng() % 7) : "";
   std::string command = pick(rng, {"copy", "copy", "copy", "set"});
-  return "word-text: \"b\" word-head: next \"xAb\" c: none p: none reduce [parse" + mode + " " +
-         input + " [" + command + " c " + rule + " p:" + tail + "]" + limit + " c index? p]";
+  return "word-text: \"b\" word-head: next \"xAb\" word-char: #\",\" word-one: next \"x,\" "
+         "c: none p: none reduce [parse" + mode + " " + input + " [" + command + " c " + rule +
+         " p:" + tail + "]" + limit + " c index? p]";
 }
 
 }  // namespace
@@ -122,7 +124,8 @@ int main(int argc, char** argv) {
   if (stress && std::atoi(stress) > 0) count = std::min(count, 400);
   std::mt19937 rng(20240611);
   int failures = 0;
-  // Each case runs with the fast paths, without them, and as a block rule; all must agree.
+  // Each case runs with the fast paths, without them, and as a block rule with and without them;
+  // all must agree.
   auto compare = [&](auto make, int limit) {
     for (int i = 0; i < count && failures <= limit; i++) {
       std::mt19937 again = rng;
@@ -134,9 +137,11 @@ int main(int argc, char** argv) {
       std::string general = parse_harness::run(bare);
       std::string in_block = parse_harness::run(bracketed);
       parse::set_fast_paths(true);
-      if (fast != general || fast != in_block) {
-        std::printf("differs: %s\n  fast:    %s\n  general: %s\n  block:   %s\n", bare.c_str(),
-                    fast.c_str(), general.c_str(), in_block.c_str());
+      std::string block_fast = parse_harness::run(bracketed);
+      if (fast != general || fast != in_block || fast != block_fast) {
+        std::printf("differs: %s\n  fast:    %s\n  general: %s\n  block:   %s\n"
+                    "  block, fast paths: %s\n", bare.c_str(), fast.c_str(), general.c_str(),
+                    in_block.c_str(), block_fast.c_str());
         failures++;
       }
     }
