@@ -22,7 +22,6 @@
 #include "datatypes/series.h"
 #include "datatypes/stack.h"
 #include "datatypes/string.h"
-#include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/upcall.h"
 #include "runtime/dtoa.h"
@@ -434,11 +433,10 @@ int32_t to_text(double value, TextMode mode, char* out) {
 
 namespace {
 
+// Allocates nothing: float text is written where callers may hold series addresses.
 Cell* pretty_field() {
-  static const uint32_t options = symbol::intern_c_string("options");
-  static const uint32_t float_word = symbol::intern_c_string("float");
-  static const uint32_t pretty_q = symbol::intern_c_string("pretty?");
-  return object::system_field_cell({options, float_word, pretty_q});
+  const auto& s = runtime_words::symbols;
+  return object::system_field_cell({s.options, s.float_, s.pretty_q});
 }
 
 }  // namespace
