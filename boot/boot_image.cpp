@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "boot/system_values.h"
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
@@ -339,9 +340,11 @@ void load(const uint8_t* image) {
   make_unnamed_actions();
   interp::seal_signatures();
   gc::enabled = true;
+  boot::define_system_values();
   // The routines the library's C++ gives, bound before any of its code runs.
   routines::define();
   run(zelbin::root_literals, roots);
+  boot::fill_process_fields();
 }
 
 }  // namespace boot_image

@@ -17,6 +17,7 @@
 #include "datatypes/constants.h"
 #include "datatypes/datatype.h"
 #include "datatypes/money.h"
+#include "datatypes/object.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "datatypes/stack.h"
@@ -35,6 +36,8 @@ namespace {
 constexpr double kEpsilon = 2.220446049250313e-16;
 constexpr int kUlpTolerance = 10;
 
+// Stands for system/options/float/pretty? while the system object lacks it (before start-up
+// builds it, and in the unit tests).
 bool pretty_flag = true;
 
 Cell typed(uint8_t type, double value) {
@@ -408,7 +411,7 @@ int32_t to_text(double value, TextMode mode, char* out) {
   if (std::isnan(value)) return copy_text(out, "1.#NaN");
   if (std::isinf(value)) return copy_text(out, value > 0 ? "1.#INF" : "-1.#INF");
   bool percent = mode == kSinglePercent || mode == kPercent;
-  const bool pretty = pretty_flag && mode != kSingleExact;
+  const bool pretty = mode != kSingleExact && float_::pretty();
   if (pretty && std::fabs(value) < kEpsilon) return copy_text(out, percent ? "0%" : "0.0");
   print(value, mode, false, out);
   if (pretty && shows_noise(out)) print(value, mode, true, out);
@@ -428,8 +431,26 @@ int32_t to_text(double value, TextMode mode, char* out) {
   return static_cast<int32_t>(n);
 }
 
-void set_pretty(bool on) { pretty_flag = on; }
-bool pretty() { return pretty_flag; }
+namespace {
+
+// Allocates nothing: float text is written where callers may hold series addresses.
+Cell* pretty_field() {
+  const auto& s = runtime_words::symbols;
+  return object::system_field_cell({s.options, s.float_, s.pretty_q});
+}
+
+}  // namespace
+
+// The flag is the field, so that a change of it (however made) changes the text at once.
+void set_pretty(bool on) {
+  pretty_flag = on;
+  if (Cell* field = pretty_field()) *field = logic::make(on);
+}
+
+bool pretty() {
+  const Cell* field = pretty_field();
+  return field ? !logic::falsy(*field) : pretty_flag;
+}
 
 // --- Shared actions --------------------------------------------------------------------------
 

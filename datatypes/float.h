@@ -47,7 +47,8 @@ enum TextMode { kSingle, kDouble, kSinglePercent, kPercent, kTimeSeconds, kSingl
 constexpr int kTextSize = 40;  // room for the longest text and its NUL
 // Writes the value's text into out (kTextSize bytes); returns its length.
 int32_t to_text(double value, TextMode mode, char* out);
-// The pretty flag (system/options/float/pretty?): on at start.
+// The pretty flag: system/options/float/pretty? (a flag of its own, on at start, while the
+// system object lacks that field).
 void set_pretty(bool on);
 bool pretty();
 

@@ -8,8 +8,14 @@
 
 namespace handle {
 
+constexpr uint32_t kNoRecord = 0xFFFFFFFF;
+
 inline uint32_t kind_of(const Cell& handle) { return handle.w1; }
 inline uint32_t value_of(const Cell& handle) { return handle.w2; }
+// A handle without an external-resource record.
+inline Cell make(uint32_t kind, uint32_t value) {
+  return Cell{TYPE_HANDLE, kind, value, kNoRecord};
+}
 
 void register_datatype();  // after integer!, its parent
 

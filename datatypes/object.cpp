@@ -429,11 +429,21 @@ Cell field_value(const Cell& object, uint32_t symbol) {
 }
 
 Cell system_field(std::initializer_list<uint32_t> symbols) {
-  const Cell* system =
-      context::value_cell_of_symbol(runtime_words::symbols.system, context::global);
-  Cell value = system ? *system : constants::none;
-  for (uint32_t symbol : symbols) value = field_value(value, symbol);
-  return value;
+  return system_field(symbols, constants::none);
+}
+
+Cell system_field(std::initializer_list<uint32_t> symbols, const Cell& absent) {
+  const Cell* field = system_field_cell(symbols);
+  return field ? *field : absent;
+}
+
+Cell* system_field_cell(std::initializer_list<uint32_t> symbols) {
+  Cell* field = context::value_cell_of_symbol(runtime_words::symbols.system, context::global);
+  for (uint32_t symbol : symbols) {
+    if (!field || cell::type_of(*field) != TYPE_OBJECT) return nullptr;
+    field = context::value_cell_of_symbol(symbol, context_of(*field));
+  }
+  return field;
 }
 
 void write_word(Cell& word, const Cell& value) {

@@ -55,6 +55,11 @@ Cell field_value(const Cell& object, uint32_t symbol);
 // The value reached from the global word `system` through fields of those names (symbols), as
 // the path system/a/b would read it; none where a step finds no object or no field.
 Cell system_field(std::initializer_list<uint32_t> symbols);
+// The same, with `absent` where a step finds no object or no field.
+Cell system_field(std::initializer_list<uint32_t> symbols, const Cell& absent);
+// The field's value cell, or null where a step finds no object or no field; valid until the
+// next allocation.
+Cell* system_field_cell(std::initializer_list<uint32_t> symbols);
 
 // Calls the object's on-change* handler, when it has one, with the word (bound to the object),
 // the old and the new value. The cells are copied first. May run any code.

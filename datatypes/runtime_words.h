@@ -52,7 +52,9 @@
   X(amount, "amount") X(user, "user") X(host, "host")                                          \
   /* system and function attributes */                                                          \
   X(system, "system") X(system_global, "system-global") X(trace, "trace")                      \
-  X(no_trace, "no-trace")
+  X(no_trace, "no-trace")                                                                      \
+  /* system fields the runtime reads */                                                        \
+  X(options, "options") X(float_, "float") X(pretty_q, "pretty?")
 
 #define ZEL_RUNTIME_WORDS(X)                                                                    \
   /* series action names and the past forms passed to on-deep-change* handlers */              \
