@@ -27,9 +27,9 @@ using Clock = std::chrono::steady_clock;
 // How long the other side may take for one step (an answer, one increment) before the transfer
 // counts as failed.
 constexpr auto kAnswerTime = std::chrono::seconds(2);
-// Data above this size goes in increments of kIncrement bytes (also kept under the server's
-// largest request).
-constexpr size_t kIncrementAbove = 256 * 1024;
+// Data above this size goes in increments of kIncrement bytes: one request of any server takes
+// up to 65535 four-byte units.
+constexpr size_t kIncrementAbove = 192 * 1024;
 constexpr size_t kIncrement = 64 * 1024;
 
 // --- Shared by the reader and the owner ----------------------------------------------------------
@@ -207,6 +207,49 @@ std::string latin1_to_utf8(const std::string& text) {
     }
   }
   return out;
+}
+
+// What the present owner offers, read once.
+ClipboardStatus read_from_owner(ClipboardData& data) {
+  const Atoms& a = reader.atoms;
+  std::string bytes;
+  Atom type = None;
+  std::vector<Atom> targets;
+  bool guessed = false;  // an owner that cannot list its targets may still give text
+  switch (convert(a.targets, bytes, type)) {
+    case Answer::kData: targets = atoms_of(bytes); break;
+    case Answer::kRefused: targets = {a.utf8}; guessed = true; break;
+    case Answer::kSilent: return ClipboardStatus::kFailed;
+  }
+  auto offers = [&](Atom target) {
+    return std::find(targets.begin(), targets.end(), target) != targets.end();
+  };
+  if (offers(a.uri_list)) {
+    if (convert(a.uri_list, bytes, type) != Answer::kData) return ClipboardStatus::kFailed;
+    if (paths_from_uri_list(bytes, data.paths)) {
+      data.format = ClipboardFormat::kFiles;
+      return ClipboardStatus::kDone;
+    }
+    data.paths.clear();
+  }
+  for (Atom target : {a.utf8, a.string}) {
+    if (!offers(target)) continue;
+    const Answer answer = convert(target, bytes, type);
+    if (answer == Answer::kRefused && guessed) break;
+    if (answer != Answer::kData) return ClipboardStatus::kFailed;
+    data.format = ClipboardFormat::kText;
+    data.text = target == a.string ? latin1_to_utf8(bytes) : std::move(bytes);
+    return ClipboardStatus::kDone;
+  }
+  for (Atom target : a.images) {
+    if (!offers(target)) continue;
+    data.format = ClipboardFormat::kImage;
+    char* name = XGetAtomName(reader.display, target);
+    data.image_type = name ? name : "";
+    if (name) XFree(name);
+    return ClipboardStatus::kDone;
+  }
+  return ClipboardStatus::kDone;
 }
 
 // --- The owner -----------------------------------------------------------------------------------
@@ -532,46 +575,17 @@ ClipboardStatus clipboard_read(ClipboardData& data, std::string& why) {
     intern(reader.display, reader.atoms);
     reader.window = make_window(reader.display);
   }
-  const Atoms& a = reader.atoms;
-  if (XGetSelectionOwner(reader.display, a.clipboard) == None) return ClipboardStatus::kDone;
-  std::string bytes;
-  Atom type = None;
-  std::vector<Atom> targets;
-  bool guessed = false;  // an owner that cannot list its targets may still give text
-  switch (convert(a.targets, bytes, type)) {
-    case Answer::kData: targets = atoms_of(bytes); break;
-    case Answer::kRefused: targets = {a.utf8}; guessed = true; break;
-    case Answer::kSilent: return ClipboardStatus::kFailed;
+  // The targets and the data must come from one owner: when another client took the selection
+  // meanwhile, the read starts again.
+  ClipboardStatus status = ClipboardStatus::kFailed;
+  for (int attempt = 0; attempt < 3; attempt++) {
+    const Window holder = XGetSelectionOwner(reader.display, reader.atoms.clipboard);
+    if (holder == None) return ClipboardStatus::kDone;
+    data = {};
+    status = read_from_owner(data);
+    if (XGetSelectionOwner(reader.display, reader.atoms.clipboard) == holder) return status;
   }
-  auto offers = [&](Atom target) {
-    return std::find(targets.begin(), targets.end(), target) != targets.end();
-  };
-  if (offers(a.uri_list)) {
-    if (convert(a.uri_list, bytes, type) != Answer::kData) return ClipboardStatus::kFailed;
-    if (paths_from_uri_list(bytes, data.paths)) {
-      data.format = ClipboardFormat::kFiles;
-      return ClipboardStatus::kDone;
-    }
-    data.paths.clear();
-  }
-  for (Atom target : {a.utf8, a.string}) {
-    if (!offers(target)) continue;
-    const Answer answer = convert(target, bytes, type);
-    if (answer == Answer::kRefused && guessed) break;
-    if (answer != Answer::kData) return ClipboardStatus::kFailed;
-    data.format = ClipboardFormat::kText;
-    data.text = target == a.string ? latin1_to_utf8(bytes) : std::move(bytes);
-    return ClipboardStatus::kDone;
-  }
-  for (Atom target : a.images) {
-    if (!offers(target)) continue;
-    data.format = ClipboardFormat::kImage;
-    char* name = XGetAtomName(reader.display, target);
-    data.image_type = name ? name : "";
-    if (name) XFree(name);
-    return ClipboardStatus::kDone;
-  }
-  return ClipboardStatus::kDone;
+  return status;
 }
 
 ClipboardStatus clipboard_write(const ClipboardData& data, std::string& why) {

@@ -160,6 +160,13 @@ TEST_F(ClipboardX11, ReadTextDropsCarriageReturns) {
   EXPECT_EQ(text_of(*read_after(again)), "kept");
 }
 
+// A program that offers its text only as STRING gives Latin-1.
+TEST_F(ClipboardX11, LatinOneText) {
+  const std::string before = mark();
+  xclip_in("caf\xE9 \xB1\xFF", "STRING");
+  EXPECT_EQ(text_of(*read_after(before)), "café ±ÿ");
+}
+
 // A text larger than one request goes in increments, both ways (over 4 MiB of UTF-8).
 TEST_F(ClipboardX11, LargeTextInIncrements) {
   std::string big;
