@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -54,17 +55,24 @@ void intern(Display* display, Atoms& atoms) {
 // own handler does with every protocol error.
 int ignore_error(Display*, XErrorEvent*) { return 0; }
 
-// Xlib's threads and the handler, once per process, before any connection.
+// A connection whose server went away must not end the process either: Xlib's handlers say
+// nothing, and the connection's own flag (below) tells its user to stop using it.
+int quiet_io_error(Display*) { return 0; }
+void mark_lost(Display*, void* lost) { static_cast<std::atomic<bool>*>(lost)->store(true); }
+
+// Xlib's threads and the handlers, once per process, before any connection.
 void prepare_xlib() {
   static std::once_flag once;
   std::call_once(once, [] {
     XInitThreads();
     XSetErrorHandler(ignore_error);
+    XSetIOErrorHandler(quiet_io_error);
   });
 }
 
-// A connection to the display DISPLAY names, or null with why.
-Display* open_display(std::string& why) {
+// A connection to the display DISPLAY names, or null with why. lost becomes true when the
+// server goes away; the connection is then left alone (not even closed).
+Display* open_display(std::string& why, std::atomic<bool>& lost) {
   prepare_xlib();
   const char* name = std::getenv("DISPLAY");
   if (!name || !*name) {
@@ -72,7 +80,12 @@ Display* open_display(std::string& why) {
     return nullptr;
   }
   Display* display = XOpenDisplay(name);
-  if (!display) why = std::string("cannot connect to the X display ") + name;
+  if (!display) {
+    why = std::string("cannot connect to the X display ") + name;
+    return nullptr;
+  }
+  lost = false;
+  XSetIOErrorExitHandler(display, mark_lost, &lost);
   return display;
 }
 
@@ -101,10 +114,11 @@ Bool matches(Display*, XEvent* event, XPointer arg) {
 }
 
 // Takes the first event that matches from the connection, leaving every other event queued
-// for whoever reads them; false when none came within kAnswerTime.
-bool wait_for(Display* display, EventMatch match, XEvent& event) {
+// for whoever reads them; false when none came within kAnswerTime or the server went away.
+bool wait_for(Display* display, EventMatch match, XEvent& event, const std::atomic<bool>& lost) {
   const auto deadline = Clock::now() + kAnswerTime;
   for (;;) {
+    if (lost) return false;
     if (XCheckIfEvent(display, &event, matches, reinterpret_cast<XPointer>(&match))) return true;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
                                                                             Clock::now());
@@ -118,6 +132,7 @@ bool wait_for(Display* display, EventMatch match, XEvent& event) {
 
 struct Reader {
   Display* display = nullptr;
+  std::atomic<bool> lost{false};
   Window window = 0;
   Atoms atoms{};
 };
@@ -164,7 +179,7 @@ Answer convert(Atom target, std::string& bytes, Atom& type) {
   XDeleteProperty(d, reader.window, a.transfer);
   XConvertSelection(d, a.clipboard, target, a.transfer, reader.window, CurrentTime);
   XFlush(d);
-  if (!wait_for(d, {reader.window, SelectionNotify, a.clipboard, 0}, event)) {
+  if (!wait_for(d, {reader.window, SelectionNotify, a.clipboard, 0}, event, reader.lost)) {
     return Answer::kSilent;
   }
   if (event.xselection.property == None) return Answer::kRefused;
@@ -175,11 +190,15 @@ Answer convert(Atom target, std::string& bytes, Atom& type) {
   XFlush(d);
   bytes.clear();
   for (;;) {
-    if (!wait_for(d, {reader.window, PropertyNotify, a.transfer, PropertyNewValue}, event)) {
+    if (!wait_for(d, {reader.window, PropertyNotify, a.transfer, PropertyNewValue}, event,
+                  reader.lost)) {
       return Answer::kSilent;
     }
     std::string piece;
-    if (!take_property(d, reader.window, a.transfer, type, format, piece)) continue;
+    if (!take_property(d, reader.window, a.transfer, type, format, piece)) {
+      if (reader.lost) return Answer::kSilent;
+      continue;
+    }
     XFlush(d);
     if (piece.empty()) return Answer::kData;
     bytes += piece;
@@ -267,11 +286,19 @@ class Owner {
  public:
   // Starts the thread on its own connection, or fails with why.
   static Owner* start(std::string& why) {
-    Display* display = open_display(why);
-    if (!display) return nullptr;
-    Owner* owner = new Owner(display);
+    Owner* owner = new Owner();
+    if (!owner->connect(why)) {
+      delete owner;
+      return nullptr;
+    }
     std::thread([owner] { owner->run(); }).detach();
     return owner;
+  }
+
+  // Once the server has gone the thread has ended, and a new owner must connect again.
+  bool gone() {
+    std::lock_guard lock(mutex_);
+    return gone_;
   }
 
   // Hands the data to the thread, which takes the selection; true when it owns it.
@@ -281,20 +308,31 @@ class Owner {
     const uint64_t id = ++asked_;
     const char byte = 1;
     if (write(wake_[1], &byte, 1) < 0) return false;
-    if (!answer_.wait_for(lock, kAnswerTime * 2, [&] { return answered_ == id; })) return false;
-    return owned_;
+    if (!answer_.wait_for(lock, kAnswerTime * 2, [&] { return answered_ == id || gone_; })) {
+      return false;
+    }
+    return owned_ && !gone_;
   }
 
  private:
-  explicit Owner(Display* display) : display_(display) {
+  bool connect(std::string& why) {
+    display_ = open_display(why, lost_);
+    if (!display_) return false;
     intern(display_, atoms_);
     window_ = make_window(display_);
     XFlush(display_);
     if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
+    return true;
   }
 
   void run() {
     for (;;) {
+      if (lost_) {
+        std::lock_guard lock(mutex_);
+        gone_ = true;
+        answer_.notify_all();
+        return;
+      }
       while (XPending(display_)) {
         XEvent event;
         XNextEvent(display_, &event);
@@ -311,6 +349,7 @@ class Owner {
       }
       if (asked) {
         const bool owned = take(data);
+        if (lost_) continue;  // answered as gone, above
         std::lock_guard lock(mutex_);
         owned_ = owned;
         answered_ = asked;
@@ -334,7 +373,8 @@ class Owner {
     XFlush(display_);
     XEvent event;
     Time time = CurrentTime;
-    if (wait_for(display_, {window_, PropertyNotify, atoms_.stamp, PropertyNewValue}, event)) {
+    if (wait_for(display_, {window_, PropertyNotify, atoms_.stamp, PropertyNewValue}, event,
+                 lost_)) {
       time = event.xproperty.time;
     }
     format_ = data.format;
@@ -452,7 +492,8 @@ class Owner {
     XFlush(display_);
   }
 
-  Display* display_;
+  Display* display_ = nullptr;
+  std::atomic<bool> lost_{false};
   Window window_ = 0;
   Atoms atoms_{};
   int wake_[2] = {-1, -1};
@@ -464,6 +505,7 @@ class Owner {
   uint64_t asked_ = 0;     // the number of the latest request
   uint64_t answered_ = 0;  // the number of the latest one the thread has acted on
   bool owned_ = false;
+  bool gone_ = false;
 
   // The thread's own.
   ClipboardFormat format_ = ClipboardFormat::kNothing;
@@ -569,8 +611,9 @@ bool paths_from_uri_list(std::string_view list, std::vector<std::string>& paths)
 
 ClipboardStatus clipboard_read(ClipboardData& data, std::string& why) {
   data = {};
+  if (reader.display && reader.lost) reader.display = nullptr;  // its server went away
   if (!reader.display) {
-    reader.display = open_display(why);
+    reader.display = open_display(why, reader.lost);
     if (!reader.display) return ClipboardStatus::kNoDisplay;
     intern(reader.display, reader.atoms);
     reader.window = make_window(reader.display);
@@ -580,20 +623,31 @@ ClipboardStatus clipboard_read(ClipboardData& data, std::string& why) {
   ClipboardStatus status = ClipboardStatus::kFailed;
   for (int attempt = 0; attempt < 3; attempt++) {
     const Window holder = XGetSelectionOwner(reader.display, reader.atoms.clipboard);
+    if (reader.lost) break;
     if (holder == None) return ClipboardStatus::kDone;
     data = {};
     status = read_from_owner(data);
+    if (reader.lost) break;
     if (XGetSelectionOwner(reader.display, reader.atoms.clipboard) == holder) return status;
+  }
+  if (reader.lost) {  // the server went away meanwhile: is there another one now?
+    reader.display = nullptr;
+    return clipboard_read(data, why);
   }
   return status;
 }
 
 ClipboardStatus clipboard_write(const ClipboardData& data, std::string& why) {
-  if (!owner) {
-    owner = Owner::start(why);
-    if (!owner) return ClipboardStatus::kNoDisplay;
+  for (int attempt = 0; attempt < 2; attempt++) {
+    if (owner && owner->gone()) owner = nullptr;  // its thread has ended; the object is left be
+    if (!owner) {
+      owner = Owner::start(why);
+      if (!owner) return ClipboardStatus::kNoDisplay;
+    }
+    if (owner->offer(data)) return ClipboardStatus::kDone;
+    if (!owner->gone()) break;
   }
-  return owner->offer(data) ? ClipboardStatus::kDone : ClipboardStatus::kFailed;
+  return ClipboardStatus::kFailed;
 }
 
 }  // namespace platform

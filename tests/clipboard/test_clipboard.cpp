@@ -5,6 +5,7 @@
 // answers. ClipboardNoDisplay runs with no display; ClipboardUris is the text/uri-list codec.
 // The values come from Zel source (lexer and evaluator) and stay on the data stack.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -287,6 +288,32 @@ TEST_F(ClipboardX11, SilentOwnerReadsFalse) {
   EXPECT_EQ(mold(*clipboard::read()), "none");
   EXPECT_TRUE(write(*text("after")));
   EXPECT_EQ(xclip_out().text, "after");
+}
+
+// --- The server going away -----------------------------------------------------------------
+
+// Run with a server of its own (clipboard.x11-server-gone), which it stops: neither the owner
+// thread nor the reader ends the process; both directions then say there is no display.
+class ClipboardServerGone : public ClipboardX11 {};
+
+TEST_F(ClipboardServerGone, ProcessLivesOn) {
+  const char* pid = std::getenv("XVFB_PID");
+  ASSERT_NE(pid, nullptr) << "runs under tests/clipboard/under_xvfb.py";
+  const std::string display = std::getenv("DISPLAY");
+  ASSERT_TRUE(write(*text("before")));
+  EXPECT_EQ(text_of(*clipboard::read()), "before");
+  ASSERT_EQ(kill(pid_t(std::atoi(pid)), SIGTERM), 0);
+  std::string raised;
+  for (int i = 0; i < 500 && raised.empty(); i++) {
+    raised = raised_by([] { clipboard::read(); });
+    usleep(20000);
+  }
+  EXPECT_EQ(raised, "access/cannot-open");
+  Cell* error = caught([] { clipboard::read(); });
+  ASSERT_NE(error, nullptr);
+  EXPECT_NE(form(*error).find("cannot connect to the X display " + display), std::string::npos)
+      << form(*error);
+  EXPECT_EQ(raised_by([] { clipboard::write(*text("after")); }), "access/cannot-open");
 }
 
 // --- Without a display ---------------------------------------------------------------------

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs a program with DISPLAY set to a private Xvfb server, which it starts on a free display
 number (Xvfb -displayfd picks one) and stops afterwards, with whatever X clients the program left
-behind. Exits with the program's status, or 77 (CTest's skip code) when Xvfb is not installed.
+behind; XVFB_PID tells the program the server's process. Exits with the program's status, or 77
+(CTest's skip code) when Xvfb is not installed.
 
   under_xvfb.py PROGRAM [ARG...]
 """
@@ -39,7 +40,8 @@ def main(argv):
         return 77
     server, display = start_server(xvfb)
     try:
-        return subprocess.run(argv[1:], env=dict(os.environ, DISPLAY=display)).returncode
+        env = dict(os.environ, DISPLAY=display, XVFB_PID=str(server.pid))
+        return subprocess.run(argv[1:], env=env).returncode
     finally:
         server.terminate()
         server.wait(timeout=30)
