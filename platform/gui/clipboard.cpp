@@ -71,7 +71,7 @@ void prepare_xlib() {
 }
 
 // A connection to the display DISPLAY names, or null with why. lost becomes true when the
-// server goes away; the connection is then left alone (not even closed).
+// server goes away; the connection is then good only for closing.
 Display* open_display(std::string& why, std::atomic<bool>& lost) {
   prepare_xlib();
   const char* name = std::getenv("DISPLAY");
@@ -284,18 +284,25 @@ struct Transfer {
 
 class Owner {
  public:
-  // Starts the thread on its own connection, or fails with why.
-  static Owner* start(std::string& why) {
-    Owner* owner = new Owner();
-    if (!owner->connect(why)) {
-      delete owner;
-      return nullptr;
+  // Starts the thread on a connection of its own, or fails with why. Once the server has gone
+  // and the thread has ended, starts again the same way.
+  bool start(std::string& why) {
+    display_ = open_display(why, lost_);
+    if (!display_) return false;
+    intern(display_, atoms_);
+    window_ = make_window(display_);
+    XFlush(display_);
+    if (wake_[0] < 0 && pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
+    {
+      std::lock_guard lock(mutex_);
+      gone_ = false;
+      answered_ = asked_;  // what the ended thread left unanswered has been answered false
     }
-    std::thread([owner] { owner->run(); }).detach();
-    return owner;
+    std::thread([this] { run(); }).detach();
+    return true;
   }
 
-  // Once the server has gone the thread has ended, and a new owner must connect again.
+  // The server has gone and the thread has ended.
   bool gone() {
     std::lock_guard lock(mutex_);
     return gone_;
@@ -315,19 +322,15 @@ class Owner {
   }
 
  private:
-  bool connect(std::string& why) {
-    display_ = open_display(why, lost_);
-    if (!display_) return false;
-    intern(display_, atoms_);
-    window_ = make_window(display_);
-    XFlush(display_);
-    if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
-    return true;
-  }
-
   void run() {
     for (;;) {
       if (lost_) {
+        XCloseDisplay(display_);
+        display_ = nullptr;
+        format_ = ClipboardFormat::kNothing;
+        bytes_.reset();
+        owning_ = false;
+        transfers_.clear();
         std::lock_guard lock(mutex_);
         gone_ = true;
         answer_.notify_all();
@@ -515,9 +518,10 @@ class Owner {
   std::vector<Transfer> transfers_;
 };
 
-// Made on the first write and kept for the process's life: the thread runs until the process
-// ends, owning the selection meanwhile.
-Owner* owner = nullptr;
+// Made on the first write and never destroyed, as its thread may run until the process ends
+// (or the server does), owning the selection meanwhile.
+Owner& owner = *new Owner();
+bool owner_started = false;
 
 // --- URIs ----------------------------------------------------------------------------------------
 
@@ -611,7 +615,10 @@ bool paths_from_uri_list(std::string_view list, std::vector<std::string>& paths)
 
 ClipboardStatus clipboard_read(ClipboardData& data, std::string& why) {
   data = {};
-  if (reader.display && reader.lost) reader.display = nullptr;  // its server went away
+  if (reader.display && reader.lost) {  // its server went away
+    XCloseDisplay(reader.display);
+    reader.display = nullptr;
+  }
   if (!reader.display) {
     reader.display = open_display(why, reader.lost);
     if (!reader.display) return ClipboardStatus::kNoDisplay;
@@ -630,22 +637,18 @@ ClipboardStatus clipboard_read(ClipboardData& data, std::string& why) {
     if (reader.lost) break;
     if (XGetSelectionOwner(reader.display, reader.atoms.clipboard) == holder) return status;
   }
-  if (reader.lost) {  // the server went away meanwhile: is there another one now?
-    reader.display = nullptr;
-    return clipboard_read(data, why);
-  }
+  if (reader.lost) return clipboard_read(data, why);  // is there another server now?
   return status;
 }
 
 ClipboardStatus clipboard_write(const ClipboardData& data, std::string& why) {
   for (int attempt = 0; attempt < 2; attempt++) {
-    if (owner && owner->gone()) owner = nullptr;  // its thread has ended; the object is left be
-    if (!owner) {
-      owner = Owner::start(why);
-      if (!owner) return ClipboardStatus::kNoDisplay;
+    if (!owner_started || owner.gone()) {
+      owner_started = owner.start(why);
+      if (!owner_started) return ClipboardStatus::kNoDisplay;
     }
-    if (owner->offer(data)) return ClipboardStatus::kDone;
-    if (!owner->gone()) break;
+    if (owner.offer(data)) return ClipboardStatus::kDone;
+    if (!owner.gone()) break;
   }
   return ClipboardStatus::kFailed;
 }
