@@ -23,6 +23,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/upcall.h"
 #include "datatypes/word.h"
+#include "io/clipboard.h"
 #include "interpreter/frames.h"
 #include "interpreter/natives.h"
 #include "interpreter/trace.h"
@@ -186,6 +187,9 @@ void write_stdout() {
   result(constants::unset);
 }
 
+void read_clipboard() { result(*clipboard::read()); }
+void write_clipboard() { result(logic::make(clipboard::write(*arg(0)))); }
+
 // --- system/state/GC -----------------------------------------------------------------------------
 
 void gc_active_q() { result(logic::make(gc::enabled)); }
@@ -208,6 +212,13 @@ constexpr Row kRows[] = {
     {"last-lf?", R"s(["Internal Use Only" return: [logic!]])s", last_lf_q, true},
     {"get-current-dir", R"s(["Returns the platform's current directory for the process"])s",
      get_current_dir, true},
+    {"read-clipboard", R"s(["Return the contents of the system clipboard"
+        return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!"])s",
+     read_clipboard, true},
+    {"write-clipboard", R"s(["Write content to the system clipboard"
+        data [any-type!] "string!, block! of files!, an image! or none!"
+        return: [logic!] "indicates success"])s",
+     write_clipboard, true},
     {"set-current-dir", R"s(["Sets the platform's current process directory" path [file!]])s",
      set_current_dir, true},
     {"create-dir", R"s(["Create the given directory" path [file!]])s", create_dir, true},

@@ -18,6 +18,7 @@ import sys
 LAYERS = [
     ("runtime/throw.h", 0),
     ("platform/os", 1),
+    ("platform/gui", 1),
     ("runtime", 2),
     ("datatypes", 3),
     ("lexer", 4),
