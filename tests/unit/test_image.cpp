@@ -20,15 +20,6 @@ namespace {
 
 class ImageTest : public number_test::NumberTest {
  protected:
-  // Evaluates source text; the result is left on the data stack and returned.
-  static Cell* eval(const std::string& source) {
-    Cell* code = empty_stack_cell();
-    lexer::scan(code, reinterpret_cast<const uint8_t*>(source.data()), source.size(),
-                lexer::Mode{}, nullptr, nullptr, nullptr);
-    interp::eval_block(*code, false);
-    return stack::top_cell();
-  }
-
   // Runs a routine body on a frame holding the arguments; gives its result (arg 0) molded, or
   // the raised error as category/id.
   static std::string call(codecs::Body body, std::initializer_list<Cell> arguments,

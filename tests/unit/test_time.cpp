@@ -39,15 +39,6 @@ class TimeTest : public number_test::NumberTest {
     return error.empty() ? show(result) : error;
   }
 
-  // Evaluates source text; the result is left on the data stack and returned.
-  static Cell* eval(const std::string& source) {
-    Cell* code = empty_stack_cell();
-    lexer::scan(code, reinterpret_cast<const uint8_t*>(source.data()), source.size(),
-                lexer::Mode{}, nullptr, nullptr, nullptr);
-    interp::eval_block(*code, false);
-    return stack::top_cell();
-  }
-
   static std::string form_seconds(double seconds) {
     std::string text;
     std::string error = guarded([&] {

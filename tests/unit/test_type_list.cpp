@@ -10,18 +10,7 @@
 
 namespace {
 
-class TypeList : public word_test::WordTest {
- protected:
-  // Evaluates source text; the result is left on the data stack and returned.
-  static Cell* eval(const std::string& source) {
-    Cell* code = stack::push_new();
-    *code = constants::none;
-    lexer::scan(code, reinterpret_cast<const uint8_t*>(source.data()), source.size(),
-                lexer::Mode{}, nullptr, nullptr, nullptr);
-    interp::eval_block(*code, false);
-    return stack::top_cell();
-  }
-};
+class TypeList : public word_test::WordTest {};
 
 TEST_F(TypeList, EachFamilyIsTheTypesetOfItsName) {
   struct Case {

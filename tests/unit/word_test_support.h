@@ -24,7 +24,9 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "gc_stress.h"
+#include "interpreter/eval.h"
 #include "interpreter/frames.h"
+#include "lexer/lexer.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
@@ -45,6 +47,15 @@ class WordTest : public testing::Test {
   }
 
   static uint32_t sym(const char* name) { return symbol::intern_c_string(name); }
+  // Evaluates source text; the result is left on the data stack and returned.
+  static Cell* eval(const std::string& source) {
+    Cell* code = stack::push_new();
+    *code = constants::none;
+    lexer::scan(code, reinterpret_cast<const uint8_t*>(source.data()), source.size(),
+                lexer::Mode{}, nullptr, nullptr, nullptr);
+    interp::eval_block(*code, false);
+    return stack::top_cell();
+  }
   static Cell integer(int32_t n) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(n), 0}; }
   // A word as the loader makes it: bound to the global context, not yet looked up.
   static Cell source_word(const char* name, uint8_t type = TYPE_WORD) {
