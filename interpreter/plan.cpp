@@ -293,7 +293,8 @@ Node* statement_at(Plan& plan, uint32_t index) {
 // The value cell of the node's word (its cell): kept in the node while the buffers stay put.
 // A word's value cell, kept in `cache` while no buffer has been relocated since it was found
 // (words of a function's context, whose values move with each call, are looked up each time).
-inline Cell* cached_value(const Cell& word, Cell*& cache, uint64_t& relocations) {
+[[gnu::always_inline]] inline Cell* cached_value(const Cell& word, Cell*& cache,
+                                                 uint64_t& relocations) {
   if (relocations == alloc::relocations && cache) return cache;
   Cell* value = interp::word_value(word);
   const Cell* record = context::context_cell(word::context_of(word));
@@ -304,7 +305,7 @@ inline Cell* cached_value(const Cell& word, Cell*& cache, uint64_t& relocations)
   }
   return value;
 }
-inline Cell* word_value_of(const Node* node) {
+[[gnu::always_inline]] inline Cell* word_value_of(const Node* node) {
   return cached_value(node->cell, node->value_cell, node->value_relocations);
 }
 
@@ -318,7 +319,7 @@ struct Walk {
 
 // Whether the plan holds at the position: the block unchanged over the statement since code last
 // ran, and the walk standing there.
-inline bool usable_at(Walk& w, uint32_t position) {
+[[gnu::always_inline]] inline bool usable_at(Walk& w, uint32_t position) {
   if (w.stale || w.feed.index != position) return false;
   if (w.checked != epoch) [[unlikely]] {
     if (!unwritten_since(w.plan->node, w.checked) &&
@@ -337,7 +338,7 @@ void run(Walk& w, const Node* node, bool no_infix);
 inline Plan* plan_for(uint32_t node, uint32_t index);
 
 // A literal's cell, or the value of a word holding data; null for anything else.
-inline const Cell* pure_leaf(const Node* node) {
+[[gnu::always_inline]] inline const Cell* pure_leaf(const Node* node) {
   if (node->kind == kConst) return &node->cell;
   if (node->kind != kWord) return nullptr;
   const Cell* value = word_value_of(node);
