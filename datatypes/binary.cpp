@@ -13,6 +13,7 @@
 #include "datatypes/bitset.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/char.h"
+#include "datatypes/image.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/ownership.h"
@@ -546,8 +547,14 @@ Cell* to(Cell* proto, Cell* spec, uint8_t) {
       bytes.assign(reinterpret_cast<const char*>(bitset::data_pointer(value)),
                    bitset::stored_bytes(value));
       break;
-    case TYPE_IMAGE:
-      rt::fire_error("internal", "not-done");  // comes with image!
+    case TYPE_IMAGE: {
+      // Its pixel data: the raw argb words of every pixel.
+      Cell* pixels = image::extract_pixels(value, image::kArgb);
+      const Cell result = *pixels;
+      stack::top = pixels;
+      *proto = result;
+      return proto;
+    }
     default:
       if (type == TYPE_CHAR || type == TYPE_BINARY || type == TYPE_TUPLE ||
           type == TYPE_BLOCK || type == TYPE_PAREN || type == TYPE_HASH ||

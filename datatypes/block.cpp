@@ -25,6 +25,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/upcall.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/sort.h"
@@ -416,7 +417,20 @@ Cell* make(Cell* proto, Cell* spec, uint8_t type) {
     return proto;
   }
   if (spec_type == TYPE_OBJECT || spec_type == TYPE_MAP) return body_of(proto, *spec, type);
-  if (spec_type == TYPE_VECTOR) cell::fire_not_done();  // a vector's values come with vector!
+  if (spec_type == TYPE_VECTOR) {
+    // Its numbers from its position, one cell each.
+    const Cell vector = *spec;
+    const int64_t from = cell::series_index(vector);
+    const int64_t count = std::max<int64_t>(cell::series_of(vector)->length() - from, 0);
+    *proto = Cell{type, 0, 0, 0};
+    init_empty(proto, int32_t(count));
+    cell::set_type(*proto, type);
+    for (int64_t i = 0; i < count; i++) {
+      Cell element;
+      append_cell(*proto, *vector::push_element(vector, int32_t(from + i), &element));
+    }
+    return proto;
+  }
   Cell wanted = cell::make_datatype(type);
   rt::fire_error("script", "bad-make-arg", &wanted, spec);
 }

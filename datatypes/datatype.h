@@ -51,8 +51,8 @@ inline action::Fn<S> lookup(uint8_t type) {
 }
 
 // The implementation, for types whose module may not be written yet: a missing one raises
-// internal/not-done. Those types are vector! and image! (with the image codecs), port! and
-// event! (with ports and the GUI); every other type has its actions.
+// internal/not-done. event! (with the GUI) is the one type whose module is not written yet;
+// every other type has its actions.
 template <action::Slot S>
 inline action::Fn<S> implemented(uint8_t type) {
   auto fn = lookup<S>(type);

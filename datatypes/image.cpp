@@ -285,7 +285,7 @@ Cell* eval_path(Cell* parent, Cell* element, const action::PathStep& step) {
 // --- change -------------------------------------------------------------------------------------
 
 void change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
-  if (part >= 0 || dup != 1) cell::fire_not_done();
+  if (part >= 0 || dup != 1) cell::fire_not_done();  // the defined answer for /part and /dup
   int64_t p = std::max<int64_t>(position_of(*series), 0);
   switch (cell::type_of(*value)) {
     case TYPE_TUPLE: {
@@ -389,7 +389,7 @@ void copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
       return;
     }
     case TYPE_INTEGER:
-      cell::fire_not_done();
+      cell::fire_not_done();  // a pixel count as /part: the defined answer
     default:
       series::fire_invalid_refine(runtime_words::refinements.part, *part);
   }

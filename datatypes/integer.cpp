@@ -162,8 +162,9 @@ action::Slot slot_of(Op op) {
   return kSlots[op];
 }
 
-// A type whose implementation is not there yet cannot take the operation: vector! (with the
-// vectors and images) is the one operand type left.
+// A slot a type leaves empty cannot take the operation: internal/not-done is the answer (every
+// operand type integer arithmetic meets has its slots now; the guard stays for event!, with the
+// GUI).
 void run_slot(uint8_t type, action::Slot slot) {
   auto fn = reinterpret_cast<action::OnFrame>(datatype::table[type][slot - 1]);
   if (!fn) rt::fire_error("internal", "not-done");

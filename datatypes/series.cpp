@@ -62,7 +62,8 @@ Cell* box_element(const Cell& value, int32_t i, Cell* out) {
     return out;
   }
   if (type == TYPE_VECTOR) return vector::push_element(value, i, out);
-  if (type == TYPE_IMAGE) cell::fire_not_done();  // images have their own pick
+  // Unreached: image! picks through its own action (datatypes/image.cpp), never this one.
+  if (type == TYPE_IMAGE) cell::fire_not_done();
   *out = char_::make(unicode::read_unit(element(s, i), s->unit()));
   return out;
 }
@@ -85,7 +86,8 @@ void store_element(const Cell& target, int32_t i, const Cell& value) {
     vector::store_element(target, i, value);
     return;
   }
-  if (type == TYPE_IMAGE) cell::fire_not_done();  // images have their own poke
+  // Unreached: image! pokes through its own action (datatypes/image.cpp), never this one.
+  if (type == TYPE_IMAGE) cell::fire_not_done();
   if (cell::type_of(value) != TYPE_CHAR) rt::fire_error("script", "invalid-arg", &value);
   string::poke_char(cell::series_node(target), element(cell::series_of(target), i),
                     char_::code_point_of(value));
@@ -470,7 +472,8 @@ void remove(Cell* value, Cell* part, Cell* key) {
   if (count <= 0) return;
   if (key) {
     auto find = datatype::lookup<action::FIND>(cell::type_of(*value));
-    if (!find) cell::fire_not_done();  // only vector! and image! lack find: they come later
+    // Only image! has no find (its action table leaves it out): not-done is its answer.
+    if (!find) cell::fire_not_done();
     Cell* found = find(value, key, {.case_sensitive = true});
     *value = *found;
     if (cell::type_of(*value) == TYPE_NONE) return;

@@ -297,7 +297,9 @@ Cell* open_port(const Cell& url, bool open, const action::OpenOptions& flags) {
 
 Cell* read(Cell* source, const action::ReadOptions& options) {
   if (http_q(*source)) {
-    if (used(options.part) || used(options.seek) || used(options.as)) cell::fire_not_done();
+    // The HTTP request reads the whole resource: these refinements are refused, the defined answer.
+    // As for read: the request sends the whole data.
+  if (used(options.part) || used(options.seek) || used(options.as)) cell::fire_not_done();
     const Cell method = word::from_c_string("get");
     return answered(io::http_request(method, *source, nullptr, nullptr, options.binary,
                                      options.lines, options.info),

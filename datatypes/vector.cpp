@@ -205,7 +205,7 @@ Cell* make(Cell* proto, Cell* spec_in, uint8_t) {
       return proto;
     }
     case TYPE_BLOCK: break;
-    default: cell::fire_not_done();
+    default: cell::fire_not_done();  // any other spec: the defined answer
   }
   const Cell* first = cell::block_head(spec);
   int64_t count = cell::block_tail(spec) - first;
@@ -415,7 +415,7 @@ void math() {
   Num y;
   if (floating(type)) {
     if (scalar_type != TYPE_INTEGER && scalar_type != TYPE_FLOAT && scalar_type != TYPE_PERCENT) {
-      cell::fire_not_done();
+      cell::fire_not_done();  // a float vector takes only those scalars: the defined answer
     }
     y = convert(*right, type);
     // Adding 0 or scaling by 1 changes nothing: the vector is left untouched.

@@ -93,7 +93,7 @@ void do_value(const int32_t* refinements) {
     case TYPE_ERROR:
       frames::throw_error(value);
     case TYPE_FILE: case TYPE_URL:
-      cell::fire_not_done();  // scripts from files: the library's do-file
+      cell::fire_not_done();  // scripts from files: do-file, with the file and path functions
     default:
       eval_single(*value);
       if (pending) return;

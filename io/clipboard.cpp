@@ -87,7 +87,9 @@ Cell* read() {
       return block;
     }
     case platform::ClipboardFormat::kImage:
-      cell::fire_not_done();  // images on the clipboard come with the image! datatype
+      // image! exists; the image transfer of the X11 layer (image/png through the codecs) is
+      // not built yet.
+      cell::fire_not_done();
     case platform::ClipboardFormat::kNothing:
       break;
   }
@@ -116,7 +118,7 @@ bool write(const Cell& data) {
       }
       break;
     case TYPE_IMAGE:
-      cell::fire_not_done();  // images on the clipboard come with the image! datatype
+      cell::fire_not_done();  // as for reading: the X11 layer's image transfer is not built yet
     default:
       rt::fire_error("script", "invalid-arg", &data);
   }
