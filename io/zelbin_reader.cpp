@@ -281,6 +281,7 @@ class Reader {
   }
   void read_children(uint32_t node, uint32_t count);
 
+  uint8_t compact_prefixes(Lead& lead, bool set_words);
   uint32_t decode(Slot slot, bool in_block);
   void decode_typed(Slot slot, const Lead& lead);
   void read_double(Slot slot, const Lead& lead);
@@ -449,44 +450,51 @@ void Reader::read_children(uint32_t node, uint32_t count) {
   for (uint32_t i = 0; i < count;) i += decode(Slot{node, append_cell(node)}, true);
 }
 
+// Reads a compact record's prefixes into the lead: new line, reference and, where set_words
+// allows it, the boot image's global set-word. Returns the first other byte, lead.at at it.
+uint8_t Reader::compact_prefixes(Lead& lead, bool set_words) {
+  while (true) {
+    lead.at = pos_;
+    const uint8_t b = byte();
+    if (b == kNewLinePrefix) {
+      lead.new_line = true;
+    } else if (b == kReferencePrefix) {
+      lead.reference = true;
+    } else if (set_words && b == kSetWordPrefix) {
+      if (user_) fail(lead.at);
+      lead.set_word = true;
+    } else {
+      return b;
+    }
+  }
+}
+
 // Decodes one record into the slot. Returns the records it took: 1, or 2 for a boot-image
 // global set-word and its value, which both leave the block (the slot is then gone).
 uint32_t Reader::decode(Slot slot, bool in_block) {
   rt::check_stack();
   Lead lead;
   if (compact_) {
-    while (true) {
-      lead.at = pos_;
-      const uint8_t b = byte();
-      if (b == kNewLinePrefix) {
-        lead.new_line = true;
-      } else if (b == kReferencePrefix) {
-        lead.reference = true;
-      } else if (b == kSetWordPrefix) {
-        if (user_) fail(lead.at);
-        lead.set_word = true;
-      } else if (b >= kSmallInteger) {
-        if (lead.reference || lead.set_word) fail(lead.at);
-        if (b < kNewLinePrefix) {
-          put(slot, integer::make(b - kSmallInteger), lead);
-        } else if (b == kTrue || b == kFalse) {
-          put(slot, logic::make(b == kTrue), lead);
-        } else if (b == kCopyReference) {
-          put(slot, read_reference(), lead);
-        } else {
-          fail(lead.at);
-        }
-        return 1;
+    const uint8_t b = compact_prefixes(lead, true);
+    if (b >= kSmallInteger) {
+      if (lead.reference || lead.set_word) fail(lead.at);
+      if (b < kNewLinePrefix) {
+        put(slot, integer::make(b - kSmallInteger), lead);
+      } else if (b == kTrue || b == kFalse) {
+        put(slot, logic::make(b == kTrue), lead);
+      } else if (b == kCopyReference) {
+        put(slot, read_reference(), lead);
       } else {
-        lead.type = b & kEscape;
-        lead.variant = b & kVariant;
-        if (lead.type == kEscape) {
-          const uint32_t id = varint();
-          if (id > 0xFF) fail(lead.at);
-          lead.type = uint8_t(id);
-        }
-        break;
+        fail(lead.at);
       }
+      return 1;
+    }
+    lead.type = b & kEscape;
+    lead.variant = b & kVariant;
+    if (lead.type == kEscape) {
+      const uint32_t id = varint();
+      if (id > 0xFF) fail(lead.at);
+      lead.type = uint8_t(id);
     }
     if (lead.reference && !referable(lead.type)) fail(lead.at);
     if (lead.set_word && (lead.type < TYPE_WORD || lead.type > TYPE_ISSUE)) fail(lead.at);
@@ -1065,19 +1073,9 @@ void Reader::read_function(Slot slot, const Lead& lead, const PendingWord* word)
 Cell Reader::read_function_block(uint32_t placeholder) {
   Lead lead;
   if (compact_) {
-    while (true) {
-      lead.at = pos_;
-      const uint8_t b = byte();
-      if (b == kNewLinePrefix) {
-        lead.new_line = true;
-      } else if (b == kReferencePrefix) {
-        lead.reference = true;
-      } else {
-        if ((b & kEscape) != TYPE_BLOCK || b >= kSmallInteger) fail(lead.at);
-        lead.variant = b & kVariant;
-        break;
-      }
-    }
+    const uint8_t b = compact_prefixes(lead, false);
+    if ((b & kEscape) != TYPE_BLOCK || b >= kSmallInteger) fail(lead.at);
+    lead.variant = b & kVariant;
   } else {
     skip_fillers();
     lead.at = pos_;
