@@ -124,15 +124,32 @@ SeriesFrame* find_frame_with_room(uint32_t need) {
   return nullptr;
 }
 
+// After a collection: the frames' free room is below the live data they hold. Carving on would
+// collect again after a small fraction of the live data's size, and each collection marks all of
+// it, so a large live heap (the boot image alone is megabytes) would make allocation cost grow
+// with it; a new frame keeps the marking work per byte allocated bounded.
+bool room_is_scarce() {
+  size_t used = 0, free = 0;
+  for (SeriesFrame* f = memory.first_frame; f; f = f->next) {
+    free += f->free_bytes();
+    used += f->size - f->free_bytes();
+  }
+  return free < used;
+}
+
 Series* carve_in_frames(uint32_t need) {
   SeriesFrame* frame = memory.current_frame;
   if (!frame || frame->free_bytes() < need) {
-    frame = find_frame_with_room(need);
+    // Only a frame with useful room is settled on: carving on from a remnant of room, or making
+    // a new frame beside one without collecting, would let garbage pile up unbounded.
+    uint32_t useful = std::max(need, kUsefulFrameRoom);
+    frame = find_frame_with_room(useful);
     if (!frame) {
       gc::collect_if_enabled();
-      frame = find_frame_with_room(need);
+      frame = find_frame_with_room(useful);
+      if (frame && room_is_scarce()) frame = nullptr;
     }
-    if (!frame || frame->free_bytes() < kUsefulFrameRoom) frame = new_series_frame(need);
+    if (!frame) frame = new_series_frame(need);
     memory.current_frame = frame;
   }
   auto* s = reinterpret_cast<Series*>(frame->heap);

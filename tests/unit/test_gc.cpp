@@ -157,6 +157,26 @@ TEST_F(Collector, FullFramesTriggerACollection) {
   EXPECT_LE(series_frame_count(), 4);
 }
 
+// Garbage is collected, not piled up in new frames, and with megabytes live the heap grows so
+// that a collection is not run (marking all of them again) for every few kilobytes allocated.
+TEST_F(Collector, GarbageIsCollectedAndALargeLiveHeapLeavesRoomToAllocate) {
+  constexpr int kLive = 45000;  // 2.5 MB live with its holder
+  uint32_t holder = alloc::new_series(kLive * 16, 16);
+  gc::Guard guard(holder);
+  for (int i = 0; i < kLive; i++) {
+    uint32_t text = alloc::new_series(16, 1);
+    alloc::series_of(text)->tail = 16;
+    append_cell(holder, cell::make_series(TYPE_STRING, text));
+  }
+  gc::collect();  // packs the live data: the frames' leftover room is what is left
+  uint64_t cycles = gc::collections();
+  for (int i = 0; i < 2000000; i++) alloc::new_series(16, 1);  // 80 MB of garbage
+  EXPECT_GE(gc::collections() - cycles, 10u);
+  EXPECT_LE(gc::collections() - cycles, 40u);
+  EXPECT_LE(series_frame_count(), 8);
+  EXPECT_EQ(alloc::series_of(holder)->used(), uint32_t(kLive * 16));
+}
+
 TEST_F(Collector, BigBlocksAreSweptWithTheirOwners) {
   uint32_t kept = alloc::new_series(3 << 20, 1);
   gc::Guard guard(kept);
