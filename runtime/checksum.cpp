@@ -86,7 +86,7 @@ uint32_t tcp(const uint8_t* bytes, size_t length) {
 
 uint32_t digest(Method method, const uint8_t* bytes, size_t length, uint8_t* out) {
   const EVP_MD* md = digest_of(method);
-  assert(md);
+  if (!md) rt::fire_error("internal", "feature-na");  // libcrypto cannot be loaded
   unsigned int size = 0;
   if (!EVP_Digest(bytes, length, out, &size, md, nullptr)) {
     rt::fire_error("internal", "no-memory");
@@ -97,7 +97,7 @@ uint32_t digest(Method method, const uint8_t* bytes, size_t length, uint8_t* out
 uint32_t hmac(Method method, const uint8_t* bytes, size_t length, const uint8_t* key,
               size_t key_length, uint8_t* out) {
   const EVP_MD* md = digest_of(method);
-  assert(md);
+  if (!md) rt::fire_error("internal", "feature-na");
   unsigned int size = 0;
   // OpenSSL takes the key's length as an int; a longer key is hashed first anyway, so its
   // digest stands for it.
