@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string>
 
+#include "platform/os/lazy_library.h"
 #include "platform/os/platform.h"
 #include "runtime/throw.h"
 
@@ -164,6 +165,17 @@ TEST(Directory, SetAndGetCurrentDirectory) {
   ASSERT_TRUE(platform::set_current_dir(start.c_str()));
   EXPECT_EQ(platform::get_current_dir(), start);
   rmdir(made);
+}
+
+TEST(LazyLibrary, ResolvesFunctionsAndAnswersNullForWhatIsMissing) {
+  platform::LazyLibrary libc("libc.so.6");
+  auto length = platform::lazy_function<size_t (*)(const char*)>(libc, "strlen");
+  ASSERT_NE(length, nullptr);
+  EXPECT_EQ(length("lazy"), 4u);
+  EXPECT_EQ(libc.symbol("no_such_function_here"), nullptr);
+  platform::LazyLibrary missing("libzel-no-such-library.so.1");
+  EXPECT_EQ(missing.symbol("strlen"), nullptr);
+  EXPECT_EQ(missing.symbol("strlen"), nullptr);  // asked again: still null, no retry crash
 }
 
 }  // namespace
