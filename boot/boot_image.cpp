@@ -344,6 +344,7 @@ void load(const uint8_t* image) {
   // The routines the library's C++ gives, bound before any of its code runs.
   routines::define();
   run(zelbin::root_literals, roots);
+  routines::bind_fields();
   boot::fill_process_fields();
 }
 

@@ -9,6 +9,9 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/file.h"
+#include "datatypes/image.h"
+#include "datatypes/image/codec.h"
+#include "datatypes/image/image_buf.h"
 #include "datatypes/stack.h"
 #include "datatypes/string.h"
 #include "platform/gui/clipboard.h"
@@ -58,6 +61,24 @@ std::string as_read(const std::string& text) {
   return out;
 }
 
+// An image goes on the clipboard as PNG (what most programs paste) and as a 32-bit BMP with its
+// alpha (for those that take only a bitmap). The encoders allocate nothing from series memory.
+void offer_image(const Cell& image, platform::ClipboardData& offer) {
+  const uint32_t width = image::width_of(image), height = image::height_of(image);
+  if (width == 0 || height == 0) return;
+  const uint32_t* pixels = image_buf::pixels_of(cell::series_node(image));
+  const std::pair<image_codec::Format, const char*> formats[] = {
+      {image_codec::kPng, "image/png"}, {image_codec::kBmp, "image/bmp"}};
+  for (const auto& [format, type] : formats) {
+    std::vector<uint8_t> bytes;
+    if (!image_codec::encode(pixels, width, height, format, bytes)) {
+      rt::fire_error("access", "bad-media");
+    }
+    offer.images.emplace_back(type, std::string(bytes.begin(), bytes.end()));
+  }
+  offer.format = platform::ClipboardFormat::kImage;
+}
+
 }  // namespace
 
 Cell* read() {
@@ -86,10 +107,15 @@ Cell* read() {
       }
       return block;
     }
-    case platform::ClipboardFormat::kImage:
-      // image! exists; the image transfer of the X11 layer (image/png through the codecs) is
-      // not built yet.
-      cell::fire_not_done();
+    case platform::ClipboardFormat::kImage: {
+      // The bytes' signature picks the decoder, whatever type the owner named.
+      const std::string& bytes = data.images.front().second;
+      image_codec::Raster raster;
+      if (!image_codec::decode(data_of(bytes), bytes.size(), raster)) {
+        rt::fire_error("access", "bad-media");
+      }
+      return image::make_at(stack::push_copy(constants::none), image_buf::from_raster(raster));
+    }
     case platform::ClipboardFormat::kNothing:
       break;
   }
@@ -118,7 +144,8 @@ bool write(const Cell& data) {
       }
       break;
     case TYPE_IMAGE:
-      cell::fire_not_done();  // as for reading: the X11 layer's image transfer is not built yet
+      offer_image(data, offer);  // an image without pixels offers nothing
+      break;
     default:
       rt::fire_error("script", "invalid-arg", &data);
   }

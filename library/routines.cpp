@@ -9,11 +9,14 @@
 #include <cstring>
 #include <string>
 
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
+#include "datatypes/image.h"
+#include "datatypes/image/codec.h"
 #include "datatypes/integer.h"
 #include "datatypes/io.h"
 #include "datatypes/object.h"
@@ -24,6 +27,8 @@
 #include "datatypes/upcall.h"
 #include "datatypes/word.h"
 #include "io/clipboard.h"
+#include "io/zelbin.h"
+#include "interpreter/eval.h"
 #include "interpreter/frames.h"
 #include "interpreter/natives.h"
 #include "interpreter/trace.h"
@@ -196,6 +201,33 @@ void gc_active_q() { result(logic::make(gc::enabled)); }
 // One collector reclaims nodes and series together: both counts are its cycles.
 void gc_cycles() { result(integer::make(int32_t(gc::collections()))); }
 
+// --- The codecs of system/codecs ------------------------------------------------------------------
+
+// An image into a new binary! (where is none) or into the file where names.
+template <image_codec::Format format>
+void image_encode() {
+  const Cell* encoded = image::encode(*arg(0), *arg(1), format);
+  result(encoded ? *encoded : constants::none);
+}
+
+void image_decode() { result(*image::decode(*arg(0))); }
+
+void zelbin_encode() {
+  const Cell value = *arg(0);
+  result(logic::falsy(*arg(1)) ? *zelbin::encode_plain(value) : *zelbin::encode_compact(value));
+}
+
+// A stream of a single value gives that value, else the block of them. No stream is ten bytes
+// or fewer (its header alone is eight, and a value takes more).
+void zelbin_decode() {
+  Cell* data = arg(0);
+  if (cell::type_of(*data) != TYPE_BINARY || binary::rest_length(*data) <= 10) {
+    rt::fire_error("script", "invalid-data", data);
+  }
+  Cell* values = zelbin::decode(*data);
+  result(block::rest_length(*values) == 1 ? *block::cell_at(*values, 0) : *values);
+}
+
 constexpr Row kRows[] = {
     {"quit-return", R"s(["Stops evaluation and exits the program with a given status"
         status [integer!] "Process termination value to return"])s", quit_return, true},
@@ -239,11 +271,43 @@ constexpr Row kRows[] = {
     {"collect-calls", R"s([blk [block!]])s", collect_calls, true},
     {"tracing?", R"s([return: [logic!]])s", tracing_q, true},
     {"write-stdout", R"s(["Write data to STDOUT" data [any-type!]])s", write_stdout, true},
+    {"png-encode", R"s([image [any-type!] where [any-type!]])s", image_encode<image_codec::kPng>, false},
+    {"jpeg-encode", R"s([image [any-type!] where [any-type!]])s", image_encode<image_codec::kJpeg>, false},
+    {"bmp-encode", R"s([image [any-type!] where [any-type!]])s", image_encode<image_codec::kBmp>, false},
+    {"gif-encode", R"s([image [any-type!] where [any-type!]])s", image_encode<image_codec::kGif>, false},
+    {"tiff-encode", R"s([image [any-type!] where [any-type!]])s", image_encode<image_codec::kTiff>, false},
+    {"image-decode", R"s([data [any-type!]])s", image_decode, false},
+    {"zelbin-encode", R"s([data [any-type!] compact? [logic!]])s", zelbin_encode, false},
+    {"zelbin-decode", R"s([data [any-type!]])s", zelbin_decode, false},
     {"active?", R"s([return: [logic!]])s", gc_active_q, false},
     {"series-cycles", R"s([return: [integer!]])s", gc_cycles, false},
     {"nodes-cycles", R"s([return: [integer!]])s", gc_cycles, false},
 };
 constexpr int32_t kRowCount = int32_t(std::size(kRows));
+
+// The routines that are fields of the system object rather than words: the field's path (as a
+// set-path) and the row.
+struct Field {
+  const char* path;
+  const char* routine;
+};
+constexpr Field kFields[] = {
+    {"system/state/GC/active?:", "active?"},
+    {"system/state/GC/series-cycles:", "series-cycles"},
+    {"system/state/GC/nodes-cycles:", "nodes-cycles"},
+    {"system/codecs/png/encode:", "png-encode"},
+    {"system/codecs/png/decode:", "image-decode"},
+    {"system/codecs/jpeg/encode:", "jpeg-encode"},
+    {"system/codecs/jpeg/decode:", "image-decode"},
+    {"system/codecs/bmp/encode:", "bmp-encode"},
+    {"system/codecs/bmp/decode:", "image-decode"},
+    {"system/codecs/gif/encode:", "gif-encode"},
+    {"system/codecs/gif/decode:", "image-decode"},
+    {"system/codecs/tiff/encode:", "tiff-encode"},
+    {"system/codecs/tiff/decode:", "image-decode"},
+    {"system/codecs/zelbin/encode*:", "zelbin-encode"},
+    {"system/codecs/zelbin/decode*:", "zelbin-decode"},
+};
 
 constexpr std::array<routine::Body, kRowCount> kBodies = [] {
   std::array<routine::Body, kRowCount> bodies{};
@@ -276,6 +340,21 @@ Cell* make_value(int32_t entry) {
   *spec = *value;
   stack::pop_cells(1);
   return spec;
+}
+
+void bind_fields() {
+  Cell* const top = stack::top;
+  for (const Field& field : kFields) {
+    // The code `path: quote routine-value`, evaluated (the routine itself would be called).
+    const std::string text = std::string(field.path) + " quote";
+    Cell* code = stack::push_copy(constants::none);
+    lexer::scan(code, reinterpret_cast<const uint8_t*>(text.data()), text.size(), lexer::Mode{},
+                nullptr, nullptr, nullptr);
+    Cell* value = make_value(entry_of(field.routine));
+    block::append_cell(*code, *value);
+    interp::eval_block(*code, false);
+    stack::top = top;
+  }
 }
 
 void define() {

@@ -12,7 +12,7 @@
 namespace routines {
 
 struct Row {
-  const char* name;  // the global word, or the field of system/state/GC for the three below
+  const char* name;  // the global word, or the routine's name in the table of fields
   const char* spec;
   routine::Body body;
   bool global;       // bound to its global word by define()
@@ -30,5 +30,9 @@ Cell* make_value(int32_t entry);
 // Hands the bodies to the evaluator and sets every global routine's word to its value. Once,
 // at start-up, before the sources that call them are evaluated.
 void define();
+
+// Sets the system object's fields that hold routines (the collector's counters, the codecs'
+// encode and decode). Once, at start-up, after the code that makes the system object.
+void bind_fields();
 
 }  // namespace routines

@@ -35,15 +35,21 @@ constexpr size_t kIncrement = 64 * 1024;
 
 // --- Shared by the reader and the owner ----------------------------------------------------------
 
+// The image types in the order a reader prefers them.
+constexpr int kImageTypes = 5;
+constexpr const char* kImageTypeNames[kImageTypes] = {"image/png", "image/jpeg", "image/gif",
+                                                      "image/bmp", "image/tiff"};
+
 struct Atoms {
   Atom clipboard, targets, timestamp, utf8, string, uri_list, incr, transfer, stamp;
-  Atom images[5];
+  Atom images[kImageTypes];
 };
 
 void intern(Display* display, Atoms& atoms) {
   const char* names[] = {"CLIPBOARD", "TARGETS", "TIMESTAMP", "UTF8_STRING", "STRING",
                          "text/uri-list", "INCR", "ZEL_CLIPBOARD", "ZEL_STAMP",
-                         "image/png", "image/jpeg", "image/gif", "image/bmp", "image/tiff"};
+                         kImageTypeNames[0], kImageTypeNames[1], kImageTypeNames[2],
+                         kImageTypeNames[3], kImageTypeNames[4]};
   constexpr int count = sizeof(names) / sizeof(names[0]);
   Atom found[count];
   XInternAtoms(display, const_cast<char**>(names), count, False, found);
@@ -260,12 +266,11 @@ ClipboardStatus read_from_owner(ClipboardData& data) {
     data.text = target == a.string ? latin1_to_utf8(bytes) : std::move(bytes);
     return ClipboardStatus::kDone;
   }
-  for (Atom target : a.images) {
-    if (!offers(target)) continue;
+  for (int i = 0; i < kImageTypes; i++) {
+    if (!offers(a.images[i])) continue;
+    if (convert(a.images[i], bytes, type) != Answer::kData) return ClipboardStatus::kFailed;
     data.format = ClipboardFormat::kImage;
-    char* name = XGetAtomName(reader.display, target);
-    data.image_type = name ? name : "";
-    if (name) XFree(name);
+    data.images.emplace_back(kImageTypeNames[i], std::move(bytes));
     return ClipboardStatus::kDone;
   }
   return ClipboardStatus::kDone;
@@ -274,6 +279,12 @@ ClipboardStatus read_from_owner(ClipboardData& data) {
 // --- The owner -----------------------------------------------------------------------------------
 
 // A reply too large for one property, sent piece by piece as the requestor deletes each.
+// Data we offer under one target; transfers in progress share its bytes.
+struct Offer {
+  Atom target;
+  std::shared_ptr<const std::string> bytes;
+};
+
 struct Transfer {
   Window requestor;
   Atom property;
@@ -327,8 +338,7 @@ class Owner {
       if (lost_) {
         XCloseDisplay(display_);
         display_ = nullptr;
-        format_ = ClipboardFormat::kNothing;
-        bytes_.reset();
+        offers_.clear();
         owning_ = false;
         transfers_.clear();
         std::lock_guard lock(mutex_);
@@ -380,17 +390,25 @@ class Owner {
                  lost_)) {
       time = event.xproperty.time;
     }
-    format_ = data.format;
+    offers_.clear();
     switch (data.format) {
       case ClipboardFormat::kText:
-        bytes_ = std::make_shared<const std::string>(data.text);
+        offers_.push_back({atoms_.utf8, std::make_shared<const std::string>(data.text)});
         break;
       case ClipboardFormat::kFiles:
-        bytes_ = std::make_shared<const std::string>(uri_list_from_paths(data.paths));
+        offers_.push_back(
+            {atoms_.uri_list, std::make_shared<const std::string>(uri_list_from_paths(data.paths))});
+        break;
+      case ClipboardFormat::kImage:
+        for (const auto& [type, bytes] : data.images) {
+          for (int i = 0; i < kImageTypes; i++) {
+            if (type == kImageTypeNames[i]) {
+              offers_.push_back({atoms_.images[i], std::make_shared<const std::string>(bytes)});
+            }
+          }
+        }
         break;
       default:
-        format_ = ClipboardFormat::kNothing;
-        bytes_.reset();
         break;
     }
     XSetSelectionOwner(display_, atoms_.clipboard, window_, time);
@@ -399,12 +417,13 @@ class Owner {
     return owning_;
   }
 
-  // The target under which the offered data goes, None when nothing is offered.
-  Atom offered_target() const {
-    if (!owning_) return None;
-    if (format_ == ClipboardFormat::kText) return atoms_.utf8;
-    if (format_ == ClipboardFormat::kFiles) return atoms_.uri_list;
-    return None;
+  // The offer under a target, null when nothing is offered under it.
+  const Offer* offer_of(Atom target) const {
+    if (!owning_) return nullptr;
+    for (const Offer& offer : offers_) {
+      if (offer.target == target) return &offer;
+    }
+    return nullptr;
   }
 
   void handle(XEvent& event) {
@@ -416,7 +435,7 @@ class Owner {
         // A clear from an earlier ownership may arrive after the selection was taken again.
         if (XGetSelectionOwner(display_, atoms_.clipboard) != window_) {
           owning_ = false;
-          bytes_.reset();
+          offers_.clear();
         }
         break;
       case PropertyNotify:
@@ -440,19 +459,20 @@ class Owner {
     const Atom property = request.property == None ? request.target : request.property;
     const bool ours = owning_ && request.selection == atoms_.clipboard &&
                       (request.time == CurrentTime || request.time >= acquired_);
-    const Atom target = offered_target();
+    const Offer* offer = ours ? offer_of(request.target) : nullptr;
     if (ours && request.target == atoms_.targets) {
-      long list[3] = {long(atoms_.targets), long(atoms_.timestamp), long(target)};
+      std::vector<long> list = {long(atoms_.targets), long(atoms_.timestamp)};
+      for (const Offer& o : offers_) list.push_back(long(o.target));
       XChangeProperty(display_, request.requestor, property, XA_ATOM, 32, PropModeReplace,
-                      reinterpret_cast<unsigned char*>(list), target == None ? 2 : 3);
+                      reinterpret_cast<unsigned char*>(list.data()), int(list.size()));
       reply.property = property;
     } else if (ours && request.target == atoms_.timestamp) {
       long time = long(acquired_);
       XChangeProperty(display_, request.requestor, property, XA_INTEGER, 32, PropModeReplace,
                       reinterpret_cast<unsigned char*>(&time), 1);
       reply.property = property;
-    } else if (ours && target != None && request.target == target) {
-      send(request.requestor, property, target);
+    } else if (offer) {
+      send(request.requestor, property, *offer);
       reply.property = property;
     }
     XSendEvent(display_, request.requestor, False, NoEventMask,
@@ -460,11 +480,12 @@ class Owner {
     XFlush(display_);
   }
 
-  void send(Window requestor, Atom property, Atom type) {
-    const size_t size = bytes_->size();
+  void send(Window requestor, Atom property, const Offer& offer) {
+    const Atom type = offer.target;
+    const size_t size = offer.bytes->size();
     if (size <= kIncrementAbove) {
       XChangeProperty(display_, requestor, property, type, 8, PropModeReplace,
-                      reinterpret_cast<const unsigned char*>(bytes_->data()), int(size));
+                      reinterpret_cast<const unsigned char*>(offer.bytes->data()), int(size));
       return;
     }
     // The requestor deleting the INCR property asks for the first piece.
@@ -472,7 +493,7 @@ class Owner {
     long total = long(size);
     XChangeProperty(display_, requestor, property, atoms_.incr, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&total), 1);
-    transfers_.push_back({requestor, property, type, bytes_, 0});
+    transfers_.push_back({requestor, property, type, offer.bytes, 0});
   }
 
   void send_next(const XPropertyEvent& deleted) {
@@ -511,8 +532,7 @@ class Owner {
   bool gone_ = false;
 
   // The thread's own.
-  ClipboardFormat format_ = ClipboardFormat::kNothing;
-  std::shared_ptr<const std::string> bytes_;
+  std::vector<Offer> offers_;  // what the clipboard holds while we own it, one per target
   bool owning_ = false;
   Time acquired_ = CurrentTime;
   std::vector<Transfer> transfers_;
