@@ -452,6 +452,13 @@ Cell argument_value(const Cell& word) {
 }
 
 // Whether a word refers to a position in the current input (same buffer).
+// A word that holds an integer stands for it as a repetition count, as a literal count does.
+bool is_count(const Cell& item) {
+  if (type_of(item) == TYPE_INTEGER) return true;
+  return type_of(item) == TYPE_WORD && keyword_of(item) == Key::kNone &&
+         type_of(*interp::word_value(item)) == TYPE_INTEGER;
+}
+
 bool refers_to_input(const Cell& item) {
   if (type_of(item) != TYPE_WORD || keyword_of(item) != Key::kNone) return false;
   Cell value = *interp::word_value(item);
@@ -473,14 +480,10 @@ bool refers_to_input(const Cell& item) {
     need(i);
     last = item;
     Key key = keyword_of(item);
-    if (type_of(item) == TYPE_INTEGER) {
+    if (is_count(item)) {
       i++;
       Cell next;
-      if (item_at(rules, i, end, &next) && (type_of(next) == TYPE_INTEGER ||
-          (type_of(next) == TYPE_WORD && keyword_of(next) == Key::kNone &&
-           type_of(*interp::word_value(next)) == TYPE_INTEGER))) {
-        i++;
-      }
+      if (item_at(rules, i, end, &next) && is_count(next)) i++;
       if (!item_at(rules, i, end, &next)) rule_error("parse-rule", item);
       continue;
     }
@@ -568,13 +571,13 @@ bool refers_to_input(const Cell& item) {
   if (i < count && type_of(cells[i]) != TYPE_INTEGER) {
     switch (keyword_of(cells[i])) {
       case Key::kNone:
+        if (type_of(cells[i]) == TYPE_WORD && is_count(cells[i])) break;
         return i + 1;
       case Key::kTo: case Key::kThru: case Key::kQuote: case Key::kIf:
         if (i + 1 < count) return i + 2;
         break;
       case Key::kAny: case Key::kSome: case Key::kOpt: case Key::kWhile:
-        if (i + 1 < count && type_of(cells[i + 1]) != TYPE_INTEGER &&
-            keyword_of(cells[i + 1]) == Key::kNone) {
+        if (i + 1 < count && keyword_of(cells[i + 1]) == Key::kNone && !is_count(cells[i + 1])) {
           return i + 2;
         }
         break;
@@ -1340,6 +1343,7 @@ void Engine::fetch() {
       Cell value = word_rule_value(item);
       uint8_t vt = type_of(value);
       if (vt == TYPE_BLOCK) return push_block(value, run_);
+      if (vt == TYPE_INTEGER) return counted(value, seq);
       if (types::any_word(vt) && vt != TYPE_LIT_WORD) rule_error("parse-rule", item);
       int64_t n = match_at(pos(), tail(), value, run_.op, false);
       if (n < 0) return noted_fail();
