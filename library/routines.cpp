@@ -217,10 +217,24 @@ void zelbin_encode() {
   result(logic::falsy(*arg(1)) ? *zelbin::encode_plain(value) : *zelbin::encode_compact(value));
 }
 
-// A stream of a single value gives that value, else the block of them. No stream is ten bytes
-// or fewer (its header alone is eight, and a value takes more).
+// Evaluates `code value` (code: source text of a function call missing its last argument) and
+// returns the result on the data stack.
+Cell* push_call_with(const char* code, const Cell& value) {
+  Cell* block = stack::push_copy(constants::none);
+  lexer::scan(block, reinterpret_cast<const uint8_t*>(code), std::strlen(code), lexer::Mode{},
+              nullptr, nullptr, nullptr);
+  block::append_cell(*block, value);
+  interp::eval_block(*block, false);
+  return stack::top_cell();
+}
+
+// A file or URL is read first. A stream of a single value gives that value, else the block of
+// them. No stream is ten bytes or fewer (its header alone is eight, and a value takes more).
 void zelbin_decode() {
   Cell* data = arg(0);
+  if (cell::type_of(*data) == TYPE_FILE || cell::type_of(*data) == TYPE_URL) {
+    data = push_call_with("read/binary", *data);
+  }
   if (cell::type_of(*data) != TYPE_BINARY || binary::rest_length(*data) <= 10) {
     rt::fire_error("script", "invalid-data", data);
   }
@@ -306,7 +320,7 @@ constexpr Field kFields[] = {
     {"system/codecs/tiff/encode:", "tiff-encode"},
     {"system/codecs/tiff/decode:", "image-decode"},
     {"system/codecs/zelbin/encode*:", "zelbin-encode"},
-    {"system/codecs/zelbin/decode*:", "zelbin-decode"},
+    {"system/codecs/zelbin/decode:", "zelbin-decode"},
 };
 
 constexpr std::array<routine::Body, kRowCount> kBodies = [] {
