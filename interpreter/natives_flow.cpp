@@ -132,12 +132,30 @@ void do_traced(const int32_t* refinements) {
   trace::finish();
 }
 
+// do/expand: the preprocessor's expand (a library function) rewrites the directives of the block
+// in place before it is evaluated. Any other value has no directives to expand.
+void expand_directives(const Cell& value) {
+  const uint8_t type = cell::type_of(value);
+  if (type != TYPE_BLOCK && type != TYPE_PAREN && type != TYPE_HASH) return;
+  Cell* const base = stack::top;
+  static constexpr char kCall[] = "preprocessor/expand quote";  // a paren is data here
+  Cell* code = stack::push_copy(constants::none);
+  lexer::scan(code, reinterpret_cast<const uint8_t*>(kCall), sizeof kCall - 1, lexer::Mode{},
+              nullptr, nullptr, nullptr);
+  block::append_cell(*code, value);
+  block::append_cell(*code, constants::none);
+  interp::eval_block(*code, false);
+  stack::top = base;
+}
+
 }  // namespace
 
 // Refinements: /expand /args arg /next position /trace callback.
 void do_(const int32_t* refinements) {
-  // Refused rather than ignored until it exists: /expand comes with the macro preprocessor.
-  if (refinements[0] >= 0) cell::fire_not_done();
+  if (refinements[0] >= 0) {
+    expand_directives(*arg(0));
+    if (pending) return;
+  }
   if (refinements[3] >= 0 && !trace::session) return do_traced(refinements);
   do_value(refinements);
 }

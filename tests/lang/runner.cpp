@@ -447,7 +447,19 @@ bool read_normal_outcomes() {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// A case that ends the process (quit, a halt outside the console) would end the run with its
+// status, 0 for a plain quit: the table would pass with its later cases never run.
+bool finished = false;
+
+void check_finished() {
+  if (finished) return;
+  std::fprintf(stderr, "the table ended the process before its last case\n");
+  std::fflush(stderr);
+  _exit(1);
+}
+
 int run() {
+  std::atexit(check_finished);
   rt::register_hooks(capture_print, nullptr);
   if (gc::stress() && !options.outcomes && !read_normal_outcomes()) {
     rt::print_line({"the run without the stress mode, for comparison, failed"});
@@ -456,6 +468,7 @@ int run() {
   Totals totals;
   for (const char* path : files) run_file(path, totals);
   rt::print_line({int32_t(totals.cases), " cases, ", int32_t(totals.failed), " failed"});
+  finished = true;
   return totals.failed ? 1 : 0;
 }
 
