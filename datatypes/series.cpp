@@ -156,7 +156,7 @@ Cell* move_between(Cell* origin, Cell* target, int32_t count) {
   uint8_t from_type = cell::type_of(*origin);
   uint8_t to_type = cell::type_of(*target);
   if (types::any_block(from_type) != types::any_block(to_type)) fire_move_bad(*origin, *target);
-  if (to_type == TYPE_IMAGE) cell::fire_not_done();  // pixels come with image!
+  if (to_type == TYPE_IMAGE) fire_move_bad(*origin, *target);  // image! has no move
   bool same_unit = cell::series_of(*origin)->unit() == cell::series_of(*target)->unit();
   bool raw_bytes = from_type == TYPE_BINARY || from_type == TYPE_VECTOR ||
                    to_type == TYPE_BINARY || to_type == TYPE_VECTOR;
