@@ -12,7 +12,7 @@
 namespace routines {
 
 struct Row {
-  const char* name;  // the global word, or the field of system/state/GC for the three below
+  const char* name;  // the global word, or the field that holds it (GC counters, unescape)
   const char* spec;
   routine::Body body;
   bool global;       // bound to its global word by define()
