@@ -155,6 +155,72 @@ void count_chars() {
   result(integer::make(int32_t(unicode::count_utf8_chars(head + from, head + to))));
 }
 
+// --- JSON text -----------------------------------------------------------------------------------
+
+// The four hex digits at the unit position as a number, or -1 when the text ends first or a digit
+// is not hexadecimal.
+int32_t hex4_at(const Cell& text, uint32_t at, uint32_t end) {
+  if (end < at + 4) return -1;
+  int32_t value = 0;
+  for (uint32_t i = at; i < at + 4; i++) {
+    const int32_t digit = string::hex_digit(string::char_at(text, i));
+    if (digit < 0) return -1;
+    value = value * 16 + digit;
+  }
+  return value;
+}
+
+// Rewrites the backslash escapes from the head in place. The text never grows (an escape is
+// longer than its character), so writing trails reading; a character that needs a wider unit
+// widens the buffer, and unit positions survive that.
+void unescape() {
+  const Cell text = *arg(0);
+  const uint32_t node = cell::series_node(text);
+  const uint32_t end = string::whole_length(text);
+  uint32_t read = std::min(cell::series_index(text), end);
+  uint32_t write = read;
+  auto bad = [&] { rt::fire_error("script", "invalid-data", arg(0)); };
+  while (read < end) {
+    uint32_t c = string::char_at(text, read++);
+    if (c == '\\') {
+      if (read == end) bad();
+      c = string::char_at(text, read++);
+      switch (c) {
+        case '"': case '\\': case '/': break;
+        case 'b': c = 8; break;
+        case 'f': c = 12; break;
+        case 'n': c = 10; break;
+        case 'r': c = 13; break;
+        case 't': c = 9; break;
+        case 'u': {
+          const int32_t unit = hex4_at(text, read, end);
+          if (unit < 0) bad();
+          read += 4;
+          c = uint32_t(unit);
+          if (c >= 0xD800 && c <= 0xDBFF) {
+            // A high surrogate stands only with its low partner written right after it.
+            if (end < read + 6 || string::char_at(text, read) != '\\' ||
+                string::char_at(text, read + 1) != 'u') {
+              bad();
+            }
+            const int32_t low = hex4_at(text, read + 2, end);
+            if (low < 0xDC00 || low > 0xDFFF) bad();
+            read += 6;
+            c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(low) - 0xDC00);
+          }
+          break;
+        }
+        default:
+          // Any other escaped character: the backslash stays and that character goes.
+          c = '\\';
+      }
+    }
+    string::poke_char_at(node, write++, c);
+  }
+  string::truncate_units(node, write);
+  result(text);
+}
+
 // --- The stacks ----------------------------------------------------------------------------------
 
 int32_t stack_size() { return int32_t(stack::top - stack::bottom); }
@@ -296,6 +362,7 @@ constexpr Row kRows[] = {
     {"active?", R"s([return: [logic!]])s", gc_active_q, false},
     {"series-cycles", R"s([return: [integer!]])s", gc_cycles, false},
     {"nodes-cycles", R"s([return: [integer!]])s", gc_cycles, false},
+    {"unescape", R"s([str [string!] "(modified)" return: [string!]])s", unescape, false},
 };
 constexpr int32_t kRowCount = int32_t(std::size(kRows));
 
