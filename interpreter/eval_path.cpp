@@ -2,6 +2,8 @@
 // by the path step of that value's datatype. The walk keeps its parent, grandparent, element and
 // previous element as data-stack cells, so a paren element may run the collector (or change the
 // path's own block) without leaving a stale address behind.
+#include <algorithm>
+
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
@@ -85,7 +87,7 @@ void walk_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
     length = tail_of(path);  // the callbacks may have changed the path
     if (cell::series_index(path) >= length) rt::fire_error("script", "empty-path", &path);
   }
-  const uint32_t count = length - cell::series_index(path);
+  uint32_t count = length - cell::series_index(path);
   const Cell head = element_at(path, 0);
   if (cell::type_of(head) != TYPE_WORD) rt::fire_error("script", "word-first", &path);
 
@@ -135,12 +137,17 @@ void walk_path(const Cell& path_in, Feed* feed, const PathOptions& options) {
       case TYPE_GET_WORD:
         *element = *context::word_value_cell(given);
         break;
-      case TYPE_PAREN:
+      case TYPE_PAREN: {
         eval_block(given, false);
         if (pending) return;
         *element = *stack::top_cell();
         stack::pop_cells(1);
+        // The paren may have shortened the path: its elements past the new tail are gone (this
+        // one, already taken, is then the last).
+        const int64_t now = int64_t(tail_of(path)) - cell::series_index(path);
+        if (now < int64_t(count)) count = uint32_t(std::max<int64_t>(now, i + 1));
         break;
+      }
       default:
         *element = given;
     }
