@@ -16,6 +16,7 @@
 #include "interpreter/eval.h"
 #include "interpreter/frames.h"
 #include "interpreter/natives.h"
+#include "interpreter/plan.h"
 #include "lexer/lexer.h"
 #include "platform/os/platform.h"
 #include "runtime/alloc.h"
@@ -73,6 +74,9 @@ void init_modules() {
   gc::init();
   interp::init();  // the upcalls and the raiser that builds errors from the catalog
   natives::init();
+  // A runtime started again in the same process (a test's child) must not keep the plans of
+  // blocks of the former heap: the first collection would look their nodes up.
+  plan::clear();
 }
 
 int run(int argc, char** argv, void (*init)(), int (*program)()) {

@@ -432,6 +432,9 @@ void for_each_heap_series(void (*fn)(Series* s)) {
 }
 
 void init() {
+  // A runtime started again in a forked child inherits the former heap's frame records: the new
+  // table knows none of them, so a stale node must read as not in use rather than fault.
+  for (NodeFrame& f : node_frames) f = NodeFrame{-1, -1, 0, 0, 0, false};
   memory = Memory{};
   memory.first_node_frame = memory.last_node_frame = memory.current_node_frame = -1;
   memory.first_frame_size = kFirstFrameSize;
