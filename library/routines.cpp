@@ -373,8 +373,8 @@ constexpr Row kRows[] = {
 // typeset of the start-up words. They run on every type test of the library: no allocation, no
 // evaluation.
 
-// Every datatype with a word of the language has one, but triple! (a value that only prints) and
-// port! (an object tested through its own functions).
+// Every datatype with a word of the language has one, but triple! (an inner value that only
+// prints) and port!, to which the language gives none.
 constexpr bool has_type_predicate(uint8_t type) {
   return types::name(type) && type != TYPE_SYMBOL && type != TYPE_CONTEXT &&
          type != TYPE_SERIES && type != TYPE_TRIPLE && type != TYPE_PORT;
@@ -424,9 +424,9 @@ constexpr std::array<Row, kTypePredicateCount> kTypePredicates =
 // Each typeset predicate reads the typeset its word ("?" changed to "!") holds at the call, so a
 // program that sets the word anew changes the answer; a word holding no typeset answers false.
 constexpr const char* kTypesetPredicateNames[] = {
-    "number?",   "planar?",      "any-point?",     "scalar?",      "any-word?",
-    "all-word?", "any-list?",    "any-path?",      "any-block?",   "any-function?",
-    "any-object?", "any-string?", "series?",       "immediate?",
+    "number?",    "planar?",    "any-point?",    "scalar?",     "any-word?",
+    "all-word?",  "any-list?",  "any-path?",     "any-block?",  "any-function?",
+    "any-object?", "any-string?", "series?",     "immediate?",
 };
 constexpr int32_t kTypesetPredicateCount = int32_t(std::size(kTypesetPredicateNames));
 
