@@ -16,6 +16,7 @@
 #include "interpreter/eval.h"
 #include "interpreter/frames.h"
 #include "interpreter/natives.h"
+#include "interpreter/plan.h"
 #include "lexer/lexer.h"
 #include "platform/os/platform.h"
 #include "runtime/alloc.h"
@@ -73,6 +74,9 @@ void init_modules() {
   gc::init();
   interp::init();  // the upcalls and the raiser that builds errors from the catalog
   natives::init();
+  // A runtime brought up again in the same process (tests) must not keep plans of the old
+  // one's blocks: their nodes mean nothing to the new memory manager.
+  plan::clear();
 }
 
 int run(int argc, char** argv, void (*init)(), int (*program)()) {

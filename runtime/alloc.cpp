@@ -432,6 +432,9 @@ void for_each_heap_series(void (*fn)(Series* s)) {
 }
 
 void init() {
+  // A runtime brought up again in the same process (tests) starts with no node frame: a node
+  // index left from the old one then reads as not in use instead of touching the old table.
+  for (NodeFrame& f : node_frames) f = NodeFrame{-1, -1, 0, 0, 0, false};
   memory = Memory{};
   memory.first_node_frame = memory.last_node_frame = memory.current_node_frame = -1;
   memory.first_frame_size = kFirstFrameSize;
