@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
@@ -23,6 +24,7 @@
 #include "datatypes/os.h"
 #include "datatypes/stack.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/upcall.h"
 #include "datatypes/word.h"
@@ -36,6 +38,7 @@
 #include "platform/os/platform.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
+#include "runtime/types.h"
 #include "runtime/unicode.h"
 
 namespace routines {
@@ -364,7 +367,101 @@ constexpr Row kRows[] = {
     {"nodes-cycles", R"s([return: [integer!]])s", gc_cycles, false},
     {"unescape", R"s([str [string!] "(modified)" return: [string!]])s", unescape, false},
 };
-constexpr int32_t kRowCount = int32_t(std::size(kRows));
+
+// --- Type predicates -----------------------------------------------------------------------------
+// Made from the datatype list: a predicate per datatype a program tests by name, and one per
+// typeset of the start-up words. They run on every type test of the library: no allocation, no
+// evaluation.
+
+// Every datatype with a word of the language has one, but triple! (an inner value that only
+// prints) and port!, to which the language gives none.
+constexpr bool has_type_predicate(uint8_t type) {
+  return types::name(type) && type != TYPE_SYMBOL && type != TYPE_CONTEXT &&
+         type != TYPE_SERIES && type != TYPE_TRIPLE && type != TYPE_PORT;
+}
+
+constexpr int32_t kTypePredicateCount = [] {
+  int32_t count = 0;
+  for (int type = 1; type < TYPE_COUNT; type++) count += has_type_predicate(uint8_t(type));
+  return count;
+}();
+
+// The word of the type's predicate: its name with "?" in place of "!".
+template <uint8_t Type>
+struct PredicateName {
+  static constexpr std::array<char, 16> text = [] {
+    std::array<char, 16> name{};
+    const char* type_name = types::name(Type);
+    static_assert(std::char_traits<char>::length(types::name(Type)) < 16);
+    size_t i = 0;
+    for (; type_name[i + 1]; i++) name[i] = type_name[i];
+    name[i] = '?';
+    return name;
+  }();
+};
+
+template <uint8_t Type>
+void type_q() {
+  result(logic::make(cell::type_of(*arg(0)) == Type));
+}
+
+constexpr const char* kTypePredicateSpec =
+    R"s(["Returns true if the value is this type" value [any-type!] return: [logic!]])s";
+
+constexpr std::array<Row, kTypePredicateCount> kTypePredicates =
+    []<size_t... Types>(std::index_sequence<Types...>) {
+      std::array<Row, kTypePredicateCount> rows{};
+      size_t n = 0;
+      auto add = [&]<uint8_t Type>() {
+        if constexpr (has_type_predicate(Type)) {
+          rows[n++] = Row{PredicateName<Type>::text.data(), kTypePredicateSpec, type_q<Type>, true};
+        }
+      };
+      (add.template operator()<uint8_t(Types)>(), ...);
+      return rows;
+    }(std::make_index_sequence<TYPE_COUNT>{});
+
+// Each typeset predicate reads the typeset its word ("?" changed to "!") holds at the call, so a
+// program that sets the word anew changes the answer; a word holding no typeset answers false.
+constexpr const char* kTypesetPredicateNames[] = {
+    "number?",    "planar?",    "any-point?",    "scalar?",     "any-word?",
+    "all-word?",  "any-list?",  "any-path?",     "any-block?",  "any-function?",
+    "any-object?", "any-string?", "series?",     "immediate?",
+};
+constexpr int32_t kTypesetPredicateCount = int32_t(std::size(kTypesetPredicateNames));
+
+// The symbols of the typesets' words, made by define().
+std::array<uint32_t, kTypesetPredicateCount> typeset_symbols;
+
+template <int32_t N>
+void typeset_q() {
+  const Cell* typeset = context::value_cell_of_symbol(typeset_symbols[N], context::global);
+  result(logic::make(typeset && cell::type_of(*typeset) == TYPE_TYPESET &&
+                     cell::typeset_has(*typeset, cell::type_of(*arg(0)))));
+}
+
+constexpr const char* kTypesetPredicateSpec =
+    R"s(["Returns true if the value's datatype is in the typeset" value [any-type!] return: [logic!]])s";
+
+constexpr std::array<Row, kTypesetPredicateCount> kTypesetPredicates =
+    []<size_t... N>(std::index_sequence<N...>) {
+      return std::array<Row, kTypesetPredicateCount>{
+          Row{kTypesetPredicateNames[N], kTypesetPredicateSpec, typeset_q<int32_t(N)>, true}...};
+    }(std::make_index_sequence<kTypesetPredicateCount>{});
+
+// --- The whole table -----------------------------------------------------------------------------
+
+constexpr int32_t kRowCount =
+    int32_t(std::size(kRows)) + kTypePredicateCount + kTypesetPredicateCount;
+
+constexpr std::array<Row, kRowCount> kAllRows = [] {
+  std::array<Row, kRowCount> rows{};
+  size_t n = 0;
+  for (const Row& row : kRows) rows[n++] = row;
+  for (const Row& row : kTypePredicates) rows[n++] = row;
+  for (const Row& row : kTypesetPredicates) rows[n++] = row;
+  return rows;
+}();
 
 // The routines that are fields of the system object rather than words: the field's path (as a
 // set-path) and the row.
@@ -392,7 +489,7 @@ constexpr Field kFields[] = {
 
 constexpr std::array<routine::Body, kRowCount> kBodies = [] {
   std::array<routine::Body, kRowCount> bodies{};
-  for (int32_t i = 0; i < kRowCount; i++) bodies[i] = kRows[i].body;
+  for (int32_t i = 0; i < kRowCount; i++) bodies[i] = kAllRows[i].body;
   return bodies;
 }();
 
@@ -400,12 +497,12 @@ constexpr std::array<routine::Body, kRowCount> kBodies = [] {
 
 int32_t entry_of(std::string_view name) {
   for (int32_t i = 0; i < kRowCount; i++) {
-    if (name == kRows[i].name) return i + 1;
+    if (name == kAllRows[i].name) return i + 1;
   }
   return 0;
 }
 
-const Row& row(int32_t entry) { return kRows[entry - 1]; }
+const Row& row(int32_t entry) { return kAllRows[entry - 1]; }
 
 int32_t count() { return kRowCount; }
 
@@ -440,6 +537,11 @@ void bind_fields() {
 
 void define() {
   routine::set_bodies(kBodies);
+  for (int32_t i = 0; i < kTypesetPredicateCount; i++) {
+    std::string word(kTypesetPredicateNames[i]);
+    word.back() = '!';
+    typeset_symbols[i] = symbol::intern_c_string(word.c_str());
+  }
   for (int32_t entry = 1; entry <= kRowCount; entry++) {
     if (!row(entry).global) continue;
     Cell* value = make_value(entry);
