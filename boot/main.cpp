@@ -1,6 +1,7 @@
-// The zel program. `zel FILE` runs the script. Without a file, start-up ends by launching the GUI
-// console, which comes with a later part of the system: until then zel says so and exits as when
-// the console returns.
+// The zel program. `zel FILE ARG...` runs the script as do does: in its own directory, with
+// system/options/script the file and system/options/args the ARGs. Without a file, start-up ends
+// by launching the GUI console, which comes with a later part of the system: until then zel says
+// so and exits as when the console returns.
 #include <cstdio>
 
 #include "boot/entry.h"
@@ -22,6 +23,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zel: cannot open %s\n", argv[1]);
     return 1;
   }
-  boot::set_script(std::move(text));
+  boot::set_script_file();
   return boot::entry(argc, argv, boot::run_script);
 }

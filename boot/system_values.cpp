@@ -9,6 +9,7 @@
 #include "datatypes/stack.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "interpreter/call.h"
 
 namespace boot {
 
@@ -35,6 +36,10 @@ void fill_process_fields() {
   if (context::bind_word(object::context_of(script), word) >= 0) {
     context::write_word(word, *line);
   }
+  // The library splits the line into system/options/boot and args.
+  const Cell splitter = word::from_c_string("extract-boot-args");
+  const Cell* function = word::push_value(splitter);
+  if (cell::type_of(*function) == TYPE_FUNCTION) interp::call_function(splitter, *function, {});
   stack::top = top;
 }
 

@@ -1,7 +1,7 @@
 // The values of the environment that its sources cannot write: the global context as the object
 // system/words, the null handle, and what belongs to this process (the command line in
-// system/script/args). Start-up calls the first before the boot image's code runs and the
-// second after it.
+// system/script/args, system/options/boot and args). Start-up calls the first before the boot
+// image's code runs and the second after it.
 #pragma once
 
 namespace boot {
@@ -11,7 +11,8 @@ namespace boot {
 void define_system_values();
 
 // Sets system/script/args to the process's command line, when the system object has that
-// field. May allocate.
+// field, and has the library's extract-boot-args split it into system/options/boot and args.
+// May allocate.
 void fill_process_fields();
 
 }  // namespace boot

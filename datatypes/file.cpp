@@ -1,7 +1,7 @@
 // file!: mold (bare after "%" when the path reads back as one token, else in double quotes
-// with caret escapes) and the POSIX form of a path. Relies on url! for the text
-// helpers and on the rooting rule (runtime/gc.h): a path is read into C++ memory before the
-// output grows.
+// with caret escapes), the POSIX form of a path, and the file actions over the file service
+// (datatypes/io.h). Relies on url! for the text helpers and on the rooting rule (runtime/gc.h):
+// a path is read into C++ memory before the output grows.
 #include "datatypes/file.h"
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include "datatypes/string.h"
 #include "datatypes/url.h"
 #include "platform/os/platform.h"
+#include "runtime/throw.h"
 #include "runtime/unicode.h"
 
 namespace file {
@@ -86,5 +87,15 @@ Cell* write(Cell* target, Cell* data, const action::WriteOptions& options) {
                                       .lines = options.lines});
   return stack::push_copy(constants::unset);
 }
+
+Cell* delete_(Cell* path) { return stack::push_copy(logic::make(io::delete_file(*path))); }
+
+Cell* rename(Cell* from, Cell* to) {
+  // A URL as the new name would be taken as a local path: only files are renamed to files.
+  if (cell::type_of(*to) != TYPE_FILE) rt::fire_error("script", "invalid-arg", to);
+  return stack::push_copy(logic::make(io::rename_file(*from, *to)));
+}
+
+Cell* query(Cell* path) { return io::file_modified_date(*path); }
 
 }  // namespace file

@@ -30,4 +30,12 @@ int32_t mold(Cell* value, Cell* out, action::MoldOptions options, Cell* arg, int
 Cell* read(Cell* source, const action::ReadOptions& options);
 Cell* write(Cell* target, Cell* data, const action::WriteOptions& options);
 
+// delete, rename and query of a file!: delete removes a file, or an empty directory when the
+// path ends in "/"; rename gives the file or directory the new name (a file!), never over an
+// existing one; both answer true or false. query gives the date! of the last change (UTC) or
+// none! when nothing has the name.
+Cell* delete_(Cell* path);
+Cell* rename(Cell* from, Cell* to);
+Cell* query(Cell* path);
+
 }  // namespace file

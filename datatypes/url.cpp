@@ -347,7 +347,8 @@ Cell* write(Cell* target, Cell* data, const action::WriteOptions& options) {
 
 Cell* open(Cell* url, const action::OpenOptions& options) { return open_port(*url, true, options); }
 
-// url! and file! share their row but for these entries; sort and trim stay unsupported.
+// url! and file! share their row but for these entries (the rest, from delete on, in slot
+// order); sort and trim stay unsupported.
 template <class... Io>
 void register_row(uint8_t id, datatype::Entry make, datatype::Entry to, datatype::Entry mold,
                   datatype::Entry eval_path, Io... io) {
@@ -360,7 +361,7 @@ void register_row(uint8_t id, datatype::Entry make, datatype::Entry to, datatype
        inherit<FIND>(), inherit<HEAD>(), inherit<HEAD_Q>(), inherit<INDEX_Q>(), inherit<INSERT>(),
        inherit<LENGTH_Q>(), inherit<MOVE>(), inherit<NEXT>(), inherit<PICK>(), inherit<POKE>(),
        inherit<REMOVE>(), inherit<REVERSE>(), inherit<SELECT>(), inherit<SKIP>(), inherit<SWAP>(),
-       inherit<TAIL>(), inherit<TAIL_Q>(), inherit<TAKE>(), inherit<MODIFY>(), io...});
+       inherit<TAIL>(), inherit<TAIL_Q>(), inherit<TAKE>(), io...});
 }
 
 void register_datatypes() {
@@ -368,9 +369,11 @@ void register_datatypes() {
   using datatype::act;
   using datatype::inherit;
   register_row(TYPE_URL, act<MAKE>(make), act<TO>(to), act<MOLD>(mold), act<EVAL_PATH>(eval_path),
-               act<OPEN>(open), act<READ>(read), act<WRITE>(write));
+               inherit<MODIFY>(), act<OPEN>(open), act<READ>(read), act<WRITE>(write));
   register_row(TYPE_FILE, inherit<MAKE>(), inherit<TO>(), act<MOLD>(file::mold),
-               inherit<EVAL_PATH>(), act<READ>(file::read), act<WRITE>(file::write));
+               inherit<EVAL_PATH>(), act<DELETE>(file::delete_), inherit<MODIFY>(),
+               act<QUERY>(file::query), act<READ>(file::read), act<RENAME>(file::rename),
+               act<WRITE>(file::write));
 }
 
 }  // namespace url

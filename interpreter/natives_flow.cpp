@@ -92,8 +92,17 @@ void do_value(const int32_t* refinements) {
       return stack::set_only_result(*stack::top_cell());
     case TYPE_ERROR:
       frames::throw_error(value);
-    case TYPE_FILE: case TYPE_URL:
-      cell::fire_not_done();  // scripts from files: do-file, with the file and path functions
+    case TYPE_FILE: case TYPE_URL: {
+      // A script: the library's do-file reads it, checks its header and runs it in its own
+      // directory, with the /args value as its system/script/args.
+      const Cell name = word::from_c_string("do-file");
+      const Cell* runner = word::push_value_checked(name);
+      if (cell::type_of(*runner) != TYPE_FUNCTION) cell::fire_not_done();
+      const Cell arguments[3] = {*value, constants::none,
+                                 refinements[1] >= 0 ? *arg(refinements[1]) : constants::none};
+      const Cell result = interp::call_function(name, *runner, arguments);
+      return stack::set_only_result(result);
+    }
     default:
       eval_single(*value);
       if (pending) return;

@@ -1,6 +1,6 @@
-// zel-run: runs a script without the GUI, for tests and benchmarks. `zel-run FILE` evaluates the
-// file (its `Zel [...]` header skipped), `zel-run -e CODE` evaluates CODE, `zel-run --version`
-// prints the version. print writes to standard output; an uncaught error prints its report to
+// zel-run: runs a script without the GUI, for tests and benchmarks. `zel-run FILE ARG...` runs
+// the script file as do does (in its own directory, system/options/args the ARGs), `zel-run -e
+// CODE ARG...` evaluates CODE, `zel-run --version` prints the version. print writes to standard output; an uncaught error prints its report to
 // standard error and exits with status 254.
 #include <cstdio>
 #include <cstring>
@@ -29,11 +29,12 @@ int main(int argc, char** argv) {
   std::string text;
   if (std::strcmp(argv[1], "-e") == 0) {
     if (argc < 3) return usage();
-    text = argv[2];
+    boot::set_script(argv[2]);
   } else if (!boot::read_script_file(argv[1], text)) {
     std::fprintf(stderr, "zel-run: cannot open %s\n", argv[1]);
     return 1;
+  } else {
+    boot::set_script_file();
   }
-  boot::set_script(std::move(text));
   return boot::entry(argc, argv, boot::run_script);
 }
