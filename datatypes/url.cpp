@@ -298,8 +298,7 @@ Cell* open_port(const Cell& url, bool open, const action::OpenOptions& flags) {
 Cell* read(Cell* source, const action::ReadOptions& options) {
   if (http_q(*source)) {
     // The HTTP request reads the whole resource: these refinements are refused, the defined answer.
-    // As for read: the request sends the whole data.
-  if (used(options.part) || used(options.seek) || used(options.as)) cell::fire_not_done();
+    if (used(options.part) || used(options.seek) || used(options.as)) cell::fire_not_done();
     const Cell method = word::from_c_string("get");
     return answered(io::http_request(method, *source, nullptr, nullptr, options.binary,
                                      options.lines, options.info),
@@ -314,6 +313,7 @@ Cell* write(Cell* target, Cell* data, const action::WriteOptions& options) {
     Cell* port = open_port(*target, false);
     return port::write(port, data, options);
   }
+  // As for read: the request sends the whole data.
   if (used(options.part) || used(options.seek) || used(options.as)) cell::fire_not_done();
   // [method [headers] data], each part but the method optional; any other value is the data
   // of a post.

@@ -3,10 +3,13 @@
 // nothing interrupts the rest of the process.
 #include "platform/os/http.h"
 
+#include "platform/os/platform.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <memory>
 #include <string_view>
 
@@ -67,6 +70,16 @@ bool equal_ascii_case(std::string_view a, std::string_view b) {
 
 long seconds_at_least_one(long milliseconds) { return std::max(1L, (milliseconds + 999) / 1000); }
 
+// ZEL_HTTP_TIMEOUT (milliseconds, more than 0) replaces both limits of every request, so that a
+// server that never answers is given up on within a test's time.
+long timeout_override() {
+  std::string text;
+  if (!get_env("ZEL_HTTP_TIMEOUT", text)) return 0;
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  return end != text.c_str() && *end == '\0' && value > 0 ? value : 0;
+}
+
 }  // namespace
 
 bool http_text_safe(const std::string& text) {
@@ -104,13 +117,16 @@ bool http_request(const HttpRequest& request, HttpResponse& response) {
   curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects);
-  if (request.connect_timeout > 0) {
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, request.connect_timeout);
+  const long forced = timeout_override();
+  const long connect_timeout = forced ? forced : request.connect_timeout;
+  const long idle_timeout = forced ? forced : request.idle_timeout;
+  if (connect_timeout > 0) {
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, connect_timeout);
   }
-  if (request.idle_timeout > 0) {
+  if (idle_timeout > 0) {
     // Less than one byte a second over the whole idle time ends the transfer.
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, seconds_at_least_one(request.idle_timeout));
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, seconds_at_least_one(idle_timeout));
   }
 
   // The method and the body. HEAD asks for no body; POST and the others send the body given

@@ -21,7 +21,8 @@ struct HttpRequest {
   std::vector<std::pair<std::string, std::string>> headers;
   std::optional<std::string> body;  // the bytes sent; absent: no body
   // Limits in milliseconds: reaching the server, and the longest wait for the next bytes
-  // while sending or receiving (0 for either: no limit).
+  // while sending or receiving (0 for either: no limit). The environment variable
+  // ZEL_HTTP_TIMEOUT (milliseconds) replaces both.
   long connect_timeout = 60000;
   long idle_timeout = 30000;
 };

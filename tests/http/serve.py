@@ -6,7 +6,7 @@ usage: serve.py RUNNER TABLE
 Starts an HTTP server on a free port of 127.0.0.1, and the same server over TLS with a
 certificate made for the run (self-signed, so no client that checks certificates accepts it),
 writes the table with every "@BASE@" and "@TLS@" replaced by their base URLs into a temporary
-file, runs RUNNER on it and exits with its status. The server's routes are the fixtures the
+file, runs RUNNER on it (with a request time limit of 3 seconds) and exits with its status. The server's routes are the fixtures the
 table reads and writes; nothing here reaches the network.
 """
 import http.server
@@ -18,6 +18,9 @@ import subprocess
 import sys
 import tempfile
 import threading
+
+# Set when the run ends: the requests that get no answer are let go then.
+finished = threading.Event()
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -80,6 +83,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.connection.shutdown(socket.SHUT_RDWR)
         elif path == "/hangup":
             self.connection.shutdown(socket.SHUT_RDWR)
+        elif path == "/silent":
+            # Reads the request and never answers: the client's time limit must end the wait.
+            self.close_connection = True
+            finished.wait()
         else:
             self.echo()
 
@@ -126,10 +133,13 @@ def main():
                  "ALL_PROXY"):
         env.pop(name, None)
     env["no_proxy"] = env["NO_PROXY"] = "127.0.0.1,localhost"
+    # Every response here comes at once: a short limit is only reached by /silent.
+    env["ZEL_HTTP_TIMEOUT"] = "3000"
     path = os.path.join(folder, os.path.basename(table))
     with open(path, "w", encoding="utf-8") as target:
         target.write(text)
     status = subprocess.call([runner, path], env=env)
+    finished.set()
     server.shutdown()
     tls.shutdown()
     shutil.rmtree(folder, ignore_errors=True)
