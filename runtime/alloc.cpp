@@ -432,6 +432,9 @@ void for_each_heap_series(void (*fn)(Series* s)) {
 }
 
 void init() {
+  // Started again in this process (tests): what the last runtime held is left to the process.
+  heap_series.clear();
+  for (NodeFrame& f : node_frames) f = NodeFrame{-1, -1, 0, 0, 0, false};
   memory = Memory{};
   memory.first_node_frame = memory.last_node_frame = memory.current_node_frame = -1;
   memory.first_frame_size = kFirstFrameSize;
