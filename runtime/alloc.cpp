@@ -434,6 +434,7 @@ void for_each_heap_series(void (*fn)(Series* s)) {
 void init() {
   // A runtime started again in a forked child inherits the former heap's frame records: the new
   // table knows none of them, so a stale node must read as not in use rather than fault.
+  heap_series.clear();  // the former runtime's tracked buffers are left to the process
   for (NodeFrame& f : node_frames) f = NodeFrame{-1, -1, 0, 0, 0, false};
   memory = Memory{};
   memory.first_node_frame = memory.last_node_frame = memory.current_node_frame = -1;

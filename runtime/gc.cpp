@@ -31,6 +31,7 @@ OwnerPass owner_pass{};
 constexpr int kMaxSweepHooks = 8;
 SweepHook sweep_hooks[kMaxSweepHooks];
 int sweep_hook_count = 0;
+bool forgetting = false;  // the side tables are being emptied: no node lives on
 
 using alloc::Series;
 using alloc::SeriesFrame;
@@ -390,7 +391,7 @@ void add_sweep_hook(SweepHook fn) {
 }
 
 bool is_marked(uint32_t node) {
-  return alloc::node_in_use(node) && (alloc::series_of(node)->flags & alloc::kMark);
+  return !forgetting && alloc::node_in_use(node) && (alloc::series_of(node)->flags & alloc::kMark);
 }
 
 bool active() { return collecting; }
@@ -458,6 +459,11 @@ void init() {
   cycles = 0;
   const char* stress_env = std::getenv("ZEL_GC_STRESS");
   set_stress(stress_env ? static_cast<uint32_t>(std::strtoul(stress_env, nullptr, 10)) : 0);
+  // A runtime started again in this process: the side tables still name the last one's nodes,
+  // which the new node table knows nothing of.
+  forgetting = true;
+  for (int i = 0; i < sweep_hook_count; i++) sweep_hooks[i]();
+  forgetting = false;
 }
 
 }  // namespace gc

@@ -39,7 +39,7 @@ TEST_F(Function, ValidateSpecFollowsTheGrammar) {
       {"a A", "script/dup-vars", 0},
       {"a /b /A", "script/dup-vars", 0},
       {"[trace 1] a", "script/bad-func-def", 0},
-      {"a [trace]", "script/no-value", 0},  // only the first block holds attributes
+      {"a [trace]", "script/invalid-type-spec", 0},  // only the first block holds attributes (trace: a function)
       {"a [integer!] [string!]", "script/bad-func-def", 0},
       {"return: [integer!] a", "script/bad-func-def", 0},
       {"return: [integer!] \"doc\" a", "script/bad-func-def", 0},
