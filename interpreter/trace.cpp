@@ -177,6 +177,13 @@ void finish() {
   interp::pending = saved;
 }
 
+EventsScope* innermost_scope = nullptr;
+
+void set_tracing(bool on) {
+  events = on && session ? mask : 0;
+  if (innermost_scope) innermost_scope->saved = events;
+}
+
 void run_function(const Cell& function_in) {
   const Cell function = function_in;
   gc::Guard keep_function(function);

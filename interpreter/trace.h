@@ -86,10 +86,24 @@ Cell runtime_call(const Cell& name, const Cell& function, Run&& run);
 // Whether the runtime callback named so is traced; when it is, fires call.
 bool enter_runtime_call(const Cell& name, const Cell& function);
 void leave_runtime_call(const Cell& name, const Cell& result);
+struct EventsScope;
+extern EventsScope* innermost_scope;
 struct EventsScope {  // restores `events` however the scope ends
   uint32_t saved = events;
-  ~EventsScope() { events = saved; }
+  EventsScope* outer = innermost_scope;
+  EventsScope() { innermost_scope = this; }
+  ~EventsScope() {
+    events = saved;
+    innermost_scope = outer;
+  }
+  EventsScope(const EventsScope&) = delete;
+  EventsScope& operator=(const EventsScope&) = delete;
 };
+
+// Turns tracing on (the session's events; nothing outside a session) or off for the rest of the
+// code that called the function asking: the innermost scope, that function's own, is made to
+// restore the new setting when it returns.
+void set_tracing(bool on);
 
 template <class Run>
 Cell runtime_call(const Cell& name, const Cell& function, Run&& run) {

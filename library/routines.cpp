@@ -256,6 +256,11 @@ void collect_calls() {
 
 void tracing_q() { result(logic::make(trace::events != 0)); }
 
+void trace_mode() {
+  trace::set_tracing(!logic::falsy(*arg(0)));
+  result(constants::none);
+}
+
 void write_stdout() {
   io::write_file_path(nullptr, *arg(0));
   result(constants::unset);
@@ -353,6 +358,7 @@ constexpr Row kRows[] = {
     {"frame-index?", R"s([return: [integer!]])s", frame_index_q, true},
     {"collect-calls", R"s([blk [block!]])s", collect_calls, true},
     {"tracing?", R"s([return: [logic!]])s", tracing_q, true},
+    {"trace-mode", R"s(["Internal Use Only" on [logic!]])s", trace_mode, false},
     {"write-stdout", R"s(["Write data to STDOUT" data [any-type!]])s", write_stdout, true},
     {"png-encode", R"s([image [any-type!] where [any-type!]])s", image_encode<image_codec::kPng>, false},
     {"jpeg-encode", R"s([image [any-type!] where [any-type!]])s", image_encode<image_codec::kJpeg>, false},
