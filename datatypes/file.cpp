@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/io.h"
 #include "datatypes/stack.h"
@@ -76,12 +77,16 @@ void to_os_path(const Cell& source, const Cell& destination, bool full) {
   for (char32_t c : path) string::append_char(cell::series_node(destination), uint32_t(c));
 }
 
+// Text encodings (/as) and access lists (/allow) are no file options: internal/not-done is their
+// defined answer, not a gap.
 Cell* read(Cell* source, const action::ReadOptions& options) {
+  if (options.as) cell::fire_not_done();
   return io::read_file_path(*source, {.part = options.part, .seek = options.seek,
                                       .binary = options.binary, .lines = options.lines});
 }
 
 Cell* write(Cell* target, Cell* data, const action::WriteOptions& options) {
+  if (options.allow || options.as) cell::fire_not_done();
   io::write_file_path(target, *data, {.part = options.part, .seek = options.seek,
                                       .binary = options.binary, .append = options.append,
                                       .lines = options.lines});
