@@ -566,8 +566,8 @@ void gather_args(Gathering& g) {
 // not provide raises no-arg with the slot's name for it.
 void conform_to_signature(Gathering& g) {
   const Signature& signature = signature_of(g.callable);
-  // Unreachable while every native with code has its start-up definition (the build checks the
-  // lists); kept for natives defined later by the library.
+  // Unreached: every native with code has its start-up definition (the build checks the lists),
+  // and the library defines no natives of its own.
   if (!signature.known) cell::fire_not_done();
   const auto own = groups_of(cells_of(g.cache), cell_count(g.cache));
   const auto slot = groups_of(signature.entries.data(), uint32_t(signature.entries.size()));

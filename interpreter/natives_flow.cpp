@@ -97,7 +97,9 @@ void do_value(const int32_t* refinements) {
       // directory, with the /args value as its system/script/args.
       const Cell name = word::from_c_string("do-file");
       const Cell* runner = word::push_value_checked(name);
-      if (cell::type_of(*runner) != TYPE_FUNCTION) cell::fire_not_done();
+      // do-file is the library's; a program that set the word to something else cannot run
+      // scripts any more.
+      if (cell::type_of(*runner) != TYPE_FUNCTION) rt::fire_error("script", "invalid-arg", runner);
       const Cell arguments[3] = {*value, constants::none,
                                  refinements[1] >= 0 ? *arg(refinements[1]) : constants::none};
       const Cell result = interp::call_function(name, *runner, arguments);

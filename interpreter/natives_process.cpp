@@ -104,7 +104,8 @@ void put_captured(const Cell& target, const std::string& captured) {
 void call(const int32_t* refinements) {
   enum { WAIT, SHOW, CONSOLE, SHELL, INPUT, OUTPUT, ERROR };
   auto present = [refinements](int r) { return refinements[r] >= 0; };
-  // The console's own streams come with the graphical console (the console issues).
+  // /console runs the program on the console's own streams: they come with the graphical
+  // console, which is not built yet.
   if (present(CONSOLE)) rt::fire_error("internal", "not-done");
   Cell command = *stack::arg(0);
   if (string::rest_length(command) == 0) return stack::set_only_result(integer::make(0));
