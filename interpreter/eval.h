@@ -14,6 +14,8 @@
 // evaluator turns such a C++ throw back into a pending exit where it calls a native.
 #pragma once
 #include <cstdint>
+#include <span>
+#include <string_view>
 
 #include "datatypes/context.h"
 #include "datatypes/stack.h"
@@ -93,6 +95,11 @@ void skip_header(Cell* block);
 // frame named <body>. An empty block gives unset!. keep: the result goes to the caller's
 // arguments[0]; else it stays as the caller's newest cell.
 void eval_block(const Cell& block, bool keep);
+
+// Evaluates source text followed by the values, each quoted (it stays data: a paren, a function),
+// as one block; the result is the newest cell on the data stack. For C++ that runs library code
+// (`system/codecs/png/encode: value`, `read/binary file`). May allocate.
+Cell* eval_text_with(std::string_view code, std::span<const Cell> values);
 
 // Evaluates the whole block (from its head index) in the innermost frame, above its cells: the
 // value goes to the frame's arguments[0] (top = arguments + 1). For natives that run a block

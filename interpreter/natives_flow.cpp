@@ -149,13 +149,8 @@ void expand_directives(const Cell& value) {
   const uint8_t type = cell::type_of(value);
   if (type != TYPE_BLOCK && type != TYPE_PAREN && type != TYPE_HASH) return;
   Cell* const base = stack::top;
-  static constexpr char kCall[] = "preprocessor/expand quote";  // a paren is data here
-  Cell* code = stack::push_copy(constants::none);
-  lexer::scan(code, reinterpret_cast<const uint8_t*>(kCall), sizeof kCall - 1, lexer::Mode{},
-              nullptr, nullptr, nullptr);
-  block::append_cell(*code, value);
-  block::append_cell(*code, constants::none);
-  interp::eval_block(*code, false);
+  const Cell arguments[2] = {value, constants::none};
+  interp::eval_text_with("preprocessor/expand", arguments);
   stack::top = base;
 }
 

@@ -291,23 +291,12 @@ void zelbin_encode() {
   result(logic::falsy(*arg(1)) ? *zelbin::encode_plain(value) : *zelbin::encode_compact(value));
 }
 
-// Evaluates `code value` (code: source text of a function call missing its last argument) and
-// returns the result on the data stack.
-Cell* push_call_with(const char* code, const Cell& value) {
-  Cell* block = stack::push_copy(constants::none);
-  lexer::scan(block, reinterpret_cast<const uint8_t*>(code), std::strlen(code), lexer::Mode{},
-              nullptr, nullptr, nullptr);
-  block::append_cell(*block, value);
-  interp::eval_block(*block, false);
-  return stack::top_cell();
-}
-
 // A file or URL is read first. A stream of a single value gives that value, else the block of
 // them. No stream is ten bytes or fewer (its header alone is eight, and a value takes more).
 void zelbin_decode() {
   Cell* data = arg(0);
   if (cell::type_of(*data) == TYPE_FILE || cell::type_of(*data) == TYPE_URL) {
-    data = push_call_with("read/binary", *data);
+    data = interp::eval_text_with("read/binary", {data, 1});
   }
   if (cell::type_of(*data) != TYPE_BINARY || binary::rest_length(*data) <= 10) {
     rt::fire_error("script", "invalid-data", data);
@@ -529,14 +518,8 @@ Cell* make_value(int32_t entry) {
 void bind_fields() {
   Cell* const top = stack::top;
   for (const Field& field : kFields) {
-    // The code `path: quote routine-value`, evaluated (the routine itself would be called).
-    const std::string text = std::string(field.path) + " quote";
-    Cell* code = stack::push_copy(constants::none);
-    lexer::scan(code, reinterpret_cast<const uint8_t*>(text.data()), text.size(), lexer::Mode{},
-                nullptr, nullptr, nullptr);
     Cell* value = make_value(entry_of(field.routine));
-    block::append_cell(*code, *value);
-    interp::eval_block(*code, false);
+    interp::eval_text_with(field.path, {value, 1});
     stack::top = top;
   }
 }
