@@ -28,12 +28,12 @@ inline uint32_t cell_index(const Cell* c) { return static_cast<uint32_t>(c - bot
 // The slow end of push_new: a full data stack raises stack-overflow.
 [[noreturn]] void overflow();
 
-inline Cell* push_new() {  // the cell at top (contents left to the caller)
+[[gnu::always_inline]] inline Cell* push_new() {  // the cell at top (contents left to the caller)
   Cell* c = top++;
   if (top >= end) [[unlikely]] overflow();
   return c;
 }
-inline Cell* push_copy(const Cell& value) {
+[[gnu::always_inline]] inline Cell* push_copy(const Cell& value) {
   Cell copy = value;  // the value may be the cell at top
   Cell* c = push_new();
   *c = copy;

@@ -859,6 +859,29 @@ void make_native_cache(const Cell& callable) {
   signature.known = true;
 }
 
+IntegerOp integer_op_of(const Cell& callable) {
+  const uint32_t index = native::index_of(callable);
+  if (cell::type_of(callable) == TYPE_ACTION) {
+    switch (index) {
+      case action::ADD: return IntegerOp::kAdd;
+      case action::SUBTRACT: return IntegerOp::kSubtract;
+      case action::MULTIPLY: return IntegerOp::kMultiply;
+      case action::REMAINDER: return IntegerOp::kRemainder;
+      default: return IntegerOp::kNone;
+    }
+  }
+  if (cell::type_of(callable) != TYPE_NATIVE) return IntegerOp::kNone;
+  switch (index) {  // the comparison natives, as integer_compare answers
+    case natives::EQUAL_Q: case natives::STRICT_EQUAL_Q: return IntegerOp::kEqual;
+    case natives::NOT_EQUAL_Q: return IntegerOp::kNotEqual;
+    case natives::LESSER_Q: return IntegerOp::kLesser;
+    case natives::GREATER_Q: return IntegerOp::kGreater;
+    case natives::LESSER_OR_EQUAL_Q: return IntegerOp::kLesserOrEqual;
+    case natives::GREATER_OR_EQUAL_Q: return IntegerOp::kGreaterOrEqual;
+    default: return IntegerOp::kNone;
+  }
+}
+
 // The float action's IEEE arithmetic (an infinity or NaN, never an error), computed here.
 bool float_operator(const Cell& callable, const Cell& left, const Cell& right, Cell* result) {
   const uint8_t right_type = cell::type_of(right);

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+#include "datatypes/constants.h"
+#include "datatypes/integer.h"
 #include "interpreter/eval.h"
 #include "runtime/cell.h"
 
@@ -105,6 +107,37 @@ Cell call_back(const Cell& name, const Cell& function, std::span<Cell> arguments
 // other operands, and the cases that raise an error).
 bool integer_operator(const Cell& callable, const Cell& left, const Cell& right, Cell* result);
 bool float_operator(const Cell& callable, const Cell& left, const Cell& right, Cell* result);
+// The operators over two integers that need no overflow path beyond giving up, by code: what
+// a plan keeps for an operator so that it computes them without looking at the callable.
+enum class IntegerOp : uint8_t { kNone, kAdd, kSubtract, kMultiply, kRemainder, kEqual, kNotEqual,
+                                 kLesser, kGreater, kLesserOrEqual, kGreaterOrEqual };
+IntegerOp integer_op_of(const Cell& callable);
+// The integer operator's result, as integer_operator gives it; false when an operand is no
+// integer or the result needs the action (overflow, division by zero).
+[[gnu::always_inline]] inline bool integer_op(IntegerOp op, const Cell& left, const Cell& right,
+                                              Cell* result) {
+  if (cell::type_of(left) != TYPE_INTEGER || cell::type_of(right) != TYPE_INTEGER) return false;
+  const int32_t a = integer::get_value(left), b = integer::get_value(right);
+  int32_t r;
+  switch (op) {
+    case IntegerOp::kAdd: if (__builtin_add_overflow(a, b, &r)) return false; break;
+    case IntegerOp::kSubtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
+    case IntegerOp::kMultiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
+    case IntegerOp::kRemainder:
+      if (b == 0 || (b == -1 && a == INT32_MIN)) return false;
+      r = a % b;
+      break;
+    case IntegerOp::kEqual: *result = logic::make(a == b); return true;
+    case IntegerOp::kNotEqual: *result = logic::make(a != b); return true;
+    case IntegerOp::kLesser: *result = logic::make(a < b); return true;
+    case IntegerOp::kGreater: *result = logic::make(a > b); return true;
+    case IntegerOp::kLesserOrEqual: *result = logic::make(a <= b); return true;
+    case IntegerOp::kGreaterOrEqual: *result = logic::make(a >= b); return true;
+    default: return false;
+  }
+  *result = integer::make(r);
+  return true;
+}
 inline bool number_operator(const Cell& callable, const Cell& left, const Cell& right,
                             Cell* result) {
   if (cell::type_of(left) == TYPE_INTEGER) {

@@ -21,6 +21,7 @@
 #include "interpreter/call.h"
 #include "interpreter/eval.h"
 #include "interpreter/frames.h"
+#include "interpreter/natives.h"
 #include "runtime/gc.h"
 
 namespace plan {
@@ -37,6 +38,18 @@ using interp::Feed;
 using interp::pending;
 
 enum Kind : uint8_t { kConst, kLitWord, kGetWord, kWord, kCall, kSetWord, kParen, kInfix, kPath };
+// The conditional natives, whose branch a planned call runs as the native would, without
+// entering it.
+enum Branch : uint8_t { kNoBranch, kIf, kUnless, kEither };
+Branch branch_of(const Cell& callable) {
+  if (cell::type_of(callable) != TYPE_NATIVE) return kNoBranch;
+  switch (native::index_of(callable)) {
+    case natives::IF: return kIf;
+    case natives::UNLESS: return kUnless;
+    case natives::EITHER: return kEither;
+    default: return kNoBranch;
+  }
+}
 
 struct Node {
   Kind kind = kConst;
@@ -48,6 +61,8 @@ struct Node {
   // node is never computed in place.
   mutable bool not_pure = false;
   uint8_t arity = 0;               // kCall: arguments
+  interp::IntegerOp integer_op = interp::IntegerOp::kNone;  // kInfix: its function's, if any
+  Branch branch = kNoBranch;       // kCall: a conditional whose branch the walk runs itself
   const interp::CallInfo* info = nullptr;  // kCall, kInfix (checked to still describe it)
   // The value cell of the node's word (kWord, kCall, kInfix) in a context whose values are a
   // series, while no buffer has been relocated since it was found.
@@ -82,6 +97,7 @@ struct Plan {
   bool made = false;
   uint64_t checked = 0;  // epoch when the whole block was last found unchanged
   std::vector<Cell> cells;        // the block's cells when planned
+  uint32_t length = 0;            // their count
   std::vector<Node*> statements;  // by start position: null until planned
   std::deque<Node> nodes;
 };
@@ -204,6 +220,7 @@ struct Planner {
           node->guard = callable;
           node->info = &info;
           node->arity = info.arity;
+          node->branch = branch_of(callable);
           for (uint32_t a = 0; a < info.arity; a++) {
             node->kids[a] = expression(false);
             if (failed) return nullptr;
@@ -265,6 +282,7 @@ struct Planner {
       node->cell = plan.cells[i];
       node->guard = op;
       node->function = function;
+      node->integer_op = interp::integer_op_of(function);
       node->info = &info;
       node->kids[0] = left;
       i++;
@@ -332,7 +350,7 @@ struct Walk {
   return true;
 }
 // ... where the node starts.
-inline bool usable(Walk& w, const Node* node) { return usable_at(w, node->start); }
+[[gnu::always_inline]] inline bool usable(Walk& w, const Node* node) { return usable_at(w, node->start); }
 
 void run(Walk& w, const Node* node, bool no_infix);
 inline Plan* plan_for(uint32_t node, uint32_t index);
@@ -378,17 +396,18 @@ bool pure_value(const Node* node, Cell* out, uint32_t depth = 0) {
         operands[k] = &room[k];
       }
       if (!interp::same_callable(*word_value_of(node), node->guard)) return false;
-      return interp::number_operator(node->function, *operands[0], *operands[1], out);
+      return interp::integer_op(node->integer_op, *operands[0], *operands[1], out) ||
+             interp::number_operator(node->function, *operands[0], *operands[1], out);
     }
     case kParen: {
       // One expression filling the paren; its plan holds when the epoch says so.
       if (depth > 8) return false;
       Plan* inner = plan_for(cell::series_node(node->cell), cell::series_index(node->cell));
       const uint32_t start = cell::series_index(node->cell);
-      if (!inner || start >= inner->cells.size() || inner->checked != epoch) return false;
+      if (!inner || start >= inner->length || inner->checked != epoch) return false;
       const Node* statement = statement_at(*inner, start);
       if (statement == &general_statement || statement->check_after ||
-          statement->end != inner->cells.size()) {
+          statement->end != inner->length) {
         node->not_pure = true;  // a paren's cell names the same block while the plan holds
         return false;
       }
@@ -452,7 +471,7 @@ inline void look_after(Walk& w, const Node* node, bool no_infix) {
 
 // A literal, or a word holding data, that the walk stands on with nothing to look for after it:
 // its value, without a nested run. Null when it is anything else.
-inline const Cell* plain_leaf(Walk& w, const Node* node) {
+[[gnu::always_inline]] inline const Cell* plain_leaf(Walk& w, const Node* node) {
   if (node->check_after || !usable(w, node)) return nullptr;
   return pure_leaf(node);
 }
@@ -486,6 +505,26 @@ bool run_paren(const Node* node) {
   base[-1] = *base;
   stack::top = base;
   return true;
+}
+
+// What if, unless and either do once their frame holds their arguments: the chosen block is
+// evaluated in that frame, or none is the value; then the frame closes, the value pushed.
+void run_branch(Branch branch) {
+  const Cell* arguments = stack::args;
+  const Cell* chosen;
+  switch (branch) {
+    case kIf: chosen = logic::falsy(arguments[0]) ? nullptr : &arguments[1]; break;
+    case kUnless: chosen = logic::falsy(arguments[0]) ? &arguments[1] : nullptr; break;
+    default: chosen = &arguments[logic::strict_true(arguments[0]) ? 1 : 2]; break;
+  }
+  if (!chosen) {
+    stack::set_only_result(constants::none);
+  } else {
+    const Cell block = *chosen;
+    interp::absorb_exits([&] { interp::eval_block_in_frame(block); });
+    if (pending) return;
+  }
+  frames::unwind();
 }
 
 [[gnu::noinline]] void run_call(Walk& w, const Node* node) {
@@ -523,6 +562,7 @@ bool run_paren(const Node* node) {
     if (pending) return;
     interp::check_lean_arg(*info, callable, node->cell, a, stack::top - 1);
   }
+  if (node->branch != kNoBranch) return run_branch(node->branch);
   interp::lean_finish(*info, callable, true, false);
 }
 
@@ -572,7 +612,8 @@ bool run_paren(const Node* node) {
     const Cell* value = right->kind == kConst ? &right->cell : word_value_of(right);
     const uint8_t type = cell::type_of(*value);
     if ((type == TYPE_INTEGER || type == TYPE_FLOAT) &&
-        interp::number_operator(node->function, *operand, *value, operand)) {
+        (interp::integer_op(node->integer_op, *operand, *value, operand) ||
+         interp::number_operator(node->function, *operand, *value, operand))) {
       w.feed.index = right->end;
       stack::top = operand + 1;
       return;
@@ -739,7 +780,8 @@ Plan* plan_for_slow(uint32_t node, uint32_t index) {
   plan.made = true;
   const Cell* cells = cell::cells_of(node);
   plan.cells.assign(cells, cells + cell::cell_count(node));
-  plan.statements.assign(plan.cells.size(), nullptr);
+  plan.length = uint32_t(plan.cells.size());
+  plan.statements.assign(plan.length, nullptr);
   plan.nodes.clear();
   plan.checked = epoch;
   return &plan;
@@ -750,7 +792,7 @@ Plan* plan_for_slow(uint32_t node, uint32_t index) {
 // plan holds there, else by the general evaluator.
 void step(Walk& w) {
   Plan* plan = w.plan;
-  const uint32_t length = uint32_t(plan->cells.size());
+  const uint32_t length = plan->length;
   Node* statement = nullptr;
   if (!w.stale && w.feed.index < length) {
     statement = plan->statements[w.feed.index];
@@ -784,7 +826,7 @@ void step(Walk& w) {
 
 // Whether the walk is at the block's tail: the copy's while it holds, else the live block's.
 inline bool at_tail(const Walk& w) {
-  if (!w.stale && w.checked == epoch) return w.feed.index >= w.plan->cells.size();
+  if (!w.stale && w.checked == epoch) return w.feed.index >= w.plan->length;
   return !interp::feed_cell(w.feed);
 }
 
@@ -792,7 +834,7 @@ inline bool at_tail(const Walk& w) {
 // dropped); true when an exit is pending.
 bool walk_statements(Plan* plan, const Cell& block, Cell* base) {
   const uint32_t start = cell::series_index(block);
-  if (start >= plan->cells.size()) {
+  if (start >= plan->length) {
     stack::top = base;
     stack::push_copy(constants::unset);
     return false;
