@@ -74,6 +74,20 @@ inline Cell* word_value(const Cell& word) {
   return context::word_value_cell(word);
 }
 
+// context::write_word with its most common case inline (a loop sets its word once per turn): a
+// resolved word of a context whose values are a block and whose words note no assignment.
+inline void write_word(Cell& word, const Cell& value) {
+  if (word::context_of(word) && word::index_of(word) != context::kUnresolved) {
+    const Cell* record = context::context_cell(word::context_of(word));
+    const uint32_t position = context::values_position_of(*record);
+    if (!(record->header & (context::kStackHeld | context::kKindMask)) && position) {
+      cell::cells_of(position)[word::index_of(word)] = value;
+      return;
+    }
+  }
+  context::write_word(word, value);
+}
+
 // The infix look-ahead: while the next cell names an operator, the value just produced (the cell
 // at `operand`) becomes the operator's first argument.
 void apply_operators(Feed& feed, Cell* operand, bool push);

@@ -164,7 +164,7 @@ void repeat(const int32_t*) {
   Cell* word = arg(0);
   frames::mark_loop(body_word());
   for (;;) {
-    context::write_word(*word, *counter);
+    interp::write_word(*word, *counter);
     LoopExit exit = run_body(body);
     if (exit == LoopExit::kBreak) break;
     if (exit == LoopExit::kOther) return;

@@ -52,7 +52,7 @@ bool next_single(Cell* word, Cell* series) {
     value = pick_element(*series, 1);
   }
   // A word bound to its context learns its index in the stack cell, once.
-  context::write_word(*word, value);
+  interp::write_word(*word, value);
   move_index(series, 1);
   return true;
 }

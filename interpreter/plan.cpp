@@ -127,8 +127,7 @@ void retire(std::unique_ptr<Plan>& slot) {
   slot.reset();
 }
 
-void release(Plan* plan) {
-  if (--plan->users || !plan->retired) return;
+[[gnu::noinline]] void drop_retired(Plan* plan) {
   for (auto& retired : retired_plans) {
     if (retired.get() == plan) {
       retired = std::move(retired_plans.back());
@@ -136,6 +135,10 @@ void release(Plan* plan) {
       return;
     }
   }
+}
+
+inline void release(Plan* plan) {
+  if (--plan->users == 0 && plan->retired) [[unlikely]] drop_retired(plan);
 }
 
 struct Using {
@@ -457,6 +460,11 @@ inline void look_after(Walk& w, const Node* node, bool no_infix) {
     if (!node->check_after) return;
     // The word after it was no operator when planned: one still is not, most often.
     if (usable_at(w, node->end)) {
+      // The cache is kept only for a context with values, while no buffer has moved.
+      if (node->after_relocations == alloc::relocations && node->after_cell) {
+        if (cell::type_of(*node->after_cell) != TYPE_OP) return;
+        return interp::apply_operators(w.feed, stack::top - 1, true);
+      }
       const Cell& word = w.plan->cells[node->end];
       if (word::context_of(word) && word::index_of(word) != context::kUnresolved &&
           context::has_values(word::context_of(word)) &&

@@ -321,7 +321,53 @@ Series* move_series_buffer(uint32_t node, uint32_t new_capacity) {
   return fresh;
 }
 
+namespace {
+
+// A big block's buffer grown where the system can (its mapping remapped, the bytes kept without
+// a copy, no page of it touched again): how a block or string appended to without end grows.
+// Null when the buffer is not a big block whose data starts at its head: expand_series copies.
+Series* grow_big_block(uint32_t node, uint32_t new_capacity) {
+  Series* s = series_of(node);
+  if (!(s->flags & kBig) || (s->flags & kOnHeap) || s->head != 0) return nullptr;
+  const uint64_t capacity = new_capacity ? new_capacity : uint64_t(s->capacity) * 2;
+  if (capacity > kMaxCapacity) out_of_memory();
+  const uint32_t unit = s->unit();
+  const uint32_t size = align16(capacity / unit * unit);
+  if (size <= s->capacity) return nullptr;
+  // The allocation's usual chances to collect (a collection may move the block: stress mode).
+  if (gc::stress_due()) gc::collect();
+  gc::collect_if_enabled();
+  s = series_of(node);
+  if (!(s->flags & kBig) || s->head != 0) return nullptr;
+  auto* block = reinterpret_cast<BigBlock*>(s) - 1;
+  const size_t need = size_t(size) + kBufferOverhead;
+  const size_t mapped = round_to_pages(sizeof(BigBlock) + need);
+  const size_t was_mapped = block->mapped;  // the old address is gone once it moves
+  void* grown = nullptr;
+  if (rt::catch_codes(rt::kCatchVirtualMemory, [&] {
+        grown = platform::virtual_grow(block, was_mapped, mapped);
+      })) {
+    out_of_memory();
+  }
+  memory.total += mapped - was_mapped;
+  block = static_cast<BigBlock*>(grown);
+  block->size = need;
+  block->mapped = mapped;
+  if (block->prev) block->prev->next = block;
+  else memory.first_big = block;
+  if (block->next) block->next->prev = block;
+  else memory.last_big = block;
+  s = block->series();
+  s->capacity = size;
+  node_table[node] = reinterpret_cast<uintptr_t>(s);
+  relocations++;
+  return s;
+}
+
+}  // namespace
+
 Series* expand_series(uint32_t node, uint32_t new_capacity) {
+  if (Series* grown = grow_big_block(node, new_capacity)) return grown;
   auto [old, fresh] = relink(node, new_capacity);
   copy_from_head(old, fresh);
   give_up(old);

@@ -39,6 +39,12 @@ void virtual_free(void* address, size_t size) {
   if (munmap(address, size) != 0) throw rt::Throw{rt::kThrowReleaseRefused};
 }
 
+void* virtual_grow(void* address, size_t old_size, size_t new_size) {
+  void* p = mremap(address, old_size, new_size, MREMAP_MAYMOVE);
+  if (p == MAP_FAILED) throw rt::Throw{rt::kThrowCommitRefused};
+  return p;
+}
+
 // --- Directory and environment -------------------------------------------------------------
 
 std::string get_current_dir() {

@@ -22,6 +22,9 @@ void* virtual_alloc(size_t size, bool executable = false);
 // Releases what virtual_alloc gave (size as asked); a refusal throws
 // rt::Throw{rt::kThrowReleaseRefused}.
 void virtual_free(void* address, size_t size);
+// Grows a mapping that virtual_alloc gave (sizes as asked), perhaps to another address, keeping
+// its bytes without copying them; a refusal throws kThrowCommitRefused.
+void* virtual_grow(void* address, size_t old_size, size_t new_size);
 
 std::string get_current_dir();  // UTF-8; empty when the system cannot tell
 bool set_current_dir(const char* path);
