@@ -221,7 +221,7 @@ void reduce(const int32_t* refinements) {
   const uint32_t start_length = cell_count(cell::series_node(*out.series));
   interp::Feed feed{value, cell::series_index(value), interp::kToTail};
   while (interp::feed_cell(feed)) {
-    interp::eval_expression(feed, {.push = true});
+    if (trace::events || !plan::eval_statement(feed)) interp::eval_expression(feed, {.push = true});
     if (pending) return;
     // The value stays pushed while it is added: adding may grow the output.
     Cell* result = stack::top_cell();

@@ -876,6 +876,16 @@ bool walk_in_frame(const Cell& block) {
   return true;
 }
 
+bool eval_statement(Feed& feed) {
+  Plan* plan = plan_for(cell::series_node(feed.block), feed.index);
+  if (!plan || feed.index >= plan->length) return false;
+  Using using_plan(plan);
+  Walk w{feed, plan, epoch, 0};
+  step(w);
+  feed.index = w.feed.index;
+  return true;
+}
+
 bool run_block(const Cell& block, bool keep) {
   Plan* plan = plan_for(cell::series_node(block), cell::series_index(block));
   if (!plan) return false;

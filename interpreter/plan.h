@@ -24,6 +24,10 @@
 
 #include "runtime/cell.h"
 
+namespace interp {
+struct Feed;
+}
+
 namespace plan {
 
 // Counts the runs of code that may change a block's cells.
@@ -49,6 +53,11 @@ bool run_block(const Cell& block, bool keep);
 // plan; the value goes to the frame's arguments[0] (top = arguments + 1). The frame's cells (or
 // those below it) must keep the block alive. False, nothing done, when the block has no plan yet.
 bool walk_in_frame(const Cell& block);
+
+// One expression of the feed's block from its position, as eval_expression evaluates it (its
+// value pushed, the feed moved past it), when the block has a plan; false, nothing done, when
+// it has none yet or the position is at its tail. The evaluation position is left as it is.
+bool eval_statement(interp::Feed& feed);
 
 // Drops every plan that no walk is using (tests); the others go when their walks end.
 void clear();

@@ -161,6 +161,7 @@ Series* carve_big_block(uint32_t need) {
   gc::collect_if_enabled();
   size_t mapped;
   auto* block = static_cast<BigBlock*>(virtual_alloc(sizeof(BigBlock) + need, &mapped));
+  platform::allow_huge_pages(block, mapped);
   *block = BigBlock{nullptr, memory.last_big, need, mapped};
   if (memory.last_big) memory.last_big->next = block;
   else memory.first_big = block;
@@ -351,6 +352,7 @@ Series* grow_big_block(uint32_t node, uint32_t new_capacity) {
   }
   memory.total += mapped - was_mapped;
   block = static_cast<BigBlock*>(grown);
+  platform::allow_huge_pages(block, mapped);
   block->size = need;
   block->mapped = mapped;
   if (block->prev) block->prev->next = block;

@@ -39,6 +39,10 @@ void virtual_free(void* address, size_t size) {
   if (munmap(address, size) != 0) throw rt::Throw{rt::kThrowReleaseRefused};
 }
 
+void allow_huge_pages(void* address, size_t size) {
+  madvise(address, size, MADV_HUGEPAGE);  // only advice: refused or not, nothing changes
+}
+
 void* virtual_grow(void* address, size_t old_size, size_t new_size) {
   void* p = mremap(address, old_size, new_size, MREMAP_MAYMOVE);
   if (p == MAP_FAILED) throw rt::Throw{rt::kThrowCommitRefused};

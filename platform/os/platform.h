@@ -25,6 +25,9 @@ void virtual_free(void* address, size_t size);
 // Grows a mapping that virtual_alloc gave (sizes as asked), perhaps to another address, keeping
 // its bytes without copying them; a refusal throws kThrowCommitRefused.
 void* virtual_grow(void* address, size_t old_size, size_t new_size);
+// Lets the system back a mapping with huge pages: a large buffer filled a page at a time then
+// faults 2 MB at once (a page fault costs far more than zeroing the page).
+void allow_huge_pages(void* address, size_t size);
 
 std::string get_current_dir();  // UTF-8; empty when the system cannot tell
 bool set_current_dir(const char* path);
