@@ -51,6 +51,15 @@ Branch branch_of(const Cell& callable) {
   }
 }
 
+// Where a word's value was found, kept while no buffer has been relocated since: its value cell
+// in a context whose values are a series, or else the record of a context whose values are on
+// the data stack (a function's), which says where the running call's values are.
+struct ValueCache {
+  Cell* cell = nullptr;
+  const Cell* held_record = nullptr;
+  uint64_t relocations = 0;
+};
+
 struct Node {
   Kind kind = kConst;
   // The cell at `end` is a word: after this expression the general walk looks for an operator
@@ -64,13 +73,8 @@ struct Node {
   interp::IntegerOp integer_op = interp::IntegerOp::kNone;  // kInfix: its function's, if any
   Branch branch = kNoBranch;       // kCall: a conditional whose branch the walk runs itself
   const interp::CallInfo* info = nullptr;  // kCall, kInfix (checked to still describe it)
-  // The value cell of the node's word (kWord, kCall, kInfix) in a context whose values are a
-  // series, while no buffer has been relocated since it was found.
-  mutable Cell* value_cell = nullptr;
-  mutable uint64_t value_relocations = 0;
-  // check_after: the same for the word at `end`.
-  mutable Cell* after_cell = nullptr;
-  mutable uint64_t after_relocations = 0;
+  mutable ValueCache value;  // of the node's word (kWord, kCall, kInfix)
+  mutable ValueCache after;  // check_after: of the word at `end`
   uint32_t start = 0, end = 0;     // the cells it spans
   uint32_t op_at = 0;              // kInfix: the operator's word
   Cell cell{};                     // the cell at start (kInfix: the operator's word)
@@ -311,23 +315,36 @@ Node* statement_at(Plan& plan, uint32_t index) {
 
 // --- The planned walk ----------------------------------------------------------------------------
 
-// The value cell of the node's word (its cell): kept in the node while the buffers stay put.
-// A word's value cell, kept in `cache` while no buffer has been relocated since it was found
-// (words of a function's context, whose values move with each call, are looked up each time).
-[[gnu::always_inline]] inline Cell* cached_value(const Cell& word, Cell*& cache,
-                                                 uint64_t& relocations) {
-  if (relocations == alloc::relocations && cache) return cache;
+// The word's value cell found again (raising as word_value does), the cache filled.
+[[gnu::noinline]] Cell* cache_value(const Cell& word, ValueCache& cache) {
   Cell* value = interp::word_value(word);
+  cache = ValueCache{};
+  if (word::index_of(word) == context::kUnresolved) return value;
   const Cell* record = context::context_cell(word::context_of(word));
-  if (word::index_of(word) != context::kUnresolved &&
-      !(record->header & context::kStackHeld) && context::values_position_of(*record)) {
-    cache = value;
-    relocations = alloc::relocations;
+  if (record->header & context::kStackHeld) {
+    cache.held_record = record;
+  } else if (context::values_position_of(*record)) {
+    cache.cell = value;
+  } else {
+    return value;
   }
+  cache.relocations = alloc::relocations;
   return value;
 }
+[[gnu::always_inline]] inline Cell* cached_value(const Cell& word, ValueCache& cache) {
+  if (cache.relocations == alloc::relocations) [[likely]] {
+    if (cache.cell) return cache.cell;
+    if (cache.held_record) {
+      const uint32_t position = context::values_position_of(*cache.held_record);
+      if (position != context::kNoValues) {
+        return stack::bottom + position + word::index_of(word);
+      }
+    }
+  }
+  return cache_value(word, cache);
+}
 [[gnu::always_inline]] inline Cell* word_value_of(const Node* node) {
-  return cached_value(node->cell, node->value_cell, node->value_relocations);
+  return cached_value(node->cell, node->value);
 }
 
 struct Walk {
@@ -373,8 +390,12 @@ inline Plan* plan_for(uint32_t node, uint32_t index);
 // expression. False when the node is anything else or its guards fail; nothing has happened
 // then, and the caller evaluates the node its usual way. The walk must stand at the node with
 // the plan holding there: nothing in such an expression can change a block.
-bool pure_value(const Node* node, Cell* out, uint32_t depth = 0) {
-  if (node->not_pure) return false;
+bool compute_pure(const Node* node, Cell* out, uint32_t depth);
+// The test that most often decides, made before the call.
+[[gnu::always_inline]] inline bool pure_value(const Node* node, Cell* out, uint32_t depth = 0) {
+  return !node->not_pure && compute_pure(node, out, depth);
+}
+bool compute_pure(const Node* node, Cell* out, uint32_t depth) {
   switch (node->kind) {
     case kConst:
       *out = node->cell;
@@ -460,16 +481,16 @@ inline void look_after(Walk& w, const Node* node, bool no_infix) {
     if (!node->check_after) return;
     // The word after it was no operator when planned: one still is not, most often.
     if (usable_at(w, node->end)) {
-      // The cache is kept only for a context with values, while no buffer has moved.
-      if (node->after_relocations == alloc::relocations && node->after_cell) {
-        if (cell::type_of(*node->after_cell) != TYPE_OP) return;
-        return interp::apply_operators(w.feed, stack::top - 1, true);
-      }
       const Cell& word = w.plan->cells[node->end];
-      if (word::context_of(word) && word::index_of(word) != context::kUnresolved &&
-          context::has_values(word::context_of(word)) &&
-          cell::type_of(*cached_value(word, node->after_cell, node->after_relocations)) !=
-              TYPE_OP) {
+      // The word may have no value to look at (the general walk then raises or goes on).
+      const ValueCache& cache = node->after;
+      const bool cached = cache.relocations == alloc::relocations &&
+                          (cache.cell || (cache.held_record && context::values_position_of(
+                                                                   *cache.held_record) !=
+                                                                   context::kNoValues));
+      if ((cached || (word::context_of(word) && word::index_of(word) != context::kUnresolved &&
+                      context::has_values(word::context_of(word)))) &&
+          cell::type_of(*cached_value(word, node->after)) != TYPE_OP) {
         return;
       }
     }
