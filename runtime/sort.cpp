@@ -333,4 +333,36 @@ std::vector<uint32_t> sorted_order_by_keys(const std::vector<int32_t>& keys, boo
   return order;
 }
 
+void radix_sort(std::vector<uint32_t>& keys) {
+  size_t n = keys.size();
+  if (n < 2) return;
+  std::vector<size_t> counts(4 * 256, 0);
+  for (uint32_t k : keys) {
+    counts[k & 0xFF]++;
+    counts[256 + ((k >> 8) & 0xFF)]++;
+    counts[512 + ((k >> 16) & 0xFF)]++;
+    counts[768 + (k >> 24)]++;
+  }
+  std::vector<uint32_t> other(n);
+  uint32_t* from = keys.data();
+  uint32_t* to = other.data();
+  for (int pass = 0; pass < 4; pass++) {
+    size_t* count = counts.data() + pass * 256;
+    int shift = pass * 8;
+    if (count[(from[0] >> shift) & 0xFF] == n) continue;  // one digit for all: nothing moves
+    size_t sum = 0;
+    for (int digit = 0; digit < 256; digit++) {
+      size_t c = count[digit];
+      count[digit] = sum;
+      sum += c;
+    }
+    for (size_t i = 0; i < n; i++) {
+      uint32_t k = from[i];
+      to[count[(k >> shift) & 0xFF]++] = k;
+    }
+    std::swap(from, to);
+  }
+  if (from != keys.data()) std::memcpy(keys.data(), from, n * sizeof(uint32_t));
+}
+
 }  // namespace sort

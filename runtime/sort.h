@@ -35,4 +35,9 @@ std::vector<uint32_t> sorted_order(size_t count, void* arg, Compare compare, boo
 // (equal keys included), with the keys compared inline and kept beside their indexes.
 std::vector<uint32_t> sorted_order_by_keys(const std::vector<int32_t>& keys, bool stable);
 
+// 32-bit keys in ascending order, in place, by radix (one byte per pass, a pass that would move
+// nothing skipped): for records that equal keys leave indistinguishable, whose order among
+// themselves no sort can show.
+void radix_sort(std::vector<uint32_t>& keys);
+
 }  // namespace sort
