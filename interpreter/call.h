@@ -15,9 +15,10 @@
 namespace interp {
 
 // The values the dispatcher calls (an op! is called as the value it wraps).
-inline bool callable(uint8_t type) {
-  return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION ||
-         type == TYPE_ROUTINE;
+[[gnu::always_inline]] inline bool callable(uint8_t type) {
+  constexpr uint64_t kCallables = uint64_t(1) << TYPE_NATIVE | uint64_t(1) << TYPE_ACTION |
+                                  uint64_t(1) << TYPE_FUNCTION | uint64_t(1) << TYPE_ROUTINE;
+  return type < 64 && (kCallables >> type & 1);
 }
 
 // How the arguments are read: an ordinary call, or `apply` (ApplyAll: every argument and a truth

@@ -85,16 +85,7 @@ void init() {
 // --- Frames ---------------------------------------------------------------------------------------
 
 
-void mark_call(const Cell& word, uint32_t callee_context) {
-  mark(word, kCall);
-  if (callee_context) {
-    Frame* f = frame_top - 1;
-    f->callee_context = callee_context;
-    f->saved_values = context::values_position(callee_context);
-  }
-}
 
-void mark_native(const Cell& word) { mark(word, kNative); }
 void mark_try(const Cell& word, bool keep_trace) {
   mark(word, kTry | (keep_trace ? kKeepTraceFlag : 0));
 }
@@ -102,13 +93,6 @@ void mark_try_all(const Cell& word, bool keep_trace) {
   mark(word, kTryAll | (keep_trace ? kKeepTraceFlag : 0));
 }
 void mark_catch(const Cell& word) { mark(word, kCatch); }
-void mark_loop(const Cell& word) { mark(word, kLoop); }
-void mark_eval(const Cell& word) { mark(word, kEval); }
-void mark_interp_native(const Cell& word) { mark(word, kInterpNative); }
-void mark_interp_call(const Cell& word, uint32_t callee_context) {
-  mark_call(word, callee_context);
-  (frame_top - 1)->header |= kInterpFlag;
-}
 
 void mark_body(const Cell& word, uint32_t function_context) {
   context::set_values_position(function_context, stack::cell_index(args));

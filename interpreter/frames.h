@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/context.h"
 #include "datatypes/stack.h"
 #include "datatypes/word.h"
 #include "interpreter/eval.h"
@@ -66,15 +67,26 @@ inline void mark(const Cell& word, uint32_t header) {
             word::context_of(word), 0, 0, Cell{}};
   stack::args = stack::top;
 }
-void mark_call(const Cell& word, uint32_t callee_context);
-void mark_native(const Cell& word);
+// The common kinds are inline: every call and block walk makes one.
+inline void mark_call(const Cell& word, uint32_t callee_context) {
+  mark(word, kCall);
+  if (callee_context) {
+    Frame* f = frame_top - 1;
+    f->callee_context = callee_context;
+    f->saved_values = context::values_position(callee_context);
+  }
+}
+inline void mark_native(const Cell& word) { mark(word, kNative); }
 void mark_try(const Cell& word, bool keep_trace = false);
 void mark_try_all(const Cell& word, bool keep_trace = false);
 void mark_catch(const Cell& word);
-void mark_loop(const Cell& word);
-void mark_eval(const Cell& word);
-void mark_interp_native(const Cell& word);
-void mark_interp_call(const Cell& word, uint32_t callee_context);
+inline void mark_loop(const Cell& word) { mark(word, kLoop); }
+inline void mark_eval(const Cell& word) { mark(word, kEval); }
+inline void mark_interp_native(const Cell& word) { mark(word, kInterpNative); }
+inline void mark_interp_call(const Cell& word, uint32_t callee_context) {
+  mark_call(word, callee_context);
+  (frame_top - 1)->header |= kInterpFlag;
+}
 void mark_body(const Cell& word, uint32_t function_context);
 inline void unwind() {
   Frame* f = --frame_top;
