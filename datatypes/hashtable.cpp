@@ -367,6 +367,26 @@ uint32_t canonical_in(uint32_t block, uint32_t index) {
   return alias > 0 ? static_cast<uint32_t>(alias) : index + 1;
 }
 
+// canonical_symbol over the symbol table's block read once, for a loop that does not allocate.
+class SymbolAliases {
+ public:
+  SymbolAliases() {
+    if (!symbol_table) return;
+    const uint32_t block = table_of(symbol_table)->block;
+    symbols_ = cells_of(block);
+    count_ = cell_count(block);
+  }
+  uint32_t canonical(uint32_t id) const {
+    if (id == 0 || id > count_) return id;
+    const int32_t alias = static_cast<int32_t>(symbol::alias_of(symbols_[id - 1]));
+    return alias > 0 ? static_cast<uint32_t>(alias) : id;
+  }
+
+ private:
+  const Cell* symbols_ = nullptr;
+  uint32_t count_ = 0;
+};
+
 // --- Probing -----------------------------------------------------------------------------------
 
 struct Slot {
@@ -898,18 +918,38 @@ int32_t find_word(uint32_t table, uint32_t symbol, bool any_case, uint32_t conte
                   int32_t* out_index) {
   Table* t = table_of(table);
   if (context && t->occupied >= t->upper) resize(table, grown_buckets(t));
-  uint32_t canonical = canonical_symbol(symbol);
-  uint32_t wanted = any_case ? canonical : symbol;
-  Slot slot = probe(table, hash_int(canonical), [&](uint32_t index) {
-    uint32_t id = word::symbol_of(cells_of(table_of(table)->block)[index]);
-    return (any_case ? canonical_symbol(id) : id) == wanted;
-  });
-  if (slot.found != kNone) return static_cast<int32_t>(words(table_of(table)->keys)[slot.found]);
+  // probe()'s walk with every address read once, since nothing in it allocates: word lookups
+  // are most of binding's time, and binding most of start-up's (zel-run -e 1).
+  t = table_of(table);
+  const SymbolAliases aliases;
+  const uint32_t canonical = aliases.canonical(symbol);
+  const uint32_t wanted = any_case ? canonical : symbol;
+  const uint32_t* flags = words(t->flags);
+  const uint32_t* keys = words(t->keys);  // one word a bucket: symbol tables keep no hashes
+  const Cell* cells = cells_of(t->block);
+  const uint32_t mask = t->buckets - 1;
+  const uint32_t start = hash_int(canonical) & mask;
+  uint32_t free = kNone;
+  for (uint32_t i = start, step = 0;;) {
+    const uint32_t state = bucket_state(flags, i);
+    if (state & kEmpty) {
+      if (free == kNone) free = i;
+      break;
+    }
+    if (state & kDeleted) {
+      if (free == kNone) free = i;
+    } else {
+      const uint32_t id = word::symbol_of(cells[keys[i]]);
+      if ((any_case ? aliases.canonical(id) : id) == wanted) return static_cast<int32_t>(keys[i]);
+    }
+    i = (i + ++step) & mask;
+    if (i == start) break;
+  }
   if (!context) return -1;
   uint32_t block = table_of(table)->block;
   uint32_t index = cell_count(block);
   *cell::buffer_append_new_cell(block) = Cell{TYPE_WORD, context, symbol, index};
-  occupy(table, slot.free, index);
+  occupy(table, free, index);
   if (out_index) *out_index = static_cast<int32_t>(index);
   return -1;
 }

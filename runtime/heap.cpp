@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #include "runtime/fatal.h"
 
@@ -32,9 +31,12 @@ size_t gross_size(size_t size, const void* site) {
   return size + sizeof(HeapBlock);
 }
 
-// site: the caller's call site, reported by the out-of-memory error.
-void* allocate(size_t size, const void* site) {
-  auto* block = static_cast<HeapBlock*>(std::malloc(gross_size(size, site)));
+// site: the caller's call site, reported by the out-of-memory error. A zeroed block comes from
+// calloc, whose large blocks are fresh zero pages: start-up's sparse tables then touch only the
+// pages they write.
+void* allocate(size_t size, const void* site, bool zeroed = false) {
+  const size_t gross = gross_size(size, site);
+  auto* block = static_cast<HeapBlock*>(zeroed ? std::calloc(1, gross) : std::malloc(gross));
   if (!block) runtime_error(kFatalOutOfMemory, site);
   block->size = size;
   block->unused = 0;
@@ -46,11 +48,7 @@ void* allocate(size_t size, const void* site) {
 
 void* heap_alloc(size_t size) { return allocate(size, __builtin_return_address(0)); }
 
-void* heap_alloc_zeroed(size_t size) {
-  void* p = allocate(size, __builtin_return_address(0));
-  std::memset(p, 0, size);
-  return p;
-}
+void* heap_alloc_zeroed(size_t size) { return allocate(size, __builtin_return_address(0), true); }
 
 void* heap_realloc(void* p, size_t size) {
   const void* site = __builtin_return_address(0);

@@ -1,9 +1,10 @@
 // Shared libraries opened the first time one of their functions is called. A program pays at
 // start-up for every library it is linked with (loading and symbol binding: libcurl and what it
 // pulls in cost more than the whole interpreter's start), so the libraries behind services that
-// most programs never use (HTTP, digests, the clipboard) are opened on demand instead. Their
-// functions are defined under their own names by forwarders that resolve the real function here,
-// so the code that calls them is written against the library's own header as usual.
+// most programs never use (HTTP, digests, the clipboard, compression, image files) are opened on
+// demand instead. Their functions are defined under their own names by forwarders that resolve
+// the real function here, so the code that calls them is written against the library's own
+// header as usual.
 #pragma once
 
 #include <mutex>
