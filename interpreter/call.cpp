@@ -37,6 +37,7 @@
 #include "runtime/alloc.h"
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
+#include "runtime/zero_table.h"
 
 namespace interp {
 
@@ -689,7 +690,7 @@ void run_native(const Cell& callable, const Gathering& g) { run_native_entry(cal
 // callable.
 std::deque<CallInfo> info_pool;
 std::vector<CallInfo*> free_infos;
-std::vector<CallInfo*> call_infos;  // by the callable's internal block node
+rt::ZeroTable<CallInfo*> call_infos;  // by the callable's internal block node
 std::vector<uint32_t> info_nodes;   // the nodes that have one
 
 void drop_dead_infos() {
@@ -714,7 +715,7 @@ uint64_t type_mask(const Cell& typeset) {
 [[gnu::noinline]] const CallInfo& build_call_info(const Cell& callable) {
   const Cell cache = arg_cache(callable);
   const uint32_t node = native::internals_of(callable);
-  if (call_infos.size() <= node) call_infos.resize(node + 1024);
+  call_infos.grow_to(node + 1);
   // An entry is never replaced while its node lives (a running call reads it): another value
   // with the same internal block, which nothing makes, would take the general call.
   if (call_infos[node]) return kNotLean;

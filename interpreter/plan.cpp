@@ -30,7 +30,7 @@ uint64_t epoch = 1;
 uint64_t unknown_epoch = 1;
 // A node freed and reused keeps its entry: the new series' plans are made after it, or are
 // checked cell by cell, so a stale entry costs only a comparison.
-std::vector<uint64_t> written;
+rt::ZeroTable<uint64_t> written;
 
 namespace {
 
@@ -106,9 +106,15 @@ struct Plan {
   std::deque<Node> nodes;
 };
 
-std::vector<std::unique_ptr<Plan>> plans;  // by block node
+rt::ZeroTable<Plan*> plans;  // by block node, owned
 std::vector<uint32_t> planned_nodes;       // the nodes that have an entry
 std::vector<std::unique_ptr<Plan>> retired_plans;
+// The table holds its plans by plain pointers: they go at exit with the planned nodes' list.
+struct PlanOwner {
+  ~PlanOwner() {
+    for (uint32_t node : planned_nodes) delete plans[node];
+  }
+} plan_owner;
 bool hooked = false;
 
 // ZEL_PLANS=off walks every block generally, ZEL_PLANS=always plans blocks from their first
@@ -123,12 +129,14 @@ Mode mode_from_environment() {
 }
 const Mode mode = mode_from_environment();
 
-void retire(std::unique_ptr<Plan>& slot) {
+void retire(Plan*& slot) {
   if (slot->users) {
     slot->retired = true;
-    retired_plans.push_back(std::move(slot));
+    retired_plans.push_back(std::unique_ptr<Plan>(slot));
+  } else {
+    delete slot;
   }
-  slot.reset();
+  slot = nullptr;
 }
 
 [[gnu::noinline]] void drop_retired(Plan* plan) {
@@ -763,7 +771,7 @@ Plan* plan_for_slow(uint32_t node, uint32_t index);
 inline Plan* plan_for(uint32_t node, uint32_t index) {
   if (mode == Mode::kOff) return nullptr;
   if (node < plans.size()) {
-    Plan* plan = plans[node].get();
+    Plan* plan = plans[node];
     if (plan && plan->made) {
       if (plan->checked == epoch) return plan;
       if (unwritten_since(node, plan->checked)) {
@@ -781,8 +789,8 @@ Plan* plan_for_slow(uint32_t node, uint32_t index) {
       gc::add_sweep_hook(drop_dead_plans);
       hooked = true;
     }
-    if (plans.size() <= node) plans.resize(node + node / 2 + 1024);
-    plans[node] = std::make_unique<Plan>();
+    plans.grow_to(node + 1);
+    plans[node] = new Plan();
     plans[node]->node = node;
     planned_nodes.push_back(node);
     if (mode != Mode::kAlways) return nullptr;
@@ -801,7 +809,7 @@ Plan* plan_for_slow(uint32_t node, uint32_t index) {
     // Changed since it was planned: planned again (a walk still using the old plan keeps it).
     if (plan.users) {
       retire(plans[node]);
-      plans[node] = std::make_unique<Plan>();
+      plans[node] = new Plan();
       plans[node]->node = node;
     }
   }
@@ -923,7 +931,7 @@ bool run_block(const Cell& block, bool keep) {
   return true;
 }
 
-void grow_written(uint32_t node) { written.resize(node + node / 2 + 1024); }
+void grow_written(uint32_t node) { written.grow_to(node + 1); }
 
 void clear() {
   for (uint32_t node : planned_nodes) retire(plans[node]);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "runtime/cell.h"
+#include "runtime/zero_table.h"
 
 namespace interp {
 struct Feed;
@@ -37,7 +38,7 @@ extern uint64_t unknown_epoch;
 inline void bump() { unknown_epoch = ++epoch; }
 // The epoch of the last run that may have changed each series node's cells (by node; 0: none).
 // A plan whose block no run wrote since it was last checked holds without comparing its cells.
-extern std::vector<uint64_t> written;
+extern rt::ZeroTable<uint64_t> written;
 void grow_written(uint32_t node);
 // A run that may change the cells of this series node only.
 inline void bump_node(uint32_t node) {
