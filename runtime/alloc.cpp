@@ -78,6 +78,7 @@ int32_t make_node_frame() {
   uint32_t first = uint32_t(number) * kNodeStride;
   size_t bytes = round_to_pages(kNodesPerFrame * sizeof(uintptr_t));
   if (mprotect(node_table + first, bytes, PROT_READ | PROT_WRITE) != 0) out_of_memory();
+  platform::prefault(node_table + first, bytes);  // the free list below writes every slot
   memory.total += bytes;
   for (uint32_t i = 0; i < kNodesPerFrame; i++) {
     node_table[first + i] = free_link(i + 1 < kNodesPerFrame ? first + i + 1 : 0);

@@ -39,6 +39,10 @@ void virtual_free(void* address, size_t size) {
   if (munmap(address, size) != 0) throw rt::Throw{rt::kThrowReleaseRefused};
 }
 
+void prefault(void* address, size_t size) {
+  madvise(address, size, MADV_POPULATE_WRITE);  // an older system refuses: pages then fault
+}
+
 void allow_huge_pages(void* address, size_t size) {
   madvise(address, size, MADV_HUGEPAGE);  // only advice: refused or not, nothing changes
 }

@@ -19,6 +19,9 @@ void init();
 // Committed, page-rounded anonymous memory, read-write (and executable when asked). A refusal
 // throws rt::Throw{rt::kThrowCommitRefused}.
 void* virtual_alloc(size_t size, bool executable = false);
+// Makes the pages of writable memory that is about to be written present now, where the system
+// can: one call instead of a fault per page.
+void prefault(void* address, size_t size);
 // Releases what virtual_alloc gave (size as asked); a refusal throws
 // rt::Throw{rt::kThrowReleaseRefused}.
 void virtual_free(void* address, size_t size);
