@@ -127,13 +127,16 @@ SeriesFrame* find_frame_with_room(uint32_t need) {
 // After a collection: the frames' free room is below the live data they hold. Carving on would
 // collect again after a small fraction of the live data's size, and each collection marks all of
 // it, so a large live heap (the boot image alone is megabytes) would make allocation cost grow
-// with it; a new frame keeps the marking work per byte allocated bounded.
+// with it; new frames, up to as much room as live data, keep the marking work per byte
+// allocated bounded.
 bool room_is_scarce() {
   size_t used = 0, free = 0;
   for (SeriesFrame* f = memory.first_frame; f; f = f->next) {
     free += f->free_bytes();
     used += f->size - f->free_bytes();
   }
+  // What big blocks hold is marked as well (a large map's entries): it counts as live data too.
+  for (BigBlock* b = memory.first_big; b; b = b->next) used += b->series()->used();
   return free < used;
 }
 
@@ -144,12 +147,17 @@ Series* carve_in_frames(uint32_t need) {
     // a new frame beside one without collecting, would let garbage pile up unbounded.
     uint32_t useful = std::max(need, kUsefulFrameRoom);
     frame = find_frame_with_room(useful);
+    bool scarce = false;
     if (!frame) {
       gc::collect_if_enabled();
       frame = find_frame_with_room(useful);
-      if (frame && room_is_scarce()) frame = nullptr;
+      scarce = gc::enabled && room_is_scarce();
+      if (scarce) frame = nullptr;
     }
     if (!frame) frame = new_series_frame(need);
+    // One frame is at most 2 MB: a live heap larger than that needs several (the maps
+    // benchmark's map grows past it).
+    while (scarce && room_is_scarce()) new_series_frame(0);
     memory.current_frame = frame;
   }
   auto* s = reinterpret_cast<Series*>(frame->heap);
