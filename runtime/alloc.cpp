@@ -151,13 +151,14 @@ Series* carve_in_frames(uint32_t need) {
     if (!frame) {
       gc::collect_if_enabled();
       frame = find_frame_with_room(useful);
-      scarce = gc::enabled && room_is_scarce();
+      scarce = room_is_scarce();
       if (scarce) frame = nullptr;
     }
     if (!frame) frame = new_series_frame(need);
     // One frame is at most 2 MB: a live heap larger than that needs several (the maps
-    // benchmark's map grows past it).
-    while (scarce && room_is_scarce()) new_series_frame(0);
+    // benchmark's map grows past it). The stress mode collects at every allocation anyway.
+    bool paced = gc::enabled && !gc::stress();
+    while (scarce && paced && room_is_scarce()) new_series_frame(0);
     memory.current_frame = frame;
   }
   auto* s = reinterpret_cast<Series*>(frame->heap);
