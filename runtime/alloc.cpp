@@ -128,16 +128,18 @@ SeriesFrame* find_frame_with_room(uint32_t need) {
 // After a collection: the frames' free room is below the live data they hold. Carving on would
 // collect again after a small fraction of the live data's size, and each collection marks all of
 // it, so a large live heap (the boot image alone is megabytes) would make allocation cost grow
-// with it; new frames keep the marking work per byte allocated bounded.
-size_t room_shortfall() {
+// with it; new frames, up to as much room as live data, keep the marking work per byte
+// allocated bounded.
+bool room_is_scarce() {
   size_t used = 0, free = 0;
   for (SeriesFrame* f = memory.first_frame; f; f = f->next) {
     free += f->free_bytes();
     used += f->size - f->free_bytes();
   }
-  return free < used ? used - free : 0;
+  // What big blocks hold is marked as well (a large map's entries): it counts as live data too.
+  for (BigBlock* b = memory.first_big; b; b = b->next) used += b->series()->used();
+  return free < used;
 }
-bool room_is_scarce() { return room_shortfall() != 0; }
 
 Series* carve_in_frames(uint32_t need) {
   SeriesFrame* frame = memory.current_frame;
@@ -146,22 +148,18 @@ Series* carve_in_frames(uint32_t need) {
     // a new frame beside one without collecting, would let garbage pile up unbounded.
     uint32_t useful = std::max(need, kUsefulFrameRoom);
     frame = find_frame_with_room(useful);
+    bool scarce = false;
     if (!frame) {
-      const uint64_t cycles = gc::collections();
       gc::collect_if_enabled();
       frame = find_frame_with_room(useful);
-      if (frame && room_is_scarce()) frame = nullptr;
-      if (!frame && gc::collections() != cycles) {
-        // As much free room as live data, so that the next cycle comes only after as many bytes
-        // again (the ZELBIN decode benchmark's large value collected every 2 MB before).
-        frame = new_series_frame(need);
-        for (size_t short_by = room_shortfall(); short_by;) {
-          const size_t added = new_series_frame(0)->size;
-          short_by = short_by > added ? short_by - added : 0;
-        }
-      }
+      scarce = room_is_scarce();
+      if (scarce) frame = nullptr;
     }
     if (!frame) frame = new_series_frame(need);
+    // One frame is at most 2 MB: a live heap larger than that needs several (the maps
+    // benchmark's map grows past it). The stress mode collects at every allocation anyway.
+    bool paced = gc::enabled && !gc::stress();
+    while (scarce && paced && room_is_scarce()) new_series_frame(0);
     memory.current_frame = frame;
   }
   auto* s = reinterpret_cast<Series*>(frame->heap);

@@ -180,6 +180,25 @@ TEST_F(Collector, GarbageIsCollectedAndALargeLiveHeapLeavesRoomToAllocate) {
   EXPECT_EQ(alloc::series_of(holder)->used(), uint32_t(kLive * 16));
 }
 
+// Live data held in a big block is marked at every cycle as well: the room left after a
+// collection grows with it, so that allocating does not collect after every two megabytes.
+TEST_F(Collector, LiveDataInABigBlockLeavesRoomToAllocate) {
+  if (gc::stress()) GTEST_SKIP() << "the stress mode collects at every allocation";
+  constexpr uint32_t kCells = 600000;  // 9.6 MB of cells in use, far above one frame
+  uint32_t holder = alloc::new_series(kCells, 16);
+  gc::Guard guard(holder);
+  ASSERT_TRUE(alloc::series_of(holder)->flags & alloc::kBig);
+  for (uint32_t i = 0; i < kCells; i++) append_cell(holder, Cell{TYPE_INTEGER, 0, i, 0});
+  gc::collect();
+  uint64_t cycles = gc::collections();
+  for (int i = 0; i < 2000000; i++) alloc::new_series(16, 1);  // 80 MB of garbage
+  EXPECT_GE(gc::collections() - cycles, 3u);
+  EXPECT_LE(gc::collections() - cycles, 12u);
+  EXPECT_EQ(alloc::series_of(holder)->used(), kCells * 16);
+  EXPECT_EQ(reinterpret_cast<const Cell*>(alloc::series_of(holder)->head_ptr())[kCells - 1].w2,
+            kCells - 1);
+}
+
 TEST_F(Collector, BigBlocksAreSweptWithTheirOwners) {
   uint32_t kept = alloc::new_series(3 << 20, 1);
   gc::Guard guard(kept);
