@@ -450,6 +450,9 @@ SeriesFrame* new_series_frame(size_t need) {
   }
   size_t mapped;
   auto* frame = static_cast<SeriesFrame*>(virtual_alloc(sizeof(SeriesFrame) + size, &mapped));
+  // A full-size frame is filled from end to end before the next one is used: its pages are made
+  // present in one call rather than one fault each. The first frames stay lazy for start-up.
+  if (size == memory.max_frame_size) platform::prefault(frame, mapped);
   frame->size = size;
   frame->heap = frame->area();
   frame->end = frame->area() + size;
