@@ -61,6 +61,11 @@ void init_print();
 void init_checksum();
 void init_compress();
 
+// The block if, unless or either (by native index) evaluates for its arguments: the chosen
+// argument cell, or null when the value is none (natives_control.cpp). The planned walk runs
+// the branch itself and chooses it here too.
+const Cell* chosen_branch(int32_t index, const Cell* arguments);
+
 // Loops (natives_control.cpp). A loop pushes a loop frame named by body_word(), the target of
 // break and continue, and runs its body in it.
 const Cell& body_word();

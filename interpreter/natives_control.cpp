@@ -69,19 +69,27 @@ int32_t loop_count(Cell* count) {
 
 }  // namespace
 
-void if_(const int32_t*) {
-  if (logic::falsy(*arg(0))) return stack::set_only_result(constants::none);
-  interp::eval_block_in_frame(Cell(*arg(1)));
+const Cell* chosen_branch(int32_t index, const Cell* arguments) {
+  switch (index) {
+    case IF: return logic::falsy(arguments[0]) ? nullptr : &arguments[1];
+    case UNLESS: return logic::falsy(arguments[0]) ? &arguments[1] : nullptr;
+    default: return &arguments[logic::strict_true(arguments[0]) ? 1 : 2];
+  }
 }
 
-void unless(const int32_t*) {
-  if (!logic::falsy(*arg(0))) return stack::set_only_result(constants::none);
-  interp::eval_block_in_frame(Cell(*arg(1)));
+namespace {
+
+void run_branch(int32_t index) {
+  const Cell* chosen = chosen_branch(index, arg(0));
+  if (!chosen) return stack::set_only_result(constants::none);
+  interp::eval_block_in_frame(Cell(*chosen));
 }
 
-void either(const int32_t*) {
-  interp::eval_block_in_frame(Cell(*arg(logic::strict_true(*arg(0)) ? 1 : 2)));
-}
+}  // namespace
+
+void if_(const int32_t*) { run_branch(IF); }
+void unless(const int32_t*) { run_branch(UNLESS); }
+void either(const int32_t*) { run_branch(EITHER); }
 
 // any and all: the block stays in arguments[0] (keeping it alive) while each value is pushed and
 // looked at.

@@ -216,7 +216,10 @@ void reduce(const int32_t* refinements) {
     Cell* target = stack::push_copy(given_target);
     out = {target, cell::series_index(*target) < cell_count(cell::series_node(*target))};
   } else {
-    out = open_output(-1, uint32_t(block::rest_length(value)));
+    // As many cells as values when the plan knows the count: a block of calls and operators
+    // reduces to far fewer values than it has cells.
+    const int32_t expressions = plan::expression_count(value);
+    out = open_output(-1, uint32_t(expressions >= 0 ? expressions : block::rest_length(value)));
   }
   const uint32_t start_length = cell_count(cell::series_node(*out.series));
   interp::Feed feed{value, cell::series_index(value), interp::kToTail};

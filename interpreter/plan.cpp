@@ -38,17 +38,12 @@ using interp::Feed;
 using interp::pending;
 
 enum Kind : uint8_t { kConst, kLitWord, kGetWord, kWord, kCall, kSetWord, kParen, kInfix, kPath };
-// The conditional natives, whose branch a planned call runs as the native would, without
-// entering it.
-enum Branch : uint8_t { kNoBranch, kIf, kUnless, kEither };
-Branch branch_of(const Cell& callable) {
-  if (cell::type_of(callable) != TYPE_NATIVE) return kNoBranch;
-  switch (native::index_of(callable)) {
-    case natives::IF: return kIf;
-    case natives::UNLESS: return kUnless;
-    case natives::EITHER: return kEither;
-    default: return kNoBranch;
-  }
+// The conditional natives (their index), whose branch a planned call runs as the native would,
+// without entering it; else 0.
+int32_t branch_of(const Cell& callable) {
+  if (cell::type_of(callable) != TYPE_NATIVE) return 0;
+  const int32_t index = int32_t(native::index_of(callable));
+  return index == natives::IF || index == natives::UNLESS || index == natives::EITHER ? index : 0;
 }
 
 // Where a word's value was found, kept while no buffer has been relocated since: its value cell
@@ -71,7 +66,7 @@ struct Node {
   mutable bool not_pure = false;
   uint8_t arity = 0;               // kCall: arguments
   interp::IntegerOp integer_op = interp::IntegerOp::kNone;  // kInfix: its function's, if any
-  Branch branch = kNoBranch;       // kCall: a conditional whose branch the walk runs itself
+  int32_t branch = 0;              // kCall: a conditional whose branch the walk runs itself
   const interp::CallInfo* info = nullptr;  // kCall, kInfix (checked to still describe it)
   mutable ValueCache value;  // of the node's word (kWord, kCall, kInfix)
   mutable ValueCache after;  // check_after: of the word at `end`
@@ -339,7 +334,8 @@ Node* statement_at(Plan& plan, uint32_t index) {
   cache.relocations = alloc::relocations;
   return value;
 }
-[[gnu::always_inline]] inline Cell* cached_value(const Cell& word, ValueCache& cache) {
+// The value cell the cache still knows, else null.
+[[gnu::always_inline]] inline Cell* cache_hit(const Cell& word, const ValueCache& cache) {
   if (cache.relocations == alloc::relocations) [[likely]] {
     if (cache.cell) return cache.cell;
     if (cache.held_record) {
@@ -349,6 +345,10 @@ Node* statement_at(Plan& plan, uint32_t index) {
       }
     }
   }
+  return nullptr;
+}
+[[gnu::always_inline]] inline Cell* cached_value(const Cell& word, ValueCache& cache) {
+  if (Cell* value = cache_hit(word, cache)) [[likely]] return value;
   return cache_value(word, cache);
 }
 [[gnu::always_inline]] inline Cell* word_value_of(const Node* node) {
@@ -491,16 +491,12 @@ inline void look_after(Walk& w, const Node* node, bool no_infix) {
     if (usable_at(w, node->end)) {
       const Cell& word = w.plan->cells[node->end];
       // The word may have no value to look at (the general walk then raises or goes on).
-      const ValueCache& cache = node->after;
-      const bool cached = cache.relocations == alloc::relocations &&
-                          (cache.cell || (cache.held_record && context::values_position_of(
-                                                                   *cache.held_record) !=
-                                                                   context::kNoValues));
-      if ((cached || (word::context_of(word) && word::index_of(word) != context::kUnresolved &&
-                      context::has_values(word::context_of(word)))) &&
-          cell::type_of(*cached_value(word, node->after)) != TYPE_OP) {
-        return;
+      const Cell* value = cache_hit(word, node->after);
+      if (!value && word::context_of(word) && word::index_of(word) != context::kUnresolved &&
+          context::has_values(word::context_of(word))) {
+        value = cache_value(word, node->after);
       }
+      if (value && cell::type_of(*value) != TYPE_OP) return;
     }
   }
   interp::apply_operators(w.feed, stack::top - 1, true);
@@ -546,14 +542,8 @@ bool run_paren(const Node* node) {
 
 // What if, unless and either do once their frame holds their arguments: the chosen block is
 // evaluated in that frame, or none is the value; then the frame closes, the value pushed.
-void run_branch(Branch branch) {
-  const Cell* arguments = stack::args;
-  const Cell* chosen;
-  switch (branch) {
-    case kIf: chosen = logic::falsy(arguments[0]) ? nullptr : &arguments[1]; break;
-    case kUnless: chosen = logic::falsy(arguments[0]) ? &arguments[1] : nullptr; break;
-    default: chosen = &arguments[logic::strict_true(arguments[0]) ? 1 : 2]; break;
-  }
+void run_branch(int32_t branch) {
+  const Cell* chosen = natives::chosen_branch(branch, stack::args);
   if (!chosen) {
     stack::set_only_result(constants::none);
   } else {
@@ -599,7 +589,7 @@ void run_branch(Branch branch) {
     if (pending) return;
     interp::check_lean_arg(*info, callable, node->cell, a, stack::top - 1);
   }
-  if (node->branch != kNoBranch) return run_branch(node->branch);
+  if (node->branch) return run_branch(node->branch);
   interp::lean_finish(*info, callable, true, false);
 }
 
@@ -929,6 +919,24 @@ bool run_block(const Cell& block, bool keep) {
     frames::unwind();
   }
   return true;
+}
+
+int32_t expression_count(const Cell& block) {
+  const uint32_t node = cell::series_node(block);
+  if (mode == Mode::kOff || node >= plans.size() || !plans[node] || !plans[node]->made) return -1;
+  Plan& plan = *plans[node];
+  uint32_t index = cell::series_index(block);
+  if (plan.checked != epoch) {
+    if (!unwritten_since(node, plan.checked) && !holds(plan, 0, plan.length)) return -1;
+    plan.checked = epoch;
+  }
+  int32_t count = 0;
+  for (; index < plan.length; count++) {
+    const Node* statement = statement_at(plan, index);
+    if (statement == &general_statement) return -1;
+    index = statement->end;
+  }
+  return count;
 }
 
 void grow_written(uint32_t node) { written.grow_to(node + 1); }

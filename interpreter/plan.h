@@ -60,6 +60,10 @@ bool walk_in_frame(const Cell& block);
 // it has none yet or the position is at its tail. The evaluation position is left as it is.
 bool eval_statement(interp::Feed& feed);
 
+// How many expressions the block holds from its position, when its plan is made, still holds
+// and has planned each of them; -1 otherwise (no plan is made or counted as an evaluation here).
+int32_t expression_count(const Cell& block);
+
 // Drops every plan that no walk is using (tests); the others go when their walks end.
 void clear();
 // How many blocks have a plan now (tests).
