@@ -461,7 +461,13 @@ bool compute_pure(const Node* node, Cell* out, uint32_t depth) {
       }
       Cell block = *interp::word_value(head);
       if (cell::type_of(block) != TYPE_BLOCK) return false;
-      const Cell* picked = series::pick(&block, integer::get_value(elements[1]), nullptr);
+      // A value within the block is read where it is; the rest as pick gives it.
+      const int32_t n = integer::get_value(elements[1]);
+      const uint32_t from = cell::series_index(block);
+      const uint32_t series = cell::series_node(block);
+      const Cell* picked = n > 0 && uint64_t(from) + uint32_t(n) <= cell::cell_count(series)
+                               ? cell::cells_of(series) + from + (n - 1)
+                               : series::pick(&block, n, nullptr);
       // A function picked by a plain path is called.
       if (cell::type_of(node->cell) == TYPE_PATH && interp::callable(cell::type_of(*picked))) {
         return false;
@@ -817,7 +823,7 @@ Plan* plan_for_slow(uint32_t node, uint32_t index) {
 
 // One expression of the walk at the top level of its block, its value pushed: planned when the
 // plan holds there, else by the general evaluator.
-void step(Walk& w) {
+[[gnu::always_inline]] inline void step(Walk& w) {
   Plan* plan = w.plan;
   const uint32_t length = plan->length;
   Node* statement = nullptr;
