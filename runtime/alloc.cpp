@@ -167,8 +167,16 @@ Series* carve_in_frames(uint32_t need) {
   return s;
 }
 
+// A big block collects first once big blocks have taken a fair share of the heap since the last
+// collection: a buffer that keeps doubling would otherwise mark the whole heap at each step.
+void collect_for_big_block(size_t bytes) {
+  const size_t share = std::max<size_t>(memory.total / 4, size_t(2) * kBigThreshold);
+  if (memory.big_since_collect + bytes >= share) gc::collect_if_enabled();
+  memory.big_since_collect += bytes;
+}
+
 Series* carve_big_block(uint32_t need) {
-  gc::collect_if_enabled();
+  collect_for_big_block(need);
   size_t mapped;
   auto* block = static_cast<BigBlock*>(virtual_alloc(sizeof(BigBlock) + need, &mapped));
   platform::allow_huge_pages(block, mapped);
@@ -347,7 +355,7 @@ Series* grow_big_block(uint32_t node, uint32_t new_capacity) {
   if (size <= s->capacity) return nullptr;
   // The allocation's usual chances to collect (a collection may move the block: stress mode).
   if (gc::stress_due()) gc::collect();
-  gc::collect_if_enabled();
+  collect_for_big_block(size - s->capacity);
   s = series_of(node);
   if (!(s->flags & kBig) || s->head != 0) return nullptr;
   auto* block = reinterpret_cast<BigBlock*>(s) - 1;

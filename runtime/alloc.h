@@ -149,6 +149,7 @@ struct Memory {
   uint32_t max_frame_size;
   BigBlock* first_big;
   BigBlock* last_big;
+  size_t big_since_collect;  // bytes of big blocks made or grown since the last collection
 };
 extern Memory memory;
 

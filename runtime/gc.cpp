@@ -426,6 +426,7 @@ void collect() {
   alloc::for_each_heap_series([](Series* s) { s->flags &= ~alloc::kMark; });
 
   cycles++;
+  alloc::memory.big_since_collect = 0;
   verifying = false;
   std::atomic_thread_fence(std::memory_order_seq_cst);
   collecting = false;
