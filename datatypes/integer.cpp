@@ -6,8 +6,8 @@
 #include "datatypes/integer.h"
 
 #include <cmath>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "datatypes/cell_ops.h"
