@@ -150,22 +150,31 @@ uint32_t murmur3_of(const uint8_t* bytes, uint32_t length, bool lower_ascii) {
   return fmix32(h ^ length);
 }
 
+// An ASCII byte folded to upper case; any other byte through the folding tables.
+[[gnu::always_inline]] inline uint32_t fold_byte(uint8_t b) {
+  if (b >= 0x80) [[unlikely]] return casefold::fold_char_from_tables(b, true);
+  return b - uint32_t('a') < 26 ? b - 0x20u : b;
+}
+
 // Code points from the head to the tail, each folded to upper case and taken as one block: texts
-// that differ only in letter case hash alike.
+// that differ only in letter case hash alike. The bytes of a one-byte text, inline (map! keys:
+// the maps benchmark).
+[[gnu::always_inline]] inline uint32_t byte_text_hash(const uint8_t* p, uint32_t count) {
+  uint32_t h = seed;
+  for (const uint8_t* end = p + count; p < end; p++) h = mix_block(h, fold_byte(*p));
+  return fmix32(h ^ (count * 4));
+}
+
 uint32_t text_hash(const Cell& value) {
   Series* s = alloc::series_of(cell::series_node(value));
   uint32_t unit = s->unit();
-  uint32_t h = seed;
   uint32_t i = cell::series_index(value);
   if (unit == 1) {  // the common Latin-1 texts (map keys), read without the unit switch
-    const uint8_t* bytes = s->head_ptr();
     uint32_t total = s->used();
-    if (i >= total) return fmix32(h);
-    for (const uint8_t *p = bytes + i, *end = bytes + total; p < end; p++) {
-      h = mix_block(h, casefold::fold_char(*p, true));
-    }
-    return fmix32(h ^ ((total - i) * 4));
+    if (i >= total) return fmix32(seed);
+    return byte_text_hash(s->head_ptr() + i, total - i);
   }
+  uint32_t h = seed;
   uint32_t total = s->used() / unit;
   uint32_t count = 0;
   for (; i < total; i++, count++) {
@@ -304,7 +313,7 @@ void normalize_key(uint32_t table, uint32_t index) {
 // A string! of one-byte units: its bytes from the head as the string datatype reads them (a
 // negative head as 0, one past the tail as the tail). False for any other value.
 [[gnu::always_inline]] inline bool byte_text(const Cell& value, const uint8_t** start,
-                                             uint32_t* count) {
+                                             uint32_t* count, const uint8_t** limit = nullptr) {
   if (cell::type_of(value) != TYPE_STRING) return false;
   Series* s = alloc::series_of(cell::series_node(value));
   if (s->unit() != 1) return false;
@@ -312,6 +321,7 @@ void normalize_key(uint32_t table, uint32_t index) {
   uint32_t from = head < 0 ? 0 : std::min(static_cast<uint32_t>(head), s->used());
   *start = s->head_ptr() + from;
   *count = s->used() - from;
+  if (limit) *limit = s->data() + s->capacity;
   return true;
 }
 
@@ -1061,7 +1071,123 @@ Cell* find_next_equal(uint32_t table, const Cell* key, Probe& probe) {
   }
 }
 
+namespace {
+
+// Whether the count bytes at a and b are equal. Each text may be read 8 bytes at a time up to
+// its buffer's end (its limit): a short last group is then compared as one masked word.
+[[gnu::always_inline]] inline bool same_bytes(const uint8_t* a, const uint8_t* a_limit,
+                                              const uint8_t* b, const uint8_t* b_limit,
+                                              uint32_t count) {
+  uint64_t x, y;
+  for (; count >= 8; count -= 8, a += 8, b += 8) {
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y) return false;
+  }
+  if (count == 0) return true;
+  if (a_limit - a >= 8 && b_limit - b >= 8) {
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    return ((x ^ y) & (~0ull >> (64 - 8 * count))) == 0;
+  }
+  return std::memcmp(a, b, count) == 0;
+}
+
+// What find_map_key settles on when the key is a string! of one-byte units, if every key of the
+// same hash along the probe sequence is one too: they compare here, byte by byte, with nothing
+// that may allocate. Returns false (nothing decided) when another key of the same hash is met.
+// found receives the key cell's index or -1, free the bucket an insert would take.
+bool find_byte_text_key(uint32_t table, const uint8_t* text, uint32_t count,
+                        const uint8_t* text_limit, uint32_t hash, int32_t op, int64_t* found,
+                        uint32_t* free) {
+  const Table* t = table_of(table);
+  const uint32_t* flags = words(t->flags);
+  const uint32_t* keys = words(t->keys);
+  const Cell* block = cells_of(t->block);
+  const uint32_t mask = t->buckets - 1;
+  uint32_t i = hash & mask;
+  const uint32_t start = i;
+  uint32_t step = 0;
+  uint32_t deleted = kNone;
+  int64_t live_equal = -1;
+  int64_t any_equal = -1;
+  for (;;) {
+    uint32_t state = bucket_state(flags, i);
+    if (state & kEmpty) {
+      *free = deleted != kNone ? deleted : i;
+      break;
+    }
+    if (state & kDeleted) {
+      if (deleted == kNone) deleted = i;
+    } else if (keys[2 * i + 1] == hash) {
+      uint32_t index = keys[2 * i];
+      const uint8_t* other;
+      const uint8_t* other_limit;
+      uint32_t length;
+      if (!byte_text(block[index], &other, &length, &other_limit)) {
+        if (cell::type_of(block[index]) == TYPE_STRING) return false;  // wider units: compare
+      } else if (length == count) {
+        bool strict = same_bytes(other, other_limit, text, text_limit, count);
+        bool live = block[index + 1].header != 0;
+        if (strict && (live || op == action::STRICT_EQUAL)) {
+          *found = index;
+          return true;
+        }
+        if (op == action::EQUAL) {
+          bool equal = strict;
+          if (!equal) {
+            equal = true;
+            for (uint32_t n = 0; n < count; n++) {
+              if (fold_byte(other[n]) != fold_byte(text[n])) {
+                equal = false;
+                break;
+              }
+            }
+          }
+          if (equal) {
+            if (live && live_equal < 0) live_equal = index;
+            if (any_equal < 0) any_equal = index;
+          }
+        }
+      }
+    }
+    i = (i + ++step) & mask;
+    if (i == start) {
+      *free = deleted;
+      break;
+    }
+  }
+  *found = live_equal >= 0 ? live_equal : any_equal;
+  return true;
+}
+
+// find_map_key by the general rules: any key type, every operator.
+[[gnu::noinline]] Cell* find_map_key_general(uint32_t table, const Cell* key, int32_t op,
+                                             MapSlot* slot);
+
+}  // namespace
+
 Cell* find_map_key(uint32_t table, const Cell* key, int32_t op, MapSlot* slot) {
+  const uint8_t* text;
+  const uint8_t* limit;
+  uint32_t count;
+  // A head before the first unit hashes as the empty text (text_hash), so it takes the general way.
+  if (op != action::SAME && cell::series_index_signed(*key) >= 0 &&
+      byte_text(*key, &text, &count, &limit)) {
+    uint32_t hash = byte_text_hash(text, count);
+    int64_t index;
+    uint32_t free = kNone;
+    if (find_byte_text_key(table, text, count, limit, hash, op, &index, &free)) {
+      if (slot) *slot = MapSlot{hash, index < 0 ? free : kNone};
+      return index < 0 ? nullptr : cells_of(table_of(table)->block) + index;
+    }
+  }
+  return find_map_key_general(table, key, op, slot);
+}
+
+namespace {
+
+Cell* find_map_key_general(uint32_t table, const Cell* key, int32_t op, MapSlot* slot) {
   Cell wanted = *key;  // the key may lie in a buffer that a compare moves
   if (kKeyRules[cell::type_of(wanted)] == kKeySetWord) cell::set_type(wanted, TYPE_SET_WORD);
   uint32_t hash = hash_value(wanted);
@@ -1094,6 +1220,8 @@ Cell* find_map_key(uint32_t table, const Cell* key, int32_t op, MapSlot* slot) {
   if (slot && index < 0) slot->free = free;
   return index < 0 ? nullptr : cells_of(table_of(table)->block) + index;
 }
+
+}  // namespace
 
 void add_map_key(uint32_t table, uint32_t index, const MapSlot& slot) {
   // The lookup's free bucket holds while the table has not grown: only put_index resizes.

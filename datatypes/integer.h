@@ -33,6 +33,9 @@ int32_t abs_checked(int32_t value);  // -2147483648 raises math/overflow
 bool float_out_of_range(const Cell& value);
 // Decimal text, valid until the next call.
 const char* to_decimal_text(int32_t value);
+// form of the integer as a new string! (what the form action writes into the empty string its
+// dispatcher makes, without the dispatch or the append). The cell is not rooted. May allocate.
+Cell form_new_string(int32_t value);
 
 // left op right. Add, subtract and multiply past the range make `result` a float! of the exact
 // double operation (without a result cell they raise math/overflow); an inexact divide does the

@@ -94,8 +94,11 @@ void put_entry(const Cell& map, Cell key, Cell value, bool case_flag) {
   hashtable::check_map_key(key);
   cell::clear_new_line_flag(key.header);
   uint32_t first = entry_cells(map);
-  block::append_cell(entry_block(map), key);
-  block::append_cell(entry_block(map), value);
+  // The pair goes to the tail in one step (the entry block grows as appending a cell grows it).
+  auto* pair = reinterpret_cast<Cell*>(
+      alloc::reserve_bytes(cell::series_node(map), static_cast<uint32_t>(2 * sizeof(Cell))));
+  pair[0] = key;
+  pair[1] = value;
   // Enters the key and stores it in its own form.
   hashtable::add_map_key(table_node_of(map), first, slot);
 }

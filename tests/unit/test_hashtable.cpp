@@ -15,6 +15,7 @@
 #include "datatypes/hashtable.h"
 #include "runtime/alloc.h"
 #include "runtime/array.h"
+#include "runtime/casefold.h"
 #include "runtime/gc.h"
 #include "runtime/throw.h"
 #include "word_test_support.h"
@@ -237,6 +238,28 @@ TEST_F(HashTables, TextHashFoldsCaseAndIgnoresTheUnitWidth) {
   uint32_t expected = hashtable::murmur3(reinterpret_cast<const uint8_t*>(folded), sizeof folded);
   for (int i = 0; i < 4; i++) EXPECT_EQ(hashtable::hash_value(c[i]), expected) << i;
   EXPECT_NE(hashtable::hash_value(c[4]), expected);
+}
+
+// One-byte texts hash byte by byte inline: longer texts, non-ASCII bytes (folded through the
+// tables, past 255 for y diaeresis) and a head inside the text hash as the folded code points do.
+TEST_F(HashTables, TextHashOfOneByteTextsByRuns) {
+  const std::string texts[] = {"Map Keys Are Mostly Short Texts", "caf\xE9 na\xEFve \xFF!",
+                               "xmap keys are mo", "0123456789abcdefG"};
+  uint32_t block = alloc::new_cell_series(8);
+  gc::Guard guard(block);
+  for (const std::string& text : texts) append_text(block, text);
+  cells_of(block)[2].w1 = 1;
+  for (int i = 0; i < 4; i++) {
+    std::vector<uint32_t> folded;
+    for (size_t k = cells_of(block)[i].w1; k < texts[i].size(); k++) {
+      folded.push_back(casefold::fold_char(static_cast<uint8_t>(texts[i][k]), true));
+    }
+    uint32_t expected = hashtable::murmur3(reinterpret_cast<const uint8_t*>(folded.data()),
+                                           uint32_t(folded.size() * 4));
+    EXPECT_EQ(hashtable::hash_value(cells_of(block)[i]), expected) << i;
+  }
+  append_text(block, "CAF\xC9 NA\xCFVE \xFF!", 2);
+  EXPECT_EQ(hashtable::hash_value(cells_of(block)[4]), hashtable::hash_value(cells_of(block)[1]));
 }
 
 TEST_F(HashTables, HashValueFollowsTheDatatype) {
