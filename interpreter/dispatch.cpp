@@ -102,7 +102,7 @@ void emit_text(const Cell* part, Emit emit) {
 
 void do_form(const int32_t* r) {
   Cell* part = Refinements{r}.arg(0);
-  if (!part && cell::type_of(*V()) == TYPE_INTEGER) {  // the maps benchmark's keys
+  if (!part && cell::type_of(*V()) == TYPE_INTEGER) {  // the common case: digits written at once
     stack::set_only_result(integer::form_new_string(integer::get_value(*V())));
     return;
   }
