@@ -400,6 +400,29 @@ bool fast_value(const Cell& rule) {
 
 // A repetition of a single value counted in one pass; the input moves past the matches.
 bool repeat_fast(const Cell& rule, int32_t min, int32_t max, int32_t op) {
+  Level& at = level();
+  alloc::Series* in = alloc::series_of(cell::series_node(at.input));
+  if (type_of(rule) == TYPE_BITSET && in->unit() == 1 && !types::any_block(type_of(at.input))) {
+    // A run of bytes in a bitset (`some digits`, the parse benchmark), as string::bitset_run
+    // counts it, without the calls.
+    uint32_t length = in->used();
+    uint32_t p = cell::series_index(at.input);
+    uint64_t stop = at.limit >= 0 && at.limit < length ? uint32_t(at.limit) : length;
+    if (max >= 0) stop = std::min<uint64_t>(stop, uint64_t(p) + uint64_t(max));
+    alloc::Series* bits = alloc::series_of(cell::series_node(rule));
+    const uint8_t* set = bits->head_ptr();
+    const uint32_t stored = bits->used();
+    const bool complemented = bits->flags & bitset::kComplemented;
+    const uint8_t* text = in->head_ptr();
+    uint64_t q = p;
+    for (; q < stop; q++) {
+      uint32_t c = text[q];
+      if (!(c >> 3 < stored ? set[c >> 3] & (0x80 >> (c & 7)) : complemented)) break;
+    }
+    if (int64_t(q - std::min<uint64_t>(p, q)) < min) return false;
+    cell::set_series_index(at.input, uint32_t(std::min<uint64_t>(q, length)));
+    return true;
+  }
   uint32_t end = tail();
   uint32_t p = pos();
   int64_t count = 0;
@@ -606,11 +629,8 @@ Entry& top() { return rule_stack.back(); }
 // block at the same position entered at the same input position is already running.
 // Whether a sequence over [index, end) of the block entered at input position p would repeat one
 // of the entries below `depth` of the run.
-bool recursing(const Cell& rules, uint32_t index, uint32_t end, uint32_t p, size_t depth,
-               const Run& run) {
-  // Most pushes happen past every sequence's start: no walk (it would make deep nesting
-  // quadratic).
-  if (depth <= run.rule_base || int64_t(p) > rule_stack[depth - 1].reach) return false;
+[[gnu::noinline]] bool recursing_walk(const Cell& rules, uint32_t index, uint32_t end, uint32_t p,
+                                     size_t depth, const Run& run) {
   uint32_t node = cell::series_node(rules);
   // Entries above the last `into` of this run see the same input.
   for (size_t k = depth; k-- > run.rule_base;) {
@@ -622,6 +642,13 @@ bool recursing(const Cell& rules, uint32_t index, uint32_t end, uint32_t p, size
     }
   }
   return false;
+}
+[[gnu::always_inline]] inline bool recursing(const Cell& rules, uint32_t index, uint32_t end,
+                                             uint32_t p, size_t depth, const Run& run) {
+  // Most pushes happen past every sequence's start: no walk (it would make deep nesting
+  // quadratic).
+  if (depth <= run.rule_base || int64_t(p) > rule_stack[depth - 1].reach) return false;
+  return recursing_walk(rules, index, end, p, depth, run);
 }
 
 void push_seq(const Cell& rules, uint32_t index, uint32_t end, const Run& run) {
@@ -655,7 +682,7 @@ struct SubRule {
   uint32_t index;
   uint32_t end;
 };
-SubRule sub_rule_of(const Entry& command) {
+[[gnu::always_inline]] inline SubRule sub_rule_of(const Entry& command) {
   Cell item;
   if (command.end == command.index + 1 &&
       item_at(command.rules, command.index, command.end, &item) && type_of(item) == TYPE_BLOCK) {
@@ -871,10 +898,12 @@ class Engine {
     note(Event::kMatch, false);
     fail_alternative();
   }
-  void fetch();
-  bool iterate_in_place();
+  [[gnu::always_inline]] inline void fetch();
+  [[gnu::noinline]] void word_item(const Cell& item, Entry& seq);
+  [[gnu::noinline]] void other_item(const Cell& item, Entry& seq);
+  [[gnu::noinline]] bool iterate_in_place();
   void complete();
-  void keyword(Key key, Entry& seq, const Cell& item);
+  [[gnu::noinline]] void keyword(Key key, Entry& seq, const Cell& item);
   void stop_repetition(bool reject);
   void counted(const Cell& first, Entry& seq);
   void start_command(Entry command, uint32_t sub_end, Entry& seq);
@@ -882,7 +911,7 @@ class Engine {
   int repeat_at_once(Key key, const Cell& item);
   int scan_at_once(bool thru, const Cell& item);
   int step_at_once(const Cell& rules, uint32_t sub, uint32_t sub_end);
-  bool repeat_stored(Entry& seq, bool copy, const Cell& word);
+  [[gnu::noinline]] bool repeat_stored(Entry& seq, bool copy, const Cell& word);
   bool in_collect() const { return run_.collect >= 0; }
   bool report(const Note& note);
   bool report_notes();
@@ -1387,38 +1416,70 @@ bool Engine::repeat_stored(Entry& seq, bool copy, const Cell& word) {
   return true;
 }
 
-void Engine::fetch() {
+// The steps every rule block takes most are taken here; the rest are calls, so that this stays
+// small (the parse benchmark: a rule step costs tens of instructions).
+inline void Engine::fetch() {
   Entry& seq = top();
-  Cell item;
-  if (!item_at(seq.rules, seq.index, seq.end, &item)) {
+  alloc::Series* s = alloc::series_of(cell::series_node(seq.rules));
+  uint32_t count = std::min<uint32_t>(seq.end, s->used() / sizeof(Cell));
+  if (seq.index >= count) {
     if (!iterate_in_place()) pop_deliver(true);
     return;
   }
-  seq.index++;
+  const Cell* cells = reinterpret_cast<const Cell*>(s->head_ptr());
+  const Cell item = cells[seq.index++];
   uint8_t t = type_of(item);
-  switch (t) {
-    case TYPE_WORD: {
-      Key key = keyword_of(item);
-      if (key != Key::kNone) return keyword(key, seq, item);
-      Cell value = word_rule_value(item);
-      uint8_t vt = type_of(value);
-      if (vt == TYPE_BLOCK) return push_block(value, run_);
-      if (vt == TYPE_INTEGER) return counted(value, seq);
-      if (types::any_word(vt) && vt != TYPE_LIT_WORD) rule_error("parse-rule", item);
-      int64_t n = match_at(pos(), tail(), value, run_.op, false);
-      if (n < 0) return noted_fail();
-      set_pos(pos() + uint32_t(n));
-      note(Event::kMatch, true);
-      return;
+  if (t == TYPE_WORD) {
+    Key key = keyword_of(item);
+    if (key == Key::kNone) return word_item(item, seq);
+    if ((key == Key::kThru || key == Key::kTo) && seq.index < count) {
+      // to or thru a literal byte (`thru ","`): the search keyword() would make, at once.
+      uint8_t nt = type_of(cells[seq.index]);
+      if (nt == TYPE_STRING || nt == TYPE_CHAR) {
+        int found = to_byte(cells[seq.index], key == Key::kThru, run_.op);
+        if (found >= 0) {
+          seq.index++;
+          if (!noted_match(found)) fail_alternative();
+          return;
+        }
+      }
     }
+    if ((key == Key::kCopy || key == Key::kSet) && seq.index < count &&
+        type_of(cells[seq.index]) == TYPE_WORD) {
+      // copy or set of a counted repetition (`copy d some digits`): as keyword() runs it.
+      const Cell word = cells[seq.index];
+      seq.index++;
+      if (repeat_stored(seq, key == Key::kCopy, word)) return;
+      seq.index--;
+    }
+    return keyword(key, seq, item);
+  }
+  if (t == TYPE_PAREN) {
+    eval_paren(item);
+    if (interp::pending) return;
+    stack::pop_cells(1);
+    return;
+  }
+  other_item(item, seq);
+}
+
+// A rule word that is no keyword: its value as a rule.
+void Engine::word_item(const Cell& item, Entry& seq) {
+  Cell value = word_rule_value(item);
+  uint8_t vt = type_of(value);
+  if (vt == TYPE_BLOCK) return push_block(value, run_);
+  if (vt == TYPE_INTEGER) return counted(value, seq);
+  if (types::any_word(vt) && vt != TYPE_LIT_WORD) rule_error("parse-rule", item);
+  int64_t n = match_at(pos(), tail(), value, run_.op, false);
+  if (n < 0) return noted_fail();
+  set_pos(pos() + uint32_t(n));
+  note(Event::kMatch, true);
+}
+
+void Engine::other_item(const Cell& item, Entry& seq) {
+  switch (type_of(item)) {
     case TYPE_BLOCK:
       return push_block(item, run_);
-    case TYPE_PAREN: {
-      eval_paren(item);
-      if (interp::pending) return;
-      stack::pop_cells(1);
-      return;
-    }
     case TYPE_PATH: case TYPE_GET_PATH: case TYPE_SET_PATH:
       rule_error("parse-rule", item);
     case TYPE_INTEGER:
