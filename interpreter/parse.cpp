@@ -66,7 +66,7 @@ std::vector<uint8_t> key_by_symbol;
   return key;
 }
 
-inline Key keyword_of(const Cell& item) {
+[[gnu::always_inline]] inline Key keyword_of(const Cell& item) {
   if (type_of(item) != TYPE_WORD) return Key::kNone;
   uint32_t id = word::symbol_of(item);
   if (id < key_by_symbol.size() && key_by_symbol[id] != kUnknown) return Key(key_by_symbol[id]);
@@ -94,6 +94,9 @@ struct Entry {
   int32_t saved = 0;        // case: the mode before; collect: the enclosing collect entry
   Cell a{};                 // set/copy word; change value item; collect block or target
   Cell b{};                 // collect set: the word
+  // The greatest input position a sequence began at, over this entry and those below it down to
+  // the run's base or the last `into` (-1: none): a sequence pushed beyond it repeats none of them.
+  int64_t reach = -1;
 };
 
 struct Level {
@@ -361,7 +364,7 @@ int64_t match_at(uint32_t p, uint32_t end, const Cell& rule, int32_t op, bool li
 // The byte a to or thru looks for when one memchr over a string of 1-byte units finds it exactly
 // as a comparison at each position would: a char! or a one-unit string! below 128 that has no
 // case variants or is looked for case-sensitively. -1 otherwise.
-int32_t lone_byte(const Cell& target, int32_t op) {
+[[gnu::always_inline]] inline int32_t lone_byte(const Cell& target, int32_t op) {
   uint32_t c;
   uint8_t tt = type_of(target);
   if (tt == TYPE_CHAR) {
@@ -397,6 +400,29 @@ bool fast_value(const Cell& rule) {
 
 // A repetition of a single value counted in one pass; the input moves past the matches.
 bool repeat_fast(const Cell& rule, int32_t min, int32_t max, int32_t op) {
+  Level& at = level();
+  alloc::Series* in = alloc::series_of(cell::series_node(at.input));
+  if (type_of(rule) == TYPE_BITSET && in->unit() == 1 && !types::any_block(type_of(at.input))) {
+    // A run of bytes in a bitset (`some digits`, the parse benchmark), as string::bitset_run
+    // counts it, without the calls.
+    uint32_t length = in->used();
+    uint32_t p = cell::series_index(at.input);
+    uint64_t stop = at.limit >= 0 && at.limit < length ? uint32_t(at.limit) : length;
+    if (max >= 0) stop = std::min<uint64_t>(stop, uint64_t(p) + uint64_t(max));
+    alloc::Series* bits = alloc::series_of(cell::series_node(rule));
+    const uint8_t* set = bits->head_ptr();
+    const uint32_t stored = bits->used();
+    const bool complemented = bits->flags & bitset::kComplemented;
+    const uint8_t* text = in->head_ptr();
+    uint64_t q = p;
+    for (; q < stop; q++) {
+      uint32_t c = text[q];
+      if (!(c >> 3 < stored ? set[c >> 3] & (0x80 >> (c & 7)) : complemented)) break;
+    }
+    if (int64_t(q - std::min<uint64_t>(p, q)) < min) return false;
+    cell::set_series_index(at.input, uint32_t(std::min<uint64_t>(q, length)));
+    return true;
+  }
   uint32_t end = tail();
   uint32_t p = pos();
   int64_t count = 0;
@@ -603,8 +629,8 @@ Entry& top() { return rule_stack.back(); }
 // block at the same position entered at the same input position is already running.
 // Whether a sequence over [index, end) of the block entered at input position p would repeat one
 // of the entries below `depth` of the run.
-bool recursing(const Cell& rules, uint32_t index, uint32_t end, uint32_t p, size_t depth,
-               const Run& run) {
+[[gnu::noinline]] bool recursing_walk(const Cell& rules, uint32_t index, uint32_t end, uint32_t p,
+                                     size_t depth, const Run& run) {
   uint32_t node = cell::series_node(rules);
   // Entries above the last `into` of this run see the same input.
   for (size_t k = depth; k-- > run.rule_base;) {
@@ -616,6 +642,13 @@ bool recursing(const Cell& rules, uint32_t index, uint32_t end, uint32_t p, size
     }
   }
   return false;
+}
+[[gnu::always_inline]] inline bool recursing(const Cell& rules, uint32_t index, uint32_t end,
+                                             uint32_t p, size_t depth, const Run& run) {
+  // Most pushes happen past every sequence's start: no walk (it would make deep nesting
+  // quadratic).
+  if (depth <= run.rule_base || int64_t(p) > rule_stack[depth - 1].reach) return false;
+  return recursing_walk(rules, index, end, p, depth, run);
 }
 
 void push_seq(const Cell& rules, uint32_t index, uint32_t end, const Run& run) {
@@ -633,6 +666,7 @@ void push_seq(const Cell& rules, uint32_t index, uint32_t end, const Run& run) {
   e.end = end;
   e.start = p;
   e.count = int32_t(index);  // where the sequence began, for the recursion check
+  e.reach = std::max<int64_t>(rule_stack.back().reach, p);
   rule_stack.push_back(e);
   note(Event::kPush);
 }
@@ -648,7 +682,7 @@ struct SubRule {
   uint32_t index;
   uint32_t end;
 };
-SubRule sub_rule_of(const Entry& command) {
+[[gnu::always_inline]] inline SubRule sub_rule_of(const Entry& command) {
   Cell item;
   if (command.end == command.index + 1 &&
       item_at(command.rules, command.index, command.end, &item) && type_of(item) == TYPE_BLOCK) {
@@ -666,6 +700,8 @@ void push_command(Entry e) {
   check_rule_room();
   e.start = pos();
   e.remaining = tail() - std::min(pos(), tail());
+  // An into's sub-rules see another input: the recursion check starts over above it.
+  e.reach = e.kind == Kind::kInto ? -1 : rule_stack.back().reach;
   rule_stack.push_back(e);
 }
 
@@ -801,7 +837,7 @@ void store_match(bool copy, const Cell& item, uint32_t start) {
     // Text or bytes: the copy made at once (`copy d some digits`, the parse benchmark).
     Cell* base = stack::top;
     Cell* copied = stack::push_copy(series::copy_span(input(), from, pos() - from));
-    context::write_word(word, *copied);  // may add the word: the copy stays rooted
+    interp::write_word(word, *copied);  // may add the word: the copy stays rooted
     stack::top = base;
   } else if (copy) {
     Cell* base = stack::top;
@@ -862,10 +898,12 @@ class Engine {
     note(Event::kMatch, false);
     fail_alternative();
   }
-  void fetch();
-  bool iterate_in_place();
+  [[gnu::always_inline]] inline void fetch();
+  [[gnu::noinline]] void word_item(const Cell& item, Entry& seq);
+  [[gnu::noinline]] void other_item(const Cell& item, Entry& seq);
+  [[gnu::noinline]] bool iterate_in_place();
   void complete();
-  void keyword(Key key, Entry& seq, const Cell& item);
+  [[gnu::noinline]] void keyword(Key key, Entry& seq, const Cell& item);
   void stop_repetition(bool reject);
   void counted(const Cell& first, Entry& seq);
   void start_command(Entry command, uint32_t sub_end, Entry& seq);
@@ -873,6 +911,7 @@ class Engine {
   int repeat_at_once(Key key, const Cell& item);
   int scan_at_once(bool thru, const Cell& item);
   int step_at_once(const Cell& rules, uint32_t sub, uint32_t sub_end);
+  [[gnu::noinline]] bool repeat_stored(Entry& seq, bool copy, const Cell& word);
   bool in_collect() const { return run_.collect >= 0; }
   bool report(const Note& note);
   bool report_notes();
@@ -905,7 +944,17 @@ void Engine::fail_alternative() {
 
 Cell Engine::go() {
   const bool traced = run_.callback != nullptr;
-  if (traced && !report_notes()) {  // the push of the rule block
+  if (!traced) {
+    do {
+      if (step_ == Loop::kFetch) {
+        fetch();
+      } else {
+        complete();
+      }
+    } while (!interp::pending && !done_);
+    return logic::make(result_);
+  }
+  if (!report_notes()) {  // the push of the rule block
     stop();
     return logic::make(result_);
   }
@@ -1040,6 +1089,7 @@ bool Engine::iterate_in_place() {
   seq.rules = sub.rules;
   seq.index = sub.index;
   seq.start = p;
+  seq.reach = std::max<int64_t>(repeat.reach, p);
   return true;
 }
 
@@ -1187,26 +1237,30 @@ void Engine::stop_repetition(bool reject) {
   pop_deliver(!reject && repeat.count >= repeat.min);
 }
 
+// A string of bytes searched for one byte (the parse benchmark's `thru ","`): one memchr. 1 found
+// (the input moved), 0 not found, -1 when the search is not of that kind.
+[[gnu::always_inline]] inline int to_byte(const Cell& target, bool thru, int32_t op) {
+  if (!fast_paths) return -1;
+  Level& at = level();
+  if (type_of(at.input) != TYPE_STRING) return -1;
+  alloc::Series* in = alloc::series_of(cell::series_node(at.input));
+  int32_t c = in->unit() == 1 ? lone_byte(target, op) : -1;
+  if (c < 0) return -1;
+  uint32_t length = in->used();
+  uint32_t end = at.limit >= 0 && at.limit < length ? uint32_t(at.limit) : length;
+  uint32_t p = cell::series_index(at.input);
+  if (p >= end) return 0;
+  const uint8_t* text = in->head_ptr();
+  const void* found = std::memchr(text + p, c, end - p);
+  if (!found) return 0;
+  uint32_t i = uint32_t(static_cast<const uint8_t*>(found) - text);
+  cell::set_series_index(at.input, thru ? i + 1 : i);
+  return 1;
+}
+
 // Searches forward for a single value: the input stops before it (to) or after it (thru).
 bool Engine::to_value(const Cell& target, bool thru) {
-  if (fast_paths && type_of(input()) == TYPE_STRING) {
-    // A string of bytes searched for one byte (the parse benchmark's `thru ","`): one memchr.
-    Level& at = level();
-    alloc::Series* in = alloc::series_of(cell::series_node(at.input));
-    int32_t c = in->unit() == 1 ? lone_byte(target, run_.op) : -1;
-    if (c >= 0) {
-      uint32_t length = in->used();
-      uint32_t end = at.limit >= 0 && at.limit < length ? uint32_t(at.limit) : length;
-      uint32_t p = cell::series_index(at.input);
-      if (p >= end) return false;
-      const uint8_t* text = in->head_ptr();
-      const void* found = std::memchr(text + p, c, end - p);
-      if (!found) return false;
-      uint32_t i = uint32_t(static_cast<const uint8_t*>(found) - text);
-      cell::set_series_index(at.input, thru ? i + 1 : i);
-      return true;
-    }
-  }
+  if (int found = to_byte(target, thru, run_.op); found >= 0) return found;
   uint32_t end = tail();
   Family family = family_of(type_of(input()));
   uint8_t tt = type_of(target);
@@ -1327,38 +1381,105 @@ int Engine::step_at_once(const Cell& rules, uint32_t sub, uint32_t sub_end) {
   }
 }
 
-void Engine::fetch() {
+// A copy or set of a repetition of one value the fast path counts (`copy d some digits`, the
+// parse benchmark), run at once as the general steps below would run it: the two items read once,
+// the value's word looked up once. False, with nothing done, for any other shape.
+bool Engine::repeat_stored(Entry& seq, bool copy, const Cell& word) {
+  if (!fast_paths || run_.callback) return false;
+  alloc::Series* s = alloc::series_of(cell::series_node(seq.rules));
+  uint32_t count = std::min<uint32_t>(seq.end, s->used() / sizeof(Cell));
+  uint32_t sub = seq.index;
+  if (sub + 1 >= count) return false;
+  const Cell* cells = reinterpret_cast<const Cell*>(s->head_ptr());
+  Key key = keyword_of(cells[sub]);
+  if (key != Key::kAny && key != Key::kSome && key != Key::kOpt && key != Key::kWhile) {
+    return false;
+  }
+  Cell single = cells[sub + 1];
+  uint8_t st = type_of(single);
+  if (st == TYPE_WORD) {
+    if (keyword_of(single) != Key::kNone) return false;
+    single = *interp::word_value(single);
+    st = type_of(single);
+    if (st == TYPE_UNSET || st == TYPE_WORD) return false;  // the general path raises or refuses
+  }
+  if (st == TYPE_INTEGER || !fast_value(single)) return false;
+  seq.index = sub + 2;
+  uint32_t start = pos();
+  int32_t min = key == Key::kSome ? 1 : 0;
+  int32_t max = key == Key::kOpt ? 1 : -1;
+  if (!repeat_fast(single, min, max, run_.op)) {
+    fail_alternative();
+  } else {
+    store_match(copy, word, start);
+  }
+  return true;
+}
+
+// The steps every rule block takes most are taken here; the rest are calls, so that this stays
+// small (the parse benchmark: a rule step costs tens of instructions).
+inline void Engine::fetch() {
   Entry& seq = top();
-  Cell item;
-  if (!item_at(seq.rules, seq.index, seq.end, &item)) {
+  alloc::Series* s = alloc::series_of(cell::series_node(seq.rules));
+  uint32_t count = std::min<uint32_t>(seq.end, s->used() / sizeof(Cell));
+  if (seq.index >= count) {
     if (!iterate_in_place()) pop_deliver(true);
     return;
   }
-  seq.index++;
+  const Cell* cells = reinterpret_cast<const Cell*>(s->head_ptr());
+  const Cell item = cells[seq.index++];
   uint8_t t = type_of(item);
-  switch (t) {
-    case TYPE_WORD: {
-      Key key = keyword_of(item);
-      if (key != Key::kNone) return keyword(key, seq, item);
-      Cell value = word_rule_value(item);
-      uint8_t vt = type_of(value);
-      if (vt == TYPE_BLOCK) return push_block(value, run_);
-      if (vt == TYPE_INTEGER) return counted(value, seq);
-      if (types::any_word(vt) && vt != TYPE_LIT_WORD) rule_error("parse-rule", item);
-      int64_t n = match_at(pos(), tail(), value, run_.op, false);
-      if (n < 0) return noted_fail();
-      set_pos(pos() + uint32_t(n));
-      note(Event::kMatch, true);
-      return;
+  if (t == TYPE_WORD) {
+    Key key = keyword_of(item);
+    if (key == Key::kNone) return word_item(item, seq);
+    if ((key == Key::kThru || key == Key::kTo) && seq.index < count) {
+      // to or thru a literal byte (`thru ","`): the search keyword() would make, at once.
+      uint8_t nt = type_of(cells[seq.index]);
+      if (nt == TYPE_STRING || nt == TYPE_CHAR) {
+        int found = to_byte(cells[seq.index], key == Key::kThru, run_.op);
+        if (found >= 0) {
+          seq.index++;
+          if (!noted_match(found)) fail_alternative();
+          return;
+        }
+      }
     }
+    if ((key == Key::kCopy || key == Key::kSet) && seq.index < count &&
+        type_of(cells[seq.index]) == TYPE_WORD) {
+      // copy or set of a counted repetition (`copy d some digits`): as keyword() runs it.
+      const Cell word = cells[seq.index];
+      seq.index++;
+      if (repeat_stored(seq, key == Key::kCopy, word)) return;
+      seq.index--;
+    }
+    return keyword(key, seq, item);
+  }
+  if (t == TYPE_PAREN) {
+    eval_paren(item);
+    if (interp::pending) return;
+    stack::pop_cells(1);
+    return;
+  }
+  other_item(item, seq);
+}
+
+// A rule word that is no keyword: its value as a rule.
+void Engine::word_item(const Cell& item, Entry& seq) {
+  Cell value = word_rule_value(item);
+  uint8_t vt = type_of(value);
+  if (vt == TYPE_BLOCK) return push_block(value, run_);
+  if (vt == TYPE_INTEGER) return counted(value, seq);
+  if (types::any_word(vt) && vt != TYPE_LIT_WORD) rule_error("parse-rule", item);
+  int64_t n = match_at(pos(), tail(), value, run_.op, false);
+  if (n < 0) return noted_fail();
+  set_pos(pos() + uint32_t(n));
+  note(Event::kMatch, true);
+}
+
+void Engine::other_item(const Cell& item, Entry& seq) {
+  switch (type_of(item)) {
     case TYPE_BLOCK:
       return push_block(item, run_);
-    case TYPE_PAREN: {
-      eval_paren(item);
-      if (interp::pending) return;
-      stack::pop_cells(1);
-      return;
-    }
     case TYPE_PATH: case TYPE_GET_PATH: case TYPE_SET_PATH:
       rule_error("parse-rule", item);
     case TYPE_INTEGER:
@@ -1440,7 +1561,8 @@ void Engine::keyword(Key key, Entry& seq, const Cell& item) {
         // A literal text or char is a rule of one item, searched at once (`thru ","`, the parse
         // benchmark): what the general steps below come to for it, without them.
         seq.index = sub + 1;
-        if (!noted_match(to_value(next, thru))) fail_alternative();
+        int found = to_byte(next, thru, run_.op);
+        if (!noted_match(found >= 0 ? found : to_value(next, thru))) fail_alternative();
         return;
       }
       if (keyword_of(next) == Key::kEnd) {
@@ -1508,6 +1630,7 @@ void Engine::keyword(Key key, Entry& seq, const Cell& item) {
     case Key::kSet: case Key::kCopy: case Key::kCase: {
       if (type_of(next) != TYPE_WORD) rule_error("parse-rule", next);
       seq.index++;
+      if (key != Key::kCase && repeat_stored(seq, key == Key::kCopy, next)) return;
       Cell rule;
       if (!item_at(seq.rules, seq.index, seq.end, &rule)) rule_error("parse-end", next);
       uint32_t sub = seq.index;
