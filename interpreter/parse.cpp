@@ -54,7 +54,7 @@ enum class Key : uint8_t {
 std::unordered_map<uint32_t, Key> keywords;  // by canonical symbol
 
 // The keyword of each symbol id met so far (ids never change, nor their canonical spelling), so
-// a rule word costs one index instead of a canonical lookup and a hash probe (parse benchmark).
+// a rule word costs one index instead of a canonical lookup and a hash probe.
 constexpr uint8_t kUnknown = 0xFF;
 std::vector<uint8_t> key_by_symbol;
 
@@ -403,7 +403,7 @@ bool repeat_fast(const Cell& rule, int32_t min, int32_t max, int32_t op) {
   Level& at = level();
   alloc::Series* in = alloc::series_of(cell::series_node(at.input));
   if (type_of(rule) == TYPE_BITSET && in->unit() == 1 && !types::any_block(type_of(at.input))) {
-    // A run of bytes in a bitset (`some digits`, the parse benchmark), as string::bitset_run
+    // A run of bytes in a bitset (`some digits`), as string::bitset_run
     // counts it, without the calls.
     uint32_t length = in->used();
     uint32_t p = cell::series_index(at.input);
@@ -589,7 +589,7 @@ bool refers_to_input(const Cell& item) {
 }
 
 // rule_end, the common shapes answered at once: a single item, a repetition of one, a to or
-// thru (`thru ","`, `some digits`: the parse benchmark); the rest walked.
+// thru (`thru ","`, `some digits`); the rest walked.
 [[gnu::always_inline]] inline uint32_t rule_end(const Cell& rules, uint32_t i, uint32_t end, const Cell& after) {
   alloc::Series* s = alloc::series_of(cell::series_node(rules));
   uint32_t count = std::min<uint32_t>(end, s->used() / sizeof(Cell));
@@ -834,7 +834,7 @@ void store_match(bool copy, const Cell& item, uint32_t start) {
   Cell word = item;
   if (copy && fast_paths && family_of(type_of(input())) != Family::kBlock &&
       datatype::resolve_for<action::COPY>(input()) == &series::copy) {
-    // Text or bytes: the copy made at once (`copy d some digits`, the parse benchmark).
+    // Text or bytes: the copy made at once (`copy d some digits`).
     Cell* base = stack::top;
     Cell* copied = stack::push_copy(series::copy_span(input(), from, pos() - from));
     interp::write_word(word, *copied);  // may add the word: the copy stays rooted
@@ -1062,7 +1062,7 @@ void Engine::start_command(Entry command, uint32_t sub_end, Entry& seq) {
 }
 
 // The sequence on top matched to its end under a repetition that goes round again with the same
-// sub-rule (`some [...]`, the parse benchmark): the sequence's entry starts over in place of a
+// sub-rule (`some [...]`): the sequence's entry starts over in place of a
 // pop, the repetition's step and a push, with the same outcome. False, with nothing done, in any
 // other case (a traced run, whose callback is told of each of those steps, among them).
 bool Engine::iterate_in_place() {
@@ -1237,7 +1237,7 @@ void Engine::stop_repetition(bool reject) {
   pop_deliver(!reject && repeat.count >= repeat.min);
 }
 
-// A string of bytes searched for one byte (the parse benchmark's `thru ","`): one memchr. 1 found
+// A string of bytes searched for one byte (`thru ","`): one memchr. 1 found
 // (the input moved), 0 not found, -1 when the search is not of that kind.
 [[gnu::always_inline]] inline int to_byte(const Cell& target, bool thru, int32_t op) {
   if (!fast_paths) return -1;
@@ -1266,7 +1266,7 @@ bool Engine::to_value(const Cell& target, bool thru) {
   uint8_t tt = type_of(target);
   if (fast_paths && family == Family::kString && rule_is_text(tt) && tt != TYPE_TAG &&
       length_of(target) > cell::series_index(target)) {
-    // One scan of the buffer (the parse benchmark's `thru ","`).
+    // One scan of the buffer (`thru ","`).
     int64_t at = string::find_units(input(), pos(), end, target, run_.op == action::STRICT_EQUAL);
     if (at < 0) return false;
     uint32_t n = length_of(target) - cell::series_index(target);
@@ -1381,8 +1381,8 @@ int Engine::step_at_once(const Cell& rules, uint32_t sub, uint32_t sub_end) {
   }
 }
 
-// A copy or set of a repetition of one value the fast path counts (`copy d some digits`, the
-// parse benchmark), run at once as the general steps below would run it: the two items read once,
+// A copy or set of a repetition of one value the fast path counts (`copy d some digits`),
+// run at once as the general steps below would run it: the two items read once,
 // the value's word looked up once. False, with nothing done, for any other shape.
 bool Engine::repeat_stored(Entry& seq, bool copy, const Cell& word) {
   if (!fast_paths || run_.callback) return false;
@@ -1417,7 +1417,7 @@ bool Engine::repeat_stored(Entry& seq, bool copy, const Cell& word) {
 }
 
 // The steps every rule block takes most are taken here; the rest are calls, so that this stays
-// small (the parse benchmark: a rule step costs tens of instructions).
+// small (a rule step costs tens of instructions).
 inline void Engine::fetch() {
   Entry& seq = top();
   alloc::Series* s = alloc::series_of(cell::series_node(seq.rules));
@@ -1558,8 +1558,8 @@ void Engine::keyword(Key key, Entry& seq, const Cell& item) {
       bool thru = key == Key::kThru;
       uint32_t sub = seq.index;
       if (uint8_t nt = type_of(next); nt == TYPE_STRING || nt == TYPE_CHAR) {
-        // A literal text or char is a rule of one item, searched at once (`thru ","`, the parse
-        // benchmark): what the general steps below come to for it, without them.
+        // A literal text or char is a rule of one item, searched at once (`thru ","`):
+        // what the general steps below come to for it, without them.
         seq.index = sub + 1;
         int found = to_byte(next, thru, run_.op);
         if (!noted_match(found >= 0 ? found : to_value(next, thru))) fail_alternative();
@@ -1637,7 +1637,7 @@ void Engine::keyword(Key key, Entry& seq, const Cell& item) {
       uint32_t sub_end = rule_end(seq.rules, sub, seq.end, next);
       seq.index = sub_end;
       if (key != Key::kCase && fast_paths && !run_.callback) {
-        // A copy or set of one step run at once (`copy d some digits`, the parse benchmark);
+        // A copy or set of one step run at once (`copy d some digits`);
         // a traced run walks its entries, whose steps the callback is told of.
         uint32_t start = pos();
         int matched = step_at_once(seq.rules, sub, sub_end);
