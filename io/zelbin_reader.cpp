@@ -138,13 +138,15 @@ struct PendingWord {
   size_t index_at;
 };
 
-// A context record read up to its values: its flags and its words' symbols (with positions).
+// A context record read up to its values: its flags and its word count. The words' symbols are
+// in the reader's scratch list until the context is made (nothing is decoded in between), and
+// their positions are found again from the first one's only when one is refused.
 struct ContextShape {
   size_t at;
+  size_t symbols_at;  // position of the first symbol field
   uint32_t kind;
+  uint32_t count;
   bool stack_held, self, values;
-  std::vector<uint32_t> symbols;
-  std::vector<size_t> symbol_at;
 };
 
 class Reader {
@@ -174,6 +176,11 @@ class Reader {
   const uint8_t* strings_ = nullptr;
   size_t strings_size_ = 0;
   std::vector<uint32_t> ids_;
+  // By symbol table entry: the index of its word in the global context (kNoIndex: not yet).
+  std::vector<uint32_t> global_index_;
+  static constexpr uint32_t kNoIndex = 0xFFFFFFFF;
+  // The symbols of the context record being read (read_context_shape to make_context).
+  std::vector<uint32_t> shape_symbols_;
 
   // --- Reading bytes ---------------------------------------------------------------------------
 
@@ -255,7 +262,10 @@ class Reader {
   // --- Symbols and paths -------------------------------------------------------------------------
 
   void read_symbol_table(uint32_t count, size_t count_at, uint32_t size, size_t size_at);
-  uint32_t read_symbol();
+  uint32_t read_symbol_entry();  // the symbol table entry, interned
+  uint32_t read_symbol() { return ids_[read_symbol_entry()]; }
+  Cell global_word(uint8_t type, uint32_t entry);
+  size_t symbol_position(size_t first, uint32_t i);
   Cell read_reference();
   Cell step(const Cell& current, uint32_t index, size_t at) const;
 
@@ -275,8 +285,14 @@ class Reader {
     }
   }
   uint32_t append_cell(uint32_t node) {
-    const uint32_t index = cell_count(node);
-    *cell::buffer_append_new_cell(node) = constants::unset;
+    alloc::Series* s = alloc::series_of(node);
+    const uint32_t index = s->used() / uint32_t(sizeof(Cell));
+    if (s->tail + sizeof(Cell) > s->capacity) [[unlikely]] {
+      *cell::buffer_append_new_cell(node) = constants::unset;
+      return index;
+    }
+    *reinterpret_cast<Cell*>(s->tail_ptr()) = constants::unset;
+    s->tail += uint32_t(sizeof(Cell));
     return index;
   }
   void read_children(uint32_t node, uint32_t count);
@@ -349,6 +365,7 @@ void Reader::read_symbol_table(uint32_t count, size_t count_at, uint32_t size, s
   if (size > INT32_MAX || (bounded_ && size > left() - size_t(count) * 4)) fail(size_at);
   offsets_.resize(count);
   ids_.assign(count, 0);
+  global_index_.assign(count, kNoIndex);
   std::vector<size_t> offset_at(count);
   for (uint32_t i = 0; i < count; i++) {
     offset_at[i] = pos_;
@@ -368,17 +385,37 @@ void Reader::read_symbol_table(uint32_t count, size_t count_at, uint32_t size, s
   }
 }
 
-uint32_t Reader::read_symbol() {
+uint32_t Reader::read_symbol_entry() {
   const size_t at = pos_;
   const uint32_t index = field();
   if (index >= offsets_.size()) fail(at);
-  if (!ids_[index]) {
+  if (!ids_[index]) [[unlikely]] {
     const uint8_t* name = strings_ + offsets_[index];
     const size_t length = std::strlen(reinterpret_cast<const char*>(name));
     if (!valid_spelling(name, length)) fail(at);
     ids_[index] = symbol::intern_bytes(name, uint32_t(length));
   }
-  return ids_[index];
+  return index;
+}
+
+// The word of the symbol table entry in the global context, of the type, added there the first
+// time (a global word keeps its index for good).
+Cell Reader::global_word(uint8_t type, uint32_t entry) {
+  const uint32_t symbol = ids_[entry];
+  if (global_index_[entry] == kNoIndex) [[unlikely]] {
+    global_index_[entry] = context::add_word(context::global, Cell{TYPE_WORD, 0, symbol, 0});
+  }
+  return Cell{type, context::global, symbol, global_index_[entry]};
+}
+
+// The position of symbol field i of a list whose first field is at `first`.
+size_t Reader::symbol_position(size_t first, uint32_t i) {
+  const size_t saved = pos_;
+  pos_ = first;
+  for (uint32_t k = 0; k < i; k++) field();
+  const size_t at = pos_;
+  pos_ = saved;
+  return at;
 }
 
 // An index path: from the first value of this decode, one index a step.
@@ -823,13 +860,9 @@ void Reader::read_bitset(Slot slot, const Lead& lead) {
 
 void Reader::read_word(Slot slot, const Lead& lead) {
   const uint8_t type = lead.type;
-  const uint32_t symbol = read_symbol();
-  auto global = [&] {
-    Cell word{type, 0, 0, 0};
-    word::init_global(symbol, &word);
-    cell::set_type(word, type);
-    put(slot, word, lead);
-  };
+  const uint32_t entry = read_symbol_entry();
+  const uint32_t symbol = ids_[entry];
+  auto global = [&] { put(slot, global_word(type, entry), lead); };
   if (!user_) {
     // The boot image binds by output index: the value there names the context (none: global).
     size_t at = pos_;
@@ -975,12 +1008,10 @@ ContextShape Reader::read_context_shape(const Lead* own) {
   }
   if (kind > context::kObject) fail(shape.at);
   shape.kind = kind;
-  const uint32_t count = count_field(min_record_);
-  shape.symbols.reserve(count);
-  for (uint32_t i = 0; i < count; i++) {
-    shape.symbol_at.push_back(pos_);
-    shape.symbols.push_back(read_symbol());
-  }
+  shape.count = count_field(min_record_);
+  shape.symbols_at = pos_;
+  shape_symbols_.resize(shape.count);
+  for (uint32_t i = 0; i < shape.count; i++) shape_symbols_[i] = read_symbol();
   return shape;
 }
 
@@ -989,19 +1020,17 @@ ContextShape Reader::read_context_shape(const Lead* own) {
 uint32_t Reader::make_context(const ContextShape& shape) {
   uint32_t context = 0;
   gc::Guard keep(context);
-  context = context::create(uint32_t(shape.symbols.size()), shape.stack_held, shape.self, 0,
+  context = context::create(shape.count, shape.stack_held, shape.self, 0,
                             context::Kind(shape.kind));
-  for (size_t i = 0; i < shape.symbols.size(); i++) {
-    context::add_word(context, Cell{TYPE_WORD, 0, shape.symbols[i], 0});
-    if (context::word_count(context) != i + 1) fail(shape.symbol_at[i]);
-  }
+  const int32_t twice = context::add_new_words(context, shape_symbols_.data(), shape.count);
+  if (twice >= 0) fail(symbol_position(shape.symbols_at, uint32_t(twice)));
   return context;
 }
 
 void Reader::read_values(uint32_t context, const ContextShape& shape) {
   if (shape.stack_held || !shape.values) return;
   const uint32_t values = context::values_position(context);
-  for (uint32_t i = 0; i < shape.symbols.size(); i++) decode(Slot{values, i}, false);
+  for (uint32_t i = 0; i < shape.count; i++) decode(Slot{values, i}, false);
 }
 
 // An object! record after its lead: class id, handler records, the context and its values. The
