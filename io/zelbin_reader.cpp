@@ -181,6 +181,9 @@ class Reader {
   static constexpr uint32_t kNoIndex = 0xFFFFFFFF;
   // The symbols of the context record being read (read_context_shape to make_context).
   std::vector<uint32_t> shape_symbols_;
+  // The last context made, whose word table a context of the same words copies (kept alive).
+  uint32_t last_context_ = 0;
+  gc::Guard keep_last_context_{last_context_};
 
   // --- Reading bytes ---------------------------------------------------------------------------
 
@@ -201,7 +204,7 @@ class Reader {
     if (n > left()) fail(end_);
   }
   uint8_t byte() {
-    need(1);
+    if (pos_ >= end_) [[unlikely]] fail(end_);
     return data_[pos_++];
   }
   uint32_t u32() {
@@ -215,6 +218,10 @@ class Reader {
     return data_ + pos_ - n;
   }
   uint32_t varint() {
+    if (pos_ < end_ && data_[pos_] < 0x80) [[likely]] return data_[pos_++];
+    return long_varint();
+  }
+  uint32_t long_varint() {
     uint32_t value = 0;
     for (int i = 0; i < 5; i++) {
       const size_t at = pos_;
@@ -315,6 +322,7 @@ class Reader {
   void read_function_reference(Slot slot, const Lead& lead);
 
   ContextShape read_context_shape(const Lead* own);
+  bool same_words(uint32_t context) const;
   uint32_t make_context(const ContextShape& shape);
   void read_values(uint32_t context, const ContextShape& shape);
   Cell bind(const PendingWord& word, uint32_t context) const;
@@ -1017,13 +1025,38 @@ ContextShape Reader::read_context_shape(const Lead* own) {
 
 // A new context with the shape's words (a word twice is corrupt) and, kept on the heap, one
 // unset! value each. Not rooted yet.
+// Whether the context holds exactly the words of the scratch symbols, in order (and so a table
+// made from them would hold what a copy of its table holds).
+bool Reader::same_words(uint32_t context) const {
+  if (!context || context::word_count(context) != shape_symbols_.size()) return false;
+  const Cell* words = context::word_at(context, 0);
+  for (size_t i = 0; i < shape_symbols_.size(); i++) {
+    if (cell::type_of(words[i]) != TYPE_WORD || word::symbol_of(words[i]) != shape_symbols_[i] ||
+        word::index_of(words[i]) != i) {
+      return false;
+    }
+  }
+  return true;
+}
+
 uint32_t Reader::make_context(const ContextShape& shape) {
   uint32_t context = 0;
   gc::Guard keep(context);
-  context = context::create(shape.count, shape.stack_held, shape.self, 0,
-                            context::Kind(shape.kind));
-  const int32_t twice = context::add_new_words(context, shape_symbols_.data(), shape.count);
-  if (twice >= 0) fail(symbol_position(shape.symbols_at, uint32_t(twice)));
+  if (same_words(last_context_)) {
+    // Records of one shape (a block of objects): the words come in a copy of the table.
+    context = context::create(shape.count, shape.stack_held, shape.self, last_context_,
+                              context::Kind(shape.kind));
+    Cell* words = context::word_at(context, 0);
+    for (uint32_t i = 0; i < shape.count; i++) {
+      words[i] = Cell{TYPE_WORD, context, word::symbol_of(words[i]), word::index_of(words[i])};
+    }
+  } else {
+    context = context::create(shape.count, shape.stack_held, shape.self, 0,
+                              context::Kind(shape.kind));
+    const int32_t twice = context::add_new_words(context, shape_symbols_.data(), shape.count);
+    if (twice >= 0) fail(symbol_position(shape.symbols_at, uint32_t(twice)));
+  }
+  last_context_ = context;
   return context;
 }
 
