@@ -492,7 +492,28 @@ Cell Reader::step(const Cell& current, uint32_t index, size_t at) const {
 // --- Records -------------------------------------------------------------------------------------
 
 void Reader::read_children(uint32_t node, uint32_t count) {
-  for (uint32_t i = 0; i < count;) i += decode(Slot{node, append_cell(node)}, true);
+  for (uint32_t i = 0; i < count;) {
+    const uint32_t index = append_cell(node);
+    // The commonest compact records without a prefix, taken here: a small integer, and a word
+    // of the global context (a type byte of the word family without its variant flag).
+    if (compact_ && pos_ < end_) {
+      const uint8_t b = data_[pos_];
+      if (b >= kSmallInteger && b < kNewLinePrefix) {
+        pos_++;
+        cells_of(node)[index] = integer::make(b - kSmallInteger);
+        i++;
+        continue;
+      }
+      if (b >= TYPE_WORD && b <= TYPE_REFINEMENT) {
+        pos_++;
+        const Cell word = global_word(b, read_symbol_entry());
+        cells_of(node)[index] = word;
+        i++;
+        continue;
+      }
+    }
+    i += decode(Slot{node, index}, true);
+  }
 }
 
 // Reads a compact record's prefixes into the lead: new line, reference and, where set_words
