@@ -328,11 +328,9 @@ class BindTable {
     clear();
     bind_table_busy = false;
   }
-  // 1 + the index of the context's word of the symbol, or 0.
-  uint32_t lookup(uint32_t symbol) const {
-    const uint32_t id = canonical(symbols_, symbol_count_, symbol);
-    return id <= symbol_count_ ? bind_table[id] : 0;
-  }
+  uint32_t canonical_of(uint32_t symbol) const { return canonical(symbols_, symbol_count_, symbol); }
+  // 1 + the index of the context's word of the canonical symbol, or 0.
+  uint32_t lookup(uint32_t id) const { return id <= symbol_count_ ? bind_table[id] : 0; }
 
  private:
   // Empties the entries of the first count_ words.
@@ -356,21 +354,24 @@ void bind_with_table(const Cell& block, uint32_t node, bool self_too, const Bind
   cycles::push(series);
   Cell* cells = cells_of(series);
   uint32_t tail = cell::cell_count(series);
+  // self's canonical symbol (0 when self words are bound as any other).
+  const uint32_t self = self_too ? table.canonical_of(runtime_words::symbols.self) : 0;
   for (uint32_t i = cell::series_index(block); i < tail; i++) {
     Cell& c = cells[i];
-    switch (cell::type_of(c)) {
+    const uint8_t type = cell::type_of(c);
+    switch (type) {
       case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
       case TYPE_GET_PATH: case TYPE_HASH:
         bind_with_table(c, node, self_too, table);
         break;
-      case TYPE_WORD:
-        if (self_too && is_self(c)) {
+      case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
+      case TYPE_REFINEMENT: {
+        const uint32_t id = table.canonical_of(word::symbol_of(c));
+        if (type == TYPE_WORD && id == self && self) {
           word::bind_to(c, node, kUnresolved);
           break;
         }
-        [[fallthrough]];
-      case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT: {
-        const uint32_t found = table.lookup(word::symbol_of(c));
+        const uint32_t found = table.lookup(id);
         if (found) word::bind_to(c, node, found - 1);
         break;
       }

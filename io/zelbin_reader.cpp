@@ -269,7 +269,18 @@ class Reader {
   // --- Symbols and paths -------------------------------------------------------------------------
 
   void read_symbol_table(uint32_t count, size_t count_at, uint32_t size, size_t size_at);
-  uint32_t read_symbol_entry();  // the symbol table entry, interned
+  // The symbol table entry, interned.
+  uint32_t read_symbol_entry() {
+    if (compact_ && pos_ < end_) [[likely]] {
+      const uint32_t index = data_[pos_];
+      if (index < 0x80 && index < offsets_.size() && ids_[index]) {
+        pos_++;
+        return index;
+      }
+    }
+    return read_new_symbol_entry();
+  }
+  uint32_t read_new_symbol_entry();
   uint32_t read_symbol() { return ids_[read_symbol_entry()]; }
   Cell global_word(uint8_t type, uint32_t entry);
   size_t symbol_position(size_t first, uint32_t i);
@@ -393,7 +404,7 @@ void Reader::read_symbol_table(uint32_t count, size_t count_at, uint32_t size, s
   }
 }
 
-uint32_t Reader::read_symbol_entry() {
+uint32_t Reader::read_new_symbol_entry() {
   const size_t at = pos_;
   const uint32_t index = field();
   if (index >= offsets_.size()) fail(at);
