@@ -908,7 +908,13 @@ uint32_t intern_symbol(uint32_t table, const uint8_t* text, uint32_t length, boo
     name = large.data();
   }
   Table* t = table_of(table);
-  if (t->occupied >= t->upper) resize(table, grown_buckets(t));
+  // The walk above found the bucket to take, unless the table is rebuilt bigger first (the
+  // allocations below move buffers, never buckets).
+  uint32_t bucket = slot.free;
+  if (t->occupied >= t->upper) {
+    resize(table, grown_buckets(t));
+    bucket = kNone;
+  }
   uint32_t buffer = alloc::new_byte_series(length + 1);
   gc::Guard buffer_guard(buffer);
   Series* s = alloc::series_of(buffer);
@@ -918,8 +924,8 @@ uint32_t intern_symbol(uint32_t table, const uint8_t* text, uint32_t length, boo
   uint32_t block = table_of(table)->block;
   uint32_t index = cell_count(block);
   *cell::buffer_append_new_cell(block) = Cell{TYPE_SYMBOL, alias, 0, buffer};
-  slot = probe(table, hash, [](uint32_t) { return false; });
-  occupy(table, slot.free, index);
+  if (bucket == kNone) bucket = probe(table, hash, [](uint32_t) { return false; }).free;
+  occupy(table, bucket, index);
   return index + 1;
 }
 

@@ -271,11 +271,16 @@ class Reader {
   void read_symbol_table(uint32_t count, size_t count_at, uint32_t size, size_t size_at);
   // The symbol table entry, interned.
   uint32_t read_symbol_entry() {
-    if (compact_ && pos_ < end_) [[likely]] {
-      const uint32_t index = data_[pos_];
-      if (index < 0x80 && index < offsets_.size() && ids_[index]) {
-        pos_++;
-        return index;
+    // A compact index of one or two bytes, already interned.
+    if (compact_ && pos_ + 1 < end_) [[likely]] {
+      const uint32_t first = data_[pos_];
+      const bool one = first < 0x80;
+      if (one || data_[pos_ + 1] < 0x80) {
+        const uint32_t index = one ? first : (first & 0x7F) | uint32_t(data_[pos_ + 1]) << 7;
+        if (index < ids_.size() && ids_[index]) {
+          pos_ += one ? 1 : 2;
+          return index;
+        }
       }
     }
     return read_new_symbol_entry();
