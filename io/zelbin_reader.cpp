@@ -283,6 +283,13 @@ class Reader {
         }
       }
     }
+    if (!compact_ && pos_ + 4 <= end_) {
+      const uint32_t index = le32(data_ + pos_);
+      if (index < ids_.size() && ids_[index]) {
+        pos_ += 4;
+        return index;
+      }
+    }
     return read_new_symbol_entry();
   }
   uint32_t read_new_symbol_entry();
@@ -523,6 +530,21 @@ void Reader::read_children(uint32_t node, uint32_t count) {
       if (b >= TYPE_WORD && b <= TYPE_REFINEMENT) {
         pos_++;
         const Cell word = global_word(b, read_symbol_entry());
+        cells_of(node)[index] = word;
+        i++;
+        continue;
+      }
+    }
+    // A plain global word of user data: header, symbol entry, index (found again by symbol).
+    if (!compact_ && user_ && pos_ + 12 <= end_) {
+      const uint32_t header = le32(data_ + pos_);
+      const uint8_t type = uint8_t(header);
+      const uint32_t entry = le32(data_ + pos_ + 4);
+      if (type >= TYPE_WORD && type <= TYPE_REFINEMENT && (header & kPlainGlobal) &&
+          entry < ids_.size() && ids_[entry]) {
+        pos_ += 12;
+        Cell word = global_word(type, entry);
+        if (header & kPlainNewLine) word.header |= cell::kNewLine;
         cells_of(node)[index] = word;
         i++;
         continue;
