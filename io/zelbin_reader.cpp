@@ -270,7 +270,7 @@ class Reader {
 
   void read_symbol_table(uint32_t count, size_t count_at, uint32_t size, size_t size_at);
   // The symbol table entry, interned.
-  uint32_t read_symbol_entry() {
+  [[gnu::always_inline]] uint32_t read_symbol_entry() {
     // A compact index of one or two bytes, already interned.
     if (compact_ && pos_ + 1 < end_) [[likely]] {
       const uint32_t first = data_[pos_];
@@ -283,18 +283,15 @@ class Reader {
         }
       }
     }
-    if (!compact_ && pos_ + 4 <= end_) {
-      const uint32_t index = le32(data_ + pos_);
-      if (index < ids_.size() && ids_[index]) {
-        pos_ += 4;
-        return index;
-      }
-    }
     return read_new_symbol_entry();
   }
   uint32_t read_new_symbol_entry();
   uint32_t read_symbol() { return ids_[read_symbol_entry()]; }
-  Cell global_word(uint8_t type, uint32_t entry);
+  [[gnu::always_inline]] Cell global_word(uint8_t type, uint32_t entry) {
+    if (global_index_[entry] == kNoIndex) [[unlikely]] add_global_word(entry);
+    return Cell{type, context::global, ids_[entry], global_index_[entry]};
+  }
+  void add_global_word(uint32_t entry);
   size_t symbol_position(size_t first, uint32_t i);
   Cell read_reference();
   Cell step(const Cell& current, uint32_t index, size_t at) const;
@@ -417,6 +414,13 @@ void Reader::read_symbol_table(uint32_t count, size_t count_at, uint32_t size, s
 }
 
 uint32_t Reader::read_new_symbol_entry() {
+  if (!compact_ && pos_ + 4 <= end_) {
+    const uint32_t index = le32(data_ + pos_);
+    if (index < ids_.size() && ids_[index]) {
+      pos_ += 4;
+      return index;
+    }
+  }
   const size_t at = pos_;
   const uint32_t index = field();
   if (index >= offsets_.size()) fail(at);
@@ -429,14 +433,10 @@ uint32_t Reader::read_new_symbol_entry() {
   return index;
 }
 
-// The word of the symbol table entry in the global context, of the type, added there the first
-// time (a global word keeps its index for good).
-Cell Reader::global_word(uint8_t type, uint32_t entry) {
-  const uint32_t symbol = ids_[entry];
-  if (global_index_[entry] == kNoIndex) [[unlikely]] {
-    global_index_[entry] = context::add_word(context::global, Cell{TYPE_WORD, 0, symbol, 0});
-  }
-  return Cell{type, context::global, symbol, global_index_[entry]};
+// Adds the symbol table entry's word to the global context (global_word, the first time): a
+// global word keeps its index for good, so the entry keeps it.
+void Reader::add_global_word(uint32_t entry) {
+  global_index_[entry] = context::add_word(context::global, Cell{TYPE_WORD, 0, ids_[entry], 0});
 }
 
 // The position of symbol field i of a list whose first field is at `first`.
