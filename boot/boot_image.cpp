@@ -250,8 +250,11 @@ std::vector<uint8_t> Builder::finish() {
 void make_function(uint32_t first_root, uint32_t n) {
   const Cell* roots = cells_of(runtime_words::root_block) + first_root + n;
   const Cell context = roots[0], spec = roots[1], body = roots[2];
-  function::make_function_value(spec, body, object::context_of(context), 0, 0,
-                                function::spec_attributes(series_node(spec)));
+  // The decoded body is the function's own (bound to its context when the image was made):
+  // it goes in as it is, not as the deep copy the maker takes of a body given to it.
+  Cell* made = function::make_function_value(spec, constants::none, object::context_of(context),
+                                             0, 0, function::spec_attributes(series_node(spec)));
+  cells_of(function::internals_of(*made))[function::kBody] = body;
 }
 
 // Pushes the routine whose spec and body are roots n, n + 1 and whose C++ body is the library's

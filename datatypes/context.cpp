@@ -5,6 +5,8 @@
 // so everything here keeps nodes and indexes and re-derives addresses after allocating.
 #include "datatypes/context.h"
 
+#include <vector>
+
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/cycles.h"
@@ -136,6 +138,23 @@ int32_t find_or_add_symbol(uint32_t node, uint32_t symbol, bool any_case, int32_
   return index_at(node, hashtable::find_word(table_of(node), symbol, any_case, node, added));
 }
 
+int32_t add_new_words(uint32_t node, const uint32_t* symbols, uint32_t count) {
+  for (uint32_t i = 0; i < count; i++) {
+    int32_t added;
+    if (find_or_add_symbol(node, symbols[i], true, &added) >= 0) return int32_t(i);
+    if (!stack_held(node)) {
+      // The values were made with room for the words asked for (create), all unset!.
+      alloc::Series* v = alloc::series_of(values_position(node));
+      if (v->tail + sizeof(Cell) <= v->capacity) {
+        v->tail += uint32_t(sizeof(Cell));
+      } else {
+        append_value(node);
+      }
+    }
+  }
+  return -1;
+}
+
 uint32_t add_word(uint32_t node, const Cell& word) {
   int32_t added;
   int32_t index = find_or_add_symbol(node, word::symbol_of(word), true, &added);
@@ -265,8 +284,114 @@ int32_t bind_word(uint32_t node, Cell& word) {
   return index;
 }
 
+namespace {
+
+// The binding table: by canonical symbol id, 1 + the index of the context's word of that symbol
+// (0: none). Filled from a context's words for one bind_block walk, and emptied after it, so
+// that each word met costs one read instead of a hash probe. Not for contexts of many words
+// (the global one): filling it would cost more than the probes it saves.
+constexpr uint32_t kTableWords = 512;
+std::vector<uint32_t> bind_table;
+bool bind_table_busy = false;
+
+// The symbol's canonical id, read from the symbol block's cells (nothing allocates meanwhile).
+inline uint32_t canonical(const Cell* symbols, uint32_t count, uint32_t id) {
+  if (id == 0 || id > count) return id;
+  const int32_t alias = static_cast<int32_t>(symbol::alias_of(symbols[id - 1]));
+  return alias > 0 ? static_cast<uint32_t>(alias) : id;
+}
+
+class BindTable {
+ public:
+  // Fills the table with the context's words; false (and the table left empty) when it is in
+  // use, or the context has too many words or two of one canonical symbol: the probes decide.
+  bool fill(uint32_t node) {
+    const uint32_t count = word_count(node);
+    if (bind_table_busy || count > kTableWords) return false;
+    symbols_ = cells_of(symbol::block);
+    symbol_count_ = cell::cell_count(symbol::block);
+    if (bind_table.size() <= symbol_count_) bind_table.resize(symbol_count_ + 1024, 0);
+    words_ = word_at(node, 0);
+    for (count_ = 0; count_ < count; count_++) {
+      const uint32_t id = canonical(symbols_, symbol_count_, word::symbol_of(words_[count_]));
+      if (id > symbol_count_ || bind_table[id]) {
+        clear();
+        return false;
+      }
+      bind_table[id] = word::index_of(words_[count_]) + 1;
+    }
+    bind_table_busy = owned_ = true;
+    return true;
+  }
+  ~BindTable() {
+    if (!owned_) return;
+    clear();
+    bind_table_busy = false;
+  }
+  uint32_t canonical_of(uint32_t symbol) const { return canonical(symbols_, symbol_count_, symbol); }
+  // 1 + the index of the context's word of the canonical symbol, or 0.
+  uint32_t lookup(uint32_t id) const { return id <= symbol_count_ ? bind_table[id] : 0; }
+
+ private:
+  // Empties the entries of the first count_ words.
+  void clear() {
+    for (uint32_t i = 0; i < count_; i++) {
+      bind_table[canonical(symbols_, symbol_count_, word::symbol_of(words_[i]))] = 0;
+    }
+    count_ = 0;
+  }
+  const Cell* symbols_ = nullptr;
+  uint32_t symbol_count_ = 0;
+  const Cell* words_ = nullptr;
+  uint32_t count_ = 0;
+  bool owned_ = false;
+};
+
+// bind_block's walk through the binding table.
+void bind_with_table(const Cell& block, uint32_t node, bool self_too, const BindTable& table) {
+  uint32_t series = cell::series_node(block);
+  if (cycles::find(series)) return;
+  cycles::push(series);
+  Cell* cells = cells_of(series);
+  uint32_t tail = cell::cell_count(series);
+  // self's canonical symbol (0 when self words are bound as any other).
+  const uint32_t self = self_too ? table.canonical_of(runtime_words::symbols.self) : 0;
+  for (uint32_t i = cell::series_index(block); i < tail; i++) {
+    Cell& c = cells[i];
+    const uint8_t type = cell::type_of(c);
+    switch (type) {
+      case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
+      case TYPE_GET_PATH: case TYPE_HASH:
+        bind_with_table(c, node, self_too, table);
+        break;
+      case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
+      case TYPE_REFINEMENT: {
+        const uint32_t id = table.canonical_of(word::symbol_of(c));
+        if (type == TYPE_WORD && id == self && self) {
+          word::bind_to(c, node, kUnresolved);
+          break;
+        }
+        const uint32_t found = table.lookup(id);
+        if (found) word::bind_to(c, node, found - 1);
+        break;
+      }
+      default: break;
+    }
+  }
+  cycles::pop();
+}
+
+}  // namespace
+
 // Nothing here allocates, so the cells of the block stay where they are during the walk.
 const Cell& bind_block(const Cell& block, uint32_t node, bool self_too) {
+  {
+    BindTable table;
+    if (table.fill(node)) {
+      bind_with_table(block, node, self_too, table);
+      return block;
+    }
+  }
   uint32_t series = cell::series_node(block);
   if (cycles::find(series)) return block;
   cycles::push(series);

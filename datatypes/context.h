@@ -91,6 +91,11 @@ int32_t find_or_add_symbol(uint32_t node, uint32_t symbol, bool any_case, int32_
 // Finds or adds the word's symbol case-insensitively, a new word of a heap context with an
 // unset! value; returns the index. May allocate.
 uint32_t add_word(uint32_t node, const Cell& word);
+// Adds a word for each symbol in order (and, to a heap context, its unset! value) while none is
+// there already: returns -1, or the position in `symbols` of the first one found in the context
+// (any case), the words before it added. The symbols must not lie in series memory. May
+// allocate.
+int32_t add_new_words(uint32_t node, const uint32_t* symbols, uint32_t count);
 // A new word with a copy of the value: its value cell; null when the word was there already.
 // May allocate.
 Cell* add_word_with_value(uint32_t node, const Cell& word, const Cell& value);

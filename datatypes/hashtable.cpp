@@ -907,20 +907,35 @@ uint32_t intern_symbol(uint32_t table, const uint8_t* text, uint32_t length, boo
     return any_case ? canonical_in(table_of(table)->block, index) : index + 1;
   }
 
-  std::vector<uint8_t> name(text, text + length);  // the text may move with what we allocate
+  // The text may move with what we allocate: a copy first (on the stack for most names).
+  uint8_t small[128];
+  std::vector<uint8_t> large;
+  const uint8_t* name = small;
+  if (length <= sizeof small) {
+    if (length) std::memcpy(small, text, length);
+  } else {
+    large.assign(text, text + length);
+    name = large.data();
+  }
   Table* t = table_of(table);
-  if (t->occupied >= t->upper) resize(table, grown_buckets(t));
+  // The walk above found the bucket to take, unless the table is rebuilt bigger first (the
+  // allocations below move buffers, never buckets).
+  uint32_t bucket = slot.free;
+  if (t->occupied >= t->upper) {
+    resize(table, grown_buckets(t));
+    bucket = kNone;
+  }
   uint32_t buffer = alloc::new_byte_series(length + 1);
   gc::Guard buffer_guard(buffer);
   Series* s = alloc::series_of(buffer);
-  if (length) std::memcpy(s->head_ptr(), name.data(), length);  // an empty vector has no data
+  if (length) std::memcpy(s->head_ptr(), name, length);
   s->head_ptr()[length] = 0;  // past the tail
   s->tail = s->head + length;
   uint32_t block = table_of(table)->block;
   uint32_t index = cell_count(block);
   *cell::buffer_append_new_cell(block) = Cell{TYPE_SYMBOL, alias, 0, buffer};
-  slot = probe(table, hash, [](uint32_t) { return false; });
-  occupy(table, slot.free, index);
+  if (bucket == kNone) bucket = probe(table, hash, [](uint32_t) { return false; }).free;
+  occupy(table, bucket, index);
   return index + 1;
 }
 

@@ -138,13 +138,15 @@ struct PendingWord {
   size_t index_at;
 };
 
-// A context record read up to its values: its flags and its words' symbols (with positions).
+// A context record read up to its values: its flags and its word count. The words' symbols are
+// in the reader's scratch list until the context is made (nothing is decoded in between), and
+// their positions are found again from the first one's only when one is refused.
 struct ContextShape {
   size_t at;
+  size_t symbols_at;  // position of the first symbol field
   uint32_t kind;
+  uint32_t count;
   bool stack_held, self, values;
-  std::vector<uint32_t> symbols;
-  std::vector<size_t> symbol_at;
 };
 
 class Reader {
@@ -174,6 +176,14 @@ class Reader {
   const uint8_t* strings_ = nullptr;
   size_t strings_size_ = 0;
   std::vector<uint32_t> ids_;
+  // By symbol table entry: the index of its word in the global context (kNoIndex: not yet).
+  std::vector<uint32_t> global_index_;
+  static constexpr uint32_t kNoIndex = 0xFFFFFFFF;
+  // The symbols of the context record being read (read_context_shape to make_context).
+  std::vector<uint32_t> shape_symbols_;
+  // The last context made, whose word table a context of the same words copies (kept alive).
+  uint32_t last_context_ = 0;
+  gc::Guard keep_last_context_{last_context_};
 
   // --- Reading bytes ---------------------------------------------------------------------------
 
@@ -194,7 +204,7 @@ class Reader {
     if (n > left()) fail(end_);
   }
   uint8_t byte() {
-    need(1);
+    if (pos_ >= end_) [[unlikely]] fail(end_);
     return data_[pos_++];
   }
   uint32_t u32() {
@@ -208,6 +218,10 @@ class Reader {
     return data_ + pos_ - n;
   }
   uint32_t varint() {
+    if (pos_ < end_ && data_[pos_] < 0x80) [[likely]] return data_[pos_++];
+    return long_varint();
+  }
+  uint32_t long_varint() {
     uint32_t value = 0;
     for (int i = 0; i < 5; i++) {
       const size_t at = pos_;
@@ -255,7 +269,30 @@ class Reader {
   // --- Symbols and paths -------------------------------------------------------------------------
 
   void read_symbol_table(uint32_t count, size_t count_at, uint32_t size, size_t size_at);
-  uint32_t read_symbol();
+  // The symbol table entry, interned.
+  [[gnu::always_inline]] uint32_t read_symbol_entry() {
+    // A compact index of one or two bytes, already interned.
+    if (compact_ && pos_ + 1 < end_) [[likely]] {
+      const uint32_t first = data_[pos_];
+      const bool one = first < 0x80;
+      if (one || data_[pos_ + 1] < 0x80) {
+        const uint32_t index = one ? first : (first & 0x7F) | uint32_t(data_[pos_ + 1]) << 7;
+        if (index < ids_.size() && ids_[index]) {
+          pos_ += one ? 1 : 2;
+          return index;
+        }
+      }
+    }
+    return read_new_symbol_entry();
+  }
+  uint32_t read_new_symbol_entry();
+  uint32_t read_symbol() { return ids_[read_symbol_entry()]; }
+  [[gnu::always_inline]] Cell global_word(uint8_t type, uint32_t entry) {
+    if (global_index_[entry] == kNoIndex) [[unlikely]] add_global_word(entry);
+    return Cell{type, context::global, ids_[entry], global_index_[entry]};
+  }
+  void add_global_word(uint32_t entry);
+  size_t symbol_position(size_t first, uint32_t i);
   Cell read_reference();
   Cell step(const Cell& current, uint32_t index, size_t at) const;
 
@@ -275,8 +312,14 @@ class Reader {
     }
   }
   uint32_t append_cell(uint32_t node) {
-    const uint32_t index = cell_count(node);
-    *cell::buffer_append_new_cell(node) = constants::unset;
+    alloc::Series* s = alloc::series_of(node);
+    const uint32_t index = s->used() / uint32_t(sizeof(Cell));
+    if (s->tail + sizeof(Cell) > s->capacity) [[unlikely]] {
+      *cell::buffer_append_new_cell(node) = constants::unset;
+      return index;
+    }
+    *reinterpret_cast<Cell*>(s->tail_ptr()) = constants::unset;
+    s->tail += uint32_t(sizeof(Cell));
     return index;
   }
   void read_children(uint32_t node, uint32_t count);
@@ -299,6 +342,7 @@ class Reader {
   void read_function_reference(Slot slot, const Lead& lead);
 
   ContextShape read_context_shape(const Lead* own);
+  bool same_words(uint32_t context) const;
   uint32_t make_context(const ContextShape& shape);
   void read_values(uint32_t context, const ContextShape& shape);
   Cell bind(const PendingWord& word, uint32_t context) const;
@@ -349,6 +393,7 @@ void Reader::read_symbol_table(uint32_t count, size_t count_at, uint32_t size, s
   if (size > INT32_MAX || (bounded_ && size > left() - size_t(count) * 4)) fail(size_at);
   offsets_.resize(count);
   ids_.assign(count, 0);
+  global_index_.assign(count, kNoIndex);
   std::vector<size_t> offset_at(count);
   for (uint32_t i = 0; i < count; i++) {
     offset_at[i] = pos_;
@@ -368,17 +413,40 @@ void Reader::read_symbol_table(uint32_t count, size_t count_at, uint32_t size, s
   }
 }
 
-uint32_t Reader::read_symbol() {
+uint32_t Reader::read_new_symbol_entry() {
+  if (!compact_ && pos_ + 4 <= end_) {
+    const uint32_t index = le32(data_ + pos_);
+    if (index < ids_.size() && ids_[index]) {
+      pos_ += 4;
+      return index;
+    }
+  }
   const size_t at = pos_;
   const uint32_t index = field();
   if (index >= offsets_.size()) fail(at);
-  if (!ids_[index]) {
+  if (!ids_[index]) [[unlikely]] {
     const uint8_t* name = strings_ + offsets_[index];
     const size_t length = std::strlen(reinterpret_cast<const char*>(name));
     if (!valid_spelling(name, length)) fail(at);
     ids_[index] = symbol::intern_bytes(name, uint32_t(length));
   }
-  return ids_[index];
+  return index;
+}
+
+// Adds the symbol table entry's word to the global context (global_word, the first time): a
+// global word keeps its index for good, so the entry keeps it.
+void Reader::add_global_word(uint32_t entry) {
+  global_index_[entry] = context::add_word(context::global, Cell{TYPE_WORD, 0, ids_[entry], 0});
+}
+
+// The position of symbol field i of a list whose first field is at `first`.
+size_t Reader::symbol_position(size_t first, uint32_t i) {
+  const size_t saved = pos_;
+  pos_ = first;
+  for (uint32_t k = 0; k < i; k++) field();
+  const size_t at = pos_;
+  pos_ = saved;
+  return at;
 }
 
 // An index path: from the first value of this decode, one index a step.
@@ -447,7 +515,43 @@ Cell Reader::step(const Cell& current, uint32_t index, size_t at) const {
 // --- Records -------------------------------------------------------------------------------------
 
 void Reader::read_children(uint32_t node, uint32_t count) {
-  for (uint32_t i = 0; i < count;) i += decode(Slot{node, append_cell(node)}, true);
+  for (uint32_t i = 0; i < count;) {
+    const uint32_t index = append_cell(node);
+    // The commonest compact records without a prefix, taken here: a small integer, and a word
+    // of the global context (a type byte of the word family without its variant flag).
+    if (compact_ && pos_ < end_) {
+      const uint8_t b = data_[pos_];
+      if (b >= kSmallInteger && b < kNewLinePrefix) {
+        pos_++;
+        cells_of(node)[index] = integer::make(b - kSmallInteger);
+        i++;
+        continue;
+      }
+      if (b >= TYPE_WORD && b <= TYPE_REFINEMENT) {
+        pos_++;
+        const Cell word = global_word(b, read_symbol_entry());
+        cells_of(node)[index] = word;
+        i++;
+        continue;
+      }
+    }
+    // A plain global word of user data: header, symbol entry, index (found again by symbol).
+    if (!compact_ && user_ && pos_ + 12 <= end_) {
+      const uint32_t header = le32(data_ + pos_);
+      const uint8_t type = uint8_t(header);
+      const uint32_t entry = le32(data_ + pos_ + 4);
+      if (type >= TYPE_WORD && type <= TYPE_REFINEMENT && (header & kPlainGlobal) &&
+          entry < ids_.size() && ids_[entry]) {
+        pos_ += 12;
+        Cell word = global_word(type, entry);
+        if (header & kPlainNewLine) word.header |= cell::kNewLine;
+        cells_of(node)[index] = word;
+        i++;
+        continue;
+      }
+    }
+    i += decode(Slot{node, index}, true);
+  }
 }
 
 // Reads a compact record's prefixes into the lead: new line, reference and, where set_words
@@ -823,13 +927,9 @@ void Reader::read_bitset(Slot slot, const Lead& lead) {
 
 void Reader::read_word(Slot slot, const Lead& lead) {
   const uint8_t type = lead.type;
-  const uint32_t symbol = read_symbol();
-  auto global = [&] {
-    Cell word{type, 0, 0, 0};
-    word::init_global(symbol, &word);
-    cell::set_type(word, type);
-    put(slot, word, lead);
-  };
+  const uint32_t entry = read_symbol_entry();
+  const uint32_t symbol = ids_[entry];
+  auto global = [&] { put(slot, global_word(type, entry), lead); };
   if (!user_) {
     // The boot image binds by output index: the value there names the context (none: global).
     size_t at = pos_;
@@ -975,33 +1075,54 @@ ContextShape Reader::read_context_shape(const Lead* own) {
   }
   if (kind > context::kObject) fail(shape.at);
   shape.kind = kind;
-  const uint32_t count = count_field(min_record_);
-  shape.symbols.reserve(count);
-  for (uint32_t i = 0; i < count; i++) {
-    shape.symbol_at.push_back(pos_);
-    shape.symbols.push_back(read_symbol());
-  }
+  shape.count = count_field(min_record_);
+  shape.symbols_at = pos_;
+  shape_symbols_.resize(shape.count);
+  for (uint32_t i = 0; i < shape.count; i++) shape_symbols_[i] = read_symbol();
   return shape;
 }
 
 // A new context with the shape's words (a word twice is corrupt) and, kept on the heap, one
 // unset! value each. Not rooted yet.
+// Whether the context holds exactly the words of the scratch symbols, in order (and so a table
+// made from them would hold what a copy of its table holds).
+bool Reader::same_words(uint32_t context) const {
+  if (!context || context::word_count(context) != shape_symbols_.size()) return false;
+  const Cell* words = context::word_at(context, 0);
+  for (size_t i = 0; i < shape_symbols_.size(); i++) {
+    if (cell::type_of(words[i]) != TYPE_WORD || word::symbol_of(words[i]) != shape_symbols_[i] ||
+        word::index_of(words[i]) != i) {
+      return false;
+    }
+  }
+  return true;
+}
+
 uint32_t Reader::make_context(const ContextShape& shape) {
   uint32_t context = 0;
   gc::Guard keep(context);
-  context = context::create(uint32_t(shape.symbols.size()), shape.stack_held, shape.self, 0,
-                            context::Kind(shape.kind));
-  for (size_t i = 0; i < shape.symbols.size(); i++) {
-    context::add_word(context, Cell{TYPE_WORD, 0, shape.symbols[i], 0});
-    if (context::word_count(context) != i + 1) fail(shape.symbol_at[i]);
+  if (same_words(last_context_)) {
+    // Records of one shape (a block of objects): the words come in a copy of the table.
+    context = context::create(shape.count, shape.stack_held, shape.self, last_context_,
+                              context::Kind(shape.kind));
+    Cell* words = context::word_at(context, 0);
+    for (uint32_t i = 0; i < shape.count; i++) {
+      words[i] = Cell{TYPE_WORD, context, word::symbol_of(words[i]), word::index_of(words[i])};
+    }
+  } else {
+    context = context::create(shape.count, shape.stack_held, shape.self, 0,
+                              context::Kind(shape.kind));
+    const int32_t twice = context::add_new_words(context, shape_symbols_.data(), shape.count);
+    if (twice >= 0) fail(symbol_position(shape.symbols_at, uint32_t(twice)));
   }
+  last_context_ = context;
   return context;
 }
 
 void Reader::read_values(uint32_t context, const ContextShape& shape) {
   if (shape.stack_held || !shape.values) return;
   const uint32_t values = context::values_position(context);
-  for (uint32_t i = 0; i < shape.symbols.size(); i++) decode(Slot{values, i}, false);
+  for (uint32_t i = 0; i < shape.count; i++) decode(Slot{values, i}, false);
 }
 
 // An object! record after its lead: class id, handler records, the context and its values. The
