@@ -11,6 +11,19 @@
 #include "runtime/fatal.h"
 #include "runtime/throw.h"
 
+// The leak checker does not look into mappings of our own: a table of pointers is shown to it,
+// or what only the table holds would be reported as leaked.
+#if defined(__SANITIZE_ADDRESS__)
+#define ZEL_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(leak_sanitizer)
+#define ZEL_LEAK_CHECKED 1
+#endif
+#endif
+#ifdef ZEL_LEAK_CHECKED
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace rt {
 
 template <class T>
@@ -34,6 +47,12 @@ class ZeroTable {
         })) {
       runtime_error(kFatalOutOfMemory, nullptr);
     }
+#ifdef ZEL_LEAK_CHECKED
+    if constexpr (std::is_pointer_v<T>) {
+      if (mapped_) __lsan_unregister_root_region(data_, mapped_);
+      __lsan_register_root_region(grown, bytes);
+    }
+#endif
     data_ = static_cast<T*>(grown);
     mapped_ = bytes;
     size_ = uint32_t(std::min<size_t>(bytes / sizeof(T), UINT32_MAX));
