@@ -353,9 +353,10 @@ Series* grow_big_block(uint32_t node, uint32_t new_capacity) {
   const uint32_t unit = s->unit();
   const uint32_t size = align16(capacity / unit * unit);
   if (size <= s->capacity) return nullptr;
+  const uint32_t growth = size - s->capacity;
   // The allocation's usual chances to collect (a collection may move the block: stress mode).
   if (gc::stress_due()) gc::collect();
-  collect_for_big_block(size - s->capacity);
+  collect_for_big_block(growth);
   s = series_of(node);
   if (!(s->flags & kBig) || s->head != 0) return nullptr;
   auto* block = reinterpret_cast<BigBlock*>(s) - 1;
