@@ -896,6 +896,17 @@ bool walk_in_frame(const Cell& block) {
   Plan* plan = plan_for(cell::series_node(block), cell::series_index(block));
   if (!plan) return false;
   Using using_plan(plan);
+  // A block of one expression that runs no code (a branch such as `[n]`): its value at once.
+  const uint32_t start = cell::series_index(block);
+  if (start < plan->length) {
+    const Node* statement = statement_at(*plan, start);
+    Cell value;
+    if (statement != &general_statement && statement->end == plan->length &&
+        pure_value(statement, &value)) {
+      stack::set_only_result(value);
+      return true;
+    }
+  }
   Cell* base = stack::top;
   if (!walk_statements(plan, block, base)) stack::set_only_result(*base);
   return true;
