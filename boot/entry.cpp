@@ -20,7 +20,6 @@
 #include "lexer/lexer.h"
 #include "platform/os/platform.h"
 #include "runtime/alloc.h"
-#include "runtime/casefold.h"
 #include "runtime/extres.h"
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
@@ -65,7 +64,6 @@ void init_modules() {
   lexer::init();
   symbol::init();
   context::init();
-  casefold::init_tables();
   datatype::make_name_words();
   runtime_words::init();
   error::init();  // the catalog

@@ -29,6 +29,7 @@ Memory memory;
 namespace {
 
 NodeFrame node_frames[kMaxNodeFrames];
+int32_t node_frames_made = 0;  // records from here on were never used: still all zero
 // Buffers on the tracked heap (data stack, call stack, root block...): the collector clears
 // their marks itself, since compaction never walks them.
 std::vector<uint32_t> heap_series;
@@ -83,6 +84,7 @@ int32_t make_node_frame() {
   for (uint32_t i = 0; i < kNodesPerFrame; i++) {
     node_table[first + i] = free_link(i + 1 < kNodesPerFrame ? first + i + 1 : 0);
   }
+  node_frames_made = std::max(node_frames_made, number + 1);
   NodeFrame& f = node_frames[number];
   f = NodeFrame{-1, memory.last_node_frame, kNodesPerFrame, first, 0, true};
   if (memory.last_node_frame >= 0) node_frames[memory.last_node_frame].next = number;
@@ -141,6 +143,22 @@ bool room_is_scarce() {
   return free < used;
 }
 
+// A frame is filled from its start, so its pages are made present a stretch ahead of the
+// carving, in one call each, rather than one fault a page; stretches, not the whole frame, so
+// that a short run (zel-run -e 1) pays only for what it fills.
+constexpr size_t kPresentStretch = 256 * 1024;
+
+[[gnu::noinline]] void make_present(SeriesFrame* frame) {
+  const auto page = static_cast<uintptr_t>(page_size());
+  const uintptr_t from = std::max(reinterpret_cast<uintptr_t>(frame->present),
+                                  reinterpret_cast<uintptr_t>(frame->heap) - 1) & ~(page - 1);
+  const uintptr_t to = std::min(align_up(reinterpret_cast<uintptr_t>(frame->heap), page) +
+                                    kPresentStretch,
+                                reinterpret_cast<uintptr_t>(frame) + frame->mapped);
+  if (to > from) platform::prefault(reinterpret_cast<void*>(from), to - from);
+  frame->present = reinterpret_cast<uint8_t*>(to);
+}
+
 Series* carve_in_frames(uint32_t need) {
   SeriesFrame* frame = memory.current_frame;
   if (!frame || frame->free_bytes() < need) {
@@ -164,6 +182,7 @@ Series* carve_in_frames(uint32_t need) {
   }
   auto* s = reinterpret_cast<Series*>(frame->heap);
   frame->heap += need;
+  if (frame->heap > frame->present) [[unlikely]] make_present(frame);
   return s;
 }
 
@@ -459,13 +478,11 @@ SeriesFrame* new_series_frame(size_t need) {
   }
   size_t mapped;
   auto* frame = static_cast<SeriesFrame*>(virtual_alloc(sizeof(SeriesFrame) + size, &mapped));
-  // A full-size frame is filled from end to end before the next one is used: its pages are made
-  // present in one call rather than one fault each. The first frames stay lazy for start-up.
-  if (size == memory.max_frame_size) platform::prefault(frame, mapped);
   frame->size = size;
   frame->heap = frame->area();
   frame->end = frame->area() + size;
   frame->mapped = mapped;
+  frame->present = frame->area();  // the stretches come as carving reaches them
   insert_frame_by_address(frame);
   return frame;
 }
@@ -505,7 +522,9 @@ void init() {
   // A runtime started again in a forked child inherits the former heap's frame records: the new
   // table knows none of them, so a stale node must read as not in use rather than fault.
   heap_series.clear();  // the former runtime's tracked buffers are left to the process
-  for (NodeFrame& f : node_frames) f = NodeFrame{-1, -1, 0, 0, 0, false};
+  // Only the records a runtime used: the rest of the table is untouched memory.
+  for (int32_t i = 0; i < node_frames_made; i++) node_frames[i] = NodeFrame{-1, -1, 0, 0, 0, false};
+  node_frames_made = 0;
   memory = Memory{};
   memory.first_node_frame = memory.last_node_frame = memory.current_node_frame = -1;
   memory.first_frame_size = kFirstFrameSize;
@@ -526,7 +545,9 @@ void free_all() {
   heap_series.clear();
   if (node_table) munmap(node_table, kNodeTableBytes);
   node_table = nullptr;
-  for (NodeFrame& f : node_frames) f = NodeFrame{-1, -1, 0, 0, 0, false};
+  // Only the records a runtime used: the rest of the table is untouched memory.
+  for (int32_t i = 0; i < node_frames_made; i++) node_frames[i] = NodeFrame{-1, -1, 0, 0, 0, false};
+  node_frames_made = 0;
   memory = Memory{};
 }
 

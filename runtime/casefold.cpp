@@ -44,12 +44,15 @@ uint32_t fold_supplementary(const Pair (&pairs)[N], uint32_t code_point) {
 }  // namespace
 
 void init_tables() {
+  if (upper_table) return;
   upper_table = make_table(kToUpperBmp, std::size(kToUpperBmp));
   lower_table = make_table(kToLowerBmp, std::size(kToLowerBmp));
 }
 
 uint32_t fold_char_from_tables(uint32_t code_point, bool upper) {
   if (code_point < kBmpSize) {
+    static const bool made = (init_tables(), true);  // once, whichever thread folds first
+    (void)made;
     uint32_t mapped = (upper ? upper_table : lower_table)[code_point];
     return mapped ? mapped : code_point;
   }

@@ -10,7 +10,7 @@
 namespace casefold {
 
 // Fills the two direct lookup tables of the BMP (on the tracked heap, kept until exit) from the
-// pair lists. Once, at start-up.
+// pair lists. Made at the first fold beyond ASCII (most runs fold none); again, nothing is done.
 void init_tables();
 
 // The code point mapped to upper case (upper) or to lower case; unchanged when it has no mapping.

@@ -5,6 +5,7 @@
 #include "runtime/fatal.h"
 
 #include <dlfcn.h>
+#include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -283,6 +284,9 @@ void free_at_exit() { heap_free_all(); }
 // commits its pages as they are touched. The calling thread only waits.
 int run_on_interpreter_stack(int (*fn)()) {
   constexpr size_t kStackSize = size_t{512} << 20;
+  // The interpreter thread allocates nearly everything: from the main arena, which grows a
+  // stretch at a time, rather than an arena of its own, which grows by a system call a page.
+  mallopt(M_ARENA_MAX, 1);
   InterpreterRun run{fn, 0, nullptr};
   pthread_attr_t attr;
   pthread_attr_init(&attr);
