@@ -64,6 +64,7 @@ struct Node {
   // Found to run code, or to be a paren of more than such an expression (see pure_value): the
   // node is never computed in place.
   mutable bool not_pure = false;
+  bool of_leaves = false;          // kInfix: both operands are literals or words
   uint8_t arity = 0;               // kCall: arguments
   interp::IntegerOp integer_op = interp::IntegerOp::kNone;  // kInfix: its function's, if any
   int32_t branch = 0;              // kCall: a conditional whose branch the walk runs itself
@@ -299,6 +300,8 @@ struct Planner {
       node->kids[1] = expression(true);
       if (failed) return nullptr;
       node->end = i;
+      node->of_leaves = (left->kind == kConst || left->kind == kWord) &&
+                        (node->kids[1]->kind == kConst || node->kids[1]->kind == kWord);
       left = node;
     }
   }
@@ -399,8 +402,19 @@ inline Plan* plan_for(uint32_t node, uint32_t index);
 // then, and the caller evaluates the node its usual way. The walk must stand at the node with
 // the plan holding there: nothing in such an expression can change a block.
 bool compute_pure(const Node* node, Cell* out, uint32_t depth);
-// The test that most often decides, made before the call.
+// An operator over two literals or words (`n - 1`, `i < n`), the commonest pure expression,
+// computed where it is needed.
+[[gnu::always_inline]] inline bool pure_infix_of_leaves(const Node* node, Cell* out) {
+  const Cell* left = pure_leaf(node->kids[0]);
+  if (!left) return false;
+  const Cell* right = pure_leaf(node->kids[1]);
+  if (!right || !interp::same_callable(*word_value_of(node), node->guard)) return false;
+  return interp::integer_op(node->integer_op, *left, *right, out) ||
+         interp::number_operator(node->function, *left, *right, out);
+}
+// The tests that most often decide, made before the call.
 [[gnu::always_inline]] inline bool pure_value(const Node* node, Cell* out, uint32_t depth = 0) {
+  if (node->of_leaves) return pure_infix_of_leaves(node, out);
   return !node->not_pure && compute_pure(node, out, depth);
 }
 bool compute_pure(const Node* node, Cell* out, uint32_t depth) {

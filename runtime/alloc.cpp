@@ -132,15 +132,23 @@ SeriesFrame* find_frame_with_room(uint32_t need) {
 // it, so a large live heap (the boot image alone is megabytes) would make allocation cost grow
 // with it; new frames, up to as much room as live data, keep the marking work per byte
 // allocated bounded.
-bool room_is_scarce() {
+struct Room {
   size_t used = 0, free = 0;
+};
+Room room_in_frames() {
+  Room room;
   for (SeriesFrame* f = memory.first_frame; f; f = f->next) {
-    free += f->free_bytes();
-    used += f->size - f->free_bytes();
+    room.free += f->free_bytes();
+    room.used += f->size - f->free_bytes();
   }
   // What big blocks hold is marked as well (a large map's entries): it counts as live data too.
-  for (BigBlock* b = memory.first_big; b; b = b->next) used += b->series()->used();
-  return free < used;
+  for (BigBlock* b = memory.first_big; b; b = b->next) room.used += b->series()->used();
+  return room;
+}
+
+bool room_is_scarce() {
+  const Room room = room_in_frames();
+  return room.free < room.used;
 }
 
 // A frame is filled from its start, so its pages are made present a stretch ahead of the
@@ -495,6 +503,15 @@ void unlink_series_frame(SeriesFrame* frame) {
 void release_series_frame(SeriesFrame* frame) {
   unlink_series_frame(frame);
   virtual_free(frame, frame->mapped);
+}
+
+void release_emptied_frames(const std::vector<SeriesFrame*>& emptied) {
+  Room room = room_in_frames();
+  for (SeriesFrame* frame : emptied) {
+    if (room.free - frame->free_bytes() < room.used) continue;  // kept, its pages still present
+    room.free -= frame->free_bytes();
+    release_series_frame(frame);
+  }
 }
 
 void release_big_block(BigBlock* block) {

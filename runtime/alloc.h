@@ -8,6 +8,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace alloc {
 
@@ -171,6 +172,9 @@ void virtual_free(void* block, size_t mapped);
 SeriesFrame* new_series_frame(size_t need);
 void unlink_series_frame(SeriesFrame* frame);
 void release_series_frame(SeriesFrame* frame);
+// Releases the frames a collection left empty, but keeps those without which the free room would
+// fall below the live data: the next allocations would map as many new frames at once.
+void release_emptied_frames(const std::vector<SeriesFrame*>& emptied);
 void release_big_block(BigBlock* block);
 void release_empty_node_frames();
 void for_each_heap_series(void (*fn)(Series* s));

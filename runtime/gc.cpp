@@ -93,9 +93,12 @@ void relocate(Series* s, uint8_t* to) {
   alloc::relocations++;
 }
 
+// Frames compaction left empty (but the last), for alloc::release_emptied_frames.
+std::vector<SeriesFrame*> emptied_frames;
+
 // Slides every live buffer down, first into the free end of the previous frame while it has
-// room, then within its own frame; dead buffers' nodes are collected; a frame left empty is
-// released unless it is the last.
+// room, then within its own frame; dead buffers' nodes are collected; a frame left empty (but
+// the last) goes to emptied_frames.
 void compact_frames() {
   SeriesFrame* previous = nullptr;
   SeriesFrame* frame = alloc::memory.first_frame;
@@ -126,7 +129,7 @@ void compact_frames() {
     }
     if (dest) frame->heap = dest;
     if (frame->heap == frame->area() && frame != alloc::memory.last_frame) {
-      alloc::release_series_frame(frame);
+      emptied_frames.push_back(frame);
     } else {
       previous = frame;
     }
@@ -420,6 +423,8 @@ void collect() {
   if (stress_every) compact_by_moving_everything();
   else compact_frames();
   sweep_big_blocks();
+  alloc::release_emptied_frames(emptied_frames);  // the big blocks left count as live data
+  emptied_frames.clear();
   free_collected_nodes();
   alloc::release_empty_node_frames();
   choose_current_frame();
