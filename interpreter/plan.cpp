@@ -65,6 +65,7 @@ struct Node {
   // node is never computed in place.
   mutable bool not_pure = false;
   bool of_leaves = false;          // kInfix: both operands are literals or words
+  bool literal_branches = false;   // kCall of a conditional: its blocks are literal blocks
   uint8_t arity = 0;               // kCall: arguments
   interp::IntegerOp integer_op = interp::IntegerOp::kNone;  // kInfix: its function's, if any
   int32_t branch = 0;              // kCall: a conditional whose branch the walk runs itself
@@ -232,10 +233,18 @@ struct Planner {
           node->info = &info;
           node->arity = info.arity;
           node->branch = branch_of(callable);
+          bool literal_branches = node->branch != 0;
           for (uint32_t a = 0; a < info.arity; a++) {
             node->kids[a] = expression(false);
             if (failed) return nullptr;
+            const Node* kid = node->kids[a];
+            if (a > 0 && !(kid->kind == kConst && !kid->check_after &&
+                           cell::type_of(kid->cell) == TYPE_BLOCK &&
+                           (info.masks[a] >> TYPE_BLOCK & 1))) {
+              literal_branches = false;
+            }
           }
+          node->literal_branches = literal_branches;
         } else {
           node = make(kWord, start);
         }
@@ -588,6 +597,19 @@ void run_branch(int32_t branch) {
   const Cell& callable = node->guard;
   w.feed.index++;
   interp::lean_enter(callable, node->cell, false);
+  if (node->literal_branches) {
+    // A condition that runs no code leaves the plan holding over the literal blocks after it,
+    // which the callable takes as they are.
+    const Node* condition = node->kids[0];
+    Cell value;
+    if (!condition->check_after && usable(w, condition) && pure_value(condition, &value)) {
+      stack::push_copy(value);
+      interp::check_lean_arg(*info, callable, node->cell, 0, stack::top - 1);
+      for (uint32_t a = 1; a < info->arity; a++) stack::push_copy(node->kids[a]->cell);
+      w.feed.index = node->end;
+      return run_branch(node->branch);
+    }
+  }
   for (uint32_t a = 0; a < info->arity; a++) {
     const Node* argument = node->kids[a];
     Cell computed;
