@@ -95,6 +95,34 @@ TEST_F(Collector, EmptiedFramesAreReleasedExceptTheLast) {
   gc::verify();
 }
 
+// A collection that empties frames while much data stays live keeps as much free room as live
+// data: releasing it would have the next allocations map new frames (and fault their pages in)
+// at once.
+TEST_F(Collector, EmptiedFramesStayWhileLiveDataNeedsTheirRoom) {
+  if (gc::stress()) GTEST_SKIP() << "the stress mode moves everything at every allocation";
+  gc::enabled = false;
+  for (int i = 0; i < 20; i++) alloc::new_series(200000, 1);  // 4 MB of garbage first
+  uint32_t holder = alloc::new_cell_series(16);
+  gc::Guard guard(holder);
+  for (int i = 0; i < 15; i++) {  // 3 MB live behind it, slid down over the garbage
+    append_cell(holder, cell::make_series(TYPE_STRING, alloc::new_series(200000, 1)));
+  }
+  for (int i = 0; i < 20; i++) alloc::new_series(200000, 1);  // 4 MB more garbage
+  gc::enabled = true;
+  gc::collect();
+  size_t used = 0, free = 0;
+  for (auto* f = alloc::memory.first_frame; f; f = f->next) {
+    free += f->free_bytes();
+    used += f->size - f->free_bytes();
+  }
+  EXPECT_GE(free, used);
+  EXPECT_LE(free, used + 2 * size_t(alloc::memory.max_frame_size));  // the rest went back
+  const int frames = series_frame_count();
+  for (int i = 0; i < 5; i++) alloc::new_series(200000, 1);  // 1 MB fits in the room kept
+  EXPECT_EQ(series_frame_count(), frames);
+  gc::verify();
+}
+
 TEST_F(Collector, NestedBlocksSurviveThroughTheirRoot) {
   uint32_t outer = alloc::new_cell_series(4);
   gc::Guard guard(outer);
