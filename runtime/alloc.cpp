@@ -30,6 +30,12 @@ namespace {
 
 NodeFrame node_frames[kMaxNodeFrames];
 int32_t node_frames_made = 0;  // records from here on were never used: still all zero
+
+// Only the records a runtime used: the rest of the table is untouched memory.
+void reset_node_frames() {
+  for (int32_t i = 0; i < node_frames_made; i++) node_frames[i] = NodeFrame{-1, -1, 0, 0, 0, false};
+  node_frames_made = 0;
+}
 // Buffers on the tracked heap (data stack, call stack, root block...): the collector clears
 // their marks itself, since compaction never walks them.
 std::vector<uint32_t> heap_series;
@@ -539,9 +545,7 @@ void init() {
   // A runtime started again in a forked child inherits the former heap's frame records: the new
   // table knows none of them, so a stale node must read as not in use rather than fault.
   heap_series.clear();  // the former runtime's tracked buffers are left to the process
-  // Only the records a runtime used: the rest of the table is untouched memory.
-  for (int32_t i = 0; i < node_frames_made; i++) node_frames[i] = NodeFrame{-1, -1, 0, 0, 0, false};
-  node_frames_made = 0;
+  reset_node_frames();
   memory = Memory{};
   memory.first_node_frame = memory.last_node_frame = memory.current_node_frame = -1;
   memory.first_frame_size = kFirstFrameSize;
@@ -562,9 +566,7 @@ void free_all() {
   heap_series.clear();
   if (node_table) munmap(node_table, kNodeTableBytes);
   node_table = nullptr;
-  // Only the records a runtime used: the rest of the table is untouched memory.
-  for (int32_t i = 0; i < node_frames_made; i++) node_frames[i] = NodeFrame{-1, -1, 0, 0, 0, false};
-  node_frames_made = 0;
+  reset_node_frames();
   memory = Memory{};
 }
 
