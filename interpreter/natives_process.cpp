@@ -104,8 +104,8 @@ void put_captured(const Cell& target, const std::string& captured) {
 void call(const int32_t* refinements) {
   enum { WAIT, SHOW, CONSOLE, SHELL, INPUT, OUTPUT, ERROR };
   auto present = [refinements](int r) { return refinements[r] >= 0; };
-  // /console runs the program on the console's own streams: they come with the graphical
-  // console, which is not built yet.
+  // /console is refused by the process launcher: internal/not-done is its defined answer, not a
+  // gap.
   if (present(CONSOLE)) rt::fire_error("internal", "not-done");
   Cell command = *stack::arg(0);
   if (string::rest_length(command) == 0) return stack::set_only_result(integer::make(0));
