@@ -503,14 +503,12 @@ void random(Cell* value, const action::RandomOptions& options) {
 }  // namespace
 
 Cell form_new_string(int32_t value) {
-  // The digits are written in place: their count first, then write_decimal back from its end.
-  uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-  uint32_t count = 1;
-  for (uint32_t bound = 10; count < 10 && magnitude >= bound; bound *= 10) count++;
-  if (value < 0) count++;
+  char text[12];
+  const char* first = write_decimal(value, text + sizeof text);
+  const auto count = static_cast<uint32_t>(text + sizeof text - first);
   uint32_t node = alloc::new_series(16, 1);  // the capacity form's dispatcher gives its string
   alloc::Series* s = alloc::series_of(node);
-  write_decimal(value, reinterpret_cast<char*>(s->head_ptr()) + count);
+  std::memcpy(s->head_ptr(), first, count);
   s->tail = s->head + count;
   return cell::make_series(TYPE_STRING, node);
 }

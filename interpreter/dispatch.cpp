@@ -106,7 +106,7 @@ void do_form(const int32_t* r) {
     stack::set_only_result(integer::form_new_string(integer::get_value(*V())));
     return;
   }
-  emit_text(Refinements{r}.arg(0), [](Cell* out, Cell* part_arg, int32_t limit) {
+  emit_text(part, [](Cell* out, Cell* part_arg, int32_t limit) {
     datatype::call_form(V(), out, part_arg, limit);
   });
 }

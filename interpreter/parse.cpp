@@ -1561,8 +1561,7 @@ void Engine::keyword(Key key, Entry& seq, const Cell& item) {
         // A literal text or char is a rule of one item, searched at once (`thru ","`):
         // what the general steps below come to for it, without them.
         seq.index = sub + 1;
-        int found = to_byte(next, thru, run_.op);
-        if (!noted_match(found >= 0 ? found : to_value(next, thru))) fail_alternative();
+        if (!noted_match(to_value(next, thru))) fail_alternative();  // one memchr where it can
         return;
       }
       if (keyword_of(next) == Key::kEnd) {

@@ -181,6 +181,19 @@ bool holds(const Plan& plan, uint32_t from, uint32_t to) {
   return true;
 }
 
+// Whether a made plan still holds over the block's cells from `index`: checked in this epoch,
+// unwritten since its last check, or its cells compared (from the head, that counts for the
+// epoch).
+bool holds_from(Plan& plan, uint32_t index) {
+  if (plan.checked == epoch) return true;
+  if (unwritten_since(plan.node, plan.checked) ||
+      (index == 0 && holds(plan, 0, uint32_t(plan.cells.size())))) {
+    plan.checked = epoch;
+    return true;
+  }
+  return index > 0 && holds(plan, index, uint32_t(plan.cells.size()));
+}
+
 // --- Planning ------------------------------------------------------------------------------------
 
 struct Planner {
@@ -411,15 +424,21 @@ inline Plan* plan_for(uint32_t node, uint32_t index);
 // then, and the caller evaluates the node its usual way. The walk must stand at the node with
 // the plan holding there: nothing in such an expression can change a block.
 bool compute_pure(const Node* node, Cell* out, uint32_t depth);
+// An operator node's value over its computed operands, while its word holds the op planned and
+// the op computes it without a call.
+[[gnu::always_inline]] inline bool operate(const Node* node, const Cell& left, const Cell& right,
+                                           Cell* out) {
+  if (!interp::same_callable(*word_value_of(node), node->guard)) return false;
+  return interp::integer_op(node->integer_op, left, right, out) ||
+         interp::number_operator(node->function, left, right, out);
+}
 // An operator over two literals or words (`n - 1`, `i < n`), the commonest pure expression,
 // computed where it is needed.
 [[gnu::always_inline]] inline bool pure_infix_of_leaves(const Node* node, Cell* out) {
   const Cell* left = pure_leaf(node->kids[0]);
   if (!left) return false;
   const Cell* right = pure_leaf(node->kids[1]);
-  if (!right || !interp::same_callable(*word_value_of(node), node->guard)) return false;
-  return interp::integer_op(node->integer_op, *left, *right, out) ||
-         interp::number_operator(node->function, *left, *right, out);
+  return right && operate(node, *left, *right, out);
 }
 // The tests that most often decide, made before the call.
 [[gnu::always_inline]] inline bool pure_value(const Node* node, Cell* out, uint32_t depth = 0) {
@@ -450,9 +469,7 @@ bool compute_pure(const Node* node, Cell* out, uint32_t depth) {
         }
         operands[k] = &room[k];
       }
-      if (!interp::same_callable(*word_value_of(node), node->guard)) return false;
-      return interp::integer_op(node->integer_op, *operands[0], *operands[1], out) ||
-             interp::number_operator(node->function, *operands[0], *operands[1], out);
+      return operate(node, *operands[0], *operands[1], out);
     }
     case kParen: {
       // One expression filling the paren; its plan holds when the epoch says so.
@@ -829,15 +846,7 @@ Plan* plan_for_slow(uint32_t node, uint32_t index) {
   }
   if (plans[node]->made) {
     Plan& plan = *plans[node];
-    if (plan.checked == epoch) return &plan;
-    if (unwritten_since(node, plan.checked)) {
-      plan.checked = epoch;
-      return &plan;
-    }
-    if (holds(plan, index, uint32_t(plan.cells.size()))) {
-      if (index == 0) plan.checked = epoch;
-      return &plan;
-    }
+    if (holds_from(plan, index)) return &plan;
     // Changed since it was planned: planned again (a walk still using the old plan keeps it).
     if (plan.users) {
       retire(plans[node]);
@@ -979,10 +988,7 @@ int32_t expression_count(const Cell& block) {
   if (mode == Mode::kOff || node >= plans.size() || !plans[node] || !plans[node]->made) return -1;
   Plan& plan = *plans[node];
   uint32_t index = cell::series_index(block);
-  if (plan.checked != epoch) {
-    if (!unwritten_since(node, plan.checked) && !holds(plan, 0, plan.length)) return -1;
-    plan.checked = epoch;
-  }
+  if (!holds_from(plan, index)) return -1;
   int32_t count = 0;
   for (; index < plan.length; count++) {
     const Node* statement = statement_at(plan, index);
