@@ -65,7 +65,9 @@ struct Node {
   // node is never computed in place.
   mutable bool not_pure = false;
   bool of_leaves = false;          // kInfix: both operands are literals or words
-  bool literal_branches = false;   // kCall of a conditional: its blocks are literal blocks
+  bool literal_branches = false;   // kCall of a conditional: its blocks are literal blocks (the
+                                   // last one perhaps followed by a word: check_after)
+  mutable uint8_t impure_branches = 0;  // literal_branches: the blocks found to run code (bit 1, 2)
   uint8_t arity = 0;               // kCall: arguments
   interp::IntegerOp integer_op = interp::IntegerOp::kNone;  // kInfix: its function's, if any
   int32_t branch = 0;              // kCall: a conditional whose branch the walk runs itself
@@ -251,7 +253,8 @@ struct Planner {
             node->kids[a] = expression(false);
             if (failed) return nullptr;
             const Node* kid = node->kids[a];
-            if (a > 0 && !(kid->kind == kConst && !kid->check_after &&
+            // The last block may be followed by a word, which the walk checks is no operator.
+            if (a > 0 && !(kid->kind == kConst && (!kid->check_after || a + 1 == info.arity) &&
                            cell::type_of(kid->cell) == TYPE_BLOCK &&
                            (info.masks[a] >> TYPE_BLOCK & 1))) {
               literal_branches = false;
@@ -424,6 +427,7 @@ inline Plan* plan_for(uint32_t node, uint32_t index);
 // then, and the caller evaluates the node its usual way. The walk must stand at the node with
 // the plan holding there: nothing in such an expression can change a block.
 bool compute_pure(const Node* node, Cell* out, uint32_t depth);
+bool pure_branch(const Node* node, const Cell& condition, Cell* out);
 // An operator node's value over its computed operands, while its word holds the op planned and
 // the op computes it without a call.
 [[gnu::always_inline]] inline bool operate(const Node* node, const Cell& left, const Cell& right,
@@ -445,6 +449,46 @@ bool compute_pure(const Node* node, Cell* out, uint32_t depth);
   if (node->of_leaves) return pure_infix_of_leaves(node, out);
   return !node->not_pure && compute_pure(node, out, depth);
 }
+// The value of a conditional with literal blocks over its condition's value, when it chooses no
+// block (none) or a block of one expression that runs no code; false otherwise. A branch found to
+// be more is remembered, and not looked at again while the node lives.
+// The condition must not be unset! (either raises on it).
+bool pure_branch(const Node* node, const Cell& condition, Cell* out) {
+  const bool falsy = logic::falsy(condition);
+  uint32_t taken;
+  switch (node->branch) {  // as natives::chosen_branch chooses
+    case natives::IF: taken = falsy ? 0 : 1; break;
+    case natives::UNLESS: taken = falsy ? 1 : 0; break;
+    default: taken = falsy ? 2 : 1; break;
+  }
+  if (!taken) {
+    *out = constants::none;
+    return true;
+  }
+  const uint8_t bit = uint8_t(1u << taken);
+  if (node->impure_branches & bit) return false;
+  const Cell* chosen = &node->kids[taken]->cell;
+  const uint32_t start = cell::series_index(*chosen);
+  const uint32_t series = cell::series_node(*chosen);
+  // Before its plan is made the block is walked as usual (which counts its evaluations).
+  if (series >= plans.size() || !plans[series] || !plans[series]->made) return false;
+  Plan* plan = plan_for(series, start);
+  if (!plan) return false;
+  if (start < plan->length) {
+    const Node* statement = statement_at(*plan, start);
+    if (statement != &general_statement && statement->end == plan->length &&
+        pure_value(statement, out)) {
+      return true;
+    }
+    // A word that holds a function now may hold data later: only a statement that can never be
+    // pure is remembered.
+    if (statement == &general_statement || statement->end != plan->length || statement->not_pure) {
+      node->impure_branches |= bit;
+    }
+  }
+  return false;
+}
+
 bool compute_pure(const Node* node, Cell* out, uint32_t depth) {
   switch (node->kind) {
     case kConst:
@@ -528,22 +572,26 @@ inline void expression(Walk& w, const Node* node, bool no_infix) {
   interp::eval_expression(w.feed, {.no_infix = no_infix, .push = true});
 }
 
+// Whether the word after the node (check_after: it was no operator when planned) still has a
+// value that is no operator. The plan must hold there.
+[[gnu::always_inline]] inline bool no_operator_after(Walk& w, const Node* node) {
+  const Cell& word = w.plan->cells[node->end];
+  // The word may have no value to look at (the general walk then raises or goes on).
+  const Cell* value = cache_hit(word, node->after);
+  if (!value && word::context_of(word) && word::index_of(word) != context::kUnresolved &&
+      context::has_values(word::context_of(word))) {
+    value = cache_value(word, node->after);
+  }
+  return value && cell::type_of(*value) != TYPE_OP;
+}
+
 // After an expression, the general walk's operator look-ahead, where it may find one.
 inline void look_after(Walk& w, const Node* node, bool no_infix) {
   if (no_infix || pending) return;
   if (!w.stale && w.feed.index == node->end) {
     if (!node->check_after) return;
     // The word after it was no operator when planned: one still is not, most often.
-    if (usable_at(w, node->end)) {
-      const Cell& word = w.plan->cells[node->end];
-      // The word may have no value to look at (the general walk then raises or goes on).
-      const Cell* value = cache_hit(word, node->after);
-      if (!value && word::context_of(word) && word::index_of(word) != context::kUnresolved &&
-          context::has_values(word::context_of(word))) {
-        value = cache_value(word, node->after);
-      }
-      if (value && cell::type_of(*value) != TYPE_OP) return;
-    }
+    if (usable_at(w, node->end) && no_operator_after(w, node)) return;
   }
   interp::apply_operators(w.feed, stack::top - 1, true);
 }
@@ -613,19 +661,35 @@ void run_branch(int32_t branch) {
   }
   const Cell& callable = node->guard;
   w.feed.index++;
-  interp::lean_enter(callable, node->cell, false);
   if (node->literal_branches) {
     // A condition that runs no code leaves the plan holding over the literal blocks after it,
     // which the callable takes as they are.
     const Node* condition = node->kids[0];
     Cell value;
-    if (!condition->check_after && usable(w, condition) && pure_value(condition, &value)) {
+    // Where a word follows the last block, the plan holding over the condition holds there too
+    // (the check covers the cell after the statement).
+    const Node* last = node->kids[node->arity - 1];
+    if (!condition->check_after && usable(w, condition) &&
+        (!last->check_after || no_operator_after(w, last)) && pure_value(condition, &value)) {
+      // A branch of one expression that runs no code (`[n]`), or none taken: nothing in it can
+      // fail or look at the frames, so the call needs no frame.
+      Cell result;
+      if (cell::type_of(value) != TYPE_UNSET && (info->masks[0] >> cell::type_of(value) & 1) &&
+          pure_branch(node, value, &result)) {
+        stack::push_copy(result);
+        w.feed.index = node->end;
+        return;
+      }
+      interp::lean_enter(callable, node->cell, false);
       stack::push_copy(value);
       interp::check_lean_arg(*info, callable, node->cell, 0, stack::top - 1);
       for (uint32_t a = 1; a < info->arity; a++) stack::push_copy(node->kids[a]->cell);
       w.feed.index = node->end;
       return run_branch(node->branch);
     }
+    interp::lean_enter(callable, node->cell, false);
+  } else {
+    interp::lean_enter(callable, node->cell, false);
   }
   for (uint32_t a = 0; a < info->arity; a++) {
     const Node* argument = node->kids[a];
