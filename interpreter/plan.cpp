@@ -648,14 +648,20 @@ void run_branch(int32_t branch) {
   frames::unwind();
 }
 
+// Whether a call's planned route holds: its word holds the callable planned, described as
+// planned.
+[[gnu::always_inline]] inline bool call_holds(const Node* node) {
+  const interp::CallInfo* info = node->info;
+  return interp::same_callable(*word_value_of(node), node->guard) &&
+         interp::same_callable(info->callable, node->guard) && info->lean &&
+         info->arity == node->arity;
+}
+
 [[gnu::noinline]] void run_call(Walk& w, const Node* node) {
-  const Cell* value = word_value_of(node);
   // The description kept must still be the callable's: a callable made later on the nodes of a
   // collected one has the same cell, and perhaps other arguments.
   const interp::CallInfo* info = node->info;
-  if (!interp::same_callable(*value, node->guard) ||
-      !interp::same_callable(info->callable, node->guard) || !info->lean ||
-      info->arity != node->arity) {
+  if (!call_holds(node)) {
     interp::eval_expression(w.feed, {.no_infix = true, .push = true});  // look_after follows
     return;
   }
@@ -716,6 +722,23 @@ void run_branch(int32_t branch) {
   interp::lean_finish(*info, callable, true, false);
 }
 
+// Whether running the node (where the walk stands) makes a frame before anything can fail: a
+// call whose route holds, or a paren of one such call.
+bool makes_frame_first(Walk& w, const Node* node) {
+  if (!usable(w, node)) return false;
+  if (node->kind == kParen) {
+    if (frameless_parens >= kFramelessParens) return false;
+    const uint32_t series = cell::series_node(node->cell);
+    const uint32_t start = cell::series_index(node->cell);
+    if (series >= plans.size() || !plans[series] || !plans[series]->made) return false;
+    Plan* inner = plan_for(series, start);
+    if (!inner || start >= inner->length) return false;
+    node = inner->statements[start];
+    if (!node || node == &general_statement || node->end != inner->length) return false;
+  }
+  return node->kind == kCall && !node->check_after && call_holds(node);
+}
+
 [[gnu::noinline]] void run_infix(Walk& w, const Node* node) {
   Cell computed;
   if (pure_value(node, &computed)) {
@@ -769,10 +792,27 @@ void run_branch(int32_t branch) {
       return;
     }
   }
-  interp::lean_enter(node->function, node->cell, true);
-  interp::check_lean_arg(info, node->function, node->cell, 0, stack::args);
-  expression(w, right, true);
-  if (pending) return;
+  if ((info.masks[0] >> cell::type_of(*operand) & 1) && makes_frame_first(w, right)) {
+    // Nothing can fail, nor look at the frames, before the right operand's call makes its
+    // frame: the operator's frame is made only if the operator is called.
+    run(w, right, true);
+    if (pending) return;
+    const Cell value = stack::top[-1];
+    if ((cell::type_of(value) == TYPE_INTEGER || cell::type_of(value) == TYPE_FLOAT) &&
+        (interp::integer_op(node->integer_op, *operand, value, operand) ||
+         interp::number_operator(node->function, *operand, value, operand))) {
+      stack::top = operand + 1;
+      return;
+    }
+    stack::top = operand + 1;
+    interp::lean_enter(node->function, node->cell, true);
+    stack::push_copy(value);
+  } else {
+    interp::lean_enter(node->function, node->cell, true);
+    interp::check_lean_arg(info, node->function, node->cell, 0, stack::args);
+    expression(w, right, true);
+    if (pending) return;
+  }
   interp::check_lean_arg(info, node->function, node->cell, 1, stack::top - 1);
   interp::lean_finish(info, node->function, true, true);
 }
@@ -985,6 +1025,21 @@ bool walk_statements(Plan* plan, const Cell& block, Cell* base) {
   Walk w{Feed{block, start, interp::kToTail}, plan, epoch, 0};
   // Nested walks put the position back as they found it: only the index moves here.
   interp::eval_position = block;
+  // A block of one statement (a body, a branch, a paren), as the loop's first step would run it.
+  Node* first = plan->statements[start];
+  if (first && first != &general_statement && first->end == plan->length) {
+    w.checked_end = plan->length;
+    run(w, first, false);
+    if (pending) {
+      interp::eval_position = saved;
+      return true;
+    }
+    if (at_tail(w)) {
+      interp::eval_position = saved;
+      return false;
+    }
+    stack::top = base;  // the block grew while it ran: walked on
+  }
   for (;;) {
     cell::set_series_index(interp::eval_position, w.feed.index);
     step(w);
