@@ -722,10 +722,10 @@ void run_branch(int32_t branch) {
   interp::lean_finish(*info, callable, true, false);
 }
 
-// Whether running the node (where the walk stands) makes a frame before anything can fail: a
-// call whose route holds, or a paren of one such call.
-bool makes_frame_first(Walk& w, const Node* node) {
-  if (!usable(w, node)) return false;
+// Whether running the node makes a frame before anything can fail: a call whose word holds a
+// callable (planned or not, a call marks its frame before it gathers its arguments), or a paren
+// of one such call. The plan must hold over the node.
+bool frame_first_route(const Node* node) {
   if (node->kind == kParen) {
     if (frameless_parens >= kFramelessParens) return false;
     const uint32_t series = cell::series_node(node->cell);
@@ -736,7 +736,21 @@ bool makes_frame_first(Walk& w, const Node* node) {
     node = inner->statements[start];
     if (!node || node == &general_statement || node->end != inner->length) return false;
   }
-  return node->kind == kCall && !node->check_after && call_holds(node);
+  return node->kind == kCall && !node->check_after &&
+         interp::callable(cell::type_of(*word_value_of(node)));
+}
+// ... where the walk stands.
+inline bool makes_frame_first(Walk& w, const Node* node) {
+  return usable(w, node) && frame_first_route(node);
+}
+
+// Whether a set-word's value makes a frame before anything in it can fail, so that no error can
+// name the set-word: such a call, or an operator after a leaf holding data (a planned operator
+// makes its frame before it runs its right operand, and a general one before it checks either).
+// The plan must hold over the node.
+inline bool frame_first_value(const Node* node) {
+  if (node->kind == kInfix) return pure_leaf(node->kids[0]) != nullptr;
+  return frame_first_route(node);
 }
 
 [[gnu::noinline]] void run_infix(Walk& w, const Node* node) {
@@ -828,6 +842,24 @@ bool makes_frame_first(Walk& w, const Node* node) {
     *word_value_of(node) = computed;
     stack::push_copy(computed);
     w.feed.index = value->end;
+    return;
+  }
+  if (node->direct_set && !value->check_after && usable(w, value) && frame_first_value(value)) {
+    run(w, value, false);
+    if (pending) return;
+    if (cell::type_of(stack::top[-1]) != TYPE_UNSET) {
+      *word_value_of(node) = stack::top[-1];
+      return;
+    }
+    // The set-word refuses the value: in its own frame, as the general walk has it.
+    const Cell refused = stack::top[-1];
+    --stack::top;
+    frames::mark_native(name);
+    stack::push_copy(name);
+    stack::push_copy(refused);
+    interp::absorb_exits([] { word::set_from_stack(*stack::arg(0)); });
+    if (pending) return;
+    frames::unwind();
     return;
   }
   frames::mark_native(name);
