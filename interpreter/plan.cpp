@@ -723,34 +723,36 @@ void run_branch(int32_t branch) {
 }
 
 // Whether running the node makes a frame before anything can fail: a call whose word holds a
-// callable (planned or not, a call marks its frame before it gathers its arguments), or a paren
-// of one such call. The plan must hold over the node.
-bool frame_first_route(const Node* node) {
-  if (node->kind == kParen) {
-    if (frameless_parens >= kFramelessParens) return false;
-    const uint32_t series = cell::series_node(node->cell);
-    const uint32_t start = cell::series_index(node->cell);
-    if (series >= plans.size() || !plans[series] || !plans[series]->made) return false;
-    Plan* inner = plan_for(series, start);
-    if (!inner || start >= inner->length) return false;
-    node = inner->statements[start];
-    if (!node || node == &general_statement || node->end != inner->length) return false;
+// callable (planned or not, a call marks its frame before it gathers its arguments); an operator
+// after a leaf holding data or after such an expression (a planned operator makes its frame
+// before it runs its right operand, a general one before it checks either); a paren of one such
+// expression. The plan must hold over the node.
+bool frame_first_slow(const Node* node, uint32_t depth);
+[[gnu::always_inline]] inline bool frame_first_route(const Node* node, uint32_t depth = 0) {
+  if (node->check_after) return false;
+  switch (node->kind) {
+    case kCall: return interp::callable(cell::type_of(*word_value_of(node)));
+    case kInfix: return pure_leaf(node->kids[0]) != nullptr || frame_first_slow(node, depth);
+    case kParen: return frame_first_slow(node, depth);
+    default: return false;
   }
-  return node->kind == kCall && !node->check_after &&
-         interp::callable(cell::type_of(*word_value_of(node)));
+}
+[[gnu::noinline]] bool frame_first_slow(const Node* node, uint32_t depth) {
+  if (depth > 4) return false;
+  if (node->kind == kInfix) return frame_first_route(node->kids[0], depth + 1);
+  if (frameless_parens >= kFramelessParens) return false;
+  const uint32_t series = cell::series_node(node->cell);
+  const uint32_t start = cell::series_index(node->cell);
+  if (series >= plans.size() || !plans[series] || !plans[series]->made) return false;
+  Plan* inner = plan_for(series, start);
+  if (!inner || start >= inner->length) return false;
+  node = inner->statements[start];
+  if (!node || node == &general_statement || node->end != inner->length) return false;
+  return frame_first_route(node, depth + 1);
 }
 // ... where the walk stands.
 inline bool makes_frame_first(Walk& w, const Node* node) {
   return usable(w, node) && frame_first_route(node);
-}
-
-// Whether a set-word's value makes a frame before anything in it can fail, so that no error can
-// name the set-word: such a call, or an operator after a leaf holding data (a planned operator
-// makes its frame before it runs its right operand, and a general one before it checks either).
-// The plan must hold over the node.
-inline bool frame_first_value(const Node* node) {
-  if (node->kind == kInfix) return pure_leaf(node->kids[0]) != nullptr;
-  return frame_first_route(node);
 }
 
 [[gnu::noinline]] void run_infix(Walk& w, const Node* node) {
@@ -844,7 +846,7 @@ inline bool frame_first_value(const Node* node) {
     w.feed.index = value->end;
     return;
   }
-  if (node->direct_set && !value->check_after && usable(w, value) && frame_first_value(value)) {
+  if (node->direct_set && !value->check_after && usable(w, value) && frame_first_route(value)) {
     run(w, value, false);
     if (pending) return;
     if (cell::type_of(stack::top[-1]) != TYPE_UNSET) {
