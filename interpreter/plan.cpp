@@ -810,7 +810,10 @@ inline bool makes_frame_first(Walk& w, const Node* node) {
   }
   if ((info.masks[0] >> cell::type_of(*operand) & 1) && makes_frame_first(w, right)) {
     // Nothing can fail, nor look at the frames, before the right operand's call makes its
-    // frame: the operator's frame is made only if the operator is called.
+    // frame: the operator's frame is made only if the operator is called. Its function is held
+    // meanwhile, as the frame would hold it (the right operand may re-set the operator's word).
+    const Cell function = node->function;
+    gc::Guard keep_function(function);
     run(w, right, true);
     if (pending) return;
     const Cell value = stack::top[-1];
