@@ -154,7 +154,7 @@ int main(int argc, char** argv) {
   // a slice of the cases still exercises the engine's rooting, the rest is the plain run's.
   const char* stress = std::getenv("ZEL_GC_STRESS");
   const bool stressed = stress && std::atoi(stress) > 0;
-  if (stressed) count = std::min(count, 400);
+  if (stressed) count = std::min(count, 250);
   std::mt19937 rng(20240611);
   int failures = 0;
   // Each case runs with the fast paths, without them, and as a block rule with and without them;
