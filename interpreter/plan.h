@@ -16,8 +16,10 @@
 //     word still holds the same op, a word's data while the word holds no callable: otherwise
 //     that expression is evaluated by the general evaluator, and the walk goes on by position
 //     (an expression whose planned start is not where the walk stands is evaluated generally).
-// Frames, evaluation order, error positions and results are the general walk's: the plan only
-// skips its decisions.
+// Evaluation order, error positions (near and where) and results are the general walk's: the plan
+// skips its decisions, and the frames of conditionals, operators and set-words only where nothing
+// could fail or look at them before a deeper frame is made (the `stack` depth of an error may
+// then be smaller).
 #pragma once
 #include <cstdint>
 #include <vector>
