@@ -472,7 +472,8 @@ void remove(Cell* value, Cell* part, Cell* key) {
   if (count <= 0) return;
   if (key) {
     auto find = datatype::lookup<action::FIND>(cell::type_of(*value));
-    // Only image! has no find (its action table leaves it out): not-done is its answer.
+    // Unreached: every type remove takes has find (image!, which has none, is refused at
+    // remove's argument check).
     if (!find) cell::fire_not_done();
     Cell* found = find(value, key, {.case_sensitive = true});
     *value = *found;

@@ -410,6 +410,12 @@ struct Walk {
 
 void run(Walk& w, const Node* node, bool no_infix);
 inline Plan* plan_for(uint32_t node, uint32_t index);
+// The block's plan when it is made and holds from `index`; else null, and no evaluation is
+// counted (a block without one is left to its walk, which counts it).
+inline Plan* made_plan(uint32_t node, uint32_t index) {
+  if (node >= plans.size() || !plans[node] || !plans[node]->made) return nullptr;
+  return plan_for(node, index);
+}
 
 // A literal's cell, or the value of a word holding data; null for anything else.
 [[gnu::always_inline]] inline const Cell* pure_leaf(const Node* node) {
@@ -435,6 +441,14 @@ bool pure_branch(const Node* node, const Cell& condition, Cell* out);
   if (!interp::same_callable(*word_value_of(node), node->guard)) return false;
   return interp::integer_op(node->integer_op, left, right, out) ||
          interp::number_operator(node->function, left, right, out);
+}
+// The operator applied in place to the left operand (a stack cell) when the right one is a number
+// it computes over without a call; its word already checked.
+[[gnu::always_inline]] inline bool operate_on(const Node* node, Cell* operand, const Cell& right) {
+  const uint8_t type = cell::type_of(right);
+  return (type == TYPE_INTEGER || type == TYPE_FLOAT) &&
+         (interp::integer_op(node->integer_op, *operand, right, operand) ||
+          interp::number_operator(node->function, *operand, right, operand));
 }
 // An operator over two literals or words (`n - 1`, `i < n`), the commonest pure expression,
 // computed where it is needed.
@@ -469,10 +483,7 @@ bool pure_branch(const Node* node, const Cell& condition, Cell* out) {
   if (node->impure_branches & bit) return false;
   const Cell* chosen = &node->kids[taken]->cell;
   const uint32_t start = cell::series_index(*chosen);
-  const uint32_t series = cell::series_node(*chosen);
-  // Before its plan is made the block is walked as usual (which counts its evaluations).
-  if (series >= plans.size() || !plans[series] || !plans[series]->made) return false;
-  Plan* plan = plan_for(series, start);
+  Plan* plan = made_plan(cell::series_node(*chosen), start);
   if (!plan) return false;
   if (start < plan->length) {
     const Node* statement = statement_at(*plan, start);
@@ -693,10 +704,8 @@ void run_branch(int32_t branch) {
       w.feed.index = node->end;
       return run_branch(node->branch);
     }
-    interp::lean_enter(callable, node->cell, false);
-  } else {
-    interp::lean_enter(callable, node->cell, false);
   }
+  interp::lean_enter(callable, node->cell, false);
   for (uint32_t a = 0; a < info->arity; a++) {
     const Node* argument = node->kids[a];
     Cell computed;
@@ -741,10 +750,8 @@ bool frame_first_slow(const Node* node, uint32_t depth);
   if (depth > 4) return false;
   if (node->kind == kInfix) return frame_first_route(node->kids[0], depth + 1);
   if (frameless_parens >= kFramelessParens) return false;
-  const uint32_t series = cell::series_node(node->cell);
   const uint32_t start = cell::series_index(node->cell);
-  if (series >= plans.size() || !plans[series] || !plans[series]->made) return false;
-  Plan* inner = plan_for(series, start);
+  Plan* inner = made_plan(cell::series_node(node->cell), start);
   if (!inner || start >= inner->length) return false;
   node = inner->statements[start];
   if (!node || node == &general_statement || node->end != inner->length) return false;
@@ -799,10 +806,7 @@ inline bool makes_frame_first(Walk& w, const Node* node) {
       return;
     }
     const Cell* value = right->kind == kConst ? &right->cell : word_value_of(right);
-    const uint8_t type = cell::type_of(*value);
-    if ((type == TYPE_INTEGER || type == TYPE_FLOAT) &&
-        (interp::integer_op(node->integer_op, *operand, *value, operand) ||
-         interp::number_operator(node->function, *operand, *value, operand))) {
+    if (operate_on(node, operand, *value)) {
       w.feed.index = right->end;
       stack::top = operand + 1;
       return;
@@ -817,13 +821,8 @@ inline bool makes_frame_first(Walk& w, const Node* node) {
     run(w, right, true);
     if (pending) return;
     const Cell value = stack::top[-1];
-    if ((cell::type_of(value) == TYPE_INTEGER || cell::type_of(value) == TYPE_FLOAT) &&
-        (interp::integer_op(node->integer_op, *operand, value, operand) ||
-         interp::number_operator(node->function, *operand, value, operand))) {
-      stack::top = operand + 1;
-      return;
-    }
     stack::top = operand + 1;
+    if (operate_on(node, operand, value)) return;
     interp::lean_enter(node->function, node->cell, true);
     stack::push_copy(value);
   } else {
