@@ -162,16 +162,20 @@ bool room_is_scarce() {
 // that a short run (zel-run -e 1) pays only for what it fills.
 constexpr size_t kPresentStretch = 256 * 1024;
 
-[[gnu::noinline]] void make_present(SeriesFrame* frame) {
+}  // namespace
+
+void make_present(SeriesFrame* frame, const uint8_t* until) {
   const auto page = static_cast<uintptr_t>(page_size());
   const uintptr_t from = std::max(reinterpret_cast<uintptr_t>(frame->present),
                                   reinterpret_cast<uintptr_t>(frame->heap) - 1) & ~(page - 1);
-  const uintptr_t to = std::min(align_up(reinterpret_cast<uintptr_t>(frame->heap), page) +
+  const uintptr_t to = std::min(align_up(reinterpret_cast<uintptr_t>(until), page) +
                                     kPresentStretch,
                                 reinterpret_cast<uintptr_t>(frame) + frame->mapped);
   if (to > from) platform::prefault(reinterpret_cast<void*>(from), to - from);
   frame->present = reinterpret_cast<uint8_t*>(to);
 }
+
+namespace {
 
 Series* carve_in_frames(uint32_t need) {
   SeriesFrame* frame = memory.current_frame;
@@ -196,7 +200,7 @@ Series* carve_in_frames(uint32_t need) {
   }
   auto* s = reinterpret_cast<Series*>(frame->heap);
   frame->heap += need;
-  if (frame->heap > frame->present) [[unlikely]] make_present(frame);
+  if (frame->heap > frame->present) [[unlikely]] make_present(frame, frame->heap);
   return s;
 }
 
@@ -208,11 +212,20 @@ void collect_for_big_block(size_t bytes) {
   memory.big_since_collect += bytes;
 }
 
+// A big block is made or grown to be filled, most often at once (a copy, a map or block that
+// keeps growing): its pages are made present in one request rather than one fault a page,
+// up to a bound, so that a large capacity asked for and never used costs no memory.
+constexpr size_t kPresentBigBytes = size_t(32) << 20;
+void prefault_bounded(void* start, size_t bytes) {
+  platform::prefault(start, std::min(bytes, kPresentBigBytes));
+}
+
 Series* carve_big_block(uint32_t need) {
   collect_for_big_block(need);
   size_t mapped;
   auto* block = static_cast<BigBlock*>(virtual_alloc(sizeof(BigBlock) + need, &mapped));
   platform::allow_huge_pages(block, mapped);
+  prefault_bounded(block, mapped);
   *block = BigBlock{nullptr, memory.last_big, need, mapped};
   if (memory.last_big) memory.last_big->next = block;
   else memory.first_big = block;
@@ -405,6 +418,7 @@ Series* grow_big_block(uint32_t node, uint32_t new_capacity) {
   memory.total += mapped - was_mapped;
   block = static_cast<BigBlock*>(grown);
   platform::allow_huge_pages(block, mapped);
+  prefault_bounded(reinterpret_cast<char*>(block) + was_mapped, mapped - was_mapped);
   block->size = need;
   block->mapped = mapped;
   if (block->prev) block->prev->next = block;
@@ -526,10 +540,18 @@ void release_big_block(BigBlock* block) {
 }
 
 void release_empty_node_frames() {
+  // Empty frames are kept up to the count of frames in use: a program that makes and drops
+  // many values between collections needs as many again before the next one, and making a
+  // frame writes its whole free list.
+  uint32_t in_use = 0;
+  for (int32_t n = memory.first_node_frame; n >= 0; n = node_frames[n].next) {
+    if (node_frames[n].in_use > 0) in_use++;
+  }
+  uint32_t kept = 0;
   int32_t number = memory.first_node_frame;
   while (number >= 0) {
     int32_t next = node_frames[number].next;
-    if (node_frames[number].in_use == 0) release_node_frame(number);
+    if (node_frames[number].in_use == 0 && kept++ >= in_use) release_node_frame(number);
     number = next;
   }
   number = memory.first_node_frame;

@@ -123,6 +123,10 @@ struct SeriesFrame {
   size_t free_bytes() const { return static_cast<size_t>(end - heap); }
 };
 
+// Makes the frame's pages present from its carving point to a stretch past until, in one
+// request: the caller is about to fill them.
+void make_present(SeriesFrame* frame, const uint8_t* until);
+
 struct BigBlock {
   BigBlock* next;
   BigBlock* prev;

@@ -116,6 +116,9 @@ void compact_frames() {
       } else {
         s->flags &= ~alloc::kMark;
         if (fill_previous && previous->free_bytes() >= size) {
+          if (previous->heap + size > previous->present) {
+            alloc::make_present(previous, previous->heap + size);
+          }
           relocate(s, previous->heap);
           previous->heap += size;
           fill_previous = previous->free_bytes() >= alloc::kUsefulFrameRoom;
