@@ -28,6 +28,7 @@
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "runtime/gc.h"
+#include "runtime/present.h"
 #include "runtime/sort.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
@@ -927,7 +928,7 @@ bool sort_plain_integers(Cell* cells, int32_t count, bool reverse) {
   if (count < kRadixMinimum) return false;
   const Cell model = cells[0];
   if (cell::type_of(model) != TYPE_INTEGER) return false;
-  std::vector<uint32_t> keys(static_cast<size_t>(count));
+  rt::PresentVector<uint32_t> keys(static_cast<size_t>(count));
   // The sign bit flipped orders signed values as unsigned keys; complemented, descending.
   const uint32_t flip = reverse ? 0x7FFFFFFFu : 0x80000000u;
   for (int32_t i = 0; i < count; i++) {
@@ -935,7 +936,7 @@ bool sort_plain_integers(Cell* cells, int32_t count, bool reverse) {
     if (c.header != model.header || c.w1 != model.w1 || c.w3 != model.w3) return false;
     keys[size_t(i)] = cell::value_word(c) ^ flip;
   }
-  sort::radix_sort(keys);
+  sort::radix_sort(keys.data(), keys.size());
   for (int32_t i = 0; i < count; i++) {
     cells[i] = model;
     cell::set_value_word(cells[i], keys[size_t(i)] ^ flip);

@@ -164,10 +164,12 @@ constexpr size_t kPresentStretch = 256 * 1024;
 
 }  // namespace
 
-void make_present(SeriesFrame* frame, const uint8_t* until) {
+void make_present(SeriesFrame* frame, const uint8_t* start, const uint8_t* until) {
   const auto page = static_cast<uintptr_t>(page_size());
+  // Pages below present were made present already, or were touched by data a collection moved
+  // there.
   const uintptr_t from = std::max(reinterpret_cast<uintptr_t>(frame->present),
-                                  reinterpret_cast<uintptr_t>(frame->heap) - 1) & ~(page - 1);
+                                  reinterpret_cast<uintptr_t>(start)) & ~(page - 1);
   const uintptr_t to = std::min(align_up(reinterpret_cast<uintptr_t>(until), page) +
                                     kPresentStretch,
                                 reinterpret_cast<uintptr_t>(frame) + frame->mapped);
@@ -200,7 +202,7 @@ Series* carve_in_frames(uint32_t need) {
   }
   auto* s = reinterpret_cast<Series*>(frame->heap);
   frame->heap += need;
-  if (frame->heap > frame->present) [[unlikely]] make_present(frame, frame->heap);
+  if (frame->heap > frame->present) [[unlikely]] make_present(frame, frame->heap - need, frame->heap);
   return s;
 }
 

@@ -123,9 +123,9 @@ struct SeriesFrame {
   size_t free_bytes() const { return static_cast<size_t>(end - heap); }
 };
 
-// Makes the frame's pages present from its carving point to a stretch past until, in one
-// request: the caller is about to fill them.
-void make_present(SeriesFrame* frame, const uint8_t* until);
+// Makes the frame's pages from start to a stretch past until present, in one request: the
+// caller is about to fill them.
+void make_present(SeriesFrame* frame, const uint8_t* start, const uint8_t* until);
 
 struct BigBlock {
   BigBlock* next;

@@ -20,6 +20,7 @@
 #include "runtime/alloc.h"
 #include "runtime/extres.h"
 #include "runtime/fatal.h"
+#include "runtime/present.h"
 
 namespace gc {
 
@@ -46,8 +47,8 @@ Marker markers[kMaxMarkers];
 int marker_count = 0;
 TypeMarker type_markers[256];
 Guard* guards = nullptr;
-std::vector<uint32_t> mark_stack;   // block nodes whose cells are still to be marked
-std::vector<uint32_t> freed_nodes;  // nodes of dead buffers, returned after compaction
+rt::PresentVector<uint32_t> mark_stack;   // block nodes whose cells are still to be marked
+rt::PresentVector<uint32_t> freed_nodes;  // nodes of dead buffers, returned after compaction
 std::vector<uint64_t> freed_bits;   // free_collected_nodes' bitmap
 uint32_t stress_every = 0;
 uint32_t stress_count = 0;
@@ -117,7 +118,7 @@ void compact_frames() {
         s->flags &= ~alloc::kMark;
         if (fill_previous && previous->free_bytes() >= size) {
           if (previous->heap + size > previous->present) {
-            alloc::make_present(previous, previous->heap + size);
+            alloc::make_present(previous, previous->heap, previous->heap + size);
           }
           relocate(s, previous->heap);
           previous->heap += size;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "runtime/heap.h"
+#include "runtime/present.h"
 #include "runtime/throw.h"
 
 namespace sort {
@@ -333,18 +334,18 @@ std::vector<uint32_t> sorted_order_by_keys(const std::vector<int32_t>& keys, boo
   return order;
 }
 
-void radix_sort(std::vector<uint32_t>& keys) {
-  size_t n = keys.size();
+void radix_sort(uint32_t* keys, size_t n) {
   if (n < 2) return;
   std::vector<size_t> counts(4 * 256, 0);
-  for (uint32_t k : keys) {
+  for (size_t i = 0; i < n; i++) {
+    const uint32_t k = keys[i];
     counts[k & 0xFF]++;
     counts[256 + ((k >> 8) & 0xFF)]++;
     counts[512 + ((k >> 16) & 0xFF)]++;
     counts[768 + (k >> 24)]++;
   }
-  std::vector<uint32_t> other(n);
-  uint32_t* from = keys.data();
+  rt::PresentVector<uint32_t> other(n);
+  uint32_t* from = keys;
   uint32_t* to = other.data();
   for (int pass = 0; pass < 4; pass++) {
     size_t* count = counts.data() + pass * 256;
@@ -362,7 +363,7 @@ void radix_sort(std::vector<uint32_t>& keys) {
     }
     std::swap(from, to);
   }
-  if (from != keys.data()) std::memcpy(keys.data(), from, n * sizeof(uint32_t));
+  if (from != keys) std::memcpy(keys, from, n * sizeof(uint32_t));
 }
 
 }  // namespace sort

@@ -38,6 +38,6 @@ std::vector<uint32_t> sorted_order_by_keys(const std::vector<int32_t>& keys, boo
 // 32-bit keys in ascending order, in place, by radix (one byte per pass, a pass that would move
 // nothing skipped): for records that equal keys leave indistinguishable, whose order among
 // themselves no sort can show.
-void radix_sort(std::vector<uint32_t>& keys);
+void radix_sort(uint32_t* keys, size_t n);
 
 }  // namespace sort
