@@ -102,7 +102,9 @@ struct Plan {
   std::vector<Cell> cells;        // the block's cells when planned
   uint32_t length = 0;            // their count
   std::vector<Node*> statements;  // by start position: null until planned
-  std::deque<Node> nodes;
+  // Made with the plan: most blocks are evaluated once (a library's definitions), and an empty
+  // deque already takes memory of its own.
+  std::unique_ptr<std::deque<Node>> nodes;
 };
 
 rt::ZeroTable<Plan*> plans;  // by block node, owned
@@ -207,7 +209,8 @@ struct Planner {
   uint32_t length() const { return uint32_t(plan.cells.size()); }
 
   Node* make(Kind kind, uint32_t start) {
-    Node& node = plan.nodes.emplace_back();
+    if (!plan.nodes) plan.nodes = std::make_unique<std::deque<Node>>();
+    Node& node = plan.nodes->emplace_back();
     node.kind = kind;
     node.start = start;
     node.cell = plan.cells[start];
@@ -1000,7 +1003,7 @@ Plan* plan_for_slow(uint32_t node, uint32_t index) {
   plan.cells.assign(cells, cells + cell::cell_count(node));
   plan.length = uint32_t(plan.cells.size());
   plan.statements.assign(plan.length, nullptr);
-  plan.nodes.clear();
+  if (plan.nodes) plan.nodes->clear();
   plan.checked = epoch;
   return &plan;
 }
