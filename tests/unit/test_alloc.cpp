@@ -2,6 +2,9 @@
 // rebuilds the memory manager, so it runs in a child process (child_process.h).
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -250,6 +253,94 @@ TEST(Alloc, MoreNodesThanOneFrameHoldOpenASecondFrame) {
     std::sort(nodes.begin(), nodes.end());
     EXPECT_EQ(std::unique(nodes.begin(), nodes.end()), nodes.end());
     EXPECT_NE(alloc::memory.first_node_frame, alloc::memory.last_node_frame);
+  });
+}
+
+size_t page_bytes() { return size_t(sysconf(_SC_PAGESIZE)); }
+
+// The resident pages among those inside [start, start + bytes), by mincore.
+size_t resident_pages(const uint8_t* start, size_t bytes) {
+  const size_t page = page_bytes();
+  const auto from = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
+  const auto to = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(page - 1);
+  if (to <= from) return 0;
+  std::vector<unsigned char> in_core((to - from) / page);
+  if (mincore(reinterpret_cast<void*>(from), to - from, in_core.data()) != 0) return 0;
+  return size_t(std::count_if(in_core.begin(), in_core.end(), [](unsigned char c) { return c & 1; }));
+}
+size_t inner_pages(const uint8_t* start, size_t bytes) {
+  const size_t page = page_bytes();
+  const auto from = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
+  const auto to = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(page - 1);
+  return to > from ? (to - from) / page : 0;
+}
+
+// Whether this kernel makes pages present on request; an older one leaves them to fault.
+bool kernel_makes_present() {
+  const size_t page = page_bytes();
+  void* p = mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  const bool made = p != MAP_FAILED && madvise(p, page, MADV_POPULATE_WRITE) == 0;
+  if (p != MAP_FAILED) munmap(p, page);
+  return made;
+}
+
+// A buffer is filled as soon as it is made: its pages are made present with it, in one request,
+// rather than one fault at a time; a very large capacity only up to a bound (32 MB), so that room
+// asked for and never used costs no memory.
+TEST(Alloc, PagesOfANewOrGrownBufferArePresent) {
+  if (!kernel_makes_present()) GTEST_SKIP() << "the kernel leaves pages to fault";
+  on_fresh_memory([] {
+    constexpr uint32_t kMB = 1u << 20;
+    struct Case {
+      uint32_t bytes;
+      uint32_t present;  // bytes from the data's start
+    };
+    const Case cases[] = {
+        {1 * kMB, 1 * kMB},    // in a frame
+        {3 * kMB, 3 * kMB},    // a big block
+        {96 * kMB, 32 * kMB},  // a big block past the bound
+    };
+    for (const Case& c : cases) {
+      const uint8_t* data = alloc::series_of(alloc::new_series(c.bytes, 1))->data();
+      EXPECT_EQ(resident_pages(data, c.present - 64), inner_pages(data, c.present - 64)) << c.bytes;
+      // Beyond the bound (and any huge page across it), nothing.
+      if (c.present < c.bytes) EXPECT_EQ(resident_pages(data + 40 * kMB, kMB), 0u) << c.bytes;
+    }
+    // A big block grown in place: the added pages as well.
+    const uint32_t node = alloc::new_series(3 * kMB, 1);
+    alloc::series_of(node)->tail = 3 * kMB;
+    Series* grown = alloc::expand_series(node, 12 * kMB);
+    ASSERT_GE(grown->capacity, 12 * kMB);
+    EXPECT_EQ(resident_pages(grown->data() + 4 * kMB, 8 * kMB),
+              inner_pages(grown->data() + 4 * kMB, 8 * kMB));
+  });
+}
+
+// Values made and dropped between collections need their nodes again before the next one: a
+// node frame left empty is kept while as many frames are in use, and released past that.
+TEST(Alloc, EmptyNodeFramesAreKeptUpToTheFramesInUse) {
+  on_fresh_memory([] {
+    auto frames = [] {
+      int n = 0;
+      for (int32_t f = alloc::memory.first_node_frame; f >= 0; f = alloc::node_frame(f).next) n++;
+      return n;
+    };
+    // Three frames' worth of nodes; then all but one node of the first frame freed.
+    std::vector<uint32_t> nodes;
+    for (uint32_t i = 0; i < 3 * alloc::kNodesPerFrame; i++) nodes.push_back(alloc::new_node());
+    ASSERT_EQ(frames(), 3);
+    const uint32_t kept_node = nodes[0];
+    for (uint32_t node : nodes) {
+      if (node != kept_node) alloc::free_node(node);
+    }
+    // One frame in use, two empty: one empty frame is kept.
+    alloc::release_empty_node_frames();
+    EXPECT_EQ(frames(), 2);
+    EXPECT_TRUE(alloc::node_in_use(kept_node));
+    // None in use: none kept.
+    alloc::free_node(kept_node);
+    alloc::release_empty_node_frames();
+    EXPECT_EQ(frames(), 0);
   });
 }
 
