@@ -202,7 +202,9 @@ Series* carve_in_frames(uint32_t need) {
   }
   auto* s = reinterpret_cast<Series*>(frame->heap);
   frame->heap += need;
-  if (frame->heap > frame->present) [[unlikely]] make_present(frame, frame->heap - need, frame->heap);
+  if (frame->heap > frame->present) [[unlikely]] {
+    make_present(frame, frame->heap - need, frame->heap);
+  }
   return s;
 }
 

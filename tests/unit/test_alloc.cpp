@@ -266,7 +266,8 @@ size_t resident_pages(const uint8_t* start, size_t bytes) {
   if (to <= from) return 0;
   std::vector<unsigned char> in_core((to - from) / page);
   if (mincore(reinterpret_cast<void*>(from), to - from, in_core.data()) != 0) return 0;
-  return size_t(std::count_if(in_core.begin(), in_core.end(), [](unsigned char c) { return c & 1; }));
+  return size_t(
+      std::count_if(in_core.begin(), in_core.end(), [](unsigned char c) { return c & 1; }));
 }
 size_t inner_pages(const uint8_t* start, size_t bytes) {
   const size_t page = page_bytes();
