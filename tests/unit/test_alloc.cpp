@@ -305,7 +305,9 @@ TEST(Alloc, PagesOfANewOrGrownBufferArePresent) {
       const uint8_t* data = alloc::series_of(alloc::new_series(c.bytes, 1))->data();
       EXPECT_EQ(resident_pages(data, c.present - 64), inner_pages(data, c.present - 64)) << c.bytes;
       // Beyond the bound (and any huge page across it), nothing.
-      if (c.present < c.bytes) EXPECT_EQ(resident_pages(data + 40 * kMB, kMB), 0u) << c.bytes;
+      if (c.present < c.bytes) {
+        EXPECT_EQ(resident_pages(data + 40 * kMB, kMB), 0u) << c.bytes;
+      }
     }
     // A big block grown in place: the added pages as well.
     const uint32_t node = alloc::new_series(3 * kMB, 1);
