@@ -116,8 +116,8 @@ struct SeriesFrame {
   uint8_t* heap;      // first free byte
   uint8_t* end;       // first byte past the area
   size_t mapped;      // bytes of the whole mapping
-  uint8_t* present;   // the area's pages below it were made present (a hint: a collection may
-                      // move data above it, whose pages then fault as usual)
+  uint8_t* present;   // the area's pages below it were made present (a hint: the stress mode's
+                      // collection moves data above it, whose pages then fault as usual)
 
   uint8_t* area() { return reinterpret_cast<uint8_t*>(this + 1); }
   size_t free_bytes() const { return static_cast<size_t>(end - heap); }
