@@ -12,6 +12,7 @@
 #include "datatypes/cell_ops.h"
 #include "datatypes/constants.h"
 #include "datatypes/context.h"
+#include "datatypes/function.h"
 #include "datatypes/native.h"
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
@@ -22,6 +23,7 @@
 #include "interpreter/eval.h"
 #include "interpreter/frames.h"
 #include "interpreter/natives.h"
+#include "interpreter/trace.h"
 #include "runtime/gc.h"
 
 namespace plan {
@@ -389,22 +391,39 @@ Node* statement_at(Plan& plan, uint32_t index) {
 struct Walk {
   Feed feed;
   Plan* plan;
-  uint64_t checked;       // epoch at the last check of the statement's cells
-  uint32_t checked_end;   // the end of the cells checked (the statement's, and the one after)
-  bool stale = false;     // the block changed: the rest is walked generally
+  uint64_t whole;           // epoch when the block from the position on was last the plan's copy
+  uint64_t checked = 0;     // epoch when the cells from the position to checked_end last were
+  uint32_t checked_end = 0;
+  uint32_t needed_end = 0;  // the end of the cells the statement's plan relies on (its own, and
+                            // the one after)
+  bool stale = false;       // the block changed: the rest is walked generally
 };
+
+// Whether the block's cells from the walk's position to `end` are still the plan's copy: no run
+// changed the block since it was whole, or they were compared since code last ran. A comparison
+// vouches for the cells it covered only: code that ran before it may have changed later ones.
+[[gnu::noinline]] bool holds_to_slow(Walk& w, uint32_t end) {
+  if (unwritten_since(w.plan->node, w.whole)) {
+    w.whole = epoch;
+    return true;
+  }
+  if (w.checked == epoch && end <= w.checked_end) return true;
+  if (!holds(*w.plan, w.feed.index, end)) return false;
+  w.checked = epoch;
+  w.checked_end = end;
+  return true;
+}
+[[gnu::always_inline]] inline bool holds_to(Walk& w, uint32_t end) {
+  return w.whole == epoch || holds_to_slow(w, end);
+}
 
 // Whether the plan holds at the position: the block unchanged over the statement since code last
 // ran, and the walk standing there.
 [[gnu::always_inline]] inline bool usable_at(Walk& w, uint32_t position) {
   if (w.stale || w.feed.index != position) return false;
-  if (w.checked != epoch) [[unlikely]] {
-    if (!unwritten_since(w.plan->node, w.checked) &&
-        !holds(*w.plan, w.feed.index, w.checked_end)) {
-      w.stale = true;
-      return false;
-    }
-    w.checked = epoch;
+  if (!holds_to(w, w.needed_end)) [[unlikely]] {
+    w.stale = true;
+    return false;
   }
   return true;
 }
@@ -602,10 +621,12 @@ inline void expression(Walk& w, const Node* node, bool no_infix) {
 // After an expression, the general walk's operator look-ahead, where it may find one.
 inline void look_after(Walk& w, const Node* node, bool no_infix) {
   if (no_infix || pending) return;
-  if (!w.stale && w.feed.index == node->end) {
+  // Code the node ran may have changed the block after it (an operator appended where the block
+  // ended): the plan must still hold there.
+  if (usable_at(w, node->end)) {
     if (!node->check_after) return;
     // The word after it was no operator when planned: one still is not, most often.
-    if (usable_at(w, node->end) && no_operator_after(w, node)) return;
+    if (no_operator_after(w, node)) return;
   }
   interp::apply_operators(w.feed, stack::top - 1, true);
 }
@@ -617,10 +638,95 @@ inline void look_after(Walk& w, const Node* node, bool no_infix) {
   return pure_leaf(node);
 }
 
-bool walk_statements(Plan* plan, const Cell& block, Cell* base);
+// One expression of the walk at the top level of its block, its value pushed: planned when the
+// plan holds there, else by the general evaluator.
+[[gnu::always_inline]] inline void step(Walk& w) {
+  Plan* plan = w.plan;
+  const uint32_t length = plan->length;
+  Node* statement = nullptr;
+  if (!w.stale && w.feed.index < length) {
+    statement = plan->statements[w.feed.index];
+    if (!statement) {
+      // Planned from the copy: the rest of the block must still be the copy.
+      if (holds_to(w, length)) {
+        statement = statement_at(*plan, w.feed.index);
+      } else {
+        w.stale = true;
+      }
+    }
+    if (statement && statement != &general_statement) {
+      w.needed_end = statement->end < length ? statement->end + 1 : length;
+      if (!holds_to(w, w.needed_end)) w.stale = true;
+    }
+  }
+  if (!w.stale && statement && statement != &general_statement) {
+    run(w, statement, false);
+  } else {
+    interp::eval_expression(w.feed, {.push = true});
+  }
+}
 
-// Parens run in the enclosing frame up to this nesting; deeper ones get frames again, so that
-// deep nesting meets the frame limit (stack-overflow) before the machine stack runs out.
+// Whether the walk is at the block's tail: the copy's while it holds, else the live block's.
+inline bool at_tail(const Walk& w) {
+  // A comparison checks the block's length too.
+  if (!w.stale && (w.whole == epoch || w.checked == epoch)) {
+    return w.feed.index >= w.plan->length;
+  }
+  return !interp::feed_cell(w.feed);
+}
+
+// The walk on from where it stands (the statement there onwards), as walk_statements below.
+[[gnu::noinline]] bool walk_on(Walk& w, Cell* base, const Cell& saved) {
+  for (;;) {
+    cell::set_series_index(interp::eval_position, w.feed.index);
+    step(w);
+    if (pending) {
+      interp::eval_position = saved;
+      return true;
+    }
+    if (at_tail(w)) break;
+    stack::top = base;
+  }
+  interp::eval_position = saved;
+  return false;
+}
+
+// Walks the block's statements from its head, each value left at `base` (the one before
+// dropped); true when an exit is pending. Inline: a block of one statement (a body, a branch, a
+// paren) is the common case, and one nested call less for each of them counts in recursion.
+[[gnu::always_inline]] inline bool walk_statements(Plan* plan, const Cell& block, Cell* base) {
+  const uint32_t start = cell::series_index(block);
+  if (start >= plan->length) {
+    stack::top = base;
+    stack::push_copy(constants::unset);
+    return false;
+  }
+  const Cell saved = interp::eval_position;
+  Walk w{Feed{block, start, interp::kToTail}, plan, epoch};
+  // Nested walks put the position back as they found it: only the index moves here.
+  interp::eval_position = block;
+  // A block of one statement, as the loop's first step would run it.
+  Node* first = plan->statements[start];
+  if (first && first != &general_statement && first->end == plan->length) {
+    w.needed_end = plan->length;
+    run(w, first, false);
+    if (pending) {
+      interp::eval_position = saved;
+      return true;
+    }
+    if (at_tail(w)) {
+      interp::eval_position = saved;
+      return false;
+    }
+    stack::top = base;  // the block grew while it ran: walked on
+  }
+  return walk_on(w, base, saved);
+}
+
+
+// Parens (and branches of conditionals) run in the enclosing frame up to this nesting within
+// it; deeper ones get frames again, so that deep nesting meets the frame limit (stack-overflow)
+// before the machine stack runs out.
 constexpr uint32_t kFramelessParens = 32;
 uint32_t frameless_parens = 0;
 struct FramelessParen {
@@ -628,6 +734,14 @@ struct FramelessParen {
   ~FramelessParen() { --frameless_parens; }
   FramelessParen(const FramelessParen&) = delete;
   FramelessParen& operator=(const FramelessParen&) = delete;
+};
+// A block walked in a frame of its own (a body, a branch) counts its frameless nesting afresh.
+struct FrameOfItsOwn {
+  uint32_t outer = frameless_parens;
+  FrameOfItsOwn() { frameless_parens = 0; }
+  ~FrameOfItsOwn() { frameless_parens = outer; }
+  FrameOfItsOwn(const FrameOfItsOwn&) = delete;
+  FrameOfItsOwn& operator=(const FrameOfItsOwn&) = delete;
 };
 
 // A paren's statements walked by its plan in the enclosing frame, its value pushed, as
@@ -671,6 +785,54 @@ void run_branch(int32_t branch) {
          info->arity == node->arity;
 }
 
+bool frameless_branch(const Node* node, const Cell& condition);
+
+// walk_in_frame, inline in the planned call of a function.
+[[gnu::always_inline]] inline bool walk_body(const Cell& block) {
+  Plan* plan = plan_for(cell::series_node(block), cell::series_index(block));
+  if (!plan) return false;
+  Using using_plan(plan);
+  // A block of one expression that runs no code (a branch such as `[n]`): its value at once.
+  const uint32_t start = cell::series_index(block);
+  if (start < plan->length) {
+    const Node* statement = statement_at(*plan, start);
+    Cell value;
+    if (statement != &general_statement && statement->end == plan->length &&
+        pure_value(statement, &value)) {
+      stack::set_only_result(value);
+      return true;
+    }
+  }
+  FrameOfItsOwn counted_afresh;
+  Cell* base = stack::top;
+  if (!walk_statements(plan, block, base)) stack::set_only_result(*base);
+  return true;
+}
+
+// What the lean call does with a function once its frame holds the arguments, without a trace
+// session: the unused refinements and locals pushed, the body walked (by its plan when it has
+// one), a return or exit ended here, the frame closed and the value pushed.
+void run_function_call(const interp::CallInfo& info, const Cell& function) {
+  for (uint32_t i = 0; i < info.tail; i++) {
+    stack::push_copy(info.tail_false >> i & 1 ? constants::false_value : constants::none);
+  }
+  context::set_values_position(function::context_of(function), stack::cell_index(stack::args));
+  frames::set_body_flag(true);
+  const Cell body = function::body_of(function);  // the function, in the frame, holds it
+  if (cell::type_of(body) != TYPE_BLOCK) {
+    stack::set_only_result(constants::unset);
+  } else if (!walk_body(body)) {
+    interp::eval_block(body, true);
+    if (!pending) stack::top = stack::args + 1;
+  }
+  if (pending == rt::kThrowReturn || pending == rt::kThrowExit) {
+    pending = 0;  // the function's frame is innermost again, the value in its arguments[0]
+  } else if (pending) {
+    return;
+  }
+  frames::unwind_call();
+}
+
 [[gnu::noinline]] void run_call(Walk& w, const Node* node) {
   // The description kept must still be the callable's: a callable made later on the nodes of a
   // collected one has the same cell, and perhaps other arguments.
@@ -697,6 +859,11 @@ void run_branch(int32_t branch) {
       if (cell::type_of(value) != TYPE_UNSET && (info->masks[0] >> cell::type_of(value) & 1) &&
           pure_branch(node, value, &result)) {
         stack::push_copy(result);
+        w.feed.index = node->end;
+        return;
+      }
+      if (cell::type_of(value) != TYPE_UNSET && (info->masks[0] >> cell::type_of(value) & 1) &&
+          frameless_branch(node, value)) {
         w.feed.index = node->end;
         return;
       }
@@ -731,6 +898,9 @@ void run_branch(int32_t branch) {
     interp::check_lean_arg(*info, callable, node->cell, a, stack::top - 1);
   }
   if (node->branch) return run_branch(node->branch);
+  if (cell::type_of(callable) == TYPE_FUNCTION && !trace::session && !trace::events) {
+    return run_function_call(*info, callable);
+  }
   interp::lean_finish(*info, callable, true, false);
 }
 
@@ -760,6 +930,37 @@ bool frame_first_slow(const Node* node, uint32_t depth);
   if (!node || node == &general_statement || node->end != inner->length) return false;
   return frame_first_route(node, depth + 1);
 }
+// A conditional's chosen block walked in the enclosing frame, its value pushed (or an exit
+// pending), as the native's frame would leave it; false, nothing done, when the block is not one
+// planned statement that makes a frame before anything can fail. Errors inside then name the
+// same call and position they would under the native's frame, which reports nothing of its own.
+// The condition must not be unset!, and must choose a block.
+[[gnu::noinline]] bool frameless_branch(const Node* node, const Cell& condition) {
+  if (frameless_parens >= kFramelessParens) return false;
+  const bool falsy = logic::falsy(condition);
+  const uint32_t taken = node->branch == natives::EITHER ? (falsy ? 2 : 1) : 1;
+  const Cell& chosen = node->kids[taken]->cell;
+  const uint32_t start = cell::series_index(chosen);
+  Plan* plan = made_plan(cell::series_node(chosen), start);
+  if (!plan || start >= plan->length) return false;
+  const Node* statement = statement_at(*plan, start);
+  if (statement == &general_statement || statement->end != plan->length ||
+      !frame_first_route(statement)) {
+    return false;
+  }
+  Using using_plan(plan);
+  FramelessParen nesting;
+  // The block may lose its last holder while it runs: its cell under the value keeps it.
+  stack::push_copy(chosen);
+  Cell* base = stack::top;
+  bool exiting = false;
+  interp::absorb_exits([&] { exiting = walk_statements(plan, chosen, base); });
+  if (exiting || pending) return true;
+  base[-1] = *base;
+  stack::top = base;
+  return true;
+}
+
 // ... where the walk stands.
 inline bool makes_frame_first(Walk& w, const Node* node) {
   return usable(w, node) && frame_first_route(node);
@@ -1009,117 +1210,15 @@ Plan* plan_for_slow(uint32_t node, uint32_t index) {
 }
 
 
-// One expression of the walk at the top level of its block, its value pushed: planned when the
-// plan holds there, else by the general evaluator.
-[[gnu::always_inline]] inline void step(Walk& w) {
-  Plan* plan = w.plan;
-  const uint32_t length = plan->length;
-  Node* statement = nullptr;
-  if (!w.stale && w.feed.index < length) {
-    statement = plan->statements[w.feed.index];
-    if (!statement) {
-      // Planned from the copy: the rest of the block must still be the copy.
-      if (w.checked != epoch && !unwritten_since(plan->node, w.checked) &&
-          !holds(*plan, w.feed.index, length)) {
-        w.stale = true;
-      } else {
-        statement = statement_at(*plan, w.feed.index);
-        w.checked = epoch;
-      }
-    }
-    if (statement && statement != &general_statement) {
-      w.checked_end = statement->end < length ? statement->end + 1 : length;
-      if (w.checked != epoch) {
-        if (!unwritten_since(plan->node, w.checked) &&
-            !holds(*plan, w.feed.index, w.checked_end)) {
-          w.stale = true;
-        }
-        w.checked = epoch;
-      }
-    }
-  }
-  if (!w.stale && statement && statement != &general_statement) {
-    run(w, statement, false);
-  } else {
-    interp::eval_expression(w.feed, {.push = true});
-  }
-}
-
-// Whether the walk is at the block's tail: the copy's while it holds, else the live block's.
-inline bool at_tail(const Walk& w) {
-  if (!w.stale && w.checked == epoch) return w.feed.index >= w.plan->length;
-  return !interp::feed_cell(w.feed);
-}
-
-// Walks the block's statements from its head, each value left at `base` (the one before
-// dropped); true when an exit is pending.
-bool walk_statements(Plan* plan, const Cell& block, Cell* base) {
-  const uint32_t start = cell::series_index(block);
-  if (start >= plan->length) {
-    stack::top = base;
-    stack::push_copy(constants::unset);
-    return false;
-  }
-  const Cell saved = interp::eval_position;
-  Walk w{Feed{block, start, interp::kToTail}, plan, epoch, 0};
-  // Nested walks put the position back as they found it: only the index moves here.
-  interp::eval_position = block;
-  // A block of one statement (a body, a branch, a paren), as the loop's first step would run it.
-  Node* first = plan->statements[start];
-  if (first && first != &general_statement && first->end == plan->length) {
-    w.checked_end = plan->length;
-    run(w, first, false);
-    if (pending) {
-      interp::eval_position = saved;
-      return true;
-    }
-    if (at_tail(w)) {
-      interp::eval_position = saved;
-      return false;
-    }
-    stack::top = base;  // the block grew while it ran: walked on
-  }
-  for (;;) {
-    cell::set_series_index(interp::eval_position, w.feed.index);
-    step(w);
-    if (pending) {
-      interp::eval_position = saved;
-      return true;
-    }
-    if (at_tail(w)) break;
-    stack::top = base;
-  }
-  interp::eval_position = saved;
-  return false;
-}
-
 }  // namespace
 
-bool walk_in_frame(const Cell& block) {
-  Plan* plan = plan_for(cell::series_node(block), cell::series_index(block));
-  if (!plan) return false;
-  Using using_plan(plan);
-  // A block of one expression that runs no code (a branch such as `[n]`): its value at once.
-  const uint32_t start = cell::series_index(block);
-  if (start < plan->length) {
-    const Node* statement = statement_at(*plan, start);
-    Cell value;
-    if (statement != &general_statement && statement->end == plan->length &&
-        pure_value(statement, &value)) {
-      stack::set_only_result(value);
-      return true;
-    }
-  }
-  Cell* base = stack::top;
-  if (!walk_statements(plan, block, base)) stack::set_only_result(*base);
-  return true;
-}
+bool walk_in_frame(const Cell& block) { return walk_body(block); }
 
 bool eval_statement(Feed& feed) {
   Plan* plan = plan_for(cell::series_node(feed.block), feed.index);
   if (!plan || feed.index >= plan->length) return false;
   Using using_plan(plan);
-  Walk w{feed, plan, epoch, 0};
+  Walk w{feed, plan, epoch};
   step(w);
   feed.index = w.feed.index;
   return true;
