@@ -936,7 +936,8 @@ bool frame_first_slow(const Node* node, uint32_t depth);
 // same call and position they would under the native's frame, which reports nothing of its own.
 // The condition must not be unset!, and must choose a block.
 [[gnu::noinline]] bool frameless_branch(const Node* node, const Cell& condition) {
-  if (frameless_parens >= kFramelessParens) return false;
+  // A trace shows the block's walk as the native gives it.
+  if (frameless_parens >= kFramelessParens || trace::events) return false;
   const bool falsy = logic::falsy(condition);
   const uint32_t taken = node->branch == natives::EITHER ? (falsy ? 2 : 1) : 1;
   const Cell& chosen = node->kids[taken]->cell;
