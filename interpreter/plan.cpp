@@ -676,7 +676,7 @@ inline bool at_tail(const Walk& w) {
 }
 
 // The walk on from where it stands (the statement there onwards), as walk_statements below.
-[[gnu::noinline]] bool walk_on(Walk& w, Cell* base, const Cell& saved) {
+[[gnu::always_inline]] inline bool walk_loop(Walk& w, Cell* base, const Cell& saved) {
   for (;;) {
     cell::set_series_index(interp::eval_position, w.feed.index);
     step(w);
@@ -690,6 +690,16 @@ inline bool at_tail(const Walk& w) {
   interp::eval_position = saved;
   return false;
 }
+[[gnu::noinline]] bool walk_on(Walk& w, Cell* base, const Cell& saved) {
+  return walk_loop(w, base, saved);
+}
+// ... from the block's head (the walk's position put where the block is).
+[[gnu::noinline]] bool walk_all(Plan* plan, const Cell& block, Cell* base) {
+  const Cell saved = interp::eval_position;
+  Walk w{Feed{block, cell::series_index(block), interp::kToTail}, plan, epoch};
+  interp::eval_position = block;
+  return walk_loop(w, base, saved);
+}
 
 // Walks the block's statements from its head, each value left at `base` (the one before
 // dropped); true when an exit is pending. Inline: a block of one statement (a body, a branch, a
@@ -701,28 +711,27 @@ inline bool at_tail(const Walk& w) {
     stack::push_copy(constants::unset);
     return false;
   }
+  Node* first = plan->statements[start];
+  if (!first || first == &general_statement || first->end != plan->length) {
+    return walk_all(plan, block, base);
+  }
   const Cell saved = interp::eval_position;
   Walk w{Feed{block, start, interp::kToTail}, plan, epoch};
   // Nested walks put the position back as they found it: only the index moves here.
   interp::eval_position = block;
-  // A block of one statement, as the loop's first step would run it.
-  Node* first = plan->statements[start];
-  if (first && first != &general_statement && first->end == plan->length) {
-    w.needed_end = plan->length;
-    run(w, first, false);
-    if (pending) {
-      interp::eval_position = saved;
-      return true;
-    }
-    if (at_tail(w)) {
-      interp::eval_position = saved;
-      return false;
-    }
-    stack::top = base;  // the block grew while it ran: walked on
+  w.needed_end = plan->length;
+  run(w, first, false);
+  if (pending) {
+    interp::eval_position = saved;
+    return true;
   }
+  if (at_tail(w)) {
+    interp::eval_position = saved;
+    return false;
+  }
+  stack::top = base;  // the block grew while it ran: walked on
   return walk_on(w, base, saved);
 }
-
 
 // Parens (and branches of conditionals) run in the enclosing frame up to this nesting within
 // it; deeper ones get frames again, so that deep nesting meets the frame limit (stack-overflow)
