@@ -43,7 +43,8 @@ void pop_cells(uint32_t n);
 inline Cell* top_cell() { return top > bottom ? top - 1 : bottom; }  // bottom when empty
 uint8_t top_type();
 void set_result(const Cell& value);  // into arg(0)
-[[gnu::always_inline]] inline void set_only_result(const Cell& value) {  // top = args + 1, then into arg(0)
+// top = args + 1, then the value into arg(0).
+[[gnu::always_inline]] inline void set_only_result(const Cell& value) {
   Cell copy = value;
   top = args + 1;
   *args = copy;

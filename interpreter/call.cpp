@@ -807,9 +807,7 @@ void lean_finish(const CallInfo& info, const Cell& callable, bool push, bool inf
       frames::unwind_last();
     }
   } else {
-    for (uint32_t i = 0; i < info.tail; i++) {
-      stack::push_copy(info.tail_false >> i & 1 ? constants::false_value : constants::none);
-    }
+    push_tail(info);
     run_function(callable);
     if (pending) return;
     if (push) {

@@ -9,6 +9,7 @@
 
 #include "datatypes/constants.h"
 #include "datatypes/integer.h"
+#include "datatypes/stack.h"
 #include "interpreter/eval.h"
 #include "runtime/cell.h"
 
@@ -83,6 +84,12 @@ inline void check_lean_arg(const CallInfo& info, const Cell& callable, const Cel
   }
 }
 void lean_finish(const CallInfo& info, const Cell& callable, bool push, bool infix);
+// A function's unused refinements and its locals, pushed after its arguments.
+inline void push_tail(const CallInfo& info) {
+  for (uint32_t i = 0; i < info.tail; i++) {
+    stack::push_copy(info.tail_false >> i & 1 ? constants::false_value : constants::none);
+  }
+}
 
 // Runs a function! whose call frame is marked and complete (arguments and locals pushed), as a
 // change handler is: points its context at the frame's cells, evaluates the body and leaves the

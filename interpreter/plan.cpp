@@ -756,18 +756,24 @@ struct FrameOfItsOwn {
 // A paren's statements walked by its plan in the enclosing frame, its value pushed, as
 // eval_block would leave it; false, nothing done, when the paren has no plan yet or is nested
 // too deep.
+// A block's statements walked by its plan in the enclosing frame, its value pushed as
+// eval_block would leave it (or an exit pending). The caller has checked the nesting.
+[[gnu::always_inline]] inline void walk_here(Plan* plan, const Cell& block) {
+  Using using_plan(plan);
+  FramelessParen nesting;
+  // The block may lose its last holder while it runs: its cell under the value keeps it.
+  stack::push_copy(block);
+  Cell* base = stack::top;
+  if (walk_statements(plan, block, base)) return;
+  base[-1] = *base;
+  stack::top = base;
+}
+
 bool run_paren(const Node* node) {
   if (frameless_parens >= kFramelessParens) return false;
   Plan* inner = plan_for(cell::series_node(node->cell), cell::series_index(node->cell));
   if (!inner) return false;
-  Using using_plan(inner);
-  FramelessParen nesting;
-  // The paren may lose its last holder while it runs: its cell under the value keeps it.
-  stack::push_copy(node->cell);
-  Cell* base = stack::top;
-  if (walk_statements(inner, node->cell, base)) return true;
-  base[-1] = *base;
-  stack::top = base;
+  walk_here(inner, node->cell);
   return true;
 }
 
@@ -822,9 +828,7 @@ bool frameless_branch(const Node* node, const Cell& condition);
 // session: the unused refinements and locals pushed, the body walked (by its plan when it has
 // one), a return or exit ended here, the frame closed and the value pushed.
 void run_function_call(const interp::CallInfo& info, const Cell& function) {
-  for (uint32_t i = 0; i < info.tail; i++) {
-    stack::push_copy(info.tail_false >> i & 1 ? constants::false_value : constants::none);
-  }
+  interp::push_tail(info);
   context::set_values_position(function::context_of(function), stack::cell_index(stack::args));
   frames::set_body_flag(true);
   const Cell body = function::body_of(function);  // the function, in the frame, holds it
@@ -958,16 +962,7 @@ bool frame_first_slow(const Node* node, uint32_t depth);
       !frame_first_route(statement)) {
     return false;
   }
-  Using using_plan(plan);
-  FramelessParen nesting;
-  // The block may lose its last holder while it runs: its cell under the value keeps it.
-  stack::push_copy(chosen);
-  Cell* base = stack::top;
-  bool exiting = false;
-  interp::absorb_exits([&] { exiting = walk_statements(plan, chosen, base); });
-  if (exiting || pending) return true;
-  base[-1] = *base;
-  stack::top = base;
+  interp::absorb_exits([&] { walk_here(plan, chosen); });
   return true;
 }
 

@@ -258,22 +258,28 @@ TEST(Alloc, MoreNodesThanOneFrameHoldOpenASecondFrame) {
 
 size_t page_bytes() { return size_t(sysconf(_SC_PAGESIZE)); }
 
-// The resident pages among those inside [start, start + bytes), by mincore.
-size_t resident_pages(const uint8_t* start, size_t bytes) {
+// The whole pages inside [start, start + bytes): their first address and their count.
+struct Pages {
+  uintptr_t from;
+  size_t count;
+};
+Pages pages_inside(const uint8_t* start, size_t bytes) {
   const size_t page = page_bytes();
   const auto from = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
   const auto to = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(page - 1);
-  if (to <= from) return 0;
-  std::vector<unsigned char> in_core((to - from) / page);
-  if (mincore(reinterpret_cast<void*>(from), to - from, in_core.data()) != 0) return 0;
+  return {from, to > from ? (to - from) / page : 0};
+}
+size_t inner_pages(const uint8_t* start, size_t bytes) { return pages_inside(start, bytes).count; }
+// The resident ones among them, by mincore.
+size_t resident_pages(const uint8_t* start, size_t bytes) {
+  const Pages pages = pages_inside(start, bytes);
+  if (pages.count == 0) return 0;
+  std::vector<unsigned char> in_core(pages.count);
+  if (mincore(reinterpret_cast<void*>(pages.from), pages.count * page_bytes(), in_core.data())) {
+    return 0;
+  }
   return size_t(
       std::count_if(in_core.begin(), in_core.end(), [](unsigned char c) { return c & 1; }));
-}
-size_t inner_pages(const uint8_t* start, size_t bytes) {
-  const size_t page = page_bytes();
-  const auto from = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
-  const auto to = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(page - 1);
-  return to > from ? (to - from) / page : 0;
 }
 
 // Whether this kernel makes pages present on request; an older one leaves them to fault.
