@@ -781,19 +781,6 @@ void fire_lean_arg(const Cell& callable, const Cell& name, uint32_t index, const
   rt::fire_error("script", "expect-arg", &caller, &datatype, &word);
 }
 
-void lean_enter(const Cell& callable, const Cell& name, bool infix) {
-  rt::check_stack();
-  // An infix call's left operand, the caller's newest cell, becomes the frame's first cell.
-  if (infix) --stack::top;
-  if (cell::type_of(callable) == TYPE_FUNCTION) {
-    frames::mark_interp_call(name, function::context_of(callable));
-  } else {
-    frames::mark_interp_native(name);
-  }
-  frames::top_frame()->callable = callable;
-  if (infix) ++stack::top;
-}
-
 void lean_finish(const CallInfo& info, const Cell& callable, bool push, bool infix) {
   if (cell::type_of(callable) != TYPE_FUNCTION) {
     Cell* left = stack::args;

@@ -8,10 +8,13 @@
 #include <span>
 
 #include "datatypes/constants.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/stack.h"
 #include "interpreter/eval.h"
+#include "interpreter/frames.h"
 #include "runtime/cell.h"
+#include "runtime/fatal.h"
 
 namespace interp {
 
@@ -60,7 +63,13 @@ struct CallInfo {
 };
 // The same callable: its payload names the same nodes (flags such as new-line may differ).
 inline bool same_callable(const Cell& a, const Cell& b) {
-  return cell::type_of(a) == cell::type_of(b) && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+  // Two 8-byte comparisons without branches: the header's flag bits are masked out.
+  uint64_t a0, a1, b0, b1;
+  std::memcpy(&a0, &a, 8);
+  std::memcpy(&b0, &b, 8);
+  std::memcpy(&a1, &a.w2, 8);
+  std::memcpy(&b1, &b.w2, 8);
+  return (((a0 ^ b0) & ~uint64_t(~cell::kTypeMask)) | (a1 ^ b1)) == 0;
 }
 // The callable's CallInfo, made on first use (may allocate: the callable must be rooted). Its
 // memory stays valid for good; it describes the callable while a frame or a word holds it, and
@@ -74,7 +83,19 @@ bool call_lean(const Cell& callable, Feed& feed, const Cell& name, bool push, bo
 // Its steps, for callers that evaluate the arguments themselves: enter marks the frame; each
 // argument is then pushed and checked; finish runs the callable and closes the frame (check
 // pending after it).
-void lean_enter(const Cell& callable, const Cell& name, bool infix);
+// Inline: every planned call makes its frame with it.
+[[gnu::always_inline]] inline void lean_enter(const Cell& callable, const Cell& name, bool infix) {
+  rt::check_stack();
+  // An infix call's left operand, the caller's newest cell, becomes the frame's first cell.
+  if (infix) --stack::top;
+  if (cell::type_of(callable) == TYPE_FUNCTION) {
+    frames::mark_interp_call(name, function::context_of(callable));
+  } else {
+    frames::mark_interp_native(name);
+  }
+  frames::top_frame()->callable = callable;
+  if (infix) ++stack::top;
+}
 [[noreturn, gnu::noinline]] void fire_lean_arg(const Cell& callable, const Cell& name,
                                                uint32_t index, const Cell* got);
 inline void check_lean_arg(const CallInfo& info, const Cell& callable, const Cell& name,

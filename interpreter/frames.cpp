@@ -60,11 +60,6 @@ inline uint32_t kind_of(const Frame* f) { return f->header & kKindMask; }
 
 Cell* base_of(uint32_t index) { return bottom + index; }
 
-// Writes a call frame's saved values position back into its callee context.
-void restore_callee_context(const Frame* f) {
-  if (f->callee_context) context::set_values_position(f->callee_context, f->saved_values);
-}
-
 void mark_roots() {
   gc::mark_node(frame_node);
   mark_frames();
@@ -99,11 +94,6 @@ void mark_body(const Cell& word, uint32_t function_context) {
   mark(word, kBody);
 }
 
-
-void unwind_call() {
-  restore_callee_context(frame_top - 1);
-  unwind();
-}
 
 void unwind_call_last() {
   Cell result = *args;

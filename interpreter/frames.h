@@ -98,7 +98,15 @@ inline void unwind_last() {
   unwind();
   *stack::args = result;
 }
-void unwind_call();
+// Writes a call frame's saved values position back into its callee context.
+inline void restore_callee_context(const Frame* f) {
+  if (f->callee_context) context::set_values_position(f->callee_context, f->saved_values);
+}
+// Inline: every function call closes with it.
+inline void unwind_call() {
+  restore_callee_context(frame_top - 1);
+  unwind();
+}
 void unwind_call_last();
 void unwind_drop();
 void unwind_call_drop();

@@ -619,7 +619,7 @@ inline void expression(Walk& w, const Node* node, bool no_infix) {
 }
 
 // After an expression, the general walk's operator look-ahead, where it may find one.
-inline void look_after(Walk& w, const Node* node, bool no_infix) {
+[[gnu::always_inline]] inline void look_after(Walk& w, const Node* node, bool no_infix) {
   if (no_infix || pending) return;
   // Code the node ran may have changed the block after it (an operator appended where the block
   // ended): the plan must still hold there.
@@ -629,6 +629,33 @@ inline void look_after(Walk& w, const Node* node, bool no_infix) {
     if (no_operator_after(w, node)) return;
   }
   interp::apply_operators(w.feed, stack::top - 1, true);
+}
+
+void run_call(Walk& w, const Node* node);
+void run_infix(Walk& w, const Node* node);
+void run_paren_node(Walk& w, const Node* node);
+
+// What run does, with the calls and operators (and parens where the caller asks) dispatched in
+// the caller: in deep recursion each machine frame less per level counts.
+template <bool kParenHere = false>
+[[gnu::always_inline]] inline void dispatch(Walk& w, const Node* node, bool no_infix) {
+  switch (node->kind) {
+    case kCall:
+      run_call(w, node);
+      break;
+    case kInfix:
+      run_infix(w, node);
+      break;
+    case kParen:
+      if constexpr (kParenHere) {
+        run_paren_node(w, node);
+        break;
+      }
+      [[fallthrough]];
+    default:
+      return run(w, node, no_infix);
+  }
+  look_after(w, node, no_infix);
 }
 
 // A literal, or a word holding data, that the walk stands on with nothing to look for after it:
@@ -660,7 +687,7 @@ inline void look_after(Walk& w, const Node* node, bool no_infix) {
     }
   }
   if (!w.stale && statement && statement != &general_statement) {
-    run(w, statement, false);
+    dispatch(w, statement, false);
   } else {
     interp::eval_expression(w.feed, {.push = true});
   }
@@ -720,7 +747,7 @@ inline bool at_tail(const Walk& w) {
   // Nested walks put the position back as they found it: only the index moves here.
   interp::eval_position = block;
   w.needed_end = plan->length;
-  run(w, first, false);
+  dispatch(w, first, false);
   if (pending) {
     interp::eval_position = saved;
     return true;
@@ -769,12 +796,23 @@ struct FrameOfItsOwn {
   stack::top = base;
 }
 
-bool run_paren(const Node* node) {
+[[gnu::always_inline]] inline bool run_paren(const Node* node) {
   if (frameless_parens >= kFramelessParens) return false;
   Plan* inner = plan_for(cell::series_node(node->cell), cell::series_index(node->cell));
   if (!inner) return false;
   walk_here(inner, node->cell);
   return true;
+}
+
+// A paren's value pushed, the walk moved past it; run's part but the look-ahead.
+[[gnu::always_inline]] inline void run_paren_node(Walk& w, const Node* node) {
+  Cell computed;
+  if (pure_value(node, &computed)) {
+    stack::push_copy(computed);
+  } else if (!run_paren(node)) {
+    interp::eval_block(node->cell, false);
+  }
+  w.feed.index++;
 }
 
 // What if, unless and either do once their frame holds their arguments: the chosen block is
@@ -800,7 +838,7 @@ void run_branch(int32_t branch) {
          info->arity == node->arity;
 }
 
-bool frameless_branch(const Node* node, const Cell& condition);
+[[gnu::always_inline]] inline bool frameless_branch(const Node* node, const Cell& condition);
 
 // walk_in_frame, inline in the planned call of a function.
 [[gnu::always_inline]] inline bool walk_body(const Cell& block) {
@@ -900,7 +938,7 @@ void run_function_call(const interp::CallInfo& info, const Cell& function) {
       stack::push_copy(computed);
       w.feed.index = argument->end;
     } else if (usable(w, argument)) {
-      run(w, argument, false);
+      dispatch(w, argument, false);
     } else {
       if (!interp::feed_cell(w.feed)) interp::fire_lean_arg(callable, node->cell, a, nullptr);
       if (!interp::quick_expression(w.feed, false)) {
@@ -948,7 +986,7 @@ bool frame_first_slow(const Node* node, uint32_t depth);
 // planned statement that makes a frame before anything can fail. Errors inside then name the
 // same call and position they would under the native's frame, which reports nothing of its own.
 // The condition must not be unset!, and must choose a block.
-[[gnu::noinline]] bool frameless_branch(const Node* node, const Cell& condition) {
+[[gnu::always_inline]] inline bool frameless_branch(const Node* node, const Cell& condition) {
   // A trace shows the block's walk as the native gives it.
   if (frameless_parens >= kFramelessParens || trace::events) return false;
   const bool falsy = logic::falsy(condition);
@@ -983,7 +1021,11 @@ inline bool makes_frame_first(Walk& w, const Node* node) {
     stack::push_copy(*value);
     w.feed.index = left->end;
   } else {
-    expression(w, left, false);
+    if (usable(w, left)) {
+      dispatch<true>(w, left, false);
+    } else {
+      interp::eval_expression(w.feed, {.push = true});
+    }
     if (pending) return;
   }
   Cell* operand = stack::top - 1;
@@ -1027,7 +1069,7 @@ inline bool makes_frame_first(Walk& w, const Node* node) {
     // meanwhile, as the frame would hold it (the right operand may re-set the operator's word).
     const Cell function = node->function;
     gc::Guard keep_function(function);
-    run(w, right, true);
+    dispatch<true>(w, right, true);
     if (pending) return;
     const Cell value = stack::top[-1];
     stack::top = operand + 1;
@@ -1037,7 +1079,11 @@ inline bool makes_frame_first(Walk& w, const Node* node) {
   } else {
     interp::lean_enter(node->function, node->cell, true);
     interp::check_lean_arg(info, node->function, node->cell, 0, stack::args);
-    expression(w, right, true);
+    if (usable(w, right)) {
+      dispatch<true>(w, right, true);
+    } else {
+      interp::eval_expression(w.feed, {.no_infix = true, .push = true});
+    }
     if (pending) return;
   }
   interp::check_lean_arg(info, node->function, node->cell, 1, stack::top - 1);
@@ -1131,16 +1177,9 @@ void run(Walk& w, const Node* node, bool no_infix) {
     case kSetWord:
       run_set_word(w, node);
       break;
-    case kParen: {
-      Cell computed;
-      if (pure_value(node, &computed)) {
-        stack::push_copy(computed);
-      } else if (!run_paren(node)) {
-        interp::eval_block(node->cell, false);
-      }
-      w.feed.index++;
+    case kParen:
+      run_paren_node(w, node);
       break;
-    }
     case kInfix:
       run_infix(w, node);
       break;
