@@ -76,6 +76,9 @@ struct Node {
   const interp::CallInfo* info = nullptr;  // kCall, kInfix (checked to still describe it)
   mutable ValueCache value;  // of the node's word (kWord, kCall, kInfix)
   mutable ValueCache after;  // check_after: of the word at `end`
+  // kParen: the paren's one planned statement, found in epoch `inner_epoch` (frame_first_slow)
+  mutable const Node* inner_first = nullptr;
+  mutable uint64_t inner_epoch = 0;
   uint32_t start = 0, end = 0;     // the cells it spans
   uint32_t op_at = 0;              // kInfix: the operator's word
   Cell cell{};                     // the cell at start (kInfix: the operator's word)
@@ -974,12 +977,22 @@ bool frame_first_slow(const Node* node, uint32_t depth);
   if (depth > 4) return false;
   if (node->kind == kInfix) return frame_first_route(node->kids[0], depth + 1);
   if (frameless_parens >= kFramelessParens) return false;
+  // While no run has written the paren's block, its plan and statement stay what they were.
+  if (node->inner_first) {
+    if (node->inner_epoch == epoch) return frame_first_route(node->inner_first, depth + 1);
+    if (unwritten_since(cell::series_node(node->cell), node->inner_epoch)) {
+      node->inner_epoch = epoch;
+      return frame_first_route(node->inner_first, depth + 1);
+    }
+  }
   const uint32_t start = cell::series_index(node->cell);
   Plan* inner = made_plan(cell::series_node(node->cell), start);
   if (!inner || start >= inner->length) return false;
-  node = inner->statements[start];
-  if (!node || node == &general_statement || node->end != inner->length) return false;
-  return frame_first_route(node, depth + 1);
+  const Node* first = inner->statements[start];
+  if (!first || first == &general_statement || first->end != inner->length) return false;
+  node->inner_first = first;
+  node->inner_epoch = epoch;
+  return frame_first_route(first, depth + 1);
 }
 // A conditional's chosen block walked in the enclosing frame, its value pushed (or an exit
 // pending), as the native's frame would leave it; false, nothing done, when the block is not one
@@ -1304,6 +1317,7 @@ void grow_written(uint32_t node) { written.grow_to(node + 1); }
 void clear() {
   for (uint32_t node : planned_nodes) retire(plans[node]);
   planned_nodes.clear();
+  bump();  // what a node found in the former epoch may be gone
 }
 
 uint32_t planned_blocks() {
