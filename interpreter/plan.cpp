@@ -76,7 +76,7 @@ struct Node {
   const interp::CallInfo* info = nullptr;  // kCall, kInfix (checked to still describe it)
   mutable ValueCache value;  // of the node's word (kWord, kCall, kInfix)
   mutable ValueCache after;  // check_after: of the word at `end`
-  // kParen: the paren's one planned statement, found in epoch `inner_epoch` (frame_first_slow)
+  // kParen: the paren's one planned statement, found in epoch `inner_epoch` (paren_statement)
   mutable const Node* inner_first = nullptr;
   mutable uint64_t inner_epoch = 0;
   uint32_t start = 0, end = 0;     // the cells it spans
@@ -963,36 +963,50 @@ void run_function_call(const interp::CallInfo& info, const Cell& function) {
 // after a leaf holding data or after such an expression (a planned operator makes its frame
 // before it runs its right operand, a general one before it checks either); a paren of one such
 // expression. The plan must hold over the node.
-bool frame_first_slow(const Node* node, uint32_t depth);
-[[gnu::always_inline]] inline bool frame_first_route(const Node* node, uint32_t depth = 0) {
-  if (node->check_after) return false;
-  switch (node->kind) {
-    case kCall: return interp::callable(cell::type_of(*word_value_of(node)));
-    case kInfix: return pure_leaf(node->kids[0]) != nullptr || frame_first_slow(node, depth);
-    case kParen: return frame_first_slow(node, depth);
-    default: return false;
-  }
-}
-[[gnu::noinline]] bool frame_first_slow(const Node* node, uint32_t depth) {
-  if (depth > 4) return false;
-  if (node->kind == kInfix) return frame_first_route(node->kids[0], depth + 1);
-  if (frameless_parens >= kFramelessParens) return false;
-  // While no run has written the paren's block, its plan and statement stay what they were.
-  if (node->inner_first) {
-    if (node->inner_epoch == epoch) return frame_first_route(node->inner_first, depth + 1);
-    if (unwritten_since(cell::series_node(node->cell), node->inner_epoch)) {
-      node->inner_epoch = epoch;
-      return frame_first_route(node->inner_first, depth + 1);
-    }
-  }
+// The paren's one planned statement, or null (nested too deep, no plan, more than one).
+[[gnu::noinline]] const Node* paren_statement_slow(const Node* node) {
   const uint32_t start = cell::series_index(node->cell);
   Plan* inner = made_plan(cell::series_node(node->cell), start);
-  if (!inner || start >= inner->length) return false;
+  if (!inner || start >= inner->length) return nullptr;
   const Node* first = inner->statements[start];
-  if (!first || first == &general_statement || first->end != inner->length) return false;
+  if (!first || first == &general_statement || first->end != inner->length) return nullptr;
   node->inner_first = first;
   node->inner_epoch = epoch;
-  return frame_first_route(first, depth + 1);
+  return first;
+}
+[[gnu::always_inline]] inline const Node* paren_statement(const Node* node) {
+  if (frameless_parens >= kFramelessParens) return nullptr;
+  // While no run has written the paren's block, its plan and statement stay what they were.
+  if (node->inner_first) {
+    if (node->inner_epoch == epoch) return node->inner_first;
+    if (unwritten_since(cell::series_node(node->cell), node->inner_epoch)) {
+      node->inner_epoch = epoch;
+      return node->inner_first;
+    }
+  }
+  return paren_statement_slow(node);
+}
+// Down the left operands and into parens, a few levels deep.
+[[gnu::always_inline]] inline bool frame_first_route(const Node* node) {
+  for (uint32_t depth = 0;; depth++) {
+    if (node->check_after) return false;
+    switch (node->kind) {
+      case kCall:
+        return interp::callable(cell::type_of(*word_value_of(node)));
+      case kInfix:
+        if (pure_leaf(node->kids[0])) return true;
+        if (depth > 4) return false;
+        node = node->kids[0];
+        break;
+      case kParen:
+        if (depth > 4) return false;
+        node = paren_statement(node);
+        if (!node) return false;
+        break;
+      default:
+        return false;
+    }
+  }
 }
 // A conditional's chosen block walked in the enclosing frame, its value pushed (or an exit
 // pending), as the native's frame would leave it; false, nothing done, when the block is not one

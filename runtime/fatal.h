@@ -75,10 +75,22 @@ void free_at_exit();  // the whole tracked heap back to the system
 // is raised; it keeps a margin above the real end so the raise and the unwinding have room.
 extern constinit thread_local uintptr_t stack_limit;
 
+// Where the machine stack stands. The stack pointer read directly: taking the frame's address
+// would make each caller keep a frame pointer, a register less on the evaluator's hot paths.
+// (The sanitizers' builds keep frame pointers anyway.)
+inline uintptr_t stack_position() {
+#if defined(__x86_64__) && !defined(ZEL_SANITIZED)
+  uintptr_t sp;
+  asm("mov %%rsp, %0" : "=r"(sp));
+  return sp;
+#else
+  return reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+#endif
+}
+
 // Called on every level of a recursion the language drives: raises internal/stack-overflow.
 inline void check_stack() {
-  if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < stack_limit) [[unlikely]]
-    fire_error("internal", "stack-overflow");
+  if (stack_position() < stack_limit) [[unlikely]] fire_error("internal", "stack-overflow");
 }
 
 // Runs fn on a thread of its own with a 512 MB stack and returns its result; an exception that
