@@ -76,9 +76,11 @@ struct Node {
   const interp::CallInfo* info = nullptr;  // kCall, kInfix (checked to still describe it)
   mutable ValueCache value;  // of the node's word (kWord, kCall, kInfix)
   mutable ValueCache after;  // check_after: of the word at `end`
-  // kParen: the paren's one planned statement, found in epoch `inner_epoch` (paren_statement)
+  // kParen: the paren's one planned statement, found in epoch `inner_epoch` after `inner_cycles`
+  // collections (paren_statement)
   mutable const Node* inner_first = nullptr;
   mutable uint64_t inner_epoch = 0;
+  mutable uint64_t inner_cycles = 0;
   uint32_t start = 0, end = 0;     // the cells it spans
   uint32_t op_at = 0;              // kInfix: the operator's word
   Cell cell{};                     // the cell at start (kInfix: the operator's word)
@@ -972,14 +974,19 @@ void run_function_call(const interp::CallInfo& info, const Cell& function) {
   if (!first || first == &general_statement || first->end != inner->length) return nullptr;
   node->inner_first = first;
   node->inner_epoch = epoch;
+  node->inner_cycles = gc::collections();
   return first;
 }
 [[gnu::always_inline]] inline const Node* paren_statement(const Node* node) {
   if (frameless_parens >= kFramelessParens) return nullptr;
-  // While no run has written the paren's block, its plan and statement stay what they were.
+  // While no run has written a block, the paren's plan and statement stay what they were: its
+  // block, in the unchanged block of the paren, lives. Once a block was written, the paren's
+  // block must be unwritten since, and no collection may have freed it (a block made later on its
+  // node would be new to its plan).
   if (node->inner_first) {
     if (node->inner_epoch == epoch) return node->inner_first;
-    if (unwritten_since(cell::series_node(node->cell), node->inner_epoch)) {
+    if (node->inner_cycles == gc::collections() &&
+        unwritten_since(cell::series_node(node->cell), node->inner_epoch)) {
       node->inner_epoch = epoch;
       return node->inner_first;
     }
