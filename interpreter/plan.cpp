@@ -603,13 +603,6 @@ bool compute_pure(const Node* node, Cell* out, uint32_t depth) {
   }
 }
 
-// One expression where the plan may not hold: planned if usable, else by the general evaluator.
-// Pushes the value.
-inline void expression(Walk& w, const Node* node, bool no_infix) {
-  if (usable(w, node)) return run(w, node, no_infix);
-  interp::eval_expression(w.feed, {.no_infix = no_infix, .push = true});
-}
-
 // Whether the word after the node (check_after: it was no operator when planned) still has a
 // value that is no operator. The plan must hold there.
 [[gnu::always_inline]] inline bool no_operator_after(Walk& w, const Node* node) {
@@ -661,6 +654,13 @@ template <bool kParenHere = false>
       return run(w, node, no_infix);
   }
   look_after(w, node, no_infix);
+}
+
+// An operand where the plan may not hold: planned if usable, else by the general evaluator.
+// Pushes the value.
+[[gnu::always_inline]] inline void eval_operand(Walk& w, const Node* node, bool no_infix) {
+  if (usable(w, node)) return dispatch<true>(w, node, no_infix);
+  interp::eval_expression(w.feed, {.no_infix = no_infix, .push = true});
 }
 
 // A literal, or a word holding data, that the walk stands on with nothing to look for after it:
@@ -960,12 +960,7 @@ void run_function_call(const interp::CallInfo& info, const Cell& function) {
   interp::lean_finish(*info, callable, true, false);
 }
 
-// Whether running the node makes a frame before anything can fail: a call whose word holds a
-// callable (planned or not, a call marks its frame before it gathers its arguments); an operator
-// after a leaf holding data or after such an expression (a planned operator makes its frame
-// before it runs its right operand, a general one before it checks either); a paren of one such
-// expression. The plan must hold over the node.
-// The paren's one planned statement, or null (nested too deep, no plan, more than one).
+// paren_statement's lookup through the paren's plan, kept by its node.
 [[gnu::noinline]] const Node* paren_statement_slow(const Node* node) {
   const uint32_t start = cell::series_index(node->cell);
   Plan* inner = made_plan(cell::series_node(node->cell), start);
@@ -977,6 +972,8 @@ void run_function_call(const interp::CallInfo& info, const Cell& function) {
   node->inner_cycles = gc::collections();
   return first;
 }
+// A paren's one planned statement; null when its block has no plan yet or more than one statement,
+// or when parens nest too deep to run in the enclosing frame.
 [[gnu::always_inline]] inline const Node* paren_statement(const Node* node) {
   if (frameless_parens >= kFramelessParens) return nullptr;
   // While no run has written a block, the paren's plan and statement stay what they were: its
@@ -993,7 +990,12 @@ void run_function_call(const interp::CallInfo& info, const Cell& function) {
   }
   return paren_statement_slow(node);
 }
-// Down the left operands and into parens, a few levels deep.
+// Whether running the node makes a frame before anything can fail: a call whose word holds a
+// callable (planned or not, a call marks its frame before it gathers its arguments); an operator
+// after a leaf holding data or after such an expression (a planned operator makes its frame
+// before it runs its right operand, a general one before it checks either); a paren of one such
+// expression. The plan must hold over the node. Down the left operands and into parens, a few
+// levels deep.
 [[gnu::always_inline]] inline bool frame_first_route(const Node* node) {
   for (uint32_t depth = 0;; depth++) {
     if (node->check_after) return false;
@@ -1055,11 +1057,7 @@ inline bool makes_frame_first(Walk& w, const Node* node) {
     stack::push_copy(*value);
     w.feed.index = left->end;
   } else {
-    if (usable(w, left)) {
-      dispatch<true>(w, left, false);
-    } else {
-      interp::eval_expression(w.feed, {.push = true});
-    }
+    eval_operand(w, left, false);
     if (pending) return;
   }
   Cell* operand = stack::top - 1;
@@ -1113,11 +1111,7 @@ inline bool makes_frame_first(Walk& w, const Node* node) {
   } else {
     interp::lean_enter(node->function, node->cell, true);
     interp::check_lean_arg(info, node->function, node->cell, 0, stack::args);
-    if (usable(w, right)) {
-      dispatch<true>(w, right, true);
-    } else {
-      interp::eval_expression(w.feed, {.no_infix = true, .push = true});
-    }
+    eval_operand(w, right, true);
     if (pending) return;
   }
   interp::check_lean_arg(info, node->function, node->cell, 1, stack::top - 1);
