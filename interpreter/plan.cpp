@@ -631,10 +631,11 @@ bool compute_pure(const Node* node, Cell* out, uint32_t depth) {
 
 void run_call(Walk& w, const Node* node);
 void run_infix(Walk& w, const Node* node);
+void run_set_word(Walk& w, const Node* node);
 void run_paren_node(Walk& w, const Node* node);
 
-// What run does, with the calls and operators (and parens where the caller asks) dispatched in
-// the caller: in deep recursion each machine frame less per level counts.
+// What run does, with the calls, operators and set-words (and parens where the caller asks)
+// dispatched in the caller: in deep recursion each machine frame less per level counts.
 template <bool kParenHere = false>
 [[gnu::always_inline]] inline void dispatch(Walk& w, const Node* node, bool no_infix) {
   switch (node->kind) {
@@ -643,6 +644,9 @@ template <bool kParenHere = false>
       break;
     case kInfix:
       run_infix(w, node);
+      break;
+    case kSetWord:
+      run_set_word(w, node);
       break;
     case kParen:
       if constexpr (kParenHere) {
