@@ -69,7 +69,8 @@ inline bool same_callable(const Cell& a, const Cell& b) {
   std::memcpy(&b0, &b, 8);
   std::memcpy(&a1, &a.w2, 8);
   std::memcpy(&b1, &b.w2, 8);
-  return (((a0 ^ b0) & ~uint64_t(~cell::kTypeMask)) | (a1 ^ b1)) == 0;
+  constexpr uint64_t kTypeAndW1 = uint64_t(0xFFFFFFFF) << 32 | cell::kTypeMask;
+  return (((a0 ^ b0) & kTypeAndW1) | (a1 ^ b1)) == 0;
 }
 // The callable's CallInfo, made on first use (may allocate: the callable must be rooted). Its
 // memory stays valid for good; it describes the callable while a frame or a word holds it, and

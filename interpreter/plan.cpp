@@ -654,7 +654,7 @@ template <bool kParenHere = false>
         break;
       }
       [[fallthrough]];
-    default:
+    default:  // literals, words and paths, and parens where not asked
       return run(w, node, no_infix);
   }
   look_after(w, node, no_infix);
@@ -1203,18 +1203,6 @@ void run(Walk& w, const Node* node, bool no_infix) {
       w.feed.index++;
       break;
     }
-    case kCall:
-      run_call(w, node);
-      break;
-    case kSetWord:
-      run_set_word(w, node);
-      break;
-    case kParen:
-      run_paren_node(w, node);
-      break;
-    case kInfix:
-      run_infix(w, node);
-      break;
     case kPath: {
       Cell computed;
       if (pure_value(node, &computed)) {
@@ -1229,6 +1217,8 @@ void run(Walk& w, const Node* node, bool no_infix) {
                         {.get = cell::type_of(path) == TYPE_GET_PATH, .push = true});
       break;
     }
+    default:  // calls, operators, set-words and parens
+      return dispatch<true>(w, node, no_infix);
   }
   look_after(w, node, no_infix);
 }
