@@ -393,15 +393,19 @@ Node* statement_at(Plan& plan, uint32_t index) {
   return cached_value(node->cell, node->value);
 }
 
+// Made for every block, branch and paren a plan walks: its zeroed fields are kept to 16 bytes
+// in a row, which the compiler clears with plain stores (a longer run became a string
+// instruction, slow to start, in every walk).
 struct Walk {
+  Walk(const Feed& feed, Plan* plan, uint64_t whole) : feed(feed), plan(plan), whole(whole) {}
   Feed feed;
   Plan* plan;
+  bool stale = false;       // the block changed: the rest is walked generally
   uint64_t whole;           // epoch when the block from the position on was last the plan's copy
   uint64_t checked = 0;     // epoch when the cells from the position to checked_end last were
   uint32_t checked_end = 0;
   uint32_t needed_end = 0;  // the end of the cells the statement's plan relies on (its own, and
                             // the one after)
-  bool stale = false;       // the block changed: the rest is walked generally
 };
 
 // Whether the block's cells from the walk's position to `end` are still the plan's copy: no run
