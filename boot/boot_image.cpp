@@ -344,7 +344,7 @@ void load(const uint8_t* image) {
   interp::seal_signatures();
   gc::enabled = true;
   boot::define_system_values();
-  // The routines the library's C++ gives, bound before any of its code runs.
+  // The routines' C++ bodies, which the image's routine definitions name, before its plan runs.
   routines::define();
   run(zelbin::root_literals, roots);
   routines::bind_fields();

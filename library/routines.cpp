@@ -488,13 +488,24 @@ constexpr std::array<routine::Body, kRowCount> kBodies = [] {
   return bodies;
 }();
 
+// The rows' entries in the order of their names: start-up looks up every routine of the image by
+// its word.
+constexpr std::array<int32_t, kRowCount> kEntriesByName = [] {
+  std::array<int32_t, kRowCount> entries{};
+  for (int32_t i = 0; i < kRowCount; i++) entries[i] = i + 1;
+  std::sort(entries.begin(), entries.end(), [](int32_t a, int32_t b) {
+    return std::string_view(kAllRows[a - 1].name) < std::string_view(kAllRows[b - 1].name);
+  });
+  return entries;
+}();
+
 }  // namespace
 
 int32_t entry_of(std::string_view name) {
-  for (int32_t i = 0; i < kRowCount; i++) {
-    if (name == kAllRows[i].name) return i + 1;
-  }
-  return 0;
+  const auto* at = std::lower_bound(
+      kEntriesByName.begin(), kEntriesByName.end(), name,
+      [](int32_t entry, std::string_view wanted) { return kAllRows[entry - 1].name < wanted; });
+  return at != kEntriesByName.end() && kAllRows[*at - 1].name == name ? *at : 0;
 }
 
 const Row& row(int32_t entry) { return kAllRows[entry - 1]; }
@@ -524,19 +535,24 @@ void bind_fields() {
   }
 }
 
+std::string definitions() {
+  std::string text = "Zel [Title: \"The library's routines\"]\n";
+  for (int32_t entry = 1; entry <= kRowCount; entry++) {
+    if (!row(entry).global) continue;
+    text += row(entry).name;
+    text += ": routine ";
+    text += row(entry).spec;
+    text += " []\n";
+  }
+  return text;
+}
+
 void define() {
   routine::set_bodies(kBodies);
   for (int32_t i = 0; i < kTypesetPredicateCount; i++) {
     std::string word(kTypesetPredicateNames[i]);
     word.back() = '!';
     typeset_symbols[i] = symbol::intern_c_string(word.c_str());
-  }
-  for (int32_t entry = 1; entry <= kRowCount; entry++) {
-    if (!row(entry).global) continue;
-    Cell* value = make_value(entry);
-    Cell word = word::from_c_string(row(entry).name);
-    context::write_word(word, *value);
-    stack::pop_cells(1);
   }
 }
 

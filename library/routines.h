@@ -4,6 +4,7 @@
 // arguments[0] (interpreter/routine.h). A routine's code entry is its row number from 1.
 #pragma once
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "interpreter/routine.h"
@@ -15,7 +16,7 @@ struct Row {
   const char* name;  // the global word, or the routine's name in the table of fields
   const char* spec;
   routine::Body body;
-  bool global;       // bound to its global word by define()
+  bool global;       // defined as a global word by the boot image (definitions())
 };
 
 // The row of that name and its code entry (row number from 1), or 0 when there is none.
@@ -27,8 +28,12 @@ int32_t count();
 // May allocate.
 Cell* make_value(int32_t entry);
 
-// Hands the bodies to the evaluator and sets every global routine's word to its value. Once,
-// at start-up, before the sources that call them are evaluated.
+// The definitions of the global routines as library source (`word: routine spec []` each), which
+// the boot image's builder reads before the library's own sources: start-up makes them as it
+// makes the library's functions.
+std::string definitions();
+
+// Hands the bodies to the evaluator. Once, at start-up, before the image's plan runs.
 void define();
 
 // Sets the system object's fields that hold routines (the collector's counters, the codecs'

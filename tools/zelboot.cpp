@@ -1,7 +1,8 @@
 // zelboot: the build step that turns the library's Zel sources into the boot image.
-// `zelboot OUTPUT.cpp SOURCE.zel...` loads the sources in the order given, binds them and writes
-// the image (boot/boot_image.h) as the C++ byte array boot_image::image, replacing OUTPUT only
-// when it changes. An error in a source prints its report and fails the step.
+// `zelboot OUTPUT.cpp SOURCE.zel...` loads the sources in the order given, with the global
+// routines' definitions (library/routines.h) after the first, binds them and writes the image
+// (boot/boot_image.h) as the C++ byte array boot_image::image, replacing OUTPUT only when it
+// changes. An error in a source prints its report and fails the step.
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,7 @@
 
 #include "boot/boot_image.h"
 #include "boot/entry.h"
+#include "library/routines.h"
 
 namespace {
 
@@ -47,6 +49,9 @@ int make_image() {
       return 1;
     }
     sources.push_back(std::move(source));
+    // The global routines after the first source, whose typesets their specs name, and before
+    // the code that may call them.
+    if (i == 0) sources.push_back({"routines", routines::definitions()});
   }
   const std::string text = as_cpp(boot_image::build(sources));
   std::string old;
