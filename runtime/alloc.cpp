@@ -202,6 +202,7 @@ Series* carve_in_frames(uint32_t need) {
   }
   auto* s = reinterpret_cast<Series*>(frame->heap);
   frame->heap += need;
+  memory.carved_since_collect += need;
   if (frame->heap > frame->present) [[unlikely]] {
     make_present(frame, frame->heap - need, frame->heap);
   }
@@ -303,6 +304,7 @@ uint32_t new_node() {
   f.free_head = static_cast<uint32_t>(node_table[node] >> 1);
   node_table[node] = 0;
   f.in_use++;
+  memory.nodes_since_collect++;
   return node;
 }
 
@@ -531,8 +533,14 @@ void release_series_frame(SeriesFrame* frame) {
 
 void release_emptied_frames(const std::vector<SeriesFrame*>& emptied) {
   Room room = room_in_frames();
+  // Free room is kept up to the live data and up to what the program carved since the last
+  // collection (a few frames at most): a program that makes and drops the same amount at each
+  // cycle would otherwise give frames back and map them again, a fault for every page, at every
+  // collection. After a burst the room goes back at the next collection.
+  const size_t carved = std::min(memory.carved_since_collect, 4 * size_t(memory.max_frame_size));
+  const size_t keep = std::max(room.used, carved);
   for (SeriesFrame* frame : emptied) {
-    if (room.free - frame->free_bytes() < room.used) continue;  // kept, its pages still present
+    if (room.free - frame->free_bytes() < keep) continue;  // kept, its pages still present
     room.free -= frame->free_bytes();
     release_series_frame(frame);
   }
@@ -544,18 +552,21 @@ void release_big_block(BigBlock* block) {
 }
 
 void release_empty_node_frames() {
-  // Empty frames are kept up to the count of frames in use: a program that makes and drops
-  // many values between collections needs as many again before the next one, and making a
-  // frame writes its whole free list.
+  // Empty frames are kept up to the count of frames in use, and up to the frames the nodes made
+  // since the last collection fill (16 at most): a program that makes and drops many values between
+  // collections needs as many again before the next one, and making a frame writes its whole
+  // free list (a fault for every page).
   uint32_t in_use = 0;
   for (int32_t n = memory.first_node_frame; n >= 0; n = node_frames[n].next) {
     if (node_frames[n].in_use > 0) in_use++;
   }
+  const uint32_t made = (memory.nodes_since_collect + kNodesPerFrame - 1) / kNodesPerFrame;
+  const uint32_t keep = std::max(in_use, std::min(made, 16u));
   uint32_t kept = 0;
   int32_t number = memory.first_node_frame;
   while (number >= 0) {
     int32_t next = node_frames[number].next;
-    if (node_frames[number].in_use == 0 && kept++ >= in_use) release_node_frame(number);
+    if (node_frames[number].in_use == 0 && kept++ >= keep) release_node_frame(number);
     number = next;
   }
   number = memory.first_node_frame;

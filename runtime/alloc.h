@@ -157,6 +157,10 @@ struct Memory {
   BigBlock* first_big;
   BigBlock* last_big;
   size_t big_since_collect;  // bytes of big blocks made or grown since the last collection
+  // Bytes carved in frames and nodes made since the last collection: what the program will most
+  // likely need again before the next one, so the collection keeps room for it.
+  size_t carved_since_collect;
+  uint32_t nodes_since_collect;
 };
 extern Memory memory;
 

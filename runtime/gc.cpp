@@ -436,6 +436,8 @@ void collect() {
 
   cycles++;
   alloc::memory.big_since_collect = 0;
+  alloc::memory.carved_since_collect = 0;
+  alloc::memory.nodes_since_collect = 0;
   verifying = false;
   std::atomic_thread_fence(std::memory_order_seq_cst);
   collecting = false;

@@ -326,7 +326,8 @@ TEST(Alloc, PagesOfANewOrGrownBufferArePresent) {
 }
 
 // Values made and dropped between collections need their nodes again before the next one: a
-// node frame left empty is kept while as many frames are in use, and released past that.
+// node frame left empty is kept while as many frames are in use, or as the nodes made since the
+// last collection filled, and released past that.
 TEST(Alloc, EmptyNodeFramesAreKeptUpToTheFramesInUse) {
   on_fresh_memory([] {
     auto frames = [] {
@@ -342,7 +343,12 @@ TEST(Alloc, EmptyNodeFramesAreKeptUpToTheFramesInUse) {
     for (uint32_t node : nodes) {
       if (node != kept_node) alloc::free_node(node);
     }
-    // One frame in use, two empty: one empty frame is kept.
+    // The nodes made since the last collection filled three frames: all are kept for the next
+    // cycle.
+    alloc::release_empty_node_frames();
+    EXPECT_EQ(frames(), 3);
+    // A cycle later, with none made: one frame in use, two empty; one empty frame is kept.
+    alloc::memory.nodes_since_collect = 0;
     alloc::release_empty_node_frames();
     EXPECT_EQ(frames(), 2);
     EXPECT_TRUE(alloc::node_in_use(kept_node));

@@ -90,6 +90,10 @@ TEST_F(Collector, EmptiedFramesAreReleasedExceptTheLast) {
   EXPECT_GT(series_frame_count(), 3);
   gc::enabled = true;
   gc::collect();
+  // Room for what was carved since the last collection stays for the next cycle (a few frames);
+  // with nothing carved since, the next collection gives it back.
+  if (gc::stress() == 0) EXPECT_GT(series_frame_count(), 2);
+  gc::collect();
   EXPECT_LE(series_frame_count(), 2);
   EXPECT_LE(alloc::memory.total, total_before + 0x200000 + 0x10000);
   gc::verify();
@@ -110,6 +114,7 @@ TEST_F(Collector, EmptiedFramesStayWhileLiveDataNeedsTheirRoom) {
   for (int i = 0; i < 20; i++) alloc::new_series(200000, 1);  // 4 MB more garbage
   gc::enabled = true;
   gc::collect();
+  gc::collect();  // the room kept for what was carved before the first goes back
   size_t used = 0, free = 0;
   for (auto* f = alloc::memory.first_frame; f; f = f->next) {
     free += f->free_bytes();
@@ -174,6 +179,7 @@ TEST_F(Collector, DisabledCollectorGrowsInsteadButCollectStillRuns) {
   EXPECT_GT(series_frame_count(), 3);
   gc::collect();
   EXPECT_EQ(gc::collections(), cycles + 1);
+  gc::collect();  // the room kept for what was carved goes back at the next collection
   EXPECT_LE(series_frame_count(), 2);
   gc::enabled = true;
 }
