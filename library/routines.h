@@ -29,8 +29,8 @@ int32_t count();
 Cell* make_value(int32_t entry);
 
 // The definitions of the global routines as library source (`word: routine spec []` each), which
-// the boot image's builder reads before the library's own sources: start-up makes them as it
-// makes the library's functions.
+// zelboot puts in the boot image after its first source: start-up makes them as it makes the
+// library's own routines.
 std::string definitions();
 
 // Hands the bodies to the evaluator. Once, at start-up, before the image's plan runs.

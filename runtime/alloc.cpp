@@ -553,9 +553,9 @@ void release_big_block(BigBlock* block) {
 
 void release_empty_node_frames() {
   // Empty frames are kept up to the count of frames in use, and up to the frames the nodes made
-  // since the last collection fill (16 at most): a program that makes and drops many values between
-  // collections needs as many again before the next one, and making a frame writes its whole
-  // free list (a fault for every page).
+  // since the last collection fill (16 at most): a program that makes and drops many values
+  // between collections needs as many again before the next one, and making a frame writes its
+  // whole free list (a fault for every page).
   uint32_t in_use = 0;
   for (int32_t n = memory.first_node_frame; n >= 0; n = node_frames[n].next) {
     if (node_frames[n].in_use > 0) in_use++;
