@@ -496,6 +496,13 @@ constexpr std::array<int32_t, kRowCount> kEntriesByName = [] {
   std::sort(entries.begin(), entries.end(), [](int32_t a, int32_t b) {
     return std::string_view(kAllRows[a - 1].name) < std::string_view(kAllRows[b - 1].name);
   });
+  // A name names one row: a second one would never be found.
+  for (int32_t i = 1; i < kRowCount; i++) {
+    if (std::string_view(kAllRows[entries[i - 1] - 1].name) ==
+        std::string_view(kAllRows[entries[i] - 1].name)) {
+      throw "two routines of one name";
+    }
+  }
   return entries;
 }();
 
